@@ -1,0 +1,152 @@
+#include "MonitorTestSupport.h"
+#include "XXFileWatcher.h"
+#include "XXMonitorLog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+using namespace std::chrono_literals;
+using monitortest::runUntil;
+using monitortest::writeFile;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct CountingDelegate : XXFileWatcherDelegate {
+    int reports = 0;
+    Clock::time_point lastReport;
+    std::string lastPath;
+    void fileWatcherDidChange(XXFileWatcher &watcher) override
+    {
+        ++reports;
+        lastReport = Clock::now();
+        lastPath = watcher.watchPath();
+    }
+};
+
+class FileWatcherTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        XXMonitorSetLogSink([](std::string_view) {});
+        writeFile(file, "first version");
+    }
+    void TearDown() override
+    {
+        if (watcher)
+            watcher->closeWatch();
+        watcher.reset();
+        XXMonitorSetLogSink(nullptr);
+    }
+    std::shared_ptr<XXFileWatcher> watch(const std::filesystem::path &path)
+    {
+        watcher = XXFileWatcher::create(loop, path.string(), std::string("protected item"), &delegate);
+        return watcher;
+    }
+
+    monitortest::ScratchFolder scratch;
+    const std::filesystem::path file = scratch.path() / "report.txt";
+    XXPollRunLoop loop;
+    CountingDelegate delegate;
+    std::shared_ptr<XXFileWatcher> watcher;
+};
+
+} // namespace
+
+TEST_F(FileWatcherTest, ABurstOfSavesGivesOneReportASecondAfterTheFirst)
+{
+    watch(file);
+    ASSERT_TRUE(watcher->isWatching());
+    const auto firstSave = Clock::now();
+    writeFile(file, "second");
+    loop.runFor(200ms);
+    writeFile(file, "third");
+    loop.runFor(200ms);
+    writeFile(file, "fourth");
+
+    ASSERT_TRUE(runUntil(loop, [&] { return delegate.reports > 0; }, 3s));
+    const auto delay = delegate.lastReport - firstSave;
+    EXPECT_GE(delay, 950ms);
+    EXPECT_LT(delay, 1600ms);
+    EXPECT_EQ(delegate.lastPath, file.string());
+    EXPECT_EQ(std::any_cast<std::string>(watcher->protectFileWrapper()), "protected item");
+    EXPECT_FALSE(watcher->haveDoSomething());
+    loop.runFor(1200ms);
+    EXPECT_EQ(delegate.reports, 1);
+}
+
+TEST_F(FileWatcherTest, DeletingTheFileOrTouchingOthersGivesNoReport)
+{
+    watch(file);
+    writeFile(scratch.path() / "neighbour.txt", "not watched");
+    loop.runFor(100ms);
+    EXPECT_FALSE(watcher->haveDoSomething());
+    std::filesystem::remove(file);
+    loop.runFor(1300ms);
+    EXPECT_EQ(delegate.reports, 0);
+}
+
+TEST_F(FileWatcherTest, AnEditorStyleSaveGivesOneReport)
+{
+    watch(file);
+    const auto temporary = scratch.path() / ".report.txt.swp";
+    writeFile(temporary, "saved by an editor");
+    std::filesystem::rename(temporary, file);
+    ASSERT_TRUE(runUntil(loop, [&] { return delegate.reports > 0; }, 3s));
+    loop.runFor(300ms);
+    EXPECT_EQ(delegate.reports, 1);
+}
+
+TEST_F(FileWatcherTest, InvalidateDeliversThePendingReportThenCloses)
+{
+    watch(file);
+    writeFile(file, "second");
+    loop.runFor(50ms);
+    ASSERT_TRUE(watcher->haveDoSomething());
+    watcher->invalidate();
+    EXPECT_TRUE(watcher->isWatching());
+    std::weak_ptr<XXFileWatcher> weak = watcher;
+    watcher.reset();  // the owner lets go; the pending report still comes
+
+    ASSERT_TRUE(runUntil(loop, [&] { return delegate.reports > 0; }, 3s));
+    EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(FileWatcherTest, InvalidateWithNothingPendingClosesAtOnce)
+{
+    watch(file);
+    watcher->invalidate();
+    EXPECT_FALSE(watcher->isWatching());
+    writeFile(file, "second");
+    loop.runFor(1200ms);
+    EXPECT_EQ(delegate.reports, 0);
+}
+
+TEST_F(FileWatcherTest, AWatcherCreatedOnAnotherThreadSetsUpOnTheLoop)
+{
+    std::thread other([&] { watch(file); });
+    other.join();
+    EXPECT_FALSE(watcher->isWatching());
+    loop.runFor(0ms);
+    ASSERT_TRUE(watcher->isWatching());
+    writeFile(file, "second");
+    EXPECT_TRUE(runUntil(loop, [&] { return delegate.reports > 0; }, 3s));
+}
+
+TEST_F(FileWatcherTest, AMissingFolderLeavesTheWatcherIdle)
+{
+    watch(scratch.path() / "no-such-folder" / "report.txt");
+    EXPECT_FALSE(watcher->isWatching());
+    watcher->closeWatch();
+    watcher->invalidate();
+    EXPECT_FALSE(watcher->isWatching());
+
+    // Closed is final: the folder appearing later changes nothing.
+    watch(file);
+    watcher->closeWatch();
+    writeFile(file, "second");
+    loop.runFor(100ms);
+    EXPECT_FALSE(watcher->haveDoSomething());
+}
