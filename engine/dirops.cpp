@@ -1,0 +1,361 @@
+// Creating, removing, renaming and listing entries without opening files. Removals write
+// the folder's index first and delete object files only once that index no longer names
+// them, so a failed write leaves every file readable.
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <time.h>
+
+#include "context.h"
+#include "engine_internal.h"
+#include "fs.h"
+#include "index.h"
+#include "object.h"
+
+static int fail_with(int err)
+{
+    errno = err;
+    return -1;
+}
+
+// Releases the indexes and buffers of one operation, keeping errno.
+struct op_scratch {
+    struct store_index index;
+    struct strbuf folder, name, work, pending;
+};
+
+static void scratch_init(struct op_scratch *s)
+{
+    struct store_index empty = INDEX_INIT;
+    s->index = empty;
+    strbuf_init(&s->folder, 0);
+    strbuf_init(&s->name, 0);
+    strbuf_init(&s->work, 0);
+    strbuf_init(&s->pending, 0);
+}
+
+static int scratch_done(struct op_scratch *s, int r)
+{
+    int saved = errno;
+    index_discard(&s->index);
+    strbuf_release(&s->folder);
+    strbuf_release(&s->name);
+    strbuf_release(&s->work);
+    strbuf_release(&s->pending);
+    errno = saved;
+    return r;
+}
+
+int fs_mkdir(const char *path)
+{
+    if (require_mounted() < 0)
+        return -1;
+    if (!path)
+        return fail_with(EINVAL);
+    struct op_scratch s;
+    scratch_init(&s);
+    if (resolve_parent(path, &s.index, &s.folder, &s.name) < 0)
+        return scratch_done(&s, -1);
+    if (check_new_name(s.name.buf, s.name.len) < 0)
+        return scratch_done(&s, -1);
+    int r = index_resolve_path(&s.index, s.name.buf, NULL, NULL);
+    if (r > 0)
+        return scratch_done(&s, fail_with(EEXIST));
+    if (r < 0 && errno != ENOENT)
+        return scratch_done(&s, -1);
+
+    struct strbuf *full = &s.folder;
+    struct strbuf *objpath = &s.work;
+    if (strbuf_addbuf(full, &s.name) < 0)
+        return scratch_done(&s, -1);
+    struct index_entry *entry = index_make_entry(&s.index, s.name.buf, s.name.len + 1);
+    if (!entry)
+        return scratch_done(&s, -1);
+    entry->name[s.name.len] = '/';
+    entry->time = (int64_t)time(NULL);
+    if (object_hash(full->buf, 0, "dirc", entry->id) < 0 || object_unique_id(objpath, entry->id) < 0)
+        return scratch_done(&s, -1);
+    if (index_add_entry(&s.index, entry) < 0)
+        return scratch_done(&s, -1);
+
+    struct store_index folder_index = INDEX_INIT;
+    if (index_read_from(&folder_index, full->buf, objpath->buf) < 0) {
+        index_discard(&folder_index);
+        return scratch_done(&s, -1);
+    }
+    folder_index.changed = INDEX_ADDED;
+    if (index_release(&folder_index) < 0)
+        return scratch_done(&s, -1);
+    if (index_release(&s.index) < 0) {
+        delete_object_file(objpath->buf);
+        return scratch_done(&s, -1);
+    }
+    return scratch_done(&s, 0);
+}
+
+int fs_rmdir(const char *path)
+{
+    if (require_mounted() < 0)
+        return -1;
+    if (!path)
+        return fail_with(EINVAL);
+    struct op_scratch s;
+    scratch_init(&s);
+    if (resolve_parent(path, &s.index, &s.folder, &s.name) < 0)
+        return scratch_done(&s, -1);
+    if (!s.name.len)
+        return scratch_done(&s, fail_with(EINVAL));
+    unsigned char id[SHA1_RAWSZ];
+    int r = index_resolve_path(&s.index, s.name.buf, id, NULL);
+    if (r < 0)
+        return scratch_done(&s, -1);
+    if (r != 2)
+        return scratch_done(&s, fail_with(EINVAL));
+
+    struct strbuf *full = &s.folder;
+    if (strbuf_addbuf(full, &s.name) < 0 || object_path(&s.work, id) < 0)
+        return scratch_done(&s, -1);
+    struct store_index folder_index = INDEX_INIT;
+    r = index_read_from(&folder_index, full->buf, s.work.buf);
+    uint32_t entries = folder_index.count;
+    index_discard(&folder_index);
+    if (r < 0)
+        return scratch_done(&s, -1);
+    if (entries)
+        return scratch_done(&s, fail_with(ENOTEMPTY));
+
+    if (strbuf_addch(&s.name, '/') < 0 || index_detach_file(&s.index, s.name.buf, &s.pending) < 0)
+        return scratch_done(&s, -1);
+    if (index_release(&s.index) < 0)
+        return scratch_done(&s, -1);
+    delete_pending_objects(&s.pending);
+    return scratch_done(&s, 0);
+}
+
+static int part_entry_name(struct strbuf *sb, const char *name, uint64_t k)
+{
+    strbuf_reset(sb);
+    if (strbuf_addstr(sb, name) < 0)
+        return -1;
+    return k ? strbuf_addf(sb, "%c%llu", '?', (unsigned long long)k) : 0;
+}
+
+int fs_unlink(const char *path)
+{
+    if (require_mounted() < 0)
+        return -1;
+    if (!path)
+        return fail_with(EINVAL);
+    struct op_scratch s;
+    scratch_init(&s);
+    if (resolve_parent(path, &s.index, &s.folder, &s.name) < 0)
+        return scratch_done(&s, -1);
+    if (!s.name.len)
+        return scratch_done(&s, fail_with(EISDIR));
+    uint64_t size = 0;
+    int r = index_resolve_path(&s.index, s.name.buf, NULL, &size);
+    if (r < 0)
+        return scratch_done(&s, -1);
+    if (r == 2)
+        return scratch_done(&s, fail_with(EISDIR));
+    for (uint64_t k = size / FS_PART_SIZE + 1; k-- > 0;) {
+        if (part_entry_name(&s.work, s.name.buf, k) < 0 || index_detach_file(&s.index, s.work.buf, &s.pending) < 0)
+            return scratch_done(&s, -1);
+    }
+    if (index_release(&s.index) < 0)
+        return scratch_done(&s, -1);
+    delete_pending_objects(&s.pending);
+    return scratch_done(&s, 0);
+}
+
+// True when folder text c (with its final "/") is the folder a/b itself or lies below it,
+// compared by whole components and without regard to ASCII case.
+static int is_same_or_below(const char *moved_folder, size_t moved_len, const char *c)
+{
+    return strlen(c) >= moved_len && !strncasecmp(c, moved_folder, moved_len);
+}
+
+// Takes the entries a move added to folder back out again (their objects stay: the old
+// folder still names them).
+static void undo_move(const char *folder, const char *name, uint64_t size)
+{
+    int saved = errno;
+    struct store_index index = INDEX_INIT;
+    struct strbuf part = STRBUF_INIT;
+    int r = index_resolve_path(&index, folder, NULL, NULL);
+    if (r == 0 || r == 2) {
+        for (uint64_t k = size / FS_PART_SIZE + 1; k-- > 0;) {
+            if (part_entry_name(&part, name, k) < 0)
+                break;
+            int pos = index_name_pos(&index, part.buf, part.len);
+            if (pos >= 0)
+                index_remove_entry_at(&index, (uint32_t)pos);
+        }
+        index_release(&index);
+    }
+    index_discard(&index);
+    strbuf_release(&part);
+    errno = saved;
+}
+
+int fs_rename(const char *old_path, const char *new_path)
+{
+    if (require_mounted() < 0)
+        return -1;
+    if (!old_path || !new_path)
+        return fail_with(EINVAL);
+    struct op_scratch s;
+    scratch_init(&s);
+    struct store_index target_index = INDEX_INIT;
+    struct strbuf to_folder = STRBUF_INIT, to_name = STRBUF_INIT, old_name = STRBUF_INIT;
+    struct store_index *target = &s.index;
+    uint64_t size = 0;
+    int kind, result = 0;
+
+#define RENAME_DONE(r)                          \
+    do {                                        \
+        int saved_ = errno;                     \
+        index_discard(&target_index);           \
+        strbuf_release(&to_folder);             \
+        strbuf_release(&to_name);               \
+        strbuf_release(&old_name);              \
+        errno = saved_;                         \
+        return scratch_done(&s, (r));           \
+    } while (0)
+
+    if (resolve_parent(old_path, &s.index, &s.folder, &s.name) < 0)
+        RENAME_DONE(-1);
+    if (!s.name.len)
+        RENAME_DONE(fail_with(EINVAL));
+    kind = index_resolve_path(&s.index, s.name.buf, NULL, &size);
+    if (kind < 0)
+        RENAME_DONE(-1);
+    if (kind == 0)
+        RENAME_DONE(fail_with(EINVAL));
+
+    if (split_store_path(new_path, &to_folder, &to_name) < 0 || (to_folder.len && strbuf_addch(&to_folder, '/') < 0))
+        RENAME_DONE(-1);
+    if (check_new_name(to_name.buf, to_name.len) < 0)
+        RENAME_DONE(-1);
+    if (kind == 2) {
+        // Moving a folder into itself would cut its subtree off from the tree.
+        struct strbuf moved = STRBUF_INIT;
+        int inside = strbuf_addbuf(&moved, &s.folder) == 0 && strbuf_addbuf(&moved, &s.name) == 0 &&
+                     strbuf_addch(&moved, '/') == 0 && is_same_or_below(moved.buf, moved.len, to_folder.buf);
+        strbuf_release(&moved);
+        if (inside)
+            RENAME_DONE(fail_with(EINVAL));
+    }
+    if (strcasecmp(s.folder.buf, to_folder.buf) != 0) {
+        int r = index_resolve_path(&target_index, to_folder.buf, NULL, NULL);
+        if (r < 0)
+            RENAME_DONE(-1);
+        if (r != 0 && r != 2)
+            RENAME_DONE(fail_with(ENOENT));
+        target = &target_index;
+    }
+    {
+        int r = index_resolve_path(target, to_name.buf, NULL, NULL);
+        if (r > 0)
+            RENAME_DONE(fail_with(EEXIST));
+        if (r < 0 && errno != ENOENT)
+            RENAME_DONE(-1);
+    }
+    if (kind == 2 && (strbuf_addch(&s.name, '/') < 0 || strbuf_addch(&to_name, '/') < 0))
+        RENAME_DONE(-1);
+
+    for (uint64_t k = size / FS_PART_SIZE + 1; k-- > 0;) {
+        if (part_entry_name(&old_name, s.name.buf, k) < 0 || part_entry_name(&s.work, to_name.buf, k) < 0)
+            RENAME_DONE(-1);
+        int pos = index_name_pos(&s.index, old_name.buf, old_name.len);
+        if (pos < 0)
+            continue;
+        const struct index_entry *old = s.index.entries[pos];
+        struct index_entry *moved = index_make_entry(target, s.work.buf, s.work.len);
+        if (!moved) {
+            result = -1;
+            continue;
+        }
+        moved->size = old->size;
+        moved->time = old->time;
+        moved->type_bits = old->type_bits;
+        memcpy(moved->id, old->id, SHA1_RAWSZ);
+        index_remove_entry_at(&s.index, (uint32_t)pos);
+        if (index_add_entry(target, moved) < 0)
+            result = -1;
+    }
+    if (result < 0)
+        RENAME_DONE(-1); // nothing written: the entry stays where it was
+    // The new folder is written first, so a failure never leaves the entry in neither place;
+    // when the old folder then cannot be written, the new one is put back as it was.
+    if (target != &s.index && index_release(target) < 0)
+        RENAME_DONE(-1);
+    if (index_release(&s.index) < 0) {
+        if (target != &s.index)
+            undo_move(to_folder.buf, to_name.buf, size);
+        RENAME_DONE(-1);
+    }
+    RENAME_DONE(0);
+#undef RENAME_DONE
+}
+
+fs_dir *fs_opendir(const char *path)
+{
+    if (require_mounted() < 0)
+        return NULL;
+    struct op_scratch s;
+    scratch_init(&s);
+    if (normalize_store_path(&s.work, path ? path : "") < 0 ||
+        (s.work.len && s.work.buf[s.work.len - 1] != '/' && strbuf_addch(&s.work, '/') < 0)) {
+        scratch_done(&s, -1);
+        return NULL;
+    }
+    int r = index_resolve_path(&s.index, s.work.buf, NULL, NULL);
+    if (r != 0 && r != 2) {
+        if (r > 0)
+            errno = ENOENT;
+        scratch_done(&s, -1);
+        return NULL;
+    }
+    fs_dir *dir = (fs_dir *)calloc(1, sizeof(fs_dir) + (size_t)s.index.count * sizeof(struct fs_dirent));
+    if (!dir) {
+        errno = ENOMEM;
+        scratch_done(&s, -1);
+        return NULL;
+    }
+    dir->count = s.index.count;
+    for (uint32_t i = 0; i < s.index.count; i++) {
+        const struct index_entry *e = s.index.entries[i];
+        struct fs_dirent *d = &dir->records[i];
+        size_t len = e->name_len;
+        int folder = len && e->name[len - 1] == '/';
+        if (folder)
+            len--;
+        if (len >= FS_NAME_MAX)
+            len = FS_NAME_MAX - 1;
+        d->type = folder ? FS_DT_DIR : FS_DT_FILE;
+        d->size = e->size;
+        d->time = e->time;
+        memcpy(d->name, e->name, len);
+    }
+    scratch_done(&s, 0);
+    return dir;
+}
+
+struct fs_dirent *fs_readdir(fs_dir *dir)
+{
+    while (dir && dir->cursor < dir->count) {
+        struct fs_dirent *d = &dir->records[dir->cursor++];
+        if (!strchr(d->name, '?'))
+            return d;
+    }
+    errno = ENOENT;
+    return NULL;
+}
+
+int fs_closedir(fs_dir *dir)
+{
+    free(dir);
+    return 0;
+}

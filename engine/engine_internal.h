@@ -1,0 +1,22 @@
+// Helpers shared by the engine's operations.
+#ifndef COFFERVALE_ENGINE_INTERNAL_H
+#define COFFERVALE_ENGINE_INTERNAL_H
+
+#include <stddef.h>
+
+#include "fs.h"
+#include "index.h"
+#include "strbuf.h"
+
+// 0 while a store is mounted; -1 with errno 9 otherwise.
+int require_mounted(void);
+
+// A name given for a new entry: not empty, not "." or "..", no "?" (it would collide with
+// part entries), at most 255 bytes.
+int check_new_name(const char *name, size_t len);
+
+// Splits a store path and loads its folder into index (fresh). The folder text ends with "/"
+// when not empty. Returns 0, or -1 with errno.
+int resolve_parent(const char *path, struct store_index *index, struct strbuf *folder, struct strbuf *name);
+
+#endif

@@ -1,0 +1,66 @@
+// One folder's index: its entries in case-insensitive name order, read from and written to
+// an encrypted index file that ends in a SHA-1 checksum of its plaintext.
+#ifndef COFFERVALE_INDEX_H
+#define COFFERVALE_INDEX_H
+
+#include <stdint.h>
+
+#include "crypto.h"
+#include "mem_pool.h"
+#include "strbuf.h"
+
+struct index_entry {
+    uint64_t size;
+    int64_t time;
+    uint32_t type_bits;   // top four bits of the on-disk flags, kept as read
+    uint32_t name_len;
+    unsigned char id[SHA1_RAWSZ];
+    char name[];          // NUL-terminated; folders end in "/", parts hold "?" and a number
+};
+
+enum index_changed { INDEX_REPLACED = 1, INDEX_REMOVED = 2, INDEX_ADDED = 4 };
+
+struct store_index {
+    char *folder_path;    // "" for the root index
+    char *file_path;      // NULL while the index holds nothing
+    struct index_entry **entries;
+    uint32_t count;
+    uint32_t capacity;
+    uint32_t version;
+    unsigned changed;
+    int loaded;
+    unsigned char checksum[SHA1_RAWSZ];
+    struct mem_pool *pool;
+};
+
+#define INDEX_INIT { NULL, NULL, NULL, 0, 0, 0, 0, 0, {0}, NULL }
+
+enum { INDEX_MIN_FILE = 32, INDEX_NAME_MASK = 0xFFF, INDEX_TYPE_MASK = 0xF000, INDEX_WRITE_BUFSZ = 8192 };
+
+// On-disk length of an entry with a name of n bytes.
+static inline uint32_t index_entry_disk_size(uint32_t n) { return (n + 46) & ~7u; }
+
+int name_compare(const char *a, size_t alen, const char *b, size_t blen);
+
+int index_read(struct store_index *index);
+int index_read_from(struct store_index *index, const char *folder_path, const char *file_path);
+int index_write(struct store_index *index);
+// Writes the index when it changed, then frees it; returns the write's result.
+int index_release(struct store_index *index);
+// Frees the index without writing it.
+void index_discard(struct store_index *index);
+struct index_entry *index_new_entry(struct store_index *index, size_t name_len);
+struct index_entry *index_make_entry(struct store_index *index, const char *name, size_t name_len);
+int index_name_pos(const struct store_index *index, const char *name, size_t len);
+int index_add_entry(struct store_index *index, struct index_entry *entry);
+int index_remove_entry_at(struct store_index *index, uint32_t pos);
+int index_remove_file(struct store_index *index, const char *name);
+// Removes the entry like index_remove_file but keeps its object file, appending the object's
+// path (NUL-terminated) to pending; delete them with delete_pending_objects once the index
+// that no longer names them is safely written.
+int index_detach_file(struct store_index *index, const char *name, struct strbuf *pending);
+void delete_pending_objects(struct strbuf *pending);
+int entry_match(const struct index_entry *entry, const char *component, size_t len);
+int index_resolve_path(struct store_index *index, const char *path, unsigned char *id_out, uint64_t *size_out);
+
+#endif

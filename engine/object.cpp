@@ -1,0 +1,477 @@
+// Object ids and paths, the key and IV of every store file, and the streaming writer and
+// reader of content objects (zlib stream inside AES-256-CBC, no clear-text header).
+#include "object.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "context.h"
+
+static const char *const type_names[] = {NULL, "blob", "dirc"};
+
+const char *type_name(int type)
+{
+    return type == OBJ_BLOB || type == OBJ_DIRC ? type_names[type] : NULL;
+}
+
+int type_from_string(const char *name, size_t len)
+{
+    for (int t = OBJ_BLOB; t <= OBJ_DIRC; t++)
+        if (strlen(type_names[t]) == len && !memcmp(type_names[t], name, len))
+            return t;
+    return -1;
+}
+
+int object_format_header(char *out, const char *type, unsigned long long n)
+{
+    int len = snprintf(out, OBJECT_HEADER_MAX, "%s %llu", type, n);
+    return len + 1;
+}
+
+int object_hash(const char *seed, unsigned long long n, const char *type, unsigned char *id)
+{
+    char header[OBJECT_HEADER_MAX];
+    int hlen = object_format_header(header, type, n);
+    struct strbuf folded = STRBUF_INIT;
+    if (strbuf_addstr(&folded, seed) < 0)
+        return -1;
+    strbuf_tolower(&folded);
+    struct sha1_ctx ctx;
+    int r = -1;
+    if (sha1_init(&ctx) == 0) {
+        if (sha1_update(&ctx, header, (size_t)hlen) == 0 && sha1_update(&ctx, folded.buf, folded.len) == 0)
+            r = sha1_final(&ctx, id);
+        else
+            sha1_release(&ctx);
+    }
+    strbuf_release(&folded);
+    return r;
+}
+
+int object_path(struct strbuf *sb, const unsigned char *id)
+{
+    char hex[41];
+    object_id_to_hex(id, hex);
+    return strbuf_addf(sb, "%s/%.2s/%s", the_store->store_dir.buf, hex, hex + 2);
+}
+
+// Far more than any store reaches by seeds repeating; a store whose entries cannot be
+// examined must not make the search run without end.
+enum { UNIQUE_ID_TRIES = 65536 };
+
+int object_unique_id(struct strbuf *path, unsigned char *id)
+{
+    for (int tries = 0; tries < UNIQUE_ID_TRIES; tries++) {
+        strbuf_reset(path);
+        if (object_path(path, id) < 0)
+            return -1;
+        struct stat st;
+        if (stat(path->buf, &st) < 0) {
+            if (errno == ENOENT)
+                return 0;
+            return -1;
+        }
+        uint32_t counter = (uint32_t)id[16] | (uint32_t)id[17] << 8 | (uint32_t)id[18] << 16 | (uint32_t)id[19] << 24;
+        counter++;
+        for (int i = 0; i < 4; i++)
+            id[16 + i] = (unsigned char)(counter >> (8 * i));
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+int cipher_key_iv(const char *path, unsigned char *key, unsigned char *iv)
+{
+    size_t skip = the_store->store_dir.len + 1;
+    struct strbuf rel = STRBUF_INIT;
+    if (strlen(path) > skip && strbuf_addstr(&rel, path + skip) < 0)
+        return -1;
+    static const char index_suffix[] = "index";
+    static const char lock_suffix[] = ".lock";
+    if (rel.len >= 5 && !strcmp(rel.buf + rel.len - 5, index_suffix))
+        strbuf_setlen(&rel, rel.len - 5);
+    if (rel.len >= 5 && !strcmp(rel.buf + rel.len - 5, lock_suffix))
+        strbuf_setlen(&rel, rel.len - 5);
+
+    if (!rel.len) {
+        memcpy(key, the_store->root_key, SHA1_RAWSZ);
+        memset(key + SHA1_RAWSZ, 0, AES_KEYSZ - SHA1_RAWSZ);
+        memset(iv, 0, AES_BLOCKSZ);
+        return 0;
+    }
+    unsigned char id[SHA1_RAWSZ];
+    int ok = rel.len == 41 && rel.buf[2] == '/';
+    if (ok) {
+        strbuf_remove(&rel, 2, 1);
+        ok = hex_to_object_id(rel.buf, id) == 0;
+    }
+    strbuf_release(&rel);
+    if (!ok) {
+        errno = EINVAL;
+        return -1;
+    }
+    memcpy(key, the_store->object_key, SHA1_RAWSZ);
+    memcpy(key + SHA1_RAWSZ, id, 12);
+    memcpy(iv, id + 12, 8);
+    memcpy(iv + 8, id + 12, 8);
+    return 0;
+}
+
+int cipher_setup(const char *path, struct aes_cbc *cipher, int direction)
+{
+    unsigned char key[AES_KEYSZ], iv[AES_BLOCKSZ];
+    if (cipher_key_iv(path, key, iv) < 0)
+        return -1;
+    return aes_cbc_start(cipher, key, iv, direction == 1);
+}
+
+// Deletion failures are not reported, so errno stays as the caller had it.
+void delete_object_file(const char *path)
+{
+    int saved = errno;
+    struct strbuf dir = STRBUF_INIT;
+    if ((unlink(path) == 0 || errno == ENOENT || errno == ENOTDIR) && strbuf_addstr(&dir, path) == 0) {
+        for (;;) {
+            char *slash = strrchr(dir.buf, '/');
+            if (!slash || slash == dir.buf)
+                break;
+            strbuf_setlen(&dir, (size_t)(slash - dir.buf));
+            if (rmdir(dir.buf) < 0)
+                break;
+        }
+    }
+    strbuf_release(&dir);
+    errno = saved;
+}
+
+int write_in_full(int fd, const void *buf, size_t len)
+{
+    const char *p = (const char *)buf;
+    while (len) {
+        ssize_t n = write(fd, p, len);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        p += n;
+        len -= (size_t)n;
+    }
+    return 0;
+}
+
+int object_create_file(const char *path)
+{
+    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == ENOENT && strchr(path, '/')) {
+        struct strbuf dir = STRBUF_INIT;
+        if (strbuf_add(&dir, path, (size_t)(strrchr(path, '/') - path)) < 0)
+            return -1;
+        int made = mkdir(dir.buf, 0777) == 0 || errno == EEXIST;
+        strbuf_release(&dir);
+        if (!made)
+            return -1;
+        fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
+    return fd;
+}
+
+// Encrypts and writes the whole 16-byte blocks of the output buffer; keeps the rest.
+static int writer_drain(struct object_writer *w)
+{
+    size_t have = OBJECT_WRITER_BUFSZ - w->z.avail_out;
+    size_t whole = have & ~(size_t)(AES_BLOCKSZ - 1);
+    if (whole) {
+        if (aes_cbc_update(&w->cipher, w->out, w->out, whole) < 0 || write_in_full(w->fd, w->out, whole) < 0)
+            return -1;
+        memmove(w->out, w->out + whole, have - whole);
+    }
+    w->carried = have - whole;
+    w->z.next_out = w->out + w->carried;
+    w->z.avail_out = (uInt)(OBJECT_WRITER_BUFSZ - w->carried);
+    return 0;
+}
+
+static int writer_deflate(struct object_writer *w, int flush)
+{
+    for (;;) {
+        int ret = deflate(&w->z, flush);
+        if (ret == Z_STREAM_ERROR) {
+            errno = EINVAL;
+            return -1;
+        }
+        if (writer_drain(w) < 0)
+            return -1;
+        if (flush == Z_FINISH ? ret == Z_STREAM_END : w->z.avail_in == 0)
+            return 0;
+    }
+}
+
+int object_writer_start(struct object_writer *w, int fd, const char *path, const char *header, size_t header_len)
+{
+    memset(w, 0, sizeof(*w));
+    w->fd = fd;
+    w->out = (unsigned char *)malloc(OBJECT_WRITER_BUFSZ);
+    if (!w->out) {
+        errno = ENOMEM;
+        return -1;
+    }
+    if (deflateInit(&w->z, 1) != Z_OK) {
+        object_writer_release(w);
+        errno = ENOMEM;
+        return -1;
+    }
+    w->z_active = 1;
+    w->z.next_out = w->out;
+    w->z.avail_out = OBJECT_WRITER_BUFSZ;
+    if (cipher_setup(path, &w->cipher, 1) < 0) {
+        object_writer_release(w);
+        return -1;
+    }
+    return object_writer_write(w, header, header_len);
+}
+
+int object_writer_write(struct object_writer *w, const void *bytes, size_t len)
+{
+    w->z.next_in = (Bytef *)bytes;
+    while (len) {
+        uInt piece = len > (1u << 30) ? (1u << 30) : (uInt)len;
+        w->z.avail_in = piece;
+        if (writer_deflate(w, Z_NO_FLUSH) < 0)
+            return -1;
+        len -= piece;
+    }
+    return 0;
+}
+
+int object_writer_finish(struct object_writer *w)
+{
+    w->z.avail_in = 0;
+    int r = writer_deflate(w, Z_FINISH);
+    if (r == 0 && w->carried) {
+        memset(w->out + w->carried, 0, AES_BLOCKSZ - w->carried);
+        if (aes_cbc_update(&w->cipher, w->out, w->out, AES_BLOCKSZ) < 0 || write_in_full(w->fd, w->out, AES_BLOCKSZ) < 0)
+            r = -1;
+        w->carried = 0;
+    }
+    int saved = errno;
+    object_writer_release(w);
+    errno = saved;
+    return r;
+}
+
+void object_writer_release(struct object_writer *w)
+{
+    if (w->z_active)
+        deflateEnd(&w->z);
+    w->z_active = 0;
+    free(w->out);
+    w->out = NULL;
+    aes_cbc_release(&w->cipher);
+}
+
+enum stream_state { STREAM_INFLATING, STREAM_DONE, STREAM_FAILED };
+
+struct object_stream {
+    uint64_t declared_size;
+    z_stream z;
+    int z_active;
+    int state;
+    int ended_in_header;  // the whole zlib stream fitted in the header inflate
+    unsigned char *map;
+    size_t map_len;
+    size_t consumed;
+    unsigned char header[OBJECT_HEADER_MAX];
+    size_t header_avail, header_used;
+    unsigned char window[OBJECT_READ_WINDOW];
+    struct aes_cbc cipher;
+};
+
+// Decrypts the next piece of the mapping into the window; 0 when no whole block is left.
+static size_t stream_refill(struct object_stream *s)
+{
+    size_t left = s->map_len - s->consumed;
+    size_t n = left < (size_t)OBJECT_READ_WINDOW ? left : (size_t)OBJECT_READ_WINDOW;
+    n &= ~(size_t)(AES_BLOCKSZ - 1);
+    if (!n)
+        return 0;
+    if (aes_cbc_update(&s->cipher, s->map + s->consumed, s->window, n) < 0)
+        return 0;
+    s->consumed += n;
+    s->z.next_in = s->window;
+    s->z.avail_in = (uInt)n;
+    return n;
+}
+
+static void stream_end_inflate(struct object_stream *s)
+{
+    if (s->z_active)
+        inflateEnd(&s->z);
+    s->z_active = 0;
+}
+
+void object_stream_close(struct object_stream *s)
+{
+    if (!s)
+        return;
+    stream_end_inflate(s);
+    if (s->map)
+        munmap(s->map, s->map_len);
+    aes_cbc_release(&s->cipher);
+    free(s);
+}
+
+// "<type> <digits>\0": digits without a leading zero unless "0" alone.
+static int parse_header(const unsigned char *h, size_t len, int *type, uint64_t *size)
+{
+    const unsigned char *space = (const unsigned char *)memchr(h, ' ', len);
+    if (!space)
+        return -1;
+    int t = type_from_string((const char *)h, (size_t)(space - h));
+    if (t < 0)
+        return -1;
+    const unsigned char *p = space + 1;
+    const unsigned char *end = h + len - 1; // the zero byte
+    if (p >= end || *p < '0' || *p > '9' || (*p == '0' && p + 1 != end))
+        return -1;
+    uint64_t n = 0;
+    for (; p < end; p++) {
+        if (*p < '0' || *p > '9' || n > (UINT64_MAX - 9) / 10)
+            return -1;
+        n = n * 10 + (uint64_t)(*p - '0');
+    }
+    *type = t;
+    *size = n;
+    return 0;
+}
+
+struct object_stream *object_stream_open_path(const char *path, int *type_out)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return NULL;
+    struct stat st;
+    if (fstat(fd, &st) < 0 || st.st_size <= 0) {
+        int saved = st.st_size <= 0 ? EIO : errno;
+        close(fd);
+        errno = saved;
+        return NULL;
+    }
+    struct object_stream *s = (struct object_stream *)calloc(1, sizeof(*s));
+    if (!s) {
+        close(fd);
+        errno = ENOMEM;
+        return NULL;
+    }
+    s->map_len = (size_t)st.st_size;
+    void *map = mmap(NULL, s->map_len, PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    if (map == MAP_FAILED) {
+        free(s);
+        return NULL;
+    }
+    s->map = (unsigned char *)map;
+    if (cipher_setup(path, &s->cipher, 0) < 0 || inflateInit(&s->z) != Z_OK) {
+        object_stream_close(s);
+        errno = ENOMEM;
+        return NULL;
+    }
+    s->z_active = 1;
+    stream_refill(s);
+    s->z.next_out = s->header;
+    s->z.avail_out = OBJECT_HEADER_MAX;
+    int ret = inflate(&s->z, Z_NO_FLUSH);
+    size_t produced = OBJECT_HEADER_MAX - s->z.avail_out;
+    const unsigned char *zero = (const unsigned char *)memchr(s->header, 0, produced);
+    int type;
+    if ((ret != Z_OK && ret != Z_STREAM_END) || !zero ||
+        parse_header(s->header, (size_t)(zero - s->header) + 1, &type, &s->declared_size) < 0) {
+        object_stream_close(s);
+        errno = EIO;
+        return NULL;
+    }
+    s->header_used = (size_t)(zero - s->header) + 1;
+    s->header_avail = produced;
+    s->ended_in_header = ret == Z_STREAM_END;
+    s->state = STREAM_INFLATING;
+    if (type_out)
+        *type_out = type;
+    return s;
+}
+
+struct object_stream *object_stream_open(const unsigned char *id, int *type_out)
+{
+    struct strbuf path = STRBUF_INIT;
+    if (object_path(&path, id) < 0)
+        return NULL;
+    struct object_stream *s = object_stream_open_path(path.buf, type_out);
+    int saved = errno;
+    strbuf_release(&path);
+    errno = saved;
+    return s;
+}
+
+uint64_t object_stream_declared_size(const struct object_stream *s)
+{
+    return s->declared_size;
+}
+
+ssize_t object_stream_read(struct object_stream *s, void *buf, size_t len)
+{
+    if (s->state == STREAM_FAILED) {
+        errno = EIO;
+        return -1;
+    }
+    unsigned char *out = (unsigned char *)buf;
+    size_t delivered = 0;
+    if (s->header_used < s->header_avail) {
+        size_t n = s->header_avail - s->header_used;
+        if (n > len)
+            n = len;
+        memcpy(out, s->header + s->header_used, n);
+        s->header_used += n;
+        delivered = n;
+    }
+    if (s->state == STREAM_DONE)
+        return (ssize_t)delivered;
+    if (s->ended_in_header) {
+        if (s->header_used == s->header_avail) {
+            stream_end_inflate(s);
+            s->state = STREAM_DONE;
+        }
+        return (ssize_t)delivered;
+    }
+    while (delivered < len) {
+        if (!s->z.avail_in)
+            stream_refill(s);
+        size_t want = len - delivered;
+        uInt room = want > (1u << 30) ? (1u << 30) : (uInt)want;
+        s->z.next_out = out + delivered;
+        s->z.avail_out = room;
+        int ret = inflate(&s->z, Z_NO_FLUSH);
+        delivered += room - s->z.avail_out;
+        if (ret == Z_STREAM_END) {
+            stream_end_inflate(s);
+            s->state = STREAM_DONE;
+            return (ssize_t)delivered;
+        }
+        if (ret != Z_OK) {
+            // Z_BUF_ERROR: the ciphertext ended before the zlib stream did.
+            stream_end_inflate(s);
+            s->state = STREAM_FAILED;
+            errno = EIO;
+            return -1;
+        }
+    }
+    return (ssize_t)delivered;
+}

@@ -1,0 +1,56 @@
+// Objects: content and folder indexes stored as encrypted files named by 20-byte ids.
+#ifndef COFFERVALE_OBJECT_H
+#define COFFERVALE_OBJECT_H
+
+#include <stdint.h>
+#include <sys/types.h>
+
+#include <zlib.h>
+
+#include "crypto.h"
+#include "strbuf.h"
+
+enum object_type { OBJ_NONE = 0, OBJ_BLOB = 1, OBJ_DIRC = 2 };
+enum { OBJECT_HEADER_MAX = 32, OBJECT_WRITER_BUFSZ = 2097152, OBJECT_READ_WINDOW = 4096 };
+
+const char *type_name(int type);
+int type_from_string(const char *name, size_t len);
+
+// Header text "<type> <n>" with its terminating zero byte; returns the length counting that byte.
+int object_format_header(char *out, const char *type, unsigned long long n);
+int object_hash(const char *seed, unsigned long long n, const char *type, unsigned char *id);
+int object_unique_id(struct strbuf *path, unsigned char *id);
+int object_path(struct strbuf *sb, const unsigned char *id);
+
+// Key and IV of a store file: the root key for the root index, else object key + id.
+int cipher_key_iv(const char *path, unsigned char *key, unsigned char *iv);
+int cipher_setup(const char *path, struct aes_cbc *cipher, int direction);
+
+// Deletes an object file, then its now-empty parent directories up to the first that stays.
+void delete_object_file(const char *path);
+
+int write_in_full(int fd, const void *buf, size_t len);
+
+struct object_writer {
+    int fd;
+    z_stream z;
+    int z_active;
+    unsigned char *out;       // OBJECT_WRITER_BUFSZ bytes of compressed output
+    size_t carried;           // 0..15 bytes kept at the start of out between drains
+    struct aes_cbc cipher;
+};
+
+int object_create_file(const char *path);
+int object_writer_start(struct object_writer *w, int fd, const char *path, const char *header, size_t header_len);
+int object_writer_write(struct object_writer *w, const void *bytes, size_t len);
+int object_writer_finish(struct object_writer *w);
+void object_writer_release(struct object_writer *w);
+
+struct object_stream;
+struct object_stream *object_stream_open(const unsigned char *id, int *type_out);
+struct object_stream *object_stream_open_path(const char *path, int *type_out);
+uint64_t object_stream_declared_size(const struct object_stream *s);
+ssize_t object_stream_read(struct object_stream *s, void *buf, size_t len);
+void object_stream_close(struct object_stream *s);
+
+#endif
