@@ -1,0 +1,176 @@
+// The configuration file: reading, key rules and rewriting, cross-checked with git's reader.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "config.h"
+
+namespace {
+
+using Values = std::vector<std::pair<std::string, std::string>>;
+
+int collect(const char *name, const char *value, void *data)
+{
+    static_cast<Values *>(data)->emplace_back(name, value ? value : "<bare>");
+    return 0;
+}
+
+Values readAll(const std::string &path)
+{
+    Values out;
+    config_from_file(collect, path.c_str(), &out);
+    return out;
+}
+
+std::string gitGet(const std::string &file, const std::string &key)
+{
+    std::string cmd = "git config -f '" + file + "' --get '" + key + "' 2>/dev/null";
+    FILE *p = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[256];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    if (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+struct ConfigFile : ::testing::Test {
+    TempDir dir;
+    std::string path = dir / "config";
+};
+
+} // namespace
+
+using EngineConfig = ConfigFile;
+
+TEST_F(EngineConfig, ReadsSectionsValuesAndEscapes)
+{
+    writeFile(path, "\xEF\xBB\xBF# comment\n[Core]\r\n\tPrompt = x\r\n"
+                    "[backup \"Sub\\\"Q\"]\n  location=  \"  two  \" and  three #note\n"
+                    "[auto]\nbackup = a\\tb\\n\\\\\\\"c\nbare\n; done\n"
+                    "[cont]\nvalue = one\\\ntwo\n");
+    Values v = readAll(path);
+    Values expected = {{"core.prompt", "x"},
+                       {"backup.Sub\"Q.location", "  two   and  three"},
+                       {"auto.backup", "a\tb\n\\\"c"},
+                       {"auto.bare", "<bare>"},
+                       {"cont.value", "onetwo"}};
+    EXPECT_EQ(v, expected);
+}
+
+TEST_F(EngineConfig, SyntaxErrorsEndTheReadQuietly)
+{
+    writeFile(path, "[a]\nx = 1\ny = \"\\q\"\nz = 3\n");
+    EXPECT_EQ(readAll(path), (Values{{"a.x", "1"}}));
+    writeFile(path, "[a]\nx = 1\n!oops\nz = 3\n");
+    EXPECT_EQ(readAll(path), (Values{{"a.x", "1"}}));
+    writeFile(path, "[a]\nx = \"open\n");
+    EXPECT_TRUE(readAll(path).empty());
+    EXPECT_EQ(config_from_file(collect, (dir / "missing").c_str(), nullptr), -1);
+}
+
+TEST_F(EngineConfig, KeyRules)
+{
+    char *key = nullptr;
+    size_t baselen = 0;
+    ASSERT_EQ(config_parse_key("Backup.Location", &key, &baselen), 0);
+    EXPECT_STREQ(key, "backup.location");
+    EXPECT_EQ(baselen, 6u);
+    free(key);
+    ASSERT_EQ(config_parse_key("Sec.Sub Case.Name", &key, &baselen), 0);
+    EXPECT_STREQ(key, "sec.Sub Case.name");
+    free(key);
+    EXPECT_EQ(config_parse_key("nodot", &key, &baselen), -2);
+    EXPECT_EQ(config_parse_key(".x", &key, &baselen), -2);
+    EXPECT_EQ(config_parse_key("x.", &key, &baselen), -2);
+    EXPECT_EQ(config_parse_key("a.1x", &key, &baselen), -1);
+    EXPECT_EQ(config_parse_key("a_b.x", &key, &baselen), -1);
+    EXPECT_EQ(config_parse_key("a.b\nc.x", &key, &baselen), -1);
+}
+
+TEST_F(EngineConfig, SetWritesTheDocumentedText)
+{
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "blue door", 0), 0);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "backup.location", "appData", 0), 0);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "auto.backup", "no", 0), 0);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "back.number", "3", 0), 0);
+    EXPECT_EQ(readFile(path), "[core]\n\tprompt = blue door\n[backup]\n\tlocation = appData\n"
+                              "[auto]\n\tbackup = no\n[back]\n\tnumber = 3\n");
+    EXPECT_EQ(gitGet(path, "back.number"), "3");
+
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", " padded ", 0), 0);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "backup.location", "a;b", 0), 0);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "auto.backup", "line\none\t\"q\" \\", 0), 0);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "back.number", "", 0), 0);
+    EXPECT_EQ(readFile(path), "[core]\n\tprompt = \" padded \"\n[backup]\n\tlocation = \"a;b\"\n"
+                              "[auto]\n\tbackup = line\\none\\t\\\"q\\\" \\\\\n[back]\n\tnumber = \n");
+    EXPECT_EQ(gitGet(path, "core.prompt"), " padded ");
+    EXPECT_EQ(gitGet(path, "backup.location"), "a;b");
+    EXPECT_EQ(gitGet(path, "auto.backup"), "line\none\t\"q\" \\");
+    Values v = readAll(path);
+    EXPECT_EQ(v[0].second, " padded ");
+    EXPECT_EQ(v[2].second, "line\none\t\"q\" \\");
+    EXPECT_EQ(v[3].second, "");
+}
+
+TEST_F(EngineConfig, SetKeepsOtherLinesByteForByte)
+{
+    std::string original = "# my settings\n\n[core]\n    prompt = old ; note\n  other = 1\n\n[Backup]\n";
+    writeFile(path, original);
+    chmod(path.c_str(), 0640);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "new", 0), 0);
+    EXPECT_EQ(readFile(path), "# my settings\n\n[core]\n\tprompt = new\n  other = 1\n\n[Backup]\n");
+    struct stat st;
+    stat(path.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // Into an existing section: after its last entry, or after the header when empty.
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.extra", "e", 0), 0);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "backup.location", "appData", 0), 0);
+    EXPECT_EQ(readFile(path), "# my settings\n\n[core]\n\tprompt = new\n  other = 1\n\textra = e\n\n"
+                              "[Backup]\n\tlocation = appData\n");
+    EXPECT_EQ(gitGet(path, "backup.location"), "appData");
+
+    // A file that does not end in a newline gets one before a new section.
+    writeFile(path, "[a]\nx = 1");
+    EXPECT_EQ(config_set_in_file(path.c_str(), "b.y", "2", 0), 0);
+    EXPECT_EQ(readFile(path), "[a]\nx = 1\n[b]\n\ty = 2\n");
+}
+
+TEST_F(EngineConfig, SubsectionsAreMatchedWithTheirCase)
+{
+    writeFile(path, "[s \"Sub\"]\n\tk = 1\n");
+    EXPECT_EQ(config_set_in_file(path.c_str(), "s.sub.k", "2", 0), 0);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "s.Sub.k", "3", 0), 0);
+    EXPECT_EQ(readFile(path), "[s \"Sub\"]\n\tk = 3\n[s \"sub\"]\n\tk = 2\n");
+    EXPECT_EQ(config_set_in_file(path.c_str(), "q.A\"b\\c.k", "v", 0), 0);
+    EXPECT_EQ(gitGet(path, "q.A\"b\\c.k"), "v");
+}
+
+TEST_F(EngineConfig, DuplicatesLocksAndBadKeys)
+{
+    writeFile(path, "[core]\n\tprompt = a\n\tprompt = b\n");
+    EXPECT_EQ(readAll(path).back().second, "b");
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "c", 0), 5);
+    EXPECT_EQ(readFile(path), "[core]\n\tprompt = a\n\tprompt = b\n");
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "c", 1), 0);
+    EXPECT_EQ(readFile(path), "[core]\n\tprompt = c\n");
+
+    writeFile(path + ".lock", "left over");
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "d", 0), -1);
+    EXPECT_EQ(readFile(path), "[core]\n\tprompt = c\n");
+    EXPECT_EQ(readFile(path + ".lock"), "left over");
+    unlink((path + ".lock").c_str());
+
+    EXPECT_EQ(config_set_in_file(path.c_str(), "nodot", "x", 0), 2);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "a.9", "x", 0), 1);
+    EXPECT_EQ(readFile(path), "[core]\n\tprompt = c\n");
+}

@@ -1,0 +1,166 @@
+// Creating, removing, renaming and listing folders and entries.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "ReferenceFormat.h"
+#include "StoreFixture.h"
+
+using EngineFolders = StoreTest;
+
+namespace {
+
+std::vector<std::string> v(std::initializer_list<const char *> names)
+{
+    return std::vector<std::string>(names.begin(), names.end());
+}
+
+} // namespace
+
+TEST_F(EngineFolders, MkdirListsAndRefusesClashes)
+{
+    time_t before = time(nullptr);
+    ASSERT_EQ(fs_mkdir("Docs"), 0);
+    fs_dir *dir = fs_opendir("");
+    ASSERT_NE(dir, nullptr);
+    struct fs_dirent *d = fs_readdir(dir);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->type, FS_DT_DIR);
+    EXPECT_STREQ(d->name, "Docs");
+    EXPECT_EQ(d->size, 0u);
+    EXPECT_GE(d->time, before);
+    EXPECT_EQ(fs_readdir(dir), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    fs_closedir(dir);
+
+    errno = 0;
+    EXPECT_EQ(fs_mkdir("docs"), -1);
+    EXPECT_EQ(errno, EEXIST);
+    ASSERT_EQ(put("file", "x"), 0);
+    EXPECT_EQ(fs_mkdir("FILE"), -1);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(fs_mkdir("Docs/"), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(fs_mkdir(nullptr), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(fs_mkdir("a?b"), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(fs_mkdir("missing/child"), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(fs_mkdir("file/child"), -1);
+    EXPECT_EQ(errno, ENOENT);
+
+    ASSERT_EQ(fs_mkdir("Docs/2024"), 0);
+    ASSERT_EQ(fs_mkdir("/Docs\\2024/deep"), 0);
+    EXPECT_EQ(list("docs/2024"), v({"deep/"}));
+    EXPECT_EQ(list("file")[0], "<error 2>");
+    EXPECT_EQ(list("nowhere")[0], "<error 2>");
+}
+
+TEST_F(EngineFolders, RmdirNeedsAnEmptyFolderAndDeletesItsIndex)
+{
+    ASSERT_EQ(fs_mkdir("Docs"), 0);
+    ASSERT_EQ(put("Docs/a.txt", "a"), 0);
+    errno = 0;
+    EXPECT_EQ(fs_rmdir("Docs"), -1);
+    EXPECT_EQ(errno, ENOTEMPTY);
+    EXPECT_EQ(fs_rmdir("Docs/a.txt"), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(fs_rmdir("nothing"), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(fs_unlink("Docs"), -1);
+    EXPECT_EQ(errno, EISDIR);
+
+    std::string folderIndex = ref::objectPath(storeDir(), ref::objectId("dirc", 0, "docs"));
+    ASSERT_EQ(access(folderIndex.c_str(), F_OK), 0);
+    ASSERT_EQ(fs_unlink("Docs/a.txt"), 0);
+    ASSERT_EQ(fs_rmdir("DOCS"), 0);
+    EXPECT_NE(access(folderIndex.c_str(), F_OK), 0);
+    EXPECT_TRUE(list("").empty());
+    // Fan-out folders go with their last object; the store directory stays.
+    for (auto &e : std::filesystem::directory_iterator(storeDir()))
+        EXPECT_FALSE(e.is_directory()) << e.path();
+}
+
+TEST_F(EngineFolders, RenameMovesBetweenFoldersAndKeepsContent)
+{
+    ASSERT_EQ(fs_mkdir("a"), 0);
+    ASSERT_EQ(fs_mkdir("b"), 0);
+    ASSERT_EQ(put("a/x.txt", "the content"), 0);
+    ASSERT_EQ(fs_rename("a/x.txt", "b/y.txt"), 0);
+    EXPECT_TRUE(list("a").empty());
+    EXPECT_EQ(list("b"), v({"y.txt"}));
+    EXPECT_EQ(get("b/y.txt"), "the content");
+
+    errno = 0;
+    EXPECT_EQ(fs_rename("b/y.txt", "b/Y.TXT"), -1); // only the case changes
+    EXPECT_EQ(errno, EEXIST);
+    ASSERT_EQ(put("b/z", "z"), 0);
+    EXPECT_EQ(fs_rename("b/z", "b/y.txt"), -1);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(get("b/z"), "z");
+    EXPECT_EQ(fs_rename("b/none", "b/other"), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(fs_rename("b/z", "b/q?1"), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(fs_rename("b/z", "nowhere/z"), -1);
+    EXPECT_EQ(errno, ENOENT);
+
+    // A folder moves with its whole subtree.
+    ASSERT_EQ(fs_mkdir("b/sub"), 0);
+    ASSERT_EQ(put("b/sub/deep.txt", "deep"), 0);
+    ASSERT_EQ(fs_rename("b", "a/b2"), 0);
+    EXPECT_EQ(list(""), v({"a/"}));
+    EXPECT_EQ(list("a/b2"), v({"sub/", "y.txt", "z"}));
+    EXPECT_EQ(get("a/b2/sub/deep.txt"), "deep");
+}
+
+TEST_F(EngineFolders, FolderCannotMoveIntoItself)
+{
+    ASSERT_EQ(fs_mkdir("A"), 0);
+    ASSERT_EQ(fs_mkdir("A/inner"), 0);
+    ASSERT_EQ(fs_mkdir("AB"), 0);
+    errno = 0;
+    EXPECT_EQ(fs_rename("A", "A/inner/A"), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(fs_rename("A", "a/x"), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(list(""), v({"A/", "AB/"}));
+    // "/AB" is not inside "/A".
+    EXPECT_EQ(fs_rename("A", "AB/A"), 0);
+    EXPECT_EQ(list("AB/A"), v({"inner/"}));
+}
+
+TEST_F(EngineFolders, RecreatedFolderGetsANewId)
+{
+    ASSERT_EQ(fs_mkdir("x"), 0);
+    ASSERT_EQ(put("x/kept", "kept"), 0);
+    ASSERT_EQ(fs_rename("x", "y"), 0);
+    ASSERT_EQ(fs_mkdir("x"), 0);
+    ref::Bytes plain = ref::aesCbc(readFile(storeDir() + "/index"), ref::rootKey(password), ref::rootIv(), false);
+    auto entries = ref::parseIndex(plain, true).entries;
+    ASSERT_EQ(entries.size(), 2u);
+    ref::Bytes expected = ref::objectId("dirc", 0, "x");
+    EXPECT_EQ(entries[1].name, "y/");
+    EXPECT_EQ(entries[1].id, expected);
+    uint32_t counter = (uint32_t)ref::le(expected, 16, 4) + 1;
+    ref::Bytes bumped = expected.substr(0, 16);
+    ref::putLe(bumped, counter, 4);
+    EXPECT_EQ(entries[0].id, bumped);
+    EXPECT_EQ(get("y/kept"), "kept");
+    EXPECT_TRUE(list("x").empty());
+}
+
+TEST_F(EngineFolders, ListingIsASnapshotInNameOrder)
+{
+    for (const char *n : {"b", "C", "a"})
+        ASSERT_EQ(put(n, n), 0);
+    fs_dir *dir = fs_opendir("/");
+    ASSERT_EQ(put("d", "late"), 0);
+    std::vector<std::string> names;
+    while (struct fs_dirent *d = fs_readdir(dir))
+        names.push_back(d->name);
+    fs_closedir(dir);
+    EXPECT_EQ(names, v({"a", "b", "C"}));
+}

@@ -1,0 +1,179 @@
+// Writes that fail part-way must leave the old index whole and report the failure.
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "StoreFixture.h"
+#include "config.h"
+#include "index.h"
+
+namespace {
+
+// Makes every write to "<file>.lock" fail with ENOSPC, as on a full volume.
+void failWritesOf(const std::string &file)
+{
+    unlink((file + ".lock").c_str());
+    ASSERT_EQ(symlink("/dev/full", (file + ".lock").c_str()), 0);
+}
+
+// Lets no file of this process grow beyond limit bytes while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        struct rlimit l = saved_;
+        l.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &l);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    struct rlimit saved_;
+};
+
+size_t countFiles(const std::string &root)
+{
+    size_t n = 0;
+    for (auto &e : std::filesystem::recursive_directory_iterator(root))
+        n += e.is_regular_file() || e.is_symlink();
+    return n;
+}
+
+} // namespace
+
+using EngineFaults = StoreTest;
+
+TEST_F(EngineFaults, FullVolumeDuringFolderAndFileOperations)
+{
+    ASSERT_EQ(fs_mkdir("keep"), 0);
+    ASSERT_EQ(put("keep/a.txt", "precious"), 0);
+    ASSERT_EQ(put("top.txt", "top"), 0);
+    size_t files = countFiles(storeDir());
+    std::string root = storeDir() + "/index";
+    std::string before = readFile(root);
+
+    failWritesOf(root);
+    errno = 0;
+    EXPECT_EQ(fs_mkdir("new"), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    failWritesOf(root);
+    EXPECT_EQ(fs_unlink("top.txt"), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    failWritesOf(root);
+    EXPECT_EQ(put("other.txt", "x"), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    failWritesOf(root);
+    EXPECT_EQ(fs_rename("top.txt", "keep/top.txt"), -1);
+    failWritesOf(root);
+    EXPECT_EQ(fs_rmdir("keep"), -1); // not empty, so nothing is written
+    EXPECT_EQ(errno, ENOTEMPTY);
+    unlink((root + ".lock").c_str());
+
+    EXPECT_EQ(readFile(root), before);
+    EXPECT_EQ(get("keep/a.txt"), "precious");
+    EXPECT_EQ(list(""), (std::vector<std::string>{"keep/", "top.txt"}));
+    EXPECT_EQ(list("keep"), (std::vector<std::string>{"a.txt"}));
+    EXPECT_EQ(get("top.txt"), "top");
+    EXPECT_EQ(countFiles(storeDir()), files); // no orphaned objects
+}
+
+TEST_F(EngineFaults, FailedReplacementLeavesNoDanglingEntry)
+{
+    ASSERT_EQ(put("keep.txt", "keep"), 0);
+    ASSERT_EQ(put("top.txt", "old"), 0);
+    size_t files = countFiles(storeDir());
+    failWritesOf(storeDir() + "/index");
+    EXPECT_EQ(put("top.txt", "replacement"), -1);
+    // The old content went when the replacement was opened; its entry goes with it.
+    EXPECT_EQ(list(""), (std::vector<std::string>{"keep.txt"}));
+    EXPECT_EQ(get("keep.txt"), "keep");
+    EXPECT_EQ(countFiles(storeDir()), files - 1);
+}
+
+TEST_F(EngineFaults, FullVolumeWhileMovingBetweenFolders)
+{
+    ASSERT_EQ(fs_mkdir("from"), 0);
+    ASSERT_EQ(fs_mkdir("to"), 0);
+    ASSERT_EQ(put("from/f", "moving"), 0);
+    struct store_index to = INDEX_INIT;
+    ASSERT_EQ(index_resolve_path(&to, "to/", nullptr, nullptr), 2);
+    std::string target = to.file_path;
+    index_discard(&to);
+    failWritesOf(target);
+    EXPECT_EQ(fs_rename("from/f", "to/f"), -1);
+    unlink((target + ".lock").c_str());
+    EXPECT_EQ(get("from/f"), "moving");
+    EXPECT_TRUE(list("to").empty());
+}
+
+TEST_F(EngineFaults, FullVolumeDuringPasswordChangeKeepsTheOldPassword)
+{
+    ASSERT_EQ(put("f", "data"), 0);
+    failWritesOf(storeDir() + "/index");
+    EXPECT_EQ(fs_chpasswd(password.c_str(), "new", "new hint"), -1);
+    unlink((storeDir() + "/index.lock").c_str());
+    char *hint = fs_get_prompt();
+    EXPECT_STREQ(hint, "the usual");
+    free(hint);
+    fs_umount();
+    ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
+    EXPECT_EQ(fs_login("new"), -1);
+    EXPECT_EQ(fs_login(password.c_str()), 1);
+    EXPECT_EQ(get("f"), "data");
+}
+
+TEST(EngineFaultsMkfs, FullVolumeDuringAccountCreationReportsIt)
+{
+    TempDir volume;
+    ASSERT_EQ(fs_mount(volume.path().c_str()), 2);
+    std::filesystem::create_directory(volume / ".TovinCoffervale");
+    ASSERT_EQ(symlink("/dev/full", (volume / ".TovinCoffervale/index.lock").c_str()), 0);
+    errno = 0;
+    EXPECT_EQ(fs_mkfs("pw", "h"), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FALSE(std::filesystem::exists(volume / ".TovinCoffervale/index"));
+    unlink((volume / ".TovinCoffervale/index.lock").c_str());
+    EXPECT_EQ(fs_mkfs("pw", "h"), 0);
+    fs_umount();
+}
+
+TEST_F(EngineFaults, WriteCutOffInTheMiddleLeavesTheOldIndex)
+{
+    // Enough entries that the root index spans more than one 8 KiB piece.
+    for (int i = 0; i < 200; i++)
+        ASSERT_EQ(put("file-with-a-longish-name-" + std::to_string(i), "x"), 0);
+    std::string root = storeDir() + "/index";
+    std::string before = readFile(root);
+    ASSERT_GT(before.size(), 8192u);
+    std::string config = readFile(storeDir() + "/config");
+    {
+        FileSizeLimit limit(4096);
+        errno = 0;
+        EXPECT_EQ(fs_mkdir("one-more"), -1);
+        EXPECT_EQ(errno, EFBIG);
+        EXPECT_EQ(config_set_in_file(nullptr, "core.prompt", std::string(5000, 'h').c_str(), 0), 4);
+
+        // Content beyond the limit fails to write and says so.
+        std::string big(2 << 20, 'b');
+        for (size_t i = 0; i < big.size(); i++)
+            big[i] = (char)(i * 2654435761u >> 13);
+        EXPECT_EQ(put("big", big), -1);
+    }
+    EXPECT_EQ(readFile(root).substr(0, before.size()), before.substr(0, before.size()));
+    EXPECT_EQ(readFile(storeDir() + "/config"), config);
+    auto names = list("");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "one-more/"), 0);
+    EXPECT_EQ(get("file-with-a-longish-name-7"), "x");
+}
+
+TEST_F(EngineFaults, StaleIndexLockFromACrashDoesNotBlock)
+{
+    writeFile(storeDir() + "/index.lock", "half written by a crashed run");
+    ASSERT_EQ(fs_mkdir("after-crash"), 0);
+    EXPECT_FALSE(std::filesystem::exists(storeDir() + "/index.lock"));
+    EXPECT_EQ(list(""), (std::vector<std::string>{"after-crash/"}));
+}

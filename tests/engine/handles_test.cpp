@@ -1,0 +1,108 @@
+// Reading and writing through handles, including files split into parts.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "ReferenceFormat.h"
+#include "StoreFixture.h"
+
+using EngineHandles = StoreTest;
+
+TEST_F(EngineHandles, RoundTripsAcrossChunkAndBufferSizes)
+{
+    std::string data(5 * 1024 * 1024 + 123, '\0');
+    uint32_t x = 12345;
+    for (auto &c : data) {
+        x = x * 1103515245 + 12345;
+        c = (char)(x >> 16);
+    }
+    ASSERT_EQ(fs_mkdir("d"), 0);
+    ASSERT_EQ(put("d/random.bin", data, 700001), 0);
+    EXPECT_EQ(get("d/random.bin"), data);
+
+    // Reads of odd sizes deliver every byte once, then 0.
+    int h = fs_open("d/random.bin", FS_O_READ);
+    ASSERT_GE(h, 0);
+    std::string back;
+    std::vector<char> buf(99991);
+    int n;
+    while ((n = fs_read(h, buf.data(), (uint32_t)buf.size())) > 0)
+        back.append(buf.data(), (size_t)n);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(fs_read(h, buf.data(), 10), 0);
+    EXPECT_EQ(fs_close(h), 0);
+    EXPECT_EQ(back, data);
+}
+
+TEST_F(EngineHandles, ModeAndHandleErrors)
+{
+    ASSERT_EQ(put("f", "abc"), 0);
+    int w = fs_open("g", FS_O_WRITE, (uint64_t)3);
+    int r = fs_open("f", FS_O_READ);
+    ASSERT_GE(w, 0);
+    ASSERT_GE(r, 0);
+    char buf[4];
+    errno = 0;
+    EXPECT_EQ(fs_read(w, buf, 3), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(fs_write(r, "abc", 3), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(fs_write(w, "xyz", 3), 3);
+    EXPECT_EQ(fs_close(w), 0);
+    EXPECT_EQ(fs_close(r), 0);
+    EXPECT_EQ(fs_close(r), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(fs_close(5000), -1);
+    EXPECT_EQ(fs_open("f", 7), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(fs_open(nullptr, FS_O_READ), -1);
+    EXPECT_EQ(errno, EINVAL);
+
+    ASSERT_EQ(fs_mkdir("dir"), 0);
+    EXPECT_EQ(fs_open("dir", FS_O_READ), -1);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(fs_open("DIR", FS_O_WRITE, (uint64_t)1), -1);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(fs_open("missing", FS_O_READ), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(fs_open("nofolder/x", FS_O_WRITE, (uint64_t)1), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(fs_open("what?1", FS_O_WRITE, (uint64_t)1), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(fs_open("..", FS_O_WRITE, (uint64_t)1), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(fs_open(std::string(256, 'n').c_str(), FS_O_WRITE, (uint64_t)1), -1);
+    EXPECT_EQ(errno, ENAMETOOLONG);
+}
+
+TEST_F(EngineHandles, ReplacingReusesTheIdAndKeepsTheNewName)
+{
+    ASSERT_EQ(put("Notes.txt", "old words"), 0);
+    auto rootEntries = [&] {
+        ref::Bytes plain = ref::aesCbc(readFile(storeDir() + "/index"), ref::rootKey(password), ref::rootIv(), false);
+        return ref::parseIndex(plain, true).entries;
+    };
+    ref::Bytes oldId = rootEntries().at(0).id;
+    ASSERT_EQ(put("notes.TXT", "new words, longer"), 0);
+    auto entries = rootEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "notes.TXT");
+    EXPECT_EQ(entries[0].id, oldId);
+    EXPECT_EQ(get("NOTES.txt"), "new words, longer");
+}
+
+TEST_F(EngineHandles, HandleTableGrowsToItsLimit)
+{
+    ASSERT_EQ(put("f", "x"), 0);
+    std::vector<int> open;
+    int h;
+    while ((h = fs_open("f", FS_O_READ)) >= 0)
+        open.push_back(h);
+    EXPECT_EQ(errno, EMFILE);
+    EXPECT_EQ(open.size(), (size_t)FS_MAX_HANDLES);
+    ASSERT_EQ(fs_close(open[100]), 0);
+    EXPECT_EQ(fs_open("f", FS_O_READ), open[100]);
+    for (int x : open)
+        fs_close(x);
+}

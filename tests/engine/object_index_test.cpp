@@ -1,0 +1,307 @@
+// Object ids, keys and object files; the index file format, checked against an
+// independent reading of the format.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "ReferenceFormat.h"
+#include "StoreFixture.h"
+#include "context.h"
+#include "index.h"
+#include "object.h"
+
+namespace {
+
+ref::Bytes idBytes(const unsigned char *id)
+{
+    return ref::Bytes((const char *)id, 20);
+}
+
+ref::Bytes objectKeyOf(const std::string &password)
+{
+    return ref::sha1(password);
+}
+
+ref::Index readRoot(const std::string &storeDir, const std::string &password)
+{
+    ref::Bytes plain = ref::aesCbc(readFile(storeDir + "/index"), ref::rootKey(password), ref::rootIv(), false);
+    return ref::parseIndex(plain, true);
+}
+
+} // namespace
+
+using EngineObject = StoreTest;
+using EngineIndex = StoreTest;
+
+TEST_F(EngineObject, IdsFollowHeaderAndLowerCasedSeed)
+{
+    unsigned char id[20];
+    ASSERT_EQ(object_hash("Docs/Report.PDF", 5, "blob", id), 0);
+    EXPECT_EQ(idBytes(id), ref::sha1(std::string("blob 5") + '\0' + "docs/report.pdf"));
+    EXPECT_EQ(type_from_string("blob", 4), OBJ_BLOB);
+    EXPECT_EQ(type_from_string("dirc", 4), OBJ_DIRC);
+    EXPECT_EQ(type_from_string("Blob", 4), -1);
+
+    // The object path fans out on the first byte.
+    unsigned char fixed[20] = {0x00, 0x11, 0x22, 0x33};
+    struct strbuf path = STRBUF_INIT;
+    object_path(&path, fixed);
+    EXPECT_EQ(std::string(path.buf), storeDir() + "/00/112233" + std::string(32, '0'));
+
+    // Uniqueness bumps bytes 16..19 as a little-endian counter.
+    fixed[16] = 0xff;
+    std::string first = path.buf;
+    mkdir((storeDir() + "/00").c_str(), 0777);
+    writeFile(first.substr(0, first.size() - 8) + "ff000000", "taken");
+    strbuf_reset(&path);
+    ASSERT_EQ(object_unique_id(&path, fixed), 0);
+    EXPECT_EQ(fixed[16], 0x00);
+    EXPECT_EQ(fixed[17], 0x01);
+    strbuf_release(&path);
+}
+
+TEST_F(EngineObject, CipherKeysForRootIndexAndObjects)
+{
+    unsigned char key[32], iv[16];
+    ASSERT_EQ(cipher_key_iv((storeDir() + "/index").c_str(), key, iv), 0);
+    EXPECT_EQ(ref::Bytes((char *)key, 32), ref::rootKey(password));
+    EXPECT_EQ(ref::Bytes((char *)iv, 16), ref::rootIv());
+
+    unsigned char id[20];
+    for (int i = 0; i < 20; i++)
+        id[i] = (unsigned char)(0xa0 + i);
+    struct strbuf path = STRBUF_INIT;
+    object_path(&path, id);
+    ASSERT_EQ(cipher_key_iv(path.buf, key, iv), 0);
+    EXPECT_EQ(ref::Bytes((char *)key, 32), ref::objectKey(objectKeyOf(password), idBytes(id)));
+    EXPECT_EQ(ref::Bytes((char *)iv, 16), ref::objectIv(idBytes(id)));
+    // The lock file of an object takes the object's key.
+    strbuf_addstr(&path, ".lock");
+    unsigned char key2[32];
+    ASSERT_EQ(cipher_key_iv(path.buf, key2, iv), 0);
+    EXPECT_EQ(memcmp(key, key2, 32), 0);
+    strbuf_release(&path);
+}
+
+TEST_F(EngineObject, ContentObjectsMatchTheFormat)
+{
+    ASSERT_EQ(put("hello.txt", "hello"), 0);
+    ASSERT_EQ(put("empty", ""), 0);
+    ref::Index root = readRoot(storeDir(), password);
+    ASSERT_EQ(root.entries.size(), 2u);
+    EXPECT_EQ(root.entries[0].name, "empty");
+    EXPECT_EQ(root.entries[1].name, "hello.txt");
+    EXPECT_EQ(root.entries[1].size, 5u);
+    EXPECT_EQ(root.entries[1].id, ref::objectId("blob", 5, "hello.txt"));
+
+    for (const auto &e : root.entries) {
+        ref::Bytes file = readFile(ref::objectPath(storeDir(), e.id));
+        EXPECT_EQ(file.size() % 16, 0u);
+        EXPECT_GE(file.size(), 16u);
+        auto [header, content] = ref::readContentObject(file, objectKeyOf(password), e.id);
+        EXPECT_EQ(header, "blob " + std::to_string(e.size));
+        EXPECT_EQ(content, e.name == "empty" ? "" : "hello");
+    }
+}
+
+TEST_F(EngineObject, ReadsObjectsWrittenByAnotherImplementation)
+{
+    // A file entry added by hand, as another copy of the program would write it.
+    ref::Index root = readRoot(storeDir(), password);
+    ref::Entry e;
+    e.name = "foreign.bin";
+    std::string content(100000, '\0');
+    for (size_t i = 0; i < content.size(); i++)
+        content[i] = (char)(i * 7 % 251);
+    e.size = content.size();
+    e.time = 1700000000;
+    e.id = ref::objectId("blob", e.size, "foreign.bin");
+    root.entries.push_back(e);
+    std::string objFile = ref::objectPath(storeDir(), e.id);
+    writeFile(objFile, ref::writeContentObject("blob " + std::to_string(e.size), content, objectKeyOf(password), e.id));
+    writeFile(storeDir() + "/index",
+              ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
+
+    EXPECT_EQ(get("FOREIGN.BIN"), content);
+    auto names = list("");
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0], "foreign.bin");
+}
+
+TEST_F(EngineObject, DamagedObjectsGiveErrorsNotCrashes)
+{
+    std::string content(300000, 'q');
+    ASSERT_EQ(put("f", content), 0);
+    ref::Entry e = readRoot(storeDir(), password).entries.at(0);
+    std::string path = ref::objectPath(storeDir(), e.id);
+    std::string good = readFile(path);
+
+    writeFile(path, good.substr(0, good.size() / 2)); // cut short
+    EXPECT_EQ(get("f").rfind("<error", 0), 0u);
+    std::string flipped = good;
+    flipped[40] ^= 0x55;
+    writeFile(path, flipped);
+    EXPECT_EQ(get("f").rfind("<error", 0), 0u);
+    writeFile(path, "");
+    EXPECT_EQ(get("f").rfind("<error", 0), 0u);
+    writeFile(path, std::string(37, 'x')); // not a multiple of 16
+    EXPECT_EQ(get("f").rfind("<error", 0), 0u);
+    unlink(path.c_str());
+    EXPECT_EQ(get("f"), "<error 2>");
+}
+
+TEST_F(EngineIndex, FreshRootAndFolderIndexSizes)
+{
+    struct stat st;
+    ASSERT_EQ(stat((storeDir() + "/index").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 64);
+    ref::Index root = readRoot(storeDir(), password);
+    EXPECT_EQ(root.objectKey, objectKeyOf(password));
+    EXPECT_EQ(root.version, 0u);
+
+    ASSERT_EQ(fs_mkdir("Docs"), 0);
+    root = readRoot(storeDir(), password);
+    ASSERT_EQ(root.entries.size(), 1u);
+    EXPECT_EQ(root.entries[0].name, "Docs/");
+    EXPECT_EQ(root.entries[0].id, ref::objectId("dirc", 0, "docs"));
+    std::string folderFile = ref::objectPath(storeDir(), root.entries[0].id);
+    ASSERT_EQ(stat(folderFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 32);
+    ref::Bytes plain = ref::aesCbc(readFile(folderFile), ref::objectKey(objectKeyOf(password), root.entries[0].id),
+                                   ref::objectIv(root.entries[0].id), false);
+    EXPECT_TRUE(ref::parseIndex(plain, false).entries.empty());
+}
+
+TEST_F(EngineIndex, EntryLengthsOnDisk)
+{
+    EXPECT_EQ(index_entry_disk_size(1), 40u);
+    EXPECT_EQ(index_entry_disk_size(2), 48u);
+    EXPECT_EQ(index_entry_disk_size(10), 56u);
+    EXPECT_EQ(index_entry_disk_size(9), 48u);
+    ASSERT_EQ(put("a", "1"), 0);
+    ASSERT_EQ(put("bb", "2"), 0);
+    struct stat st;
+    ASSERT_EQ(stat((storeDir() + "/index").c_str(), &st), 0);
+    // 12 + 40 + 48 = 100; pad (8 - 100) mod 16 = 4; + key + checksum.
+    EXPECT_EQ(st.st_size, 100 + 4 + 20 + 20);
+}
+
+TEST_F(EngineIndex, CaseInsensitiveOrderInsertAndReplace)
+{
+    struct store_index idx = INDEX_INIT;
+    ASSERT_EQ(index_read(&idx), 0);
+    for (const char *n : {"c.txt", "a.txt", "B.txt"}) {
+        struct index_entry *e = index_make_entry(&idx, n, strlen(n));
+        e->size = 1;
+        ASSERT_EQ(index_add_entry(&idx, e), 0);
+    }
+    ASSERT_EQ(idx.count, 3u);
+    EXPECT_STREQ(idx.entries[0]->name, "a.txt");
+    EXPECT_STREQ(idx.entries[1]->name, "B.txt");
+    EXPECT_STREQ(idx.entries[2]->name, "c.txt");
+    EXPECT_EQ(idx.changed, (unsigned)INDEX_ADDED);
+    struct index_entry *e = index_make_entry(&idx, "A.TXT", 5);
+    e->size = 9;
+    ASSERT_EQ(index_add_entry(&idx, e), 0);
+    EXPECT_EQ(idx.count, 3u);
+    EXPECT_STREQ(idx.entries[0]->name, "A.TXT");
+    EXPECT_TRUE(idx.changed & INDEX_REPLACED);
+    EXPECT_EQ(index_name_pos(&idx, "b.TXT", 5), 1);
+    EXPECT_EQ(index_name_pos(&idx, "b", 1), -2);
+    EXPECT_LT(name_compare("docs.txt", 8, "docs/", 5), 0);
+    EXPECT_LT(name_compare("x", 1, "x/", 2), 0);
+    index_discard(&idx);
+}
+
+TEST_F(EngineIndex, ResolutionOfFilesFoldersAndPrefixes)
+{
+    ASSERT_EQ(fs_mkdir("Docs"), 0);
+    ASSERT_EQ(put("docs.txt", "t"), 0);
+    ASSERT_EQ(put("Docs/a.txt", "a"), 0);
+    ASSERT_EQ(put("x", "file"), 0);
+
+    struct store_index idx = INDEX_INIT;
+    EXPECT_EQ(index_resolve_path(&idx, "", nullptr, nullptr), 0);
+    index_discard(&idx);
+    EXPECT_EQ(index_resolve_path(&idx, "docs", nullptr, nullptr), 2);
+    EXPECT_STREQ(idx.folder_path, ""); // left on the containing folder
+    index_discard(&idx);
+    EXPECT_EQ(index_resolve_path(&idx, "docs/", nullptr, nullptr), 2);
+    EXPECT_STREQ(idx.folder_path, "docs");
+    index_discard(&idx);
+    uint64_t size = 0;
+    EXPECT_EQ(index_resolve_path(&idx, "DOCS\\A.TXT", nullptr, &size), 1);
+    EXPECT_EQ(size, 1u);
+    index_discard(&idx);
+    errno = 0;
+    EXPECT_EQ(index_resolve_path(&idx, "x/y", nullptr, nullptr), -1);
+    EXPECT_EQ(errno, ENOENT);
+    index_discard(&idx);
+    EXPECT_EQ(index_resolve_path(&idx, "missing", nullptr, nullptr), -1);
+    index_discard(&idx);
+}
+
+TEST_F(EngineIndex, VersionOneIsKeptAndTwoIsRefused)
+{
+    ref::Index root = readRoot(storeDir(), password);
+    root.version = 1;
+    writeFile(storeDir() + "/index", ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
+    ASSERT_EQ(fs_mkdir("x"), 0);
+    EXPECT_EQ(readRoot(storeDir(), password).version, 1u);
+
+    root.version = 2;
+    writeFile(storeDir() + "/index", ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
+    errno = 0;
+    EXPECT_EQ(fs_mkdir("y"), -1);
+    EXPECT_EQ(errno, EACCES);
+}
+
+TEST_F(EngineIndex, DamagedIndexesAreRefused)
+{
+    ASSERT_EQ(put("a", "1"), 0);
+    std::string indexPath = storeDir() + "/index";
+    std::string good = readFile(indexPath);
+
+    // A valid checksum over entries that run into the trailer.
+    ref::Index root = readRoot(storeDir(), password);
+    ref::Bytes plain = ref::buildIndex(root, true);
+    plain[8] = 50; // count far beyond the bytes present
+    plain.replace(plain.size() - 20, 20, ref::sha1(plain.substr(0, plain.size() - 20)));
+    writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
+    EXPECT_EQ(list("")[0], "<error 13>");
+
+    plain = ref::buildIndex(root, true);
+    plain[12 + 36] = (char)0xF0; // name length 0xFF0 overruns
+    plain[12 + 37] = (char)0x0F;
+    plain.replace(plain.size() - 20, 20, ref::sha1(plain.substr(0, plain.size() - 20)));
+    writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
+    EXPECT_EQ(list("")[0], "<error 13>");
+
+    writeFile(indexPath, good.substr(0, 16));
+    EXPECT_EQ(list("")[0], "<error 9>");
+    std::string flipped = good;
+    flipped[20] ^= 1;
+    writeFile(indexPath, flipped);
+    EXPECT_EQ(list("")[0], "<error 13>");
+    writeFile(indexPath, good + "x");
+    EXPECT_EQ(list("")[0], "<error 13>");
+
+    writeFile(indexPath, good);
+    EXPECT_EQ(get("a"), "1");
+}
+
+TEST(EngineMemPool, LargeRequestsGetTheirOwnBlockAndEverythingIsZeroed)
+{
+    struct mem_pool *pool = mem_pool_new(64);
+    char *a = (char *)mem_pool_calloc(pool, 3);
+    char *b = (char *)mem_pool_calloc(pool, 5);
+    EXPECT_EQ(b - a, 8); // rounded to multiples of 8
+    char *big = (char *)mem_pool_calloc(pool, MEM_POOL_BLOCK_SIZE);
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(big[MEM_POOL_BLOCK_SIZE - 1], 0);
+    char *c = (char *)mem_pool_calloc(pool, 100);
+    ASSERT_NE(c, nullptr);
+    mem_pool_discard(pool);
+}
