@@ -1,0 +1,34 @@
+// The commands of coffervale-cli. Each returns the exit status or throws CliSupport errors.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "CliSupport.h"
+
+namespace cli {
+
+struct Command {
+    const char *name;
+    const char *usage;     // after "coffervale-cli --volume DIR "
+    const char *summary;
+    int (*run)(Invocation &inv);
+};
+
+const std::vector<Command> &allCommands();
+
+int runInit(Invocation &inv);
+int runHint(Invocation &inv);
+int runPasswd(Invocation &inv);
+int runConfig(Invocation &inv);
+int runLs(Invocation &inv);
+int runTree(Invocation &inv);
+int runCat(Invocation &inv);
+int runGet(Invocation &inv);
+int runPut(Invocation &inv);
+int runMkdir(Invocation &inv);
+int runRm(Invocation &inv);
+int runMv(Invocation &inv);
+int runCheck(Invocation &inv);
+
+} // namespace cli

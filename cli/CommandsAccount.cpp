@@ -1,0 +1,150 @@
+// init, hint, passwd and config: the account and the plain-text settings.
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "Commands.h"
+#include "Vault.h"
+#include "XXTool.h"
+#include "config.h"
+#include "fs.h"
+
+namespace cli {
+
+static void requireAcceptablePassword(const std::string &password)
+{
+    switch (XXTool::judgePasswordIsEffective(password)) {
+    case 0:
+        return;
+    case 1:
+        throw OperationError("the password is shorter than 6 characters");
+    case 2:
+        throw OperationError("the password is longer than 32 characters");
+    default:
+        throw OperationError("the password holds a character that is not allowed");
+    }
+}
+
+static std::string askHint(std::vector<std::string> &args)
+{
+    if (auto hint = takeOption(args, "--hint"))
+        return *hint;
+    return stdinIsTerminal() ? readLine("Password hint (shown before login, may be empty): ") : "";
+}
+
+int runInit(Invocation &inv)
+{
+    std::string hint = askHint(inv.args);
+    rejectUnknownOptions(inv.args);
+    if (!inv.args.empty())
+        throw UsageError("init takes no arguments");
+    Vault vault(inv.volume);
+    if (vault.hasAccount())
+        throw OperationError("a vault already exists on " + inv.volume);
+    std::string password = readNewPassword(inv, "New password: ");
+    requireAcceptablePassword(password);
+    if (fs_mkfs(password.c_str(), hint.c_str()) < 0)
+        failErrno("creating the vault", errno);
+    fprintf(stderr, "Created a vault on %s\n", inv.volume.c_str());
+    return 0;
+}
+
+int runHint(Invocation &inv)
+{
+    rejectUnknownOptions(inv.args);
+    if (!inv.args.empty())
+        throw UsageError("hint takes no arguments");
+    Vault vault(inv.volume);
+    if (!vault.hasAccount())
+        throw OperationError("no vault on " + inv.volume);
+    char *hint = fs_get_prompt();
+    printf("%s\n", hint ? hint : "");
+    free(hint);
+    return 0;
+}
+
+static std::string newPasswordForChange(const Invocation &inv)
+{
+    if (const char *env = getenv("COFFERVALE_NEW_PASSWORD"))
+        return env;
+    Invocation fresh = inv;
+    fresh.passwordFile.reset();
+    if (getenv("COFFERVALE_PASSWORD"))
+        throw OperationError("set COFFERVALE_NEW_PASSWORD for the new password");
+    return readNewPassword(fresh, "New password: ");
+}
+
+int runPasswd(Invocation &inv)
+{
+    std::optional<std::string> newFile = takeOption(inv.args, "--new-password-file");
+    std::string hint = askHint(inv.args);
+    rejectUnknownOptions(inv.args);
+    if (!inv.args.empty())
+        throw UsageError("passwd takes no arguments");
+    Vault vault(inv.volume);
+    std::string oldPassword = vault.login(inv);
+    std::string newPassword;
+    if (newFile) {
+        std::ifstream in(*newFile);
+        if (!in)
+            failErrno("password file " + *newFile, errno);
+        std::getline(in, newPassword);
+    } else {
+        newPassword = newPasswordForChange(inv);
+    }
+    requireAcceptablePassword(newPassword);
+    if (fs_chpasswd(oldPassword.c_str(), newPassword.c_str(), hint.c_str()) < 0) {
+        if (errno == EACCES)
+            throw OperationError("wrong password");
+        failErrno("changing the password", errno);
+    }
+    fprintf(stderr, "Password changed\n");
+    return 0;
+}
+
+int runConfig(Invocation &inv)
+{
+    rejectUnknownOptions(inv.args);
+    if (inv.args.size() == 2 && inv.args[0] == "get") {
+        Vault vault(inv.volume);
+        if (!vault.hasAccount())
+            throw OperationError("no vault on " + inv.volume);
+        char *key = nullptr;
+        size_t baselen = 0;
+        if (config_parse_key(inv.args[1].c_str(), &key, &baselen) < 0)
+            throw OperationError("invalid key " + inv.args[1]);
+        char *value = fs_get_config(key);
+        free(key);
+        if (!value)
+            throw OperationError(inv.args[1] + " is not set");
+        printf("%s\n", value);
+        free(value);
+        return 0;
+    }
+    if (inv.args.size() == 3 && inv.args[0] == "set") {
+        Vault vault(inv.volume);
+        vault.login(inv);
+        const std::string &key = inv.args[1];
+        switch (config_set_in_file(nullptr, key.c_str(), inv.args[2].c_str(), 0)) {
+        case CONFIG_OK:
+            return 0;
+        case CONFIG_INVALID_KEY:
+        case CONFIG_NO_SECTION_OR_NAME:
+            throw OperationError("invalid key " + key + " (use section.name)");
+        case CONFIG_LOCK_FAILED:
+            throw OperationError("the configuration file is locked (config.lock exists)");
+        case CONFIG_NOTHING_SET:
+            throw OperationError(key + " is set more than once; nothing changed");
+        case CONFIG_READ_FAILED:
+            throw OperationError("the configuration file cannot be read");
+        default:
+            throw OperationError("the configuration file cannot be written");
+        }
+    }
+    throw UsageError("config get KEY | config set KEY VALUE");
+}
+
+} // namespace cli

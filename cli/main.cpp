@@ -1,0 +1,113 @@
+// coffervale-cli: the vault from a terminal, for scripts and for people without a desktop.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+
+namespace cli {
+
+const std::vector<Command> &allCommands()
+{
+    static const std::vector<Command> commands = {
+        {"init", "init [--hint TEXT]", "create a vault (asks for the password twice)", runInit},
+        {"hint", "hint", "print the password hint", runHint},
+        {"ls", "ls [PATH]", "list a folder of the vault", runLs},
+        {"tree", "tree [PATH]", "print the folder tree", runTree},
+        {"put", "put LOCAL... [--to STOREFOLDER]", "store files and folders (folders recursively)", runPut},
+        {"get", "get STOREPATH... [--to LOCALFOLDER]", "copy stored files and folders to this computer", runGet},
+        {"cat", "cat STOREPATH", "write a stored file to standard output", runCat},
+        {"mkdir", "mkdir PATH", "create a folder", runMkdir},
+        {"rm", "rm [-r] PATH...", "remove files, or folders (-r: with everything in them)", runRm},
+        {"mv", "mv OLD NEW", "rename or move an entry (into NEW when NEW is a folder)", runMv},
+        {"passwd", "passwd [--hint TEXT] [--new-password-file FILE]", "change the password and the hint", runPasswd},
+        {"config", "config get KEY | config set KEY VALUE", "read or change a setting of the vault", runConfig},
+        {"check", "check", "read and verify every index and object; changes nothing", runCheck},
+    };
+    return commands;
+}
+
+} // namespace cli
+
+using namespace cli;
+
+static const char *const kGlobalUsage =
+    "usage: coffervale-cli [--volume DIR] [--password-file FILE] COMMAND [ARGS]\n"
+    "\n"
+    "DIR is the folder that holds (or will hold) the vault \".TovinCoffervale\";\n"
+    "without --volume the environment variable COFFERVALE_VOLUME names it.\n"
+    "The password comes from COFFERVALE_PASSWORD, from --password-file FILE, or is\n"
+    "asked on the terminal without echo.\n"
+    "\n"
+    "commands:\n";
+
+static void printUsage(FILE *out)
+{
+    fputs(kGlobalUsage, out);
+    for (const auto &c : allCommands())
+        fprintf(out, "  %-48s %s\n", c.usage, c.summary);
+    fputs("\n'coffervale-cli COMMAND --help' describes one command.\n", out);
+}
+
+static void printCommandUsage(FILE *out, const Command &c)
+{
+    fprintf(out, "usage: coffervale-cli --volume DIR %s\n  %s\n", c.usage, c.summary);
+}
+
+static const Command *findCommand(const std::string &name)
+{
+    for (const auto &c : allCommands())
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+int main(int argc, char **argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    Invocation inv;
+    const Command *command = nullptr;
+    try {
+        std::optional<std::string> volume = takeOption(args, "--volume");
+        inv.passwordFile = takeOption(args, "--password-file");
+        bool help = takeFlag(args, "--help") || takeFlag(args, "-h");
+        if (args.empty() || (args[0] == "help" && args.size() == 1)) {
+            printUsage(help || !args.empty() ? stdout : stderr);
+            return help || !args.empty() ? 0 : 2;
+        }
+        if (args[0] == "help")
+            args = {args[1]}, help = true;
+        command = findCommand(args[0]);
+        if (!command)
+            throw UsageError("unknown command " + args[0]);
+        if (help) {
+            printCommandUsage(stdout, *command);
+            return 0;
+        }
+        if (volume)
+            inv.volume = *volume;
+        else if (const char *env = getenv("COFFERVALE_VOLUME"))
+            inv.volume = env;
+        else
+            throw UsageError("no volume: give --volume DIR or set COFFERVALE_VOLUME");
+        inv.command = args[0];
+        inv.args.assign(args.begin() + 1, args.end());
+        return command->run(inv);
+    } catch (const UsageError &e) {
+        fprintf(stderr, "coffervale-cli: %s\n", e.what());
+        if (command)
+            printCommandUsage(stderr, *command);
+        else
+            printUsage(stderr);
+        return 2;
+    } catch (const OperationError &e) {
+        fprintf(stderr, "coffervale-cli: %s\n", e.what());
+        return 1;
+    } catch (const std::exception &e) {
+        fprintf(stderr, "coffervale-cli: %s\n", e.what());
+        return 1;
+    }
+}

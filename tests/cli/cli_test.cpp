@@ -1,0 +1,180 @@
+// coffervale-cli end to end on real folders.
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "CliRunner.h"
+#include "ReferenceFormat.h"
+#include "TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CliTest : public ::testing::Test {
+protected:
+    TempDir tmp;
+    std::string vol = tmp / "vol";
+    std::vector<std::string> pw = {"COFFERVALE_PASSWORD=GoodPassword1"};
+
+    void SetUp() override { fs::create_directories(vol); }
+
+    CliResult cli(std::vector<std::string> args, const std::vector<std::string> &env = {})
+    {
+        args.insert(args.begin(), {"--volume", vol});
+        // The first of two equal names wins: what a test passes overrides the default.
+        std::vector<std::string> all = env;
+        all.insert(all.end(), pw.begin(), pw.end());
+        return runCli(args, all);
+    }
+    void init() { ASSERT_EQ(cli({"init", "--hint", "blue door"}).status, 0); }
+};
+
+} // namespace
+
+TEST_F(CliTest, RoundTripOfFilesAndFolders)
+{
+    init();
+    writeFile(tmp / "src/a.txt", "alpha");
+    writeFile(tmp / "src/deep/er/b.bin", std::string(3 << 20, 'b') + "end");
+    writeFile(tmp / "src/empty", "");
+    writeFile(tmp / "single.txt", "single");
+    EXPECT_EQ(cli({"put", tmp / "src", tmp / "single.txt"}).status, 0);
+    EXPECT_EQ(cli({"tree"}).out, "single.txt\nsrc/\n  a.txt\n  deep/\n    er/\n      b.bin\n  empty\n");
+    EXPECT_EQ(cli({"cat", "SRC/A.TXT"}).out, "alpha");
+    EXPECT_EQ(cli({"hint"}, {"COFFERVALE_PASSWORD="}).out, "blue door\n");
+
+    fs::create_directories(tmp / "out");
+    EXPECT_EQ(cli({"get", "src", "single.txt", "--to", tmp / "out"}).status, 0);
+    EXPECT_TRUE(readFile(tmp / "out/src/deep/er/b.bin") == readFile(tmp / "src/deep/er/b.bin"));
+    EXPECT_EQ(readFile(tmp / "out/src/empty"), "");
+    EXPECT_EQ(readFile(tmp / "out/single.txt"), "single");
+    CliResult check = cli({"check"});
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_NE(check.out.find("3 folders, 4 files"), std::string::npos) << check.out;
+
+    // Nothing on the computer is overwritten by a second get.
+    writeFile(tmp / "out/single.txt", "mine");
+    CliResult again = cli({"get", "single.txt", "--to", tmp / "out"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(readFile(tmp / "out/single.txt"), "mine");
+}
+
+TEST_F(CliTest, PasswordsAndExitStatus)
+{
+    init();
+    CliResult wrong = cli({"ls"}, {"COFFERVALE_PASSWORD=BadPassword1"});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.err, "coffervale-cli: wrong password\n");
+
+    writeFile(tmp / "pwfile", "GoodPassword1\n");
+    EXPECT_EQ(runCli({"--volume", vol, "--password-file", tmp / "pwfile", "ls"}).status, 0);
+    CliResult noPassword = runCli({"--volume", vol, "ls"});
+    EXPECT_EQ(noPassword.status, 1);
+    EXPECT_NE(noPassword.err.find("COFFERVALE_PASSWORD"), std::string::npos);
+
+    EXPECT_EQ(cli({"init"}).status, 1); // already there
+    EXPECT_EQ(cli({"frobnicate"}).status, 2);
+    EXPECT_EQ(cli({"mv", "one"}).status, 2);
+    EXPECT_EQ(cli({"ls", "--bogus"}).status, 2);
+    EXPECT_EQ(runCli({"ls"}).status, 2); // no volume
+    CliResult help = cli({"put", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("put LOCAL..."), std::string::npos);
+
+    CliResult shortPw = runCli({"--volume", tmp / "other", "init", "--hint", ""}, {"COFFERVALE_PASSWORD=abc"});
+    fs::create_directories(tmp / "other");
+    shortPw = runCli({"--volume", tmp / "other", "init", "--hint", ""}, {"COFFERVALE_PASSWORD=abc"});
+    EXPECT_EQ(shortPw.status, 1);
+    EXPECT_FALSE(fs::exists(tmp / "other/.TovinCoffervale/index"));
+
+    EXPECT_EQ(cli({"passwd", "--hint", "new hint"}, {"COFFERVALE_NEW_PASSWORD=SecondPassword2"}).status, 0);
+    EXPECT_EQ(cli({"ls"}).status, 1);
+    EXPECT_EQ(cli({"ls"}, {"COFFERVALE_PASSWORD=SecondPassword2"}).status, 0);
+    EXPECT_EQ(cli({"hint"}).out, "new hint\n");
+}
+
+TEST_F(CliTest, ChangesAndClashes)
+{
+    init();
+    writeFile(tmp / "f.txt", "one");
+    ASSERT_EQ(cli({"mkdir", "Docs"}).status, 0);
+    ASSERT_EQ(cli({"put", tmp / "f.txt", "--to", "Docs"}).status, 0);
+    writeFile(tmp / "f.txt", "two");
+    CliResult clash = cli({"put", tmp / "f.txt", "--to", "Docs"});
+    EXPECT_EQ(clash.status, 1);
+    EXPECT_EQ(cli({"cat", "Docs/f.txt"}).out, "one");
+
+    EXPECT_EQ(cli({"mkdir", "Docs"}).status, 1);
+    EXPECT_EQ(cli({"mkdir", "Other"}).status, 0);
+    EXPECT_EQ(cli({"mv", "Docs/f.txt", "Other"}).status, 0);
+    EXPECT_EQ(cli({"mv", "Other", "Other/inside"}).status, 1);
+    EXPECT_EQ(cli({"ls", "Other"}).out.find("f.txt") != std::string::npos, true);
+    EXPECT_EQ(cli({"rm", "Other"}).status, 1);
+    EXPECT_EQ(cli({"rm", "-r", "Other", "Docs"}).status, 0);
+    EXPECT_EQ(cli({"tree"}).out, "");
+    EXPECT_EQ(cli({"rm", "missing"}).status, 1);
+
+    EXPECT_EQ(cli({"config", "set", "back.number", "3"}).status, 0);
+    EXPECT_EQ(cli({"config", "get", "back.number"}, {"COFFERVALE_PASSWORD="}).out, "3\n");
+    EXPECT_EQ(cli({"config", "get", "auto.backup"}).status, 1);
+    EXPECT_EQ(cli({"config", "set", "nodot", "3"}).status, 1);
+}
+
+TEST_F(CliTest, GetNeverWritesOutsideTheTarget)
+{
+    init();
+    writeFile(tmp / "ok.txt", "fine");
+    ASSERT_EQ(cli({"put", tmp / "ok.txt"}).status, 0);
+    // A hostile vault: entries whose names would climb out, all pointing at real content.
+    std::string store = vol + "/.TovinCoffervale";
+    ref::Bytes plain = ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
+    ref::Index root = ref::parseIndex(plain, true);
+    ref::Entry good = root.entries.at(0);
+    for (std::string evil : {"..", "../escape.txt", "..\\escape2.txt"}) {
+        ref::Entry e = good;
+        e.name = evil;
+        root.entries.push_back(e);
+    }
+    std::sort(root.entries.begin(), root.entries.end(), [](auto &a, auto &b) { return a.name < b.name; });
+    writeFile(store + "/index", ref::aesCbc(ref::buildIndex(root, true), ref::rootKey("GoodPassword1"), ref::rootIv(), true));
+
+    fs::create_directories(tmp / "out/inner");
+    CliResult r = cli({"get", "/", "--to", tmp / "out/inner"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(readFile(tmp / "out/inner/ok.txt"), "fine");
+    size_t files = 0;
+    for (auto &e : fs::recursive_directory_iterator(tmp / "out"))
+        files += e.is_regular_file();
+    EXPECT_EQ(files, 1u);
+    EXPECT_FALSE(fs::exists(tmp / "escape.txt"));
+    EXPECT_NE(cli({"check"}).out.find("unsafe name"), std::string::npos);
+}
+
+TEST_F(CliTest, CheckFindsDamageAndChangesNothing)
+{
+    init();
+    writeFile(tmp / "a.txt", std::string(100000, 'a'));
+    writeFile(tmp / "b.txt", "bee");
+    ASSERT_EQ(cli({"put", tmp / "a.txt", tmp / "b.txt"}).status, 0);
+    std::string store = vol + "/.TovinCoffervale";
+    ref::Bytes plain = ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
+    ref::Index root = ref::parseIndex(plain, true);
+    std::string aObject = ref::objectPath(store, root.entries[0].id);
+    std::string bObject = ref::objectPath(store, root.entries[1].id);
+    std::string damaged = readFile(aObject);
+    damaged[damaged.size() / 2] ^= 0x10;
+    writeFile(aObject, damaged);
+    fs::remove(bObject);
+    writeFile(store + "/ab/" + std::string(38, 'c'), "stray");
+    auto before = snapshotTree(vol);
+
+    CliResult r = cli({"check"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("/a.txt: content is damaged"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("/b.txt: object file missing"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("orphaned object file"), std::string::npos) << r.out;
+    EXPECT_EQ(snapshotTree(vol), before);
+}
