@@ -3,8 +3,9 @@
 // A disk qualifies when it has a BSD name, its protocol is "USB", it holds at least 4
 // decimal gigabytes, and it is mounted under a removable-media root ("/media/", "/run/media/",
 // "/Volumes/" and the roots in COFFERVALE_MEDIA_ROOTS). A volume folder given by the user
-// (--volume DIR or COFFERVALE_VOLUME) is always reported as one qualifying volume, so the
-// program can run on a plain folder.
+// (--volume DIR or COFFERVALE_VOLUME) is reported as one qualifying volume, so the program
+// can run on a plain folder; a disk mounted exactly there qualifies too, whatever its size,
+// so that pulling it is still noticed.
 //
 // Wiring in the application (main thread, before anything calls shareDiskTool()):
 //
@@ -71,8 +72,8 @@ public:
     // BSD name under which a volume folder is listed.
     static constexpr std::string_view folderVolumeBSDName = "folder";
 
-    // Monitoring starts with registerDiskNotice(). Construct, use and destroy on the loop's
-    // thread.
+    // Monitoring starts with registerDiskNotice(). Construct on any thread; destroy on the
+    // loop's thread. Throws std::invalid_argument without a run loop.
     explicit XXDiskTool(XXDiskToolOptions options);
     ~XXDiskTool();
     XXDiskTool(const XXDiskTool &) = delete;
