@@ -100,6 +100,7 @@ int cipher_key_iv(const char *path, unsigned char *key, unsigned char *iv)
         strbuf_setlen(&rel, rel.len - 5);
 
     if (!rel.len) {
+        strbuf_release(&rel);
         memcpy(key, the_store->root_key, SHA1_RAWSZ);
         memset(key + SHA1_RAWSZ, 0, AES_KEYSZ - SHA1_RAWSZ);
         memset(iv, 0, AES_BLOCKSZ);
