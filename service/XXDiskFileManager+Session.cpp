@@ -1,0 +1,232 @@
+// Starting on a volume, the account, login, logout, the used-space line and formatting.
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "XXDiskFileManager.h"
+#include "XXServiceLog.h"
+#include "XXTool.h"
+#include "fs.h"
+
+namespace {
+
+std::string formatted(const char *format, int value)
+{
+    char text[64];
+    std::snprintf(text, sizeof(text), format, value);
+    return text;
+}
+
+// The engine reads texts up to the first NUL: a password holding one would be cut short.
+bool usableSecret(const std::string &text)
+{
+    return !text.empty() && text.find('\0') == std::string::npos;
+}
+
+std::string localized(const char *key)
+{
+    return XXTool::shareTool().acquireLocallizedStringFromKey(key);
+}
+
+}  // namespace
+
+std::string XXDiskFileManager::currentDiskPath() const
+{
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    return currentDiskPath_;
+}
+
+void XXDiskFileManager::setCurrentDiskPath(std::string path)
+{
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    currentDiskPath_ = std::move(path);
+}
+
+std::string XXDiskFileManager::currentStoreDirectory() const
+{
+    const std::string volume = currentDiskPath();
+    return volume.empty() ? std::string() : volume + "/" + FS_STORE_DIR_NAME;
+}
+
+void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath, const XXDiskResultBlock &complateBlock)
+{
+    if (diskPath.empty() || diskPath.find('\0') != std::string::npos) {
+        call(complateBlock, XXDiskResultObjct::error("1+1", "1"));
+        return;
+    }
+    int r;
+    {
+        auto engine = lockEngine();
+        const bool wasMounted = fs_store_dir() != nullptr;
+        r = fs_mount(diskPath.c_str());
+        if (r == 0 || r == 2) {
+            setCurrentDiskPath(diskPath);
+            setMountSucess(true);
+        } else if (!wasMounted && fs_store_dir()) {
+            // The engine keeps a mount whose root index it could not examine; dropping it
+            // lets the next start, on this volume or another, go ahead.
+            fs_umount();
+        }
+    }
+    if (r == 0 || r == 2) {
+        call(complateBlock, XXDiskResultObjct::success(r == 0 ? 1 : 0));
+        return;
+    }
+    const std::string code = formatted("fs_mount--%d", r);
+    XXServiceLog(code);
+    call(complateBlock, XXDiskResultObjct::error("1+0", code));
+}
+
+void XXDiskFileManager::createAccountWithPassword(const std::string &password, const std::string &tip,
+                                                  const XXDiskResultBlock &complateBlock)
+{
+    if (!mountSucess()) {
+        call(complateBlock, XXDiskResultObjct::error("2+1", "1"));
+        return;
+    }
+    if (!usableSecret(password)) {
+        call(complateBlock, XXDiskResultObjct::error("2+1", "2"));
+        return;
+    }
+    int r;
+    {
+        auto engine = lockEngine();
+        r = fs_mkfs(password.c_str(), tip.c_str());
+    }
+    if (r != 0) {
+        const std::string code = formatted("fs_mkfs--%d", r);
+        XXServiceLogf("%s errno %d", code.c_str(), errno);
+        call(complateBlock, XXDiskResultObjct::error("2+0", code));
+        return;
+    }
+    call(complateBlock, XXDiskResultObjct::success(0));
+}
+
+void XXDiskFileManager::loginWithPassword(const std::string &password, const XXDiskResultBlock &complateBlock)
+{
+    if (!mountSucess()) {
+        call(complateBlock, XXDiskResultObjct::error("3+1", "1"));
+        return;
+    }
+    if (!usableSecret(password)) {
+        call(complateBlock, XXDiskResultObjct::error("3+1", "2"));
+        return;
+    }
+    int r;
+    {
+        auto engine = lockEngine();
+        r = fs_login(password.c_str());
+    }
+    if (r < 0) {
+        const std::string code = formatted("fs_login--%d", r);
+        XXServiceLogf("%s errno %d", code.c_str(), errno);
+        call(complateBlock, XXDiskResultObjct::error("3+0", code));
+        return;
+    }
+    setIsLogin(true);
+    call(complateBlock, XXDiskResultObjct::success(0));
+}
+
+void XXDiskFileManager::changePasswordWithOld(const std::string &oldPassword, const std::string &newPassword,
+                                              const std::string &riminder, const XXDiskResultBlock &complate)
+{
+    if (!mountSucess()) {
+        call(complate, XXDiskResultObjct::error("4+1", "1"));
+        return;
+    }
+    if (!usableSecret(oldPassword)) {
+        call(complate, XXDiskResultObjct::error("4+1", "2"));
+        return;
+    }
+    if (!usableSecret(newPassword)) {
+        call(complate, XXDiskResultObjct::error("4+1", "3"));
+        return;
+    }
+    int r;
+    {
+        auto engine = lockEngine();
+        r = fs_chpasswd(oldPassword.c_str(), newPassword.c_str(), riminder.c_str());
+    }
+    if (r < 0) {
+        XXServiceLogf("fs_chpasswd--%d errno %d", r, errno);
+        call(complate, XXDiskResultObjct::error("4+0", localized("String_156")));
+        return;
+    }
+    call(complate, XXDiskResultObjct::success(0));
+}
+
+std::string XXDiskFileManager::acquirePasswordTip()
+{
+    auto engine = lockEngine();
+    char *prompt = fs_get_prompt();
+    std::string tip = prompt ? prompt : "";
+    std::free(prompt);
+    return tip;
+}
+
+void XXDiskFileManager::logOutComplate(const XXDiskResultBlock &complate)
+{
+    // Each transfer pipeline is cancelled here before the unmount (export, import, backup,
+    // copy/move, in that order), so none of them writes to the store once it is gone.
+    {
+        auto engine = lockEngine();
+        if (fs_store_dir())
+            fs_umount();
+    }
+    setIsLogin(false);
+    setMountSucess(false);
+    call(complate, XXDiskResultObjct::success(0));
+}
+
+const std::string &XXDiskFileManager::diskUsedStateZeroString()
+{
+    static const std::string text = "已使用: 0%     剩余容量: 0GB/0GB";
+    return text;
+}
+
+std::string XXDiskFileManager::diskUsedStateStringForSpace(std::uint64_t totalBytes, std::uint64_t freeBytes)
+{
+    if (totalBytes == 0)
+        return diskUsedStateZeroString();
+    if (freeBytes > totalBytes)
+        freeBytes = totalBytes;
+    const float usedPercent =
+        static_cast<float>(static_cast<long double>(totalBytes - freeBytes) * 100) / static_cast<float>(totalBytes);
+    const float freeGB = static_cast<float>(freeBytes) * (1.0f / 1073741824.0f);
+    char numbers[2][64];
+    std::snprintf(numbers[0], sizeof(numbers[0]), "%.2f", usedPercent);
+    std::snprintf(numbers[1], sizeof(numbers[1]), "%.2f", freeGB);
+    return localized("String_149") + ": " + numbers[0] + "%     " + localized("String_150") + ": " + numbers[1] + "GB";
+}
+
+std::string XXDiskFileManager::diskUsedStateString() const
+{
+    const std::string volume = currentDiskPath();
+    struct statvfs stats {};
+    if (!mountSucess() || volume.empty() || statvfs(volume.c_str(), &stats) != 0)
+        return diskUsedStateZeroString();
+    const std::uint64_t blockSize = stats.f_frsize ? stats.f_frsize : stats.f_bsize;
+    return diskUsedStateStringForSpace(static_cast<std::uint64_t>(stats.f_blocks) * blockSize,
+                                       static_cast<std::uint64_t>(stats.f_bfree) * blockSize);
+}
+
+bool XXDiskFileManager::formatDisk()
+{
+    const std::string storeDirectory = currentStoreDirectory();
+    if (storeDirectory.empty())
+        return false;
+    // No engine call may run while the store goes away.
+    auto engine = lockEngine();
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(storeDirectory, ec)))
+        return false;
+    std::filesystem::remove_all(storeDirectory, ec);
+    if (ec) {
+        XXServiceLogf("formatDisk failed: %s", ec.message().c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,215 @@
+// The in-memory tree of the protected area: building it from the store's listings, sizes,
+// the separation pass, search and the refresh of paths after a rename.
+//
+// Walks use explicit stacks rather than recursion, so the depth of a (possibly damaged)
+// store cannot exhaust the stack.
+#include <cerrno>
+#include <limits>
+#include <vector>
+
+#include "XXDiskFileManager.h"
+#include "XXServiceLog.h"
+#include "XXTool.h"
+#include "XXUtf8.h"
+#include "fs.h"
+
+namespace {
+
+// Folders whose store path is longer than the system's path limit are not listed: nothing
+// could be exported from them, and a damaged store whose folder index names itself would
+// otherwise be listed forever.
+constexpr size_t kMaxListedPathLength = 4096;
+
+struct ListedRecord {
+    bool isFolder = false;
+    std::uint64_t size = 0;
+    std::int64_t time = 0;
+    std::string name;
+};
+
+// A name that can stand as one component of a store path. Anything else (only a damaged or
+// hostile store holds it) would make the entry's path name some other entry.
+bool isComponentName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos &&
+           xxtool::isValidUtf8(name);
+}
+
+}  // namespace
+
+void XXDiskFileManager::acquireProtectFileWithComplate(const XXDiskResultBlock &complate)
+{
+    if (!mountSucess()) {
+        call(complate, XXDiskResultObjct::error("5+1", "1"));
+        return;
+    }
+    std::shared_ptr<XXProtectFileWrapper> container = XXProtectFileWrapper::makeRootContainer();
+    fullFileToFolderFile(*container->allSubFileArray().front());
+    XXDiskResultObjct result = XXDiskResultObjct::success(0);
+    result.setSuccessValue(container);
+    call(complate, result);
+}
+
+void XXDiskFileManager::fullFileToFolderFile(XXProtectFileWrapper &folder)
+{
+    std::vector<XXProtectFileWrapper *> pending{&folder};
+    while (!pending.empty()) {
+        XXProtectFileWrapper *current = pending.back();
+        pending.pop_back();
+        listFolderInto(*current);
+        const XXProtectFileArray &children = current->allSubFileArray();
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            if ((*child)->isDirectory())
+                pending.push_back(child->get());
+    }
+}
+
+void XXDiskFileManager::listFolderInto(XXProtectFileWrapper &folder)
+{
+    for (const auto &old : folder.allSubFileArray())
+        if (old->parentWrapper() == &folder)
+            old->setParentWrapper(nullptr);
+    folder.allSubFileArray().clear();
+
+    const std::string path = folder.fullPath();
+    if (path.size() > kMaxListedPathLength) {
+        XXServiceLogf("folder nested too deep, not listed: %.200s...", XXServiceLogEscaped(path).c_str());
+        return;
+    }
+    std::vector<ListedRecord> records;
+    {
+        auto engine = lockEngine();
+        fs_dir *dir = fs_opendir(path.c_str());
+        if (!dir) {
+            XXServiceLogf("fs_opendir--%d errno %d: %s", -1, errno, XXServiceLogEscaped(path).c_str());
+            return;
+        }
+        while (const fs_dirent *record = fs_readdir(dir))
+            records.push_back({record->type == FS_DT_DIR, record->size, record->time, record->name});
+        fs_closedir(dir);
+    }
+
+    XXTool &tool = XXTool::shareTool();
+    for (ListedRecord &record : records) {
+        if (!isComponentName(record.name)) {
+            XXServiceLogf("left out an entry of %s whose name no path can hold: \"%s\"",
+                          XXServiceLogEscaped(path).c_str(), XXServiceLogEscaped(record.name).c_str());
+            continue;
+        }
+        if (!record.isFolder && record.size == 0)
+            continue;
+        auto entry = std::make_shared<XXProtectFileWrapper>();
+        entry->setParentFolderPath(path);
+        entry->setCreateDateString(XXTool::changeTimeStringWith(record.time));
+        if (record.isFolder) {
+            entry->setIsDirectory(true);
+            entry->setIconName("NSFolder");
+            entry->setFileType(0);
+        } else {
+            entry->setFileType(tool.changeFileTypeWithName(record.name));
+            entry->setFileSize(record.size);
+        }
+        entry->setFileName(std::move(record.name));
+        folder.appendSubFile(std::move(entry));
+    }
+}
+
+std::uint64_t XXDiskFileManager::protectWrapperSize(const XXProtectFileWrapper &wrapper) const
+{
+    return protectWrapperSizeAndFileNum(wrapper).size;
+}
+
+std::uint64_t XXDiskFileManager::allSelectedProtectFileSize(const XXProtectFileArray &wrappers) const
+{
+    std::uint64_t total = 0;
+    for (const auto &wrapper : wrappers)
+        total += protectWrapperSize(*wrapper);
+    return total;
+}
+
+XXProtectSizeAndNumber XXDiskFileManager::protectWrapperSizeAndFileNum(const XXProtectFileWrapper &wrapper) const
+{
+    std::uint64_t size = 0;
+    std::int64_t number = 0;
+    std::vector<const XXProtectFileWrapper *> pending{&wrapper};
+    while (!pending.empty()) {
+        const XXProtectFileWrapper *current = pending.back();
+        pending.pop_back();
+        if (!current->isDirectory()) {
+            size += current->fileSize();
+            number++;
+            continue;
+        }
+        for (const auto &child : current->allSubFileArray())
+            pending.push_back(child.get());
+    }
+    constexpr std::int64_t maxNumber = std::numeric_limits<std::int32_t>::max();
+    return {size, static_cast<std::int32_t>(number > maxNumber ? maxNumber : number)};
+}
+
+void XXDiskFileManager::seperateProtectFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &wrapper,
+                                                     XXProtectFileArray &folderArr, XXProtectFileArray &fileArr)
+{
+    if (!wrapper || !wrapper->isDirectory())
+        return;
+    // One frame per open folder: the folder and the index of its next child, so files come
+    // out in the order a recursive walk would find them.
+    struct Frame {
+        XXProtectFileWrapper *folder;
+        size_t next;
+    };
+    std::vector<Frame> stack;
+    auto enter = [&](const std::shared_ptr<XXProtectFileWrapper> &folder) {
+        const XXProtectFileWrapper *parent = folder->parentWrapper();
+        folder->setFolderLever((parent ? parent->folderLever() : 0) + 1);
+        folderArr.push_back(folder);
+        stack.push_back({folder.get(), 0});
+    };
+    enter(wrapper);
+    while (!stack.empty()) {
+        XXProtectFileWrapper *folder = stack.back().folder;
+        const size_t index = stack.back().next++;
+        if (index >= folder->allSubFileArray().size()) {
+            stack.pop_back();
+            continue;
+        }
+        const std::shared_ptr<XXProtectFileWrapper> child = folder->allSubFileArray()[index];
+        if (child->isDirectory())
+            enter(child);
+        else
+            fileArr.push_back(child);
+    }
+}
+
+XXProtectFileArray XXDiskFileManager::searchFileWithKeyString(const std::string &key,
+                                                              const std::shared_ptr<XXProtectFileWrapper> &wrapper)
+{
+    XXProtectFileArray found;
+    if (key.empty())
+        return found;
+    XXProtectFileArray folders;
+    XXProtectFileArray files;
+    seperateProtectFolderWrapper(wrapper, folders, files);
+    for (const XXProtectFileArray *list : {&folders, &files})
+        for (const auto &entry : *list)
+            if (entry->fileName().find(key) != std::string::npos)
+                found.push_back(entry);
+    return found;
+}
+
+void XXDiskFileManager::wrapperChangeSubFilePath(XXProtectFileWrapper &folder)
+{
+    if (!folder.isDirectory())
+        return;
+    std::vector<XXProtectFileWrapper *> pending{&folder};
+    while (!pending.empty()) {
+        XXProtectFileWrapper *current = pending.back();
+        pending.pop_back();
+        const std::string path = current->fullPath();
+        for (const auto &child : current->allSubFileArray()) {
+            child->setParentFolderPath(path);
+            if (child->isDirectory())
+                pending.push_back(child.get());
+        }
+    }
+}

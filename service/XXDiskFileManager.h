@@ -1,0 +1,165 @@
+// The application's single service object over the store engine.
+//
+// Every operation runs on the thread that calls it; an operation with a completion block
+// calls it exactly once, on that thread, before it returns, and never while holding the
+// engine lock. Engine calls are serialised through lockEngine(), so the screens may call in
+// from any background thread.
+//
+// Each concern lives in its own file: XXDiskFileManager.cpp (the instance, the removal of
+// the volume), +Session.cpp, +Settings.cpp, +Tree.cpp; the transfer pipelines and backup
+// join them in files of their own.
+//
+// Without a GUI: make sure shareDiskFileManager() has been called (it starts observing
+// volume removal), install a termination handler, and call the operations directly; no
+// event loop is needed for them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "XXDiskResultObjct.h"
+#include "XXNotificationCenter.h"
+#include "XXProtectFileWrapper.h"
+
+using XXDiskResultBlock = std::function<void(const XXDiskResultObjct &)>;
+
+// protectWrapperSizeAndFileNum's "size" and "number".
+struct XXProtectSizeAndNumber {
+    std::uint64_t size = 0;
+    std::int32_t number = 0;
+};
+
+class XXDiskFileManager {
+public:
+    // Ends the process when the current volume goes away. The application's handler must
+    // quit its event loop cleanly; it runs on the thread that posted the removal.
+    using TerminationHandler = std::function<void()>;
+
+    // The single instance, observing XXDiskDidMoveoutNotification on the default center.
+    // It lives until the process ends. Any thread.
+    static XXDiskFileManager &shareDiskFileManager();
+
+    // An instance observing center, for tests. The engine is one per process: use one
+    // instance at a time.
+    explicit XXDiskFileManager(XXNotificationCenter &center);
+    ~XXDiskFileManager();
+    XXDiskFileManager(const XXDiskFileManager &) = delete;
+    XXDiskFileManager &operator=(const XXDiskFileManager &) = delete;
+
+    // Held around every engine call (recursively, so code holding it may call the manager).
+    // Code outside the service that calls the engine directly takes it too.
+    [[nodiscard]] static std::unique_lock<std::recursive_mutex> lockEngine();
+
+    // --- Session (XXDiskFileManager+Session.cpp) ----------------------------------------
+
+    // A volume's store is mounted by the engine.
+    bool mountSucess() const { return mountSucess_.load(); }
+    void setMountSucess(bool value) { mountSucess_.store(value); }
+    // A login has succeeded since the mount.
+    bool isLogin() const { return isLogin_.load(); }
+    void setIsLogin(bool value) { isLogin_.store(value); }
+    // The volume path of the last successful start; "" until then, kept after logout.
+    std::string currentDiskPath() const;
+    // currentDiskPath joined with ".TovinCoffervale"; "" while there is no current volume.
+    std::string currentStoreDirectory() const;
+
+    // Success code 1: the store holds an account; 0: no account yet. Error area 1.
+    void startManagerWithDiskPath(const std::string &diskPath, const XXDiskResultBlock &complateBlock);
+    // An empty tip stands for none. Success code 0; error area 2. Leaves isLogin off.
+    void createAccountWithPassword(const std::string &password, const std::string &tip,
+                                   const XXDiskResultBlock &complateBlock);
+    // Success code 0; error area 3.
+    void loginWithPassword(const std::string &password, const XXDiskResultBlock &complateBlock);
+    // An empty riminder clears the hint. Success code 0; error area 4.
+    void changePasswordWithOld(const std::string &oldPassword, const std::string &newPassword,
+                               const std::string &riminder, const XXDiskResultBlock &complate);
+    // The stored hint; "" when there is none or nothing is mounted.
+    std::string acquirePasswordTip();
+    // Cancels the running transfers, unmounts, clears both flags; always success code 0.
+    void logOutComplate(const XXDiskResultBlock &complate);
+    // "<String_149>: 75.00%     <String_150>: 3.73GB"; the fixed zero text when nothing is
+    // mounted or the volume's statistics cannot be read.
+    std::string diskUsedStateString() const;
+    // The line for a volume of totalBytes with freeBytes free.
+    static std::string diskUsedStateStringForSpace(std::uint64_t totalBytes, std::uint64_t freeBytes);
+    static const std::string &diskUsedStateZeroString();
+    // Removes the current volume's store directory; true when it was there and is gone.
+    // The session is left as it is: the screens quit the application afterwards.
+    bool formatDisk();
+    // Handler of XXDiskDidMoveoutNotification: the removal of the current volume logs out
+    // and calls the termination handler; any other removal is ignored.
+    void diskRemoved(const XXNotification &notification);
+    // Without a handler, the removal of the current volume ends the process with exit(1).
+    void setTerminationHandler(TerminationHandler handler);
+
+    // --- Store settings (XXDiskFileManager+Settings.cpp) -----------------------------------
+    // Kept in the store's configuration file, so they need a mounted store; without one the
+    // getters give the defaults and the setters fail. Setters return true when the stored
+    // text reads back as written.
+
+    // 0 Documents (default), 1 Application Support.
+    std::int64_t acquireCurrentLocationSetting();
+    bool setCurrentBackupLocation(std::int64_t choice);
+    // Default on.
+    bool isTurnOnAutoBackUp();
+    bool setBackupSetting(bool turnOn);
+    // Default 5; never below 1.
+    std::int64_t maxBackupFileNumber();
+    // Decimal digits of a number of at least 1 ("7"); anything else is refused unwritten.
+    bool setMaxBackupFileNum(const std::string &number);
+    // 0 (default) or 1.
+    std::int64_t acquireCurrentFixAppLocationSetting();
+    bool setCurrentFixAppLocation(std::int64_t choice);
+
+    // --- Protected tree (XXDiskFileManager+Tree.cpp) --------------------------------------
+
+    // Builds the whole tree; the success value is the root container. Error "5+1" code 1
+    // when nothing is mounted.
+    void acquireProtectFileWithComplate(const XXDiskResultBlock &complate);
+    // Replaces the folder's children with the store's listing, at every depth. Folders that
+    // cannot be listed show as empty; entries with names no path can hold are left out.
+    void fullFileToFolderFile(XXProtectFileWrapper &folder);
+    // A file's size, or the sum over a folder's descendants.
+    std::uint64_t protectWrapperSize(const XXProtectFileWrapper &wrapper) const;
+    std::uint64_t allSelectedProtectFileSize(const XXProtectFileArray &wrappers) const;
+    // Bytes and files below an entry (a file counts itself; folders count nothing).
+    XXProtectSizeAndNumber protectWrapperSizeAndFileNum(const XXProtectFileWrapper &wrapper) const;
+    // Sets the folders' levels and lists folders in pre-order, files in order of discovery.
+    // A file wrapper gives nothing.
+    void seperateProtectFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &wrapper,
+                                      XXProtectFileArray &folderArr, XXProtectFileArray &fileArr);
+    // Folders, then files, whose names contain key (case-sensitive; "" matches nothing).
+    XXProtectFileArray searchFileWithKeyString(const std::string &key,
+                                               const std::shared_ptr<XXProtectFileWrapper> &wrapper);
+    // Rewrites the parent paths of every descendant after the folder's name changed.
+    void wrapperChangeSubFilePath(XXProtectFileWrapper &folder);
+
+private:
+    static void call(const XXDiskResultBlock &block, const XXDiskResultObjct &result);
+
+    // Session
+    void setCurrentDiskPath(std::string path);
+    void endProcessForRemovedVolume();
+
+    // Settings
+    std::optional<std::string> readConfigValue(const char *key);
+    bool writeConfigValue(const char *key, const std::string &value);
+
+    // Tree
+    void listFolderInto(XXProtectFileWrapper &folder);
+
+    XXNotificationCenter &center_;
+    XXNotificationCenter::Token removalObserver_ = 0;
+
+    // Session state. The flags are read by the transfers on other threads.
+    std::atomic<bool> mountSucess_{false};
+    std::atomic<bool> isLogin_{false};
+    mutable std::mutex sessionMutex_;  // guards currentDiskPath_ and terminationHandler_
+    std::string currentDiskPath_;
+    TerminationHandler terminationHandler_;
+};

@@ -1,0 +1,95 @@
+// The result record of every service operation, handed to the operation's completion block.
+//
+// A success record carries a success code (and maybe a payload); an error record carries
+// the error area ("3+0": operation number, "+", kind digit), a numeric code derived from the
+// code text and the tip the screens show. Kind 0 means the engine refused, kind 1 a
+// precondition or a condition met inside a transfer.
+#pragma once
+
+#include <any>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+class XXProtectFileWrapper;
+
+// Key names of the two dictionaries; each text equals its constant's name.
+extern const std::string DiskErrorEareKey;
+extern const std::string DiskErrorCodeKey;
+extern const std::string DiskErrorTipsKey;
+extern const std::string DiskSuccessCodeKey;
+
+using XXDiskDicValue = std::variant<std::int64_t, std::string>;
+
+// The error dictionary: exactly DiskErrorEareKey, DiskErrorCodeKey and DiskErrorTipsKey.
+struct XXDiskErrorDic {
+    std::string eare;       // DiskErrorEareKey, as the operation gave it
+    std::int64_t code = 0;  // DiskErrorCodeKey
+    std::string tips;       // DiskErrorTipsKey
+
+    std::vector<std::string> keys() const { return {DiskErrorEareKey, DiskErrorCodeKey, DiskErrorTipsKey}; }
+    // nullopt for any other key.
+    std::optional<XXDiskDicValue> valueForKey(std::string_view key) const;
+};
+
+// The success dictionary: exactly DiskSuccessCodeKey.
+struct XXDiskSuccessDic {
+    std::int32_t code = 0;  // DiskSuccessCodeKey
+
+    std::vector<std::string> keys() const { return {DiskSuccessCodeKey}; }
+    std::optional<XXDiskDicValue> valueForKey(std::string_view key) const;
+};
+
+class XXDiskResultObjct {
+public:
+    // A success code of 0 or more makes a success record (the two texts are ignored); a
+    // negative one an error record.
+    XXDiskResultObjct(std::int32_t successCode, std::string_view errorEare, std::string_view errorCode);
+
+    static XXDiskResultObjct success(std::int32_t code = 0) { return XXDiskResultObjct(code, "", ""); }
+    static XXDiskResultObjct error(std::string_view eare, std::string_view code)
+    {
+        return XXDiskResultObjct(-1, eare, code);
+    }
+
+    // The tip shown for an error area and code text.
+    static std::string tipsFromErrorEareCode(std::string_view errorEare, std::string_view errorCode);
+
+    bool isSuccess() const { return isSuccess_; }
+    // Set on an error record only.
+    const std::optional<XXDiskErrorDic> &errorDic() const { return errorDic_; }
+    // Set on a success record only.
+    const std::optional<XXDiskSuccessDic> &successDic() const { return successDic_; }
+
+    // Shorthands for the dictionaries' values; "" or -1 on a record of the other kind.
+    std::string errorEare() const { return errorDic_ ? errorDic_->eare : std::string(); }
+    std::int64_t errorCode() const { return errorDic_ ? errorDic_->code : -1; }
+    std::string errorTips() const { return errorDic_ ? errorDic_->tips : std::string(); }
+    std::int32_t successCode() const { return successDic_ ? successDic_->code : -1; }
+
+    // The payload of a successful operation: the tree's root container or a new folder entry
+    // as std::shared_ptr<XXProtectFileWrapper>; empty where the operation has none.
+    const std::any &successValue() const { return successValue_; }
+    void setSuccessValue(std::any value) { successValue_ = std::move(value); }
+    // The payload when it is a tree entry, else nullptr.
+    std::shared_ptr<XXProtectFileWrapper> successWrapper() const;
+
+    // The item that already exists at the destination (transfer codes 5 and 6).
+    const std::string &existFileName() const { return existFileName_; }
+    void setExistFileName(std::string name) { existFileName_ = std::move(name); }
+    // The item whose transfer failed (transfer codes 7 and 8).
+    const std::string &errorFileName() const { return errorFileName_; }
+    void setErrorFileName(std::string name) { errorFileName_ = std::move(name); }
+
+private:
+    bool isSuccess_ = false;
+    std::optional<XXDiskErrorDic> errorDic_;
+    std::optional<XXDiskSuccessDic> successDic_;
+    std::any successValue_;
+    std::string existFileName_;
+    std::string errorFileName_;
+};
