@@ -1,0 +1,162 @@
+// Tree entries on their own: icons, full paths, parent links, lifetimes and both sorts.
+#include <gtest/gtest.h>
+
+#include "XXDiskFileManager.h"
+#include "XXNotificationCenter.h"
+#include "XXProtectFileWrapper.h"
+
+namespace {
+
+std::shared_ptr<XXProtectFileWrapper> file(const std::string &name, std::int64_t type, std::uint64_t size = 1,
+                                           const std::string &date = "2024-01-01 00:00:00")
+{
+    auto entry = std::make_shared<XXProtectFileWrapper>();
+    entry->setFileName(name);
+    entry->setFileType(type);
+    entry->setFileSize(size);
+    entry->setCreateDateString(date);
+    return entry;
+}
+
+std::vector<std::string> names(const XXProtectFileArray &entries)
+{
+    std::vector<std::string> out;
+    for (const auto &entry : entries)
+        out.push_back(entry->fileName());
+    return out;
+}
+
+}  // namespace
+
+TEST(ServiceProtectWrapper, IconRule)
+{
+    XXProtectFileWrapper entry;
+    entry.setIconName("NSFolder");
+    EXPECT_EQ(entry.iconName(), "NSFolder");  // type 0 keeps its stored icon
+    const std::pair<std::int64_t, const char *> icons[] = {{1, "main45"}, {2, "main46"}, {3, "main50"}, {4, "main47"},
+                                                           {5, "main49"}, {6, "main48"}, {7, "main45"}, {-1, "main45"}};
+    for (const auto &[type, icon] : icons) {
+        entry.setFileType(type);
+        EXPECT_EQ(entry.iconName(), icon) << type;
+    }
+}
+
+TEST(ServiceProtectWrapper, FullPaths)
+{
+    XXProtectFileWrapper entry;
+    EXPECT_EQ(entry.parentFolderPath(), "");
+    EXPECT_EQ(entry.fileName(), "");
+    EXPECT_EQ(entry.fullPath(), "/");
+    entry.setFileName("a");
+    entry.setParentFolderPath("/");
+    EXPECT_EQ(entry.fullPath(), "/a");
+    entry.setParentFolderPath("/a");
+    entry.setFileName("b c");
+    EXPECT_EQ(entry.fullPath(), "/a/b c");
+
+    auto folder = XXProtectFileWrapper::makeFolder("/", "New", "2024-03-05 09:07:01");
+    EXPECT_TRUE(folder->isDirectory());
+    EXPECT_EQ(folder->fileType(), 0);
+    EXPECT_EQ(folder->iconName(), "NSFolder");
+    EXPECT_EQ(folder->parentWrapper(), nullptr);
+    EXPECT_EQ(folder->fullPath(), "/New");
+}
+
+TEST(ServiceProtectWrapper, ParentLinksFollowOwnership)
+{
+    auto folder = XXProtectFileWrapper::makeFolder("/", "F", "--");
+    auto a = file("a", 4);
+    auto sub = XXProtectFileWrapper::makeFolder("/F", "sub", "--");
+    folder->appendSubFile(a);
+    folder->appendSubFile(sub);
+    EXPECT_EQ(a->parentWrapper(), folder.get());
+    EXPECT_EQ(names(folder->allSubFolderArray()), std::vector<std::string>{"sub"});
+    EXPECT_TRUE(a->allSubFolderArray().empty());
+
+    EXPECT_EQ(folder->removeSubFile(a.get()), a);
+    EXPECT_EQ(a->parentWrapper(), nullptr);
+    EXPECT_EQ(folder->removeSubFile(a.get()), nullptr);
+
+    // A child kept by a selection outlives its folder and forgets it.
+    auto grandchild = file("g", 2);
+    sub->appendSubFile(grandchild);
+    std::weak_ptr<XXProtectFileWrapper> subAlive = sub;
+    sub.reset();
+    folder.reset();
+    EXPECT_TRUE(subAlive.expired());
+    EXPECT_EQ(grandchild->parentWrapper(), nullptr);
+}
+
+TEST(ServiceProtectWrapper, DeepTreesNeedNoDeepStack)
+{
+    constexpr int depth = 200000;
+    auto top = XXProtectFileWrapper::makeFolder("", "top", "--");
+    XXProtectFileWrapper *folder = top.get();
+    for (int i = 0; i < depth; i++) {
+        auto next = XXProtectFileWrapper::makeFolder("", "d", "--");
+        XXProtectFileWrapper *raw = next.get();
+        folder->appendSubFile(std::move(next));
+        folder = raw;
+    }
+    folder->appendSubFile(file("leaf.txt", 4, 9));
+
+    XXNotificationCenter center;
+    XXDiskFileManager manager(center);
+    const XXProtectSizeAndNumber counted = manager.protectWrapperSizeAndFileNum(*top);
+    EXPECT_EQ(counted.size, 9u);
+    EXPECT_EQ(counted.number, 1);
+    XXProtectFileArray folders, files;
+    manager.seperateProtectFolderWrapper(top, folders, files);
+    EXPECT_EQ(folders.size(), static_cast<size_t>(depth) + 1);
+    EXPECT_EQ(folders.back()->folderLever(), depth + 1);
+    ASSERT_EQ(files.size(), 1u);
+    folders.clear();
+    files.clear();
+    top.reset();  // released level by level
+}
+
+TEST(ServiceProtectWrapper, SortGroupsComeBeforeTheKey)
+{
+    XXProtectFileArray entries{file("z.mp4", 5), file("a.png", 2)};
+    XXProtectFileWrapper::sortFileArray(entries, XXProtectFileWrapper::SortNameAscending);
+    EXPECT_EQ(names(entries), (std::vector<std::string>{"z.mp4", "a.png"}));
+
+    auto folder = XXProtectFileWrapper::makeFolder("/", "zz", "--");
+    entries = {file("odd", 9), file("a.zip", 3), file("p.png", 2), file("t.txt", 4),
+               file("m.mp3", 1), file("v.mp4", 5), folder};
+    for (std::int64_t key = 0; key <= 7; key++) {
+        XXProtectFileWrapper::sortFileArray(entries, key);
+        EXPECT_EQ(names(entries), (std::vector<std::string>{"zz", "v.mp4", "m.mp3", "t.txt", "p.png", "a.zip", "odd"}))
+            << key;
+    }
+    entries = {file("a", 6), file("z.zip", 3)};
+    XXProtectFileWrapper::sortFileArray(entries, XXProtectFileWrapper::SortNameAscending);
+    EXPECT_EQ(names(entries), (std::vector<std::string>{"z.zip", "a"}));
+}
+
+TEST(ServiceProtectWrapper, SortKeysWithinAGroup)
+{
+    XXProtectFileArray entries{file("b.txt", 4, 10, "2024-01-02 00:00:00"), file("B.txt", 4, 9, "2024-01-03 00:00:00"),
+                               file("a.txt", 4, 100, "2023-12-31 23:59:59")};
+    auto sorted = [&](std::int64_t key) {
+        XXProtectFileWrapper::sortFileArray(entries, key);
+        return names(entries);
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(sorted(0), (V{"B.txt", "a.txt", "b.txt"}));  // code order: capitals first
+    EXPECT_EQ(sorted(1), (V{"b.txt", "a.txt", "B.txt"}));
+    EXPECT_EQ(sorted(2), (V{"a.txt", "b.txt", "B.txt"}));
+    EXPECT_EQ(sorted(3), (V{"B.txt", "b.txt", "a.txt"}));
+    EXPECT_EQ(sorted(4), (V{"B.txt", "b.txt", "a.txt"}));  // 9 < 10 < 100, as numbers
+    for (std::int64_t key : {5, 6, 7, 1000})
+        EXPECT_EQ(sorted(key), (V{"a.txt", "b.txt", "B.txt"})) << key;
+
+    // Equal keys keep their order; sortFilesWithType sorts the entry's own children.
+    auto folder = XXProtectFileWrapper::makeFolder("/", "F", "--");
+    for (const char *name : {"x.txt", "y.txt", "w.txt"})
+        folder->appendSubFile(file(name, 4, 5));
+    folder->sortFilesWithType(XXProtectFileWrapper::SortSizeAscending);
+    EXPECT_EQ(names(folder->allSubFileArray()), (V{"x.txt", "y.txt", "w.txt"}));
+    folder->sortFilesWithType(XXProtectFileWrapper::SortNameAscending);
+    EXPECT_EQ(names(folder->allSubFileArray()), (V{"w.txt", "x.txt", "y.txt"}));
+}

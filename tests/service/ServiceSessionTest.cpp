@@ -1,0 +1,232 @@
+// The session state machine against the real engine: start, account, login, password
+// change, hint, logout, used space, format and the removal of the volume.
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <regex>
+
+#include "ServiceTestSupport.h"
+#include "XXDiskTool.h"
+
+using ServiceSession = ServiceFixture;
+
+TEST_F(ServiceSession, RegistrationThenLoginOnAFreshVolume)
+{
+    EXPECT_FALSE(manager->mountSucess());
+    EXPECT_EQ(manager->currentDiskPath(), "");
+
+    const XXDiskResultObjct started = start(volume.path());
+    ASSERT_TRUE(started.isSuccess());
+    EXPECT_EQ(started.successCode(), 0);  // no account yet
+    EXPECT_TRUE(manager->mountSucess());
+    EXPECT_FALSE(manager->isLogin());
+    EXPECT_EQ(manager->currentDiskPath(), volume.path());
+    EXPECT_EQ(manager->currentStoreDirectory(), storeDir());
+
+    EXPECT_EQ(createAccount(password, "my hint").successCode(), 0);
+    EXPECT_FALSE(manager->isLogin());  // the login screen comes next
+    EXPECT_EQ(manager->acquirePasswordTip(), "my hint");
+
+    EXPECT_EQ(login(password).successCode(), 0);
+    EXPECT_TRUE(manager->isLogin());
+
+    EXPECT_EQ(run([&](const XXDiskResultBlock &b) { manager->logOutComplate(b); }).successCode(), 0);
+    EXPECT_FALSE(manager->isLogin());
+    EXPECT_FALSE(manager->mountSucess());
+    EXPECT_EQ(manager->currentDiskPath(), volume.path());
+    EXPECT_EQ(fs_store_dir(), nullptr);
+
+    EXPECT_EQ(start(volume.path()).successCode(), 1);  // now the account exists
+    EXPECT_TRUE(login(password).isSuccess());
+}
+
+TEST_F(ServiceSession, RefusedStartsLeaveTheSessionAsItWas)
+{
+    expectError(start(""), "1+1", 1, localized("String_103"));
+    expectError(start(volume / "missing/deeper"), "1+0", -1, "fs_mount---1");
+    EXPECT_FALSE(manager->mountSucess());
+    EXPECT_EQ(manager->currentDiskPath(), "");
+
+    TempDir other;
+    ASSERT_TRUE(start(volume.path()).isSuccess());
+    expectError(start(other.path()), "1+0", -1, "fs_mount---1");  // one store at a time
+    EXPECT_TRUE(manager->mountSucess());
+    EXPECT_EQ(manager->currentDiskPath(), volume.path());
+}
+
+TEST_F(ServiceSession, AHalfSetUpStartIsUndone)
+{
+    // The store directory's name taken by a file: the engine cannot examine the root index
+    // and reports ENOTDIR while keeping its mount.
+    writeFile(storeDir(), "not a folder");
+    expectError(start(volume.path()), "1+0", ENOTDIR, "fs_mount--20");
+    EXPECT_FALSE(manager->mountSucess());
+    EXPECT_EQ(fs_store_dir(), nullptr);
+    EXPECT_TRUE(logged("fs_mount--20"));
+
+    TempDir other;
+    const XXDiskResultObjct second = start(other.path());
+    EXPECT_TRUE(second.isSuccess());
+    EXPECT_EQ(second.successCode(), 0);
+    EXPECT_EQ(manager->currentDiskPath(), other.path());
+    EXPECT_EQ(readFile(storeDir()), "not a folder");
+}
+
+TEST_F(ServiceSession, AccountCreationPreconditionsAndRefusal)
+{
+    expectError(createAccount(password), "2+1", 1, localized("String_104"));
+    ASSERT_TRUE(start(volume.path()).isSuccess());
+    expectError(createAccount(""), "2+1", 2, localized("String_105"));
+    // The engine would read the password only up to the NUL.
+    expectError(createAccount(std::string("ab\0cd", 5)), "2+1", 2, localized("String_105"));
+    EXPECT_FALSE(std::filesystem::exists(storeDir() + "/index"));
+
+    ASSERT_TRUE(createAccount(password).isSuccess());
+    expectError(createAccount("another"), "2+0", -1, "fs_mkfs---1");  // the account exists
+    EXPECT_TRUE(login(password).isSuccess());
+}
+
+TEST_F(ServiceSession, LoginRefusals)
+{
+    expectError(login(password), "3+1", 1, localized("String_104"));
+    ASSERT_TRUE(start(volume.path()).isSuccess());
+    expectError(login(password), "3+0", -1, localized("String_142"));  // no account yet
+    ASSERT_TRUE(createAccount(password).isSuccess());
+    expectError(login(""), "3+1", 2, localized("String_142"));
+    expectError(login("wrong"), "3+0", -1, localized("String_142"));
+    EXPECT_FALSE(manager->isLogin());
+    EXPECT_TRUE(logged("fs_login---1"));
+}
+
+TEST_F(ServiceSession, PasswordChangeAndHint)
+{
+    auto change = [&](const std::string &oldPassword, const std::string &newPassword, const std::string &hint) {
+        return run([&](const XXDiskResultBlock &b) { manager->changePasswordWithOld(oldPassword, newPassword, hint, b); });
+    };
+    expectError(change(password, "new-one", ""), "4+1", 1, localized("String_104"));
+    EXPECT_EQ(manager->acquirePasswordTip(), "");  // nothing mounted
+    openVault();
+    expectError(change("", "new-one", ""), "4+1", 2, localized("String_105"));
+    expectError(change(password, "", ""), "4+1", 3, localized("String_105"));
+    expectError(change("wrong", "new-one", "x"), "4+0", 0, localized("String_156"));
+    EXPECT_EQ(manager->acquirePasswordTip(), "the usual");
+
+    EXPECT_EQ(change(password, "new-one", "new hint").successCode(), 0);
+    EXPECT_TRUE(manager->isLogin());
+    EXPECT_EQ(manager->acquirePasswordTip(), "new hint");
+    expectError(login(password), "3+0", -1, localized("String_142"));
+    EXPECT_TRUE(login("new-one").isSuccess());
+
+    // An empty hint clears it; a store without any hint entry reads as "".
+    ASSERT_TRUE(change("new-one", "third", "").isSuccess());
+    EXPECT_EQ(manager->acquirePasswordTip(), "");
+    std::filesystem::remove(storeDir() + "/config");
+    EXPECT_EQ(manager->acquirePasswordTip(), "");
+}
+
+TEST_F(ServiceSession, LogoutAlwaysSucceeds)
+{
+    EXPECT_EQ(run([&](const XXDiskResultBlock &b) { manager->logOutComplate(b); }).successCode(), 0);
+    openVault();
+    EXPECT_EQ(run([&](const XXDiskResultBlock &b) { manager->logOutComplate(b); }).successCode(), 0);
+    EXPECT_EQ(run([&](const XXDiskResultBlock &b) { manager->logOutComplate(b); }).successCode(), 0);
+    EXPECT_FALSE(manager->mountSucess());
+    EXPECT_EQ(manager->currentDiskPath(), volume.path());
+}
+
+TEST_F(ServiceSession, UsedSpaceLine)
+{
+    EXPECT_EQ(manager->diskUsedStateString(), "已使用: 0%     剩余容量: 0GB/0GB");
+
+    const std::string used = localized("String_149");
+    const std::string free = localized("String_150");
+    EXPECT_EQ(XXDiskFileManager::diskUsedStateStringForSpace(16000000000ull, 4000000000ull),
+              used + ": 75.00%     " + free + ": 3.73GB");
+    EXPECT_EQ(XXDiskFileManager::diskUsedStateStringForSpace(0, 0), XXDiskFileManager::diskUsedStateZeroString());
+
+    const std::string stick = volume / "stick";
+    std::filesystem::create_directory(stick);
+    ASSERT_TRUE(start(stick).isSuccess());
+    const std::regex line(used + ": [0-9]+\\.[0-9]{2}%     " + free + ": [0-9]+\\.[0-9]{2}GB");
+    EXPECT_TRUE(std::regex_match(manager->diskUsedStateString(), line)) << manager->diskUsedStateString();
+
+    // A volume going away while mounted.
+    std::filesystem::rename(stick, volume / "gone");
+    EXPECT_EQ(manager->diskUsedStateString(), XXDiskFileManager::diskUsedStateZeroString());
+}
+
+TEST_F(ServiceSession, FormatRemovesOnlyTheStoreDirectory)
+{
+    EXPECT_FALSE(manager->formatDisk());  // no current volume
+    writeFile(volume / "keep.txt", "mine");
+    openVault();
+    ASSERT_TRUE(std::filesystem::exists(storeDir() + "/index"));
+
+    EXPECT_TRUE(manager->formatDisk());
+    EXPECT_FALSE(std::filesystem::exists(storeDir()));
+    EXPECT_EQ(readFile(volume / "keep.txt"), "mine");
+    EXPECT_TRUE(manager->mountSucess());  // the screens quit next
+    EXPECT_FALSE(manager->formatDisk());  // nothing left to remove
+}
+
+TEST_F(ServiceSession, OnlyTheRemovalOfTheCurrentVolumeEndsTheProcess)
+{
+    int terminations = 0;
+    manager->setTerminationHandler([&] { ++terminations; });
+    center.post(XXDiskDidMoveoutNotification, volume.path());  // no current volume yet
+    openVault();
+
+    center.post(XXDiskDidMoveoutNotification, volume.path() + "-other");
+    center.post(XXDiskDidMoveoutNotification, 42);  // not a path
+    center.post("SomethingElse", volume.path());
+    EXPECT_EQ(terminations, 0);
+    EXPECT_TRUE(manager->isLogin());
+
+    center.post(XXDiskDidMoveoutNotification, volume.path() + "/");
+    EXPECT_EQ(terminations, 1);
+    EXPECT_FALSE(manager->isLogin());
+    EXPECT_FALSE(manager->mountSucess());
+    EXPECT_EQ(fs_store_dir(), nullptr);
+}
+
+TEST_F(ServiceSession, TheSharedInstanceObservesTheDefaultCenter)
+{
+    XXDiskFileManager &shared = XXDiskFileManager::shareDiskFileManager();
+    EXPECT_EQ(&shared, &XXDiskFileManager::shareDiskFileManager());
+    manager->logOutComplate(nullptr);
+
+    std::atomic<int> terminations{0};
+    shared.setTerminationHandler([&] { ++terminations; });
+    std::optional<XXDiskResultObjct> started;
+    shared.startManagerWithDiskPath(volume.path(), [&](const XXDiskResultObjct &r) { started.emplace(r); });
+    ASSERT_TRUE(started && started->isSuccess());
+    XXNotificationCenter::defaultCenter().post(XXDiskDidMoveoutNotification, volume.path());
+    EXPECT_EQ(terminations.load(), 1);
+    EXPECT_FALSE(shared.mountSucess());
+    shared.setTerminationHandler(nullptr);
+}
+
+TEST_F(ServiceSession, EngineCallsFromManyThreadsAreSerialised)
+{
+    openVault();
+    // The engine's configuration writes refuse to run side by side (a second writer finds
+    // the first one's lock file), so unserialised calls would fail some of these.
+    std::atomic<int> refused{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 25; i++) {
+                if (!manager->setBackupSetting((i + t) % 2 == 0))
+                    ++refused;
+                if (manager->acquirePasswordTip() != "the usual")
+                    ++refused;
+                const XXDiskResultObjct r = run([&](const XXDiskResultBlock &b) { manager->loginWithPassword(password, b); });
+                if (!r.isSuccess())
+                    ++refused;
+            }
+        });
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(refused.load(), 0);
+}
