@@ -21,6 +21,7 @@ struct Checker {
     std::string storeDir;
     std::vector<std::string> problems;
     std::set<std::string> referenced;
+    std::set<std::string> visitedFolders;
     uint64_t folders = 0, files = 0, bytes = 0;
 
     void problem(const std::string &text) { problems.push_back(text); }
@@ -138,6 +139,11 @@ struct Checker {
     {
         folders++;
         std::string file = objectFile(e.id);
+        // A damaged vault can name one folder index from two places, or from inside itself.
+        if (!visitedFolders.insert(file).second) {
+            problem("/" + path + "/: shares its folder index with another folder (" + file + ")");
+            return;
+        }
         struct stat st;
         if (stat(file.c_str(), &st) < 0) {
             problem("/" + path + "/: folder index missing (" + file + ")");
@@ -195,6 +201,7 @@ int runCheck(Invocation &inv)
         throw UsageError("check takes no arguments");
     Vault vault(inv.volume);
     vault.login(inv);
+    auto guard = vault.lockEngine();
     Checker c;
     c.storeDir = fs_store_dir();
     store_index root = INDEX_INIT;

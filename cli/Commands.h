@@ -30,5 +30,7 @@ int runMkdir(Invocation &inv);
 int runRm(Invocation &inv);
 int runMv(Invocation &inv);
 int runCheck(Invocation &inv);
+int runSettings(Invocation &inv);
+int runFind(Invocation &inv);
 
 } // namespace cli

@@ -8,6 +8,7 @@
 
 #include "Commands.h"
 #include "Vault.h"
+#include "XXDiskFileManager.h"
 #include "XXTool.h"
 #include "config.h"
 #include "fs.h"
@@ -46,8 +47,7 @@ int runInit(Invocation &inv)
         throw OperationError("a vault already exists on " + inv.volume);
     std::string password = readNewPassword(inv, "New password: ");
     requireAcceptablePassword(password);
-    if (fs_mkfs(password.c_str(), hint.c_str()) < 0)
-        failErrno("creating the vault", errno);
+    vault.createAccount(password, hint);
     fprintf(stderr, "Created a vault on %s\n", inv.volume.c_str());
     return 0;
 }
@@ -60,9 +60,7 @@ int runHint(Invocation &inv)
     Vault vault(inv.volume);
     if (!vault.hasAccount())
         throw OperationError("no vault on " + inv.volume);
-    char *hint = fs_get_prompt();
-    printf("%s\n", hint ? hint : "");
-    free(hint);
+    printf("%s\n", vault.manager().acquirePasswordTip().c_str());
     return 0;
 }
 
@@ -80,12 +78,18 @@ static std::string newPasswordForChange(const Invocation &inv)
 int runPasswd(Invocation &inv)
 {
     std::optional<std::string> newFile = takeOption(inv.args, "--new-password-file");
-    std::string hint = askHint(inv.args);
+    std::optional<std::string> hint = takeOption(inv.args, "--hint");
     rejectUnknownOptions(inv.args);
     if (!inv.args.empty())
         throw UsageError("passwd takes no arguments");
     Vault vault(inv.volume);
     std::string oldPassword = vault.login(inv);
+    // Without --hint the hint stays as it is (an empty answer on the terminal keeps it too).
+    if (!hint) {
+        std::string current = vault.manager().acquirePasswordTip();
+        std::string typed = stdinIsTerminal() ? readLine("Password hint [" + current + "]: ") : "";
+        hint = typed.empty() ? current : typed;
+    }
     std::string newPassword;
     if (newFile) {
         std::ifstream in(*newFile);
@@ -96,11 +100,11 @@ int runPasswd(Invocation &inv)
         newPassword = newPasswordForChange(inv);
     }
     requireAcceptablePassword(newPassword);
-    if (fs_chpasswd(oldPassword.c_str(), newPassword.c_str(), hint.c_str()) < 0) {
-        if (errno == EACCES)
-            throw OperationError("wrong password");
-        failErrno("changing the password", errno);
-    }
+    bool changed = false;
+    vault.manager().changePasswordWithOld(oldPassword, newPassword, *hint,
+                                          [&](const XXDiskResultObjct &r) { changed = r.isSuccess(); });
+    if (!changed)
+        throw OperationError("the password could not be changed");
     fprintf(stderr, "Password changed\n");
     return 0;
 }
@@ -116,7 +120,11 @@ int runConfig(Invocation &inv)
         size_t baselen = 0;
         if (config_parse_key(inv.args[1].c_str(), &key, &baselen) < 0)
             throw OperationError("invalid key " + inv.args[1]);
-        char *value = fs_get_config(key);
+        char *value;
+        {
+            auto guard = vault.lockEngine();
+            value = fs_get_config(key);
+        }
         free(key);
         if (!value)
             throw OperationError(inv.args[1] + " is not set");
@@ -128,6 +136,7 @@ int runConfig(Invocation &inv)
         Vault vault(inv.volume);
         vault.login(inv);
         const std::string &key = inv.args[1];
+        auto guard = vault.lockEngine();
         switch (config_set_in_file(nullptr, key.c_str(), inv.args[2].c_str(), 0)) {
         case CONFIG_OK:
             return 0;

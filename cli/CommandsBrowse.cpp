@@ -2,29 +2,20 @@
 #include <errno.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "Commands.h"
 #include "Transfer.h"
 #include "Vault.h"
+#include "XXDiskFileManager.h"
+#include "XXProtectFileWrapper.h"
 
 namespace cli {
 
-static std::string localTime(int64_t t)
+static void printEntry(const XXProtectFileWrapper &w)
 {
-    time_t tt = (time_t)t;
-    struct tm tm {};
-    localtime_r(&tt, &tm);
-    char buf[32];
-    strftime(buf, sizeof(buf), "%Y-%m-%d %H:%M", &tm);
-    return buf;
-}
-
-static void printEntry(const StoreEntry &e)
-{
-    printf("%10s  %s  %s%s\n", e.folder ? "folder" : humanSize(e.size).c_str(), localTime(e.time).c_str(), e.name.c_str(),
-           e.folder ? "/" : "");
+    printf("%10s  %s  %s%s\n", w.isDirectory() ? "folder" : humanSize(w.fileSize()).c_str(),
+           w.createDateString().c_str(), w.fileName().c_str(), w.isDirectory() ? "/" : "");
 }
 
 static StoreEntry existing(const Vault &vault, const std::string &path)
@@ -35,30 +26,40 @@ static StoreEntry existing(const Vault &vault, const std::string &path)
     return *e;
 }
 
+static std::shared_ptr<XXProtectFileWrapper> existingInTree(Vault &vault, const std::string &path)
+{
+    auto w = vault.treeEntry(path);
+    if (!w)
+        throw OperationError(path + ": not in the vault");
+    return w;
+}
+
+// Listings follow the window: folders first, then files by kind, each group by name.
 int runLs(Invocation &inv)
 {
     rejectUnknownOptions(inv.args);
     if (inv.args.size() > 1)
         throw UsageError("ls takes at most one path");
-    std::string path = inv.args.empty() ? "" : inv.args[0];
     Vault vault(inv.volume);
     vault.login(inv);
-    StoreEntry e = existing(vault, path);
-    if (!e.folder) {
-        printEntry(e);
+    auto w = existingInTree(vault, inv.args.empty() ? "" : inv.args[0]);
+    if (!w->isDirectory()) {
+        printEntry(*w);
         return 0;
     }
-    for (const auto &child : vault.list(path))
-        printEntry(child);
+    w->sortFilesWithType(XXProtectFileWrapper::SortNameAscending);
+    for (const auto &child : w->allSubFileArray())
+        printEntry(*child);
     return 0;
 }
 
-static void printTree(const Vault &vault, const std::string &folder, const std::string &indent)
+static void printTree(XXProtectFileWrapper &folder, const std::string &indent)
 {
-    for (const auto &e : vault.list(folder)) {
-        printf("%s%s%s\n", indent.c_str(), e.name.c_str(), e.folder ? "/" : "");
-        if (e.folder)
-            printTree(vault, joinStorePath(folder, e.name), indent + "  ");
+    folder.sortFilesWithType(XXProtectFileWrapper::SortNameAscending);
+    for (const auto &child : folder.allSubFileArray()) {
+        printf("%s%s%s\n", indent.c_str(), child->fileName().c_str(), child->isDirectory() ? "/" : "");
+        if (child->isDirectory())
+            printTree(*child, indent + "  ");
     }
 }
 
@@ -70,10 +71,24 @@ int runTree(Invocation &inv)
     std::string path = inv.args.empty() ? "" : inv.args[0];
     Vault vault(inv.volume);
     vault.login(inv);
-    if (!existing(vault, path).folder)
+    auto w = existingInTree(vault, path);
+    if (!w->isDirectory())
         throw OperationError(path + ": not a folder");
-    printTree(vault, path, "");
+    printTree(*w, "");
     return 0;
+}
+
+int runFind(Invocation &inv)
+{
+    rejectUnknownOptions(inv.args);
+    if (inv.args.size() != 1)
+        throw UsageError("find takes one keyword");
+    Vault vault(inv.volume);
+    vault.login(inv);
+    auto matches = vault.manager().searchFileWithKeyString(inv.args[0], vault.tree());
+    for (const auto &w : matches)
+        printf("%s%s\n", w->fullPath().c_str(), w->isDirectory() ? "/" : "");
+    return matches.empty() ? 1 : 0;
 }
 
 int runCat(Invocation &inv)
@@ -83,6 +98,7 @@ int runCat(Invocation &inv)
         throw UsageError("cat takes one path");
     Vault vault(inv.volume);
     vault.login(inv);
+    auto guard = vault.lockEngine();
     StoreEntry e = existing(vault, inv.args[0]);
     if (e.folder)
         throw OperationError(inv.args[0] + ": is a folder");
@@ -132,6 +148,7 @@ int runGet(Invocation &inv)
         throw OperationError(to + ": not a folder");
     Vault vault(inv.volume);
     vault.login(inv);
+    auto guard = vault.lockEngine();
     int failures = 0;
     for (const auto &path : inv.args) {
         auto e = vault.find(path);

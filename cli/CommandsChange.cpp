@@ -91,6 +91,7 @@ int runPut(Invocation &inv)
         throw UsageError("put needs at least one local file or folder");
     Vault vault(inv.volume);
     vault.login(inv);
+    auto guard = vault.lockEngine();
     auto target = vault.find(to);
     if (!target || !target->folder)
         throw OperationError((to.empty() ? "/" : to) + ": no such folder in the vault");
@@ -107,6 +108,7 @@ int runMkdir(Invocation &inv)
         throw UsageError("mkdir takes one path");
     Vault vault(inv.volume);
     vault.login(inv);
+    auto guard = vault.lockEngine();
     if (fs_mkdir(inv.args[0].c_str()) < 0)
         failErrno(inv.args[0], errno);
     return 0;
@@ -134,6 +136,7 @@ int runRm(Invocation &inv)
         throw UsageError("rm needs at least one path");
     Vault vault(inv.volume);
     vault.login(inv);
+    auto guard = vault.lockEngine();
     int failures = 0;
     for (const auto &path : inv.args) {
         try {
@@ -166,6 +169,7 @@ int runMv(Invocation &inv)
         throw UsageError("mv takes two paths");
     Vault vault(inv.volume);
     vault.login(inv);
+    auto guard = vault.lockEngine();
     std::string from = inv.args[0], to = inv.args[1];
     auto source = vault.find(from);
     if (!source || source->name.empty())

@@ -1,29 +1,59 @@
 #include "Vault.h"
 
 #include <errno.h>
+#include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
+#include "XXDiskFileManager.h"
+#include "XXProtectFileWrapper.h"
 #include "fs.h"
 
 namespace cli {
 
-Vault::Vault(const std::string &volume) : volume_(volume)
+// The service reports through completion blocks that run before the call returns.
+static XXDiskResultObjct resultOf(const std::function<void(const XXDiskResultBlock &)> &call)
 {
-    int r = fs_mount(volume.c_str());
-    if (r < 0)
-        failErrno("cannot open the volume " + volume, errno == EBADF ? ENOENT : errno);
-    if (r != 0 && r != ENOENT) {
-        fs_umount();
-        failErrno("cannot read the vault on " + volume, r);
+    std::optional<XXDiskResultObjct> kept;
+    call([&](const XXDiskResultObjct &r) { kept = r; });
+    return *kept;
+}
+
+Vault::Vault(const std::string &volume) : manager_(XXDiskFileManager::shareDiskFileManager()), volume_(volume)
+{
+    manager_.setTerminationHandler([] {
+        fprintf(stderr, "coffervale-cli: the volume went away\n");
+        _exit(1);
+    });
+    XXDiskResultObjct r = resultOf([&](auto &done) { manager_.startManagerWithDiskPath(volume, done); });
+    if (!r.isSuccess()) {
+        int64_t code = r.errorCode();
+        if (code == -1)
+            throw OperationError("cannot open the volume " + volume + ": no such folder");
+        failErrno("cannot read the vault on " + volume, (int)code);
     }
-    hasAccount_ = r == 0;
+    hasAccount_ = r.successCode() == 1;
 }
 
 Vault::~Vault()
 {
-    fs_umount();
+    treeContainer_.reset();
+    manager_.logOutComplate([](const XXDiskResultObjct &) {});
+}
+
+std::unique_lock<std::recursive_mutex> Vault::lockEngine() const
+{
+    return XXDiskFileManager::lockEngine();
+}
+
+void Vault::createAccount(const std::string &password, const std::string &hint)
+{
+    XXDiskResultObjct r = resultOf([&](auto &done) { manager_.createAccountWithPassword(password, hint, done); });
+    if (!r.isSuccess())
+        throw OperationError("creating the vault failed (" + r.errorTips() + ")");
 }
 
 std::string Vault::login(const Invocation &inv)
@@ -31,16 +61,51 @@ std::string Vault::login(const Invocation &inv)
     if (!hasAccount_)
         throw OperationError("no vault on " + volume_ + " (create one with init)");
     std::string password = readPassword(inv, "Password: ");
-    if (fs_login(password.c_str()) < 0) {
-        if (errno == EACCES)
-            throw OperationError("wrong password");
-        failErrno("login", errno);
-    }
+    XXDiskResultObjct r = resultOf([&](auto &done) { manager_.loginWithPassword(password, done); });
+    if (!r.isSuccess())
+        throw OperationError("wrong password");
     return password;
+}
+
+std::shared_ptr<XXProtectFileWrapper> Vault::tree()
+{
+    if (!treeContainer_) {
+        XXDiskResultObjct r = resultOf([&](auto &done) { manager_.acquireProtectFileWithComplate(done); });
+        if (!r.isSuccess() || !r.successWrapper())
+            throw OperationError("the vault's folders cannot be read");
+        treeContainer_ = r.successWrapper();
+    }
+    return treeContainer_->allSubFileArray().at(0);
+}
+
+std::shared_ptr<XXProtectFileWrapper> Vault::treeEntry(const std::string &path)
+{
+    std::shared_ptr<XXProtectFileWrapper> at = tree();
+    size_t pos = 0;
+    while (pos < path.size()) {
+        size_t end = path.find_first_of("/\\", pos);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string part = path.substr(pos, end - pos);
+        pos = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (!at->isDirectory())
+            return nullptr;
+        std::shared_ptr<XXProtectFileWrapper> next;
+        for (const auto &child : at->allSubFileArray())
+            if (sameStoreName(child->fileName(), part) && (!next || !child->isDirectory()))
+                next = child;
+        if (!next)
+            return nullptr;
+        at = next;
+    }
+    return at;
 }
 
 std::vector<StoreEntry> Vault::list(const std::string &folder) const
 {
+    auto guard = lockEngine();
     fs_dir *dir = fs_opendir(folder.c_str());
     if (!dir)
         failErrno(folder.empty() ? "/" : folder, errno);
@@ -57,6 +122,7 @@ std::optional<StoreEntry> Vault::find(const std::string &path) const
     if (name.empty())
         return StoreEntry{"", true, 0, 0};
     std::string parent = storeParent(path);
+    auto guard = lockEngine();
     fs_dir *dir = fs_opendir(parent.c_str());
     if (!dir) {
         if (errno == ENOENT)
@@ -65,12 +131,9 @@ std::optional<StoreEntry> Vault::find(const std::string &path) const
     }
     std::optional<StoreEntry> found;
     while (struct fs_dirent *d = fs_readdir(dir)) {
-        std::string n = d->name;
-        bool same = n.size() == name.size() &&
-                    std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) { return tolower(a) == tolower(b); });
         // A file named like a folder wins, as the store's own lookup does.
-        if (same && (!found || !(d->type == FS_DT_DIR)))
-            found = StoreEntry{n, d->type == FS_DT_DIR, d->size, d->time};
+        if (sameStoreName(d->name, name) && (!found || d->type != FS_DT_DIR))
+            found = StoreEntry{d->name, d->type == FS_DT_DIR, d->size, d->time};
     }
     fs_closedir(dir);
     return found;
@@ -104,6 +167,11 @@ std::string storeParent(const std::string &path)
     std::string p = trimSlashes(path);
     size_t slash = p.find_last_of("/\\");
     return slash == std::string::npos ? "" : p.substr(0, slash);
+}
+
+bool sameStoreName(const std::string &a, const std::string &b)
+{
+    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
 bool isSafeLocalName(const std::string &name)

@@ -17,6 +17,7 @@ const std::vector<Command> &allCommands()
         {"hint", "hint", "print the password hint", runHint},
         {"ls", "ls [PATH]", "list a folder of the vault", runLs},
         {"tree", "tree [PATH]", "print the folder tree", runTree},
+        {"find", "find KEYWORD", "list folders, then files, whose names contain KEYWORD", runFind},
         {"put", "put LOCAL... [--to STOREFOLDER]", "store files and folders (folders recursively)", runPut},
         {"get", "get STOREPATH... [--to LOCALFOLDER]", "copy stored files and folders to this computer", runGet},
         {"cat", "cat STOREPATH", "write a stored file to standard output", runCat},
@@ -24,7 +25,9 @@ const std::vector<Command> &allCommands()
         {"rm", "rm [-r] PATH...", "remove files, or folders (-r: with everything in them)", runRm},
         {"mv", "mv OLD NEW", "rename or move an entry (into NEW when NEW is a folder)", runMv},
         {"passwd", "passwd [--hint TEXT] [--new-password-file FILE]", "change the password and the hint", runPasswd},
-        {"config", "config get KEY | config set KEY VALUE", "read or change a setting of the vault", runConfig},
+        {"settings", "settings [set NAME VALUE]", "show or change the backup settings (location, auto, number, fix)",
+         runSettings},
+        {"config", "config get KEY | config set KEY VALUE", "read or change any key of the configuration file", runConfig},
         {"check", "check", "read and verify every index and object; changes nothing", runCheck},
     };
     return commands;

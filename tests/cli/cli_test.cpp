@@ -42,7 +42,11 @@ TEST_F(CliTest, RoundTripOfFilesAndFolders)
     writeFile(tmp / "src/empty", "");
     writeFile(tmp / "single.txt", "single");
     EXPECT_EQ(cli({"put", tmp / "src", tmp / "single.txt"}).status, 0);
-    EXPECT_EQ(cli({"tree"}).out, "single.txt\nsrc/\n  a.txt\n  deep/\n    er/\n      b.bin\n  empty\n");
+    // As in the window: folders first, then files by kind; empty files are not shown.
+    EXPECT_EQ(cli({"tree"}).out, "src/\n  deep/\n    er/\n      b.bin\n  a.txt\nsingle.txt\n");
+    EXPECT_EQ(cli({"find", "b"}).out, "/src/deep/er/b.bin\n");
+    EXPECT_EQ(cli({"find", "e"}).out, "/src/deep/\n/src/deep/er/\n/single.txt\n");
+    EXPECT_EQ(cli({"find", "nothing"}).status, 1);
     EXPECT_EQ(cli({"cat", "SRC/A.TXT"}).out, "alpha");
     EXPECT_EQ(cli({"hint"}, {"COFFERVALE_PASSWORD="}).out, "blue door\n");
 
@@ -90,6 +94,9 @@ TEST_F(CliTest, PasswordsAndExitStatus)
     EXPECT_EQ(shortPw.status, 1);
     EXPECT_FALSE(fs::exists(tmp / "other/.TovinCoffervale/index"));
 
+    EXPECT_EQ(cli({"passwd"}, {"COFFERVALE_NEW_PASSWORD=ThirdPassword3"}).status, 0);
+    EXPECT_EQ(cli({"hint"}).out, "blue door\n"); // kept when no new hint is given
+    pw = {"COFFERVALE_PASSWORD=ThirdPassword3"};
     EXPECT_EQ(cli({"passwd", "--hint", "new hint"}, {"COFFERVALE_NEW_PASSWORD=SecondPassword2"}).status, 0);
     EXPECT_EQ(cli({"ls"}).status, 1);
     EXPECT_EQ(cli({"ls"}, {"COFFERVALE_PASSWORD=SecondPassword2"}).status, 0);
@@ -117,9 +124,18 @@ TEST_F(CliTest, ChangesAndClashes)
     EXPECT_EQ(cli({"tree"}).out, "");
     EXPECT_EQ(cli({"rm", "missing"}).status, 1);
 
+    CliResult settings = cli({"settings"}, {"COFFERVALE_PASSWORD="});
+    EXPECT_EQ(settings.out, "location  document\nauto      yes\nnumber    5\nfix       diskArea\n");
+    EXPECT_EQ(cli({"settings", "set", "location", "appData"}).status, 0);
+    EXPECT_EQ(cli({"settings", "set", "auto", "no"}).status, 0);
+    EXPECT_EQ(cli({"settings", "set", "number", "0"}).status, 1);
+    EXPECT_EQ(cli({"settings", "set", "fix", "sideways"}).status, 2);
+    EXPECT_EQ(cli({"settings", "set", "location", "appData"}, {"COFFERVALE_PASSWORD=Wrong1234"}).status, 1);
+    EXPECT_EQ(cli({"settings"}).out, "location  appData\nauto      no\nnumber    5\nfix       diskArea\n");
+
     EXPECT_EQ(cli({"config", "set", "back.number", "3"}).status, 0);
     EXPECT_EQ(cli({"config", "get", "back.number"}, {"COFFERVALE_PASSWORD="}).out, "3\n");
-    EXPECT_EQ(cli({"config", "get", "auto.backup"}).status, 1);
+    EXPECT_EQ(cli({"config", "get", "fix.location"}).status, 1);
     EXPECT_EQ(cli({"config", "set", "nodot", "3"}).status, 1);
 }
 
@@ -177,4 +193,24 @@ TEST_F(CliTest, CheckFindsDamageAndChangesNothing)
     EXPECT_NE(r.out.find("/b.txt: object file missing"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("orphaned object file"), std::string::npos) << r.out;
     EXPECT_EQ(snapshotTree(vol), before);
+}
+
+TEST_F(CliTest, CheckEndsOnAFolderThatHoldsItself)
+{
+    init();
+    ASSERT_EQ(cli({"mkdir", "loop"}).status, 0);
+    std::string store = vol + "/.TovinCoffervale";
+    ref::Bytes plain = ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
+    ref::Entry folder = ref::parseIndex(plain, true).entries.at(0);
+    ref::Index inside;
+    ref::Entry self = folder;
+    self.name = "again/";
+    inside.entries.push_back(self);
+    ref::Bytes objectKey = ref::sha1("GoodPassword1");
+    writeFile(ref::objectPath(store, folder.id),
+              ref::aesCbc(ref::buildIndex(inside, false), ref::objectKey(objectKey, folder.id), ref::objectIv(folder.id), true));
+
+    CliResult r = cli({"check"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("/loop/again/: shares its folder index"), std::string::npos) << r.out;
 }
