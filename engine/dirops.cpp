@@ -94,20 +94,27 @@ int fs_mkdir(const char *path)
     return scratch_done(&s, 0);
 }
 
-int fs_rmdir(const char *path)
+// Loads the folder that holds path's last component and finds that entry: 1 a file, 2 a
+// folder, 0 when the path names no entry (it ends in "/"), -1 with errno.
+static int resolve_existing(const char *path, struct op_scratch *s, unsigned char *id, uint64_t *size)
 {
     if (require_mounted() < 0)
         return -1;
     if (!path)
         return fail_with(EINVAL);
+    if (resolve_parent(path, &s->index, &s->folder, &s->name) < 0)
+        return -1;
+    if (!s->name.len)
+        return 0;
+    return index_resolve_path(&s->index, s->name.buf, id, size);
+}
+
+int fs_rmdir(const char *path)
+{
     struct op_scratch s;
     scratch_init(&s);
-    if (resolve_parent(path, &s.index, &s.folder, &s.name) < 0)
-        return scratch_done(&s, -1);
-    if (!s.name.len)
-        return scratch_done(&s, fail_with(EINVAL));
     unsigned char id[SHA1_RAWSZ];
-    int r = index_resolve_path(&s.index, s.name.buf, id, NULL);
+    int r = resolve_existing(path, &s, id, NULL);
     if (r < 0)
         return scratch_done(&s, -1);
     if (r != 2)
@@ -133,31 +140,15 @@ int fs_rmdir(const char *path)
     return scratch_done(&s, 0);
 }
 
-static int part_entry_name(struct strbuf *sb, const char *name, uint64_t k)
-{
-    strbuf_reset(sb);
-    if (strbuf_addstr(sb, name) < 0)
-        return -1;
-    return k ? strbuf_addf(sb, "%c%llu", '?', (unsigned long long)k) : 0;
-}
-
 int fs_unlink(const char *path)
 {
-    if (require_mounted() < 0)
-        return -1;
-    if (!path)
-        return fail_with(EINVAL);
     struct op_scratch s;
     scratch_init(&s);
-    if (resolve_parent(path, &s.index, &s.folder, &s.name) < 0)
-        return scratch_done(&s, -1);
-    if (!s.name.len)
-        return scratch_done(&s, fail_with(EISDIR));
     uint64_t size = 0;
-    int r = index_resolve_path(&s.index, s.name.buf, NULL, &size);
+    int r = resolve_existing(path, &s, NULL, &size);
     if (r < 0)
         return scratch_done(&s, -1);
-    if (r == 2)
+    if (r != 1)
         return scratch_done(&s, fail_with(EISDIR));
     for (uint64_t k = size / FS_PART_SIZE + 1; k-- > 0;) {
         if (part_entry_name(&s.work, s.name.buf, k) < 0 || index_detach_file(&s.index, s.work.buf, &s.pending) < 0)

@@ -3,6 +3,7 @@
 #define COFFERVALE_ENGINE_INTERNAL_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include "fs.h"
 #include "index.h"
@@ -14,6 +15,9 @@ int require_mounted(void);
 // A name given for a new entry: not empty, not "." or "..", no "?" (it would collide with
 // part entries), at most 255 bytes.
 int check_new_name(const char *name, size_t len);
+
+// The entry name of part k of a file: the name itself for k = 0, else name, "?" and k.
+int part_entry_name(struct strbuf *sb, const char *name, uint64_t k);
 
 // Splits a store path and loads its folder into index (fresh). The folder text ends with "/"
 // when not empty. Returns 0, or -1 with errno.

@@ -193,10 +193,12 @@ int check_new_name(const char *name, size_t len)
     return 0;
 }
 
-static int part_name(struct strbuf *sb, const char *name, unsigned long long k)
+int part_entry_name(struct strbuf *sb, const char *name, uint64_t k)
 {
     strbuf_reset(sb);
-    return strbuf_addf(sb, "%s%c%llu", name, '?', k);
+    if (strbuf_addstr(sb, name) < 0)
+        return -1;
+    return k ? strbuf_addf(sb, "%c%llu", '?', (unsigned long long)k) : 0;
 }
 
 static uint64_t min_u64(uint64_t a, uint64_t b)
@@ -267,7 +269,7 @@ static int open_for_write(struct store_index *index, const struct strbuf *full, 
         // The new content takes over the old entry's id; the old objects go first.
         struct strbuf part = STRBUF_INIT;
         for (uint64_t k = old_size / FS_PART_SIZE; k > 0; k--) {
-            if (part_name(&part, name, k) < 0 || index_remove_file(index, part.buf) < 0) {
+            if (part_entry_name(&part, name, k) < 0 || index_remove_file(index, part.buf) < 0) {
                 strbuf_release(&part);
                 return -1;
             }
@@ -387,7 +389,7 @@ static int start_next_part(struct file_handle *h, struct store_index *index, str
         return -1;
     if (!index->file_path && load_handle_folder(h, index, name) < 0)
         return -1;
-    if (part_name(part, name->buf, h->position / FS_PART_SIZE) < 0)
+    if (part_entry_name(part, name->buf, h->position / FS_PART_SIZE) < 0)
         return -1;
     struct strbuf seed = STRBUF_INIT;
     if (strbuf_addf(&seed, "%s/%s", index->folder_path, part->buf) < 0)
@@ -478,7 +480,7 @@ static int open_next_part(struct file_handle *h, struct store_index *index, stru
     h->stream = NULL;
     if (!index->file_path && load_handle_folder(h, index, name) < 0)
         return -1;
-    if (part_name(part, name->buf, h->position / FS_PART_SIZE) < 0)
+    if (part_entry_name(part, name->buf, h->position / FS_PART_SIZE) < 0)
         return -1;
     unsigned char id[SHA1_RAWSZ];
     int r = index_resolve_path(index, part->buf, id, NULL);

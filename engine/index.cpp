@@ -302,22 +302,8 @@ static int index_write_content(struct store_index *index, struct index_writer *w
     return writer_flush(w, 0);
 }
 
-static int open_lock_for_index(const char *lock_path)
-{
-    int fd = open(lock_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    const char *slash = strrchr(lock_path, '/');
-    if (fd < 0 && errno == ENOENT && slash) {
-        struct strbuf dir = STRBUF_INIT;
-        if (strbuf_add(&dir, lock_path, (size_t)(slash - lock_path)) < 0)
-            return -1;
-        int made = mkdir(dir.buf, 0777) == 0 || errno == EEXIST;
-        strbuf_release(&dir);
-        if (!made)
-            return -1;
-        fd = open(lock_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    }
-    return fd;
-}
+// A lock file left by a crashed run is simply overwritten: index writes are serialised.
+static const int kLockFlags = O_WRONLY | O_CREAT | O_TRUNC;
 
 // The new content goes to "<file>.lock", reaches the disk, and only then replaces the old
 // file by rename: an interrupted write leaves the old index whole.
@@ -341,7 +327,7 @@ int index_write(struct store_index *index)
     w->fd = -1;
     int r = -1;
     if (sha1_init(&w->sha) == 0) {
-        if (cipher_setup(index->file_path, &w->cipher, 1) == 0 && (w->fd = open_lock_for_index(lock_path.buf)) >= 0 &&
+        if (cipher_setup(index->file_path, &w->cipher, 1) == 0 && (w->fd = open_creating_parent(lock_path.buf, kLockFlags, kLockFlags)) >= 0 &&
             index_write_content(index, w) == 0 && fsync(w->fd) == 0) {
             int fd = w->fd;
             w->fd = -1;

@@ -171,20 +171,26 @@ int write_in_full(int fd, const void *buf, size_t len)
     return 0;
 }
 
-int object_create_file(const char *path)
+int open_creating_parent(const char *path, int flags, int retry_flags)
 {
-    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == ENOENT && strchr(path, '/')) {
+    int fd = open(path, flags | O_CLOEXEC, 0666);
+    const char *slash = strrchr(path, '/');
+    if (fd < 0 && errno == ENOENT && slash) {
         struct strbuf dir = STRBUF_INIT;
-        if (strbuf_add(&dir, path, (size_t)(strrchr(path, '/') - path)) < 0)
+        if (strbuf_add(&dir, path, (size_t)(slash - path)) < 0)
             return -1;
         int made = mkdir(dir.buf, 0777) == 0 || errno == EEXIST;
         strbuf_release(&dir);
         if (!made)
             return -1;
-        fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = open(path, retry_flags | O_CLOEXEC, 0666);
     }
     return fd;
+}
+
+int object_create_file(const char *path)
+{
+    return open_creating_parent(path, O_RDWR | O_CREAT | O_TRUNC, O_RDWR | O_CREAT | O_EXCL);
 }
 
 // Encrypts and writes the whole 16-byte blocks of the output buffer; keeps the rest.

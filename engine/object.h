@@ -40,6 +40,9 @@ struct object_writer {
     struct aes_cbc cipher;
 };
 
+// Opens path (mode 0666); when its parent directory is missing, creates it (0777) and opens
+// again with retry_flags.
+int open_creating_parent(const char *path, int flags, int retry_flags);
 int object_create_file(const char *path);
 int object_writer_start(struct object_writer *w, int fd, const char *path, const char *header, size_t header_len);
 int object_writer_write(struct object_writer *w, const void *bytes, size_t len);
