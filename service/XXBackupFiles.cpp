@@ -1,0 +1,175 @@
+#include "XXBackupFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "XXServiceLog.h"
+
+namespace xxbackup {
+
+namespace {
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // close() reports the last write errors of some file systems (NFS, FUSE).
+    bool close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+void logFailure(const char *what, const std::string &path, int err)
+{
+    XXServiceLogf("backup copy: %s %s: %s", what, XXServiceLogEscaped(path).c_str(), std::strerror(err));
+}
+
+ssize_t readSome(int fd, char *buffer, size_t length)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, length);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+bool writeAll(int fd, const char *bytes, size_t length)
+{
+    while (length) {
+        const ssize_t n = ::write(fd, bytes, length);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        bytes += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string parentFolder(const std::string &path)
+{
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    return parent.empty() ? "." : parent;
+}
+
+bool exists(const std::string &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+FileCopyOutcome copyFileInChunks(const std::string &source, const std::string &destination,
+                                 std::vector<char> &buffer, const std::function<bool(std::uint64_t)> &afterChunk)
+{
+    // O_NONBLOCK: a named pipe in the source must fail the check below, not hang the open.
+    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!in.valid()) {
+        logFailure("cannot open", source, errno);
+        return FileCopyOutcome::failed;
+    }
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0) {
+        logFailure("cannot examine", source, errno);
+        return FileCopyOutcome::failed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        logFailure("not a regular file:", source, EINVAL);
+        return FileCopyOutcome::failed;
+    }
+    FileDescriptor out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!out.valid()) {
+        logFailure("cannot create", destination, errno);
+        return FileCopyOutcome::failed;
+    }
+    for (;;) {
+        const ssize_t n = readSome(in.get(), buffer.data(), buffer.size());
+        if (n < 0) {
+            logFailure("cannot read", source, errno);
+            return FileCopyOutcome::failed;
+        }
+        if (n > 0 && !writeAll(out.get(), buffer.data(), static_cast<size_t>(n))) {
+            logFailure("cannot write", destination, errno);
+            return FileCopyOutcome::failed;
+        }
+        if (afterChunk && !afterChunk(static_cast<std::uint64_t>(n)))
+            return FileCopyOutcome::cancelled;
+        if (n == 0)
+            break;
+    }
+    if (::fsync(out.get()) != 0 || !out.close()) {
+        logFailure("cannot flush", destination, errno);
+        return FileCopyOutcome::failed;
+    }
+    return FileCopyOutcome::copied;
+}
+
+bool flushFolder(const std::string &path)
+{
+    FileDescriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Some file systems cannot flush a folder (EINVAL); their names are written with the files.
+    if (!folder.valid() || (::fsync(folder.get()) != 0 && errno != EINVAL)) {
+        logFailure("cannot flush", path, errno);
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> replaceFolder(const std::string &replacement, const std::string &target,
+                                         const std::string &aside, bool tryExchange)
+{
+    if (!exists(target)) {
+        if (::rename(replacement.c_str(), target.c_str()) != 0) {
+            logFailure("cannot move into place", replacement, errno);
+            return std::nullopt;
+        }
+        flushFolder(parentFolder(target));
+        return std::string();
+    }
+    if (tryExchange && ::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+        flushFolder(parentFolder(target));
+        return replacement;
+    }
+    if (::rename(target.c_str(), aside.c_str()) != 0) {
+        logFailure("cannot move aside", target, errno);
+        return std::nullopt;
+    }
+    if (::rename(replacement.c_str(), target.c_str()) != 0) {
+        const int err = errno;
+        if (::rename(aside.c_str(), target.c_str()) != 0)
+            logFailure("cannot move back, the previous folder is at", aside, errno);
+        logFailure("cannot move into place", replacement, err);
+        return std::nullopt;
+    }
+    flushFolder(parentFolder(target));
+    return aside;
+}
+
+}  // namespace xxbackup

@@ -1,0 +1,361 @@
+// Backups of the store directory in dated folders on the computer, their listing and
+// rotation, and the restore of one of them over the store.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "XXBackupFiles.h"
+#include "XXBackupFolders.h"
+#include "XXDiskFileManager.h"
+#include "XXServiceLog.h"
+#include "XXTool.h"
+#include "fs.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Shown as it stands, like the service's other fixed texts.
+const char *const kNoVaultTip = "未发现保管库";
+
+// Beside the store on the volume, so the swap is a rename within one file system.
+const char *const kStagingSuffix = ".restoring";
+const char *const kAsideSuffix = ".replaced";
+
+std::string localized(const char *key)
+{
+    return XXTool::shareTool().acquireLocallizedStringFromKey(key);
+}
+
+bool isFolder(const std::string &path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isRegularFile(const std::string &path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool pathExists(const std::string &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The engine's lock files ("config.lock", "<index>.lock") exist only while it replaces a
+// file; one left by an interrupted write would, once restored, refuse later writes.
+bool isLeftoverLockFile(const std::string &name)
+{
+    constexpr std::string_view suffix = ".lock";
+    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+void removeTree(const std::string &path)
+{
+    std::error_code ec;
+    fs::remove_all(path, ec);
+    if (ec)
+        XXServiceLogf("backup: cannot remove %s: %s", XXServiceLogEscaped(path).c_str(), ec.message().c_str());
+}
+
+// Exact, unlike the single-precision size of XXTool, so large backups list their true size.
+std::uint64_t folderSizeInBytes(const std::string &path)
+{
+    std::uint64_t total = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        std::error_code sizeError;
+        if (it->is_regular_file(sizeError)) {
+            const std::uintmax_t size = it->file_size(sizeError);
+            if (!sizeError)
+                total += size;
+        }
+    }
+    return total;
+}
+
+std::string parentOf(const std::string &path)
+{
+    return fs::path(path).parent_path().string();
+}
+
+// The nearest folder above path that exists before a copy starts: the folders below it are
+// the copy's own and must be flushed with it.
+std::string nearestExistingAncestor(const std::string &path)
+{
+    std::string folder = parentOf(path);
+    while (!folder.empty() && folder != "/" && !isFolder(folder))
+        folder = parentOf(folder);
+    return folder.empty() ? "/" : folder;
+}
+
+}  // namespace
+
+std::string XXDiskFileManager::backupRootFolderPath()
+{
+    return xxbackup::backupRootForLocation(acquireCurrentLocationSetting());
+}
+
+void XXDiskFileManager::acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::string &toDir,
+                                                     std::vector<BackupFileCopyItem> &containerArr)
+{
+    if (item.isDirectory()) {
+        const std::string folder = toDir + "/" + item.fileName();
+        for (const std::shared_ptr<XXFileWrapper> &child : item.allSubFileArray())
+            acquireAllFilesSourceWrapper(*child, folder, containerArr);
+        return;
+    }
+    if (isLeftoverLockFile(item.fileName()))
+        return;
+    BackupFileCopyItem entry;
+    entry.sourcePath = item.systemPath().empty() ? item.fullPath() : item.systemPath();
+    entry.name = item.fileName();
+    entry.dirPath = toDir;
+    entry.fileSize = item.fileAttributes() ? item.fileAttributes()->fileSize : 0;
+    containerArr.push_back(std::move(entry));
+}
+
+XXDiskFileManager::BackupCopyResult XXDiskFileManager::copyFolderForBackup(const std::string &sourceFolder,
+                                                                           const std::string &destinationPath,
+                                                                           const BackupProgressBlock &progressBlock)
+{
+    // "out/" names "out": the destination itself must be made, not found present.
+    std::string destination = destinationPath;
+    while (destination.size() > 1 && destination.back() == '/')
+        destination.pop_back();
+    if (!isFolder(sourceFolder))
+        return {false, "", ""};
+    if (pathExists(destination))
+        return {false, localized("String_66"), ""};
+    isCancelBackupAndRestore_.store(false);
+
+    XXFileWrapper source(sourceFolder);
+    std::vector<BackupFileCopyItem> items;
+    for (const std::shared_ptr<XXFileWrapper> &child : source.allSubFileArray())
+        acquireAllFilesSourceWrapper(*child, destination, items);
+    std::uint64_t total = 0;
+    for (const BackupFileCopyItem &item : items)
+        total += item.fileSize;
+    if (progressBlock)
+        progressBlock(total, 0);
+
+    const std::string flushStop = nearestExistingAncestor(destination);
+    bool destinationMade = false;
+    std::set<std::string> foldersToFlush;
+    // A backup is either complete or absent.
+    auto discardDestination = [&] {
+        if (destinationMade)
+            removeTree(destination);
+    };
+    const BackupCopyResult failed{false, localized("String_81"), ""};
+
+    std::vector<char> buffer(xxbackup::kCopyChunkSize);
+    std::uint64_t done = 0;
+    for (const BackupFileCopyItem &item : items) {
+        if (!destinationMade) {
+            // Made exclusively, so a second copy to the same folder (another process, the same
+            // second) can never mix its files into this one.
+            std::error_code ec;
+            fs::create_directories(parentOf(destination), ec);
+            if (::mkdir(destination.c_str(), 0777) != 0) {
+                const int err = errno;
+                XXServiceLogf("backup: cannot create %s: %s", XXServiceLogEscaped(destination).c_str(),
+                              std::strerror(err));
+                return err == EEXIST ? BackupCopyResult{false, localized("String_66"), ""} : failed;
+            }
+            destinationMade = true;
+        }
+        std::error_code ec;
+        fs::create_directories(item.dirPath, ec);
+        if (ec) {
+            XXServiceLogf("backup: cannot create %s: %s", XXServiceLogEscaped(item.dirPath).c_str(),
+                          ec.message().c_str());
+            discardDestination();
+            return failed;
+        }
+        for (std::string folder = item.dirPath; folder != flushStop && foldersToFlush.insert(folder).second;)
+            folder = parentOf(folder);
+
+        const xxbackup::FileCopyOutcome outcome = xxbackup::copyFileInChunks(
+            item.sourcePath, item.dirPath + "/" + item.name, buffer, [&](std::uint64_t bytes) {
+                if (bytes) {
+                    done += bytes;
+                    if (progressBlock)
+                        progressBlock(total, done);
+                }
+                return !isCancelBackupAndRestore_.load();
+            });
+        if (outcome == xxbackup::FileCopyOutcome::cancelled) {
+            XXServiceLogf("backup: copy to %s cancelled", XXServiceLogEscaped(destination).c_str());
+            discardDestination();
+            return {true, "", localized("String_65")};
+        }
+        if (outcome == xxbackup::FileCopyOutcome::failed) {
+            discardDestination();
+            return failed;
+        }
+    }
+    if (destinationMade) {
+        foldersToFlush.insert(flushStop);
+        for (const std::string &folder : foldersToFlush)
+            if (!xxbackup::flushFolder(folder)) {
+                discardDestination();
+                return failed;
+            }
+    }
+    return {true, "", ""};
+}
+
+void XXDiskFileManager::copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDetanceFolderPath,
+                                               const BackupProgressBlock &progressBlock,
+                                               const BackupResultBlock &resultBlock)
+{
+    const BackupCopyResult result = copyFolderForBackup(sourceFolder, toDetanceFolderPath, progressBlock);
+    if (resultBlock)
+        resultBlock(result.success, result.errorTip, result.complateTip);
+}
+
+void XXDiskFileManager::backUpDiskDataProgressBlock(const BackupProgressBlock &progressBlock,
+                                                    const BackupResultBlock &resultBlock)
+{
+    const std::string store = currentStoreDirectory();
+    if (store.empty() || !isFolder(store)) {
+        if (resultBlock)
+            resultBlock(false, kNoVaultTip, "");
+        return;
+    }
+    const std::string backupRoot = backupRootFolderPath();
+    const std::string folderName = XXTool::shareTool().currentDate();
+    const BackupCopyResult result = copyFolderForBackup(store, backupRoot + "/" + folderName, progressBlock);
+    // A failed or cancelled backup must not cost an old one.
+    if (result.success && result.complateTip.empty())
+        removeBackupsBeyondMaximum(backupRoot, folderName);
+    if (resultBlock)
+        resultBlock(result.success, result.errorTip, result.complateTip);
+}
+
+void XXDiskFileManager::removeBackupsBeyondMaximum(const std::string &backupRoot, const std::string &keptFolderName)
+{
+    if (!isTurnOnAutoBackUp())
+        return;
+    const std::int64_t maximum = maxBackupFileNumber();
+    std::vector<std::string> names;
+    XXFileWrapper root(backupRoot);
+    for (const std::shared_ptr<XXFileWrapper> &child : root.allSubFileArray())
+        if (child->isDirectory() && xxbackup::isBackupFolderName(child->fileName()))
+            names.push_back(child->fileName());
+    if (static_cast<std::int64_t>(names.size()) <= maximum)
+        return;
+    // The fixed-width date names sort by age.
+    std::sort(names.begin(), names.end());
+    const size_t excess = names.size() - static_cast<size_t>(maximum);
+    for (size_t i = 0; i < excess; ++i) {
+        // A clock set back could make the new backup look oldest.
+        if (names[i] == keptFolderName)
+            continue;
+        XXServiceLogf("backup: removing the old backup %s", XXServiceLogEscaped(names[i]).c_str());
+        removeTree(backupRoot + "/" + names[i]);
+    }
+}
+
+XXFileArray XXDiskFileManager::allBackUpFolders()
+{
+    XXFileArray folders;
+    XXFileWrapper root(backupRootFolderPath());
+    for (const std::shared_ptr<XXFileWrapper> &child : root.allSubFileArray()) {
+        if (!child->isDirectory() || !xxbackup::isBackupFolderName(child->fileName()))
+            continue;
+        child->setFolderSize(folderSizeInBytes(child->systemPath()));
+        folders.push_back(child);
+    }
+    return folders;
+}
+
+void XXDiskFileManager::RestoreDiskDataWithSelectedPath(const std::string &selectedPath,
+                                                        const BackupProgressBlock &ProgressBlock,
+                                                        const BackupResultBlock &resultBlock)
+{
+    auto report = [&](const BackupCopyResult &result) {
+        if (resultBlock)
+            resultBlock(result.success, result.errorTip, result.complateTip);
+    };
+    const std::string store = currentStoreDirectory();
+    if (store.empty()) {
+        report({false, kNoVaultTip, ""});
+        return;
+    }
+    if (!isFolder(selectedPath)) {
+        report({false, "", ""});
+        return;
+    }
+    if (!isRegularFile(selectedPath + "/index")) {
+        XXServiceLogf("restore: %s holds no root index", XXServiceLogEscaped(selectedPath).c_str());
+        report({false, kNoVaultTip, ""});
+        return;
+    }
+
+    const std::string staging = store + kStagingSuffix;
+    const std::string aside = store + kAsideSuffix;
+    {
+        auto engine = lockEngine();
+        // A swap cut short between its two renames leaves the previous store aside.
+        if (!pathExists(store) && isFolder(aside) && ::rename(aside.c_str(), store.c_str()) == 0)
+            XXServiceLog("restore: put back the store left aside by an interrupted restore");
+    }
+    if (pathExists(staging))
+        removeTree(staging);
+    if (pathExists(aside) && pathExists(store))
+        removeTree(aside);
+
+    BackupCopyResult result = copyFolderForBackup(selectedPath, staging, ProgressBlock);
+    if (result.success && result.complateTip.empty())
+        result = swapInRestoredStore(staging);
+    report(result);
+}
+
+XXDiskFileManager::BackupCopyResult XXDiskFileManager::swapInRestoredStore(const std::string &stagingFolder)
+{
+    const std::string volume = currentDiskPath();
+    const std::string store = currentStoreDirectory();
+    std::optional<std::string> previous;
+    {
+        auto engine = lockEngine();
+        if (isCancelBackupAndRestore_.load()) {
+            removeTree(stagingFolder);
+            return {true, "", localized("String_65")};
+        }
+        // Unmounting releases every open handle, so nothing writes into the store being
+        // replaced; the keys of the old login go with it.
+        const bool wasMounted = fs_store_dir() != nullptr;
+        if (wasMounted)
+            fs_umount();
+        previous = xxbackup::replaceFolder(stagingFolder, store, store + kAsideSuffix);
+        if (wasMounted) {
+            const int r = fs_mount(volume.c_str());
+            const bool mounted = r == 0 || r == 2;
+            if (!mounted) {
+                XXServiceLogf("fs_mount--%d", r);
+                if (fs_store_dir())
+                    fs_umount();
+            }
+            setMountSucess(mounted);
+        }
+        setIsLogin(false);
+    }
+    if (!previous) {
+        removeTree(stagingFolder);
+        return {false, localized("String_81"), ""};
+    }
+    if (!previous->empty())
+        removeTree(*previous);
+    XXServiceLog("restore: the store was replaced by the backup");
+    return {true, "", ""};
+}
