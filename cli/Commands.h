@@ -32,5 +32,8 @@ int runMv(Invocation &inv);
 int runCheck(Invocation &inv);
 int runSettings(Invocation &inv);
 int runFind(Invocation &inv);
+int runBackup(Invocation &inv);
+int runBackups(Invocation &inv);
+int runRestore(Invocation &inv);
 
 } // namespace cli

@@ -27,6 +27,9 @@ const std::vector<Command> &allCommands()
         {"passwd", "passwd [--hint TEXT] [--new-password-file FILE]", "change the password and the hint", runPasswd},
         {"settings", "settings [set NAME VALUE]", "show or change the backup settings (location, auto, number, fix)",
          runSettings},
+        {"backup", "backup", "copy the whole vault to a new dated backup folder on this computer", runBackup},
+        {"backups", "backups", "list the backups with their dates and sizes", runBackups},
+        {"restore", "restore NAME", "replace the vault with the backup NAME (as backups lists it)", runRestore},
         {"config", "config get KEY | config set KEY VALUE", "read or change any key of the configuration file", runConfig},
         {"check", "check", "read and verify every index and object; changes nothing", runCheck},
     };

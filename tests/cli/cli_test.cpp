@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -213,4 +215,109 @@ TEST_F(CliTest, CheckEndsOnAFolderThatHoldsItself)
     CliResult r = cli({"check"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("/loop/again/: shares its folder index"), std::string::npos) << r.out;
+}
+
+namespace {
+
+// Backups go below HOME, which the child inherits from this process.
+class CliBackupTest : public CliTest {
+protected:
+    std::string home = tmp / "home";
+    std::string root = home + "/Documents/TovinUSBENC/Backup";
+    std::optional<std::string> savedHome;
+
+    void SetUp() override
+    {
+        CliTest::SetUp();
+        if (const char *old = getenv("HOME"))
+            savedHome = old;
+        setenv("HOME", home.c_str(), 1);
+        unsetenv("XDG_CONFIG_HOME");
+        unsetenv("XDG_DATA_HOME");
+    }
+    void TearDown() override
+    {
+        if (savedHome)
+            setenv("HOME", savedHome->c_str(), 1);
+        else
+            unsetenv("HOME");
+    }
+
+    // The names that backups lists.
+    std::vector<std::string> listed()
+    {
+        CliResult r = cli({"backups"}, {"COFFERVALE_PASSWORD="});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> names;
+        const std::regex line(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)  +\d+(\.\d)? [KMG]?i?B)");
+        for (size_t at = 0; at < r.out.size();) {
+            const size_t end = r.out.find('\n', at);
+            const std::string text = r.out.substr(at, end - at);
+            std::smatch m;
+            EXPECT_TRUE(std::regex_match(text, m, line)) << text;
+            names.push_back(m.size() > 1 ? m[1].str() : text);
+            at = end == std::string::npos ? r.out.size() : end + 1;
+        }
+        return names;
+    }
+};
+
+} // namespace
+
+TEST_F(CliBackupTest, BackupListAndRestore)
+{
+    init();
+    writeFile(tmp / "src/a.txt", "alpha");
+    writeFile(tmp / "src/deep/b.bin", std::string(5 << 20, 'b'));
+    ASSERT_EQ(cli({"put", tmp / "src"}).status, 0);
+    CliResult none = cli({"backups"}, {"COFFERVALE_PASSWORD="});
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("No backups in " + root), std::string::npos) << none.err;
+
+    CliResult made = cli({"backup"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.err.find("Backed up the vault to " + root + "/"), std::string::npos) << made.err;
+    const std::vector<std::string> names = listed();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(snapshotTree(root + "/" + names[0]), snapshotTree(vol + "/.TovinCoffervale"));
+
+    // Changed after the backup: password, hint and content.
+    ASSERT_EQ(cli({"passwd", "--hint", "later"}, {"COFFERVALE_NEW_PASSWORD=LaterPassword2"}).status, 0);
+    pw = {"COFFERVALE_PASSWORD=LaterPassword2"};
+    ASSERT_EQ(cli({"rm", "src/a.txt"}).status, 0);
+
+    const auto changed = snapshotTree(vol);
+    EXPECT_EQ(cli({"restore", names[0]}, {"COFFERVALE_PASSWORD=GoodPassword1"}).status, 1);  // not its password now
+    EXPECT_EQ(cli({"restore", "2001-01-01 00:00:00"}).status, 1);
+    EXPECT_EQ(cli({"restore"}).status, 2);
+    EXPECT_EQ(cli({"backup", "extra"}).status, 2);
+    // A dated folder that holds no vault is refused and changes nothing.
+    writeFile(root + "/2001-01-01 00:00:00/config", "[core]\n");
+    CliResult empty = cli({"restore", "2001-01-01 00:00:00"});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.err.find("holds no vault"), std::string::npos) << empty.err;
+    EXPECT_EQ(snapshotTree(vol), changed);
+
+    CliResult restored = cli({"restore", names[0]});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    EXPECT_EQ(cli({"ls"}).status, 1);
+    pw = {"COFFERVALE_PASSWORD=GoodPassword1"};
+    EXPECT_EQ(cli({"hint"}).out, "blue door\n");
+    EXPECT_EQ(cli({"cat", "src/a.txt"}).out, "alpha");
+    EXPECT_EQ(cli({"check"}).status, 0);
+}
+
+TEST_F(CliBackupTest, RestoreOntoAVolumeWithoutAVault)
+{
+    init();
+    writeFile(tmp / "a.txt", "alpha");
+    ASSERT_EQ(cli({"put", tmp / "a.txt"}).status, 0);
+    ASSERT_EQ(cli({"backup"}).status, 0);
+    const std::vector<std::string> names = listed();
+    ASSERT_EQ(names.size(), 1u);
+    fs::remove_all(vol + "/.TovinCoffervale");
+    // Nothing to protect, so no password is asked for.
+    CliResult restored = cli({"restore", names[0]}, {"COFFERVALE_PASSWORD="});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    EXPECT_EQ(cli({"cat", "a.txt"}).out, "alpha");
 }
