@@ -123,6 +123,9 @@ std::optional<XXDateExtension::Date> XXDateExtension::date(std::string_view text
     if (t == static_cast<std::time_t>(-1) && !(year == 1969 && month == 12 && fields.tm_mday == 31)) {
         return std::nullopt;
     }
+    // The clock counts nanoseconds: about 1678 to 2262 is all it can hold.
+    constexpr auto kLimit = std::chrono::duration_cast<std::chrono::seconds>(Date::duration::max()).count() - 1;
+    if (t > kLimit || t < -kLimit) return std::nullopt;
     return std::chrono::system_clock::from_time_t(t);
 }
 
