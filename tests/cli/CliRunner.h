@@ -26,13 +26,18 @@ inline CliResult runCli(const std::vector<std::string> &args, const std::vector<
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    std::vector<std::string> envStore;
+    // The test's variables first (the first of two equal names wins), then the parent's
+    // that the test does not set, leaving out every COFFERVALE_ one.
+    std::vector<std::string> envStore = env;
+    auto nameOf = [](const std::string &kv) { return kv.substr(0, kv.find('=')); };
     for (char **e = environ; *e; e++) {
         std::string kv = *e;
-        if (kv.rfind("COFFERVALE_", 0) != 0)
+        bool overridden = false;
+        for (const auto &mine : env)
+            overridden = overridden || nameOf(mine) == nameOf(kv);
+        if (kv.rfind("COFFERVALE_", 0) != 0 && !overridden)
             envStore.push_back(kv);
     }
-    envStore.insert(envStore.end(), env.begin(), env.end());
     std::vector<char *> envp;
     for (auto &e : envStore)
         envp.push_back(e.data());
