@@ -171,7 +171,11 @@ void XXDiskFileManager::logOutComplate(const XXDiskResultBlock &complate)
 {
     // Each transfer pipeline is cancelled here before the unmount (export, import, backup,
     // copy/move, in that order), so none of them writes to the store once it is gone.
+    cancelDecodeFile();
+    cancelEncodeFile();
     cancelBackup();
+    cancelOperateDiskFiles();
+    waitForTransfersToStop();
     {
         auto engine = lockEngine();
         if (fs_store_dir())

@@ -26,6 +26,12 @@
 #include "XXFileWrapper.h"
 #include "XXNotificationCenter.h"
 #include "XXProtectFileWrapper.h"
+// The transfer pipelines and the open-on-computer cache.
+#include "XXDecodePipeline.h"
+#include "XXEncodePipeline.h"
+#include "XXOpenedFileCache.h"
+#include "XXOperatePipeline.h"
+#include "XXTransferActivity.h"
 
 using XXDiskResultBlock = std::function<void(const XXDiskResultObjct &)>;
 
@@ -209,6 +215,99 @@ private:
     BackupCopyResult swapInRestoredStore(const std::string &stagingFolder);
 
     std::atomic<bool> isCancelBackupAndRestore_{false};
+
+public:
+    // --- Import, export, copy and move (XXDiskFileManager+Import.cpp, +Export.cpp,
+    // +Operate.cpp; the pipelines themselves in XXEncodePipeline, XXDecodePipeline and
+    // XXOperatePipeline) -------------------------------------------------------------------
+    // Each pipeline runs one selection at a time on the calling thread. It reports the final
+    // success, every question (codes 5, 6, 9) and every failed item (7, 8) through the
+    // completion given to its start, and then waits: the screens answer with the continue
+    // calls, from any thread, which resume at the same item. Cancel comes from any thread; a
+    // cancelled run reports nothing more. The pipeline objects show a run's state (index,
+    // sizes, stored answers, cancel flag).
+
+    // Import into the tree folder destance ("8+1").
+    void startEncoderSelectedFilePath(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                      const XXDiskResultBlock &complate);
+    void continueEncodeFile();
+    void continueEncodeFileWithIsExistType(std::uint64_t existType);  // XXTransferExistType
+    void continueEncodeFileWithIsErrorType(std::uint64_t errorType);  // XXTransferErrorType
+    void cancelEncodeFile();
+    // (total bytes, bytes done, name), at the start of each item and after every chunk.
+    void setEncodeProgressBlock(XXTransferProgressBlock block);
+    XXEncodePlan separateEncodeFolderWrapper(const std::shared_ptr<XXFileWrapper> &source,
+                                             const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                             const std::string &name);
+    std::uint64_t allSelectedComputerFileSize(const XXFileArray &files);
+    std::uint64_t computerWrapperSize(XXFileWrapper &wrapper);
+    const XXEncodePipeline &encodePipeline() const { return encoder_; }
+
+    // Export into the computer folder destance ("7+1").
+    void startDecoderSelectedProtectFile(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destance,
+                                         const XXDiskResultBlock &complateBlock);
+    void continueDecodeFiles();
+    void continueDecodeFileWithIsExistType(std::uint64_t existType);
+    void continueDecodeFileWithIsErrorType(std::uint64_t errorType);
+    void cancelDecodeFile();
+    void setDecodeProgressBlock(XXTransferProgressBlock block);
+    XXDecodePlan separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
+                                             const std::shared_ptr<XXFileWrapper> &destance, const std::string &name);
+    const XXDecodePipeline &decodePipeline() const { return decoder_; }
+
+    // A new copy of a protected file in the private cache folder, for opening it with
+    // another application; nothing when it cannot be made complete. With a run loop
+    // installed the copy is watched, and its saves reach protectDocumentFileDidChanged.
+    std::optional<std::string> cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file);
+    // Ends the watches and removes the cache folder in the background; returns at once.
+    std::shared_future<void> cleanCacheFiles();
+    void fileWatcherDidChange(XXFileWatcher &watcher);
+    void setProtectDocumentFileDidChanged(XXProtectDocumentChangedBlock block);
+    // The loop the cache's watchers run on (the application's, or an XXPollRunLoop); none
+    // by default. It must outlive the watchers.
+    void setFileWatcherRunLoop(XXRunLoop *loop);
+    std::vector<std::string> watchedCacheFilePaths() const;
+
+    // Copy (isCopy) or move into the tree folder destance ("12+1").
+    void operateDiskFile(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
+                         bool isCopy, const XXDiskResultBlock &complate);
+    void continueOperateDiskFiles();
+    void continueOperateDiskFileWithIsExistType(std::uint64_t existType);
+    void continueOperateDiskFileWithIsErrorType(std::uint64_t errorType);
+    void continueOperateDiskFileWithIsToSelfType(std::uint64_t toSelfType);  // XXTransferToSelfType
+    void cancelOperateDiskFiles();
+    // (total bytes, bytes done, entry being copied). Cancel leaves it installed.
+    void setOperateDiskProgressBlock(XXOperateProgressBlock block);
+    XXOperatePlan separateOperateDiskFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
+                                                   const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                                   const std::string &name);
+    const XXOperatePipeline &operateDiskPipeline() const { return operater_; }
+
+    // Nothing on success, else the message to show ("String_98" a refused name, "String_97"
+    // the store refused). A file keeps its extension when newName has none.
+    std::optional<std::string> renameProtectWrapper(XXProtectFileWrapper &wrapper, const std::string &newName);
+    // Files first, then folders deepest first, as the store lists them. "9+1" code 1 when a
+    // file cannot be removed (no folder is touched then) or a folder cannot.
+    void removeProtectedFiles(const XXProtectFileArray &files, const XXDiskResultBlock &complate);
+    // "6+1" codes 1 to 4, "6+0" when the store refuses; the success value is the new entry,
+    // which the caller puts into the tree.
+    void createDirInFolderPath(const std::string &parentPath, const std::string &dirName,
+                               const XXDiskResultBlock &complate);
+
+    // The runs in progress, for pipelines of others (the paste model's) and for logout.
+    XXTransferActivity &transferActivity() { return transferActivity_; }
+
+private:
+    // Cancels whatever transfer is still registered and waits, a few seconds at most, for
+    // running ones to stop: one cancelled mid-file removes its partial file, which it can
+    // only do while the store is mounted.
+    void waitForTransfersToStop();
+
+    XXTransferActivity transferActivity_;
+    XXEncodePipeline encoder_{*this, transferActivity_};
+    XXDecodePipeline decoder_{*this, transferActivity_};
+    XXOperatePipeline operater_{*this, transferActivity_};
+    XXOpenedFileCache openedFiles_{*this};
 
 private:
     static void call(const XXDiskResultBlock &block, const XXDiskResultObjct &result);

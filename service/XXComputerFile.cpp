@@ -1,0 +1,67 @@
+#include "XXComputerFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace xxtransfer {
+
+int XXFileDescriptor::close()
+{
+    if (fd_ < 0)
+        return 0;
+    const int result = ::close(fd_);
+    fd_ = -1;
+    // Linux releases the descriptor even when close reports EINTR.
+    return result == 0 || errno == EINTR ? 0 : -1;
+}
+
+ssize_t readFully(int fd, void *buffer, size_t length)
+{
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::read(fd, static_cast<char *>(buffer) + done, length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool writeFully(int fd, const void *bytes, size_t length)
+{
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::write(fd, static_cast<const char *>(bytes) + done, length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int createNewFile(const std::string &path, mode_t mode)
+{
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
+bool pathExists(const std::string &path)
+{
+    struct stat st {};
+    // A name too long to exist is free (making it will fail on its own); a folder that cannot
+    // be searched is taken to hold it, so nothing is written there blindly.
+    return ::lstat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENAMETOOLONG);
+}
+
+}  // namespace xxtransfer

@@ -1,0 +1,269 @@
+#include "XXDecodePipeline.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <unordered_map>
+#include <vector>
+
+#include "XXComputerFile.h"
+#include "XXDiskFileManager.h"
+#include "XXProtectStoreWalk.h"
+#include "XXServiceLog.h"
+#include "XXTransferNames.h"
+#include "fs.h"
+
+namespace {
+
+constexpr std::uint64_t kChunk = 2097152;
+
+std::string joinComputerPath(const std::string &folder, const std::string &name)
+{
+    if (folder.empty())
+        return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+bool isHiddenName(const std::string &name)
+{
+    return !name.empty() && name[0] == '.';
+}
+
+// Lists what the export made in the folder's model, as a listing would have.
+void addToFolderModel(XXFileWrapper &folder, const std::shared_ptr<XXFileWrapper> &item)
+{
+    folder.allSubFileArray().push_back(item);
+    if (isHiddenName(item->fileName()))
+        return;
+    folder.allWithoutHiddenFileSubFileArray().push_back(item);
+    if (item->isDirectory())
+        folder.allSubFolderFileArray().push_back(item);
+}
+
+std::shared_ptr<XXFileWrapper> newFolderModel(const std::string &parentPath, const std::string &name)
+{
+    auto model = std::make_shared<XXFileWrapper>();
+    model->setParentFolderPath(parentPath);
+    model->setFileName(name);
+    model->setIsDirectory(true);
+    model->setIconName("NSFolder");
+    model->allSubFileArray();  // listed, and empty, from now on
+    return model;
+}
+
+}  // namespace
+
+XXDecodePipeline::XXDecodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
+    : XXTransferMachine(activity, "7+1", true), manager_(manager)
+{
+}
+
+void XXDecodePipeline::start(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destance,
+                             const ResultBlock &complateBlock)
+{
+    auto refuse = [&](int code) {
+        if (complateBlock)
+            complateBlock(XXDiskResultObjct::error("7+1", std::to_string(code)));
+    };
+    if (!manager_.mountSucess())
+        return refuse(XXReportNotMounted);
+    if (!manager_.isLogin())
+        return refuse(XXReportNotLoggedIn);
+    XXProtectFileArray items;
+    std::copy_if(files.begin(), files.end(), std::back_inserter(items), [](const auto &item) { return item != nullptr; });
+    if (items.empty())
+        return refuse(XXReportNoSelection);
+    if (!destance || !destance->isDirectory())
+        return refuse(XXReportNoDestination);
+    // Listed before anything is written, so the models the export adds are not listed twice.
+    destance->allSubFileArray();
+    const std::uint64_t total = manager_.allSelectedProtectFileSize(items);
+    begin(std::move(items), total, complateBlock, XXDecodeRun{destance});
+}
+
+XXDecodePlan XXDecodePipeline::separateFolder(const std::shared_ptr<XXProtectFileWrapper> &source,
+                                              const std::shared_ptr<XXFileWrapper> &destance, const std::string &name)
+{
+    XXDecodePlan plan;
+    if (!source || !source->isDirectory() || !destance)
+        return plan;
+    struct Planned {
+        std::shared_ptr<XXFileWrapper> model;
+        std::string path;
+    };
+    std::unordered_map<const XXProtectFileWrapper *, Planned> folders;
+
+    const std::vector<xxtransfer::XXProtectWalkNode> nodes = xxtransfer::walkProtectFolder(source);
+    const std::string topPath = joinComputerPath(destance->fullPath(), name);
+    auto top = newFolderModel(destance->fullPath(), name);
+    plan.folders.push_back({topPath, destance, top});
+    folders[source.get()] = {top, topPath};
+
+    for (size_t i = 1; i < nodes.size(); i++) {
+        const xxtransfer::XXProtectWalkNode &node = nodes[i];
+        auto holder = folders.find(node.parent.get());
+        if (holder == folders.end())
+            continue;  // inside a folder that was refused, and reported, already
+        const std::string &childName = node.wrapper->fileName();
+        if (!xxtransfer::canBeComputerName(childName)) {
+            plan.refusedPaths.push_back(node.wrapper->fullPath());
+            continue;
+        }
+        const std::string path = joinComputerPath(holder->second.path, childName);
+        if (node.wrapper->isDirectory()) {
+            auto model = newFolderModel(holder->second.path, childName);
+            plan.folders.push_back({path, holder->second.model, model});
+            folders[node.wrapper.get()] = {model, path};
+        } else {
+            plan.files.push_back({node.wrapper->fullPath(), path, node.wrapper, holder->second.model});
+        }
+    }
+    return plan;
+}
+
+XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::uint64_t generation,
+                                                     const XXDecodeRun &run, XXDecodeLoop &)
+{
+    const std::string itemName = item->fileName();
+    const bool isFolder = item->isDirectory();
+    const int failCode = isFolder ? XXReportFolderFailed : XXReportFileFailed;
+    if (!xxtransfer::canBeComputerName(itemName)) {
+        XXServiceLogf("not exported, the name could leave the folder: \"%s\"", XXServiceLogEscaped(itemName).c_str());
+        return failedWith(failCode, itemName);
+    }
+    const std::shared_ptr<XXFileWrapper> &destance = run.destance;
+    const std::string folder = destance->fullPath();
+
+    std::string name = itemName;
+    if (xxtransfer::pathExists(joinComputerPath(folder, itemName))) {
+        switch (answerConflict(generation)) {
+        case ConflictAnswer::skip: return advanced();
+        case ConflictAnswer::cancel: return cancelled();
+        case ConflictAnswer::stop: return stopped();
+        case ConflictAnswer::report:
+            return asked(isFolder ? XXReportFolderExists : XXReportFileExists, itemName);
+        case ConflictAnswer::freeName:
+            name = xxtransfer::freeName(itemName, isFolder, [&](const std::string &candidate) {
+                return xxtransfer::pathExists(joinComputerPath(folder, candidate));
+            });
+            if (name.empty())
+                return failedWith(failCode, itemName);
+            break;
+        }
+    }
+
+    if (isFolder)
+        return exportFolder(item, name, destance, generation);
+
+    const std::string target = joinComputerPath(folder, name);
+    switch (copyOut(item->fullPath(), item->fileSize(), target, 0666,
+                    [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, itemName); })) {
+    case Copied::cancelled: return stopped();
+    case Copied::failed: return failedWith(XXReportFileFailed, itemName);
+    case Copied::done: break;
+    }
+    addToFolderModel(*destance, XXFileWrapper::initWithURL(target));
+    return advanced();
+}
+
+XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXProtectFileWrapper> &item,
+                                                      const std::string &name,
+                                                      const std::shared_ptr<XXFileWrapper> &destance,
+                                                      std::uint64_t generation)
+{
+    const XXDecodePlan plan = separateFolder(item, destance, name);
+    for (const XXDecodeFolderRecord &record : plan.folders) {
+        if (!isLive(generation))
+            return stopped();
+        if (mkdir(record.createPath.c_str(), 0777) != 0) {
+            XXServiceLogf("cannot create the folder %s: errno %d", XXServiceLogEscaped(record.createPath).c_str(), errno);
+            return failedWith(XXReportFolderFailed, item->fileName());
+        }
+        const XXFileWrapper created(record.createPath);
+        record.waitFullWrapper->setFileAttributes(created.fileAttributes());
+        record.waitFullWrapper->setSystemPath(record.createPath);
+        addToFolderModel(*record.destanceWrapper, record.waitFullWrapper);
+    }
+
+    bool anyFailed = false;
+    for (const std::string &refused : plan.refusedPaths) {
+        XXServiceLogf("not exported, the name could leave the folder: %s", XXServiceLogEscaped(refused).c_str());
+        anyFailed = true;
+    }
+    for (const XXDecodeFileRecord &record : plan.files) {
+        const std::string &fileName = record.sourceWrapper->fileName();
+        switch (copyOut(record.sourcePath, record.sourceWrapper->fileSize(), record.destancePath, 0666,
+                        [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, fileName); })) {
+        case Copied::cancelled: return stopped();
+        case Copied::failed: anyFailed = true; continue;
+        case Copied::done: break;
+        }
+        addToFolderModel(*record.destanceWrapper, XXFileWrapper::initWithURL(record.destancePath));
+    }
+    return anyFailed ? failedWith(XXReportFolderFailed, item->fileName()) : advanced();
+}
+
+XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath, std::uint64_t size,
+                                                   const std::string &targetPath, mode_t mode,
+                                                   const std::function<bool(std::uint64_t)> &chunkDone)
+{
+    int handle;
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        handle = fs_open(sourcePath.c_str(), FS_O_READ);
+    }
+    if (handle < 0) {
+        XXServiceLogf("文件打开失败 _%s", XXServiceLogEscaped(sourcePath).c_str());
+        return Copied::failed;
+    }
+    xxtransfer::XXFileDescriptor target(xxtransfer::createNewFile(targetPath, mode));
+    if (!target.isOpen()) {
+        XXServiceLogf("cannot create %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), errno);
+        auto engine = XXDiskFileManager::lockEngine();
+        fs_close(handle);
+        return Copied::failed;
+    }
+
+    Copied outcome = Copied::done;
+    // One byte more than recorded, so a small file whose data runs longer shows in one read.
+    std::vector<char> buffer(static_cast<size_t>(std::min(kChunk, size + 1)));
+    std::uint64_t total = 0;
+    for (;;) {
+        int got;
+        {
+            auto engine = XXDiskFileManager::lockEngine();
+            got = fs_read(handle, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+        }
+        // Below 1 is the end of the data; the total tells whether it came early.
+        if (got <= 0)
+            break;
+        if (!xxtransfer::writeFully(target.get(), buffer.data(), static_cast<size_t>(got))) {
+            XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), errno);
+            outcome = Copied::failed;
+            break;
+        }
+        total += static_cast<std::uint64_t>(got);
+        if (chunkDone && !chunkDone(static_cast<std::uint64_t>(got))) {
+            outcome = Copied::cancelled;
+            break;
+        }
+    }
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        fs_close(handle);
+    }
+    if (target.close() != 0 && outcome == Copied::done) {
+        XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), errno);
+        outcome = Copied::failed;
+    }
+    if (outcome == Copied::done && total != size) {
+        XXServiceLogf("%s holds %llu of its %llu bytes", XXServiceLogEscaped(sourcePath).c_str(),
+                      static_cast<unsigned long long>(total), static_cast<unsigned long long>(size));
+        outcome = Copied::failed;
+    }
+    if (outcome != Copied::done)
+        unlink(targetPath.c_str());
+    return outcome;
+}

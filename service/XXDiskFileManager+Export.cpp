@@ -1,0 +1,72 @@
+// The export pipeline's operations on the manager (XXDecodePipeline does the work) and the
+// open-on-computer cache (XXOpenedFileCache).
+#include "XXDiskFileManager.h"
+
+void XXDiskFileManager::startDecoderSelectedProtectFile(const XXProtectFileArray &files,
+                                                        const std::shared_ptr<XXFileWrapper> &destance,
+                                                        const XXDiskResultBlock &complateBlock)
+{
+    decoder_.start(files, destance, complateBlock);
+}
+
+void XXDiskFileManager::continueDecodeFiles()
+{
+    decoder_.continueRun();
+}
+
+void XXDiskFileManager::continueDecodeFileWithIsExistType(std::uint64_t existType)
+{
+    decoder_.continueWithExistType(existType);
+}
+
+void XXDiskFileManager::continueDecodeFileWithIsErrorType(std::uint64_t errorType)
+{
+    decoder_.continueWithErrorType(errorType);
+}
+
+void XXDiskFileManager::cancelDecodeFile()
+{
+    decoder_.cancel();
+}
+
+void XXDiskFileManager::setDecodeProgressBlock(XXTransferProgressBlock block)
+{
+    decoder_.setProgressBlock(std::move(block));
+}
+
+XXDecodePlan XXDiskFileManager::separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
+                                                            const std::shared_ptr<XXFileWrapper> &destance,
+                                                            const std::string &name)
+{
+    return XXDecodePipeline::separateFolder(source, destance, name);
+}
+
+std::optional<std::string> XXDiskFileManager::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file)
+{
+    return openedFiles_.cacheFileToComputer(file);
+}
+
+std::shared_future<void> XXDiskFileManager::cleanCacheFiles()
+{
+    return openedFiles_.cleanCacheFiles();
+}
+
+void XXDiskFileManager::fileWatcherDidChange(XXFileWatcher &watcher)
+{
+    openedFiles_.fileWatcherDidChange(watcher);
+}
+
+void XXDiskFileManager::setProtectDocumentFileDidChanged(XXProtectDocumentChangedBlock block)
+{
+    openedFiles_.setProtectDocumentFileDidChanged(std::move(block));
+}
+
+void XXDiskFileManager::setFileWatcherRunLoop(XXRunLoop *loop)
+{
+    openedFiles_.setRunLoop(loop);
+}
+
+std::vector<std::string> XXDiskFileManager::watchedCacheFilePaths() const
+{
+    return openedFiles_.watchedPaths();
+}

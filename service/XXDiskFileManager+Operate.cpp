@@ -1,0 +1,225 @@
+// Copy and move inside the protected area (XXOperatePipeline does the work), and the single
+// calls that change its structure: rename, remove, create folder.
+#include <algorithm>
+#include <unordered_set>
+
+#include "XXDiskFileManager.h"
+#include "XXProtectStoreWalk.h"
+#include "XXServiceLog.h"
+#include "XXServiceText.h"
+#include "XXTool.h"
+#include "XXTransferNames.h"
+#include "fs.h"
+
+namespace {
+
+std::string localizedText(const char *key)
+{
+    return XXTool::shareTool().acquireLocallizedStringFromKey(key);
+}
+
+size_t componentCount(const std::string &path)
+{
+    size_t count = 0;
+    bool inComponent = false;
+    for (char c : path) {
+        if (c == '/') {
+            inComponent = false;
+        } else if (!inComponent) {
+            inComponent = true;
+            count++;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+void XXDiskFileManager::operateDiskFile(const XXProtectFileArray &files,
+                                        const std::shared_ptr<XXProtectFileWrapper> &destance, bool isCopy,
+                                        const XXDiskResultBlock &complate)
+{
+    operater_.start(files, destance, isCopy, complate);
+}
+
+void XXDiskFileManager::continueOperateDiskFiles()
+{
+    operater_.continueRun();
+}
+
+void XXDiskFileManager::continueOperateDiskFileWithIsExistType(std::uint64_t existType)
+{
+    operater_.continueWithExistType(existType);
+}
+
+void XXDiskFileManager::continueOperateDiskFileWithIsErrorType(std::uint64_t errorType)
+{
+    operater_.continueWithErrorType(errorType);
+}
+
+void XXDiskFileManager::continueOperateDiskFileWithIsToSelfType(std::uint64_t toSelfType)
+{
+    operater_.continueWithToSelfType(toSelfType);
+}
+
+void XXDiskFileManager::cancelOperateDiskFiles()
+{
+    operater_.cancel();
+}
+
+void XXDiskFileManager::setOperateDiskProgressBlock(XXOperateProgressBlock block)
+{
+    operater_.setProgressBlock(std::move(block));
+}
+
+XXOperatePlan XXDiskFileManager::separateOperateDiskFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
+                                                                  const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                                                  const std::string &name)
+{
+    return XXOperatePipeline::separateFolder(source, destance, name);
+}
+
+std::optional<std::string> XXDiskFileManager::renameProtectWrapper(XXProtectFileWrapper &wrapper,
+                                                                   const std::string &newName)
+{
+    if (!XXTool::checkFileName(newName))
+        return localizedText("String_98");
+    std::string name = newName;
+    if (!wrapper.isDirectory()) {
+        // "report.pdf" renamed to "summary" stays a PDF.
+        const std::string oldExtension = xxtransfer::splitExtension(wrapper.fileName()).second;
+        if (xxtransfer::splitExtension(newName).second.empty() && !oldExtension.empty())
+            name = (newName.back() == '.' ? newName : newName + ".") + oldExtension;
+    }
+    if (!xxtransfer::canBeStoreName(name))
+        return localizedText("String_98");
+    if (wrapper.isRootWrapper() || wrapper.isRootContainerWrapper())
+        return localizedText("String_97");
+    if (name == wrapper.fileName())
+        return std::nullopt;
+
+    const std::string oldPath = wrapper.fullPath();
+    const std::string newPath = xxservice::joinFullPath(wrapper.parentFolderPath(), name);
+    int result;
+    {
+        auto engine = lockEngine();
+        result = fs_rename(oldPath.c_str(), newPath.c_str());
+    }
+    if (result < 0) {
+        XXServiceLogf("oldPath__%s", XXServiceLogEscaped(oldPath).c_str());
+        XXServiceLogf("newPath__%s", XXServiceLogEscaped(newPath).c_str());
+        return localizedText("String_97");
+    }
+    wrapper.setFileName(name);
+    wrapperChangeSubFilePath(wrapper);
+    return std::nullopt;
+}
+
+void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files, const XXDiskResultBlock &complate)
+{
+    struct Target {
+        std::shared_ptr<XXProtectFileWrapper> wrapper;
+        bool inTree;
+        std::string path;
+        size_t depth;
+    };
+    std::vector<Target> fileTargets;
+    std::vector<Target> folderTargets;
+    std::unordered_set<std::string> seen;  // a folder and something inside it may both be chosen
+    bool failed = false;
+    for (const auto &entry : files) {
+        if (!entry)
+            continue;
+        if (entry->isRootWrapper() || entry->isRootContainerWrapper()) {
+            XXServiceLog("removeFailed__/ (the root cannot be removed)");
+            failed = true;
+            continue;
+        }
+        // What the store lists, not only what the tree shows: an empty file left out of the
+        // tree would otherwise keep its folder from ever being empty.
+        for (const xxtransfer::XXProtectWalkNode &node : xxtransfer::walkProtectFolder(entry)) {
+            std::string path = node.wrapper->fullPath();
+            if (!seen.insert(xxtransfer::foldedName(path)).second)
+                continue;
+            const size_t depth = componentCount(path);
+            (node.wrapper->isDirectory() ? folderTargets : fileTargets)
+                .push_back({node.wrapper, node.inTree, std::move(path), depth});
+        }
+    }
+    auto leaveTree = [](const Target &target) {
+        if (!target.inTree)
+            return;
+        if (XXProtectFileWrapper *parent = target.wrapper->parentWrapper())
+            parent->removeSubFile(target.wrapper.get());
+    };
+
+    for (const Target &target : fileTargets) {
+        int result;
+        {
+            auto engine = lockEngine();
+            result = fs_unlink(target.path.c_str());
+        }
+        if (result == 0) {
+            leaveTree(target);
+        } else {
+            XXServiceLogf("removeFileFailed_%d_%s", result, XXServiceLogEscaped(target.path).c_str());
+            failed = true;
+        }
+    }
+    if (failed) {
+        call(complate, XXDiskResultObjct::error("9+1", "1"));
+        return;
+    }
+    std::stable_sort(folderTargets.begin(), folderTargets.end(),
+                     [](const Target &a, const Target &b) { return a.depth > b.depth; });
+    for (const Target &target : folderTargets) {
+        int result;
+        {
+            auto engine = lockEngine();
+            result = fs_rmdir(target.path.c_str());
+        }
+        if (result != 0) {
+            XXServiceLogf("removeFailed__%s", XXServiceLogEscaped(target.path).c_str());
+            call(complate, XXDiskResultObjct::error("9+1", "1"));
+            return;
+        }
+        leaveTree(target);
+    }
+    call(complate, XXDiskResultObjct::success(0));
+}
+
+void XXDiskFileManager::createDirInFolderPath(const std::string &parentPath, const std::string &dirName,
+                                              const XXDiskResultBlock &complate)
+{
+    if (!mountSucess()) {
+        call(complate, XXDiskResultObjct::error("6+1", "1"));
+        return;
+    }
+    if (!isLogin()) {
+        call(complate, XXDiskResultObjct::error("6+1", "2"));
+        return;
+    }
+    if (dirName.empty()) {
+        call(complate, XXDiskResultObjct::error("6+1", "3"));
+        return;
+    }
+    if (!XXTool::checkFileName(dirName)) {
+        call(complate, XXDiskResultObjct::error("6+1", "4"));
+        return;
+    }
+    const std::string path = xxservice::joinFullPath(parentPath, dirName);
+    int result;
+    {
+        auto engine = lockEngine();
+        result = fs_mkdir(path.c_str());
+    }
+    if (result != 0) {
+        const std::string code = "fs_mkdir--" + std::to_string(result);
+        XXServiceLogf("%s: %s", code.c_str(), XXServiceLogEscaped(path).c_str());
+        call(complate, XXDiskResultObjct::error("6+0", code));
+        return;
+    }
+    XXDiskResultObjct created = XXDiskResultObjct::success(0);
+    created.setSuccessValue(XXProtectFileWrapper::makeFolder(parentPath, dirName, XXTool::shareTool().currentDate()));
+    call(complate, created);
+}

@@ -1,0 +1,333 @@
+#include "XXEncodePipeline.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "XXComputerFile.h"
+#include "XXDiskFileManager.h"
+#include "XXProtectStoreWalk.h"
+#include "XXServiceLog.h"
+#include "XXServiceText.h"
+#include "XXTool.h"
+#include "fs.h"
+
+using xxtransfer::XXFoldedNames;
+
+namespace {
+
+constexpr std::uint64_t kChunk = 2097152;
+
+std::shared_ptr<XXProtectFileWrapper> newFileEntry(const XXProtectFileWrapper &folder, const std::string &name,
+                                                   std::uint64_t size)
+{
+    auto entry = std::make_shared<XXProtectFileWrapper>();
+    entry->setParentFolderPath(folder.fullPath());
+    entry->setFileName(name);
+    entry->setFileType(XXTool::shareTool().changeFileTypeWithName(name));
+    entry->setCreateDateString(XXTool::shareTool().currentDate());
+    entry->setFileSize(size);
+    return entry;
+}
+
+bool isReadableFolder(const std::string &path)
+{
+    DIR *dir = opendir(path.c_str());
+    if (!dir)
+        return false;
+    closedir(dir);
+    return true;
+}
+
+bool isRegularFile(const std::string &path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+XXEncodePipeline::XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
+    : XXTransferMachine(activity, "8+1", true), manager_(manager)
+{
+}
+
+void XXEncodePipeline::start(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
+                             const ResultBlock &complate)
+{
+    auto refuse = [&](int code) {
+        if (complate)
+            complate(XXDiskResultObjct::error("8+1", std::to_string(code)));
+    };
+    if (!manager_.mountSucess())
+        return refuse(XXReportNotMounted);
+    if (!manager_.isLogin())
+        return refuse(XXReportNotLoggedIn);
+    XXFileArray items;
+    std::copy_if(files.begin(), files.end(), std::back_inserter(items), [](const auto &item) { return item != nullptr; });
+    if (items.empty())
+        return refuse(XXReportNoSelection);
+    if (!destance || !destance->isDirectory())
+        return refuse(XXReportNoDestination);
+    const std::uint64_t total = allSelectedComputerFileSize(items);
+    begin(std::move(items), total, complate, XXEncodeRun{destance});
+}
+
+std::uint64_t XXEncodePipeline::computerWrapperSize(XXFileWrapper &wrapper)
+{
+    std::uint64_t total = 0;
+    std::vector<XXFileWrapper *> pending{&wrapper};
+    while (!pending.empty()) {
+        XXFileWrapper *current = pending.back();
+        pending.pop_back();
+        if (!current->isDirectory()) {
+            total += current->fileAttributes() ? current->fileAttributes()->fileSize : 0;
+            continue;
+        }
+        for (const auto &child : current->allWithoutHiddenFileSubFileArray())
+            pending.push_back(child.get());
+    }
+    return total;
+}
+
+std::uint64_t XXEncodePipeline::allSelectedComputerFileSize(const XXFileArray &files)
+{
+    std::uint64_t total = 0;
+    for (const auto &file : files)
+        if (file)
+            total += computerWrapperSize(*file);
+    return total;
+}
+
+XXEncodePlan XXEncodePipeline::separateFolder(const std::shared_ptr<XXFileWrapper> &source,
+                                              const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                              const std::string &name)
+{
+    XXEncodePlan plan;
+    if (!source || !source->isDirectory() || !destance)
+        return plan;
+    const std::string date = XXTool::shareTool().currentDate();
+
+    // One frame per open folder, so the plan comes out as a recursive walk would make it
+    // without the stack growing with the depth.
+    struct Frame {
+        std::shared_ptr<XXFileWrapper> source;
+        std::shared_ptr<XXProtectFileWrapper> folder;
+        size_t next = 0;
+        XXFoldedNames allNames;  // every child name that will be stored
+        XXFoldedNames claimed;   // the names given out so far
+    };
+    std::vector<Frame> stack;
+    auto enter = [&](const std::shared_ptr<XXFileWrapper> &folderSource,
+                     const std::shared_ptr<XXProtectFileWrapper> &holder, const std::string &folderName) {
+        const std::string parentPath = holder->fullPath();
+        auto entry = XXProtectFileWrapper::makeFolder(parentPath, folderName, date);
+        plan.folders.push_back({xxservice::joinFullPath(parentPath, folderName), holder, entry});
+        Frame frame;
+        frame.source = folderSource;
+        frame.folder = entry;
+        if (!folderSource->systemPath().empty() && !isReadableFolder(folderSource->systemPath()))
+            plan.refusedPaths.push_back(folderSource->fullPath());
+        for (const auto &child : folderSource->allWithoutHiddenFileSubFileArray())
+            if (xxtransfer::canBeStoreName(child->fileName()))
+                frame.allNames.add(child->fileName(), child->isDirectory());
+        stack.push_back(std::move(frame));
+    };
+
+    enter(source, destance, name);
+    while (!stack.empty()) {
+        Frame &frame = stack.back();
+        XXFileArray &children = frame.source->allWithoutHiddenFileSubFileArray();
+        if (frame.next >= children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const std::shared_ptr<XXFileWrapper> child = children[frame.next++];
+        const std::string &childName = child->fileName();
+        const bool isFolder = child->isDirectory();
+        if (!xxtransfer::canBeStoreName(childName) ||
+            (!isFolder && !isRegularFile(child->systemPath().empty() ? child->fullPath() : child->systemPath()))) {
+            plan.refusedPaths.push_back(child->fullPath());
+            continue;
+        }
+        // The store takes "Notes" and "notes" for one entry; a computer folder may hold both.
+        std::string storedName = childName;
+        if (frame.claimed.hasAny(storedName))
+            storedName = xxtransfer::freeName(childName, isFolder, [&](const std::string &candidate) {
+                return frame.allNames.hasAny(candidate) || frame.claimed.hasAny(candidate);
+            });
+        if (storedName.empty()) {
+            plan.refusedPaths.push_back(child->fullPath());
+            continue;
+        }
+        frame.claimed.add(storedName, isFolder);
+        const std::shared_ptr<XXProtectFileWrapper> holder = frame.folder;
+        if (isFolder) {
+            enter(child, holder, storedName);  // frame is stale from here
+            continue;
+        }
+        plan.files.push_back(
+            {child->fullPath(), xxservice::joinFullPath(holder->fullPath(), storedName), storedName, child, holder});
+    }
+    return plan;
+}
+
+XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::uint64_t generation,
+                                                     const XXEncodeRun &run, XXEncodeLoop &loop)
+{
+    const std::string &itemName = item->fileName();
+    const bool isFolder = item->isDirectory();
+    const int failCode = isFolder ? XXReportFolderFailed : XXReportFileFailed;
+    if (!xxtransfer::canBeStoreName(itemName)) {
+        XXServiceLogf("the store cannot hold the name \"%s\"", XXServiceLogEscaped(itemName).c_str());
+        return failedWith(failCode, itemName);
+    }
+    const std::shared_ptr<XXProtectFileWrapper> &destance = run.destance;
+    if (!loop.destinationNames)
+        loop.destinationNames = xxtransfer::namesInTreeAndStore(*destance);
+    XXFoldedNames &names = *loop.destinationNames;
+
+    std::string name = itemName;
+    if (names.has(itemName, isFolder)) {
+        switch (answerConflict(generation)) {
+        case ConflictAnswer::skip: return advanced();
+        case ConflictAnswer::cancel: return cancelled();
+        case ConflictAnswer::stop: return stopped();
+        case ConflictAnswer::report:
+            return asked(isFolder ? XXReportFolderExists : XXReportFileExists, itemName);
+        case ConflictAnswer::freeName:
+            name = xxtransfer::freeName(itemName, isFolder,
+                                        [&](const std::string &candidate) { return names.hasAny(candidate); });
+            if (!xxtransfer::canBeStoreName(name))
+                return failedWith(failCode, itemName);
+            break;
+        }
+    }
+
+    if (isFolder)
+        return importFolder(*item, item, name, destance, names, generation);
+
+    const std::string target = xxservice::joinFullPath(destance->fullPath(), name);
+    std::uint64_t size = 0;
+    switch (importFile(item->fullPath(), target, itemName, "创建文件失败___%s", generation, &size)) {
+    case Copied::cancelled: return stopped();
+    case Copied::failed: return failedWith(XXReportFileFailed, itemName);
+    case Copied::done: break;
+    }
+    names.add(name, false);
+    destance->appendSubFile(newFileEntry(*destance, name, size));
+    return advanced();
+}
+
+XXEncodePipeline::Step XXEncodePipeline::importFolder(const XXFileWrapper &item,
+                                                      const std::shared_ptr<XXFileWrapper> &source,
+                                                      const std::string &name,
+                                                      const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                                      XXFoldedNames &names, std::uint64_t generation)
+{
+    XXEncodePlan plan = separateFolder(source, destance, name);
+    for (size_t i = 0; i < plan.folders.size(); i++) {
+        if (!isLive(generation))
+            return stopped();
+        const XXEncodeFolderRecord &record = plan.folders[i];
+        int result;
+        {
+            auto engine = XXDiskFileManager::lockEngine();
+            result = fs_mkdir(record.createPath.c_str());
+        }
+        if (result != 0) {
+            XXServiceLogf("创建文件夹失败___%s", XXServiceLogEscaped(record.createPath).c_str());
+            return failedWith(XXReportFolderFailed, item.fileName());
+        }
+        record.destanceWrapper->appendSubFile(record.waitFullWrapper);
+        if (i == 0)
+            names.add(name, true);
+    }
+
+    bool anyFailed = false;
+    for (const std::string &refused : plan.refusedPaths) {
+        XXServiceLogf("not imported (not a file or folder the store can hold): %s", XXServiceLogEscaped(refused).c_str());
+        anyFailed = true;
+    }
+    // A file that fails does not stop the others; the folder is reported once they are in.
+    for (const XXEncodeFileRecord &record : plan.files) {
+        std::uint64_t size = 0;
+        switch (importFile(record.sourcePath, record.destancePath, record.sourceWrapper->fileName(),
+                           "__创建文件失败————%s", generation, &size)) {
+        case Copied::cancelled: return stopped();
+        case Copied::failed: anyFailed = true; continue;
+        case Copied::done: break;
+        }
+        record.destanceWrapper->appendSubFile(newFileEntry(*record.destanceWrapper, record.destanceName, size));
+    }
+    return anyFailed ? failedWith(XXReportFolderFailed, item.fileName()) : advanced();
+}
+
+XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &targetPath,
+                                                      const std::string &progressName, const char *createFailedFormat,
+                                                      std::uint64_t generation, std::uint64_t *size)
+{
+    // Not blocking on open, so a named pipe chosen by mistake is refused rather than waited on.
+    xxtransfer::XXFileDescriptor source(open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat st {};
+    if (!source.isOpen() || fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        XXServiceLogf("cannot read %s: errno %d", XXServiceLogEscaped(sourcePath).c_str(), errno);
+        return Copied::failed;
+    }
+    // The declared size is the file's size now; exactly that many bytes are stored.
+    const std::uint64_t declared = static_cast<std::uint64_t>(st.st_size);
+    int handle;
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        handle = fs_open(targetPath.c_str(), FS_O_WRITE, declared);
+    }
+    if (handle < 0) {
+        XXServiceLogf(createFailedFormat, XXServiceLogEscaped(targetPath).c_str());
+        return Copied::failed;
+    }
+
+    Copied outcome = Copied::done;
+    std::vector<char> buffer(static_cast<size_t>(std::min(kChunk, declared)));
+    std::uint64_t written = 0;
+    while (written < declared) {
+        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(kChunk, declared - written));
+        const ssize_t got = xxtransfer::readFully(source.get(), buffer.data(), want);
+        if (got <= 0) {
+            XXServiceLogf("%s ended after %llu of %llu bytes (errno %d)", XXServiceLogEscaped(sourcePath).c_str(),
+                          static_cast<unsigned long long>(written), static_cast<unsigned long long>(declared),
+                          got < 0 ? errno : 0);
+            outcome = Copied::failed;
+            break;
+        }
+        int put;
+        {
+            auto engine = XXDiskFileManager::lockEngine();
+            put = fs_write(handle, buffer.data(), static_cast<std::uint32_t>(got));
+        }
+        if (put != got) {
+            XXServiceLogf("fs_write--%d errno %d: %s", put, errno, XXServiceLogEscaped(targetPath).c_str());
+            outcome = Copied::failed;
+            break;
+        }
+        written += static_cast<std::uint64_t>(got);
+        if (!chunkWritten(generation, static_cast<std::uint64_t>(got), progressName)) {
+            outcome = Copied::cancelled;
+            break;
+        }
+    }
+
+    auto engine = XXDiskFileManager::lockEngine();
+    const int closed = fs_close(handle);
+    if (outcome == Copied::done && closed != 0) {
+        XXServiceLogf("fs_close--%d errno %d: %s", closed, errno, XXServiceLogEscaped(targetPath).c_str());
+        outcome = Copied::failed;
+    }
+    if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)
+        XXServiceLogf("cannot remove the incomplete %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), errno);
+    *size = written;
+    return outcome;
+}

@@ -1,0 +1,64 @@
+// The import pipeline: files and folders from the computer into a folder of the protected
+// area, each file streamed in 2 MiB chunks through a store write handle.
+//
+// Conflicts are found as the store finds them, whatever the case of the names, in the tree
+// and in the store's own listing (which shows empty files the tree leaves out), so an import
+// never replaces a stored file. A file whose write fails, or that is cancelled, is removed
+// from the store again: only complete files stay. Inside a chosen folder, hidden entries are
+// left out, and names that would be one entry to the store ("Notes", "notes") get free names.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "XXFileWrapper.h"
+#include "XXProtectFileWrapper.h"
+#include "XXTransferMachine.h"
+#include "XXTransferNames.h"
+
+class XXDiskFileManager;
+
+struct XXEncodeRun {
+    std::shared_ptr<XXProtectFileWrapper> destance;
+};
+
+struct XXEncodeLoop {
+    std::optional<xxtransfer::XXFoldedNames> destinationNames;
+};
+
+class XXEncodePipeline final
+    : public XXTransferMachine<XXFileWrapper, std::string, XXEncodeRun, XXEncodeLoop> {
+public:
+    XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity);
+
+    // Validates ("8+1": 1 not mounted, 2 not logged in, 3 no selection, 4 no destination
+    // folder), then runs. Entries of files that are null are left out.
+    void start(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
+               const ResultBlock &complate);
+    std::shared_ptr<XXProtectFileWrapper> destanceWrapper() const { return runState().destance; }
+
+    // The plan of one folder item imported into destance under name.
+    static XXEncodePlan separateFolder(const std::shared_ptr<XXFileWrapper> &source,
+                                       const std::shared_ptr<XXProtectFileWrapper> &destance, const std::string &name);
+    // A file's size; a folder's, summed over its descendants that are not hidden.
+    static std::uint64_t computerWrapperSize(XXFileWrapper &wrapper);
+    static std::uint64_t allSelectedComputerFileSize(const XXFileArray &files);
+
+private:
+    enum class Copied { done, failed, cancelled };
+
+    Step processItem(const ItemPtr &item, std::uint64_t generation, const XXEncodeRun &run,
+                     XXEncodeLoop &loop) override;
+    std::string progressArgument(const ItemPtr &item) const override { return item->fileName(); }
+
+    Step importFolder(const XXFileWrapper &item, const std::shared_ptr<XXFileWrapper> &source, const std::string &name,
+                      const std::shared_ptr<XXProtectFileWrapper> &destance, xxtransfer::XXFoldedNames &names,
+                      std::uint64_t generation);
+    // Streams one computer file into the store; *size is the number of bytes stored.
+    Copied importFile(const std::string &sourcePath, const std::string &targetPath, const std::string &progressName,
+                      const char *createFailedFormat, std::uint64_t generation, std::uint64_t *size);
+
+    XXDiskFileManager &manager_;
+};

@@ -1,0 +1,295 @@
+#include "XXOperatePipeline.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <unordered_map>
+#include <vector>
+
+#include "XXDiskFileManager.h"
+#include "XXProtectStoreWalk.h"
+#include "XXServiceLog.h"
+#include "XXServiceText.h"
+#include "XXTool.h"
+#include "fs.h"
+
+using xxtransfer::XXFoldedNames;
+
+namespace {
+
+constexpr std::uint64_t kChunk = 2097152;
+
+std::shared_ptr<XXProtectFileWrapper> newFileEntry(const XXProtectFileWrapper &folder, const std::string &name,
+                                                   std::uint64_t size)
+{
+    auto entry = std::make_shared<XXProtectFileWrapper>();
+    entry->setParentFolderPath(folder.fullPath());
+    entry->setFileName(name);
+    entry->setFileType(XXTool::shareTool().changeFileTypeWithName(name));
+    entry->setCreateDateString(XXTool::shareTool().currentDate());
+    entry->setFileSize(size);
+    return entry;
+}
+
+}  // namespace
+
+XXOperatePipeline::XXOperatePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
+    : XXTransferMachine(activity, "12+1", false), manager_(manager)
+{
+}
+
+void XXOperatePipeline::start(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
+                              bool isCopy, const ResultBlock &complate)
+{
+    auto refuse = [&](int code) {
+        if (complate)
+            complate(XXDiskResultObjct::error("12+1", std::to_string(code)));
+    };
+    if (!manager_.mountSucess())
+        return refuse(XXReportNotMounted);
+    if (!manager_.isLogin())
+        return refuse(XXReportNotLoggedIn);
+    XXProtectFileArray items;
+    std::copy_if(files.begin(), files.end(), std::back_inserter(items), [](const auto &item) { return item != nullptr; });
+    if (items.empty())
+        return refuse(XXReportNoSelection);
+    if (!destance || !destance->isDirectory())
+        return refuse(XXReportNoDestination);
+    if (items.front()->parentWrapper() == destance.get())
+        return refuse(XXReportDestinationIsParent);
+    const std::uint64_t total = manager_.allSelectedProtectFileSize(items);
+    begin(std::move(items), total, complate, XXOperateRun{destance, isCopy, XXToSelfAsk});
+}
+
+void XXOperatePipeline::continueWithToSelfType(std::uint64_t type)
+{
+    changeCurrentRun([type](XXOperateRun &run) { run.toSelfType = type; });
+    continueRun();
+}
+
+XXOperatePlan XXOperatePipeline::separateFolder(const std::shared_ptr<XXProtectFileWrapper> &source,
+                                                const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                                const std::string &name)
+{
+    XXOperatePlan plan;
+    if (!source || !source->isDirectory() || !destance)
+        return plan;
+    const std::string date = XXTool::shareTool().currentDate();
+    std::unordered_map<const XXProtectFileWrapper *, std::shared_ptr<XXProtectFileWrapper>> copies;
+
+    const std::vector<xxtransfer::XXProtectWalkNode> nodes = xxtransfer::walkProtectFolder(source);
+    const std::string parentPath = destance->fullPath();
+    auto top = XXProtectFileWrapper::makeFolder(parentPath, name, date);
+    plan.folders.push_back({xxservice::joinFullPath(parentPath, name), destance, top});
+    copies[source.get()] = top;
+
+    for (size_t i = 1; i < nodes.size(); i++) {
+        const xxtransfer::XXProtectWalkNode &node = nodes[i];
+        auto holder = copies.find(node.parent.get());
+        if (holder == copies.end())
+            continue;
+        const std::string &childName = node.wrapper->fileName();
+        const std::string holderPath = holder->second->fullPath();
+        const std::string path = xxservice::joinFullPath(holderPath, childName);
+        if (node.wrapper->isDirectory()) {
+            auto copy = XXProtectFileWrapper::makeFolder(holderPath, childName, date);
+            plan.folders.push_back({path, holder->second, copy});
+            copies[node.wrapper.get()] = copy;
+        } else {
+            plan.files.push_back({node.wrapper->fullPath(), path, node.wrapper, holder->second, node.parent, node.inTree});
+        }
+    }
+    return plan;
+}
+
+XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std::uint64_t generation,
+                                                       const XXOperateRun &run, XXOperateLoop &loop)
+{
+    const std::string itemName = item->fileName();
+    const bool isFolder = item->isDirectory();
+    const int failCode = isFolder ? XXReportFolderFailed : XXReportFileFailed;
+    const std::shared_ptr<XXProtectFileWrapper> &destance = run.destance;
+
+    if (isFolder && xxtransfer::isSameOrInside(destance->fullPath(), item->fullPath())) {
+        switch (run.toSelfType) {
+        case XXToSelfAsk: return asked(XXReportFolderIntoItself, std::string());
+        case XXToSelfSkip: return advanced();
+        case XXToSelfCancel: return cancelled();
+        default: return stopped();
+        }
+    }
+    if (!xxtransfer::canBeStoreName(itemName)) {
+        XXServiceLogf("the store cannot hold the name \"%s\"", XXServiceLogEscaped(itemName).c_str());
+        return failedWith(failCode, itemName);
+    }
+    if (!loop.destinationNames)
+        loop.destinationNames = xxtransfer::namesInTreeAndStore(*destance);
+    XXFoldedNames &names = *loop.destinationNames;
+
+    std::string name = itemName;
+    if (names.has(itemName, isFolder)) {
+        switch (answerConflict(generation)) {
+        case ConflictAnswer::skip: return advanced();
+        case ConflictAnswer::cancel: return cancelled();
+        case ConflictAnswer::stop: return stopped();
+        case ConflictAnswer::report:
+            return asked(isFolder ? XXReportFolderExists : XXReportFileExists, itemName);
+        case ConflictAnswer::freeName:
+            name = xxtransfer::freeName(itemName, isFolder,
+                                        [&](const std::string &candidate) { return names.hasAny(candidate); });
+            if (!xxtransfer::canBeStoreName(name))
+                return failedWith(failCode, itemName);
+            break;
+        }
+    }
+
+    if (isFolder)
+        return copyFolder(item, name, run, names, generation);
+
+    const std::string target = xxservice::joinFullPath(destance->fullPath(), name);
+    switch (copyFile(item->fullPath(), item->fileSize(), target, item, generation)) {
+    case Copied::cancelled: return stopped();
+    case Copied::failed: return failedWith(XXReportFileFailed, itemName);
+    case Copied::done: break;
+    }
+    names.add(name, false);
+    destance->appendSubFile(newFileEntry(*destance, name, item->fileSize()));
+    if (!run.isCopy) {
+        int removed;
+        {
+            auto engine = XXDiskFileManager::lockEngine();
+            removed = fs_unlink(item->fullPath().c_str());
+        }
+        if (removed == 0) {
+            if (XXProtectFileWrapper *parent = item->parentWrapper())
+                parent->removeSubFile(item.get());
+        } else {
+            XXServiceLogf("__剪切删除失败___%s", XXServiceLogEscaped(item->fullPath()).c_str());
+        }
+    }
+    return advanced();
+}
+
+XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const std::string &name,
+                                                      const XXOperateRun &run, XXFoldedNames &names,
+                                                      std::uint64_t generation)
+{
+    const XXOperatePlan plan = separateFolder(item, run.destance, name);
+    for (size_t i = 0; i < plan.folders.size(); i++) {
+        if (!isLive(generation))
+            return stopped();
+        const XXOperateFolderRecord &record = plan.folders[i];
+        int result;
+        {
+            auto engine = XXDiskFileManager::lockEngine();
+            result = fs_mkdir(record.createPath.c_str());
+        }
+        if (result != 0) {
+            XXServiceLogf("创建文件夹失败___%s", XXServiceLogEscaped(record.createPath).c_str());
+            return failedWith(XXReportFolderFailed, item->fileName());
+        }
+        record.destanceWrapper->appendSubFile(record.waitFullWrapper);
+        if (i == 0)
+            names.add(name, true);
+    }
+
+    // A file that fails does not stop the others; the folder is reported once they are done.
+    bool anyFailed = false;
+    for (const XXOperateFileRecord &record : plan.files) {
+        const std::uint64_t size = record.sourceWrapper->fileSize();
+        switch (copyFile(record.sourcePath, size, record.destancePath, record.sourceWrapper, generation)) {
+        case Copied::cancelled: return stopped();
+        case Copied::failed: anyFailed = true; continue;
+        case Copied::done: break;
+        }
+        // An empty file the source tree did not show stays out of the copy's tree as well.
+        if (record.sourceInTree || size > 0)
+            record.destanceWrapper->appendSubFile(
+                newFileEntry(*record.destanceWrapper, record.sourceWrapper->fileName(), size));
+        if (run.isCopy)
+            continue;
+        int removed;
+        {
+            auto engine = XXDiskFileManager::lockEngine();
+            removed = fs_unlink(record.sourcePath.c_str());
+        }
+        if (removed != 0)
+            XXServiceLogf("__剪切删除失败___%s", XXServiceLogEscaped(record.sourcePath).c_str());
+        else if (record.sourceInTree && record.sourceWrapperParentWrapper)
+            record.sourceWrapperParentWrapper->removeSubFile(record.sourceWrapper.get());
+    }
+    if (anyFailed)
+        return failedWith(XXReportFolderFailed, item->fileName());
+    if (!run.isCopy)
+        manager_.removeProtectedFiles({item}, nullptr);
+    return advanced();
+}
+
+XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourcePath, std::uint64_t size,
+                                                      const std::string &targetPath, const ItemPtr &progressEntry,
+                                                      std::uint64_t generation)
+{
+    int source;
+    int target;
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        source = fs_open(sourcePath.c_str(), FS_O_READ);
+        if (source < 0) {
+            XXServiceLogf("文件打开失败 _%s", XXServiceLogEscaped(sourcePath).c_str());
+            return Copied::failed;
+        }
+        target = fs_open(targetPath.c_str(), FS_O_WRITE, size);
+        if (target < 0) {
+            XXServiceLogf("创建文件失败___%s", XXServiceLogEscaped(targetPath).c_str());
+            fs_close(source);
+            return Copied::failed;
+        }
+    }
+
+    Copied outcome = Copied::done;
+    std::vector<char> buffer(static_cast<size_t>(std::min(kChunk, size)));
+    std::uint64_t copied = 0;
+    while (copied < size) {
+        const std::uint32_t want = static_cast<std::uint32_t>(std::min(kChunk, size - copied));
+        int got;
+        int put = -1;
+        {
+            auto engine = XXDiskFileManager::lockEngine();
+            got = fs_read(source, buffer.data(), want);
+            if (got > 0)
+                put = fs_write(target, buffer.data(), static_cast<std::uint32_t>(got));
+        }
+        if (got <= 0 || put != got) {
+            XXServiceLogf("copy of %s stopped after %llu of %llu bytes (read %d, write %d)",
+                          XXServiceLogEscaped(sourcePath).c_str(), static_cast<unsigned long long>(copied),
+                          static_cast<unsigned long long>(size), got, put);
+            outcome = Copied::failed;
+            break;
+        }
+        copied += static_cast<std::uint64_t>(got);
+        if (!chunkWritten(generation, static_cast<std::uint64_t>(got), progressEntry)) {
+            outcome = Copied::cancelled;
+            break;
+        }
+    }
+
+    auto engine = XXDiskFileManager::lockEngine();
+    if (outcome == Copied::done) {
+        // A source longer than its entry says would be cut short, and a move would then
+        // remove the only whole copy.
+        char extra;
+        if (fs_read(source, &extra, 1) > 0) {
+            XXServiceLogf("%s holds more than its recorded %llu bytes", XXServiceLogEscaped(sourcePath).c_str(),
+                          static_cast<unsigned long long>(size));
+            outcome = Copied::failed;
+        }
+    }
+    fs_close(source);
+    const int closed = fs_close(target);
+    if (outcome == Copied::done && closed != 0) {
+        XXServiceLogf("fs_close--%d errno %d: %s", closed, errno, XXServiceLogEscaped(targetPath).c_str());
+        outcome = Copied::failed;
+    }
+    if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)
+        XXServiceLogf("cannot remove the incomplete %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), errno);
+    return outcome;
+}

@@ -1,0 +1,115 @@
+#include "XXProtectStoreWalk.h"
+
+#include <utility>
+
+#include "XXDiskFileManager.h"
+#include "XXProtectFileWrapper.h"
+#include "XXTool.h"
+#include "XXTransferNames.h"
+#include "fs.h"
+
+namespace xxtransfer {
+
+namespace {
+
+constexpr size_t kMaxListedPathLength = 4096;
+
+std::shared_ptr<XXProtectFileWrapper> entryForRecord(const XXProtectFileWrapper &folder, const XXStoreRecord &record)
+{
+    auto entry = std::make_shared<XXProtectFileWrapper>();
+    entry->setParentFolderPath(folder.fullPath());
+    entry->setFileName(record.name);
+    entry->setCreateDateString(XXTool::changeTimeStringWith(record.time));
+    if (record.isFolder) {
+        entry->setIsDirectory(true);
+        entry->setIconName("NSFolder");
+    } else {
+        entry->setFileType(XXTool::shareTool().changeFileTypeWithName(record.name));
+        entry->setFileSize(record.size);
+    }
+    return entry;
+}
+
+using Child = std::pair<std::shared_ptr<XXProtectFileWrapper>, bool>;  // entry, in the tree
+
+std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree)
+{
+    std::vector<Child> children;
+    XXFoldedNames shown;
+    if (inTree) {
+        for (const auto &child : folder.allSubFileArray()) {
+            children.emplace_back(child, true);
+            shown.add(child->fileName(), child->isDirectory());
+        }
+    }
+    const std::string path = folder.fullPath();
+    if (path.size() > kMaxListedPathLength)
+        return children;
+    std::optional<std::vector<XXStoreRecord>> records = listStoreFolder(path);
+    if (!records)
+        return children;
+    for (const XXStoreRecord &record : *records)
+        if (canBeStoreName(record.name) && !shown.hasAny(record.name))
+            children.emplace_back(entryForRecord(folder, record), false);
+    return children;
+}
+
+}  // namespace
+
+std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &path)
+{
+    std::vector<XXStoreRecord> records;
+    auto engine = XXDiskFileManager::lockEngine();
+    fs_dir *dir = fs_opendir(path.c_str());
+    if (!dir)
+        return std::nullopt;
+    while (const fs_dirent *record = fs_readdir(dir))
+        records.push_back({record->type == FS_DT_DIR, record->size, record->time, record->name});
+    fs_closedir(dir);
+    return records;
+}
+
+XXFoldedNames namesInTreeAndStore(const XXProtectFileWrapper &folder)
+{
+    XXFoldedNames names;
+    names.addChildren(folder);
+    if (std::optional<std::vector<XXStoreRecord>> records = listStoreFolder(folder.fullPath()))
+        for (const XXStoreRecord &record : *records)
+            names.add(record.name, record.isFolder);
+    return names;
+}
+
+std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtectFileWrapper> &top)
+{
+    std::vector<XXProtectWalkNode> nodes;
+    if (!top)
+        return nodes;
+    nodes.push_back({top, nullptr, true, 1});
+    if (!top->isDirectory())
+        return nodes;
+
+    struct Frame {
+        std::shared_ptr<XXProtectFileWrapper> folder;
+        size_t depth;
+        std::vector<Child> children;
+        size_t next = 0;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({top, 1, childrenOf(*top, true)});
+    while (!stack.empty()) {
+        Frame &frame = stack.back();
+        if (frame.next >= frame.children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        auto [child, inTree] = frame.children[frame.next++];
+        const std::shared_ptr<XXProtectFileWrapper> folder = frame.folder;
+        const size_t depth = frame.depth + 1;
+        nodes.push_back({child, folder, inTree, depth});
+        if (child->isDirectory())
+            stack.push_back({child, depth, childrenOf(*child, inTree)});  // frame is stale from here
+    }
+    return nodes;
+}
+
+}  // namespace xxtransfer

@@ -1,0 +1,46 @@
+// A protected folder as the store holds it. The tree leaves empty files out (and misses
+// whatever was added behind its back), so anything that copies, exports or removes a whole
+// folder walks the store's listings too: a folder is only empty once the store says so.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class XXProtectFileWrapper;
+
+namespace xxtransfer {
+
+struct XXStoreRecord {
+    bool isFolder = false;
+    std::uint64_t size = 0;
+    std::int64_t time = 0;
+    std::string name;
+};
+
+// The folder's records, part entries left out; nullopt when it cannot be listed. Takes the
+// engine lock.
+std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &path);
+
+class XXFoldedNames;
+
+// The names in a tree folder and in the store's listing of it (which also shows empty files).
+XXFoldedNames namesInTreeAndStore(const XXProtectFileWrapper &folder);
+
+struct XXProtectWalkNode {
+    std::shared_ptr<XXProtectFileWrapper> wrapper;
+    std::shared_ptr<XXProtectFileWrapper> parent;  // the folder node holding it; nullptr for the top
+    bool inTree = true;  // false: an entry made for a store entry the tree does not show
+    size_t depth = 1;    // the top is 1
+};
+
+// top and everything below it in pre-order, files in the order a recursive walk meets them:
+// each folder's tree children in tree order, then the store entries of that folder the tree
+// does not show, with entries made for them (not attached to the tree). Store entries whose
+// names no path can hold are left out, and folders whose paths pass the system path limit
+// are not listed. A file top gives just itself.
+std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtectFileWrapper> &top);
+
+}  // namespace xxtransfer

@@ -1,0 +1,378 @@
+// The resumable state machine the import, export and copy/move pipelines share.
+//
+// A run takes the selected items one after another, in a loop. On a name conflict or a
+// failed item it reports through the run's completion and stops; the screens answer (exist
+// type, error type) and the run resumes at the same item. Cancel may come from any thread:
+// every run carries a generation number, and the running loop checks it after each chunk,
+// so a cancelled or restarted run stops at its next check and never reports again.
+//
+// An answer given from inside a report's completion, on the reporting thread, does not
+// start a nested loop: the loop that reported picks the run up again once the completion
+// returns, so the stack stays flat however many questions a run asks.
+//
+// Item is the selected entry type, ProgressArg the progress hook's third argument, RunState
+// what a subclass keeps for one run (its destination, ...), LoopContext what one loop keeps
+// while it goes (rebuilt at every resumption).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "XXDiskResultObjct.h"
+#include "XXTransferActivity.h"
+#include "XXTransferTypes.h"
+
+template <class Item, class ProgressArg, class RunState, class LoopContext>
+class XXTransferMachine {
+public:
+    using ItemPtr = std::shared_ptr<Item>;
+    using ItemArray = std::vector<ItemPtr>;
+    using ProgressBlock = std::function<void(std::uint64_t allSize, std::uint64_t complateSize, const ProgressArg &)>;
+    using ResultBlock = std::function<void(const XXDiskResultObjct &)>;
+
+    XXTransferMachine(const XXTransferMachine &) = delete;
+    XXTransferMachine &operator=(const XXTransferMachine &) = delete;
+    virtual ~XXTransferMachine() { activity_.removeCancelHandler(cancelToken_); }
+
+    // The run's state, read at the moment of the call.
+    ItemArray selectedFiles() const { std::lock_guard<std::mutex> lock(mutex_); return selected_; }
+    std::int64_t index() const { std::lock_guard<std::mutex> lock(mutex_); return index_; }
+    std::uint64_t allSize() const { std::lock_guard<std::mutex> lock(mutex_); return allSize_; }
+    std::uint64_t complateSize() const { std::lock_guard<std::mutex> lock(mutex_); return complateSize_; }
+    std::uint64_t errorType() const { std::lock_guard<std::mutex> lock(mutex_); return errorType_; }
+    std::uint64_t existType() const { std::lock_guard<std::mutex> lock(mutex_); return existType_; }
+    bool isCancel() const { std::lock_guard<std::mutex> lock(mutex_); return isCancel_; }
+    RunState runState() const { std::lock_guard<std::mutex> lock(mutex_); return run_; }
+
+    void setProgressBlock(ProgressBlock block)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        progressBlock_ = std::move(block);
+    }
+
+    // Store the answer, then resume at the current item.
+    void continueWithExistType(std::uint64_t type)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            existType_ = type;
+        }
+        continueRun();
+    }
+    void continueWithErrorType(std::uint64_t type)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            errorType_ = type;
+        }
+        continueRun();
+    }
+
+    // Processes the item at the index and, while they succeed, the following ones.
+    void continueRun();
+
+    // Stops the run and forgets it; no report follows. A loop in the middle of a file
+    // removes that file at its next check.
+    void cancel()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        resetLocked();
+    }
+
+protected:
+    XXTransferMachine(XXTransferActivity &activity, std::string eare, bool cancelClearsProgress)
+        : activity_(activity), eare_(std::move(eare)), cancelClearsProgress_(cancelClearsProgress)
+    {
+        cancelToken_ = activity_.addCancelHandler([this] { cancel(); });
+    }
+
+    // What processing one item came to.
+    struct Step {
+        enum Kind {
+            advance,   // done or skipped: go on with the next item
+            question,  // report code (with name as existFileName when given) and wait
+            failed,    // the failure rule decides (name becomes errorFileName)
+            cancel,    // cancel the run
+            stop,      // stop without a report (the run was cancelled or restarted)
+        };
+        Kind kind = advance;
+        int code = 0;
+        std::string name;
+    };
+    static Step advanced() { return {Step::advance, 0, {}}; }
+    static Step asked(int code, std::string name) { return {Step::question, code, std::move(name)}; }
+    static Step failedWith(int code, std::string name) { return {Step::failed, code, std::move(name)}; }
+    static Step cancelled() { return {Step::cancel, 0, {}}; }
+    static Step stopped() { return {Step::stop, 0, {}}; }
+
+    // What the stored answers make of a name conflict.
+    enum class ConflictAnswer { skip, freeName, cancel, report, stop };
+
+    virtual Step processItem(const ItemPtr &item, std::uint64_t generation, const RunState &run,
+                             LoopContext &context) = 0;
+    virtual ProgressArg progressArgument(const ItemPtr &item) const = 0;
+
+    // Starts a new run with everything reset; the cancel flag is cleared.
+    void begin(ItemArray items, std::uint64_t allSize, ResultBlock block, RunState run)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++generation_;
+            isCancel_ = false;
+            selected_ = std::move(items);
+            index_ = 0;
+            allSize_ = allSize;
+            complateSize_ = 0;
+            block_ = std::move(block);
+            errorType_ = XXErrorAsk;
+            existType_ = XXExistAsk;
+            run_ = std::move(run);
+        }
+        continueRun();
+    }
+
+    bool isLive(std::uint64_t generation) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return generation == generation_;
+    }
+
+    // Changes the subclass's run state, if the run is still the same one.
+    template <class Change>
+    bool changeRun(std::uint64_t generation, Change change)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (generation != generation_)
+            return false;
+        change(run_);
+        return true;
+    }
+
+    // Changes the subclass's run state of whatever run is current (an answer of its own).
+    template <class Change>
+    void changeCurrentRun(Change change)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        change(run_);
+    }
+
+    // Exist type first; with no answer to the conflict, a stored answer to a failure decides
+    // (a failed folder item leaves its folder behind, which conflicts when it is retried).
+    ConflictAnswer answerConflict(std::uint64_t generation)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (generation != generation_)
+            return ConflictAnswer::stop;
+        switch (existType_) {
+        case XXExistSkipAll: return ConflictAnswer::skip;
+        case XXExistSkipOne: existType_ = XXExistAsk; return ConflictAnswer::skip;
+        case XXExistFreeNameAll: return ConflictAnswer::freeName;
+        case XXExistFreeNameOne: existType_ = XXExistAsk; return ConflictAnswer::freeName;
+        case XXExistAsk:
+            switch (errorType_) {
+            case XXErrorSkipOne: errorType_ = XXErrorAsk; return ConflictAnswer::skip;
+            case XXErrorSkipAll: return ConflictAnswer::skip;
+            case XXErrorCancel: return ConflictAnswer::cancel;
+            default: return ConflictAnswer::report;
+            }
+        default: return ConflictAnswer::stop;
+        }
+    }
+
+    // After a chunk: false when the run was cancelled or restarted (the caller removes what
+    // it was writing); otherwise the bytes are counted and the hook is told.
+    bool chunkWritten(std::uint64_t generation, std::uint64_t bytes, const ProgressArg &argument)
+    {
+        ProgressBlock progress;
+        std::uint64_t all = 0;
+        std::uint64_t done = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (generation != generation_)
+                return false;
+            if (!progressBlock_)
+                return true;
+            complateSize_ += bytes;
+            progress = progressBlock_;
+            all = allSize_;
+            done = complateSize_;
+        }
+        progress(all, done, argument);
+        return true;
+    }
+
+    void cancelRun(std::uint64_t generation)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (generation == generation_)
+            resetLocked();
+    }
+
+private:
+    void resetLocked()
+    {
+        ++generation_;
+        isCancel_ = true;
+        selected_.clear();
+        index_ = 0;
+        allSize_ = 0;
+        complateSize_ = 0;
+        block_ = nullptr;
+        errorType_ = XXErrorAsk;
+        existType_ = XXExistAsk;
+        run_ = RunState{};
+        if (cancelClearsProgress_)
+            progressBlock_ = nullptr;
+    }
+
+    // Hands a report to the completion; true when it answered on this thread meanwhile.
+    bool deliver(std::uint64_t generation, const XXDiskResultObjct &result)
+    {
+        ResultBlock block;
+        const std::thread::id self = std::this_thread::get_id();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (generation != generation_)
+                return false;
+            block = block_;
+            reportingThread_ = self;
+            reportingGeneration_ = generation;
+            resumeRequested_ = false;
+        }
+        if (block)
+            block(result);
+        std::lock_guard<std::mutex> lock(mutex_);
+        const bool resume = resumeRequested_ && generation == generation_;
+        if (reportingThread_ == self && reportingGeneration_ == generation) {
+            reportingThread_ = std::thread::id();
+            resumeRequested_ = false;
+        }
+        return resume;
+    }
+
+    // True when the loop goes on with the index as the step left it.
+    bool applyStep(const Step &step, std::uint64_t generation)
+    {
+        switch (step.kind) {
+        case Step::advance: {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (generation != generation_)
+                return false;
+            ++index_;
+            return true;
+        }
+        case Step::question: {
+            XXDiskResultObjct report = XXDiskResultObjct::error(eare_, std::to_string(step.code));
+            if (!step.name.empty())
+                report.setExistFileName(step.name);
+            return deliver(generation, report);
+        }
+        case Step::failed: {
+            std::uint64_t type;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (generation != generation_)
+                    return false;
+                type = errorType_;
+                if (type == XXErrorSkipAll || type == XXErrorSkipOne) {
+                    ++index_;
+                    if (type == XXErrorSkipOne)
+                        errorType_ = XXErrorAsk;
+                    return true;
+                }
+            }
+            if (type == XXErrorAsk) {
+                XXDiskResultObjct report = XXDiskResultObjct::error(eare_, std::to_string(step.code));
+                report.setErrorFileName(step.name);
+                return deliver(generation, report);
+            }
+            if (type == XXErrorCancel)
+                cancelRun(generation);
+            return false;
+        }
+        case Step::cancel: cancelRun(generation); return false;
+        case Step::stop: return false;
+        }
+        return false;
+    }
+
+    XXTransferActivity &activity_;
+    const std::string eare_;
+    const bool cancelClearsProgress_;
+    std::uint64_t cancelToken_ = 0;
+
+protected:
+    mutable std::mutex mutex_;  // guards everything below
+
+private:
+    std::uint64_t generation_ = 0;
+    bool isCancel_ = false;
+    ItemArray selected_;
+    std::int64_t index_ = 0;
+    std::uint64_t allSize_ = 0;
+    std::uint64_t complateSize_ = 0;
+    ResultBlock block_;
+    std::uint64_t errorType_ = XXErrorAsk;
+    std::uint64_t existType_ = XXExistAsk;
+    ProgressBlock progressBlock_;
+    RunState run_{};
+    std::thread::id reportingThread_;
+    std::uint64_t reportingGeneration_ = 0;
+    bool resumeRequested_ = false;
+};
+
+template <class Item, class ProgressArg, class RunState, class LoopContext>
+void XXTransferMachine<Item, ProgressArg, RunState, LoopContext>::continueRun()
+{
+    XXTransferActivity::Scope running(activity_);
+    std::uint64_t generation;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        generation = generation_;
+        if (reportingThread_ == std::this_thread::get_id() && reportingGeneration_ == generation) {
+            resumeRequested_ = true;
+            return;
+        }
+    }
+    LoopContext context{};
+    for (;;) {
+        ItemPtr item;
+        RunState run;
+        ProgressBlock progress;
+        ResultBlock finished;
+        bool atEnd = false;
+        std::uint64_t all = 0;
+        std::uint64_t done = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (generation != generation_)
+                return;
+            if (index_ < 0 || static_cast<std::uint64_t>(index_) >= selected_.size()) {
+                // Reset before the completion runs, so the completion may start a new run.
+                finished = block_;
+                atEnd = true;
+                resetLocked();
+            } else {
+                item = selected_[static_cast<size_t>(index_)];
+                run = run_;
+                progress = progressBlock_;
+                all = allSize_;
+                done = complateSize_;
+            }
+        }
+        if (atEnd) {
+            if (finished)
+                finished(XXDiskResultObjct::success(0));
+            return;
+        }
+        if (progress)
+            progress(all, done, progressArgument(item));
+        if (!applyStep(processItem(item, generation, run, context), generation))
+            return;
+    }
+}

@@ -1,0 +1,127 @@
+// What the three transfer pipelines (import, export, copy/move) share with the screens: the
+// answers a screen gives to a question, the report codes, the progress hooks and the plans
+// a folder item is broken into.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class XXFileWrapper;
+class XXProtectFileWrapper;
+
+// Answer to a name conflict. The "all" answers stay for the rest of the run; the "this one"
+// answers are used once and go back to XXExistAsk.
+enum XXTransferExistType : std::uint64_t {
+    XXExistAsk = 0,
+    XXExistSkipAll = 1,
+    XXExistSkipOne = 2,
+    XXExistFreeNameAll = 3,
+    XXExistFreeNameOne = 4,
+};
+
+// Answer to a failed item.
+enum XXTransferErrorType : std::uint64_t {
+    XXErrorAsk = 0,
+    XXErrorSkipAll = 1,
+    XXErrorSkipOne = 2,
+    XXErrorCancel = 3,
+};
+
+// Answer to a folder that would be copied or moved into itself.
+enum XXTransferToSelfType : std::uint64_t {
+    XXToSelfAsk = 0,
+    XXToSelfSkip = 1,
+    XXToSelfCancel = 2,
+};
+
+// The codes of the reports (areas "7+1", "8+1" and "12+1").
+enum XXTransferReportCode : int {
+    XXReportNotMounted = 1,
+    XXReportNotLoggedIn = 2,
+    XXReportNoSelection = 3,
+    XXReportNoDestination = 4,
+    XXReportFolderExists = 5,
+    XXReportFileExists = 6,
+    XXReportFolderFailed = 7,
+    XXReportFileFailed = 8,
+    XXReportFolderIntoItself = 9,
+    XXReportDestinationIsParent = 10,
+};
+
+// Progress of import and export: total bytes, bytes done, name of the item or file written.
+using XXTransferProgressBlock =
+    std::function<void(std::uint64_t allSize, std::uint64_t complateSize, const std::string &name)>;
+// Progress of copy and move: the third argument is the entry being copied.
+using XXOperateProgressBlock = std::function<void(std::uint64_t allSize, std::uint64_t complateSize,
+                                                  const std::shared_ptr<XXProtectFileWrapper> &entry)>;
+// A watched copy of a protected file was saved again: the entry and the copy's path.
+using XXProtectDocumentChangedBlock =
+    std::function<void(const std::shared_ptr<XXProtectFileWrapper> &entry, const std::string &path)>;
+
+// --- Plans of a folder item: every folder first (parents before children), then every file.
+
+// Import: a folder to create in the store.
+struct XXEncodeFolderRecord {
+    std::string createPath;                                 // store path
+    std::shared_ptr<XXProtectFileWrapper> destanceWrapper;  // the tree folder that will hold it
+    std::shared_ptr<XXProtectFileWrapper> waitFullWrapper;  // its new tree entry
+};
+// Import: a computer file to store.
+struct XXEncodeFileRecord {
+    std::string sourcePath;                                 // computer path
+    std::string destancePath;                               // store path
+    std::string destanceName;                               // last component of destancePath
+    std::shared_ptr<XXFileWrapper> sourceWrapper;
+    std::shared_ptr<XXProtectFileWrapper> destanceWrapper;  // the new folder entry holding it
+};
+struct XXEncodePlan {
+    std::vector<XXEncodeFolderRecord> folders;
+    std::vector<XXEncodeFileRecord> files;
+    // Computer paths inside the folder that cannot be imported: names the store cannot hold,
+    // and items that are neither regular files nor folders. The item fails once the rest is in.
+    std::vector<std::string> refusedPaths;
+};
+
+// Export: a folder to create on the computer.
+struct XXDecodeFolderRecord {
+    std::string createPath;                          // computer path
+    std::shared_ptr<XXFileWrapper> destanceWrapper;  // the computer folder that will hold it
+    std::shared_ptr<XXFileWrapper> waitFullWrapper;  // its new model
+};
+// Export: a stored file to write to the computer.
+struct XXDecodeFileRecord {
+    std::string sourcePath;                               // store path
+    std::string destancePath;                             // computer path
+    std::shared_ptr<XXProtectFileWrapper> sourceWrapper;  // its entry (made for the export when
+                                                          // the tree leaves the file out)
+    std::shared_ptr<XXFileWrapper> destanceWrapper;       // the new folder model holding it
+};
+struct XXDecodePlan {
+    std::vector<XXDecodeFolderRecord> folders;
+    std::vector<XXDecodeFileRecord> files;
+    // Store paths whose names no computer file may have; the item fails once the rest is out.
+    std::vector<std::string> refusedPaths;
+};
+
+// Copy and move: a folder to create in the store.
+struct XXOperateFolderRecord {
+    std::string createPath;
+    std::shared_ptr<XXProtectFileWrapper> destanceWrapper;
+    std::shared_ptr<XXProtectFileWrapper> waitFullWrapper;
+};
+// Copy and move: a stored file to copy.
+struct XXOperateFileRecord {
+    std::string sourcePath;
+    std::string destancePath;
+    std::shared_ptr<XXProtectFileWrapper> sourceWrapper;
+    std::shared_ptr<XXProtectFileWrapper> destanceWrapper;
+    std::shared_ptr<XXProtectFileWrapper> sourceWrapperParentWrapper;  // the folder holding it
+    bool sourceInTree = true;  // false for a file the tree leaves out (an empty file)
+};
+struct XXOperatePlan {
+    std::vector<XXOperateFolderRecord> folders;
+    std::vector<XXOperateFileRecord> files;
+};
