@@ -1,0 +1,206 @@
+// A logged-in vault with its tree, a folder standing for the computer, and the reports of
+// a transfer pipeline collected as they come.
+#pragma once
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ServiceTestSupport.h"
+#include "XXFileWrapper.h"
+#include "XXProtectFileWrapper.h"
+#include "XXServiceText.h"
+
+class TransferFixture : public ServiceFixture {
+protected:
+    TempDir computer;
+    TempDir runtime;  // stands for XDG_RUNTIME_DIR
+    std::shared_ptr<XXProtectFileWrapper> container;
+    std::shared_ptr<XXProtectFileWrapper> root;
+    std::vector<XXDiskResultObjct> reports;
+
+    void SetUp() override
+    {
+        saveEnvironment("XDG_RUNTIME_DIR");
+        saveEnvironment("XDG_CACHE_HOME");
+        setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+        ServiceFixture::SetUp();
+        openVault();
+        refreshTree();
+    }
+
+    void TearDown() override
+    {
+        ServiceFixture::TearDown();
+        for (const auto &[name, value] : savedEnvironment_) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+    }
+
+    XXDiskResultBlock recorder()
+    {
+        return [this](const XXDiskResultObjct &result) { reports.push_back(result); };
+    }
+    const XXDiskResultObjct &lastReport()
+    {
+        static const XXDiskResultObjct none = XXDiskResultObjct::error("0+0", "no report");
+        return reports.empty() ? none : reports.back();
+    }
+
+    void refreshTree()
+    {
+        const XXDiskResultObjct result =
+            run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplate(b); });
+        container = result.successWrapper();
+        ASSERT_TRUE(container);
+        root = container->allSubFileArray().front();
+    }
+
+    // The tree entry at a store path, names matched exactly; nullptr when absent.
+    std::shared_ptr<XXProtectFileWrapper> entry(const std::string &path) const
+    {
+        std::shared_ptr<XXProtectFileWrapper> current = root;
+        for (const std::string &name : xxservice::splitText(path, "/")) {
+            if (name.empty())
+                continue;
+            std::shared_ptr<XXProtectFileWrapper> next;
+            for (const auto &child : current->allSubFileArray())
+                if (child->fileName() == name)
+                    next = child;
+            if (!next)
+                return nullptr;
+            current = next;
+        }
+        return current;
+    }
+
+    std::shared_ptr<XXFileWrapper> computerItem(const std::string &relative) const
+    {
+        return XXFileWrapper::initWithURL(relative.empty() ? computer.path() : computer / relative);
+    }
+
+    // --- The store, read and written through the engine directly.
+
+    static void storePut(const std::string &path, const std::string &content)
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        const int handle = fs_open(path.c_str(), FS_O_WRITE, static_cast<std::uint64_t>(content.size()));
+        ASSERT_GE(handle, 0) << path;
+        if (!content.empty()) {
+            ASSERT_EQ(fs_write(handle, content.data(), static_cast<std::uint32_t>(content.size())),
+                      static_cast<int>(content.size()));
+        }
+        ASSERT_EQ(fs_close(handle), 0);
+    }
+    static void storeMkdir(const std::string &path)
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        ASSERT_EQ(fs_mkdir(path.c_str()), 0) << path;
+    }
+    // The stored content, or nothing when the file cannot be read.
+    static std::optional<std::string> storeGet(const std::string &path)
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        const int handle = fs_open(path.c_str(), FS_O_READ);
+        if (handle < 0)
+            return std::nullopt;
+        std::string content;
+        std::vector<char> buffer(1 << 20);
+        int got;
+        while ((got = fs_read(handle, buffer.data(), static_cast<std::uint32_t>(buffer.size()))) > 0)
+            content.append(buffer.data(), static_cast<size_t>(got));
+        fs_close(handle);
+        return content;
+    }
+    // Names in the folder's store listing, folders with a trailing "/"; nothing when the
+    // folder cannot be listed.
+    static std::optional<std::vector<std::string>> storeList(const std::string &path)
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        fs_dir *dir = fs_opendir(path.c_str());
+        if (!dir)
+            return std::nullopt;
+        std::vector<std::string> names;
+        while (const fs_dirent *record = fs_readdir(dir))
+            names.push_back(std::string(record->name) + (record->type == FS_DT_DIR ? "/" : ""));
+        fs_closedir(dir);
+        return names;
+    }
+
+    static std::vector<std::string> childNames(const XXProtectFileWrapper &folder)
+    {
+        std::vector<std::string> names;
+        for (const auto &child : folder.allSubFileArray())
+            names.push_back(child->fileName());
+        return names;
+    }
+
+private:
+    void saveEnvironment(const char *name)
+    {
+        const char *value = getenv(name);
+        savedEnvironment_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+
+    std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
+};
+
+inline void expectReport(const XXDiskResultObjct &result, const std::string &area, std::int64_t code)
+{
+    EXPECT_FALSE(result.isSuccess());
+    EXPECT_EQ(result.errorEare(), area);
+    EXPECT_EQ(result.errorCode(), code);
+}
+
+inline void expectSuccess(const XXDiskResultObjct &result)
+{
+    EXPECT_TRUE(result.isSuccess()) << result.errorEare() << " code " << result.errorCode() << " "
+                                    << result.errorFileName() << result.existFileName();
+    EXPECT_EQ(result.successCode(), 0);
+}
+
+// Random bytes (they do not compress), so a file's chunks really cross the object writer.
+inline std::string randomContent(size_t size, unsigned seed)
+{
+    std::string content(size, '\0');
+    unsigned state = seed * 2654435761u + 1;
+    for (char &c : content) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 23);
+    }
+    return content;
+}
+
+// No file of this process may grow beyond limit bytes while it lives (a volume filling up).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        previousHandler_ = signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        struct rlimit limited = saved_;
+        limited.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    struct rlimit saved_ {};
+    void (*previousHandler_)(int) = nullptr;
+};
