@@ -107,7 +107,7 @@ XXDecodePlan XXDecodePipeline::separateFolder(const std::shared_ptr<XXProtectFil
         if (holder == folders.end())
             continue;  // inside a folder that was refused, and reported, already
         const std::string &childName = node.wrapper->fileName();
-        if (!xxtransfer::canBeComputerName(childName)) {
+        if (!node.addressable || !xxtransfer::canBeComputerName(childName)) {
             plan.refusedPaths.push_back(node.wrapper->fullPath());
             continue;
         }
@@ -189,7 +189,7 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
 
     bool anyFailed = false;
     for (const std::string &refused : plan.refusedPaths) {
-        XXServiceLogf("not exported, the name could leave the folder: %s", XXServiceLogEscaped(refused).c_str());
+        XXServiceLogf("not exported, no file may have that name: %s", XXServiceLogEscaped(refused).c_str());
         anyFailed = true;
     }
     for (const XXDecodeFileRecord &record : plan.files) {

@@ -138,6 +138,12 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files, co
         // What the store lists, not only what the tree shows: an empty file left out of the
         // tree would otherwise keep its folder from ever being empty.
         for (const xxtransfer::XXProtectWalkNode &node : xxtransfer::walkProtectFolder(entry)) {
+            if (!node.addressable) {
+                XXServiceLogf("removeFileFailed_%d_%s (no path can hold the name)", -1,
+                              XXServiceLogEscaped(node.wrapper->fullPath()).c_str());
+                failed = true;
+                continue;
+            }
             std::string path = node.wrapper->fullPath();
             if (!seen.insert(xxtransfer::foldedName(path)).second)
                 continue;

@@ -87,6 +87,10 @@ XXOperatePlan XXOperatePipeline::separateFolder(const std::shared_ptr<XXProtectF
         auto holder = copies.find(node.parent.get());
         if (holder == copies.end())
             continue;
+        if (!node.addressable) {
+            plan.refusedPaths.push_back(node.wrapper->fullPath());
+            continue;
+        }
         const std::string &childName = node.wrapper->fileName();
         const std::string holderPath = holder->second->fullPath();
         const std::string path = xxservice::joinFullPath(holderPath, childName);
@@ -194,6 +198,10 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
 
     // A file that fails does not stop the others; the folder is reported once they are done.
     bool anyFailed = false;
+    for (const std::string &refused : plan.refusedPaths) {
+        XXServiceLogf("not copied, no path can hold the name: %s", XXServiceLogEscaped(refused).c_str());
+        anyFailed = true;
+    }
     for (const XXOperateFileRecord &record : plan.files) {
         const std::uint64_t size = record.sourceWrapper->fileSize();
         switch (copyFile(record.sourcePath, size, record.destancePath, record.sourceWrapper, generation)) {

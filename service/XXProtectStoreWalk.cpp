@@ -30,7 +30,11 @@ std::shared_ptr<XXProtectFileWrapper> entryForRecord(const XXProtectFileWrapper 
     return entry;
 }
 
-using Child = std::pair<std::shared_ptr<XXProtectFileWrapper>, bool>;  // entry, in the tree
+struct Child {
+    std::shared_ptr<XXProtectFileWrapper> entry;
+    bool inTree;
+    bool addressable;
+};
 
 std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree)
 {
@@ -38,7 +42,7 @@ std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree)
     XXFoldedNames shown;
     if (inTree) {
         for (const auto &child : folder.allSubFileArray()) {
-            children.emplace_back(child, true);
+            children.push_back({child, true, true});
             shown.add(child->fileName(), child->isDirectory());
         }
     }
@@ -49,8 +53,8 @@ std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree)
     if (!records)
         return children;
     for (const XXStoreRecord &record : *records)
-        if (canBeStoreName(record.name) && !shown.hasAny(record.name))
-            children.emplace_back(entryForRecord(folder, record), false);
+        if (!shown.hasAny(record.name))
+            children.push_back({entryForRecord(folder, record), false, canBeStoreName(record.name)});
     return children;
 }
 
@@ -84,7 +88,7 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
     std::vector<XXProtectWalkNode> nodes;
     if (!top)
         return nodes;
-    nodes.push_back({top, nullptr, true, 1});
+    nodes.push_back({top, nullptr, true, true, 1});
     if (!top->isDirectory())
         return nodes;
 
@@ -102,12 +106,12 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
             stack.pop_back();
             continue;
         }
-        auto [child, inTree] = frame.children[frame.next++];
+        const Child child = frame.children[frame.next++];
         const std::shared_ptr<XXProtectFileWrapper> folder = frame.folder;
         const size_t depth = frame.depth + 1;
-        nodes.push_back({child, folder, inTree, depth});
-        if (child->isDirectory())
-            stack.push_back({child, depth, childrenOf(*child, inTree)});  // frame is stale from here
+        nodes.push_back({child.entry, folder, child.inTree, child.addressable, depth});
+        if (child.addressable && child.entry->isDirectory())
+            stack.push_back({child.entry, depth, childrenOf(*child.entry, child.inTree)});  // frame is stale from here
     }
     return nodes;
 }

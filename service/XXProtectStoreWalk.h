@@ -33,14 +33,19 @@ struct XXProtectWalkNode {
     std::shared_ptr<XXProtectFileWrapper> wrapper;
     std::shared_ptr<XXProtectFileWrapper> parent;  // the folder node holding it; nullptr for the top
     bool inTree = true;  // false: an entry made for a store entry the tree does not show
-    size_t depth = 1;    // the top is 1
+    // false: a store entry whose name no path can hold (only a damaged or hostile store has
+    // one). Its wrapper's path must never reach the engine or the file system; the walk does
+    // not enter it.
+    bool addressable = true;
+    size_t depth = 1;  // the top is 1
 };
 
 // top and everything below it in pre-order, files in the order a recursive walk meets them:
 // each folder's tree children in tree order, then the store entries of that folder the tree
 // does not show, with entries made for them (not attached to the tree). Store entries whose
-// names no path can hold are left out, and folders whose paths pass the system path limit
-// are not listed. A file top gives just itself.
+// names no path can hold come as nodes that are not addressable, so that whoever walks can
+// say what it could not handle. Folders whose paths pass the system path limit are not
+// listed. A file top gives just itself.
 std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtectFileWrapper> &top);
 
 }  // namespace xxtransfer

@@ -124,4 +124,6 @@ struct XXOperateFileRecord {
 struct XXOperatePlan {
     std::vector<XXOperateFolderRecord> folders;
     std::vector<XXOperateFileRecord> files;
+    // Store entries whose names no path can hold; the item fails once the rest is copied.
+    std::vector<std::string> refusedPaths;
 };
