@@ -29,6 +29,7 @@ int runPut(Invocation &inv);
 int runMkdir(Invocation &inv);
 int runRm(Invocation &inv);
 int runMv(Invocation &inv);
+int runCp(Invocation &inv);
 int runCheck(Invocation &inv);
 int runSettings(Invocation &inv);
 int runFind(Invocation &inv);

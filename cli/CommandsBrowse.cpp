@@ -1,4 +1,4 @@
-// ls, tree, cat and get: reading the vault.
+// ls, tree, find and cat: reading the vault (get: CommandsTransfer.cpp).
 #include <errno.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -105,64 +105,6 @@ int runCat(Invocation &inv)
     fflush(stdout);
     streamFileOut(inv.args[0], e.size, STDOUT_FILENO, inv.args[0]);
     return 0;
-}
-
-// Copies a stored entry into localFolder under its own name; returns the failures.
-static int getEntry(const Vault &vault, const std::string &storePath, const StoreEntry &e, const std::string &localFolder)
-{
-    if (!isSafeLocalName(e.name)) {
-        fprintf(stderr, "coffervale-cli: %s: the vault holds a name that cannot be written here; skipped\n",
-                storePath.c_str());
-        return 1;
-    }
-    std::string target = localFolder + "/" + e.name;
-    try {
-        if (!e.folder) {
-            copyFileOut(storePath, e.size, target);
-            return 0;
-        }
-        struct stat st;
-        if (mkdir(target.c_str(), 0755) < 0) {
-            // An existing real folder is merged into; a link could lead elsewhere.
-            if (errno != EEXIST || lstat(target.c_str(), &st) < 0 || !S_ISDIR(st.st_mode))
-                failErrno(target, errno == EEXIST ? ENOTDIR : errno);
-        }
-    } catch (const OperationError &err) {
-        fprintf(stderr, "coffervale-cli: %s\n", err.what());
-        return 1;
-    }
-    int failures = 0;
-    for (const auto &child : vault.list(storePath))
-        failures += getEntry(vault, joinStorePath(storePath, child.name), child, target);
-    return failures;
-}
-
-int runGet(Invocation &inv)
-{
-    std::string to = takeOption(inv.args, "--to").value_or(".");
-    rejectUnknownOptions(inv.args);
-    if (inv.args.empty())
-        throw UsageError("get needs at least one path");
-    struct stat st;
-    if (stat(to.c_str(), &st) < 0 || !S_ISDIR(st.st_mode))
-        throw OperationError(to + ": not a folder");
-    Vault vault(inv.volume);
-    vault.login(inv);
-    auto guard = vault.lockEngine();
-    int failures = 0;
-    for (const auto &path : inv.args) {
-        auto e = vault.find(path);
-        if (!e) {
-            fprintf(stderr, "coffervale-cli: %s: not in the vault\n", path.c_str());
-            failures++;
-        } else if (e->name.empty()) {
-            for (const auto &child : vault.list(""))
-                failures += getEntry(vault, child.name, child, to);
-        } else {
-            failures += getEntry(vault, joinStorePath(storeParent(path), e->name), *e, to);
-        }
-    }
-    return failures ? 1 : 0;
 }
 
 } // namespace cli

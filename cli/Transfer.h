@@ -1,4 +1,5 @@
-// Copying file content between the computer and the vault in 2 MiB chunks.
+// Streaming a stored file out in 2 MiB chunks (cat); put and get run through the service's
+// pipelines (CommandsTransfer.cpp).
 #pragma once
 
 #include <cstdint>
@@ -8,10 +9,6 @@ namespace cli {
 
 enum { kChunk = 2 << 20 };
 
-// Stores the local file at storePath; the entry must not exist yet.
-void copyFileIn(const std::string &localPath, const std::string &storePath, uint64_t size);
-// Writes the stored file to localPath, which must not exist; a failed copy leaves nothing.
-void copyFileOut(const std::string &storePath, uint64_t size, const std::string &localPath);
 // Streams the stored file to a descriptor; returns the bytes written.
 uint64_t streamFileOut(const std::string &storePath, uint64_t size, int fd, const std::string &label);
 

@@ -18,12 +18,16 @@ const std::vector<Command> &allCommands()
         {"ls", "ls [PATH]", "list a folder of the vault", runLs},
         {"tree", "tree [PATH]", "print the folder tree", runTree},
         {"find", "find KEYWORD", "list folders, then files, whose names contain KEYWORD", runFind},
-        {"put", "put LOCAL... [--to STOREFOLDER]", "store files and folders (folders recursively)", runPut},
-        {"get", "get STOREPATH... [--to LOCALFOLDER]", "copy stored files and folders to this computer", runGet},
+        {"put", "put LOCAL... [--to FOLDER] [TRANSFER OPTIONS]",
+         "store files and folders (hidden files inside folders are left out)", runPut},
+        {"get", "get PATH... [--to DIR] [TRANSFER OPTIONS]", "copy stored files and folders to this computer",
+         runGet},
         {"cat", "cat STOREPATH", "write a stored file to standard output", runCat},
         {"mkdir", "mkdir PATH", "create a folder", runMkdir},
         {"rm", "rm [-r] PATH...", "remove files, or folders (-r: with everything in them)", runRm},
-        {"mv", "mv OLD NEW", "rename or move an entry (into NEW when NEW is a folder)", runMv},
+        {"cp", "cp PATH... FOLDER [TRANSFER OPTIONS]", "copy entries into a folder of the vault", runCp},
+        {"mv", "mv OLD NEW | mv PATH... FOLDER [TRANSFER OPTIONS]", "rename an entry, or move entries into a folder",
+         runMv},
         {"passwd", "passwd [--hint TEXT] [--new-password-file FILE]", "change the password and the hint", runPasswd},
         {"settings", "settings [set NAME VALUE]", "show or change the backup settings (location, auto, number, fix)",
          runSettings},
@@ -47,6 +51,11 @@ static const char *const kGlobalUsage =
     "without --volume the environment variable COFFERVALE_VOLUME names it.\n"
     "The password comes from COFFERVALE_PASSWORD, from --password-file FILE, or is\n"
     "asked on the terminal without echo.\n"
+    "\n"
+    "TRANSFER OPTIONS of put, get, cp and mv: --on-conflict=skip|rename|ask for a name\n"
+    "already taken (by default asked on a terminal, else the item is left out and the\n"
+    "exit status is 1; nothing is ever replaced) and --on-error=skip|ask|stop for an item\n"
+    "that fails (by default skipped). Answers are read from standard input.\n"
     "\n"
     "commands:\n";
 

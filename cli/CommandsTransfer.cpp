@@ -1,0 +1,292 @@
+// put, get, cp, mv and rm: the service's import, export, copy/move and remove operations.
+#include <errno.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "Commands.h"
+#include "TransferDriver.h"
+#include "Vault.h"
+#include "XXDiskFileManager.h"
+#include "XXFileWrapper.h"
+#include "XXProtectFileWrapper.h"
+#include "XXProtectStoreWalk.h"
+#include "XXServiceLog.h"
+#include "fs.h"
+
+namespace cli {
+
+namespace {
+
+void say(const std::string &text)
+{
+    fprintf(stderr, "coffervale-cli: %s\n", text.c_str());
+}
+
+// An absolute path without "." and ".." and trailing slashes, so the item's name is the
+// last component the user means ("put ." stores the current folder under its own name).
+std::string localPath(const std::string &path)
+{
+    std::string normal = std::filesystem::absolute(path).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/')
+        normal.pop_back();
+    return normal;
+}
+
+// The progress line of a whole transfer, fed from the pipeline's (total, done) reports.
+class TransferProgress {
+public:
+    explicit TransferProgress(std::string label) : label_(std::move(label)) {}
+    void update(std::uint64_t total, std::uint64_t done)
+    {
+        if (!line_)
+            line_.emplace(label_, total);
+        if (done > shown_) {
+            line_->advance(done - shown_);
+            shown_ = done;
+        }
+    }
+
+private:
+    std::string label_;
+    std::optional<Progress> line_;
+    std::uint64_t shown_ = 0;
+};
+
+// The entry at a store path: the tree's, or, for a file the tree leaves out (an empty one),
+// one made from the store's listing. Nothing when the store holds no such entry.
+std::shared_ptr<XXProtectFileWrapper> entryAt(Vault &vault, const std::string &path)
+{
+    if (auto shown = vault.treeEntry(path))
+        return shown;
+    std::optional<StoreEntry> stored = vault.find(path);
+    if (!stored || stored->folder)
+        return nullptr;
+    auto made = std::make_shared<XXProtectFileWrapper>();
+    made->setParentFolderPath("/" + storeParent(path));
+    made->setFileName(stored->name);
+    made->setFileSize(stored->size);
+    return made;
+}
+
+// The entries the paths name; names not in the vault are reported and counted.
+XXProtectFileArray entriesAt(Vault &vault, const std::vector<std::string> &paths, int &missing)
+{
+    XXProtectFileArray entries;
+    for (const std::string &path : paths) {
+        if (auto found = entryAt(vault, path)) {
+            entries.push_back(found);
+        } else {
+            say(path + ": not in the vault");
+            missing++;
+        }
+    }
+    return entries;
+}
+
+std::shared_ptr<XXProtectFileWrapper> folderAt(Vault &vault, const std::string &path)
+{
+    auto folder = vault.treeEntry(path);
+    if (!folder || !folder->isDirectory())
+        throw OperationError((path.empty() ? "/" : path) + ": no such folder in the vault");
+    return folder;
+}
+
+std::string nameAtIndex(const XXProtectFileArray &selection, std::int64_t index)
+{
+    return index >= 0 && static_cast<size_t>(index) < selection.size() ? selection[(size_t)index]->fileName() : "";
+}
+
+}  // namespace
+
+int runPut(Invocation &inv)
+{
+    std::string to = takeOption(inv.args, "--to").value_or("");
+    const TransferPolicy policy = takeTransferPolicy(inv.args);
+    rejectUnknownOptions(inv.args);
+    if (inv.args.empty())
+        throw UsageError("put needs at least one local file or folder");
+    Vault vault(inv.volume);
+    vault.login(inv);
+    XXDiskFileManager &manager = vault.manager();
+    auto destination = folderAt(vault, to);
+    XXFileArray items;
+    for (const std::string &local : inv.args)
+        items.push_back(XXFileWrapper::initWithURL(localPath(local)));
+
+    TransferProgress progress("storing in /" + storeBaseName(to));
+    manager.setEncodeProgressBlock(
+        [&](std::uint64_t total, std::uint64_t done, const std::string &) { progress.update(total, done); });
+    TransferCalls calls;
+    calls.start = [&](const XXDiskResultBlock &done) { manager.startEncoderSelectedFilePath(items, destination, done); };
+    calls.continueWithExistType = [&](std::uint64_t type) { manager.continueEncodeFileWithIsExistType(type); };
+    calls.continueWithErrorType = [&](std::uint64_t type) { manager.continueEncodeFileWithIsErrorType(type); };
+    calls.cancel = [&] { manager.cancelEncodeFile(); };
+    return driveTransfer(policy, calls, {"could not be stored", "is already in the vault"}) ? 1 : 0;
+}
+
+int runGet(Invocation &inv)
+{
+    const std::string to = localPath(takeOption(inv.args, "--to").value_or("."));
+    const TransferPolicy policy = takeTransferPolicy(inv.args);
+    rejectUnknownOptions(inv.args);
+    if (inv.args.empty())
+        throw UsageError("get needs at least one path");
+    struct stat st;
+    if (stat(to.c_str(), &st) < 0 || !S_ISDIR(st.st_mode))
+        throw OperationError(to + ": not a folder");
+    Vault vault(inv.volume);
+    vault.login(inv);
+    XXDiskFileManager &manager = vault.manager();
+
+    int leftOut = 0;
+    XXProtectFileArray entries;
+    for (const std::string &path : inv.args) {
+        if (!storeBaseName(path).empty()) {
+            XXProtectFileArray one = entriesAt(vault, {path}, leftOut);
+            entries.insert(entries.end(), one.begin(), one.end());
+            continue;
+        }
+        // The root folder: everything at the top of the vault, empty files included.
+        for (const auto &node : xxtransfer::walkProtectFolder(vault.tree())) {
+            if (node.depth != 2)
+                continue;
+            if (node.addressable) {
+                entries.push_back(node.wrapper);
+            } else {
+                say("/" + XXServiceLogEscaped(node.wrapper->fileName()) +
+                    ": the vault holds a name that cannot be written here; skipped");
+                leftOut++;
+            }
+        }
+    }
+    if (entries.empty())
+        return leftOut ? 1 : 0;
+
+    auto destination = XXFileWrapper::initWithURL(to);
+    TransferProgress progress("writing to " + to);
+    manager.setDecodeProgressBlock(
+        [&](std::uint64_t total, std::uint64_t done, const std::string &) { progress.update(total, done); });
+    TransferCalls calls;
+    calls.start = [&](const XXDiskResultBlock &done) {
+        manager.startDecoderSelectedProtectFile(entries, destination, done);
+    };
+    calls.continueWithExistType = [&](std::uint64_t type) { manager.continueDecodeFileWithIsExistType(type); };
+    calls.continueWithErrorType = [&](std::uint64_t type) { manager.continueDecodeFileWithIsErrorType(type); };
+    calls.cancel = [&] { manager.cancelDecodeFile(); };
+    leftOut += driveTransfer(policy, calls, {"could not be written here", "is already in " + to});
+    return leftOut ? 1 : 0;
+}
+
+// cp and mv into a folder of the vault: the last argument.
+static int operate(Vault &vault, const std::vector<std::string> &args, const TransferPolicy &policy, bool isCopy)
+{
+    const std::string to = args.back();
+    const std::vector<std::string> sources(args.begin(), args.end() - 1);
+    XXDiskFileManager &manager = vault.manager();
+    auto destination = folderAt(vault, to);
+    int leftOut = 0;
+    const XXProtectFileArray entries = entriesAt(vault, sources, leftOut);
+    for (const auto &entry : entries)
+        if (entry->isRootWrapper())
+            throw OperationError("the root folder cannot be " + std::string(isCopy ? "copied" : "moved"));
+    if (entries.empty())
+        return 1;
+
+    TransferProgress progress(std::string(isCopy ? "copying" : "moving") + " to /" + storeBaseName(to));
+    manager.setOperateDiskProgressBlock(
+        [&](std::uint64_t total, std::uint64_t done, const std::shared_ptr<XXProtectFileWrapper> &) {
+            progress.update(total, done);
+        });
+    TransferCalls calls;
+    calls.start = [&](const XXDiskResultBlock &done) { manager.operateDiskFile(entries, destination, isCopy, done); };
+    calls.continueWithExistType = [&](std::uint64_t type) { manager.continueOperateDiskFileWithIsExistType(type); };
+    calls.continueWithErrorType = [&](std::uint64_t type) { manager.continueOperateDiskFileWithIsErrorType(type); };
+    calls.continueWithToSelfType = [&](std::uint64_t type) { manager.continueOperateDiskFileWithIsToSelfType(type); };
+    calls.cancel = [&] { manager.cancelOperateDiskFiles(); };
+    calls.currentName = [&] { return nameAtIndex(entries, manager.operateDiskPipeline().index()); };
+    leftOut += driveTransfer(policy, calls,
+                             {isCopy ? "could not be copied" : "could not be moved", "is already in /" + to});
+    manager.setOperateDiskProgressBlock(nullptr);
+    return leftOut ? 1 : 0;
+}
+
+int runCp(Invocation &inv)
+{
+    const TransferPolicy policy = takeTransferPolicy(inv.args);
+    rejectUnknownOptions(inv.args);
+    if (inv.args.size() < 2)
+        throw UsageError("cp takes one or more paths and a folder");
+    Vault vault(inv.volume);
+    vault.login(inv);
+    return operate(vault, inv.args, policy, true);
+}
+
+int runMv(Invocation &inv)
+{
+    const TransferPolicy policy = takeTransferPolicy(inv.args);
+    rejectUnknownOptions(inv.args);
+    if (inv.args.size() < 2)
+        throw UsageError("mv takes two paths, or paths and a folder");
+    Vault vault(inv.volume);
+    vault.login(inv);
+    if (std::optional<StoreEntry> target = vault.find(inv.args.back()); target && target->folder)
+        return operate(vault, inv.args, policy, false);
+    if (inv.args.size() != 2)
+        throw OperationError(inv.args.back() + ": no such folder in the vault");
+
+    // A new name (in this folder or another): the entry is renamed where it lies.
+    auto guard = vault.lockEngine();
+    const std::string &from = inv.args[0];
+    const std::string &to = inv.args[1];
+    auto source = vault.find(from);
+    if (!source || source->name.empty())
+        throw OperationError(from + ": not in the vault");
+    if (fs_rename(from.c_str(), to.c_str()) < 0) {
+        if (errno == EEXIST)
+            throw OperationError(to + ": already in the vault");
+        if (errno == EINVAL && source->folder)
+            throw OperationError(from + ": a folder cannot move into itself");
+        failErrno(from, errno);
+    }
+    return 0;
+}
+
+int runRm(Invocation &inv)
+{
+    const bool recursive = takeFlag(inv.args, "-r");
+    rejectUnknownOptions(inv.args);
+    if (inv.args.empty())
+        throw UsageError("rm needs at least one path");
+    Vault vault(inv.volume);
+    vault.login(inv);
+    int failures = 0;
+    for (const std::string &path : inv.args) {
+        if (storeBaseName(path).empty()) {
+            say(path + ": the root folder cannot be removed");
+            failures++;
+            continue;
+        }
+        auto entry = entryAt(vault, path);
+        if (!entry) {
+            say(path + ": not in the vault");
+            failures++;
+            continue;
+        }
+        if (entry->isDirectory() && !recursive && !vault.list(entry->fullPath()).empty()) {
+            say(path + ": folder not empty (use rm -r)");
+            failures++;
+            continue;
+        }
+        std::optional<XXDiskResultObjct> result;
+        vault.manager().removeProtectedFiles({entry}, [&](const XXDiskResultObjct &r) { result.emplace(r); });
+        if (!result || !result->isSuccess()) {
+            say(path + ": could not be removed entirely");
+            failures++;
+        }
+    }
+    return failures ? 1 : 0;
+}
+
+}  // namespace cli
