@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,9 @@ struct CliResult {
     std::string out, err;
 };
 
-inline CliResult runCli(const std::vector<std::string> &args, const std::vector<std::string> &env = {})
+// input, when given, is what the child reads on standard input (else /dev/null).
+inline CliResult runCli(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+                        const std::optional<std::string> &input = std::nullopt)
 {
     std::vector<std::string> argStore = {COFFERVALE_CLI_PATH};
     argStore.insert(argStore.end(), args.begin(), args.end());
@@ -43,12 +46,17 @@ inline CliResult runCli(const std::vector<std::string> &args, const std::vector<
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) < 0 || pipe(errPipe) < 0)
+    int outPipe[2], errPipe[2], inPipe[2] = {-1, -1};
+    if (pipe(outPipe) < 0 || pipe(errPipe) < 0 || (input && pipe(inPipe) < 0))
         return {};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (input) {
+        posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+        posix_spawn_file_actions_addclose(&actions, inPipe[1]);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     posix_spawn_file_actions_addclose(&actions, outPipe[0]);
@@ -65,6 +73,12 @@ inline CliResult runCli(const std::vector<std::string> &args, const std::vector<
     posix_spawnattr_destroy(&attr);
     close(outPipe[1]);
     close(errPipe[1]);
+    if (input) {
+        // Small answers fit in the pipe's buffer; the child reads them when it asks.
+        close(inPipe[0]);
+        [[maybe_unused]] const ssize_t written = write(inPipe[1], input->data(), input->size());
+        close(inPipe[1]);
+    }
     struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int open = 2;
     char buf[65536];

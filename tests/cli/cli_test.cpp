@@ -23,13 +23,14 @@ protected:
 
     void SetUp() override { fs::create_directories(vol); }
 
-    CliResult cli(std::vector<std::string> args, const std::vector<std::string> &env = {})
+    CliResult cli(std::vector<std::string> args, const std::vector<std::string> &env = {},
+                  const std::optional<std::string> &input = std::nullopt)
     {
         args.insert(args.begin(), {"--volume", vol});
         // The first of two equal names wins: what a test passes overrides the default.
         std::vector<std::string> all = env;
         all.insert(all.end(), pw.begin(), pw.end());
-        return runCli(args, all);
+        return runCli(args, all, input);
     }
     void init() { ASSERT_EQ(cli({"init", "--hint", "blue door"}).status, 0); }
 };
@@ -320,4 +321,114 @@ TEST_F(CliBackupTest, RestoreOntoAVolumeWithoutAVault)
     CliResult restored = cli({"restore", names[0]}, {"COFFERVALE_PASSWORD="});
     ASSERT_EQ(restored.status, 0) << restored.err;
     EXPECT_EQ(cli({"cat", "a.txt"}).out, "alpha");
+}
+
+// put, get, cp and mv run through the service's pipelines: conflicts are answered by
+// --on-conflict or on the terminal, failures by --on-error; nothing is ever replaced.
+TEST_F(CliTest, ConflictsAreAnsweredByOptionOrOnTheTerminal)
+{
+    init();
+    writeFile(tmp / "f.txt", "first");
+    writeFile(tmp / "g.txt", "gee");
+    ASSERT_EQ(cli({"put", tmp / "f.txt", tmp / "g.txt"}).status, 0);
+    writeFile(tmp / "f.txt", "second");
+
+    CliResult refused = cli({"put", tmp / "f.txt"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("f.txt: is already in the vault; nothing replaced"), std::string::npos) << refused.err;
+    CliResult skipped = cli({"put", tmp / "f.txt", "--on-conflict=skip"});
+    EXPECT_EQ(skipped.status, 0) << skipped.err;
+    EXPECT_EQ(cli({"put", tmp / "f.txt", "--on-conflict", "rename"}).status, 0);
+    EXPECT_EQ(cli({"cat", "f.txt"}).out, "first");
+    EXPECT_EQ(cli({"cat", "f(0).txt"}).out, "second");
+
+    // Asked: r renames this one; c (or the end of the input) cancels.
+    CliResult asked = cli({"put", tmp / "f.txt", "--on-conflict=ask"}, {}, "r\n");
+    EXPECT_EQ(asked.status, 0) << asked.err;
+    EXPECT_NE(asked.err.find("[r]ename to a free name, [s]kip or [c]ancel"), std::string::npos);
+    EXPECT_EQ(cli({"cat", "f(1).txt"}).out, "second");
+    CliResult cancelled = cli({"put", tmp / "f.txt", "--on-conflict=ask"}, {}, "c\n");
+    EXPECT_EQ(cancelled.status, 1);
+    EXPECT_NE(cancelled.err.find("cancelled"), std::string::npos);
+    EXPECT_EQ(cli({"put", tmp / "f.txt", "--on-conflict=ask"}).status, 1);
+
+    // Apply to all: one question for both conflicts; an unknown answer is asked again.
+    CliResult all = cli({"put", tmp / "f.txt", tmp / "g.txt", "--on-conflict=ask"}, {}, "x\nR\n");
+    EXPECT_EQ(all.status, 0) << all.err;
+    size_t questions = 0;
+    for (size_t at = all.err.find("[r]ename"); at != std::string::npos; at = all.err.find("[r]ename", at + 1))
+        questions++;
+    EXPECT_EQ(questions, 2u);  // the unknown answer, then R
+    EXPECT_EQ(cli({"cat", "f(2).txt"}).out, "second");
+    EXPECT_EQ(cli({"cat", "g(0).txt"}).out, "gee");
+
+    // get never replaces a file on this computer either.
+    fs::create_directories(tmp / "out");
+    writeFile(tmp / "out/f.txt", "mine");
+    EXPECT_EQ(cli({"get", "f.txt", "--to", tmp / "out"}).status, 1);
+    EXPECT_EQ(cli({"get", "F.TXT", "--to", tmp / "out", "--on-conflict=rename"}).status, 0);
+    EXPECT_EQ(readFile(tmp / "out/f.txt"), "mine");
+    EXPECT_EQ(readFile(tmp / "out/f(0).txt"), "first");
+    EXPECT_EQ(cli({"put", tmp / "f.txt", "--on-conflict=overwrite"}).status, 2);
+}
+
+TEST_F(CliTest, FailuresAreSkippedOrStopTheTransfer)
+{
+    init();
+    writeFile(tmp / "good.txt", "good");
+    CliResult skipped = cli({"put", tmp / "missing.txt", tmp / "good.txt"});
+    EXPECT_EQ(skipped.status, 1);
+    EXPECT_NE(skipped.err.find("missing.txt: could not be stored"), std::string::npos) << skipped.err;
+    EXPECT_NE(skipped.err.find("errno 2"), std::string::npos) << skipped.err;  // the reason
+    EXPECT_EQ(cli({"cat", "good.txt"}).out, "good");
+
+    ASSERT_EQ(cli({"rm", "good.txt"}).status, 0);
+    CliResult stopped = cli({"put", tmp / "missing.txt", tmp / "good.txt", "--on-error=stop"});
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_NE(stopped.err.find("stopped at the first failure"), std::string::npos) << stopped.err;
+    EXPECT_EQ(cli({"cat", "good.txt"}).status, 1);
+
+    CliResult asked = cli({"put", tmp / "missing.txt", tmp / "good.txt", "--on-error=ask"}, {}, "s\n");
+    EXPECT_EQ(asked.status, 1);
+    EXPECT_NE(asked.err.find("[s]kip it or [c]ancel"), std::string::npos);
+    EXPECT_EQ(cli({"cat", "good.txt"}).out, "good");
+}
+
+TEST_F(CliTest, CopyMoveAndRemoveInsideTheVault)
+{
+    init();
+    writeFile(tmp / "src/a.txt", "alpha");
+    writeFile(tmp / "src/empty", "");
+    writeFile(tmp / "src/.hidden", "left out");
+    writeFile(tmp / "b.txt", "bee");
+    ASSERT_EQ(cli({"put", tmp / "src", tmp / "b.txt"}).status, 0);
+    EXPECT_EQ(cli({"cat", "src/.hidden"}).status, 1);
+    ASSERT_EQ(cli({"mkdir", "Dest"}).status, 0);
+
+    EXPECT_EQ(cli({"cp", "src", "b.txt", "Dest"}).status, 0);
+    EXPECT_EQ(cli({"cat", "Dest/src/a.txt"}).out, "alpha");
+    EXPECT_EQ(cli({"cat", "Dest/src/empty"}).status, 0);  // empty files travel too
+    EXPECT_EQ(cli({"cat", "src/a.txt"}).out, "alpha");
+    CliResult self = cli({"cp", "Dest", "Dest/src"});
+    EXPECT_EQ(self.status, 1);
+    EXPECT_NE(self.err.find("Dest: a folder cannot go into itself; skipped"), std::string::npos) << self.err;
+    EXPECT_EQ(cli({"cp", "src", "Dest"}).status, 1);  // already there
+    EXPECT_EQ(cli({"cp", "src", "Dest", "--on-conflict=rename"}).status, 0);
+    EXPECT_EQ(cli({"cat", "Dest/src(0)/a.txt"}).out, "alpha");
+
+    // mv into a folder moves; mv to a new name renames where the entry lies.
+    EXPECT_EQ(cli({"mv", "src", "b.txt", "Dest/src(0)"}).status, 0);
+    EXPECT_EQ(cli({"tree"}).out, "Dest/\n  src/\n    a.txt\n  src(0)/\n    src/\n      a.txt\n    a.txt\n    b.txt\n  b.txt\n");
+    EXPECT_EQ(cli({"cat", "Dest/src(0)/src/empty"}).status, 0);
+    EXPECT_EQ(cli({"mv", "Dest/b.txt", "Dest/c.txt"}).status, 0);
+    EXPECT_EQ(cli({"cat", "Dest/c.txt"}).out, "bee");
+    EXPECT_EQ(cli({"mv", "Dest/c.txt", "Nowhere/d.txt", "Dest"}).status, 1);
+
+    // rm -r removes what the store holds, empty files included; rm alone only empty folders.
+    EXPECT_EQ(cli({"rm", "Dest"}).status, 1);
+    EXPECT_EQ(cli({"rm", "-r", "Dest"}).status, 0);
+    EXPECT_EQ(cli({"tree"}).out, "");
+    CliResult check = cli({"check"});
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_NE(check.out.find("0 folders, 0 files"), std::string::npos) << check.out;
 }
