@@ -6,9 +6,12 @@
 // every run carries a generation number, and the running loop checks it after each chunk,
 // so a cancelled or restarted run stops at its next check and never reports again.
 //
-// An answer given from inside a report's completion, on the reporting thread, does not
-// start a nested loop: the loop that reported picks the run up again once the completion
-// returns, so the stack stays flat however many questions a run asks.
+// One loop works on a run at a time. An answer that arrives while the loop that asked is
+// still inside the report's completion (given from the completion itself, or from another
+// thread before the completion has returned) does not start a second loop: the asking loop
+// picks the run up again once the completion returns, so the stack stays flat however many
+// questions a run asks. A continue while the loop is busy, with no question pending, is
+// ignored.
 //
 // Item is the selected entry type, ProgressArg the progress hook's third argument, RunState
 // what a subclass keeps for one run (its destination, ...), LoopContext what one loop keeps
@@ -20,7 +23,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "XXDiskResultObjct.h"
@@ -230,33 +232,44 @@ private:
             progressBlock_ = nullptr;
     }
 
-    // Hands a report to the completion; true when it answered on this thread meanwhile.
-    bool deliver(std::uint64_t generation, const XXDiskResultObjct &result)
+    // Hands a report to the completion; true when an answer came meanwhile, and the loop goes
+    // on. Otherwise the loop ends here, in the same step as the decision, so that an answer
+    // arriving later starts a loop of its own.
+    bool deliver(std::uint64_t generation, std::uint64_t loop, const XXDiskResultObjct &result)
     {
         ResultBlock block;
-        const std::thread::id self = std::this_thread::get_id();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (generation != generation_)
                 return false;
             block = block_;
-            reportingThread_ = self;
-            reportingGeneration_ = generation;
+            reporting_ = true;
             resumeRequested_ = false;
         }
         if (block)
             block(result);
         std::lock_guard<std::mutex> lock(mutex_);
         const bool resume = resumeRequested_ && generation == generation_;
-        if (reportingThread_ == self && reportingGeneration_ == generation) {
-            reportingThread_ = std::thread::id();
+        if (loop == loop_) {
+            reporting_ = false;
             resumeRequested_ = false;
+            if (!resume)
+                looping_ = false;
         }
         return resume;
     }
 
+    void endLoop(std::uint64_t loop)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (loop == loop_) {
+            looping_ = false;
+            reporting_ = false;
+        }
+    }
+
     // True when the loop goes on with the index as the step left it.
-    bool applyStep(const Step &step, std::uint64_t generation)
+    bool applyStep(const Step &step, std::uint64_t generation, std::uint64_t loop)
     {
         switch (step.kind) {
         case Step::advance: {
@@ -270,7 +283,7 @@ private:
             XXDiskResultObjct report = XXDiskResultObjct::error(eare_, std::to_string(step.code));
             if (!step.name.empty())
                 report.setExistFileName(step.name);
-            return deliver(generation, report);
+            return deliver(generation, loop, report);
         }
         case Step::failed: {
             std::uint64_t type;
@@ -289,7 +302,7 @@ private:
             if (type == XXErrorAsk) {
                 XXDiskResultObjct report = XXDiskResultObjct::error(eare_, std::to_string(step.code));
                 report.setErrorFileName(step.name);
-                return deliver(generation, report);
+                return deliver(generation, loop, report);
             }
             if (type == XXErrorCancel)
                 cancelRun(generation);
@@ -321,8 +334,12 @@ private:
     std::uint64_t existType_ = XXExistAsk;
     ProgressBlock progressBlock_;
     RunState run_{};
-    std::thread::id reportingThread_;
-    std::uint64_t reportingGeneration_ = 0;
+    // The loop working on the current run: its number, whether it is asking (inside a
+    // report's completion), and whether an answer came while it was.
+    std::uint64_t loop_ = 0;
+    std::uint64_t loopGeneration_ = 0;
+    bool looping_ = false;
+    bool reporting_ = false;
     bool resumeRequested_ = false;
 };
 
@@ -331,14 +348,24 @@ void XXTransferMachine<Item, ProgressArg, RunState, LoopContext>::continueRun()
 {
     XXTransferActivity::Scope running(activity_);
     std::uint64_t generation;
+    std::uint64_t loop;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         generation = generation_;
-        if (reportingThread_ == std::this_thread::get_id() && reportingGeneration_ == generation) {
-            resumeRequested_ = true;
+        if (looping_ && loopGeneration_ == generation) {
+            if (reporting_)
+                resumeRequested_ = true;
             return;
         }
+        loop = ++loop_;
+        loopGeneration_ = generation;
+        looping_ = true;
     }
+    struct LoopEnd {
+        XXTransferMachine &machine;
+        std::uint64_t loop;
+        ~LoopEnd() { machine.endLoop(loop); }
+    } loopEnd{*this, loop};
     LoopContext context{};
     for (;;) {
         ItemPtr item;
@@ -372,7 +399,7 @@ void XXTransferMachine<Item, ProgressArg, RunState, LoopContext>::continueRun()
         }
         if (progress)
             progress(all, done, progressArgument(item));
-        if (!applyStep(processItem(item, generation, run, context), generation))
+        if (!applyStep(processItem(item, generation, run, context), generation, loop))
             return;
     }
 }

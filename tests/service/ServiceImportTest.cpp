@@ -388,6 +388,39 @@ TEST_F(ServiceImport, AnswersGivenInsideTheCompletionDoNotNest)
     EXPECT_EQ(storeGet("/f39(0).txt"), "new");
 }
 
+// One loop works on a run: a continue while it is busy is ignored, and an answer from
+// another thread before the asking completion has returned is picked up, not lost.
+TEST_F(ServiceImport, OneLoopAtATimeAndNoAnswerLost)
+{
+    writeFile(computer / "large.bin", randomContent(3 * 1024 * 1024, 6));
+    writeFile(computer / "small.txt", "small");
+    bool pushed = false;
+    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
+        if (name == "large.bin" && done > 0 && !pushed) {
+            pushed = true;
+            std::thread([&] { manager->continueEncodeFile(); }).join();
+        }
+    });
+    importNamed({"large.bin", "small.txt"}, root);
+    ASSERT_EQ(reports.size(), 1u);
+    expectSuccess(lastReport());
+    EXPECT_EQ(storeList("/"), (std::vector<std::string>{"large.bin", "small.txt"}));
+
+    reports.clear();
+    refreshTree();
+    manager->startEncoderSelectedFilePath({computerItem("large.bin"), computerItem("small.txt")}, root,
+                                          [&](const XXDiskResultObjct &result) {
+                                              reports.push_back(result);
+                                              if (!result.isSuccess())
+                                                  std::thread([&] {
+                                                      manager->continueEncodeFileWithIsExistType(XXExistFreeNameAll);
+                                                  }).join();
+                                          });
+    ASSERT_EQ(reports.size(), 2u);
+    expectSuccess(lastReport());
+    EXPECT_EQ(storeList("/"), (std::vector<std::string>{"large(0).bin", "large.bin", "small(0).txt", "small.txt"}));
+}
+
 // A selection of many items is a loop: 10,000 of them go by on a thread whose stack holds
 // only a few frames. They all conflict (with names the tree holds) and are skipped, so no
 // file is written and the test stays quick.
