@@ -34,22 +34,14 @@ TEST_F(EngineFolders, MkdirListsAndRefusesClashes)
     EXPECT_EQ(errno, ENOENT);
     fs_closedir(dir);
 
-    errno = 0;
-    EXPECT_EQ(fs_mkdir("docs"), -1);
-    EXPECT_EQ(errno, EEXIST);
+    EXPECT_FAILS_WITH(fs_mkdir("docs"), EEXIST);
     ASSERT_EQ(put("file", "x"), 0);
-    EXPECT_EQ(fs_mkdir("FILE"), -1);
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(fs_mkdir("Docs/"), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(fs_mkdir(nullptr), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(fs_mkdir("a?b"), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(fs_mkdir("missing/child"), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(fs_mkdir("file/child"), -1);
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FAILS_WITH(fs_mkdir("FILE"), EEXIST);
+    EXPECT_FAILS_WITH(fs_mkdir("Docs/"), EINVAL);
+    EXPECT_FAILS_WITH(fs_mkdir(nullptr), EINVAL);
+    EXPECT_FAILS_WITH(fs_mkdir("a?b"), EINVAL);
+    EXPECT_FAILS_WITH(fs_mkdir("missing/child"), ENOENT);
+    EXPECT_FAILS_WITH(fs_mkdir("file/child"), ENOENT);
 
     ASSERT_EQ(fs_mkdir("Docs/2024"), 0);
     ASSERT_EQ(fs_mkdir("/Docs\\2024/deep"), 0);
@@ -62,15 +54,10 @@ TEST_F(EngineFolders, RmdirNeedsAnEmptyFolderAndDeletesItsIndex)
 {
     ASSERT_EQ(fs_mkdir("Docs"), 0);
     ASSERT_EQ(put("Docs/a.txt", "a"), 0);
-    errno = 0;
-    EXPECT_EQ(fs_rmdir("Docs"), -1);
-    EXPECT_EQ(errno, ENOTEMPTY);
-    EXPECT_EQ(fs_rmdir("Docs/a.txt"), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(fs_rmdir("nothing"), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(fs_unlink("Docs"), -1);
-    EXPECT_EQ(errno, EISDIR);
+    EXPECT_FAILS_WITH(fs_rmdir("Docs"), ENOTEMPTY);
+    EXPECT_FAILS_WITH(fs_rmdir("Docs/a.txt"), EINVAL);
+    EXPECT_FAILS_WITH(fs_rmdir("nothing"), ENOENT);
+    EXPECT_FAILS_WITH(fs_unlink("Docs"), EISDIR);
 
     std::string folderIndex = ref::objectPath(storeDir(), ref::objectId("dirc", 0, "docs"));
     ASSERT_EQ(access(folderIndex.c_str(), F_OK), 0);
@@ -97,15 +84,11 @@ TEST_F(EngineFolders, RenameMovesBetweenFoldersAndKeepsContent)
     EXPECT_EQ(fs_rename("b/y.txt", "b/Y.TXT"), -1); // only the case changes
     EXPECT_EQ(errno, EEXIST);
     ASSERT_EQ(put("b/z", "z"), 0);
-    EXPECT_EQ(fs_rename("b/z", "b/y.txt"), -1);
-    EXPECT_EQ(errno, EEXIST);
+    EXPECT_FAILS_WITH(fs_rename("b/z", "b/y.txt"), EEXIST);
     EXPECT_EQ(get("b/z"), "z");
-    EXPECT_EQ(fs_rename("b/none", "b/other"), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(fs_rename("b/z", "b/q?1"), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(fs_rename("b/z", "nowhere/z"), -1);
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FAILS_WITH(fs_rename("b/none", "b/other"), ENOENT);
+    EXPECT_FAILS_WITH(fs_rename("b/z", "b/q?1"), EINVAL);
+    EXPECT_FAILS_WITH(fs_rename("b/z", "nowhere/z"), ENOENT);
 
     // A folder moves with its whole subtree.
     ASSERT_EQ(fs_mkdir("b/sub"), 0);
@@ -121,11 +104,8 @@ TEST_F(EngineFolders, FolderCannotMoveIntoItself)
     ASSERT_EQ(fs_mkdir("A"), 0);
     ASSERT_EQ(fs_mkdir("A/inner"), 0);
     ASSERT_EQ(fs_mkdir("AB"), 0);
-    errno = 0;
-    EXPECT_EQ(fs_rename("A", "A/inner/A"), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(fs_rename("A", "a/x"), -1);
-    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FAILS_WITH(fs_rename("A", "A/inner/A"), EINVAL);
+    EXPECT_FAILS_WITH(fs_rename("A", "a/x"), EINVAL);
     EXPECT_EQ(list(""), v({"A/", "AB/"}));
     // "/AB" is not inside "/A".
     EXPECT_EQ(fs_rename("A", "AB/A"), 0);

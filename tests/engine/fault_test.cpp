@@ -57,15 +57,11 @@ TEST_F(EngineFaults, FullVolumeDuringFolderAndFileOperations)
     std::string before = readFile(root);
 
     failWritesOf(root);
-    errno = 0;
-    EXPECT_EQ(fs_mkdir("new"), -1);
-    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FAILS_WITH(fs_mkdir("new"), ENOSPC);
     failWritesOf(root);
-    EXPECT_EQ(fs_unlink("top.txt"), -1);
-    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FAILS_WITH(fs_unlink("top.txt"), ENOSPC);
     failWritesOf(root);
-    EXPECT_EQ(put("other.txt", "x"), -1);
-    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FAILS_WITH(put("other.txt", "x"), ENOSPC);
     failWritesOf(root);
     EXPECT_EQ(fs_rename("top.txt", "keep/top.txt"), -1);
     failWritesOf(root);
@@ -132,9 +128,7 @@ TEST(EngineFaultsMkfs, FullVolumeDuringAccountCreationReportsIt)
     ASSERT_EQ(fs_mount(volume.path().c_str()), 2);
     std::filesystem::create_directory(volume / ".TovinCoffervale");
     ASSERT_EQ(symlink("/dev/full", (volume / ".TovinCoffervale/index.lock").c_str()), 0);
-    errno = 0;
-    EXPECT_EQ(fs_mkfs("pw", "h"), -1);
-    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FAILS_WITH(fs_mkfs("pw", "h"), ENOSPC);
     EXPECT_FALSE(std::filesystem::exists(volume / ".TovinCoffervale/index"));
     unlink((volume / ".TovinCoffervale/index.lock").c_str());
     EXPECT_EQ(fs_mkfs("pw", "h"), 0);
@@ -152,9 +146,7 @@ TEST_F(EngineFaults, WriteCutOffInTheMiddleLeavesTheOldIndex)
     std::string config = readFile(storeDir() + "/config");
     {
         FileSizeLimit limit(4096);
-        errno = 0;
-        EXPECT_EQ(fs_mkdir("one-more"), -1);
-        EXPECT_EQ(errno, EFBIG);
+        EXPECT_FAILS_WITH(fs_mkdir("one-more"), EFBIG);
         EXPECT_EQ(config_set_in_file(nullptr, "core.prompt", std::string(5000, 'h').c_str(), 0), 4);
 
         // Content beyond the limit fails to write and says so.

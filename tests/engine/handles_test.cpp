@@ -43,37 +43,24 @@ TEST_F(EngineHandles, ModeAndHandleErrors)
     ASSERT_GE(w, 0);
     ASSERT_GE(r, 0);
     char buf[4];
-    errno = 0;
-    EXPECT_EQ(fs_read(w, buf, 3), -1);
-    EXPECT_EQ(errno, EBADF);
-    EXPECT_EQ(fs_write(r, "abc", 3), -1);
-    EXPECT_EQ(errno, EBADF);
+    EXPECT_FAILS_WITH(fs_read(w, buf, 3), EBADF);
+    EXPECT_FAILS_WITH(fs_write(r, "abc", 3), EBADF);
     EXPECT_EQ(fs_write(w, "xyz", 3), 3);
     EXPECT_EQ(fs_close(w), 0);
     EXPECT_EQ(fs_close(r), 0);
-    EXPECT_EQ(fs_close(r), -1);
-    EXPECT_EQ(errno, EBADF);
+    EXPECT_FAILS_WITH(fs_close(r), EBADF);
     EXPECT_EQ(fs_close(5000), -1);
-    EXPECT_EQ(fs_open("f", 7), -1);
-    EXPECT_EQ(errno, EBADF);
-    EXPECT_EQ(fs_open(nullptr, FS_O_READ), -1);
-    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FAILS_WITH(fs_open("f", 7), EBADF);
+    EXPECT_FAILS_WITH(fs_open(nullptr, FS_O_READ), EINVAL);
 
     ASSERT_EQ(fs_mkdir("dir"), 0);
-    EXPECT_EQ(fs_open("dir", FS_O_READ), -1);
-    EXPECT_EQ(errno, EISDIR);
-    EXPECT_EQ(fs_open("DIR", FS_O_WRITE, (uint64_t)1), -1);
-    EXPECT_EQ(errno, EISDIR);
-    EXPECT_EQ(fs_open("missing", FS_O_READ), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(fs_open("nofolder/x", FS_O_WRITE, (uint64_t)1), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(fs_open("what?1", FS_O_WRITE, (uint64_t)1), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(fs_open("..", FS_O_WRITE, (uint64_t)1), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(fs_open(std::string(256, 'n').c_str(), FS_O_WRITE, (uint64_t)1), -1);
-    EXPECT_EQ(errno, ENAMETOOLONG);
+    EXPECT_FAILS_WITH(fs_open("dir", FS_O_READ), EISDIR);
+    EXPECT_FAILS_WITH(fs_open("DIR", FS_O_WRITE, (uint64_t)1), EISDIR);
+    EXPECT_FAILS_WITH(fs_open("missing", FS_O_READ), ENOENT);
+    EXPECT_FAILS_WITH(fs_open("nofolder/x", FS_O_WRITE, (uint64_t)1), ENOENT);
+    EXPECT_FAILS_WITH(fs_open("what?1", FS_O_WRITE, (uint64_t)1), EINVAL);
+    EXPECT_FAILS_WITH(fs_open("..", FS_O_WRITE, (uint64_t)1), EINVAL);
+    EXPECT_FAILS_WITH(fs_open(std::string(256, 'n').c_str(), FS_O_WRITE, (uint64_t)1), ENAMETOOLONG);
 }
 
 TEST_F(EngineHandles, ReplacingReusesTheIdAndKeepsTheNewName)

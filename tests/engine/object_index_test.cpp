@@ -235,9 +235,7 @@ TEST_F(EngineIndex, ResolutionOfFilesFoldersAndPrefixes)
     EXPECT_EQ(index_resolve_path(&idx, "DOCS\\A.TXT", nullptr, &size), 1);
     EXPECT_EQ(size, 1u);
     index_discard(&idx);
-    errno = 0;
-    EXPECT_EQ(index_resolve_path(&idx, "x/y", nullptr, nullptr), -1);
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FAILS_WITH(index_resolve_path(&idx, "x/y", nullptr, nullptr), ENOENT);
     index_discard(&idx);
     EXPECT_EQ(index_resolve_path(&idx, "missing", nullptr, nullptr), -1);
     index_discard(&idx);
@@ -253,9 +251,7 @@ TEST_F(EngineIndex, VersionOneIsKeptAndTwoIsRefused)
 
     root.version = 2;
     writeFile(storeDir() + "/index", ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
-    errno = 0;
-    EXPECT_EQ(fs_mkdir("y"), -1);
-    EXPECT_EQ(errno, EACCES);
+    EXPECT_FAILS_WITH(fs_mkdir("y"), EACCES);
 }
 
 TEST_F(EngineIndex, DamagedIndexesAreRefused)

@@ -24,28 +24,22 @@ using EngineSessionStore = StoreTest;
 
 TEST_F(EngineSession, MountStatesAndErrors)
 {
-    errno = 0;
-    EXPECT_EQ(fs_umount(), -1);
-    EXPECT_EQ(errno, EBADF);
-    EXPECT_EQ(fs_login("x"), -1);
-    EXPECT_EQ(errno, EBADF);
-    EXPECT_EQ(fs_mkdir("x"), -1);
-    EXPECT_EQ(errno, EBADF);
+    EXPECT_FAILS_WITH(fs_umount(), EBADF);
+    EXPECT_FAILS_WITH(fs_login("x"), EBADF);
+    EXPECT_FAILS_WITH(fs_mkdir("x"), EBADF);
     EXPECT_EQ(fs_opendir(""), nullptr);
     EXPECT_EQ(fs_get_config("core.prompt"), nullptr);
 
     // No store directory yet: "no account", and the engine stays mounted.
     EXPECT_EQ(fs_mount(volume.path().c_str()), 2);
     EXPECT_NE(fs_store_dir(), nullptr);
-    EXPECT_EQ(fs_mount(volume.path().c_str()), -1);
-    EXPECT_EQ(errno, EEXIST);
+    EXPECT_FAILS_WITH(fs_mount(volume.path().c_str()), EEXIST);
     EXPECT_EQ(fs_login("anything"), -1); // nothing to log in to
     EXPECT_EQ(errno, ENOENT);
     ASSERT_EQ(fs_umount(), 0);
 
     // A volume that does not resolve leaves nothing mounted.
-    EXPECT_EQ(fs_mount((volume / "gone/deeper").c_str()), -1);
-    EXPECT_EQ(errno, EBADF);
+    EXPECT_FAILS_WITH(fs_mount((volume / "gone/deeper").c_str()), EBADF);
     EXPECT_EQ(fs_store_dir(), nullptr);
     EXPECT_EQ(fs_mount(volume.path().c_str()), 2);
 }
@@ -63,10 +57,8 @@ TEST_F(EngineSession, MkfsCreatesTheStoreOnce)
     EXPECT_STREQ(prompt, "blue door");
     free(prompt);
 
-    EXPECT_EQ(fs_mkfs("other", "x"), -1);
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(fs_mkfs(nullptr, "x"), -1);
-    EXPECT_EQ(errno, EBADF);
+    EXPECT_FAILS_WITH(fs_mkfs("other", "x"), EEXIST);
+    EXPECT_FAILS_WITH(fs_mkfs(nullptr, "x"), EBADF);
 
     ASSERT_EQ(fs_umount(), 0);
     EXPECT_EQ(fs_mount(volume.path().c_str()), 0);
@@ -80,9 +72,7 @@ TEST_F(EngineSessionStore, LoginCountsRootEntriesAndRejectsWrongPasswords)
     fs_umount();
     ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
     EXPECT_EQ(list("")[0], "<error 13>"); // keys not valid before login
-    errno = 0;
-    EXPECT_EQ(fs_login("wrong"), -1);
-    EXPECT_EQ(errno, EACCES);
+    EXPECT_FAILS_WITH(fs_login("wrong"), EACCES);
     EXPECT_EQ(fs_login(password.c_str()), 2);
     EXPECT_EQ(get("b"), "x");
     // A wrong attempt after a good one keeps the good key.
@@ -108,9 +98,7 @@ TEST_F(EngineSessionStore, PasswordChangeKeepsContentReadable)
 {
     ASSERT_EQ(fs_mkdir("Photos"), 0);
     ASSERT_EQ(put("Photos/cat.jpg", "meow"), 0);
-    errno = 0;
-    EXPECT_EQ(fs_chpasswd("wrong", "new", "h2"), -1);
-    EXPECT_EQ(errno, EACCES);
+    EXPECT_FAILS_WITH(fs_chpasswd("wrong", "new", "h2"), EACCES);
     EXPECT_EQ(fs_chpasswd(password.c_str(), "new pass", "second hint"), 1);
     char *prompt = fs_get_prompt();
     EXPECT_STREQ(prompt, "second hint");
@@ -118,8 +106,7 @@ TEST_F(EngineSessionStore, PasswordChangeKeepsContentReadable)
 
     fs_umount();
     ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
-    EXPECT_EQ(fs_login(password.c_str()), -1);
-    EXPECT_EQ(errno, EACCES);
+    EXPECT_FAILS_WITH(fs_login(password.c_str()), EACCES);
     EXPECT_EQ(fs_login("new pass"), 1);
     EXPECT_EQ(get("Photos/cat.jpg"), "meow");
 }
