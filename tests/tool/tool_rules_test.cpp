@@ -17,64 +17,34 @@ std::string repeat(const std::string& piece, int times) {
 
 }  // namespace
 
-TEST(ToolFileType, ExtensionDecidesCaseInsensitively) {
-    const XXTool& tool = XXTool::shareTool();
-    EXPECT_EQ(tool.changeFileTypeWithName("archive.ZIP"), XXFileTypeArchive);
-    EXPECT_EQ(tool.changeFileTypeWithName("backup.tar.rar"), XXFileTypeArchive);
-    EXPECT_EQ(tool.changeFileTypeWithName("track.m4a"), XXFileTypeMusic);  // music is tried before video
-    EXPECT_EQ(tool.changeFileTypeWithName("song.Mp3"), XXFileTypeMusic);
-    EXPECT_EQ(tool.changeFileTypeWithName("IMG_0001.HEIC"), XXFileTypePhoto);
-    EXPECT_EQ(tool.changeFileTypeWithName(".png"), XXFileTypePhoto);
-    EXPECT_EQ(tool.changeFileTypeWithName("notes.pages"), XXFileTypeText);
-    EXPECT_EQ(tool.changeFileTypeWithName("clip.m2ts"), XXFileTypeVideo);
-    EXPECT_EQ(tool.changeFileTypeWithName("sound.ogg"), XXFileTypeVideo);
-    EXPECT_EQ(tool.changeFileTypeWithName("noextension"), XXFileTypeOther);
-    EXPECT_EQ(tool.changeFileTypeWithName("mp3"), XXFileTypeMusic);  // the whole name is the extension
-    EXPECT_EQ(tool.changeFileTypeWithName("trailing."), XXFileTypeOther);
-    EXPECT_EQ(tool.changeFileTypeWithName("data.zip.bak"), XXFileTypeOther);
-    EXPECT_EQ(tool.changeFileTypeWithName(""), XXFileTypeOther);
+TEST(ToolFileType, LastExtensionDecidesCaseInsensitivelyInListOrder) {
+    const std::pair<const char*, int> rows[] = {
+        {"archive.ZIP", XXFileTypeArchive}, {"backup.tar.rar", XXFileTypeArchive},
+        {"track.m4a", XXFileTypeMusic},  // in the video list too, but music is tried first
+        {"song.Mp3", XXFileTypeMusic},      {"IMG_0001.HEIC", XXFileTypePhoto}, {".png", XXFileTypePhoto},
+        {"notes.pages", XXFileTypeText},    {"old.rtf", XXFileTypeText},        {"clip.m2ts", XXFileTypeVideo},
+        {"sound.ogg", XXFileTypeVideo},     {"film.MKV", XXFileTypeVideo},      {"film.mk", XXFileTypeOther},
+        {"noextension", XXFileTypeOther},   {"mp3", XXFileTypeMusic},  // the whole name is the extension
+        {"trailing.", XXFileTypeOther},     {"data.zip.bak", XXFileTypeOther},  {"", XXFileTypeOther},
+    };
+    for (const auto& [name, type] : rows) EXPECT_EQ(XXTool::shareTool().changeFileTypeWithName(name), type) << name;
 }
 
-TEST(ToolFileType, ListsHoldTheirEntriesInOrder) {
-    const XXTool& tool = XXTool::shareTool();
-    EXPECT_EQ(tool.musicSuffixArray(), (std::vector<std::string>{"mp3", "m4a", "aac", "wav"}));
-    EXPECT_EQ(tool.comprassSuffixArray(), (std::vector<std::string>{"zip", "rar"}));
-    EXPECT_EQ(tool.photoSuffixArray().size(), 13u);
-    EXPECT_EQ(tool.photoSuffixArray().back(), "heif");
-    ASSERT_EQ(tool.textSuffixArray().size(), 12u);
-    EXPECT_EQ(tool.textSuffixArray()[0], "rtf");
-    EXPECT_EQ(tool.textSuffixArray()[9], "rtf");
-    ASSERT_EQ(tool.videoSuffixArray().size(), 20u);
-    EXPECT_EQ(tool.videoSuffixArray()[12], "m4a");
-    EXPECT_EQ(tool.videoSuffixArray().back(), "ogg");
-    EXPECT_TRUE(tool.judgeFileType(tool.videoSuffixArray(), "MKV"));
-    EXPECT_FALSE(tool.judgeFileType(tool.videoSuffixArray(), "mk"));
-}
-
-TEST(ToolPassword, LengthAndCharacterCodesForAscii) {
-    EXPECT_EQ(XXTool::judgePasswordIsEffective(""), XXPasswordTooShort);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("abc12"), XXPasswordTooShort);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("abc123"), XXPasswordValid);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective(repeat("a", 32)), XXPasswordValid);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective(repeat("a", 33)), XXPasswordTooLong);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("abc def 12"), XXPasswordBadCharacter);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("abc-def"), XXPasswordBadCharacter);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("abc_def"), XXPasswordBadCharacter);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("abc\"def"), XXPasswordBadCharacter);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("abc\\def"), XXPasswordBadCharacter);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("`~!@#$%^&*()+=|{}':;,[].<>/?"), XXPasswordValid);
-}
-
-TEST(ToolPassword, FullWidthCharactersCountOnceEach) {
-    // "！" is three bytes in UTF-8 but one character.
-    EXPECT_EQ(XXTool::judgePasswordIsEffective(repeat("！", 5)), XXPasswordTooShort);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective(repeat("！", 6)), XXPasswordValid);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective(repeat("。", 32)), XXPasswordValid);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective(repeat("。", 33)), XXPasswordTooLong);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("ab……（）"), XXPasswordValid);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("密码1234"), XXPasswordBadCharacter);
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("abc　def"), XXPasswordBadCharacter);  // ideographic space
-    EXPECT_EQ(XXTool::judgePasswordIsEffective("abcdef\xFF"), XXPasswordBadCharacter);
+TEST(ToolPassword, CodesCountUnicodeCharactersNotBytes) {
+    const std::pair<std::string, int> rows[] = {
+        {"", XXPasswordTooShort}, {"abc12", XXPasswordTooShort}, {"abc123", XXPasswordValid},
+        {repeat("a", 32), XXPasswordValid}, {repeat("a", 33), XXPasswordTooLong},
+        {"abc def 12", XXPasswordBadCharacter}, {"abc-def", XXPasswordBadCharacter},
+        {"abc_def", XXPasswordBadCharacter}, {"abc\"def", XXPasswordBadCharacter},
+        {"abc\\def", XXPasswordBadCharacter},
+        {"`~!@#$%^&*()+=|{}':;,[].<>/?", XXPasswordValid},
+        // "！" is three bytes in UTF-8 but one character.
+        {repeat("！", 5), XXPasswordTooShort}, {repeat("！", 6), XXPasswordValid},
+        {repeat("。", 32), XXPasswordValid}, {repeat("。", 33), XXPasswordTooLong}, {"ab……（）", XXPasswordValid},
+        {"密码1234", XXPasswordBadCharacter}, {"abc　def", XXPasswordBadCharacter},  // an ideographic space
+        {"abcdef\xFF", XXPasswordBadCharacter},
+    };
+    for (const auto& [password, code] : rows) EXPECT_EQ(XXTool::judgePasswordIsEffective(password), code) << password;
 }
 
 TEST(ToolPassword, AllowedSetIsExactlyThePatternsCharacters) {
@@ -95,29 +65,23 @@ TEST(ToolPassword, AllowedSetIsExactlyThePatternsCharacters) {
 }
 
 TEST(ToolPassword, StrengthLevels) {
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("123456"), XXPasswordLevelWeak);
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("abcdefgh"), XXPasswordLevelWeak);
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("ABCDEFGH"), XXPasswordLevelWeak);
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("abc123"), XXPasswordLevelMedium);
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("Abc123"), XXPasswordLevelMedium);
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("abc12!"), XXPasswordLevelMedium);
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("！！！！！！"), XXPasswordLevelMedium);
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("Abc12!"), XXPasswordLevelStrong);
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("Abc12￥"), XXPasswordLevelStrong);
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("Abc1"), XXPasswordLevelNone);
-    EXPECT_EQ(XXTool::levelWithEffectivePasswork("Abc1 !x"), XXPasswordLevelNone);
+    const std::pair<const char*, int> rows[] = {
+        {"123456", XXPasswordLevelWeak},   {"abcdefgh", XXPasswordLevelWeak}, {"ABCDEFGH", XXPasswordLevelWeak},
+        {"abc123", XXPasswordLevelMedium}, {"Abc123", XXPasswordLevelMedium}, {"abc12!", XXPasswordLevelMedium},
+        {"！！！！！！", XXPasswordLevelMedium},  {"Abc12!", XXPasswordLevelStrong}, {"Abc12￥", XXPasswordLevelStrong},
+        {"Abc1", XXPasswordLevelNone},     {"Abc1 !x", XXPasswordLevelNone},
+    };
+    for (const auto& [password, level] : rows) {
+        EXPECT_EQ(XXTool::levelWithEffectivePasswork(password), level) << password;
+    }
 }
 
-TEST(ToolFileName, RefusesSeparatorsReservedAndControlCharacters) {
-    for (const char* bad : {"", ".", "..", "a/b", "a:b", "a\\b", "a<b", "a>b", "a*b", "a?b", "a\"b", "a|b",
-                            "/", "line\nbreak", "tab\tname", "del\x7F"}) {
+TEST(ToolFileName, RefusesSeparatorsReservedAndControlCharactersOnly) {
+    for (const std::string bad : {"", ".", "..", "a/b", "a:b", "a\\b", "a<b", "a>b", "a*b", "a?b", "a\"b", "a|b", "/",
+                                  "line\nbreak", "tab\tname", "del\x7F", "bad\xFFutf8"}) {
         EXPECT_FALSE(XXTool::checkFileName(bad)) << bad;
     }
     EXPECT_FALSE(XXTool::checkFileName(std::string("a\0b", 3)));
-    EXPECT_FALSE(XXTool::checkFileName("bad\xFFutf8"));
-}
-
-TEST(ToolFileName, AcceptsOrdinaryNamesIncludingNonAscii) {
     for (const char* good : {"report.txt", "...", ".hidden", "a b", "x..y", "照片 2024", "Résumé.pdf"}) {
         EXPECT_TRUE(XXTool::checkFileName(good)) << good;
     }

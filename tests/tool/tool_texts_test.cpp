@@ -31,6 +31,7 @@ TEST(ToolLanguage, FirstSetVariableDecides) {
         {{{"LANG", "zh_TW.UTF-8"}}, "zh-Hans"},
         {{{"LANG", "de_DE.UTF-8"}}, "en"},
         {{{"LANG", "C"}}, "en"},
+        // LANGUAGE is a list; its first non-empty entry counts.
         {{{"LANGUAGE", "zh_HK:en"}, {"LANG", "en_US.UTF-8"}}, "zh-Hans"},
         {{{"LANGUAGE", ":zh"}}, "zh-Hans"},
         {{{"LANGUAGE", "en_GB:zh_CN"}, {"LANG", "zh_CN.UTF-8"}}, "en"},
@@ -45,19 +46,9 @@ TEST(ToolLanguage, FirstSetVariableDecides) {
     }
 }
 
-TEST(ToolLanguage, EmptyChoiceFallsBackToTheEnvironment) {
+TEST(ToolLookup, KeysTextsMissingKeysAndTheEmptyChoice) {
+    XXTool& tool = XXTool::shareTool();
     tooltest::ScopedLanguage keep("en");
-    tooltest::ScopedEnv env;
-    onlyLanguageVariables(env, {{"LANG", "zh_CN.UTF-8"}});
-    XXTool& tool = XXTool::shareTool();
-    tool.setLanguageName("");
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "确定");
-    EXPECT_EQ(tool.languageName(), "zh-Hans");
-}
-
-TEST(ToolLookup, KeysTextsAndMissingKeys) {
-    XXTool& tool = XXTool::shareTool();
-    tooltest::ScopedLanguage english("en");
     EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "OK");
     EXPECT_EQ(tool.acquireLocallizedStringFromKey(std::string("String_152")), "Today");
     EXPECT_EQ(tool.acquireLocallizedStringFromKey(nullptr), "");
@@ -66,10 +57,16 @@ TEST(ToolLookup, KeysTextsAndMissingKeys) {
     tool.setLanguageName("zh-Hans");
     EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "确定");
     // No table for the language: every key shows itself, and nothing outside the resources is read.
-    tool.setLanguageName("fr");
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "String_1");
-    tool.setLanguageName("../en.lproj");
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "String_1");
+    for (const char* language : {"fr", "../en.lproj"}) {
+        tool.setLanguageName(language);
+        EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "String_1") << language;
+    }
+
+    tooltest::ScopedEnv env;
+    onlyLanguageVariables(env, {{"LANG", "zh_CN.UTF-8"}});
+    tool.setLanguageName("");
+    EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "确定");
+    EXPECT_EQ(tool.languageName(), "zh-Hans");
 }
 
 TEST(ToolLookup, SafeWhileAnotherThreadSwitchesLanguage) {
@@ -107,13 +104,12 @@ TEST(ToolTextTable, ParsesQuotedTextsEscapesAndContinuations) {
         "String_4 = \"first \"\n"
         "           \"second\"\n"
         "String_5 = \"\"\n");
-    EXPECT_TRUE(parsed.problems.empty()) << parsed.problems.front();
-    EXPECT_EQ(parsed.texts.size(), 5u);
-    EXPECT_EQ(parsed.texts.at("String_1"), "OK");
-    EXPECT_EQ(parsed.texts.at("String_2"), "  padded ");
-    EXPECT_EQ(parsed.texts.at("String_3"), "say \"hi\"\n\\ \t");
-    EXPECT_EQ(parsed.texts.at("String_4"), "first second");
-    EXPECT_EQ(parsed.texts.at("String_5"), "");
+    EXPECT_EQ(parsed.problems, std::vector<std::string>{});
+    EXPECT_EQ(parsed.texts, (xxtool::TextMap{{"String_1", "OK"},
+                                             {"String_2", "  padded "},
+                                             {"String_3", "say \"hi\"\n\\ \t"},
+                                             {"String_4", "first second"},
+                                             {"String_5", ""}}));
 }
 
 TEST(ToolTextTable, ReportsBadLinesAndKeepsTheRest) {
@@ -129,46 +125,42 @@ TEST(ToolTextTable, ReportsBadLinesAndKeepsTheRest) {
         "String_6 = \"\xC3\x28\"\n"
         "String_7 = \"fine\"\n");
     EXPECT_EQ(parsed.problems.size(), 8u);
-    EXPECT_EQ(parsed.texts.size(), 2u);
-    EXPECT_EQ(parsed.texts.at("String_1"), "one");
-    EXPECT_EQ(parsed.texts.at("String_7"), "fine");
+    EXPECT_EQ(parsed.texts, (xxtool::TextMap{{"String_1", "one"}, {"String_7", "fine"}}));
     EXPECT_NE(parsed.problems.front().find("line 2"), std::string::npos);
 }
 
 TEST(ToolResourcesLookup, SearchOrderAndEnvironmentOverride) {
-    tooltest::TempDir dir;
+    TempDir dir;
     tooltest::ScopedEnv env;
-    env.set("COFFERVALE_RESOURCES", dir.path().string());
-    const auto search = xxtool::resourcesSearchPath();
-    const auto exeDir = std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    ASSERT_EQ(search.size(), 4u);
-    EXPECT_EQ(search[0], dir.path());
-    EXPECT_EQ(search[1], exeDir / "resources");
-    EXPECT_EQ(search[2], (exeDir / "../share/coffervale/resources").lexically_normal());
-    EXPECT_EQ(search[3], std::filesystem::path(COFFERVALE_TEST_RESOURCES));
+    env.set("COFFERVALE_RESOURCES", dir.path());
+    const std::filesystem::path exeDir = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    EXPECT_EQ(xxtool::resourcesSearchPath(),
+              (std::vector<std::filesystem::path>{dir.path(), exeDir / "resources",
+                                                  (exeDir / "../share/coffervale/resources").lexically_normal(),
+                                                  COFFERVALE_TEST_RESOURCES}));
     EXPECT_EQ(xxtool::resourcesDirectory(), dir.path());
 
     // A folder that does not exist is passed over.
-    env.set("COFFERVALE_RESOURCES", (dir.path() / "missing").string());
-    EXPECT_EQ(xxtool::resourcesSearchPath().front(), dir.path() / "missing");
-    EXPECT_NE(xxtool::resourcesDirectory(), dir.path() / "missing");
+    env.set("COFFERVALE_RESOURCES", dir / "missing");
+    EXPECT_EQ(xxtool::resourcesSearchPath().front(), dir / "missing");
+    EXPECT_NE(xxtool::resourcesDirectory(), dir / "missing");
     env.set("COFFERVALE_RESOURCES", std::nullopt);
     EXPECT_EQ(xxtool::resourcesSearchPath().size(), 3u);
 }
 
 TEST(ToolResourcesLookup, TablesAndImagesComeFromTheChosenFolder) {
-    tooltest::TempDir dir;
-    dir.write("en.lproj/texts.txt", "String_1 = \"Custom OK\"\n");
-    dir.write("images/main37.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>\n");
+    TempDir dir;
+    writeFile(dir / "en.lproj/texts.txt", "String_1 = \"Custom OK\"\n");
+    writeFile(dir / "images/main37.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>\n");
     XXTool& tool = XXTool::shareTool();
     tooltest::ScopedLanguage english("en");
     {
         tooltest::ScopedEnv env;
-        env.set("COFFERVALE_RESOURCES", dir.path().string());
+        env.set("COFFERVALE_RESOURCES", dir.path());
         tool.reloadTexts();
         EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "Custom OK");
         EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_44"), "String_44");
-        EXPECT_EQ(xxtool::imagePathForName("main37"), dir.path() / "images/main37.svg");
+        EXPECT_EQ(xxtool::imagePathForName("main37"), dir / "images/main37.svg");
         EXPECT_TRUE(xxtool::imagePathForName("main38").empty());
         EXPECT_TRUE(xxtool::imagePathForName("../images/main37").empty());
     }
