@@ -1,21 +1,20 @@
 // A fake /proc and /sys: mountinfo lines and sysfs block devices, as the kernel lays them out.
-#ifndef COFFERVALE_TESTS_MONITOR_DISKFIXTURE_H
-#define COFFERVALE_TESTS_MONITOR_DISKFIXTURE_H
-
-#include "MonitorTestSupport.h"
+#pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "MonitorTestSupport.h"
+
 namespace monitortest {
 
 // Device tree paths below /sys for the kinds of disk the tests need.
 inline std::string usbPartitionPath(const std::string &disk, const std::string &partition)
 {
-    return "devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/" +
-           disk + "/" + partition;
+    return "devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/" + disk + "/" +
+           partition;
 }
 inline std::string sataPartitionPath(const std::string &disk, const std::string &partition)
 {
@@ -49,12 +48,11 @@ public:
     }
 
     // One mountinfo line; mountPoint as the kernel writes it (blanks as \040).
-    static std::string mount(const std::string &number, const std::string &mountPoint,
-                             const std::string &source, const std::string &root = "/",
-                             const std::string &fsType = "vfat")
+    static std::string mount(const std::string &number, const std::string &mountPoint, const std::string &source,
+                             const std::string &root = "/", const std::string &fsType = "vfat")
     {
-        return "40 25 " + number + " " + root + " " + mountPoint +
-               " rw,nosuid,nodev,relatime shared:7 - " + fsType + " " + source + " rw,uid=1000\n";
+        return "40 25 " + number + " " + root + " " + mountPoint + " rw,nosuid,nodev,relatime shared:7 - " + fsType +
+               " " + source + " rw,uid=1000\n";
     }
     static std::string systemMounts()
     {
@@ -74,6 +72,4 @@ private:
     ScratchFolder scratch_;
 };
 
-} // namespace monitortest
-
-#endif
+}  // namespace monitortest

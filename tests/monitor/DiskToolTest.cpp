@@ -1,26 +1,37 @@
-#include "DiskFixture.h"
-#include "XXDiskTool.h"
-#include "XXMonitorLog.h"
-
+// The disk monitor on fixture mount tables and sysfs trees: which disks qualify, and what
+// their arrival, removal and changes report.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <thread>
 
+#include "DiskFixture.h"
+#include "XXDiskTool.h"
+#include "XXMonitorLog.h"
+
 using namespace std::chrono_literals;
 using monitortest::DiskFixture;
-using monitortest::runUntil;
 using monitortest::sataPartitionPath;
 using monitortest::usbPartitionPath;
+using Names = std::vector<std::string>;
 
 namespace {
 
 struct RecordingDelegate : XXDiskToolDelegate {
-    std::vector<std::string> events;  // "appear:sdb1", "dismiss:sdb1", "modify:sdb1"
-    void diskDidAppear(XXDiskTool &, const XXDiskDescription &disk) override { events.push_back("appear:" + disk.mediaBSDName); }
-    void diskDidDismiss(XXDiskTool &, const XXDiskDescription &disk) override { events.push_back("dismiss:" + disk.mediaBSDName); }
-    void diskDidModify(XXDiskTool &, const XXDiskDescription &disk) override { events.push_back("modify:" + disk.mediaBSDName); }
+    Names events;  // "appear:sdb1", "dismiss:sdb1", "modify:sdb1"
+    void diskDidAppear(XXDiskTool &, const XXDiskDescription &disk) override { record("appear:", disk); }
+    void diskDidDismiss(XXDiskTool &, const XXDiskDescription &disk) override { record("dismiss:", disk); }
+    void diskDidModify(XXDiskTool &, const XXDiskDescription &disk) override { record("modify:", disk); }
+    void record(const char *what, const XXDiskDescription &disk) { events.push_back(what + disk.mediaBSDName); }
 };
+
+Names keys(const XXDiskDictionary &disks)
+{
+    Names names;
+    for (const auto &[name, disk] : disks)
+        names.push_back(name);
+    return names;
+}
 
 class DiskToolTest : public ::testing::Test {
 protected:
@@ -32,7 +43,7 @@ protected:
         fixture.addBlockDevice("8:33", usbPartitionPath("sdc", "sdc1"), 2'000'000'000);   // 2 GB stick
         fixture.addBlockDevice("8:49", sataPartitionPath("sdd", "sdd1"), 8'000'000'000);  // SATA disk
         fixture.addBlockDevice("8:65", usbPartitionPath("sde", "sde1"), 8'000'000'000);
-        movedOutToken = center.addObserver(XXDiskDidMoveoutNotification, [this](const XXNotification &n) {
+        center.addObserver(XXDiskDidMoveoutNotification, [this](const XXNotification &n) {
             movedOut.push_back(n.stringObject() ? *n.stringObject() : "<not a string>");
         });
     }
@@ -47,188 +58,128 @@ protected:
         result.sysRoot = fixture.sysRoot();
         return result;
     }
-    // Starts monitoring and lets the initial reports arrive.
-    void start(XXDiskTool &tool)
+    // A tool started on the given mount table, with the initial reports delivered.
+    std::unique_ptr<XXDiskTool> start(const Names &mounts, std::optional<XXDiskToolOptions> settings = {})
     {
-        tool.setDiskToolDelegate(&delegate);
-        tool.registerDiskNotice();
+        fixture.setMounts(mounts);
+        auto tool = std::make_unique<XXDiskTool>(settings ? *settings : options());
+        tool->setDiskToolDelegate(&delegate);
+        tool->registerDiskNotice();
         loop.runFor(0ms);
+        return tool;
+    }
+    void remount(XXDiskTool &tool, const Names &mounts)
+    {
+        fixture.setMounts(mounts);
+        tool.rescanMountTable();
     }
 
     DiskFixture fixture;
     XXPollRunLoop loop;
     XXNotificationCenter center;
-    XXNotificationCenter::Token movedOutToken = 0;
-    std::vector<std::string> movedOut;
+    Names movedOut;
     RecordingDelegate delegate;
+    const std::string stick = DiskFixture::mount("8:17", "/media/anna/STICK", "/dev/sdb1");
+    const std::string smallStick = DiskFixture::mount("8:33", "/media/anna/SMALL", "/dev/sdc1");
+    const std::string outsideRoots = DiskFixture::mount("8:65", "/mnt/stick", "/dev/sde1");
 };
 
-std::vector<std::string> keys(const XXDiskDictionary &disks)
+}  // namespace
+
+TEST_F(DiskToolTest, ListsOnlyLargeEnoughUsbVolumesUnderMediaRootsAndReportsChangesOfAny)
 {
-    std::vector<std::string> names;
-    for (const auto &[name, disk] : disks)
-        names.push_back(name);
-    return names;
-}
-
-} // namespace
-
-TEST_F(DiskToolTest, ListsOnlyLargeEnoughUsbVolumesUnderMediaRoots)
-{
-    fixture.setMounts({
-        DiskFixture::mount("8:17", "/media/anna/STICK", "/dev/sdb1"),
-        DiskFixture::mount("8:33", "/media/anna/SMALL", "/dev/sdc1"),
-        DiskFixture::mount("8:49", "/media/anna/SATA", "/dev/sdd1"),
-        DiskFixture::mount("8:65", "/mnt/stick", "/dev/sde1"),
-    });
-    XXDiskTool tool(options());
-    start(tool);
-
-    const auto listed = tool.loadedDisk();
+    const auto tool = start({stick, smallStick, DiskFixture::mount("8:49", "/media/anna/SATA", "/dev/sdd1"),
+                             outsideRoots});
+    const auto listed = tool->loadedDisk();
     ASSERT_TRUE(listed.has_value());
-    EXPECT_EQ(keys(*listed), std::vector<std::string>{"sdb1"});
+    EXPECT_EQ(keys(*listed), Names{"sdb1"});
     EXPECT_EQ(listed->at("sdb1").volumePath, "/media/anna/STICK");
-    EXPECT_EQ(delegate.events, std::vector<std::string>{"appear:sdb1"});
+
+    // A description change of any disk, listed or not, reaches the delegate.
+    fixture.setSize(usbPartitionPath("sdc", "sdc1"), 1'000'000'000);
+    fixture.setSize(usbPartitionPath("sdb", "sdb1"), 16'000'000'000);
+    tool->rescanMountTable();
+    EXPECT_EQ(delegate.events, (Names{"appear:sdb1", "modify:sdb1", "modify:sdc1"}));
+    EXPECT_TRUE(movedOut.empty());
 }
 
 TEST_F(DiskToolTest, QualificationRulesAtTheirEdges)
 {
     XXDiskToolOptions extraRoot = options();
     extraRoot.mediaRoots.push_back("/srv/sticks/");
-    XXDiskTool tool(extraRoot);
-    const auto disk = [](std::uint64_t size, std::string path, std::string protocol = "USB",
-                         std::string name = "sdb1") {
-        return XXDiskDescription{std::move(name), std::move(protocol), size, std::move(path)};
+    const XXDiskTool tool(extraRoot);
+    const std::pair<XXDiskDescription, bool> rows[] = {
+        {{"sdb1", "USB", 4'000'000'000, "/media/anna/S"}, true},
+        {{"sdb1", "USB", 3'999'999'999, "/media/anna/S"}, false},
+        {{"sdb1", "USB", 8'000'000'000, "/run/media/anna/S"}, true},
+        {{"sdb1", "USB", 8'000'000'000, "/Volumes/STICK"}, true},
+        {{"sdb1", "USB", 8'000'000'000, "/srv/sticks/one"}, true},
+        {{"sdb1", "USB", 8'000'000'000, "/media"}, false},              // the root itself
+        {{"sdb1", "USB", 8'000'000'000, "/mediafiles/S"}, false},       // only looks alike
+        {{"sdb1", "USB", 8'000'000'000, "/home/anna/media/S"}, false},
+        {{"sdb1", "USB", 8'000'000'000, ""}, false},                    // not mounted
+        {{"sdb1", "usb", 8'000'000'000, "/media/anna/S"}, false},
+        {{"", "USB", 8'000'000'000, "/media/anna/S"}, false},
     };
-    EXPECT_TRUE(tool.checkDiskType(disk(4'000'000'000, "/media/anna/S")));
-    EXPECT_FALSE(tool.checkDiskType(disk(3'999'999'999, "/media/anna/S")));
-    EXPECT_TRUE(tool.checkDiskType(disk(8'000'000'000, "/run/media/anna/S")));
-    EXPECT_TRUE(tool.checkDiskType(disk(8'000'000'000, "/Volumes/STICK")));
-    EXPECT_TRUE(tool.checkDiskType(disk(8'000'000'000, "/srv/sticks/one")));
-    EXPECT_FALSE(tool.checkDiskType(disk(8'000'000'000, "/media")));           // the root itself
-    EXPECT_FALSE(tool.checkDiskType(disk(8'000'000'000, "/mediafiles/S")));    // only looks alike
-    EXPECT_FALSE(tool.checkDiskType(disk(8'000'000'000, "/home/anna/media/S")));
-    EXPECT_FALSE(tool.checkDiskType(disk(8'000'000'000, "")));                 // not mounted
-    EXPECT_FALSE(tool.checkDiskType(disk(8'000'000'000, "/media/anna/S", "usb")));
-    EXPECT_FALSE(tool.checkDiskType(disk(8'000'000'000, "/media/anna/S", "USB", "")));
+    for (const auto &[disk, qualifies] : rows)
+        EXPECT_EQ(tool.checkDiskType(disk), qualifies) << disk.describe();
 }
 
-TEST_F(DiskToolTest, RemovalPostsTheMountPathAndTellsTheDelegateOnce)
+TEST_F(DiskToolTest, RemountAndRemovalPostTheOldMountPathAndTellTheDelegateOnce)
 {
-    fixture.setMounts({DiskFixture::mount("8:17", "/media/anna/STICK", "/dev/sdb1"),
-                       DiskFixture::mount("8:65", "/mnt/stick", "/dev/sde1")});
-    XXDiskTool tool(options());
-    start(tool);
-    ASSERT_EQ(tool.diskDict().size(), 1u);
-
-    fixture.setMounts({});
-    tool.rescanMountTable();
-    tool.rescanMountTable();  // nothing new: no second report
-
-    EXPECT_EQ(movedOut, std::vector<std::string>{"/media/anna/STICK"});
-    EXPECT_EQ(delegate.events, (std::vector<std::string>{"appear:sdb1", "dismiss:sdb1"}));
-    ASSERT_TRUE(tool.loadedDisk().has_value());
-    EXPECT_TRUE(tool.loadedDisk()->empty());
-}
-
-TEST_F(DiskToolTest, RemountElsewhereIsReportedAsGoneThenPresent)
-{
-    fixture.setMounts({DiskFixture::mount("8:17", "/media/anna/STICK", "/dev/sdb1")});
-    XXDiskTool tool(options());
-    start(tool);
-
-    fixture.setMounts({DiskFixture::mount("8:17", "/media/anna/STICK1", "/dev/sdb1")});
-    tool.rescanMountTable();
-    EXPECT_EQ(movedOut, std::vector<std::string>{"/media/anna/STICK"});
-    EXPECT_EQ(delegate.events, (std::vector<std::string>{"appear:sdb1", "dismiss:sdb1", "appear:sdb1"}));
-    EXPECT_EQ(tool.diskDict().at("sdb1").volumePath, "/media/anna/STICK1");
-}
-
-TEST_F(DiskToolTest, DescriptionChangesOfAnyDiskReachTheDelegate)
-{
-    fixture.setMounts({DiskFixture::mount("8:17", "/media/anna/STICK", "/dev/sdb1"),
-                       DiskFixture::mount("8:33", "/media/anna/SMALL", "/dev/sdc1")});
-    XXDiskTool tool(options());
-    start(tool);
-
-    fixture.setSize(usbPartitionPath("sdc", "sdc1"), 1'000'000'000);
-    fixture.setSize(usbPartitionPath("sdb", "sdb1"), 16'000'000'000);
-    tool.rescanMountTable();
-    EXPECT_EQ(delegate.events, (std::vector<std::string>{"appear:sdb1", "modify:sdb1", "modify:sdc1"}));
-    EXPECT_TRUE(movedOut.empty());
-}
-
-TEST_F(DiskToolTest, LoadedDiskIsAbsentUntilTheFirstQualifyingDisk)
-{
-    fixture.setMounts({DiskFixture::mount("8:33", "/media/anna/SMALL", "/dev/sdc1")});
-    XXDiskTool tool(options());
-    start(tool);
-    EXPECT_FALSE(tool.loadedDisk().has_value());
-
-    // A background reader gets a copy that later changes on the loop do not touch.
-    std::optional<XXDiskDictionary> seen;
-    fixture.setMounts({DiskFixture::mount("8:17", "/media/anna/STICK", "/dev/sdb1")});
-    tool.rescanMountTable();
-    std::thread reader([&] { seen = tool.loadedDisk(); });
-    reader.join();
-    fixture.setMounts({});
-    tool.rescanMountTable();
-    ASSERT_TRUE(seen.has_value());
-    EXPECT_EQ(keys(*seen), std::vector<std::string>{"sdb1"});
-    EXPECT_TRUE(tool.loadedDisk()->empty());
+    const auto tool = start({stick, outsideRoots});
+    ASSERT_EQ(tool->diskDict().size(), 1u);
+    // Mounted elsewhere: gone from the old point, then present at the new one.
+    remount(*tool, {DiskFixture::mount("8:17", "/media/anna/STICK1", "/dev/sdb1")});
+    EXPECT_EQ(tool->diskDict().at("sdb1").volumePath, "/media/anna/STICK1");
+    remount(*tool, {});
+    tool->rescanMountTable();  // nothing new: no second report
+    EXPECT_EQ(movedOut, (Names{"/media/anna/STICK", "/media/anna/STICK1"}));
+    EXPECT_EQ(delegate.events, (Names{"appear:sdb1", "dismiss:sdb1", "appear:sdb1", "dismiss:sdb1"}));
+    ASSERT_TRUE(tool->loadedDisk().has_value());
+    EXPECT_TRUE(tool->loadedDisk()->empty());
 }
 
 TEST_F(DiskToolTest, EventsFromOtherThreadsAreHandledOnTheLoop)
 {
     XXDiskTool tool(options());
     tool.setDiskToolDelegate(&delegate);
-    std::thread other([&] {
-        tool.diskChange(XXDiskChangePresent, {"sdb1", "USB", 8'000'000'000, "/media/anna/STICK"});
-        tool.diskChange(7, {"sdb1", "USB", 8'000'000'000, "/media/anna/STICK"});  // unknown type
-    });
-    other.join();
+    const XXDiskDescription small{"sdc1", "USB", 2'000'000'000, "/media/anna/SMALL"};
+    const XXDiskDescription big{"sdb1", "USB", 8'000'000'000, "/media/anna/STICK"};
+    std::thread([&] {
+        tool.diskChange(XXDiskChangePresent, small);
+        tool.diskChange(7, big);  // unknown type
+    }).join();
+    loop.runFor(0ms);
+    // Absent until the first qualifying disk, which is not handled before the loop runs.
+    EXPECT_FALSE(tool.loadedDisk().has_value());
+    std::thread([&] { tool.diskChange(XXDiskChangePresent, big); }).join();
     EXPECT_TRUE(delegate.events.empty());
     loop.runFor(0ms);
-    EXPECT_EQ(delegate.events, std::vector<std::string>{"appear:sdb1"});
-    EXPECT_EQ(keys(tool.diskDict()), std::vector<std::string>{"sdb1"});
+    EXPECT_EQ(delegate.events, Names{"appear:sdb1"});
+    ASSERT_TRUE(tool.loadedDisk().has_value());
+    EXPECT_EQ(keys(*tool.loadedDisk()), Names{"sdb1"});
 }
 
-TEST_F(DiskToolTest, AVolumeFolderIsReportedAsOneQualifyingVolume)
+TEST_F(DiskToolTest, AVolumeFolderOrTheStickMountedThereIsOneQualifyingVolume)
 {
     const auto folder = fixture.scratch() / "plain";
     std::filesystem::create_directory(folder);
     XXDiskToolOptions withFolder = options();
     withFolder.volumeFolder = (folder / "").string();  // a trailing slash names the same folder
-    XXDiskTool tool(withFolder);
-    start(tool);
-
-    const auto listed = tool.loadedDisk();
+    const auto listed = start({}, withFolder)->loadedDisk();
     ASSERT_TRUE(listed.has_value());
-    ASSERT_EQ(keys(*listed), std::vector<std::string>{std::string(XXDiskTool::folderVolumeBSDName)});
+    ASSERT_EQ(keys(*listed), Names{std::string(XXDiskTool::folderVolumeBSDName)});
     EXPECT_EQ(listed->begin()->second.volumePath, folder.string());
 
-    XXDiskToolOptions missing = options();
-    missing.volumeFolder = (fixture.scratch() / "absent").string();
-    XXDiskTool none(missing);
-    none.registerDiskNotice();
-    loop.runFor(0ms);
-    EXPECT_FALSE(none.loadedDisk().has_value());
-}
-
-TEST_F(DiskToolTest, AStickMountedAtTheVolumeFolderIsWatchedWhateverItsSize)
-{
+    // A folder that does not exist is no volume, but a stick mounted there is, whatever its size.
     const std::string mountPoint = (fixture.scratch() / "small").string();
-    fixture.setMounts({DiskFixture::mount("8:33", mountPoint, "/dev/sdc1")});
-    XXDiskToolOptions withFolder = options();
     withFolder.volumeFolder = mountPoint;
-    XXDiskTool tool(withFolder);
-    start(tool);
-    // The folder does not exist here, so only the stick mounted there is listed.
-    EXPECT_EQ(keys(tool.diskDict()), std::vector<std::string>{"sdc1"});
-
-    fixture.setMounts({});
-    tool.rescanMountTable();
-    EXPECT_EQ(movedOut, std::vector<std::string>{mountPoint});
+    EXPECT_FALSE(start({}, withFolder)->loadedDisk().has_value());
+    const auto tool = start({DiskFixture::mount("8:33", mountPoint, "/dev/sdc1")}, withFolder);
+    EXPECT_EQ(keys(tool->diskDict()), Names{"sdc1"});
+    remount(*tool, {});
+    EXPECT_EQ(movedOut, Names{mountPoint});
 }
 
 TEST(DiskToolOptions, EnvironmentAddsMediaRootsAndTheVolumeFolder)
@@ -241,11 +192,9 @@ TEST(DiskToolOptions, EnvironmentAddsMediaRootsAndTheVolumeFolder)
     unsetenv("COFFERVALE_VOLUME");
 
     EXPECT_EQ(options.runLoop, &loop);
-    EXPECT_EQ(options.mediaRoots,
-              (std::vector<std::string>{"/media", "/run/media", "/Volumes", "/srv/sticks", "/mnt/usb/"}));
+    EXPECT_EQ(options.mediaRoots, (Names{"/media", "/run/media", "/Volumes", "/srv/sticks", "/mnt/usb/"}));
     EXPECT_EQ(options.volumeFolder, "/home/anna/vault");
-    EXPECT_EQ(options.procRoot, "/proc");
-    EXPECT_EQ(options.sysRoot, "/sys");
+    EXPECT_EQ(std::tie(options.procRoot, options.sysRoot), std::make_tuple("/proc", "/sys"));
 }
 
 TEST(DiskToolShared, NeedsItsLoopInstalledFirstAndIsSingle)

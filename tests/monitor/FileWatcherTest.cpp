@@ -1,15 +1,15 @@
+// The file watcher on a real folder: folding a burst of saves, which changes count, and the
+// rules for closing and for watchers made on other threads.
+#include <gtest/gtest.h>
+
+#include <thread>
+
 #include "MonitorTestSupport.h"
 #include "XXFileWatcher.h"
 #include "XXMonitorLog.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <thread>
-
 using namespace std::chrono_literals;
 using monitortest::runUntil;
-using monitortest::writeFile;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -45,6 +45,15 @@ protected:
         watcher = XXFileWatcher::create(loop, path.string(), std::string("protected item"), &delegate);
         return watcher;
     }
+    // A watcher of file with a change noticed and its report pending.
+    void watchWithAReportPending()
+    {
+        watch(file);
+        writeFile(file, "second");
+        loop.runFor(50ms);
+        ASSERT_TRUE(watcher->haveDoSomething());
+    }
+    bool reported() { return runUntil(loop, [&] { return delegate.reports > 0; }, 3s); }
 
     monitortest::ScratchFolder scratch;
     const std::filesystem::path file = scratch.path() / "report.txt";
@@ -53,7 +62,7 @@ protected:
     std::shared_ptr<XXFileWatcher> watcher;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(FileWatcherTest, ABurstOfSavesGivesOneReportASecondAfterTheFirst)
 {
@@ -66,7 +75,7 @@ TEST_F(FileWatcherTest, ABurstOfSavesGivesOneReportASecondAfterTheFirst)
     loop.runFor(250ms);
     writeFile(file, "fourth");
 
-    ASSERT_TRUE(runUntil(loop, [&] { return delegate.reports > 0; }, 3s));
+    ASSERT_TRUE(reported());
     // A second after the first save, not after the last (which would be 1.5 s).
     const auto delay = delegate.lastReport - firstSave;
     EXPECT_GE(delay, 950ms);
@@ -95,59 +104,52 @@ TEST_F(FileWatcherTest, AnEditorStyleSaveGivesOneReport)
     const auto temporary = scratch.path() / ".report.txt.swp";
     writeFile(temporary, "saved by an editor");
     std::filesystem::rename(temporary, file);
-    ASSERT_TRUE(runUntil(loop, [&] { return delegate.reports > 0; }, 3s));
+    ASSERT_TRUE(reported());
     loop.runFor(300ms);
     EXPECT_EQ(delegate.reports, 1);
 }
 
 TEST_F(FileWatcherTest, InvalidateDeliversThePendingReportThenCloses)
 {
-    watch(file);
-    writeFile(file, "second");
-    loop.runFor(50ms);
-    ASSERT_TRUE(watcher->haveDoSomething());
+    watchWithAReportPending();
     watcher->invalidate();
     EXPECT_TRUE(watcher->isWatching());
     std::weak_ptr<XXFileWatcher> weak = watcher;
     watcher.reset();  // the owner lets go; the pending report still comes
     EXPECT_FALSE(weak.expired());
-
-    ASSERT_TRUE(runUntil(loop, [&] { return delegate.reports > 0; }, 3s));
+    ASSERT_TRUE(reported());
     EXPECT_TRUE(weak.expired());
 }
 
-TEST_F(FileWatcherTest, CloseWatchDropsAPendingReport)
+TEST_F(FileWatcherTest, ClosingWithoutAPendingReportOrByCloseWatchReportsNothing)
 {
-    watch(file);
-    writeFile(file, "second");
-    loop.runFor(50ms);
-    ASSERT_TRUE(watcher->haveDoSomething());
+    const auto idle = watch(scratch.path() / "other.txt");
+    idle->invalidate();
+    EXPECT_FALSE(idle->isWatching());
+
+    watchWithAReportPending();
     watcher->closeWatch();
     EXPECT_FALSE(watcher->isWatching());
     EXPECT_FALSE(watcher->haveDoSomething());
-    loop.runFor(1200ms);
-    EXPECT_EQ(delegate.reports, 0);
-}
-
-TEST_F(FileWatcherTest, InvalidateWithNothingPendingClosesAtOnce)
-{
-    watch(file);
-    watcher->invalidate();
-    EXPECT_FALSE(watcher->isWatching());
-    writeFile(file, "second");
+    writeFile(scratch.path() / "other.txt", "written after the close");
     loop.runFor(1200ms);
     EXPECT_EQ(delegate.reports, 0);
 }
 
 TEST_F(FileWatcherTest, AWatcherCreatedOnAnotherThreadSetsUpOnTheLoop)
 {
-    std::thread other([&] { watch(file); });
-    other.join();
+    std::thread([&] { watch(file); }).join();
     EXPECT_FALSE(watcher->isWatching());
     loop.runFor(0ms);
     ASSERT_TRUE(watcher->isWatching());
     writeFile(file, "second");
-    EXPECT_TRUE(runUntil(loop, [&] { return delegate.reports > 0; }, 3s));
+    EXPECT_TRUE(reported());
+
+    // One closed before the set-up handed to the loop has run never starts.
+    std::thread([&] { watch(file); }).join();
+    watcher->closeWatch();
+    loop.runFor(0ms);
+    EXPECT_FALSE(watcher->isWatching());
 }
 
 TEST_F(FileWatcherTest, AMissingFolderLeavesTheWatcherIdle)
@@ -156,16 +158,5 @@ TEST_F(FileWatcherTest, AMissingFolderLeavesTheWatcherIdle)
     EXPECT_FALSE(watcher->isWatching());
     watcher->closeWatch();
     watcher->invalidate();
-    EXPECT_FALSE(watcher->isWatching());
-
-}
-
-TEST_F(FileWatcherTest, AClosedWatcherDoesNotStartLater)
-{
-    // Closed before the set-up handed to the loop has run.
-    std::thread other([&] { watch(file); });
-    other.join();
-    watcher->closeWatch();
-    loop.runFor(0ms);
     EXPECT_FALSE(watcher->isWatching());
 }

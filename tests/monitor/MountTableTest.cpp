@@ -1,8 +1,11 @@
+// Reading mountinfo and sysfs into disk descriptions, and comparing two readings.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
 #include "DiskFixture.h"
 #include "XXMountMonitor.h"
 #include "XXMountTable.h"
-
-#include <gtest/gtest.h>
 
 using monitortest::DiskFixture;
 using monitortest::sataPartitionPath;
@@ -16,17 +19,14 @@ TEST(MountTable, ParsesMountInfoLinesAndDecodesEscapes)
         "broken line\n"
         "38 35 8:x / /m rw - vfat /dev/sdc1 rw\n"
         "39 35 8:33 / /media/no-separator rw vfat /dev/sdc1 rw\n"
-        "40 35 8:49 / /media/last rw - exfat /dev/sdd1 rw");
+        "40 35 8:49 / /media/last rw - exfat /dev/sdd1 rw");  // the last line without a newline
+    const auto fields = [](const XXMountEntry &m) {
+        return std::tie(m.major, m.minor, m.root, m.mountPoint, m.fsType, m.source);
+    };
     ASSERT_EQ(mounts.size(), 3u);
-    EXPECT_EQ(mounts[0].major, 98u);
-    EXPECT_EQ(mounts[0].minor, 0u);
-    EXPECT_EQ(mounts[0].root, "/mnt1");
-    EXPECT_EQ(mounts[0].mountPoint, "/mnt two\\x");
-    EXPECT_EQ(mounts[0].fsType, "ext3");
-    EXPECT_EQ(mounts[0].source, "/dev/root");
-    EXPECT_EQ(mounts[1].mountPoint, "/media/a\tb");
-    EXPECT_EQ(mounts[2].mountPoint, "/media/last");  // last line without a newline
-    EXPECT_EQ(mounts[2].minor, 49u);
+    EXPECT_EQ(fields(mounts[0]), std::make_tuple(98u, 0u, "/mnt1", "/mnt two\\x", "ext3", "/dev/root"));
+    EXPECT_EQ(fields(mounts[1]), std::make_tuple(8u, 17u, "/", "/media/a\tb", "vfat", "/dev/sdb1"));
+    EXPECT_EQ(fields(mounts[2]), std::make_tuple(8u, 49u, "/", "/media/last", "exfat", "/dev/sdd1"));
 }
 
 TEST(MountTable, DescribesMountedBlockDevicesFromSysfs)
@@ -34,34 +34,20 @@ TEST(MountTable, DescribesMountedBlockDevicesFromSysfs)
     DiskFixture fixture;
     fixture.addBlockDevice("8:2", sataPartitionPath("sda", "sda2"), 500'000'000'000);
     fixture.addBlockDevice("8:17", usbPartitionPath("sdb", "sdb1"), 8'000'000'000);
+    fixture.addBlockDevice("8:33", usbPartitionPath("sdc", "sdc1"), 64'000'000'000);
     const auto mounts = XXParseMountInfo(
-        DiskFixture::systemMounts() +
-        DiskFixture::mount("8:17", "/home/anna/bound", "/dev/sdb1", "/photos") +
+        DiskFixture::systemMounts() + DiskFixture::mount("8:17", "/home/anna/bound", "/dev/sdb1", "/photos") +
         DiskFixture::mount("8:17", "/media/anna/STICK\\040ONE", "/dev/sdb1") +
         DiskFixture::mount("8:17", "/mnt/again", "/dev/sdb1") +
-        DiskFixture::mount("8:99", "/media/anna/ghost", "/dev/sdz1"));  // no sysfs entry
+        DiskFixture::mount("8:99", "/media/anna/ghost", "/dev/sdz1") +  // no sysfs entry
+        // btrfs reports an anonymous device number: the mount source names the device.
+        DiskFixture::mount("0:45", "/media/anna/BTR", "/dev/sdc1", "/", "btrfs"));
 
-    const XXDiskDictionary disks = XXDescribeMountedDisks(mounts, fixture.sysRoot());
-    ASSERT_EQ(disks.size(), 2u);
-    const XXDiskDescription &stick = disks.at("sdb1");
-    EXPECT_EQ(stick.mediaBSDName, "sdb1");
-    EXPECT_EQ(stick.deviceProtocol, "USB");
-    EXPECT_EQ(stick.mediaSize, 8'000'000'000u / 512 * 512);
     // The first mount of the whole file system wins over a bind mount of a sub-folder.
-    EXPECT_EQ(stick.volumePath, "/media/anna/STICK ONE");
-    const XXDiskDescription &internal = disks.at("sda2");
-    EXPECT_EQ(internal.deviceProtocol, "");
-    EXPECT_EQ(internal.volumePath, "/");
-}
-
-TEST(MountTable, FindsDevicesOfAnonymousNumbersThroughTheMountSource)
-{
-    DiskFixture fixture;
-    fixture.addBlockDevice("8:33", usbPartitionPath("sdc", "sdc1"), 64'000'000'000);
-    const auto mounts = XXParseMountInfo(DiskFixture::mount("0:45", "/media/anna/BTR", "/dev/sdc1", "/", "btrfs"));
-    const XXDiskDictionary disks = XXDescribeMountedDisks(mounts, fixture.sysRoot());
-    ASSERT_EQ(disks.count("sdc1"), 1u);
-    EXPECT_EQ(disks.at("sdc1").deviceProtocol, "USB");
+    EXPECT_EQ(XXDescribeMountedDisks(mounts, fixture.sysRoot()),
+              (XXDiskDictionary{{"sda2", {"sda2", "", 500'000'000'000, "/"}},
+                                {"sdb1", {"sdb1", "USB", 8'000'000'000 / 512 * 512, "/media/anna/STICK ONE"}},
+                                {"sdc1", {"sdc1", "USB", 64'000'000'000, "/media/anna/BTR"}}}));
 }
 
 TEST(MountTable, ComparesReadingsIntoGonePresentAndModified)
@@ -88,10 +74,7 @@ TEST(MountTable, ComparesReadingsIntoGonePresentAndModified)
 TEST(MountMonitor, OpensTheRealMountTableAndRefusesAMissingOne)
 {
     XXPollRunLoop loop;
-    XXMountMonitor real(loop, "/proc", "/sys", {});
-    EXPECT_TRUE(real.start());
-
+    EXPECT_TRUE(XXMountMonitor(loop, "/proc", "/sys", {}).start());
     monitortest::ScratchFolder empty;
-    XXMountMonitor missing(loop, empty.path().string(), "/sys", {});
-    EXPECT_FALSE(missing.start());
+    EXPECT_FALSE(XXMountMonitor(loop, empty.path().string(), "/sys", {}).start());
 }

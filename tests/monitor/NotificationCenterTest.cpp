@@ -1,8 +1,9 @@
-#include "XXNotificationCenter.h"
-
+// Posting to the observers of a name, and removing observers, even during a post.
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "XXNotificationCenter.h"
 
 TEST(NotificationCenter, DeliversObjectToObserversOfThatNameOnly)
 {
@@ -31,7 +32,6 @@ TEST(NotificationCenter, RemovedObserversAreNotCalledEvenMidPost)
     XXNotificationCenter::Token later = 0;
     const auto first = center.addObserver("A", [&](const XXNotification &) { center.removeObserver(later); });
     later = center.addObserver("A", [&](const XXNotification &) { ++laterCalls; });
-
     center.post("A");
     EXPECT_EQ(laterCalls, 0);
 
