@@ -1,4 +1,5 @@
 // The four backup settings: defaults, the stored texts, round trips and refused writes.
+#include <cstdlib>
 #include <filesystem>
 
 #include "ServiceTestSupport.h"
@@ -15,8 +16,17 @@ protected:
 
     std::string config() const { return readFile(storeDir() + "/config"); }
 
+    // The raw text under key; nullopt when there is none.
+    static std::optional<std::string> stored(const char *key)
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        char *value = fs_get_config(key);
+        std::optional<std::string> text = value ? std::optional<std::string>(value) : std::nullopt;
+        std::free(value);
+        return text;
+    }
     // Stores a raw text the way another program (or an older version) might have.
-    void storeRaw(const char *key, const char *value)
+    static void storeRaw(const char *key, const char *value)
     {
         auto engine = XXDiskFileManager::lockEngine();
         fs_set_config(key, value);
@@ -25,57 +35,50 @@ protected:
 
 }  // namespace
 
-TEST_F(ServiceSettings, AFreshStoreReadsAsTheDefaults)
+TEST_F(ServiceSettings, DefaultsStandOnAFreshStoreAndWithoutOne)
 {
-    EXPECT_EQ(manager->acquireCurrentLocationSetting(), 0);
-    EXPECT_TRUE(manager->isTurnOnAutoBackUp());
-    EXPECT_EQ(manager->maxBackupFileNumber(), 5);
-    EXPECT_EQ(manager->acquireCurrentFixAppLocationSetting(), 0);
-}
-
-TEST_F(ServiceSettings, RoundTripsStoreTheFixedTexts)
-{
-    EXPECT_TRUE(manager->setCurrentBackupLocation(1));
-    EXPECT_EQ(manager->acquireCurrentLocationSetting(), 1);
-    EXPECT_NE(config().find("appData"), std::string::npos);
-    EXPECT_TRUE(manager->setCurrentBackupLocation(0));
-    EXPECT_EQ(manager->acquireCurrentLocationSetting(), 0);
-    EXPECT_NE(config().find("document"), std::string::npos);
-
-    EXPECT_TRUE(manager->setBackupSetting(false));
-    EXPECT_FALSE(manager->isTurnOnAutoBackUp());
-    EXPECT_TRUE(manager->setBackupSetting(true));
-    EXPECT_TRUE(manager->isTurnOnAutoBackUp());
-
-    EXPECT_TRUE(manager->setMaxBackupFileNum("7"));
-    EXPECT_EQ(manager->maxBackupFileNumber(), 7);
-    const std::string text = config();
-    const size_t section = text.find("[back]");
-    ASSERT_NE(section, std::string::npos) << text;
-    EXPECT_NE(text.find("number = 7", section), std::string::npos) << text;
-
-    EXPECT_TRUE(manager->setCurrentFixAppLocation(1));
-    EXPECT_EQ(manager->acquireCurrentFixAppLocationSetting(), 1);
-    EXPECT_NE(config().find("appArea"), std::string::npos);
-    EXPECT_TRUE(manager->setCurrentFixAppLocation(0));
-    EXPECT_EQ(manager->acquireCurrentFixAppLocationSetting(), 0);
-    EXPECT_NE(config().find("diskArea"), std::string::npos);
-
-    // The settings travel with the store.
+    auto expectDefaults = [&] {
+        EXPECT_EQ(manager->acquireCurrentLocationSetting(), 0);
+        EXPECT_TRUE(manager->isTurnOnAutoBackUp());
+        EXPECT_EQ(manager->maxBackupFileNumber(), 5);
+        EXPECT_EQ(manager->acquireCurrentFixAppLocationSetting(), 0);
+    };
+    expectDefaults();
+    ASSERT_TRUE(manager->setMaxBackupFileNum("9"));
+    ASSERT_TRUE(manager->setBackupSetting(false));
     manager->logOutComplate(nullptr);
-    ASSERT_TRUE(start(volume.path()).isSuccess());
-    EXPECT_EQ(manager->maxBackupFileNumber(), 7);
-    EXPECT_TRUE(manager->isTurnOnAutoBackUp());
+    expectDefaults();
+    EXPECT_FALSE(manager->setMaxBackupFileNum("2"));
+    EXPECT_FALSE(manager->setBackupSetting(true));
+    EXPECT_NE(config().find("number = 9"), std::string::npos);
 }
 
-TEST_F(ServiceSettings, OtherChoicesAreStoredEmptyAndReadAsZero)
+TEST_F(ServiceSettings, ChoicesAreStoredAsTheirFixedTextsAndOthersAsEmpty)
 {
-    ASSERT_TRUE(manager->setCurrentBackupLocation(1));
-    EXPECT_TRUE(manager->setCurrentBackupLocation(2));
-    EXPECT_EQ(manager->acquireCurrentLocationSetting(), 0);
-    ASSERT_TRUE(manager->setCurrentFixAppLocation(1));
-    EXPECT_TRUE(manager->setCurrentFixAppLocation(-1));
-    EXPECT_EQ(manager->acquireCurrentFixAppLocationSetting(), 0);
+    struct Setting {
+        const char *key, *zero, *one;
+        std::function<bool(std::int64_t)> set;
+        std::function<std::int64_t()> get;
+    };
+    const Setting settings[] = {
+        {"backup.location", "document", "appData", [&](std::int64_t c) { return manager->setCurrentBackupLocation(c); },
+         [&] { return manager->acquireCurrentLocationSetting(); }},
+        {"fix.location", "diskArea", "appArea", [&](std::int64_t c) { return manager->setCurrentFixAppLocation(c); },
+         [&] { return manager->acquireCurrentFixAppLocationSetting(); }},
+    };
+    for (const Setting &setting : settings)
+        for (const std::int64_t choice : {1, 0, 1, 2, 1, -1}) {
+            SCOPED_TRACE(std::string(setting.key) + " " + std::to_string(choice));
+            EXPECT_TRUE(setting.set(choice));
+            EXPECT_EQ(setting.get(), choice == 1 ? 1 : 0);
+            EXPECT_EQ(stored(setting.key), choice == 0 ? setting.zero : choice == 1 ? setting.one : "");
+        }
+
+    for (const bool on : {false, true}) {
+        EXPECT_TRUE(manager->setBackupSetting(on));
+        EXPECT_EQ(manager->isTurnOnAutoBackUp(), on);
+        EXPECT_EQ(stored("auto.backup"), on ? "yes" : "no");
+    }
 }
 
 TEST_F(ServiceSettings, StoredTextsCompareExactly)
@@ -88,30 +91,32 @@ TEST_F(ServiceSettings, StoredTextsCompareExactly)
     EXPECT_EQ(manager->acquireCurrentFixAppLocationSetting(), 1);
 }
 
-TEST_F(ServiceSettings, TheMaximumIsAPositiveNumber)
+TEST_F(ServiceSettings, TheMaximumIsAPositiveNumberThatTravelsWithTheStore)
 {
-    ASSERT_TRUE(manager->setMaxBackupFileNum("3"));
+    EXPECT_TRUE(manager->setMaxBackupFileNum("7"));
+    EXPECT_EQ(manager->maxBackupFileNumber(), 7);
     const std::string before = config();
+    const size_t section = before.find("[back]");
+    ASSERT_NE(section, std::string::npos) << before;
+    EXPECT_NE(before.find("number = 7", section), std::string::npos) << before;
     for (const char *bad : {"", "0", "-2", " 7", "7 ", "abc", "+4", "1.5"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(manager->setMaxBackupFileNum(bad));
     }
     EXPECT_EQ(config(), before);
-    EXPECT_EQ(manager->maxBackupFileNumber(), 3);
+    manager->logOutComplate(nullptr);
+    ASSERT_TRUE(start(volume.path()).isSuccess());
+    EXPECT_EQ(manager->maxBackupFileNumber(), 7);
     EXPECT_TRUE(manager->setMaxBackupFileNum("012"));
     EXPECT_EQ(manager->maxBackupFileNumber(), 12);
 
     // Texts written by others read leniently, never below 1.
-    storeRaw("back.number", "0");
-    EXPECT_EQ(manager->maxBackupFileNumber(), 1);
-    storeRaw("back.number", "-4");
-    EXPECT_EQ(manager->maxBackupFileNumber(), 1);
-    storeRaw("back.number", "  9 backups");
-    EXPECT_EQ(manager->maxBackupFileNumber(), 9);
-    storeRaw("back.number", "many");
-    EXPECT_EQ(manager->maxBackupFileNumber(), 1);
-    storeRaw("back.number", "");
-    EXPECT_EQ(manager->maxBackupFileNumber(), 5);
+    const std::pair<const char *, std::int64_t> reads[] = {
+        {"0", 1}, {"-4", 1}, {"  9 backups", 9}, {"many", 1}, {"", 5}};
+    for (const auto &[text, number] : reads) {
+        storeRaw("back.number", text);
+        EXPECT_EQ(manager->maxBackupFileNumber(), number) << '"' << text << '"';
+    }
 }
 
 TEST_F(ServiceSettings, AWriteTheConfigurationRefusesReadsBackAsFailed)
@@ -123,15 +128,4 @@ TEST_F(ServiceSettings, AWriteTheConfigurationRefusesReadsBackAsFailed)
     EXPECT_TRUE(logged("setting auto.backup was not stored"));
     std::filesystem::remove(storeDir() + "/config.lock");
     EXPECT_TRUE(manager->setBackupSetting(false));
-}
-
-TEST_F(ServiceSettings, WithoutAStoreTheDefaultsStandAndNothingIsStored)
-{
-    ASSERT_TRUE(manager->setMaxBackupFileNum("9"));
-    manager->logOutComplate(nullptr);
-    EXPECT_EQ(manager->maxBackupFileNumber(), 5);
-    EXPECT_TRUE(manager->isTurnOnAutoBackUp());
-    EXPECT_FALSE(manager->setMaxBackupFileNum("2"));
-    EXPECT_FALSE(manager->setBackupSetting(false));
-    EXPECT_NE(config().find("number = 9"), std::string::npos);
 }

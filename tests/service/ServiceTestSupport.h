@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -46,18 +47,12 @@ protected:
         XXServiceSetLogSink({});
     }
 
-    std::vector<std::string> logLines()
-    {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        return logLines_;
-    }
-
+    // Some log line so far holds part.
     bool logged(const std::string &part)
     {
-        for (const std::string &line : logLines())
-            if (line.find(part) != std::string::npos)
-                return true;
-        return false;
+        std::lock_guard<std::mutex> lock(logMutex_);
+        return std::any_of(logLines_.begin(), logLines_.end(),
+                           [&](const std::string &line) { return line.find(part) != std::string::npos; });
     }
 
     // Runs an operation and returns the one record its completion received; a completion
