@@ -1,13 +1,48 @@
 // The protected tree built from a real vault: shape, left-out entries, sizes and counts,
-// search, path refresh, and damaged vaults.
+// separation and search, path refresh, and damaged vaults.
 #include <algorithm>
 #include <filesystem>
 #include <regex>
 
 #include "ReferenceFormat.h"
 #include "ServiceTestSupport.h"
+#include "XXServiceText.h"
 
 namespace {
+
+using V = std::vector<std::string>;
+
+V names(const XXProtectFileArray &entries)
+{
+    V out;
+    for (const auto &entry : entries)
+        out.push_back(entry->fileName());
+    return out;
+}
+
+// The entry at a path below entry ("Docs/Inner"); nullptr when absent.
+std::shared_ptr<XXProtectFileWrapper> entryAt(std::shared_ptr<XXProtectFileWrapper> entry, const std::string &path)
+{
+    for (const std::string &name : xxservice::splitText(path, "/")) {
+        const XXProtectFileArray &children = entry->allSubFileArray();
+        const auto found = std::find_if(children.begin(), children.end(),
+                                        [&](const auto &child) { return child->fileName() == name; });
+        if (found == children.end())
+            return nullptr;
+        entry = *found;
+    }
+    return entry;
+}
+
+// Every child names its holder as parent and the holder's full path as parent path.
+void expectLinksHold(const XXProtectFileWrapper &folder)
+{
+    for (const auto &entry : folder.allSubFileArray()) {
+        EXPECT_EQ(entry->parentWrapper(), &folder) << entry->fullPath();
+        EXPECT_EQ(entry->parentFolderPath(), folder.fullPath()) << entry->fullPath();
+        expectLinksHold(*entry);
+    }
+}
 
 class ServiceTree : public ServiceFixture {
 protected:
@@ -37,15 +72,15 @@ protected:
 
     std::shared_ptr<XXProtectFileWrapper> buildTree()
     {
-        const XXDiskResultObjct result = run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplate(b); });
-        EXPECT_TRUE(result.isSuccess());
+        const XXDiskResultObjct result =
+            run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplate(b); });
         EXPECT_EQ(result.successCode(), 0);
         return result.successWrapper();
     }
 
-    // /Docs/{report.pdf 10, empty.txt 0, Inner/{deep.mp3 5}, Hollow/{Void/}}, a.png 3,
-    // z.mp4 4, doc.txt 7.
-    void fillVault()
+    // The root entry of a tree of /Docs/{report.pdf 10, empty.txt 0, Inner/{deep.mp3 5},
+    // Hollow/{Void/}}, a.png 3, z.mp4 4, doc.txt 7.
+    std::shared_ptr<XXProtectFileWrapper> filledRoot()
     {
         makeFolder("/Docs");
         put("/Docs/report.pdf", "0123456789");
@@ -57,72 +92,33 @@ protected:
         put("/a.png", "abc");
         put("/z.mp4", "abcd");
         put("/doc.txt", "1234567");
+        const auto container = buildTree();
+        return container ? container->allSubFileArray().at(0) : nullptr;
     }
 
-    ref::Index readIndex(const std::string &file, const ref::Bytes &key, const ref::Bytes &iv, bool root)
+    static ref::Index readIndex(const std::string &file, const ref::Bytes &key, const ref::Bytes &iv, bool root)
     {
         return ref::parseIndex(ref::aesCbc(readFile(file), key, iv, false), root);
     }
-    void writeIndex(const std::string &file, const ref::Index &index, const ref::Bytes &key, const ref::Bytes &iv,
-                    bool root)
+    // Decrypts an index file of the store, lets edit change it and writes it back.
+    static void editIndex(const std::string &file, const ref::Bytes &key, const ref::Bytes &iv, bool root,
+                          const std::function<void(ref::Index &)> &edit)
     {
+        ref::Index index = readIndex(file, key, iv, root);
+        edit(index);
         std::filesystem::remove(file);
         writeFile(file, ref::aesCbc(ref::buildIndex(index, root), key, iv, true));
     }
 };
 
-std::shared_ptr<XXProtectFileWrapper> child(const XXProtectFileWrapper &folder, const std::string &name)
-{
-    for (const auto &entry : folder.allSubFileArray())
-        if (entry->fileName() == name)
-            return entry;
-    return nullptr;
-}
-
-std::vector<std::string> names(const XXProtectFileArray &entries)
-{
-    std::vector<std::string> out;
-    for (const auto &entry : entries)
-        out.push_back(entry->fileName());
-    return out;
-}
-
-std::vector<std::string> sortedNames(const XXProtectFileArray &entries)
-{
-    std::vector<std::string> out = names(entries);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-// Every child names its holder as parent and the holder's full path as parent path.
-void expectLinksHold(const XXProtectFileWrapper &folder)
-{
-    for (const auto &entry : folder.allSubFileArray()) {
-        EXPECT_EQ(entry->parentWrapper(), &folder) << entry->fullPath();
-        EXPECT_EQ(entry->parentFolderPath(), folder.fullPath()) << entry->fullPath();
-        expectLinksHold(*entry);
-    }
-}
-
-using V = std::vector<std::string>;
-
 }  // namespace
 
-TEST_F(ServiceTree, NeedsAMountedStore)
-{
-    manager->logOutComplate(nullptr);
-    const XXDiskResultObjct result = run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplate(b); });
-    expectError(result, "5+1", 1, localized("String_102"));
-    EXPECT_FALSE(result.successValue().has_value());
-}
-
-TEST_F(ServiceTree, AnEmptyStoreGivesAnEmptyRoot)
+TEST_F(ServiceTree, AnEmptyStoreGivesAnEmptyRootAndNoStoreNone)
 {
     const auto container = buildTree();
     ASSERT_NE(container, nullptr);
     EXPECT_TRUE(container->isRootContainerWrapper());
     EXPECT_TRUE(container->isDirectory());
-    EXPECT_EQ(container->fileName(), "");
     ASSERT_EQ(container->allSubFileArray().size(), 1u);
     const auto &root = container->allSubFileArray()[0];
     EXPECT_TRUE(root->isRootWrapper());
@@ -132,134 +128,92 @@ TEST_F(ServiceTree, AnEmptyStoreGivesAnEmptyRoot)
     EXPECT_EQ(root->createDateString(), "--");
     EXPECT_EQ(root->fullPath(), "/");
     EXPECT_TRUE(root->allSubFileArray().empty());
+
+    manager->logOutComplate(nullptr);
+    const XXDiskResultObjct result =
+        run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplate(b); });
+    expectError(result, "5+1", 1, localized("String_102"));
+    EXPECT_FALSE(result.successValue().has_value());
 }
 
-TEST_F(ServiceTree, TheTreeMirrorsTheStore)
+TEST_F(ServiceTree, TheTreeMirrorsTheStoreWithoutEmptyFiles)
 {
-    fillVault();
-    const auto container = buildTree();
-    ASSERT_NE(container, nullptr);
-    const auto root = container->allSubFileArray()[0];
+    const auto root = filledRoot();
+    ASSERT_NE(root, nullptr);
     expectLinksHold(*root);
-    EXPECT_EQ(sortedNames(root->allSubFileArray()), (V{"Docs", "a.png", "doc.txt", "z.mp4"}));
-
-    const auto docs = child(*root, "Docs");
-    ASSERT_NE(docs, nullptr);
-    EXPECT_TRUE(docs->isDirectory());
+    // In the store's index order, which folds case.
+    EXPECT_EQ(names(root->allSubFileArray()), (V{"a.png", "doc.txt", "Docs", "z.mp4"}));
+    const auto docs = entryAt(root, "Docs");
+    EXPECT_EQ(names(docs->allSubFileArray()), (V{"Hollow", "Inner", "report.pdf"}));
+    EXPECT_EQ(names(docs->allSubFolderArray()), (V{"Hollow", "Inner"}));
     EXPECT_EQ(docs->fileType(), 0);
     EXPECT_EQ(docs->iconName(), "NSFolder");
-    EXPECT_EQ(docs->fullPath(), "/Docs");
-    // The empty file is left out.
-    EXPECT_EQ(sortedNames(docs->allSubFileArray()), (V{"Hollow", "Inner", "report.pdf"}));
-    EXPECT_EQ(names(docs->allSubFolderArray()).size(), 2u);
 
-    const auto report = child(*docs, "report.pdf");
+    const auto report = entryAt(root, "Docs/report.pdf");
     EXPECT_FALSE(report->isDirectory());
     EXPECT_EQ(report->fileSize(), 10u);
     EXPECT_EQ(report->fileType(), XXTool::shareTool().changeFileTypeWithName("report.pdf"));
-    EXPECT_EQ(report->fullPath(), "/Docs/report.pdf");
     EXPECT_TRUE(std::regex_match(report->createDateString(),
                                  std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
         << report->createDateString();
-    const auto deep = child(*child(*docs, "Inner"), "deep.mp3");
-    ASSERT_NE(deep, nullptr);
-    EXPECT_EQ(deep->parentFolderPath(), "/Docs/Inner");
-    EXPECT_EQ(deep->iconName(), "main45");
-    EXPECT_EQ(child(*root, "a.png")->iconName(), "main46");
 }
 
 TEST_F(ServiceTree, SizesAndFileCounts)
 {
-    fillVault();
-    const auto root = buildTree()->allSubFileArray()[0];
-    const auto docs = child(*root, "Docs");
-    EXPECT_EQ(manager->protectWrapperSize(*docs), 15u);
-    EXPECT_EQ(manager->protectWrapperSize(*child(*root, "a.png")), 3u);
-    const XXProtectSizeAndNumber all = manager->protectWrapperSizeAndFileNum(*root);
-    EXPECT_EQ(all.size, 29u);
-    EXPECT_EQ(all.number, 5);
-    const XXProtectSizeAndNumber hollow = manager->protectWrapperSizeAndFileNum(*child(*docs, "Hollow"));
-    EXPECT_EQ(hollow.size, 0u);
-    EXPECT_EQ(hollow.number, 0);
-    const XXProtectSizeAndNumber one = manager->protectWrapperSizeAndFileNum(*child(*root, "z.mp4"));
-    EXPECT_EQ(one.size, 4u);
-    EXPECT_EQ(one.number, 1);
-    EXPECT_EQ(manager->allSelectedProtectFileSize({child(*root, "a.png"), docs}), 18u);
+    const auto root = filledRoot();
+    ASSERT_NE(root, nullptr);
+    const std::tuple<std::string, std::uint64_t, std::int32_t> cases[] = {
+        {"", 29, 5}, {"Docs", 15, 2}, {"Docs/Hollow", 0, 0}, {"z.mp4", 4, 1}};
+    for (const auto &[path, size, number] : cases) {
+        SCOPED_TRACE(path);
+        const auto entry = path.empty() ? root : entryAt(root, path);
+        EXPECT_EQ(manager->protectWrapperSize(*entry), size);
+        EXPECT_EQ(manager->protectWrapperSizeAndFileNum(*entry).size, size);
+        EXPECT_EQ(manager->protectWrapperSizeAndFileNum(*entry).number, number);
+    }
+    EXPECT_EQ(manager->allSelectedProtectFileSize({entryAt(root, "a.png"), entryAt(root, "Docs")}), 18u);
     EXPECT_EQ(manager->allSelectedProtectFileSize({}), 0u);
 }
 
-TEST_F(ServiceTree, SearchFindsFoldersFirstAndIsCaseSensitive)
+TEST_F(ServiceTree, SeparationAndSearchListFoldersInPreOrderThenFilesInDiscoveryOrder)
 {
-    fillVault();
-    const auto root = buildTree()->allSubFileArray()[0];
+    const auto root = filledRoot();
+    ASSERT_NE(root, nullptr);
+    // The store lists names in case-folded order: doc.txt before Docs, Hollow before Inner.
+    XXProtectFileArray folders, files;
+    manager->seperateProtectFolderWrapper(root, folders, files);
+    EXPECT_EQ(names(folders), (V{"", "Docs", "Hollow", "Void", "Inner"}));
+    EXPECT_EQ(names(files), (V{"a.png", "doc.txt", "deep.mp3", "report.pdf", "z.mp4"}));
+    // Levels count from the entry the pass starts at: the root is below the container.
+    EXPECT_EQ(root->folderLever(), 1);
+    EXPECT_EQ(entryAt(root, "Docs")->folderLever(), 2);
+    EXPECT_EQ(entryAt(root, "Docs/Hollow/Void")->folderLever(), 4);
+
+    // Matching folders before matching files, although the file doc.txt lies higher.
+    EXPECT_EQ(names(manager->searchFileWithKeyString("o", root)),
+              (V{"Docs", "Hollow", "Void", "doc.txt", "report.pdf"}));
     EXPECT_EQ(names(manager->searchFileWithKeyString("Doc", root)), (V{"Docs"}));
     EXPECT_EQ(names(manager->searchFileWithKeyString("doc", root)), (V{"doc.txt"}));
     EXPECT_TRUE(manager->searchFileWithKeyString("", root).empty());
-    EXPECT_TRUE(manager->searchFileWithKeyString("a", child(*root, "a.png")).empty());
-
-    // Folders in pre-order, then files in discovery order, although the file doc.txt lies
-    // higher than the folders Hollow and Void.
-    EXPECT_EQ(names(manager->searchFileWithKeyString("o", root)), (V{"Docs", "Hollow", "Void", "doc.txt", "report.pdf"}));
-
-    // The pass sets levels from the entry it starts at: the root is below the container.
-    const auto docs = child(*root, "Docs");
-    EXPECT_EQ(root->folderLever(), 1);
-    EXPECT_EQ(docs->folderLever(), 2);
-    EXPECT_EQ(child(*child(*docs, "Hollow"), "Void")->folderLever(), 4);
+    EXPECT_TRUE(manager->searchFileWithKeyString("a", entryAt(root, "a.png")).empty());
 }
 
-TEST_F(ServiceTree, SeparationListsFoldersInPreOrderAndFilesInDiscoveryOrder)
+TEST_F(ServiceTree, ListingAgainReplacesTheChildrenAndRenamesRefreshThePaths)
 {
-    auto top = XXProtectFileWrapper::makeFolder("/", "T", "--");
-    auto first = XXProtectFileWrapper::makeFolder("/T", "first", "--");
-    auto second = XXProtectFileWrapper::makeFolder("/T", "second", "--");
-    auto file = [](const char *name) {
-        auto entry = std::make_shared<XXProtectFileWrapper>();
-        entry->setFileName(name);
-        entry->setFileType(4);
-        entry->setFileSize(1);
-        return entry;
-    };
-    top->appendSubFile(file("t1"));
-    top->appendSubFile(first);
-    first->appendSubFile(file("f1"));
-    top->appendSubFile(file("t2"));
-    top->appendSubFile(second);
-    second->appendSubFile(file("s1"));
-    XXProtectFileArray folders, files;
-    manager->seperateProtectFolderWrapper(top, folders, files);
-    EXPECT_EQ(names(folders), (V{"T", "first", "second"}));
-    EXPECT_EQ(names(files), (V{"t1", "f1", "t2", "s1"}));
-    EXPECT_EQ(top->folderLever(), 1);
-    EXPECT_EQ(second->folderLever(), 2);
-}
+    const auto root = filledRoot();
+    ASSERT_NE(root, nullptr);
+    const auto docs = entryAt(root, "Docs");
+    const auto oldReport = entryAt(docs, "report.pdf");
+    manager->fullFileToFolderFile(*docs);
+    EXPECT_EQ(names(docs->allSubFileArray()), (V{"Hollow", "Inner", "report.pdf"}));
+    EXPECT_EQ(oldReport->parentWrapper(), nullptr);
+    EXPECT_EQ(entryAt(docs, "Inner/deep.mp3")->fileSize(), 5u);
 
-TEST_F(ServiceTree, RenamedFoldersRefreshTheirDescendants)
-{
-    fillVault();
-    const auto root = buildTree()->allSubFileArray()[0];
-    const auto docs = child(*root, "Docs");
     docs->setFileName("B");
     manager->wrapperChangeSubFilePath(*docs);
-    EXPECT_EQ(child(*docs, "report.pdf")->fullPath(), "/B/report.pdf");
-    EXPECT_EQ(child(*child(*docs, "Inner"), "deep.mp3")->parentFolderPath(), "/B/Inner");
+    EXPECT_EQ(entryAt(root, "B/report.pdf")->fullPath(), "/B/report.pdf");
+    EXPECT_EQ(entryAt(root, "B/Inner/deep.mp3")->parentFolderPath(), "/B/Inner");
     expectLinksHold(*root);
-
-    const auto png = child(*root, "a.png");
-    manager->wrapperChangeSubFilePath(*png);  // a file is left alone
-    EXPECT_EQ(png->parentFolderPath(), "/");
-}
-
-TEST_F(ServiceTree, ListingAgainReplacesTheChildren)
-{
-    fillVault();
-    const auto root = buildTree()->allSubFileArray()[0];
-    const auto docs = child(*root, "Docs");
-    const auto oldReport = child(*docs, "report.pdf");
-    manager->fullFileToFolderFile(*docs);
-    EXPECT_EQ(sortedNames(docs->allSubFileArray()), (V{"Hollow", "Inner", "report.pdf"}));
-    EXPECT_EQ(oldReport->parentWrapper(), nullptr);
-    EXPECT_EQ(child(*child(*docs, "Inner"), "deep.mp3")->fileSize(), 5u);
 }
 
 TEST_F(ServiceTree, NamesNoPathCanHoldAreLeftOut)
@@ -267,39 +221,29 @@ TEST_F(ServiceTree, NamesNoPathCanHoldAreLeftOut)
     put("/good.txt", "hello");
     makeFolder("/dir");
     put("/dir/inside.txt", "x");
-    const std::string indexFile = storeDir() + "/index";
-    const ref::Bytes key = ref::rootKey(password);
-    ref::Index root = readIndex(indexFile, key, ref::rootIv(), true);
-    ASSERT_EQ(root.entries.size(), 2u);
-    const ref::Entry folderEntry = root.entries[0].name == "dir/" ? root.entries[0] : root.entries[1];
-    const ref::Entry fileEntry = root.entries[0].name == "dir/" ? root.entries[1] : root.entries[0];
-    for (const char *name : {"", ".", "..", "a/b", "x\\y", "\xff\xfe.txt"}) {
-        ref::Entry hostile = fileEntry;
-        hostile.name = name;
-        root.entries.push_back(hostile);
-    }
-    // Folders named "", ".", "..", and one holding a backslash, all sharing dir's index.
-    for (const char *name : {"/", "./", "../", "p\\q/"}) {
-        ref::Entry hostile = folderEntry;
-        hostile.name = name;
-        root.entries.push_back(hostile);
-    }
-    std::sort(root.entries.begin(), root.entries.end(), [](const ref::Entry &a, const ref::Entry &b) {
+    editIndex(storeDir() + "/index", ref::rootKey(password), ref::rootIv(), true, [](ref::Index &root) {
+        ASSERT_EQ(root.entries.size(), 2u);
+        ASSERT_EQ(root.entries[0].name, "dir/");
+        const ref::Entry folder = root.entries[0], file = root.entries[1];
+        // Files, then folders sharing dir's index, whose names would make their paths name others.
+        for (const char *name : {"", ".", "..", "a/b", "x\\y", "\xff\xfe.txt", "/", "./", "../", "p\\q/"}) {
+            root.entries.push_back(std::string_view(name).ends_with('/') ? folder : file);
+            root.entries.back().name = name;
+        }
+        // The store keeps its index in case-folded order.
         auto fold = [](std::string s) {
-            for (char &c : s)
-                if (c >= 'A' && c <= 'Z')
-                    c = static_cast<char>(c - 'A' + 'a');
+            std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
             return s;
         };
-        return fold(a.name) < fold(b.name);
+        std::sort(root.entries.begin(), root.entries.end(),
+                  [&](const ref::Entry &a, const ref::Entry &b) { return fold(a.name) < fold(b.name); });
     });
-    writeIndex(indexFile, root, key, ref::rootIv(), true);
 
     const auto tree = buildTree();
     ASSERT_NE(tree, nullptr);
     const auto top = tree->allSubFileArray()[0];
-    EXPECT_EQ(sortedNames(top->allSubFileArray()), (V{"dir", "good.txt"}));
-    EXPECT_EQ(sortedNames(child(*top, "dir")->allSubFileArray()), (V{"inside.txt"}));
+    EXPECT_EQ(names(top->allSubFileArray()), (V{"dir", "good.txt"}));
+    EXPECT_EQ(names(entryAt(top, "dir")->allSubFileArray()), (V{"inside.txt"}));
     EXPECT_TRUE(logged("whose name no path can hold: \"x\\x5cy\""));
     EXPECT_TRUE(logged("whose name no path can hold: \"..\""));
     EXPECT_TRUE(logged("whose name no path can hold: \"\\xff\\xfe.txt\""));
@@ -313,23 +257,19 @@ TEST_F(ServiceTree, AFolderIndexNamingItselfEndsTheListing)
     const ref::Index root = readIndex(storeDir() + "/index", ref::rootKey(password), ref::rootIv(), true);
     ASSERT_EQ(root.entries.size(), 1u);
     const ref::Entry self = root.entries[0];
-    const std::string folderIndex = ref::objectPath(storeDir(), self.id);
-    const ref::Bytes key = ref::objectKey(root.objectKey, self.id);
-    const ref::Bytes iv = ref::objectIv(self.id);
-    ref::Index inside = readIndex(folderIndex, key, iv, false);
-    inside.entries.push_back(self);  // index order folds case: "f.txt" < "LLL.../"
-    writeIndex(folderIndex, inside, key, iv, false);
+    editIndex(ref::objectPath(storeDir(), self.id), ref::objectKey(root.objectKey, self.id), ref::objectIv(self.id),
+              false, [&](ref::Index &inside) { inside.entries.push_back(self); });  // folded order: "f.txt" < "lll.../"
 
     const auto tree = buildTree();
     ASSERT_NE(tree, nullptr);
     // Each level's path is 251 bytes longer; listing stops past the system's path limit and
     // the deepest folder shows as empty.
     int listed = 0;
-    auto folder = child(*tree->allSubFileArray()[0], name);
+    auto folder = entryAt(tree->allSubFileArray()[0], name);
     while (folder && !folder->allSubFileArray().empty()) {
-        EXPECT_NE(child(*folder, "f.txt"), nullptr);
+        EXPECT_NE(entryAt(folder, "f.txt"), nullptr);
         listed++;
-        folder = child(*folder, name);
+        folder = entryAt(folder, name);
     }
     EXPECT_NE(folder, nullptr);
     EXPECT_EQ(listed, 4096 / 251);
