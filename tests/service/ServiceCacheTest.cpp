@@ -22,11 +22,7 @@ protected:
     void SetUp() override
     {
         TransferFixture::SetUp();
-        storeMkdir("/A");
-        storeMkdir("/B");
-        storePut("/A/notes.txt", "notes of A");
-        storePut("/B/notes.txt", "notes of B");
-        refreshTree();
+        storeAll({{"/A/", ""}, {"/B/", ""}, {"/A/notes.txt", "notes of A"}, {"/B/notes.txt", "notes of B"}});
     }
 };
 
@@ -36,16 +32,22 @@ TEST_F(ServiceCache, CopiesLiveInAFolderOfTheUserAlone)
     ASSERT_TRUE(copy);
     const std::string application = runtime / "TovinUSBENC";
     EXPECT_EQ(copy->rfind(application + "/cacheFolder/", 0), 0u) << *copy;
-    EXPECT_EQ(modeOf(application), 0700u);
-    EXPECT_EQ(modeOf(application + "/cacheFolder"), 0700u);
-    EXPECT_EQ(modeOf(std::filesystem::path(*copy).parent_path()), 0700u);
+    for (const std::string &folder : {application, application + "/cacheFolder",
+                                      std::filesystem::path(*copy).parent_path().string()})
+        EXPECT_EQ(modeOf(folder), 0700u) << folder;
     EXPECT_EQ(modeOf(*copy) & 077, 0u);
+    EXPECT_EQ(std::filesystem::path(*copy).parent_path().filename().string().size(), 32u);  // an MD5 text
     EXPECT_EQ(readFile(*copy), "notes of A");
 
-    // An application folder someone made readable is made private again before use.
+    // An application folder someone made readable is made private again before use; a second
+    // copy of the same name (in the same second, most likely) never replaces the first.
     ASSERT_EQ(chmod(application.c_str(), 0755), 0);
-    ASSERT_TRUE(manager->cacheFileToComputer(entry("/B/notes.txt")));
+    const auto second = manager->cacheFileToComputer(entry("/B/notes.txt"));
+    ASSERT_TRUE(second);
     EXPECT_EQ(modeOf(application), 0700u);
+    EXPECT_NE(*second, *copy);
+    EXPECT_EQ(readFile(*copy), "notes of A");
+    EXPECT_EQ(readFile(*second), "notes of B");
 
     // Without a runtime folder the cache home is used, and a link is never followed.
     TempDir cacheHome;
@@ -58,24 +60,9 @@ TEST_F(ServiceCache, CopiesLiveInAFolderOfTheUserAlone)
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
 }
 
-TEST_F(ServiceCache, ASecondCopyOfTheSameNameNeverReplacesTheFirst)
-{
-    const auto first = manager->cacheFileToComputer(entry("/A/notes.txt"));
-    const auto second = manager->cacheFileToComputer(entry("/B/notes.txt"));
-    ASSERT_TRUE(first && second);
-    EXPECT_NE(*first, *second);
-    EXPECT_EQ(readFile(*first), "notes of A");
-    EXPECT_EQ(readFile(*second), "notes of B");
-    EXPECT_EQ(std::filesystem::path(*first).parent_path().filename().string().size(), 32u);  // an MD5 text
-}
-
 TEST_F(ServiceCache, AFileThatCannotBeReadGivesNothingAndLeavesNothing)
 {
-    auto ghost = std::make_shared<XXProtectFileWrapper>();
-    ghost->setParentFolderPath("/A");
-    ghost->setFileName("ghost.txt");
-    ghost->setFileSize(4);
-    EXPECT_FALSE(manager->cacheFileToComputer(ghost));
+    EXPECT_FALSE(manager->cacheFileToComputer(showGhost("/A", "ghost.txt", 4)));
     entry("/A/notes.txt")->setFileSize(99);  // the store holds less
     EXPECT_FALSE(manager->cacheFileToComputer(entry("/A/notes.txt")));
     EXPECT_FALSE(manager->cacheFileToComputer(entry("/A")));  // a folder is not opened
@@ -83,18 +70,7 @@ TEST_F(ServiceCache, AFileThatCannotBeReadGivesNothingAndLeavesNothing)
         EXPECT_FALSE(item.is_regular_file()) << item.path();
 }
 
-TEST_F(ServiceCache, CleaningRemovesTheCacheFolderInTheBackground)
-{
-    ASSERT_TRUE(manager->cacheFileToComputer(entry("/A/notes.txt")));
-    const std::string cache = runtime / "TovinUSBENC/cacheFolder";
-    ASSERT_TRUE(std::filesystem::exists(cache));
-    std::shared_future<void> done = manager->cleanCacheFiles();
-    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_FALSE(std::filesystem::exists(cache));
-    EXPECT_TRUE(std::filesystem::exists(runtime / "TovinUSBENC"));
-}
-
-TEST_F(ServiceCache, SavingAWatchedCopyReachesTheHookWithItsEntry)
+TEST_F(ServiceCache, SavingAWatchedCopyReachesTheHookAndCleaningEndsWatchAndCopies)
 {
     XXPollRunLoop loop;
     manager->setFileWatcherRunLoop(&loop);
@@ -106,21 +82,20 @@ TEST_F(ServiceCache, SavingAWatchedCopyReachesTheHookWithItsEntry)
     auto notes = entry("/A/notes.txt");
     const auto copy = manager->cacheFileToComputer(notes);
     ASSERT_TRUE(copy);
-    EXPECT_EQ(manager->watchedCacheFilePaths(), (std::vector<std::string>{*copy}));
+    EXPECT_EQ(manager->watchedCacheFilePaths(), (Names{*copy}));
     loop.runFor(std::chrono::milliseconds(50));  // the watch is set up on the loop
-
-    {
-        std::ofstream out(*copy, std::ios::trunc);
-        out << "edited";
-    }
+    std::ofstream(*copy, std::ios::trunc) << "edited";
     loop.runFor(std::chrono::milliseconds(1600));
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes.front().first, notes);
     EXPECT_EQ(changes.front().second, *copy);
 
-    // Cleaning ends the watches before the copies go.
-    manager->cleanCacheFiles().wait();
+    // Cleaning ends the watches before the copies go, in the background.
+    std::shared_future<void> done = manager->cleanCacheFiles();
     EXPECT_TRUE(manager->watchedCacheFilePaths().empty());
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(std::filesystem::exists(runtime / "TovinUSBENC/cacheFolder"));
+    EXPECT_TRUE(std::filesystem::exists(runtime / "TovinUSBENC"));
     loop.runFor(std::chrono::milliseconds(50));
     manager->setFileWatcherRunLoop(nullptr);
 }

@@ -17,20 +17,13 @@ protected:
         destination = computerItem("out");
     }
 
-    void exportEntries(const XXProtectFileArray &entries)
+    void exportEntries(const XXProtectFileArray &items)
     {
-        manager->startDecoderSelectedProtectFile(entries, destination, recorder());
+        manager->startDecoderSelectedProtectFile(items, destination, recorder());
     }
-    void exportPaths(const std::vector<std::string> &paths)
+    static Names modelNames(const XXFileArray &models)
     {
-        XXProtectFileArray entries;
-        for (const std::string &path : paths)
-            entries.push_back(entry(path));
-        exportEntries(entries);
-    }
-    static std::vector<std::string> modelNames(const XXFileArray &models)
-    {
-        std::vector<std::string> names;
+        Names names;
         for (const auto &model : models)
             names.push_back(model->fileName());
         return names;
@@ -39,81 +32,49 @@ protected:
     std::shared_ptr<XXFileWrapper> destination;
 };
 
-TEST_F(ServiceExport, ValidationReportsTheFirstFailure)
-{
-    storePut("/a.txt", "a");
-    refreshTree();
-    exportEntries({});
-    expectReport(lastReport(), "7+1", 3);
-    manager->startDecoderSelectedProtectFile({entry("/a.txt")}, nullptr, recorder());
-    expectReport(lastReport(), "7+1", 4);
-    manager->startDecoderSelectedProtectFile({entry("/a.txt")}, computerItem("missing"), recorder());
-    expectReport(lastReport(), "7+1", 4);
-    manager->setIsLogin(false);
-    exportPaths({"/a.txt"});
-    expectReport(lastReport(), "7+1", 2);
-    manager->logOutComplate(nullptr);
-    exportPaths({"/a.txt"});
-    expectReport(lastReport(), "7+1", 1);
-    EXPECT_EQ(snapshotTree(computer.path()).size(), 0u);
-}
-
 TEST_F(ServiceExport, FilesAndFoldersArriveWholeWithTheFolderModelInStep)
 {
-    storeMkdir("/Docs");
-    storePut("/Docs/report.txt", "report");
-    storePut("/Docs/empty.txt", "");  // the tree leaves it out; the export does not
-    storeMkdir("/Docs/Inner");
-    storePut("/Docs/Inner/deep.mp3", "12345");
-    storeMkdir("/Docs/Inner/Void");
     const std::string large = randomContent(2 * 1024 * 1024 + 5, 11);
-    storePut("/large.bin", large);
-    refreshTree();
-
-    std::vector<std::string> progressNames;
+    // The tree leaves the empty file out; the export does not.
+    storeAll({{"/Docs/", ""}, {"/Docs/report.txt", "report"}, {"/Docs/empty.txt", ""},
+              {"/Docs/Inner/", ""}, {"/Docs/Inner/deep.mp3", "12345"}, {"/Docs/Inner/Void/", ""},
+              {"/large.bin", large}});
+    Names progressNames;
     manager->setDecodeProgressBlock(
         [&](std::uint64_t, std::uint64_t, const std::string &name) { progressNames.push_back(name); });
-    exportPaths({"/Docs", "/large.bin"});
+    exportEntries(entries({"/Docs", "/large.bin"}));
     ASSERT_EQ(reports.size(), 1u);
     expectSuccess(lastReport());
 
-    EXPECT_EQ(snapshotTree(computer / "out"),
-              (std::vector<std::pair<std::string, std::string>>{{"Docs/Inner/deep.mp3", "12345"},
-                                                                {"Docs/empty.txt", ""},
-                                                                {"Docs/report.txt", "report"},
-                                                                {"large.bin", large}}));
+    EXPECT_EQ(snapshotTree(computer / "out"), (Files{{"Docs/Inner/deep.mp3", "12345"},
+                                                     {"Docs/empty.txt", ""},
+                                                     {"Docs/report.txt", "report"},
+                                                     {"large.bin", large}}));
     EXPECT_TRUE(std::filesystem::is_directory(computer / "out/Docs/Inner/Void"));
-    // Two chunks for the large file, each reported with its name.
+    // The item, then each of its two chunks, reported with its name.
     EXPECT_EQ(std::count(progressNames.begin(), progressNames.end(), "large.bin"), 3);
     EXPECT_EQ(progressNames.front(), "Docs");
 
-    EXPECT_EQ(modelNames(destination->allWithoutHiddenFileSubFileArray()),
-              (std::vector<std::string>{"Docs", "large.bin"}));
-    EXPECT_EQ(modelNames(destination->allSubFolderFileArray()), (std::vector<std::string>{"Docs"}));
+    EXPECT_EQ(modelNames(destination->allWithoutHiddenFileSubFileArray()), (Names{"Docs", "large.bin"}));
+    EXPECT_EQ(modelNames(destination->allSubFolderFileArray()), (Names{"Docs"}));
     auto docs = destination->allSubFolderFileArray().front();
     EXPECT_EQ(docs->fullPath(), computer / "out/Docs");
     EXPECT_TRUE(docs->fileAttributes());
-    EXPECT_EQ(modelNames(docs->allWithoutHiddenFileSubFileArray()),
-              (std::vector<std::string>{"Inner", "report.txt", "empty.txt"}));
+    EXPECT_EQ(modelNames(docs->allWithoutHiddenFileSubFileArray()), (Names{"Inner", "report.txt", "empty.txt"}));
     EXPECT_EQ(destination->allSubFileArray().back()->fileAttributes()->fileSize, large.size());
 }
 
 TEST_F(ServiceExport, AnythingAtTheTargetNameConflictsAndFreeNamesAvoidIt)
 {
-    storePut("/a.txt", "stored a");
-    storeMkdir("/Photos");
-    storePut("/Photos/p.png", "png");
-    refreshTree();
+    storeAll({{"/a.txt", "stored a"}, {"/Photos/", ""}, {"/Photos/p.png", "png"}});
     std::filesystem::create_directories(computer / "out/a.txt");  // a folder, not a file
     std::filesystem::create_directories(computer / "out/Photos");
     ASSERT_EQ(symlink("/nonexistent/target", (computer / "out/Photos(0)").c_str()), 0);
 
-    exportPaths({"/a.txt", "/Photos"});
-    expectReport(lastReport(), "7+1", 6);
-    EXPECT_EQ(lastReport().existFileName(), "a.txt");
+    exportEntries(entries({"/a.txt", "/Photos"}));
+    expectReport(lastReport(), "7+1", 6, "a.txt");
     manager->continueDecodeFileWithIsExistType(XXExistFreeNameOne);
-    expectReport(lastReport(), "7+1", 5);
-    EXPECT_EQ(lastReport().existFileName(), "Photos");
+    expectReport(lastReport(), "7+1", 5, "Photos");
     EXPECT_EQ(readFile(computer / "out/a(0).txt"), "stored a");
     manager->continueDecodeFileWithIsExistType(XXExistFreeNameOne);
     expectSuccess(lastReport());
@@ -124,11 +85,7 @@ TEST_F(ServiceExport, AnythingAtTheTargetNameConflictsAndFreeNamesAvoidIt)
 
 TEST_F(ServiceExport, NamesThatCouldLeaveTheFolderFailAndWriteNothing)
 {
-    storePut("/evil.txt", "outside");
-    storeMkdir("/Box");
-    storePut("/Box/x.txt", "fine");
-    storePut("/Box/y.txt", "also outside");
-    refreshTree();
+    storeAll({{"/evil.txt", "outside"}, {"/Box/", ""}, {"/Box/x.txt", "fine"}, {"/Box/y.txt", "also outside"}});
     // A damaged or hostile name whose store path still resolves: "/Box/../evil.txt".
     auto evil = entry("/evil.txt");
     evil->setParentFolderPath("/Box");
@@ -136,57 +93,41 @@ TEST_F(ServiceExport, NamesThatCouldLeaveTheFolderFailAndWriteNothing)
     entry("/Box/y.txt")->setFileName("..");
 
     exportEntries({evil});
-    expectReport(lastReport(), "7+1", 8);
-    EXPECT_EQ(lastReport().errorFileName(), "../evil.txt");
+    expectReport(lastReport(), "7+1", 8, "../evil.txt");
     manager->cancelDecodeFile();
     // The tree's ".." names no entry of the store; the store's own y.txt still goes out,
     // under its own name, inside the folder.
-    exportPaths({"/Box"});
-    expectReport(lastReport(), "7+1", 7);
-    EXPECT_EQ(lastReport().errorFileName(), "Box");
-    EXPECT_EQ(snapshotTree(computer.path()),
-              (std::vector<std::pair<std::string, std::string>>{{"out/Box/x.txt", "fine"},
-                                                                {"out/Box/y.txt", "also outside"}}));
+    exportEntries({entry("/Box")});
+    expectReport(lastReport(), "7+1", 7, "Box");
+    EXPECT_EQ(snapshotTree(computer.path()), (Files{{"out/Box/x.txt", "fine"}, {"out/Box/y.txt", "also outside"}}));
 }
 
 TEST_F(ServiceExport, AStoredFileThatEndsEarlyOrCannotBeOpenedLeavesNoFile)
 {
-    storePut("/short.txt", "12345");
-    storePut("/real.txt", "real");
-    refreshTree();
+    storeAll({{"/short.txt", "12345"}, {"/real.txt", "real"}});
     entry("/short.txt")->setFileSize(9);  // the store holds less than the entry says
-    auto ghost = std::make_shared<XXProtectFileWrapper>();
-    ghost->setParentFolderPath("/");
-    ghost->setFileName("ghost.txt");
-    ghost->setFileSize(3);
-    root->appendSubFile(ghost);
+    auto ghost = showGhost("/", "ghost.txt", 3);
 
     exportEntries({entry("/short.txt"), ghost, entry("/real.txt")});
-    expectReport(lastReport(), "7+1", 8);
-    EXPECT_EQ(lastReport().errorFileName(), "short.txt");
+    expectReport(lastReport(), "7+1", 8, "short.txt");
     manager->continueDecodeFileWithIsErrorType(XXErrorSkipAll);
     ASSERT_EQ(reports.size(), 2u);
     expectSuccess(lastReport());
     EXPECT_TRUE(logged("文件打开失败 _/ghost.txt"));
-    EXPECT_EQ(snapshotTree(computer.path()),
-              (std::vector<std::pair<std::string, std::string>>{{"out/real.txt", "real"}}));
-    EXPECT_EQ(modelNames(destination->allSubFileArray()), (std::vector<std::string>{"real.txt"}));
+    EXPECT_EQ(snapshotTree(computer.path()), (Files{{"out/real.txt", "real"}}));
+    EXPECT_EQ(modelNames(destination->allSubFileArray()), (Names{"real.txt"}));
 }
 
 TEST_F(ServiceExport, CancelDuringAFileDeletesItAndKeepsTheFilesBefore)
 {
-    storePut("/first.txt", "first");
-    storePut("/large.bin", randomContent(5 * 1024 * 1024, 5));
-    storePut("/never.txt", "never");
-    refreshTree();
+    storeAll({{"/first.txt", "first"}, {"/large.bin", randomContent(5 * 1024 * 1024, 5)}, {"/never.txt", "never"}});
     manager->setDecodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
         if (name == "large.bin" && done > 5)
             manager->cancelDecodeFile();
     });
-    exportPaths({"/first.txt", "/large.bin", "/never.txt"});
+    exportEntries(entries({"/first.txt", "/large.bin", "/never.txt"}));
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(snapshotTree(computer.path()),
-              (std::vector<std::pair<std::string, std::string>>{{"out/first.txt", "first"}}));
+    EXPECT_EQ(snapshotTree(computer.path()), (Files{{"out/first.txt", "first"}}));
     EXPECT_TRUE(manager->decodePipeline().isCancel());
 }
 

@@ -7,85 +7,65 @@ using ServiceFolderOps = TransferFixture;
 
 TEST_F(ServiceFolderOps, RenameKeepsTheExtensionAndRefreshesDescendants)
 {
-    storePut("/report.pdf", "pdf");
-    storePut("/README", "readme");
-    storeMkdir("/Docs");
-    storeMkdir("/Docs/Inner");
-    storePut("/Docs/Inner/deep.txt", "deep");
-    storePut("/taken.txt", "taken");
-    storePut("/taken.pdf", "taken pdf");
-    refreshTree();
-
+    storeAll({{"/report.pdf", "pdf"}, {"/README", "readme"}, {"/taken.txt", "taken"}, {"/taken.pdf", "taken pdf"},
+              {"/Docs/", ""}, {"/Docs/Inner/", ""}, {"/Docs/Inner/deep.txt", "deep"}});
     EXPECT_EQ(manager->renameProtectWrapper(*entry("/report.pdf"), "summary"), std::nullopt);
     EXPECT_EQ(storeGet("/summary.pdf"), "pdf");
-    EXPECT_TRUE(entry("/summary.pdf"));
+    ASSERT_TRUE(entry("/summary.pdf"));
     EXPECT_EQ(manager->renameProtectWrapper(*entry("/README"), "READ"), std::nullopt);
     EXPECT_EQ(storeGet("/READ"), "readme");
-
     auto deep = entry("/Docs/Inner/deep.txt");
     EXPECT_EQ(manager->renameProtectWrapper(*entry("/Docs"), "Old"), std::nullopt);
-    EXPECT_EQ(deep->parentFolderPath(), "/Old/Inner");
     EXPECT_EQ(deep->fullPath(), "/Old/Inner/deep.txt");
     EXPECT_EQ(storeGet("/Old/Inner/deep.txt"), "deep");
 
-    // Refused names and refused renames leave store and tree as they were.
-    EXPECT_EQ(manager->renameProtectWrapper(*entry("/summary.pdf"), "a/b"), localized("String_98"));
-    EXPECT_EQ(manager->renameProtectWrapper(*entry("/summary.pdf"), "taken"), localized("String_97"));
+    // Refused names and refused renames (whatever the case) leave store and tree as they were.
+    auto summary = entry("/summary.pdf");
+    EXPECT_EQ(manager->renameProtectWrapper(*summary, "a/b"), localized("String_98"));
+    EXPECT_EQ(manager->renameProtectWrapper(*summary, "taken"), localized("String_97"));
     EXPECT_TRUE(logged("oldPath__/summary.pdf"));
     EXPECT_TRUE(logged("newPath__/taken.pdf"));
-    EXPECT_EQ(manager->renameProtectWrapper(*entry("/summary.pdf"), "TAKEN.txt"), localized("String_97"));
-    EXPECT_TRUE(entry("/summary.pdf"));
+    EXPECT_EQ(manager->renameProtectWrapper(*summary, "TAKEN.txt"), localized("String_97"));
+    EXPECT_EQ(summary->fullPath(), "/summary.pdf");
+    EXPECT_EQ(storeGet("/summary.pdf"), "pdf");
     EXPECT_EQ(storeGet("/taken.txt"), "taken");
     EXPECT_EQ(storeGet("/taken.pdf"), "taken pdf");
 }
 
 TEST_F(ServiceFolderOps, RemoveTakesFilesFirstThenFoldersDeepestFirst)
 {
-    storeMkdir("/Box");
-    storePut("/Box/a.txt", "a");
-    storePut("/Box/empty.txt", "");  // not in the tree, yet it keeps the folder from being empty
-    storeMkdir("/Box/Sub");
-    storeMkdir("/Box/Sub/Deeper");
-    storePut("/Box/Sub/Deeper/d.txt", "d");
-    storePut("/loose.txt", "loose");
-    storePut("/stay.txt", "stay");
-    refreshTree();
-
-    XXDiskResultObjct result = run([&](const XXDiskResultBlock &b) {
-        manager->removeProtectedFiles({entry("/Box"), entry("/Box/a.txt"), entry("/loose.txt")}, b);
-    });
-    expectSuccess(result);
-    EXPECT_EQ(storeList("/"), (std::vector<std::string>{"stay.txt"}));
-    EXPECT_EQ(childNames(*root), (std::vector<std::string>{"stay.txt"}));
+    // The empty file is not in the tree, yet it keeps its folder from being empty.
+    storeAll({{"/Box/", ""}, {"/Box/a.txt", "a"}, {"/Box/empty.txt", ""},
+              {"/Box/Sub/", ""}, {"/Box/Sub/Deeper/", ""}, {"/Box/Sub/Deeper/d.txt", "d"},
+              {"/loose.txt", "loose"}, {"/stay.txt", "stay"}});
+    // A folder and an entry inside it may both be chosen.
+    expectSuccess(run([&](const XXDiskResultBlock &b) {
+        manager->removeProtectedFiles(entries({"/Box", "/Box/a.txt", "/loose.txt"}), b);
+    }));
+    EXPECT_EQ(storeList("/"), (Names{"stay.txt"}));
+    EXPECT_EQ(childNames(*root), (Names{"stay.txt"}));
 }
 
 TEST_F(ServiceFolderOps, AFileThatCannotBeRemovedLeavesEveryFolderInPlace)
 {
-    storeMkdir("/Box");
-    storePut("/Box/a.txt", "a");
-    storeMkdir("/Box/Sub");
-    storePut("/Box/Sub/b.txt", "b");
-    refreshTree();
-    auto ghost = std::make_shared<XXProtectFileWrapper>();  // shown, but not in the store
-    ghost->setParentFolderPath("/Box/Sub");
-    ghost->setFileName("ghost.txt");
-    ghost->setFileSize(1);
-    entry("/Box/Sub")->appendSubFile(ghost);
-
-    XXDiskResultObjct result = run([&](const XXDiskResultBlock &b) { manager->removeProtectedFiles({entry("/Box")}, b); });
-    expectError(result, "9+1", 1, localized("String_93"));
+    storeAll({{"/Box/", ""}, {"/Box/a.txt", "a"}, {"/Box/Sub/", ""}, {"/Box/Sub/b.txt", "b"}});
+    showGhost("/Box/Sub", "ghost.txt");
+    auto remove = [&](const XXProtectFileArray &items) {
+        return run([&](const XXDiskResultBlock &b) { manager->removeProtectedFiles(items, b); });
+    };
+    expectError(remove({entry("/Box")}), "9+1", 1, localized("String_93"));
     EXPECT_TRUE(logged("removeFileFailed_-1_/Box/Sub/ghost.txt"));
     // The other files went; no folder was touched.
-    EXPECT_EQ(storeList("/Box"), (std::vector<std::string>{"Sub/"}));
-    EXPECT_EQ(storeList("/Box/Sub"), (std::vector<std::string>{}));
-    EXPECT_EQ(childNames(*entry("/Box/Sub")), (std::vector<std::string>{"ghost.txt"}));
+    EXPECT_EQ(storeList("/Box"), (Names{"Sub/"}));
+    EXPECT_EQ(storeList("/Box/Sub"), Names{});
+    ASSERT_TRUE(entry("/Box/Sub"));
+    EXPECT_EQ(childNames(*entry("/Box/Sub")), (Names{"ghost.txt"}));
     EXPECT_TRUE(entry("/Box"));
 
     // A folder the store will not remove stops the removal with the same report.
     auto phantom = XXProtectFileWrapper::makeFolder("/", "Phantom", "--");
     root->appendSubFile(phantom);
-    result = run([&](const XXDiskResultBlock &b) { manager->removeProtectedFiles({phantom}, b); });
-    expectError(result, "9+1", 1, localized("String_93"));
+    expectError(remove({phantom}), "9+1", 1, localized("String_93"));
     EXPECT_TRUE(logged("removeFailed__/Phantom"));
     EXPECT_EQ(phantom->parentWrapper(), root.get());
 }
@@ -97,20 +77,15 @@ TEST_F(ServiceFolderOps, CreateFolderChecksTheNameAndHandsBackTheNewEntry)
     };
     expectError(create("/", ""), "6+1", 3, localized("String_107"));
     expectError(create("/", "a?b"), "6+1", 4, localized("String_98"));
-    EXPECT_EQ(storeList("/"), (std::vector<std::string>{}));
+    EXPECT_EQ(storeList("/"), Names{});
 
     XXDiskResultObjct made = create("/", "Docs");
     expectSuccess(made);
-    auto docs = made.successWrapper();
-    ASSERT_TRUE(docs);
-    EXPECT_EQ(docs->fullPath(), "/Docs");
-    EXPECT_TRUE(docs->isDirectory());
-    EXPECT_EQ(docs->iconName(), "NSFolder");
-    EXPECT_EQ(docs->parentWrapper(), nullptr);
-    EXPECT_EQ(storeList("/"), (std::vector<std::string>{"Docs/"}));
-
+    ASSERT_TRUE(made.successWrapper());
+    EXPECT_EQ(made.successWrapper()->fullPath(), "/Docs");
+    EXPECT_TRUE(made.successWrapper()->isDirectory());
     expectSuccess(create("/Docs", "Inner"));
-    EXPECT_EQ(storeList("/Docs"), (std::vector<std::string>{"Inner/"}));
+    EXPECT_EQ(storeList("/Docs"), (Names{"Inner/"}));
     expectError(create("/", "docs"), "6+0", -1, "fs_mkdir---1");
 
     manager->setIsLogin(false);

@@ -10,14 +10,8 @@ protected:
     void SetUp() override
     {
         TransferFixture::SetUp();
-        storeMkdir("/A");
-        storeMkdir("/B");
-        storePut("/A/one.txt", "one");
-        storePut("/A/two.txt", "two");
-        storePut("/B/one.txt", "other one");
-        storeMkdir("/A/Folder");
-        storePut("/A/Folder/inner.txt", "inner");
-        refreshTree();
+        storeAll({{"/A/", ""}, {"/A/one.txt", "one"}, {"/A/two.txt", "two"}, {"/A/Folder/", ""},
+                  {"/A/Folder/inner.txt", "inner"}, {"/B/", ""}, {"/B/one.txt", "other one"}});
         model.emplace(*manager);
     }
     void TearDown() override
@@ -26,25 +20,23 @@ protected:
         TransferFixture::TearDown();
     }
 
-    void prepare(const std::vector<std::string> &paths, bool isCut)
+    void prepare(const Names &paths, bool isCut)
     {
-        XXProtectFileArray entries;
-        for (const std::string &path : paths)
-            entries.push_back(entry(path));
-        model->fullDecodeFiles(entries);
+        model->fullDecodeFiles(entries(paths));
         model->startDecodeIndex(0);
         model->setIsCut(isCut);
         auto record = [this](const XXProtectFileArray &failed) {
             completions++;
             lastFailed = failed;
         };
-        if (isCut)
-            model->setCutComplateBlock(record);
-        else
-            model->setCopyComplateBlock(record);
+        isCut ? model->setCutComplateBlock(record) : model->setCopyComplateBlock(record);
     }
-    std::optional<std::string> ask() { return model->pasteboardPropertyListForType(XXPasteProtectFileOutAppModel::fileURLType); }
+    std::optional<std::string> ask()
+    {
+        return model->pasteboardPropertyListForType(XXPasteProtectFileOutAppModel::fileURLType);
+    }
     std::string pasted(const std::string &name) const { return model->cacheFolderPath() + "/" + name; }
+    std::optional<std::string> urlOf(const std::string &name) const { return "file://" + pasted(name); }
 
     std::optional<XXPasteProtectFileOutAppModel> model;
     int completions = 0;
@@ -53,73 +45,50 @@ protected:
 
 TEST_F(ServicePaste, EachRequestExportsTheNextEntryAndTheLastCallsTheCompletion)
 {
-    EXPECT_EQ(model->writableTypesForPasteboard(),
-              (std::vector<std::string>{"public.file-url", "customWrite.to.pasteboard"}));
-    EXPECT_EQ(model->writingOptionsForType("public.file-url"), 512u);
-
     prepare({"/A/one.txt", "/A/Folder", "/A/two.txt"}, false);
     EXPECT_EQ(model->cacheFolderPath(), runtime / "TovinUSBENC/CachePasteFolder");
-    EXPECT_EQ(ask(), XXPasteProtectFileOutAppModel::fileURLForPath(pasted("one.txt")));
-    EXPECT_EQ(ask(), "file://" + pasted("Folder"));
+    EXPECT_EQ(ask(), urlOf("one.txt"));
+    EXPECT_EQ(ask(), urlOf("Folder"));
     EXPECT_EQ(completions, 0);
-    EXPECT_EQ(ask(), "file://" + pasted("two.txt"));
+    EXPECT_EQ(ask(), urlOf("two.txt"));
     EXPECT_EQ(completions, 1);
     EXPECT_TRUE(lastFailed.empty());
     EXPECT_EQ(readFile(pasted("Folder/inner.txt")), "inner");
     EXPECT_EQ(readFile(pasted("two.txt")), "two");
-    EXPECT_EQ(model->cacheFiles().size(), 3u);
 
     // Asked again: the first entry's copy, not a second export.
-    EXPECT_EQ(ask(), "file://" + pasted("one.txt"));
+    EXPECT_EQ(ask(), urlOf("one.txt"));
     EXPECT_EQ(model->cacheFiles().size(), 3u);
     EXPECT_TRUE(model->failedFiles().empty());
     EXPECT_EQ(storeGet("/A/one.txt"), "one");  // a copy leaves the store as it was
-}
 
-TEST_F(ServicePaste, ASecondEntryOfTheSameNameGetsNoDataAndIsListedAsFailed)
-{
-    prepare({"/A/one.txt", "/B/one.txt"}, false);
-    EXPECT_TRUE(ask());
-    EXPECT_EQ(ask(), std::nullopt);
-    EXPECT_EQ(completions, 1);
-    ASSERT_EQ(lastFailed.size(), 1u);
-    EXPECT_EQ(lastFailed.front(), entry("/B/one.txt"));
-    EXPECT_EQ(model->cacheFiles(), (std::vector<std::string>{pasted("one.txt"), ""}));
-    EXPECT_EQ(readFile(pasted("one.txt")), "one");
-    // The model's own export is done with: the screens' export pipeline was never involved.
-    EXPECT_FALSE(manager->decodePipeline().isCancel());
-}
-
-TEST_F(ServicePaste, ACutRemovesWhatWasExportedAndKeepsWhatFailed)
-{
-    auto ghost = std::make_shared<XXProtectFileWrapper>();
-    ghost->setParentFolderPath("/A");
-    ghost->setFileName("ghost.txt");
-    ghost->setFileSize(2);
-    entry("/A")->appendSubFile(ghost);
-
-    prepare({"/A/one.txt", "/A/ghost.txt", "/A/Folder"}, true);
-    EXPECT_TRUE(ask());
-    EXPECT_FALSE(ask());
-    EXPECT_TRUE(ask());
-    EXPECT_EQ(completions, 1);
-    EXPECT_EQ(lastFailed, (XXProtectFileArray{ghost}));
-    EXPECT_EQ(storeList("/A"), (std::vector<std::string>{"two.txt"}));
-    EXPECT_EQ(childNames(*entry("/A")), (std::vector<std::string>{"two.txt", "ghost.txt"}));
-    EXPECT_EQ(readFile(pasted("one.txt")), "one");
-    EXPECT_EQ(readFile(pasted("Folder/inner.txt")), "inner");
-}
-
-TEST_F(ServicePaste, PreparingANewPasteEmptiesTheCacheOfThePreviousOne)
-{
-    prepare({"/A/one.txt"}, false);
-    ASSERT_TRUE(ask());
-    ASSERT_TRUE(std::filesystem::exists(pasted("one.txt")));
+    // A new paste empties the cache of the previous one.
     prepare({"/A/two.txt"}, false);
     EXPECT_FALSE(std::filesystem::exists(pasted("one.txt")));
     EXPECT_TRUE(std::filesystem::is_directory(model->cacheFolderPath()));
     XXPasteProtectFileOutAppModel::cleanCacheFiles();
     EXPECT_FALSE(std::filesystem::exists(model->cacheFolderPath()));
+}
+
+// The second entry of a name meets the first in the paste cache: it gets no data, is listed
+// as failed, and a cut keeps it while it removes what was exported.
+TEST_F(ServicePaste, ACutRemovesWhatWasExportedAndKeepsWhatFailed)
+{
+    prepare({"/A/one.txt", "/B/one.txt", "/A/Folder"}, true);
+    EXPECT_TRUE(ask());
+    EXPECT_EQ(ask(), std::nullopt);
+    EXPECT_TRUE(ask());
+    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(lastFailed, (XXProtectFileArray{entry("/B/one.txt")}));
+    EXPECT_EQ(model->cacheFiles(), (Names{pasted("one.txt"), "", pasted("Folder")}));
+    EXPECT_EQ(readFile(pasted("one.txt")), "one");
+    EXPECT_EQ(readFile(pasted("Folder/inner.txt")), "inner");
+    EXPECT_EQ(storeList("/A"), (Names{"two.txt"}));
+    EXPECT_EQ(childNames(*entry("/A")), (Names{"two.txt"}));
+    EXPECT_EQ(storeGet("/B/one.txt"), "other one");
+    EXPECT_EQ(childNames(*entry("/B")), (Names{"one.txt"}));
+    // The model's own export is done with: the screens' export pipeline was never involved.
+    EXPECT_FALSE(manager->decodePipeline().isCancel());
 }
 
 TEST(ServicePasteURL, FileURLsEscapeEverythingButPathCharacters)

@@ -11,12 +11,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ServiceTestSupport.h"
 #include "XXFileWrapper.h"
 #include "XXProtectFileWrapper.h"
 #include "XXServiceText.h"
+
+using Names = std::vector<std::string>;
+using Files = std::vector<std::pair<std::string, std::string>>;  // path and content, as snapshotTree gives them
 
 class TransferFixture : public ServiceFixture {
 protected:
@@ -28,8 +32,10 @@ protected:
 
     void SetUp() override
     {
-        saveEnvironment("XDG_RUNTIME_DIR");
-        saveEnvironment("XDG_CACHE_HOME");
+        for (const char *name : {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME"}) {
+            const char *value = getenv(name);
+            savedEnvironment_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        }
         setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
         ServiceFixture::SetUp();
         openVault();
@@ -39,12 +45,8 @@ protected:
     void TearDown() override
     {
         ServiceFixture::TearDown();
-        for (const auto &[name, value] : savedEnvironment_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
+        for (const auto &[name, value] : savedEnvironment_)
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     }
 
     XXDiskResultBlock recorder()
@@ -83,14 +85,54 @@ protected:
         }
         return current;
     }
+    XXProtectFileArray entries(const Names &paths) const
+    {
+        XXProtectFileArray found;
+        for (const std::string &path : paths)
+            found.push_back(entry(path));
+        return found;
+    }
+
+    // A file the tree shows in folder but the store does not hold.
+    std::shared_ptr<XXProtectFileWrapper> showGhost(const std::string &folder, const std::string &name,
+                                                    std::uint64_t size = 1)
+    {
+        auto ghost = std::make_shared<XXProtectFileWrapper>();
+        ghost->setParentFolderPath(folder);
+        ghost->setFileName(name);
+        ghost->setFileSize(size);
+        entry(folder)->appendSubFile(ghost);
+        return ghost;
+    }
 
     std::shared_ptr<XXFileWrapper> computerItem(const std::string &relative) const
     {
         return XXFileWrapper::initWithURL(relative.empty() ? computer.path() : computer / relative);
     }
+    // Writes the folders (paths ending in "/") and files below the computer folder.
+    void writeComputer(const Files &items) const
+    {
+        for (const auto &[path, content] : items) {
+            if (path.back() == '/')
+                std::filesystem::create_directories(computer / path);
+            else
+                writeFile(computer / path, content);
+        }
+    }
 
     // --- The store, read and written through the engine directly.
 
+    // Stores the folders (paths ending in "/") and files in order, then rebuilds the tree.
+    void storeAll(const Files &items)
+    {
+        for (const auto &[path, content] : items) {
+            if (path.back() == '/')
+                storeMkdir(path.substr(0, path.size() - 1));
+            else
+                storePut(path, content);
+        }
+        refreshTree();
+    }
     static void storePut(const std::string &path, const std::string &content)
     {
         auto engine = XXDiskFileManager::lockEngine();
@@ -124,42 +166,42 @@ protected:
     }
     // Names in the folder's store listing, folders with a trailing "/"; nothing when the
     // folder cannot be listed.
-    static std::optional<std::vector<std::string>> storeList(const std::string &path)
+    static std::optional<Names> storeList(const std::string &path)
     {
         auto engine = XXDiskFileManager::lockEngine();
         fs_dir *dir = fs_opendir(path.c_str());
         if (!dir)
             return std::nullopt;
-        std::vector<std::string> names;
+        Names names;
         while (const fs_dirent *record = fs_readdir(dir))
             names.push_back(std::string(record->name) + (record->type == FS_DT_DIR ? "/" : ""));
         fs_closedir(dir);
         return names;
     }
 
-    static std::vector<std::string> childNames(const XXProtectFileWrapper &folder)
+    static Names childNames(const XXProtectFileWrapper &folder)
     {
-        std::vector<std::string> names;
+        Names names;
         for (const auto &child : folder.allSubFileArray())
             names.push_back(child->fileName());
         return names;
     }
 
 private:
-    void saveEnvironment(const char *name)
-    {
-        const char *value = getenv(name);
-        savedEnvironment_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    }
-
     std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
 };
 
-inline void expectReport(const XXDiskResultObjct &result, const std::string &area, std::int64_t code)
+// A failure report; name, when given, is the existFileName of a conflict (codes 5 and 6)
+// or the errorFileName of a failed item.
+inline void expectReport(const XXDiskResultObjct &result, const std::string &area, std::int64_t code,
+                         const std::string &name = {})
 {
     EXPECT_FALSE(result.isSuccess());
     EXPECT_EQ(result.errorEare(), area);
     EXPECT_EQ(result.errorCode(), code);
+    if (!name.empty()) {
+        EXPECT_EQ(code == 5 || code == 6 ? result.existFileName() : result.errorFileName(), name);
+    }
 }
 
 inline void expectSuccess(const XXDiskResultObjct &result)
@@ -180,27 +222,3 @@ inline std::string randomContent(size_t size, unsigned seed)
     }
     return content;
 }
-
-// No file of this process may grow beyond limit bytes while it lives (a volume filling up).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t limit)
-    {
-        previousHandler_ = signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        struct rlimit limited = saved_;
-        limited.rlim_cur = limit;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        signal(SIGXFSZ, previousHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    struct rlimit saved_ {};
-    void (*previousHandler_)(int) = nullptr;
-};
