@@ -63,20 +63,9 @@ XXDecodePipeline::XXDecodePipeline(XXDiskFileManager &manager, XXTransferActivit
 void XXDecodePipeline::start(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destance,
                              const ResultBlock &complateBlock)
 {
-    auto refuse = [&](int code) {
-        if (complateBlock)
-            complateBlock(XXDiskResultObjct::error("7+1", std::to_string(code)));
-    };
-    if (!manager_.mountSucess())
-        return refuse(XXReportNotMounted);
-    if (!manager_.isLogin())
-        return refuse(XXReportNotLoggedIn);
     XXProtectFileArray items;
-    std::copy_if(files.begin(), files.end(), std::back_inserter(items), [](const auto &item) { return item != nullptr; });
-    if (items.empty())
-        return refuse(XXReportNoSelection);
-    if (!destance || !destance->isDirectory())
-        return refuse(XXReportNoDestination);
+    if (int code = startRefusal(manager_.mountSucess(), manager_.isLogin(), files, destance, items))
+        return refuseStart(complateBlock, code);
     // Listed before anything is written, so the models the export adds are not listed twice.
     destance->allSubFileArray();
     const std::uint64_t total = manager_.allSelectedProtectFileSize(items);

@@ -59,20 +59,9 @@ XXEncodePipeline::XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivit
 void XXEncodePipeline::start(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
                              const ResultBlock &complate)
 {
-    auto refuse = [&](int code) {
-        if (complate)
-            complate(XXDiskResultObjct::error("8+1", std::to_string(code)));
-    };
-    if (!manager_.mountSucess())
-        return refuse(XXReportNotMounted);
-    if (!manager_.isLogin())
-        return refuse(XXReportNotLoggedIn);
     XXFileArray items;
-    std::copy_if(files.begin(), files.end(), std::back_inserter(items), [](const auto &item) { return item != nullptr; });
-    if (items.empty())
-        return refuse(XXReportNoSelection);
-    if (!destance || !destance->isDirectory())
-        return refuse(XXReportNoDestination);
+    if (int code = startRefusal(manager_.mountSucess(), manager_.isLogin(), files, destance, items))
+        return refuseStart(complate, code);
     const std::uint64_t total = allSelectedComputerFileSize(items);
     begin(std::move(items), total, complate, XXEncodeRun{destance});
 }
@@ -181,32 +170,14 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
 {
     const std::string &itemName = item->fileName();
     const bool isFolder = item->isDirectory();
-    const int failCode = isFolder ? XXReportFolderFailed : XXReportFileFailed;
-    if (!xxtransfer::canBeStoreName(itemName)) {
-        XXServiceLogf("the store cannot hold the name \"%s\"", XXServiceLogEscaped(itemName).c_str());
-        return failedWith(failCode, itemName);
-    }
     const std::shared_ptr<XXProtectFileWrapper> &destance = run.destance;
     if (!loop.destinationNames)
         loop.destinationNames = xxtransfer::namesInTreeAndStore(*destance);
     XXFoldedNames &names = *loop.destinationNames;
-
-    std::string name = itemName;
-    if (names.has(itemName, isFolder)) {
-        switch (answerConflict(generation)) {
-        case ConflictAnswer::skip: return advanced();
-        case ConflictAnswer::cancel: return cancelled();
-        case ConflictAnswer::stop: return stopped();
-        case ConflictAnswer::report:
-            return asked(isFolder ? XXReportFolderExists : XXReportFileExists, itemName);
-        case ConflictAnswer::freeName:
-            name = xxtransfer::freeName(itemName, isFolder,
-                                        [&](const std::string &candidate) { return names.hasAny(candidate); });
-            if (!xxtransfer::canBeStoreName(name))
-                return failedWith(failCode, itemName);
-            break;
-        }
-    }
+    Step instead;
+    const std::string name = storeNameFor(itemName, isFolder, names, generation, &instead);
+    if (name.empty())
+        return instead;
 
     if (isFolder)
         return importFolder(*item, item, name, destance, names, generation);

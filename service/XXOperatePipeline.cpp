@@ -40,22 +40,11 @@ XXOperatePipeline::XXOperatePipeline(XXDiskFileManager &manager, XXTransferActiv
 void XXOperatePipeline::start(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
                               bool isCopy, const ResultBlock &complate)
 {
-    auto refuse = [&](int code) {
-        if (complate)
-            complate(XXDiskResultObjct::error("12+1", std::to_string(code)));
-    };
-    if (!manager_.mountSucess())
-        return refuse(XXReportNotMounted);
-    if (!manager_.isLogin())
-        return refuse(XXReportNotLoggedIn);
     XXProtectFileArray items;
-    std::copy_if(files.begin(), files.end(), std::back_inserter(items), [](const auto &item) { return item != nullptr; });
-    if (items.empty())
-        return refuse(XXReportNoSelection);
-    if (!destance || !destance->isDirectory())
-        return refuse(XXReportNoDestination);
+    if (int code = startRefusal(manager_.mountSucess(), manager_.isLogin(), files, destance, items))
+        return refuseStart(complate, code);
     if (items.front()->parentWrapper() == destance.get())
-        return refuse(XXReportDestinationIsParent);
+        return refuseStart(complate, XXReportDestinationIsParent);
     const std::uint64_t total = manager_.allSelectedProtectFileSize(items);
     begin(std::move(items), total, complate, XXOperateRun{destance, isCopy, XXToSelfAsk});
 }
@@ -110,7 +99,6 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
 {
     const std::string itemName = item->fileName();
     const bool isFolder = item->isDirectory();
-    const int failCode = isFolder ? XXReportFolderFailed : XXReportFileFailed;
     const std::shared_ptr<XXProtectFileWrapper> &destance = run.destance;
 
     if (isFolder && xxtransfer::isSameOrInside(destance->fullPath(), item->fullPath())) {
@@ -121,30 +109,13 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
         default: return stopped();
         }
     }
-    if (!xxtransfer::canBeStoreName(itemName)) {
-        XXServiceLogf("the store cannot hold the name \"%s\"", XXServiceLogEscaped(itemName).c_str());
-        return failedWith(failCode, itemName);
-    }
     if (!loop.destinationNames)
         loop.destinationNames = xxtransfer::namesInTreeAndStore(*destance);
     XXFoldedNames &names = *loop.destinationNames;
-
-    std::string name = itemName;
-    if (names.has(itemName, isFolder)) {
-        switch (answerConflict(generation)) {
-        case ConflictAnswer::skip: return advanced();
-        case ConflictAnswer::cancel: return cancelled();
-        case ConflictAnswer::stop: return stopped();
-        case ConflictAnswer::report:
-            return asked(isFolder ? XXReportFolderExists : XXReportFileExists, itemName);
-        case ConflictAnswer::freeName:
-            name = xxtransfer::freeName(itemName, isFolder,
-                                        [&](const std::string &candidate) { return names.hasAny(candidate); });
-            if (!xxtransfer::canBeStoreName(name))
-                return failedWith(failCode, itemName);
-            break;
-        }
-    }
+    Step instead;
+    const std::string name = storeNameFor(itemName, isFolder, names, generation, &instead);
+    if (name.empty())
+        return instead;
 
     if (isFolder)
         return copyFolder(item, name, run, names, generation);

@@ -26,7 +26,9 @@
 #include <vector>
 
 #include "XXDiskResultObjct.h"
+#include "XXServiceLog.h"
 #include "XXTransferActivity.h"
+#include "XXTransferNames.h"
 #include "XXTransferTypes.h"
 
 template <class Item, class ProgressArg, class RunState, class LoopContext>
@@ -114,6 +116,65 @@ protected:
 
     // What the stored answers make of a name conflict.
     enum class ConflictAnswer { skip, freeName, cancel, report, stop };
+
+    // Why a run cannot start (report codes 1 to 4), or 0; items gets the selection without
+    // empty slots. The pipelines' own refusals follow it.
+    template <class Selection, class Destination>
+    static int startRefusal(bool mounted, bool loggedIn, const Selection &selection, const Destination &destance,
+                            Selection &items)
+    {
+        if (!mounted)
+            return XXReportNotMounted;
+        if (!loggedIn)
+            return XXReportNotLoggedIn;
+        for (const auto &item : selection)
+            if (item)
+                items.push_back(item);
+        if (items.empty())
+            return XXReportNoSelection;
+        if (!destance || !destance->isDirectory())
+            return XXReportNoDestination;
+        return 0;
+    }
+
+    // A start refused with code: the error record of this pipeline's area.
+    void refuseStart(const ResultBlock &complate, int code) const
+    {
+        if (complate)
+            complate(XXDiskResultObjct::error(eare_, std::to_string(code)));
+    }
+
+    // The name an item takes in a store folder that holds names: its own, or a free one when
+    // the stored answers say so. Otherwise *step is what to do instead (skip, cancel, the
+    // conflict question, or a failure) and the result is empty.
+    std::string storeNameFor(const std::string &itemName, bool isFolder, const xxtransfer::XXFoldedNames &names,
+                             std::uint64_t generation, Step *step)
+    {
+        const int failCode = isFolder ? XXReportFolderFailed : XXReportFileFailed;
+        if (!xxtransfer::canBeStoreName(itemName)) {
+            XXServiceLogf("the store cannot hold the name \"%s\"", XXServiceLogEscaped(itemName).c_str());
+            *step = failedWith(failCode, itemName);
+            return {};
+        }
+        if (!names.has(itemName, isFolder))
+            return itemName;
+        switch (answerConflict(generation)) {
+        case ConflictAnswer::skip: *step = advanced(); return {};
+        case ConflictAnswer::cancel: *step = cancelled(); return {};
+        case ConflictAnswer::stop: *step = stopped(); return {};
+        case ConflictAnswer::report:
+            *step = asked(isFolder ? XXReportFolderExists : XXReportFileExists, itemName);
+            return {};
+        case ConflictAnswer::freeName: break;
+        }
+        std::string name = xxtransfer::freeName(itemName, isFolder,
+                                                [&](const std::string &candidate) { return names.hasAny(candidate); });
+        if (!xxtransfer::canBeStoreName(name)) {
+            *step = failedWith(failCode, itemName);
+            return {};
+        }
+        return name;
+    }
 
     virtual Step processItem(const ItemPtr &item, std::uint64_t generation, const RunState &run,
                              LoopContext &context) = 0;
