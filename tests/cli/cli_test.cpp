@@ -9,6 +9,7 @@
 
 #include "CliRunner.h"
 #include "ReferenceFormat.h"
+#include "ScopedEnv.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -225,23 +226,14 @@ class CliBackupTest : public CliTest {
 protected:
     std::string home = tmp / "home";
     std::string root = home + "/Documents/TovinUSBENC/Backup";
-    std::optional<std::string> savedHome;
+    ScopedEnv environment;
 
     void SetUp() override
     {
         CliTest::SetUp();
-        if (const char *old = getenv("HOME"))
-            savedHome = old;
-        setenv("HOME", home.c_str(), 1);
-        unsetenv("XDG_CONFIG_HOME");
-        unsetenv("XDG_DATA_HOME");
-    }
-    void TearDown() override
-    {
-        if (savedHome)
-            setenv("HOME", savedHome->c_str(), 1);
-        else
-            unsetenv("HOME");
+        environment.set("HOME", home);
+        environment.set("XDG_CONFIG_HOME", std::nullopt);
+        environment.set("XDG_DATA_HOME", std::nullopt);
     }
 
     // The names that backups lists.

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "DiskFixture.h"
+#include "ScopedEnv.h"
 #include "XXDiskTool.h"
 #include "XXMonitorLog.h"
 
@@ -185,11 +186,13 @@ TEST_F(DiskToolTest, AVolumeFolderOrTheStickMountedThereIsOneQualifyingVolume)
 TEST(DiskToolOptions, EnvironmentAddsMediaRootsAndTheVolumeFolder)
 {
     XXPollRunLoop loop;
-    setenv("COFFERVALE_MEDIA_ROOTS", "/srv/sticks:relative/root::/mnt/usb/", 1);
-    setenv("COFFERVALE_VOLUME", "/home/anna/vault", 1);
-    const XXDiskToolOptions options = XXDiskToolOptions::fromEnvironment(loop);
-    unsetenv("COFFERVALE_MEDIA_ROOTS");
-    unsetenv("COFFERVALE_VOLUME");
+    XXDiskToolOptions options;
+    {
+        ScopedEnv env;
+        env.set("COFFERVALE_MEDIA_ROOTS", "/srv/sticks:relative/root::/mnt/usb/");
+        env.set("COFFERVALE_VOLUME", "/home/anna/vault");
+        options = XXDiskToolOptions::fromEnvironment(loop);
+    }
 
     EXPECT_EQ(options.runLoop, &loop);
     EXPECT_EQ(options.mediaRoots, (Names{"/media", "/run/media", "/Volumes", "/srv/sticks", "/mnt/usb/"}));

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "../tool/ToolTestSupport.h"  // ScopedEnv
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "XXBackupFiles.h"
 #include "XXBackupFolders.h"
@@ -34,7 +34,7 @@ TEST(ServiceBackupFolders, DocumentsFolderFromTheUserDirsFile)
 TEST(ServiceBackupFolders, BackupRootFollowsTheLocationAndTheEnvironment)
 {
     TempDir home;
-    tooltest::ScopedEnv env;
+    ScopedEnv env;
     env.set("HOME", home.path());
     env.set("XDG_CONFIG_HOME", std::nullopt);
     env.set("XDG_DATA_HOME", std::nullopt);

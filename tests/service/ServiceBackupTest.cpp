@@ -8,7 +8,7 @@
 #include <tuple>
 #include <utility>
 
-#include "../tool/ToolTestSupport.h"  // ScopedEnv
+#include "ScopedEnv.h"
 #include "ServiceTestSupport.h"
 #include "XXBackupFiles.h"
 #include "XXBackupFolders.h"
@@ -61,7 +61,7 @@ std::uint64_t bytesIn(const std::string &folder)
 class ServiceBackup : public ServiceFixture {
 protected:
     TempDir home;
-    tooltest::ScopedEnv env;
+    ScopedEnv env;
     const std::string bigContent = randomBytes(7 * 1000 * 1000);
 
     // Protected folders three levels deep (each its own index object), an empty stored file,

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ScopedEnv.h"
 #include "ServiceTestSupport.h"
 #include "XXFileWrapper.h"
 #include "XXProtectFileWrapper.h"
@@ -32,21 +33,11 @@ protected:
 
     void SetUp() override
     {
-        for (const char *name : {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME"}) {
-            const char *value = getenv(name);
-            savedEnvironment_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
-        setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+        environment.set("XDG_RUNTIME_DIR", runtime.path());
+        environment.keep("XDG_CACHE_HOME");
         ServiceFixture::SetUp();
         openVault();
         refreshTree();
-    }
-
-    void TearDown() override
-    {
-        ServiceFixture::TearDown();
-        for (const auto &[name, value] : savedEnvironment_)
-            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     }
 
     XXDiskResultBlock recorder()
@@ -188,7 +179,7 @@ protected:
     }
 
 private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
+    ScopedEnv environment;
 };
 
 // A failure report; name, when given, is the existFileName of a conflict (codes 5 and 6)
