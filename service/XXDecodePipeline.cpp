@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr std::uint64_t kChunk = 2097152;
-
 std::string joinComputerPath(const std::string &folder, const std::string &name)
 {
     if (folder.empty())
@@ -217,7 +215,7 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
 
     Copied outcome = Copied::done;
     // One byte more than recorded, so a small file whose data runs longer shows in one read.
-    std::vector<char> buffer(static_cast<size_t>(std::min(kChunk, size + 1)));
+    std::vector<char> buffer(static_cast<size_t>(std::min(XXTransferChunkSize, size + 1)));
     std::uint64_t total = 0;
     for (;;) {
         int got;

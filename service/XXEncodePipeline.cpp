@@ -20,19 +20,6 @@ using xxtransfer::XXFoldedNames;
 
 namespace {
 
-constexpr std::uint64_t kChunk = 2097152;
-
-std::shared_ptr<XXProtectFileWrapper> newFileEntry(const XXProtectFileWrapper &folder, const std::string &name,
-                                                   std::uint64_t size)
-{
-    auto entry = std::make_shared<XXProtectFileWrapper>();
-    entry->setParentFolderPath(folder.fullPath());
-    entry->setFileName(name);
-    entry->setFileType(XXTool::shareTool().changeFileTypeWithName(name));
-    entry->setCreateDateString(XXTool::shareTool().currentDate());
-    entry->setFileSize(size);
-    return entry;
-}
 
 bool isReadableFolder(const std::string &path)
 {
@@ -190,7 +177,8 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
     case Copied::done: break;
     }
     names.add(name, false);
-    destance->appendSubFile(newFileEntry(*destance, name, size));
+    destance->appendSubFile(
+        XXProtectFileWrapper::makeFile(destance->fullPath(), name, size, XXTool::shareTool().currentDate()));
     return advanced();
 }
 
@@ -201,22 +189,10 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(const XXFileWrapper &item,
                                                       XXFoldedNames &names, std::uint64_t generation)
 {
     XXEncodePlan plan = separateFolder(source, destance, name);
-    for (size_t i = 0; i < plan.folders.size(); i++) {
-        if (!isLive(generation))
-            return stopped();
-        const XXEncodeFolderRecord &record = plan.folders[i];
-        int result;
-        {
-            auto engine = XXDiskFileManager::lockEngine();
-            result = fs_mkdir(record.createPath.c_str());
-        }
-        if (result != 0) {
-            XXServiceLogf("创建文件夹失败___%s", XXServiceLogEscaped(record.createPath).c_str());
-            return failedWith(XXReportFolderFailed, item.fileName());
-        }
-        record.destanceWrapper->appendSubFile(record.waitFullWrapper);
-        if (i == 0)
-            names.add(name, true);
+    switch (xxtransfer::createStoreFolders(plan.folders, name, names, [&] { return isLive(generation); })) {
+    case xxtransfer::XXFoldersMade::stopped: return stopped();
+    case xxtransfer::XXFoldersMade::failed: return failedWith(XXReportFolderFailed, item.fileName());
+    case xxtransfer::XXFoldersMade::all: break;
     }
 
     bool anyFailed = false;
@@ -233,7 +209,8 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(const XXFileWrapper &item,
         case Copied::failed: anyFailed = true; continue;
         case Copied::done: break;
         }
-        record.destanceWrapper->appendSubFile(newFileEntry(*record.destanceWrapper, record.destanceName, size));
+        record.destanceWrapper->appendSubFile(XXProtectFileWrapper::makeFile(
+            record.destanceWrapper->fullPath(), record.destanceName, size, XXTool::shareTool().currentDate()));
     }
     return anyFailed ? failedWith(XXReportFolderFailed, item.fileName()) : advanced();
 }
@@ -262,10 +239,10 @@ XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourceP
     }
 
     Copied outcome = Copied::done;
-    std::vector<char> buffer(static_cast<size_t>(std::min(kChunk, declared)));
+    std::vector<char> buffer(static_cast<size_t>(std::min(XXTransferChunkSize, declared)));
     std::uint64_t written = 0;
     while (written < declared) {
-        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(kChunk, declared - written));
+        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(XXTransferChunkSize, declared - written));
         const ssize_t got = xxtransfer::readFully(source.get(), buffer.data(), want);
         if (got <= 0) {
             XXServiceLogf("%s ended after %llu of %llu bytes (errno %d)", XXServiceLogEscaped(sourcePath).c_str(),

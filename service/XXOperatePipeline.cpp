@@ -14,24 +14,6 @@
 
 using xxtransfer::XXFoldedNames;
 
-namespace {
-
-constexpr std::uint64_t kChunk = 2097152;
-
-std::shared_ptr<XXProtectFileWrapper> newFileEntry(const XXProtectFileWrapper &folder, const std::string &name,
-                                                   std::uint64_t size)
-{
-    auto entry = std::make_shared<XXProtectFileWrapper>();
-    entry->setParentFolderPath(folder.fullPath());
-    entry->setFileName(name);
-    entry->setFileType(XXTool::shareTool().changeFileTypeWithName(name));
-    entry->setCreateDateString(XXTool::shareTool().currentDate());
-    entry->setFileSize(size);
-    return entry;
-}
-
-}  // namespace
-
 XXOperatePipeline::XXOperatePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
     : XXTransferMachine(activity, "12+1", false), manager_(manager)
 {
@@ -127,7 +109,8 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
     case Copied::done: break;
     }
     names.add(name, false);
-    destance->appendSubFile(newFileEntry(*destance, name, item->fileSize()));
+    destance->appendSubFile(XXProtectFileWrapper::makeFile(destance->fullPath(), name, item->fileSize(),
+                                                           XXTool::shareTool().currentDate()));
     if (!run.isCopy) {
         int removed;
         {
@@ -149,22 +132,10 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
                                                       std::uint64_t generation)
 {
     const XXOperatePlan plan = separateFolder(item, run.destance, name);
-    for (size_t i = 0; i < plan.folders.size(); i++) {
-        if (!isLive(generation))
-            return stopped();
-        const XXOperateFolderRecord &record = plan.folders[i];
-        int result;
-        {
-            auto engine = XXDiskFileManager::lockEngine();
-            result = fs_mkdir(record.createPath.c_str());
-        }
-        if (result != 0) {
-            XXServiceLogf("创建文件夹失败___%s", XXServiceLogEscaped(record.createPath).c_str());
-            return failedWith(XXReportFolderFailed, item->fileName());
-        }
-        record.destanceWrapper->appendSubFile(record.waitFullWrapper);
-        if (i == 0)
-            names.add(name, true);
+    switch (xxtransfer::createStoreFolders(plan.folders, name, names, [&] { return isLive(generation); })) {
+    case xxtransfer::XXFoldersMade::stopped: return stopped();
+    case xxtransfer::XXFoldersMade::failed: return failedWith(XXReportFolderFailed, item->fileName());
+    case xxtransfer::XXFoldersMade::all: break;
     }
 
     // A file that fails does not stop the others; the folder is reported once they are done.
@@ -182,8 +153,9 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
         }
         // An empty file the source tree did not show stays out of the copy's tree as well.
         if (record.sourceInTree || size > 0)
-            record.destanceWrapper->appendSubFile(
-                newFileEntry(*record.destanceWrapper, record.sourceWrapper->fileName(), size));
+            record.destanceWrapper->appendSubFile(XXProtectFileWrapper::makeFile(
+                record.destanceWrapper->fullPath(), record.sourceWrapper->fileName(), size,
+                XXTool::shareTool().currentDate()));
         if (run.isCopy)
             continue;
         int removed;
@@ -225,10 +197,10 @@ XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourceP
     }
 
     Copied outcome = Copied::done;
-    std::vector<char> buffer(static_cast<size_t>(std::min(kChunk, size)));
+    std::vector<char> buffer(static_cast<size_t>(std::min(XXTransferChunkSize, size)));
     std::uint64_t copied = 0;
     while (copied < size) {
-        const std::uint32_t want = static_cast<std::uint32_t>(std::min(kChunk, size - copied));
+        const std::uint32_t want = static_cast<std::uint32_t>(std::min(XXTransferChunkSize, size - copied));
         int got;
         int put = -1;
         {

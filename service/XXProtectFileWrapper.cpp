@@ -5,6 +5,7 @@
 
 #include "XXServiceLog.h"
 #include "XXServiceText.h"
+#include "XXTool.h"
 #include "XXWrapperSortGroup.h"
 
 XXProtectFileWrapper::~XXProtectFileWrapper()
@@ -58,6 +59,19 @@ std::shared_ptr<XXProtectFileWrapper> XXProtectFileWrapper::makeFolder(std::stri
     folder->setIconName("NSFolder");
     folder->setCreateDateString(std::move(createDateString));
     return folder;
+}
+
+std::shared_ptr<XXProtectFileWrapper> XXProtectFileWrapper::makeFile(std::string parentFolderPath,
+                                                                     std::string fileName, std::uint64_t fileSize,
+                                                                     std::string createDateString)
+{
+    auto file = std::make_shared<XXProtectFileWrapper>();
+    file->setParentFolderPath(std::move(parentFolderPath));
+    file->setFileType(XXTool::shareTool().changeFileTypeWithName(fileName));
+    file->setFileName(std::move(fileName));
+    file->setFileSize(fileSize);
+    file->setCreateDateString(std::move(createDateString));
+    return file;
 }
 
 std::string XXProtectFileWrapper::iconName() const

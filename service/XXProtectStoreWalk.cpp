@@ -4,6 +4,7 @@
 
 #include "XXDiskFileManager.h"
 #include "XXProtectFileWrapper.h"
+#include "XXServiceLog.h"
 #include "XXTool.h"
 #include "XXTransferNames.h"
 #include "fs.h"
@@ -16,18 +17,10 @@ constexpr size_t kMaxListedPathLength = 4096;
 
 std::shared_ptr<XXProtectFileWrapper> entryForRecord(const XXProtectFileWrapper &folder, const XXStoreRecord &record)
 {
-    auto entry = std::make_shared<XXProtectFileWrapper>();
-    entry->setParentFolderPath(folder.fullPath());
-    entry->setFileName(record.name);
-    entry->setCreateDateString(XXTool::changeTimeStringWith(record.time));
-    if (record.isFolder) {
-        entry->setIsDirectory(true);
-        entry->setIconName("NSFolder");
-    } else {
-        entry->setFileType(XXTool::shareTool().changeFileTypeWithName(record.name));
-        entry->setFileSize(record.size);
-    }
-    return entry;
+    std::string date = XXTool::changeTimeStringWith(record.time);
+    if (record.isFolder)
+        return XXProtectFileWrapper::makeFolder(folder.fullPath(), record.name, std::move(date));
+    return XXProtectFileWrapper::makeFile(folder.fullPath(), record.name, record.size, std::move(date));
 }
 
 struct Child {
@@ -114,6 +107,29 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
             stack.push_back({child.entry, depth, childrenOf(*child.entry, child.inTree)});  // frame is stale from here
     }
     return nodes;
+}
+
+XXFoldersMade createStoreFolders(const std::vector<XXStoreFolderRecord> &folders, const std::string &name,
+                                 XXFoldedNames &names, const std::function<bool()> &stillLive)
+{
+    for (size_t i = 0; i < folders.size(); i++) {
+        if (!stillLive())
+            return XXFoldersMade::stopped;
+        const XXStoreFolderRecord &record = folders[i];
+        int result;
+        {
+            auto engine = XXDiskFileManager::lockEngine();
+            result = fs_mkdir(record.createPath.c_str());
+        }
+        if (result != 0) {
+            XXServiceLogf("创建文件夹失败___%s", XXServiceLogEscaped(record.createPath).c_str());
+            return XXFoldersMade::failed;
+        }
+        record.destanceWrapper->appendSubFile(record.waitFullWrapper);
+        if (i == 0)
+            names.add(name, true);
+    }
+    return XXFoldersMade::all;
 }
 
 }  // namespace xxtransfer

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "XXTransferTypes.h"
 
 class XXProtectFileWrapper;
 
@@ -25,6 +28,14 @@ struct XXStoreRecord {
 std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &path);
 
 class XXFoldedNames;
+
+enum class XXFoldersMade { all, stopped, failed };
+
+// Creates a folder plan's store folders in order and hangs each new entry into the tree.
+// The first is the item itself: once it exists, name goes into names. stillLive is asked
+// before each folder; a run that ended stops the creation. Takes the engine lock.
+XXFoldersMade createStoreFolders(const std::vector<XXStoreFolderRecord> &folders, const std::string &name,
+                                 XXFoldedNames &names, const std::function<bool()> &stillLive);
 
 // The names in a tree folder and in the store's listing of it (which also shows empty files).
 XXFoldedNames namesInTreeAndStore(const XXProtectFileWrapper &folder);

@@ -51,6 +51,9 @@ enum XXTransferReportCode : int {
     XXReportDestinationIsParent = 10,
 };
 
+// Bytes moved per read and write of a file transfer: progress and cancel come between chunks.
+inline constexpr std::uint64_t XXTransferChunkSize = 2097152;
+
 // Progress of import and export: total bytes, bytes done, name of the item or file written.
 using XXTransferProgressBlock =
     std::function<void(std::uint64_t allSize, std::uint64_t complateSize, const std::string &name)>;
@@ -63,12 +66,13 @@ using XXProtectDocumentChangedBlock =
 
 // --- Plans of a folder item: every folder first (parents before children), then every file.
 
-// Import: a folder to create in the store.
-struct XXEncodeFolderRecord {
+// Import, copy and move: a folder to create in the store.
+struct XXStoreFolderRecord {
     std::string createPath;                                 // store path
     std::shared_ptr<XXProtectFileWrapper> destanceWrapper;  // the tree folder that will hold it
     std::shared_ptr<XXProtectFileWrapper> waitFullWrapper;  // its new tree entry
 };
+using XXEncodeFolderRecord = XXStoreFolderRecord;
 // Import: a computer file to store.
 struct XXEncodeFileRecord {
     std::string sourcePath;                                 // computer path
@@ -106,12 +110,7 @@ struct XXDecodePlan {
     std::vector<std::string> refusedPaths;
 };
 
-// Copy and move: a folder to create in the store.
-struct XXOperateFolderRecord {
-    std::string createPath;
-    std::shared_ptr<XXProtectFileWrapper> destanceWrapper;
-    std::shared_ptr<XXProtectFileWrapper> waitFullWrapper;
-};
+using XXOperateFolderRecord = XXStoreFolderRecord;
 // Copy and move: a stored file to copy.
 struct XXOperateFileRecord {
     std::string sourcePath;
