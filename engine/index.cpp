@@ -107,9 +107,11 @@ static int index_parse(struct store_index *index, const unsigned char *plain, si
         return corrupt();
 
     // Entries must end before the trailer: the checksum, and for the root the object key.
-    size_t limit = size - SHA1_RAWSZ - (root ? SHA1_RAWSZ : 0);
-    if (limit < 12)
+    // The smallest file passes the checksum yet cannot hold a root's trailer and header.
+    size_t trailer = SHA1_RAWSZ + (root ? SHA1_RAWSZ : 0);
+    if (size < trailer + 12)
         return corrupt();
+    size_t limit = size - trailer;
     uint32_t count = (uint32_t)get_le(plain + 8, 4);
     if (count > (limit - 12) / index_entry_disk_size(1))
         return corrupt();

@@ -368,8 +368,9 @@ struct object_stream *object_stream_open_path(const char *path, int *type_out)
     if (fd < 0)
         return NULL;
     struct stat st;
-    if (fstat(fd, &st) < 0 || st.st_size <= 0) {
-        int saved = st.st_size <= 0 ? EIO : errno;
+    int status = fstat(fd, &st);
+    if (status < 0 || st.st_size <= 0) {
+        int saved = status < 0 ? errno : EIO;
         close(fd);
         errno = saved;
         return NULL;

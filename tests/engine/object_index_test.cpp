@@ -275,6 +275,12 @@ TEST_F(EngineIndex, DamagedIndexesAreRefused)
     writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
     EXPECT_EQ(list("")[0], "<error 13>");
 
+    // The smallest file with a valid checksum: too short for a root's trailer and header.
+    plain = ref::Bytes("DIRC\0\0\0\0\1\0\0\0", 12);
+    plain += ref::sha1(plain);
+    writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
+    EXPECT_EQ(list("")[0], "<error 13>");
+
     writeFile(indexPath, good.substr(0, 16));
     EXPECT_EQ(list("")[0], "<error 9>");
     std::string flipped = good;
