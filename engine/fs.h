@@ -47,6 +47,7 @@ const char *fs_store_dir(void);
 
 /* Files: mode FS_O_WRITE takes a third argument, the file's size as uint64_t. */
 int fs_open(const char *path, int mode, ...);
+/* Lengths above INT_MAX are refused with EINVAL: the byte count is returned as an int. */
 int fs_read(int handle, void *buffer, uint32_t length);
 int fs_write(int handle, const void *bytes, uint32_t length);
 int fs_close(int handle);

@@ -1,6 +1,7 @@
 // Numbered handles for reading and writing stored files; files larger than the part size
 // are split into a first object plus part objects named "<name>?<k>".
 #include <errno.h>
+#include <limits.h>
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdlib.h>
@@ -243,6 +244,67 @@ static int open_for_read(struct store_index *index, const struct strbuf *full, c
     return handle;
 }
 
+// Takes a replaced file's entries (its parts, then the file) out of the index; their object
+// paths go to replaced.
+static int detach_old_content(struct store_index *index, const char *name, uint64_t old_size,
+                              struct strbuf *replaced)
+{
+    struct strbuf part = STRBUF_INIT;
+    int r = 0;
+    for (uint64_t k = old_size / FS_PART_SIZE; k > 0 && r == 0; k--)
+        r = part_entry_name(&part, name, k) < 0 || index_detach_file(index, part.buf, replaced) < 0 ? -1 : 0;
+    strbuf_release(&part);
+    return r == 0 ? index_detach_file(index, name, replaced) : -1;
+}
+
+// Creates the object for new content of n bytes in its first part, a write handle on it, and
+// records the entry on the disk before the handle is handed out.
+static int create_write_handle(struct store_index *index, const struct strbuf *full, struct index_entry *entry,
+                               uint64_t size, unsigned long long n)
+{
+    struct strbuf objpath = STRBUF_INIT;
+    if (object_unique_id(&objpath, entry->id) < 0) {
+        strbuf_release(&objpath);
+        return -1;
+    }
+    int handle = handle_alloc();
+    if (handle < 0) {
+        strbuf_release(&objpath);
+        return -1;
+    }
+    struct file_handle *h = slot_of(handle);
+    char header[OBJECT_HEADER_MAX];
+    int hlen = object_format_header(header, "blob", n);
+    h->fd = object_create_file(objpath.buf);
+    int created = h->fd >= 0;
+    int ok = created;
+    if (ok) {
+        ok = object_writer_start(&h->writer, h->fd, objpath.buf, header, (size_t)hlen) == 0;
+        h->writer_active = ok;
+    }
+    if (ok) {
+        h->write_mode = 1;
+        h->declared_size = size;
+        h->position = 0;
+        h->path = strdup(full->buf);
+        if (!h->path)
+            errno = ENOMEM;
+        ok = h->path && index_add_entry(index, entry) == 0 && index_write(index) == 0;
+    }
+    if (!ok) {
+        int saved = errno;
+        handle_give_up(h);
+        if (created)
+            delete_object_file(objpath.buf);
+        strbuf_release(&objpath);
+        errno = saved;
+        return -1;
+    }
+    strbuf_release(&objpath);
+    pthread_mutex_unlock(&h->lock);
+    return handle;
+}
+
 static int open_for_write(struct store_index *index, const struct strbuf *full, const char *name, uint64_t size)
 {
     size_t len = strlen(name);
@@ -265,69 +327,20 @@ static int open_for_write(struct store_index *index, const struct strbuf *full, 
     }
     if (r < 0 && errno != ENOENT)
         return -1;
-    if (r == 1) {
-        // The new content takes over the old entry's id; the old objects go first.
-        struct strbuf part = STRBUF_INIT;
-        for (uint64_t k = old_size / FS_PART_SIZE; k > 0; k--) {
-            if (part_entry_name(&part, name, k) < 0 || index_remove_file(index, part.buf) < 0) {
-                strbuf_release(&part);
-                return -1;
-            }
-        }
-        strbuf_release(&part);
-        if (index_remove_file(index, name) < 0)
-            return -1;
-    }
-
-    struct strbuf objpath = STRBUF_INIT;
-    if (object_unique_id(&objpath, entry->id) < 0) {
-        strbuf_release(&objpath);
-        return -1;
-    }
-    int handle = handle_alloc();
-    if (handle < 0) {
-        strbuf_release(&objpath);
-        return -1;
-    }
-    struct file_handle *h = slot_of(handle);
-    char header[OBJECT_HEADER_MAX];
-    int hlen = object_format_header(header, "blob", n);
-    h->fd = object_create_file(objpath.buf);
-    int ok = h->fd >= 0;
-    int added = 0;
-    if (ok) {
-        ok = object_writer_start(&h->writer, h->fd, objpath.buf, header, (size_t)hlen) == 0;
-        h->writer_active = ok;
-    }
-    if (ok) {
-        h->write_mode = 1;
-        h->declared_size = size;
-        h->position = 0;
-        h->path = strdup(full->buf);
-        if (!h->path)
-            errno = ENOMEM;
-        ok = added = h->path && index_add_entry(index, entry) == 0;
-        // The entry must be recorded before the handle is handed out.
-        ok = ok && index_write(index) == 0;
-    }
-    if (!ok) {
-        int saved = errno;
-        int created = h->fd >= 0;
-        if (added) {
-            // Keep only the removals of a replaced file; the new entry never made it.
-            int pos = index_name_pos(index, name, len);
-            if (pos >= 0)
-                index_remove_entry_at(index, (uint32_t)pos);
-        }
-        handle_give_up(h);
-        if (created)
-            delete_object_file(objpath.buf);
-        strbuf_release(&objpath);
-        errno = saved;
-        return -1;
-    }
-    strbuf_release(&objpath);
-    pthread_mutex_unlock(&h->lock);
+    // A replaced file's objects go only once an index without it is on the disk, so a
+    // replacement that fails keeps the old file whole. The new content starts from the old
+    // entry's id; the unique-id search steps past the old object.
+    struct strbuf replaced = STRBUF_INIT;
+    int handle = -1;
+    if (r != 1 || detach_old_content(index, name, old_size, &replaced) == 0)
+        handle = create_write_handle(index, full, entry, size, n);
+    int saved = errno;
+    if (handle >= 0)
+        delete_pending_objects(&replaced);
+    else
+        index_discard(index);  // nothing of the attempt is recorded
+    strbuf_release(&replaced);
+    errno = saved;
     return handle;
 }
 
@@ -358,7 +371,6 @@ int fs_open(const char *path, int mode, ...)
         r = mode == FS_O_READ ? open_for_read(&index, &folder, name.buf)
                               : open_for_write(&index, &folder, name.buf, size);
     int saved = errno;
-    // A failed write open may still have removed a replaced file's entries: record that.
     if (index_release(&index) < 0 && r >= 0) {
         saved = errno;
         fs_close(r);
@@ -428,6 +440,10 @@ static int start_next_part(struct file_handle *h, struct store_index *index, str
 
 int fs_write(int handle, const void *bytes, uint32_t length)
 {
+    if (length > INT_MAX) {  // the count returned must fit the result
+        errno = EINVAL;
+        return -1;
+    }
     struct file_handle *h = handle_acquire(handle, 1);
     if (!h)
         return -1;
@@ -502,6 +518,10 @@ static int open_next_part(struct file_handle *h, struct store_index *index, stru
 
 int fs_read(int handle, void *buffer, uint32_t length)
 {
+    if (length > INT_MAX) {  // the count returned must fit the result
+        errno = EINVAL;
+        return -1;
+    }
     struct file_handle *h = handle_acquire(handle, 0);
     if (!h)
         return -1;

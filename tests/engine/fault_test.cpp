@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "StoreFixture.h"
@@ -77,17 +79,26 @@ TEST_F(EngineFaults, FullVolumeDuringFolderAndFileOperations)
     EXPECT_EQ(countFiles(storeDir()), files); // no orphaned objects
 }
 
-TEST_F(EngineFaults, FailedReplacementLeavesNoDanglingEntry)
+TEST_F(EngineFaults, FailedReplacementKeepsTheOldFile)
 {
     ASSERT_EQ(put("keep.txt", "keep"), 0);
     ASSERT_EQ(put("top.txt", "old"), 0);
     size_t files = countFiles(storeDir());
-    failWritesOf(storeDir() + "/index");
-    EXPECT_EQ(put("top.txt", "replacement"), -1);
-    // The old content went when the replacement was opened; its entry goes with it.
-    EXPECT_EQ(list(""), (std::vector<std::string>{"keep.txt"}));
-    EXPECT_EQ(get("keep.txt"), "keep");
-    EXPECT_EQ(countFiles(storeDir()), files - 1);
+    std::string before = readFile(storeDir() + "/index");
+    {
+        // Every index write fails for as long as the volume stays full.
+        FileSizeLimit limit(100);
+        EXPECT_FAILS_WITH(put("top.txt", "replacement"), EFBIG);
+    }
+    EXPECT_EQ(readFile(storeDir() + "/index"), before);
+    EXPECT_EQ(list(""), (std::vector<std::string>{"keep.txt", "top.txt"}));
+    EXPECT_EQ(get("top.txt"), "old");
+    EXPECT_EQ(countFiles(storeDir()), files);
+
+    // Once there is room again the replacement goes through and the old object goes.
+    ASSERT_EQ(put("top.txt", "replacement"), 0);
+    EXPECT_EQ(get("top.txt"), "replacement");
+    EXPECT_EQ(countFiles(storeDir()), files);
 }
 
 TEST_F(EngineFaults, FullVolumeWhileMovingBetweenFolders)
@@ -148,18 +159,41 @@ TEST_F(EngineFaults, WriteCutOffInTheMiddleLeavesTheOldIndex)
         FileSizeLimit limit(4096);
         EXPECT_FAILS_WITH(fs_mkdir("one-more"), EFBIG);
         EXPECT_EQ(config_set_in_file(nullptr, "core.prompt", std::string(5000, 'h').c_str(), 0), 4);
-
-        // Content beyond the limit fails to write and says so.
-        std::string big(2 << 20, 'b');
-        for (size_t i = 0; i < big.size(); i++)
-            big[i] = (char)(i * 2654435761u >> 13);
-        EXPECT_EQ(put("big", big), -1);
     }
     EXPECT_EQ(readFile(root).substr(0, before.size()), before.substr(0, before.size()));
     EXPECT_EQ(readFile(storeDir() + "/config"), config);
     auto names = list("");
     EXPECT_EQ(std::count(names.begin(), names.end(), "one-more/"), 0);
     EXPECT_EQ(get("file-with-a-longish-name-7"), "x");
+}
+
+TEST_F(EngineFaults, ContentThatDoesNotFitIsReported)
+{
+    size_t files = countFiles(storeDir());
+    std::mt19937 random(7);
+    std::string big(2 << 20, 'b');
+    for (char &c : big)
+        c = (char)random();
+    bool failed = false;
+    int saved = 0;
+    {
+        // Room for the indexes, not for a megabyte of incompressible content.
+        FileSizeLimit limit(1 << 20);
+        int h = fs_open("big", FS_O_WRITE, (uint64_t)big.size());
+        ASSERT_GE(h, 0);
+        for (size_t off = 0; off < big.size() && !failed; off += 65536)
+            failed = fs_write(h, big.data() + off, 65536) != 65536;
+        saved = errno;
+        if (fs_close(h) != 0 && !failed) {
+            failed = true;
+            saved = errno;
+        }
+    }
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(saved, EFBIG);
+    EXPECT_NE(get("big"), big);
+    ASSERT_EQ(fs_unlink("big"), 0);
+    EXPECT_EQ(countFiles(storeDir()), files);
 }
 
 TEST_F(EngineFaults, StaleIndexLockFromACrashDoesNotBlock)
