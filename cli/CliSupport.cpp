@@ -52,10 +52,9 @@ static std::string readHidden(const std::string &prompt)
     return line;
 }
 
+// An option given on this command line wins over the environment.
 static std::optional<std::string> passwordFromEnvironmentOrFile(const Invocation &inv)
 {
-    if (const char *env = getenv("COFFERVALE_PASSWORD"))
-        return std::string(env);
     if (inv.passwordFile) {
         std::ifstream in(*inv.passwordFile);
         if (!in)
@@ -66,6 +65,8 @@ static std::optional<std::string> passwordFromEnvironmentOrFile(const Invocation
             line.pop_back();
         return line;
     }
+    if (const char *env = getenv("COFFERVALE_PASSWORD"))
+        return std::string(env);
     return std::nullopt;
 }
 

@@ -79,6 +79,8 @@ TEST_F(CliTest, PasswordsAndExitStatus)
 
     writeFile(tmp / "pwfile", "GoodPassword1\n");
     EXPECT_EQ(runCli({"--volume", vol, "--password-file", tmp / "pwfile", "ls"}).status, 0);
+    // The option on the command line wins over the environment.
+    EXPECT_EQ(cli({"--password-file", tmp / "pwfile", "ls"}, {"COFFERVALE_PASSWORD=BadPassword1"}).status, 0);
     CliResult noPassword = runCli({"--volume", vol, "ls"});
     EXPECT_EQ(noPassword.status, 1);
     EXPECT_NE(noPassword.err.find("COFFERVALE_PASSWORD"), std::string::npos);
