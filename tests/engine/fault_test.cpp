@@ -54,6 +54,7 @@ TEST_F(EngineFaults, FullVolumeDuringFolderAndFileOperations)
     ASSERT_EQ(fs_mkdir("keep"), 0);
     ASSERT_EQ(put("keep/a.txt", "precious"), 0);
     ASSERT_EQ(put("top.txt", "top"), 0);
+    ASSERT_EQ(fs_mkdir("empty"), 0);
     size_t files = countFiles(storeDir());
     std::string root = storeDir() + "/index";
     std::string before = readFile(root);
@@ -69,11 +70,14 @@ TEST_F(EngineFaults, FullVolumeDuringFolderAndFileOperations)
     failWritesOf(root);
     EXPECT_EQ(fs_rmdir("keep"), -1); // not empty, so nothing is written
     EXPECT_EQ(errno, ENOTEMPTY);
+    failWritesOf(root);
+    EXPECT_FAILS_WITH(fs_rmdir("empty"), ENOSPC);
     unlink((root + ".lock").c_str());
 
     EXPECT_EQ(readFile(root), before);
     EXPECT_EQ(get("keep/a.txt"), "precious");
-    EXPECT_EQ(list(""), (std::vector<std::string>{"keep/", "top.txt"}));
+    EXPECT_EQ(list(""), (std::vector<std::string>{"empty/", "keep/", "top.txt"}));
+    EXPECT_EQ(list("empty"), std::vector<std::string>{});
     EXPECT_EQ(list("keep"), (std::vector<std::string>{"a.txt"}));
     EXPECT_EQ(get("top.txt"), "top");
     EXPECT_EQ(countFiles(storeDir()), files); // no orphaned objects

@@ -114,3 +114,31 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
     EXPECT_NE(access(ref::objectPath(storeDir(), entries[1].id).c_str(), F_OK), 0);
     EXPECT_NE(access(ref::objectPath(storeDir(), entries[0].id).c_str(), F_OK), 0);
 }
+
+TEST_F(EngineLargeFile, AFullVolumeAtThePartBoundaryIsReported)
+{
+    int h = fs_open("big.bin", FS_O_WRITE, FS_PART_SIZE + 1);
+    ASSERT_GE(h, 0);
+    std::vector<char> zeros(8 << 20, 0);
+    for (uint64_t off = 0; off < FS_PART_SIZE; off += zeros.size())
+        ASSERT_EQ(fs_write(h, zeros.data(), (uint32_t)zeros.size()), (int)zeros.size());
+
+    // Starting part one records it in the index; that write meets a full volume.
+    const std::string root = storeDir() + "/index";
+    const std::string before = readFile(root);
+    ASSERT_EQ(symlink("/dev/full", (root + ".lock").c_str()), 0);
+    EXPECT_FAILS_WITH(fs_write(h, "Z", 1), ENOSPC);
+    fs_close(h);
+    unlink((root + ".lock").c_str());  // the failed write may have taken it away already
+
+    EXPECT_EQ(readFile(root), before);
+    ref::Bytes plain = ref::aesCbc(before, ref::rootKey(password), ref::rootIv(), false);
+    auto entries = ref::parseIndex(plain, true).entries;
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "big.bin");
+
+    // The unfinished file can be removed, and nothing of it is left.
+    ASSERT_EQ(fs_unlink("big.bin"), 0);
+    EXPECT_EQ(list(""), std::vector<std::string>{});
+    EXPECT_NE(access(ref::objectPath(storeDir(), entries[0].id).c_str(), F_OK), 0);
+}

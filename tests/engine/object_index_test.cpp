@@ -2,6 +2,8 @@
 // independent reading of the format.
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -59,6 +61,39 @@ TEST_F(EngineObject, IdsFollowHeaderAndLowerCasedSeed)
     ASSERT_EQ(object_unique_id(&path, fixed), 0);
     EXPECT_EQ(fixed[16], 0x00);
     EXPECT_EQ(fixed[17], 0x01);
+    strbuf_release(&path);
+}
+
+TEST_F(EngineObject, UniqueIdSearchEndsAndReportsWhatItCannotExamine)
+{
+    // Every counter value the search may try is taken: it gives up with EEXIST.
+    unsigned char id[20] = {0xab};
+    const std::string fanout = storeDir() + "/ab/";
+    ASSERT_EQ(mkdir(fanout.c_str(), 0777), 0);
+    const std::string stem = std::string(30, '0');
+    char counterHex[9];
+    for (unsigned counter = 0; counter < 65536; counter++) {
+        std::snprintf(counterHex, sizeof counterHex, "%02x%02x0000", counter & 0xff, counter >> 8);
+        writeFile(fanout + stem + counterHex, "");
+    }
+    struct strbuf path = STRBUF_INIT;
+    errno = 0;
+    EXPECT_EQ(object_unique_id(&path, id), -1);
+    EXPECT_EQ(errno, EEXIST);
+
+    // One free value at the end of the range is still found.
+    ASSERT_EQ(unlink((fanout + stem + "ffff0000").c_str()), 0);
+    unsigned char again[20] = {0xab};
+    ASSERT_EQ(object_unique_id(&path, again), 0);
+    EXPECT_EQ(again[16], 0xff);
+    EXPECT_EQ(again[17], 0xff);
+
+    // A fan-out folder that is a file cannot be examined: an error, not a free id.
+    writeFile(storeDir() + "/cd", "not a folder");
+    unsigned char blocked[20] = {0xcd};
+    errno = 0;
+    EXPECT_EQ(object_unique_id(&path, blocked), -1);
+    EXPECT_EQ(errno, ENOTDIR);
     strbuf_release(&path);
 }
 
