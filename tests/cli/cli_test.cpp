@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <regex>
 
@@ -73,9 +74,23 @@ TEST_F(CliTest, RoundTripOfFilesAndFolders)
 TEST_F(CliTest, PasswordsAndExitStatus)
 {
     init();
+    writeFile(tmp / "a.txt", "alpha");
+    auto volumeBytes = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto &entry : fs::recursive_directory_iterator(vol))
+            files[entry.path()] = entry.is_regular_file() ? readFile(entry.path()) : "";
+        return files;
+    };
+    const auto before = volumeBytes();
     CliResult wrong = cli({"ls"}, {"COFFERVALE_PASSWORD=BadPassword1"});
     EXPECT_EQ(wrong.status, 1);
     EXPECT_EQ(wrong.err, "coffervale-cli: wrong password\n");
+    // Commands that would write change no byte of the volume when the password is wrong.
+    EXPECT_EQ(cli({"put", tmp / "a.txt"}, {"COFFERVALE_PASSWORD=BadPassword1"}).status, 1);
+    EXPECT_EQ(cli({"passwd"}, {"COFFERVALE_PASSWORD=BadPassword1", "COFFERVALE_NEW_PASSWORD=ThirdPassword3"}).status,
+              1);
+    EXPECT_EQ(cli({"mkdir", "x"}, {"COFFERVALE_PASSWORD=BadPassword1"}).status, 1);
+    EXPECT_EQ(volumeBytes(), before);
 
     writeFile(tmp / "pwfile", "GoodPassword1\n");
     EXPECT_EQ(runCli({"--volume", vol, "--password-file", tmp / "pwfile", "ls"}).status, 0);
@@ -94,9 +109,8 @@ TEST_F(CliTest, PasswordsAndExitStatus)
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("put LOCAL..."), std::string::npos);
 
-    CliResult shortPw = runCli({"--volume", tmp / "other", "init", "--hint", ""}, {"COFFERVALE_PASSWORD=abc"});
     fs::create_directories(tmp / "other");
-    shortPw = runCli({"--volume", tmp / "other", "init", "--hint", ""}, {"COFFERVALE_PASSWORD=abc"});
+    CliResult shortPw = runCli({"--volume", tmp / "other", "init", "--hint", ""}, {"COFFERVALE_PASSWORD=abc"});
     EXPECT_EQ(shortPw.status, 1);
     EXPECT_FALSE(fs::exists(tmp / "other/.TovinCoffervale/index"));
 
