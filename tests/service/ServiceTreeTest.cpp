@@ -52,24 +52,6 @@ protected:
         openVault();
     }
 
-    static void put(const std::string &path, const std::string &content)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        const int handle = fs_open(path.c_str(), FS_O_WRITE, static_cast<std::uint64_t>(content.size()));
-        ASSERT_GE(handle, 0) << path;
-        if (!content.empty()) {
-            ASSERT_EQ(fs_write(handle, content.data(), static_cast<std::uint32_t>(content.size())),
-                      static_cast<int>(content.size()));
-        }
-        ASSERT_EQ(fs_close(handle), 0);
-    }
-
-    static void makeFolder(const std::string &path)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        ASSERT_EQ(fs_mkdir(path.c_str()), 0) << path;
-    }
-
     std::shared_ptr<XXProtectFileWrapper> buildTree()
     {
         const XXDiskResultObjct result =
@@ -82,16 +64,16 @@ protected:
     // Hollow/{Void/}}, a.png 3, z.mp4 4, doc.txt 7.
     std::shared_ptr<XXProtectFileWrapper> filledRoot()
     {
-        makeFolder("/Docs");
-        put("/Docs/report.pdf", "0123456789");
-        put("/Docs/empty.txt", "");
-        makeFolder("/Docs/Inner");
-        put("/Docs/Inner/deep.mp3", "12345");
-        makeFolder("/Docs/Hollow");
-        makeFolder("/Docs/Hollow/Void");
-        put("/a.png", "abc");
-        put("/z.mp4", "abcd");
-        put("/doc.txt", "1234567");
+        storeMkdir("/Docs");
+        storePut("/Docs/report.pdf", "0123456789");
+        storePut("/Docs/empty.txt", "");
+        storeMkdir("/Docs/Inner");
+        storePut("/Docs/Inner/deep.mp3", "12345");
+        storeMkdir("/Docs/Hollow");
+        storeMkdir("/Docs/Hollow/Void");
+        storePut("/a.png", "abc");
+        storePut("/z.mp4", "abcd");
+        storePut("/doc.txt", "1234567");
         const auto container = buildTree();
         return container ? container->allSubFileArray().at(0) : nullptr;
     }
@@ -218,9 +200,9 @@ TEST_F(ServiceTree, ListingAgainReplacesTheChildrenAndRenamesRefreshThePaths)
 
 TEST_F(ServiceTree, NamesNoPathCanHoldAreLeftOut)
 {
-    put("/good.txt", "hello");
-    makeFolder("/dir");
-    put("/dir/inside.txt", "x");
+    storePut("/good.txt", "hello");
+    storeMkdir("/dir");
+    storePut("/dir/inside.txt", "x");
     editIndex(storeDir() + "/index", ref::rootKey(password), ref::rootIv(), true, [](ref::Index &root) {
         ASSERT_EQ(root.entries.size(), 2u);
         ASSERT_EQ(root.entries[0].name, "dir/");
@@ -252,8 +234,8 @@ TEST_F(ServiceTree, NamesNoPathCanHoldAreLeftOut)
 TEST_F(ServiceTree, AFolderIndexNamingItselfEndsTheListing)
 {
     const std::string name(250, 'L');
-    makeFolder("/" + name);
-    put("/" + name + "/f.txt", "data");
+    storeMkdir("/" + name);
+    storePut("/" + name + "/f.txt", "data");
     const ref::Index root = readIndex(storeDir() + "/index", ref::rootKey(password), ref::rootIv(), true);
     ASSERT_EQ(root.entries.size(), 1u);
     const ref::Entry self = root.entries[0];

@@ -124,22 +124,6 @@ protected:
         }
         refreshTree();
     }
-    static void storePut(const std::string &path, const std::string &content)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        const int handle = fs_open(path.c_str(), FS_O_WRITE, static_cast<std::uint64_t>(content.size()));
-        ASSERT_GE(handle, 0) << path;
-        if (!content.empty()) {
-            ASSERT_EQ(fs_write(handle, content.data(), static_cast<std::uint32_t>(content.size())),
-                      static_cast<int>(content.size()));
-        }
-        ASSERT_EQ(fs_close(handle), 0);
-    }
-    static void storeMkdir(const std::string &path)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        ASSERT_EQ(fs_mkdir(path.c_str()), 0) << path;
-    }
     // The stored content, or nothing when the file cannot be read.
     static std::optional<std::string> storeGet(const std::string &path)
     {
