@@ -129,6 +129,12 @@ inline Index parseIndex(const Bytes &plain, bool root)
     return idx;
 }
 
+// The root index as stored: the encrypted bytes of "index" under the password's root key.
+inline Index readRootIndex(const Bytes &fileBytes, const std::string &password)
+{
+    return parseIndex(aesCbc(fileBytes, rootKey(password), rootIv(), false), true);
+}
+
 inline Bytes buildIndex(const Index &idx, bool root)
 {
     Bytes p = "DIRC";

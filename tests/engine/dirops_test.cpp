@@ -118,8 +118,7 @@ TEST_F(EngineFolders, RecreatedFolderGetsANewId)
     ASSERT_EQ(put("x/kept", "kept"), 0);
     ASSERT_EQ(fs_rename("x", "y"), 0);
     ASSERT_EQ(fs_mkdir("x"), 0);
-    ref::Bytes plain = ref::aesCbc(readFile(storeDir() + "/index"), ref::rootKey(password), ref::rootIv(), false);
-    auto entries = ref::parseIndex(plain, true).entries;
+    auto entries = ref::readRootIndex(readFile(storeDir() + "/index"), password).entries;
     ASSERT_EQ(entries.size(), 2u);
     ref::Bytes expected = ref::objectId("dirc", 0, "x");
     EXPECT_EQ(entries[1].name, "y/");

@@ -69,10 +69,7 @@ TEST_F(EngineHandles, ModeAndHandleErrors)
 TEST_F(EngineHandles, ReplacingStartsFromTheOldIdAndKeepsTheNewName)
 {
     ASSERT_EQ(put("Notes.txt", "old words"), 0);
-    auto rootEntries = [&] {
-        ref::Bytes plain = ref::aesCbc(readFile(storeDir() + "/index"), ref::rootKey(password), ref::rootIv(), false);
-        return ref::parseIndex(plain, true).entries;
-    };
+    auto rootEntries = [&] { return ref::readRootIndex(readFile(storeDir() + "/index"), password).entries; };
     ref::Bytes oldId = rootEntries().at(0).id;
     ASSERT_EQ(put("notes.TXT", "new words, longer"), 0);
     auto entries = rootEntries();

@@ -48,8 +48,7 @@ protected:
 TEST_F(EngineLargeFile, ExactlyOnePartSizeHasNoPartEntry)
 {
     ASSERT_EQ(putZeros("exact.bin", FS_PART_SIZE), 0);
-    ref::Bytes plain = ref::aesCbc(readFile(storeDir() + "/index"), ref::rootKey(password), ref::rootIv(), false);
-    auto entries = ref::parseIndex(plain, true).entries;
+    auto entries = ref::readRootIndex(readFile(storeDir() + "/index"), password).entries;
     ASSERT_EQ(entries.size(), 1u);
     bool allZero = false;
     EXPECT_EQ(countZeros("exact.bin", &allZero), FS_PART_SIZE);
@@ -67,8 +66,7 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
     ASSERT_EQ(fs_write(h, "Z", 1), 1);
     ASSERT_EQ(fs_close(h), 0);
 
-    ref::Bytes plain = ref::aesCbc(readFile(storeDir() + "/index"), ref::rootKey(password), ref::rootIv(), false);
-    auto entries = ref::parseIndex(plain, true).entries;
+    auto entries = ref::readRootIndex(readFile(storeDir() + "/index"), password).entries;
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].name, "big.bin");
     EXPECT_EQ(entries[0].size, size);
@@ -132,8 +130,7 @@ TEST_F(EngineLargeFile, AFullVolumeAtThePartBoundaryIsReported)
     unlink((root + ".lock").c_str());  // the failed write may have taken it away already
 
     EXPECT_EQ(readFile(root), before);
-    ref::Bytes plain = ref::aesCbc(before, ref::rootKey(password), ref::rootIv(), false);
-    auto entries = ref::parseIndex(plain, true).entries;
+    auto entries = ref::readRootIndex(before, password).entries;
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "big.bin");
 

@@ -28,8 +28,7 @@ ref::Bytes objectKeyOf(const std::string &password)
 
 ref::Index readRoot(const std::string &storeDir, const std::string &password)
 {
-    ref::Bytes plain = ref::aesCbc(readFile(storeDir + "/index"), ref::rootKey(password), ref::rootIv(), false);
-    return ref::parseIndex(plain, true);
+    return ref::readRootIndex(readFile(storeDir + "/index"), password);
 }
 
 } // namespace

@@ -15,8 +15,7 @@ protected:
         storeMkdir("/Dest");
         // "/Box/../outside.txt" would name an entry outside Box: a hostile index entry that
         // shares x.txt's content.
-        const ref::Index root = ref::parseIndex(
-            ref::aesCbc(readFile(storeDir() + "/index"), ref::rootKey(password), ref::rootIv(), false), true);
+        const ref::Index root = ref::readRootIndex(readFile(storeDir() + "/index"), password);
         const ref::Entry box = root.entries[0].name == "Box/" ? root.entries[0] : root.entries[1];
         const std::string boxIndex = ref::objectPath(storeDir(), box.id);
         const ref::Bytes key = ref::objectKey(root.objectKey, box.id);
