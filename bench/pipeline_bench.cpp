@@ -127,15 +127,15 @@ long peakRssMiB()
 std::shared_ptr<XXProtectFileWrapper> rootEntry(XXDiskFileManager &manager)
 {
     std::shared_ptr<XXProtectFileWrapper> container;
-    manager.acquireProtectFileWithComplate([&](const XXDiskResultObjct &r) { container = r.successWrapper(); });
+    manager.acquireProtectFileWithComplete([&](const XXDiskResultObject &r) { container = r.successWrapper(); });
     return container->allSubFileArray().front();
 }
 
-bool report(const char *what, const XXDiskResultObjct &result)
+bool report(const char *what, const XXDiskResultObject &result)
 {
     if (result.isSuccess())
         return true;
-    fprintf(stderr, "%s: %s code %lld (%s%s)\n", what, result.errorEare().c_str(), (long long)result.errorCode(),
+    fprintf(stderr, "%s: %s code %lld (%s%s)\n", what, result.errorArea().c_str(), (long long)result.errorCode(),
             result.errorFileName().c_str(), result.existFileName().c_str());
     return false;
 }
@@ -153,7 +153,7 @@ void mixedFolder(XXDiskFileManager &manager, const std::string &work, uint64_t t
     bool ok = false;
     double t = seconds();
     manager.startEncoderSelectedFilePath({XXFileWrapper::initWithURL(source)}, root,
-                                         [&](const XXDiskResultObjct &r) { ok = report("import", r); });
+                                         [&](const XXDiskResultObject &r) { ok = report("import", r); });
     const double importSecs = seconds() - t;
     if (!ok)
         return;
@@ -165,7 +165,7 @@ void mixedFolder(XXDiskFileManager &manager, const std::string &work, uint64_t t
     auto destination = XXFileWrapper::initWithURL(out);
     t = seconds();
     manager.startDecoderSelectedProtectFile({root->allSubFileArray().back()}, destination,
-                                            [&](const XXDiskResultObjct &r) { ok = report("export", r); });
+                                            [&](const XXDiskResultObject &r) { ok = report("export", r); });
     const double exportSecs = seconds() - t;
     if (!ok)
         return;
@@ -212,7 +212,7 @@ void manySmallFiles(XXDiskFileManager &manager, const std::string &work)
     });
     bool ok = false;
     const double begin = seconds();
-    manager.startEncoderSelectedFilePath(items, many, [&](const XXDiskResultObjct &r) { ok = report("many", r); });
+    manager.startEncoderSelectedFilePath(items, many, [&](const XXDiskResultObject &r) { ok = report("many", r); });
     const double end = seconds();
     manager.setEncodeProgressBlock(nullptr);
     if (!ok)
@@ -243,9 +243,9 @@ int main(int argc, char **argv)
     XXNotificationCenter center;
     XXDiskFileManager manager(center);
     bool ready = true;
-    manager.startManagerWithDiskPath(volume, [&](const XXDiskResultObjct &r) { ready &= r.isSuccess(); });
-    manager.createAccountWithPassword("Bench#2026", "", [&](const XXDiskResultObjct &r) { ready &= r.isSuccess(); });
-    manager.loginWithPassword("Bench#2026", [&](const XXDiskResultObjct &r) { ready &= r.isSuccess(); });
+    manager.startManagerWithDiskPath(volume, [&](const XXDiskResultObject &r) { ready &= r.isSuccess(); });
+    manager.createAccountWithPassword("Bench#2026", "", [&](const XXDiskResultObject &r) { ready &= r.isSuccess(); });
+    manager.loginWithPassword("Bench#2026", [&](const XXDiskResultObject &r) { ready &= r.isSuccess(); });
     if (!ready) {
         fprintf(stderr, "cannot open a vault in %s\n", volume.c_str());
         return 1;
@@ -254,7 +254,7 @@ int main(int argc, char **argv)
     mixedFolder(manager, work, mib << 20);
     manySmallFiles(manager, work);
 
-    manager.logOutComplate(nullptr);
+    manager.logOutComplete(nullptr);
     std::filesystem::remove_all(work);
     return 0;
 }

@@ -102,7 +102,7 @@ int runPasswd(Invocation &inv)
     requireAcceptablePassword(newPassword);
     bool changed = false;
     vault.manager().changePasswordWithOld(oldPassword, newPassword, *hint,
-                                          [&](const XXDiskResultObjct &r) { changed = r.isSuccess(); });
+                                          [&](const XXDiskResultObject &r) { changed = r.isSuccess(); });
     if (!changed)
         throw OperationError("the password could not be changed");
     fprintf(stderr, "Password changed\n");

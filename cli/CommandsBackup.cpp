@@ -52,7 +52,7 @@ private:
 struct CopyOutcome {
     bool success = false;
     std::string errorTip;
-    std::string complateTip;
+    std::string completeTip;
 };
 
 // Runs a backup or restore with a progress line made from its first (total, 0) report.
@@ -73,8 +73,8 @@ CopyOutcome runCopy(XXDiskFileManager &manager, const std::string &label,
                 shown = done;
             }
         },
-        [&](bool success, const std::string &errorTip, const std::string &complateTip) {
-            outcome = {success, errorTip, complateTip};
+        [&](bool success, const std::string &errorTip, const std::string &completeTip) {
+            outcome = {success, errorTip, completeTip};
         });
     return outcome;
 }
@@ -105,7 +105,7 @@ int runBackup(Invocation &inv)
         runCopy(m, "backup", [&](auto &progress, auto &result) { m.backUpDiskDataProgressBlock(progress, result); });
     if (!outcome.success)
         throw OperationError("the backup failed: " + outcome.errorTip);
-    if (!outcome.complateTip.empty())
+    if (!outcome.completeTip.empty())
         throw OperationError("the backup was cancelled; nothing of it was kept");
     for (const auto &folder : m.allBackUpFolders())
         if (!before.count(folder->fileName()))
@@ -157,7 +157,7 @@ int runRestore(Invocation &inv)
         const std::string reason = outcome.errorTip.empty() ? "the backup folder is gone" : outcome.errorTip;
         throw OperationError("the restore failed (" + reason + "); the vault on " + inv.volume + " is unchanged");
     }
-    if (!outcome.complateTip.empty())
+    if (!outcome.completeTip.empty())
         throw OperationError("the restore was cancelled; the vault on " + inv.volume + " is unchanged");
     fprintf(stderr, "Restored the vault from the backup of %s; it opens with the password it had then\n",
             name.c_str());

@@ -279,8 +279,8 @@ int runRm(Invocation &inv)
             failures++;
             continue;
         }
-        std::optional<XXDiskResultObjct> result;
-        vault.manager().removeProtectedFiles({entry}, [&](const XXDiskResultObjct &r) { result.emplace(r); });
+        std::optional<XXDiskResultObject> result;
+        vault.manager().removeProtectedFiles({entry}, [&](const XXDiskResultObject &r) { result.emplace(r); });
         if (!result || !result->isSuccess()) {
             say(path + ": could not be removed entirely");
             failures++;

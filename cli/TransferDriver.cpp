@@ -100,8 +100,8 @@ void say(const std::string &text)
 int driveTransfer(const TransferPolicy &policy, const TransferCalls &calls, const TransferWords &words)
 {
     ServiceLines serviceLines;
-    std::optional<XXDiskResultObjct> report;
-    calls.start([&](const XXDiskResultObjct &result) { report.emplace(result); });
+    std::optional<XXDiskResultObject> report;
+    calls.start([&](const XXDiskResultObject &result) { report.emplace(result); });
     int leftOut = 0;
     const char *endedBy = "cancelled";
     for (;;) {
@@ -109,7 +109,7 @@ int driveTransfer(const TransferPolicy &policy, const TransferCalls &calls, cons
             say(endedBy);
             return leftOut + 1;
         }
-        const XXDiskResultObjct result = *report;
+        const XXDiskResultObject result = *report;
         report.reset();
         if (result.isSuccess())
             return leftOut;

@@ -15,10 +15,10 @@
 namespace cli {
 
 // The service reports through completion blocks that run before the call returns.
-static XXDiskResultObjct resultOf(const std::function<void(const XXDiskResultBlock &)> &call)
+static XXDiskResultObject resultOf(const std::function<void(const XXDiskResultBlock &)> &call)
 {
-    std::optional<XXDiskResultObjct> kept;
-    call([&](const XXDiskResultObjct &r) { kept = r; });
+    std::optional<XXDiskResultObject> kept;
+    call([&](const XXDiskResultObject &r) { kept = r; });
     return *kept;
 }
 
@@ -28,7 +28,7 @@ Vault::Vault(const std::string &volume) : manager_(XXDiskFileManager::shareDiskF
         fprintf(stderr, "coffervale-cli: the volume went away\n");
         _exit(1);
     });
-    XXDiskResultObjct r = resultOf([&](auto &done) { manager_.startManagerWithDiskPath(volume, done); });
+    XXDiskResultObject r = resultOf([&](auto &done) { manager_.startManagerWithDiskPath(volume, done); });
     if (!r.isSuccess()) {
         int64_t code = r.errorCode();
         if (code == -1)
@@ -41,7 +41,7 @@ Vault::Vault(const std::string &volume) : manager_(XXDiskFileManager::shareDiskF
 Vault::~Vault()
 {
     treeContainer_.reset();
-    manager_.logOutComplate([](const XXDiskResultObjct &) {});
+    manager_.logOutComplete([](const XXDiskResultObject &) {});
 }
 
 std::unique_lock<std::recursive_mutex> Vault::lockEngine() const
@@ -51,7 +51,7 @@ std::unique_lock<std::recursive_mutex> Vault::lockEngine() const
 
 void Vault::createAccount(const std::string &password, const std::string &hint)
 {
-    XXDiskResultObjct r = resultOf([&](auto &done) { manager_.createAccountWithPassword(password, hint, done); });
+    XXDiskResultObject r = resultOf([&](auto &done) { manager_.createAccountWithPassword(password, hint, done); });
     if (!r.isSuccess())
         throw OperationError("creating the vault failed (" + r.errorTips() + ")");
 }
@@ -61,7 +61,7 @@ std::string Vault::login(const Invocation &inv)
     if (!hasAccount_)
         throw OperationError("no vault on " + volume_ + " (create one with init)");
     std::string password = readPassword(inv, "Password: ");
-    XXDiskResultObjct r = resultOf([&](auto &done) { manager_.loginWithPassword(password, done); });
+    XXDiskResultObject r = resultOf([&](auto &done) { manager_.loginWithPassword(password, done); });
     if (!r.isSuccess())
         throw OperationError("wrong password");
     return password;
@@ -70,7 +70,7 @@ std::string Vault::login(const Invocation &inv)
 std::shared_ptr<XXProtectFileWrapper> Vault::tree()
 {
     if (!treeContainer_) {
-        XXDiskResultObjct r = resultOf([&](auto &done) { manager_.acquireProtectFileWithComplate(done); });
+        XXDiskResultObject r = resultOf([&](auto &done) { manager_.acquireProtectFileWithComplete(done); });
         if (!r.isSuccess() || !r.successWrapper())
             throw OperationError("the vault's folders cannot be read");
         treeContainer_ = r.successWrapper();

@@ -12,7 +12,7 @@
 #include "CliSupport.h"
 
 class XXDiskFileManager;
-class XXDiskResultObjct;
+class XXDiskResultObject;
 class XXProtectFileWrapper;
 
 namespace cli {

@@ -58,23 +58,23 @@ XXDecodePipeline::XXDecodePipeline(XXDiskFileManager &manager, XXTransferActivit
 {
 }
 
-void XXDecodePipeline::start(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destance,
-                             const ResultBlock &complateBlock)
+void XXDecodePipeline::start(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destination,
+                             const ResultBlock &completeBlock)
 {
     XXProtectFileArray items;
-    if (int code = startRefusal(manager_.mountSucess(), manager_.isLogin(), files, destance, items))
-        return refuseStart(complateBlock, code);
+    if (int code = startRefusal(manager_.mountSuccess(), manager_.isLogin(), files, destination, items))
+        return refuseStart(completeBlock, code);
     // Listed before anything is written, so the models the export adds are not listed twice.
-    destance->allSubFileArray();
+    destination->allSubFileArray();
     const std::uint64_t total = manager_.allSelectedProtectFileSize(items);
-    begin(std::move(items), total, complateBlock, XXDecodeRun{destance});
+    begin(std::move(items), total, completeBlock, XXDecodeRun{destination});
 }
 
 XXDecodePlan XXDecodePipeline::separateFolder(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                              const std::shared_ptr<XXFileWrapper> &destance, const std::string &name)
+                                              const std::shared_ptr<XXFileWrapper> &destination, const std::string &name)
 {
     XXDecodePlan plan;
-    if (!source || !source->isDirectory() || !destance)
+    if (!source || !source->isDirectory() || !destination)
         return plan;
     struct Planned {
         std::shared_ptr<XXFileWrapper> model;
@@ -83,9 +83,9 @@ XXDecodePlan XXDecodePipeline::separateFolder(const std::shared_ptr<XXProtectFil
     std::unordered_map<const XXProtectFileWrapper *, Planned> folders;
 
     const std::vector<xxtransfer::XXProtectWalkNode> nodes = xxtransfer::walkProtectFolder(source);
-    const std::string topPath = joinComputerPath(destance->fullPath(), name);
-    auto top = newFolderModel(destance->fullPath(), name);
-    plan.folders.push_back({topPath, destance, top});
+    const std::string topPath = joinComputerPath(destination->fullPath(), name);
+    auto top = newFolderModel(destination->fullPath(), name);
+    plan.folders.push_back({topPath, destination, top});
     folders[source.get()] = {top, topPath};
 
     for (size_t i = 1; i < nodes.size(); i++) {
@@ -120,8 +120,8 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
         XXServiceLogf("not exported, the name could leave the folder: \"%s\"", XXServiceLogEscaped(itemName).c_str());
         return failedWith(failCode, itemName);
     }
-    const std::shared_ptr<XXFileWrapper> &destance = run.destance;
-    const std::string folder = destance->fullPath();
+    const std::shared_ptr<XXFileWrapper> &destination = run.destination;
+    const std::string folder = destination->fullPath();
 
     std::string name = itemName;
     if (xxtransfer::pathExists(joinComputerPath(folder, itemName))) {
@@ -142,7 +142,7 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
     }
 
     if (isFolder)
-        return exportFolder(item, name, destance, generation);
+        return exportFolder(item, name, destination, generation);
 
     const std::string target = joinComputerPath(folder, name);
     switch (copyOut(item->fullPath(), item->fileSize(), target, 0666,
@@ -151,16 +151,16 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
     case Copied::failed: return failedWith(XXReportFileFailed, itemName);
     case Copied::done: break;
     }
-    addToFolderModel(*destance, XXFileWrapper::initWithURL(target));
+    addToFolderModel(*destination, XXFileWrapper::initWithURL(target));
     return advanced();
 }
 
 XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXProtectFileWrapper> &item,
                                                       const std::string &name,
-                                                      const std::shared_ptr<XXFileWrapper> &destance,
+                                                      const std::shared_ptr<XXFileWrapper> &destination,
                                                       std::uint64_t generation)
 {
-    const XXDecodePlan plan = separateFolder(item, destance, name);
+    const XXDecodePlan plan = separateFolder(item, destination, name);
     for (const XXDecodeFolderRecord &record : plan.folders) {
         if (!isLive(generation))
             return stopped();
@@ -171,7 +171,7 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
         const XXFileWrapper created(record.createPath);
         record.waitFullWrapper->setFileAttributes(created.fileAttributes());
         record.waitFullWrapper->setSystemPath(record.createPath);
-        addToFolderModel(*record.destanceWrapper, record.waitFullWrapper);
+        addToFolderModel(*record.destinationWrapper, record.waitFullWrapper);
     }
 
     bool anyFailed = false;
@@ -181,13 +181,13 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
     }
     for (const XXDecodeFileRecord &record : plan.files) {
         const std::string &fileName = record.sourceWrapper->fileName();
-        switch (copyOut(record.sourcePath, record.sourceWrapper->fileSize(), record.destancePath, 0666,
+        switch (copyOut(record.sourcePath, record.sourceWrapper->fileSize(), record.destinationPath, 0666,
                         [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, fileName); })) {
         case Copied::cancelled: return stopped();
         case Copied::failed: anyFailed = true; continue;
         case Copied::done: break;
         }
-        addToFolderModel(*record.destanceWrapper, XXFileWrapper::initWithURL(record.destancePath));
+        addToFolderModel(*record.destinationWrapper, XXFileWrapper::initWithURL(record.destinationPath));
     }
     return anyFailed ? failedWith(XXReportFolderFailed, item->fileName()) : advanced();
 }

@@ -19,7 +19,7 @@
 class XXDiskFileManager;
 
 struct XXDecodeRun {
-    std::shared_ptr<XXFileWrapper> destance;
+    std::shared_ptr<XXFileWrapper> destination;
 };
 
 struct XXDecodeLoop {};
@@ -31,13 +31,13 @@ public:
 
     // Validates ("7+1": 1 not mounted, 2 not logged in, 3 no selection, 4 no destination
     // folder), then runs.
-    void start(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destance,
-               const ResultBlock &complateBlock);
-    std::shared_ptr<XXFileWrapper> destanceWrapper() const { return runState().destance; }
+    void start(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destination,
+               const ResultBlock &completeBlock);
+    std::shared_ptr<XXFileWrapper> destinationWrapper() const { return runState().destination; }
 
-    // The plan of one folder entry exported into destance under name.
+    // The plan of one folder entry exported into destination under name.
     static XXDecodePlan separateFolder(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                       const std::shared_ptr<XXFileWrapper> &destance, const std::string &name);
+                                       const std::shared_ptr<XXFileWrapper> &destination, const std::string &name);
 
     enum class Copied { done, failed, cancelled };
     // Copies the stored file at sourcePath, of the recorded size, to a new file at
@@ -53,7 +53,7 @@ private:
     std::string progressArgument(const ItemPtr &item) const override { return item->fileName(); }
 
     Step exportFolder(const std::shared_ptr<XXProtectFileWrapper> &item, const std::string &name,
-                      const std::shared_ptr<XXFileWrapper> &destance, std::uint64_t generation);
+                      const std::shared_ptr<XXFileWrapper> &destination, std::uint64_t generation);
 
     XXDiskFileManager &manager_;
 };

@@ -28,7 +28,7 @@ const char *const kAsideSuffix = ".replaced";
 
 std::string localized(const char *key)
 {
-    return XXTool::shareTool().acquireLocallizedStringFromKey(key);
+    return XXTool::shareTool().acquireLocalizedStringFromKey(key);
 }
 
 bool isFolder(const std::string &path)
@@ -214,13 +214,13 @@ XXDiskFileManager::BackupCopyResult XXDiskFileManager::copyFolderForBackup(const
     return {true, "", ""};
 }
 
-void XXDiskFileManager::copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDetanceFolderPath,
+void XXDiskFileManager::copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDestinationFolderPath,
                                                const BackupProgressBlock &progressBlock,
                                                const BackupResultBlock &resultBlock)
 {
-    const BackupCopyResult result = copyFolderForBackup(sourceFolder, toDetanceFolderPath, progressBlock);
+    const BackupCopyResult result = copyFolderForBackup(sourceFolder, toDestinationFolderPath, progressBlock);
     if (resultBlock)
-        resultBlock(result.success, result.errorTip, result.complateTip);
+        resultBlock(result.success, result.errorTip, result.completeTip);
 }
 
 void XXDiskFileManager::backUpDiskDataProgressBlock(const BackupProgressBlock &progressBlock,
@@ -236,10 +236,10 @@ void XXDiskFileManager::backUpDiskDataProgressBlock(const BackupProgressBlock &p
     const std::string folderName = XXTool::shareTool().currentDate();
     const BackupCopyResult result = copyFolderForBackup(store, backupRoot + "/" + folderName, progressBlock);
     // A failed or cancelled backup must not cost an old one.
-    if (result.success && result.complateTip.empty())
+    if (result.success && result.completeTip.empty())
         removeBackupsBeyondMaximum(backupRoot, folderName);
     if (resultBlock)
-        resultBlock(result.success, result.errorTip, result.complateTip);
+        resultBlock(result.success, result.errorTip, result.completeTip);
 }
 
 void XXDiskFileManager::removeBackupsBeyondMaximum(const std::string &backupRoot, const std::string &keptFolderName)
@@ -285,7 +285,7 @@ void XXDiskFileManager::RestoreDiskDataWithSelectedPath(const std::string &selec
 {
     auto report = [&](const BackupCopyResult &result) {
         if (resultBlock)
-            resultBlock(result.success, result.errorTip, result.complateTip);
+            resultBlock(result.success, result.errorTip, result.completeTip);
     };
     const std::string store = currentStoreDirectory();
     if (store.empty()) {
@@ -316,7 +316,7 @@ void XXDiskFileManager::RestoreDiskDataWithSelectedPath(const std::string &selec
         removeTree(aside);
 
     BackupCopyResult result = copyFolderForBackup(selectedPath, staging, ProgressBlock);
-    if (result.success && result.complateTip.empty())
+    if (result.success && result.completeTip.empty())
         result = swapInRestoredStore(staging);
     report(result);
 }
@@ -346,7 +346,7 @@ XXDiskFileManager::BackupCopyResult XXDiskFileManager::swapInRestoredStore(const
                 if (fs_store_dir())
                     fs_umount();
             }
-            setMountSucess(mounted);
+            setMountSuccess(mounted);
         }
         setIsLogin(false);
     }

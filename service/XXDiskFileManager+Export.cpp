@@ -3,10 +3,10 @@
 #include "XXDiskFileManager.h"
 
 void XXDiskFileManager::startDecoderSelectedProtectFile(const XXProtectFileArray &files,
-                                                        const std::shared_ptr<XXFileWrapper> &destance,
-                                                        const XXDiskResultBlock &complateBlock)
+                                                        const std::shared_ptr<XXFileWrapper> &destination,
+                                                        const XXDiskResultBlock &completeBlock)
 {
-    decoder_.start(files, destance, complateBlock);
+    decoder_.start(files, destination, completeBlock);
 }
 
 void XXDiskFileManager::continueDecodeFiles()
@@ -35,10 +35,10 @@ void XXDiskFileManager::setDecodeProgressBlock(XXTransferProgressBlock block)
 }
 
 XXDecodePlan XXDiskFileManager::separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                                            const std::shared_ptr<XXFileWrapper> &destance,
+                                                            const std::shared_ptr<XXFileWrapper> &destination,
                                                             const std::string &name)
 {
-    return XXDecodePipeline::separateFolder(source, destance, name);
+    return XXDecodePipeline::separateFolder(source, destination, name);
 }
 
 std::optional<std::string> XXDiskFileManager::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file)

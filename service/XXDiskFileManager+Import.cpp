@@ -3,10 +3,10 @@
 #include "XXServiceLog.h"
 
 void XXDiskFileManager::startEncoderSelectedFilePath(const XXFileArray &files,
-                                                     const std::shared_ptr<XXProtectFileWrapper> &destance,
-                                                     const XXDiskResultBlock &complate)
+                                                     const std::shared_ptr<XXProtectFileWrapper> &destination,
+                                                     const XXDiskResultBlock &complete)
 {
-    encoder_.start(files, destance, complate);
+    encoder_.start(files, destination, complete);
 }
 
 void XXDiskFileManager::continueEncodeFile()
@@ -35,10 +35,10 @@ void XXDiskFileManager::setEncodeProgressBlock(XXTransferProgressBlock block)
 }
 
 XXEncodePlan XXDiskFileManager::separateEncodeFolderWrapper(const std::shared_ptr<XXFileWrapper> &source,
-                                                            const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                                            const std::shared_ptr<XXProtectFileWrapper> &destination,
                                                             const std::string &name)
 {
-    return XXEncodePipeline::separateFolder(source, destance, name);
+    return XXEncodePipeline::separateFolder(source, destination, name);
 }
 
 std::uint64_t XXDiskFileManager::allSelectedComputerFileSize(const XXFileArray &files)

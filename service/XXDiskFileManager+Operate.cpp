@@ -15,7 +15,7 @@ namespace {
 
 std::string localizedText(const char *key)
 {
-    return XXTool::shareTool().acquireLocallizedStringFromKey(key);
+    return XXTool::shareTool().acquireLocalizedStringFromKey(key);
 }
 
 size_t componentCount(const std::string &path)
@@ -36,47 +36,47 @@ size_t componentCount(const std::string &path)
 }  // namespace
 
 void XXDiskFileManager::operateDiskFile(const XXProtectFileArray &files,
-                                        const std::shared_ptr<XXProtectFileWrapper> &destance, bool isCopy,
-                                        const XXDiskResultBlock &complate)
+                                        const std::shared_ptr<XXProtectFileWrapper> &destination, bool isCopy,
+                                        const XXDiskResultBlock &complete)
 {
-    operater_.start(files, destance, isCopy, complate);
+    operator_.start(files, destination, isCopy, complete);
 }
 
 void XXDiskFileManager::continueOperateDiskFiles()
 {
-    operater_.continueRun();
+    operator_.continueRun();
 }
 
 void XXDiskFileManager::continueOperateDiskFileWithIsExistType(std::uint64_t existType)
 {
-    operater_.continueWithExistType(existType);
+    operator_.continueWithExistType(existType);
 }
 
 void XXDiskFileManager::continueOperateDiskFileWithIsErrorType(std::uint64_t errorType)
 {
-    operater_.continueWithErrorType(errorType);
+    operator_.continueWithErrorType(errorType);
 }
 
 void XXDiskFileManager::continueOperateDiskFileWithIsToSelfType(std::uint64_t toSelfType)
 {
-    operater_.continueWithToSelfType(toSelfType);
+    operator_.continueWithToSelfType(toSelfType);
 }
 
 void XXDiskFileManager::cancelOperateDiskFiles()
 {
-    operater_.cancel();
+    operator_.cancel();
 }
 
 void XXDiskFileManager::setOperateDiskProgressBlock(XXOperateProgressBlock block)
 {
-    operater_.setProgressBlock(std::move(block));
+    operator_.setProgressBlock(std::move(block));
 }
 
 XXOperatePlan XXDiskFileManager::separateOperateDiskFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                                                  const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                                                  const std::shared_ptr<XXProtectFileWrapper> &destination,
                                                                   const std::string &name)
 {
-    return XXOperatePipeline::separateFolder(source, destance, name);
+    return XXOperatePipeline::separateFolder(source, destination, name);
 }
 
 std::optional<std::string> XXDiskFileManager::renameProtectWrapper(XXProtectFileWrapper &wrapper,
@@ -115,7 +115,7 @@ std::optional<std::string> XXDiskFileManager::renameProtectWrapper(XXProtectFile
     return std::nullopt;
 }
 
-void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files, const XXDiskResultBlock &complate)
+void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files, const XXDiskResultBlock &complete)
 {
     struct Target {
         std::shared_ptr<XXProtectFileWrapper> wrapper;
@@ -173,7 +173,7 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files, co
         }
     }
     if (failed) {
-        call(complate, XXDiskResultObjct::error("9+1", "1"));
+        call(complete, XXDiskResultObject::error("9+1", "1"));
         return;
     }
     std::stable_sort(folderTargets.begin(), folderTargets.end(),
@@ -186,31 +186,31 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files, co
         }
         if (result != 0) {
             XXServiceLogf("removeFailed__%s", XXServiceLogEscaped(target.path).c_str());
-            call(complate, XXDiskResultObjct::error("9+1", "1"));
+            call(complete, XXDiskResultObject::error("9+1", "1"));
             return;
         }
         leaveTree(target);
     }
-    call(complate, XXDiskResultObjct::success(0));
+    call(complete, XXDiskResultObject::success(0));
 }
 
 void XXDiskFileManager::createDirInFolderPath(const std::string &parentPath, const std::string &dirName,
-                                              const XXDiskResultBlock &complate)
+                                              const XXDiskResultBlock &complete)
 {
-    if (!mountSucess()) {
-        call(complate, XXDiskResultObjct::error("6+1", "1"));
+    if (!mountSuccess()) {
+        call(complete, XXDiskResultObject::error("6+1", "1"));
         return;
     }
     if (!isLogin()) {
-        call(complate, XXDiskResultObjct::error("6+1", "2"));
+        call(complete, XXDiskResultObject::error("6+1", "2"));
         return;
     }
     if (dirName.empty()) {
-        call(complate, XXDiskResultObjct::error("6+1", "3"));
+        call(complete, XXDiskResultObject::error("6+1", "3"));
         return;
     }
     if (!XXTool::checkFileName(dirName)) {
-        call(complate, XXDiskResultObjct::error("6+1", "4"));
+        call(complete, XXDiskResultObject::error("6+1", "4"));
         return;
     }
     const std::string path = xxservice::joinFullPath(parentPath, dirName);
@@ -222,10 +222,10 @@ void XXDiskFileManager::createDirInFolderPath(const std::string &parentPath, con
     if (result != 0) {
         const std::string code = "fs_mkdir--" + std::to_string(result);
         XXServiceLogf("%s: %s", code.c_str(), XXServiceLogEscaped(path).c_str());
-        call(complate, XXDiskResultObjct::error("6+0", code));
+        call(complete, XXDiskResultObject::error("6+0", code));
         return;
     }
-    XXDiskResultObjct created = XXDiskResultObjct::success(0);
+    XXDiskResultObject created = XXDiskResultObject::success(0);
     created.setSuccessValue(XXProtectFileWrapper::makeFolder(parentPath, dirName, XXTool::shareTool().currentDate()));
-    call(complate, created);
+    call(complete, created);
 }

@@ -28,7 +28,7 @@ bool usableSecret(const std::string &text)
 
 std::string localized(const char *key)
 {
-    return XXTool::shareTool().acquireLocallizedStringFromKey(key);
+    return XXTool::shareTool().acquireLocalizedStringFromKey(key);
 }
 
 }  // namespace
@@ -51,10 +51,10 @@ std::string XXDiskFileManager::currentStoreDirectory() const
     return volume.empty() ? std::string() : volume + "/" + FS_STORE_DIR_NAME;
 }
 
-void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath, const XXDiskResultBlock &complateBlock)
+void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath, const XXDiskResultBlock &completeBlock)
 {
     if (diskPath.empty() || diskPath.find('\0') != std::string::npos) {
-        call(complateBlock, XXDiskResultObjct::error("1+1", "1"));
+        call(completeBlock, XXDiskResultObject::error("1+1", "1"));
         return;
     }
     int r;
@@ -64,7 +64,7 @@ void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath, co
         r = fs_mount(diskPath.c_str());
         if (r == 0 || r == 2) {
             setCurrentDiskPath(diskPath);
-            setMountSucess(true);
+            setMountSuccess(true);
         } else if (!wasMounted && fs_store_dir()) {
             // The engine keeps a mount whose root index it could not examine; dropping it
             // lets the next start, on this volume or another, go ahead.
@@ -72,23 +72,23 @@ void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath, co
         }
     }
     if (r == 0 || r == 2) {
-        call(complateBlock, XXDiskResultObjct::success(r == 0 ? 1 : 0));
+        call(completeBlock, XXDiskResultObject::success(r == 0 ? 1 : 0));
         return;
     }
     const std::string code = formatted("fs_mount--%d", r);
     XXServiceLog(code);
-    call(complateBlock, XXDiskResultObjct::error("1+0", code));
+    call(completeBlock, XXDiskResultObject::error("1+0", code));
 }
 
 void XXDiskFileManager::createAccountWithPassword(const std::string &password, const std::string &tip,
-                                                  const XXDiskResultBlock &complateBlock)
+                                                  const XXDiskResultBlock &completeBlock)
 {
-    if (!mountSucess()) {
-        call(complateBlock, XXDiskResultObjct::error("2+1", "1"));
+    if (!mountSuccess()) {
+        call(completeBlock, XXDiskResultObject::error("2+1", "1"));
         return;
     }
     if (!usableSecret(password)) {
-        call(complateBlock, XXDiskResultObjct::error("2+1", "2"));
+        call(completeBlock, XXDiskResultObject::error("2+1", "2"));
         return;
     }
     int r;
@@ -99,20 +99,20 @@ void XXDiskFileManager::createAccountWithPassword(const std::string &password, c
     if (r != 0) {
         const std::string code = formatted("fs_mkfs--%d", r);
         XXServiceLogf("%s errno %d", code.c_str(), errno);
-        call(complateBlock, XXDiskResultObjct::error("2+0", code));
+        call(completeBlock, XXDiskResultObject::error("2+0", code));
         return;
     }
-    call(complateBlock, XXDiskResultObjct::success(0));
+    call(completeBlock, XXDiskResultObject::success(0));
 }
 
-void XXDiskFileManager::loginWithPassword(const std::string &password, const XXDiskResultBlock &complateBlock)
+void XXDiskFileManager::loginWithPassword(const std::string &password, const XXDiskResultBlock &completeBlock)
 {
-    if (!mountSucess()) {
-        call(complateBlock, XXDiskResultObjct::error("3+1", "1"));
+    if (!mountSuccess()) {
+        call(completeBlock, XXDiskResultObject::error("3+1", "1"));
         return;
     }
     if (!usableSecret(password)) {
-        call(complateBlock, XXDiskResultObjct::error("3+1", "2"));
+        call(completeBlock, XXDiskResultObject::error("3+1", "2"));
         return;
     }
     int r;
@@ -123,39 +123,39 @@ void XXDiskFileManager::loginWithPassword(const std::string &password, const XXD
     if (r < 0) {
         const std::string code = formatted("fs_login--%d", r);
         XXServiceLogf("%s errno %d", code.c_str(), errno);
-        call(complateBlock, XXDiskResultObjct::error("3+0", code));
+        call(completeBlock, XXDiskResultObject::error("3+0", code));
         return;
     }
     setIsLogin(true);
-    call(complateBlock, XXDiskResultObjct::success(0));
+    call(completeBlock, XXDiskResultObject::success(0));
 }
 
 void XXDiskFileManager::changePasswordWithOld(const std::string &oldPassword, const std::string &newPassword,
-                                              const std::string &riminder, const XXDiskResultBlock &complate)
+                                              const std::string &reminder, const XXDiskResultBlock &complete)
 {
-    if (!mountSucess()) {
-        call(complate, XXDiskResultObjct::error("4+1", "1"));
+    if (!mountSuccess()) {
+        call(complete, XXDiskResultObject::error("4+1", "1"));
         return;
     }
     if (!usableSecret(oldPassword)) {
-        call(complate, XXDiskResultObjct::error("4+1", "2"));
+        call(complete, XXDiskResultObject::error("4+1", "2"));
         return;
     }
     if (!usableSecret(newPassword)) {
-        call(complate, XXDiskResultObjct::error("4+1", "3"));
+        call(complete, XXDiskResultObject::error("4+1", "3"));
         return;
     }
     int r;
     {
         auto engine = lockEngine();
-        r = fs_chpasswd(oldPassword.c_str(), newPassword.c_str(), riminder.c_str());
+        r = fs_chpasswd(oldPassword.c_str(), newPassword.c_str(), reminder.c_str());
     }
     if (r < 0) {
         XXServiceLogf("fs_chpasswd--%d errno %d", r, errno);
-        call(complate, XXDiskResultObjct::error("4+0", localized("String_156")));
+        call(complete, XXDiskResultObject::error("4+0", localized("String_156")));
         return;
     }
-    call(complate, XXDiskResultObjct::success(0));
+    call(complete, XXDiskResultObject::success(0));
 }
 
 std::string XXDiskFileManager::acquirePasswordTip()
@@ -167,7 +167,7 @@ std::string XXDiskFileManager::acquirePasswordTip()
     return tip;
 }
 
-void XXDiskFileManager::logOutComplate(const XXDiskResultBlock &complate)
+void XXDiskFileManager::logOutComplete(const XXDiskResultBlock &complete)
 {
     // Each transfer pipeline is cancelled here before the unmount (export, import, backup,
     // copy/move, in that order), so none of them writes to the store once it is gone.
@@ -182,8 +182,8 @@ void XXDiskFileManager::logOutComplate(const XXDiskResultBlock &complate)
             fs_umount();
     }
     setIsLogin(false);
-    setMountSucess(false);
-    call(complate, XXDiskResultObjct::success(0));
+    setMountSuccess(false);
+    call(complete, XXDiskResultObject::success(0));
 }
 
 const std::string &XXDiskFileManager::diskUsedStateZeroString()
@@ -211,7 +211,7 @@ std::string XXDiskFileManager::diskUsedStateString() const
 {
     const std::string volume = currentDiskPath();
     struct statvfs stats {};
-    if (!mountSucess() || volume.empty() || statvfs(volume.c_str(), &stats) != 0)
+    if (!mountSuccess() || volume.empty() || statvfs(volume.c_str(), &stats) != 0)
         return diskUsedStateZeroString();
     const std::uint64_t blockSize = stats.f_frsize ? stats.f_frsize : stats.f_bsize;
     return diskUsedStateStringForSpace(static_cast<std::uint64_t>(stats.f_blocks) * blockSize,

@@ -37,17 +37,17 @@ bool isComponentName(std::string_view name)
 
 }  // namespace
 
-void XXDiskFileManager::acquireProtectFileWithComplate(const XXDiskResultBlock &complate)
+void XXDiskFileManager::acquireProtectFileWithComplete(const XXDiskResultBlock &complete)
 {
-    if (!mountSucess()) {
-        call(complate, XXDiskResultObjct::error("5+1", "1"));
+    if (!mountSuccess()) {
+        call(complete, XXDiskResultObject::error("5+1", "1"));
         return;
     }
     std::shared_ptr<XXProtectFileWrapper> container = XXProtectFileWrapper::makeRootContainer();
     fullFileToFolderFile(*container->allSubFileArray().front());
-    XXDiskResultObjct result = XXDiskResultObjct::success(0);
+    XXDiskResultObject result = XXDiskResultObject::success(0);
     result.setSuccessValue(container);
-    call(complate, result);
+    call(complete, result);
 }
 
 void XXDiskFileManager::fullFileToFolderFile(XXProtectFileWrapper &folder)
@@ -147,7 +147,7 @@ XXProtectSizeAndNumber XXDiskFileManager::protectWrapperSizeAndFileNum(const XXP
     return {size, static_cast<std::int32_t>(number > maxNumber ? maxNumber : number)};
 }
 
-void XXDiskFileManager::seperateProtectFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &wrapper,
+void XXDiskFileManager::separateProtectFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &wrapper,
                                                      XXProtectFileArray &folderArr, XXProtectFileArray &fileArr)
 {
     if (!wrapper || !wrapper->isDirectory())
@@ -161,7 +161,7 @@ void XXDiskFileManager::seperateProtectFolderWrapper(const std::shared_ptr<XXPro
     std::vector<Frame> stack;
     auto enter = [&](const std::shared_ptr<XXProtectFileWrapper> &folder) {
         const XXProtectFileWrapper *parent = folder->parentWrapper();
-        folder->setFolderLever((parent ? parent->folderLever() : 0) + 1);
+        folder->setFolderLevel((parent ? parent->folderLevel() : 0) + 1);
         folderArr.push_back(folder);
         stack.push_back({folder.get(), 0});
     };
@@ -189,7 +189,7 @@ XXProtectFileArray XXDiskFileManager::searchFileWithKeyString(const std::string 
         return found;
     XXProtectFileArray folders;
     XXProtectFileArray files;
-    seperateProtectFolderWrapper(wrapper, folders, files);
+    separateProtectFolderWrapper(wrapper, folders, files);
     for (const XXProtectFileArray *list : {&folders, &files})
         for (const auto &entry : *list)
             if (entry->fileName().find(key) != std::string::npos)

@@ -30,7 +30,7 @@ std::unique_lock<std::recursive_mutex> XXDiskFileManager::lockEngine()
     return std::unique_lock<std::recursive_mutex>(engineMutex);
 }
 
-void XXDiskFileManager::call(const XXDiskResultBlock &block, const XXDiskResultObjct &result)
+void XXDiskFileManager::call(const XXDiskResultBlock &block, const XXDiskResultObject &result)
 {
     if (block)
         block(result);
@@ -67,7 +67,7 @@ void XXDiskFileManager::endProcessForRemovedVolume()
 {
     XXServiceLogf("the current volume was removed: %s", XXServiceLogEscaped(currentDiskPath()).c_str());
     // Nothing may write to the store any more, whatever the handler does next.
-    logOutComplate(nullptr);
+    logOutComplete(nullptr);
     TerminationHandler handler;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);

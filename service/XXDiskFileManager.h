@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "XXDiskResultObjct.h"
+#include "XXDiskResultObject.h"
 #include "XXFileWrapper.h"
 #include "XXNotificationCenter.h"
 #include "XXProtectFileWrapper.h"
@@ -33,7 +33,7 @@
 #include "XXOperatePipeline.h"
 #include "XXTransferActivity.h"
 
-using XXDiskResultBlock = std::function<void(const XXDiskResultObjct &)>;
+using XXDiskResultBlock = std::function<void(const XXDiskResultObject &)>;
 
 // protectWrapperSizeAndFileNum's "size" and "number".
 struct XXProtectSizeAndNumber {
@@ -65,8 +65,8 @@ public:
     // --- Session (XXDiskFileManager+Session.cpp) ----------------------------------------
 
     // A volume's store is mounted by the engine.
-    bool mountSucess() const { return mountSucess_.load(); }
-    void setMountSucess(bool value) { mountSucess_.store(value); }
+    bool mountSuccess() const { return mountSuccess_.load(); }
+    void setMountSuccess(bool value) { mountSuccess_.store(value); }
     // A login has succeeded since the mount.
     bool isLogin() const { return isLogin_.load(); }
     void setIsLogin(bool value) { isLogin_.store(value); }
@@ -76,19 +76,19 @@ public:
     std::string currentStoreDirectory() const;
 
     // Success code 1: the store holds an account; 0: no account yet. Error area 1.
-    void startManagerWithDiskPath(const std::string &diskPath, const XXDiskResultBlock &complateBlock);
+    void startManagerWithDiskPath(const std::string &diskPath, const XXDiskResultBlock &completeBlock);
     // An empty tip stands for none. Success code 0; error area 2. Leaves isLogin off.
     void createAccountWithPassword(const std::string &password, const std::string &tip,
-                                   const XXDiskResultBlock &complateBlock);
+                                   const XXDiskResultBlock &completeBlock);
     // Success code 0; error area 3.
-    void loginWithPassword(const std::string &password, const XXDiskResultBlock &complateBlock);
-    // An empty riminder clears the hint. Success code 0; error area 4.
+    void loginWithPassword(const std::string &password, const XXDiskResultBlock &completeBlock);
+    // An empty reminder clears the hint. Success code 0; error area 4.
     void changePasswordWithOld(const std::string &oldPassword, const std::string &newPassword,
-                               const std::string &riminder, const XXDiskResultBlock &complate);
+                               const std::string &reminder, const XXDiskResultBlock &complete);
     // The stored hint; "" when there is none or nothing is mounted.
     std::string acquirePasswordTip();
     // Cancels the running transfers, unmounts, clears both flags; always success code 0.
-    void logOutComplate(const XXDiskResultBlock &complate);
+    void logOutComplete(const XXDiskResultBlock &complete);
     // "<String_149>: 75.00%     <String_150>: 3.73GB"; the fixed zero text when nothing is
     // mounted or the volume's statistics cannot be read.
     std::string diskUsedStateString() const;
@@ -127,7 +127,7 @@ public:
 
     // Builds the whole tree; the success value is the root container. Error "5+1" code 1
     // when nothing is mounted.
-    void acquireProtectFileWithComplate(const XXDiskResultBlock &complate);
+    void acquireProtectFileWithComplete(const XXDiskResultBlock &complete);
     // Replaces the folder's children with the store's listing, at every depth. Folders that
     // cannot be listed show as empty; entries with names no path can hold are left out.
     void fullFileToFolderFile(XXProtectFileWrapper &folder);
@@ -138,7 +138,7 @@ public:
     XXProtectSizeAndNumber protectWrapperSizeAndFileNum(const XXProtectFileWrapper &wrapper) const;
     // Sets the folders' levels and lists folders in pre-order, files in order of discovery.
     // A file wrapper gives nothing.
-    void seperateProtectFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &wrapper,
+    void separateProtectFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &wrapper,
                                       XXProtectFileArray &folderArr, XXProtectFileArray &fileArr);
     // Folders, then files, whose names contain key (case-sensitive; "" matches nothing).
     XXProtectFileArray searchFileWithKeyString(const std::string &key,
@@ -158,7 +158,7 @@ public:
     // (success, error tip, completion tip). A cancelled copy reports success with the
     // completion tip "String_65"; a finished one (true, "", "").
     using BackupResultBlock =
-        std::function<void(bool success, const std::string &errorTip, const std::string &complateTip)>;
+        std::function<void(bool success, const std::string &errorTip, const std::string &completeTip)>;
     // One file of a folder copy.
     struct BackupFileCopyItem {
         std::string sourcePath;
@@ -185,13 +185,13 @@ public:
     void RestoreDiskDataWithSelectedPath(const std::string &selectedPath, const BackupProgressBlock &ProgressBlock,
                                          const BackupResultBlock &resultBlock);
     // Copies every file below sourceFolder (hidden ones included, leftover "*.lock" files of
-    // interrupted writes left out) to the same relative paths below toDetanceFolderPath, which
+    // interrupted writes left out) to the same relative paths below toDestinationFolderPath, which
     // must not exist yet; folders are made for the files they receive. Results:
     // (false, "", "") source missing; (false, "String_81", "") a file that cannot be read or
     // written, a folder that cannot be made, or anything but a regular file or folder in the
     // source; (false, "String_66", "") destination present; cancelled; finished. Only a
     // finished copy leaves the destination, with every file flushed to the disk.
-    void copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDetanceFolderPath,
+    void copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDestinationFolderPath,
                                 const BackupProgressBlock &progressBlock, const BackupResultBlock &resultBlock);
     // Appends the files below item (item itself when it is a file) to containerArr, with
     // toDir as the destination folder of item.
@@ -207,7 +207,7 @@ private:
     struct BackupCopyResult {
         bool success = false;
         std::string errorTip;
-        std::string complateTip;
+        std::string completeTip;
     };
     BackupCopyResult copyFolderForBackup(const std::string &sourceFolder, const std::string &destination,
                                          const BackupProgressBlock &progressBlock);
@@ -227,9 +227,9 @@ public:
     // cancelled run reports nothing more. The pipeline objects show a run's state (index,
     // sizes, stored answers, cancel flag).
 
-    // Import into the tree folder destance ("8+1").
-    void startEncoderSelectedFilePath(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
-                                      const XXDiskResultBlock &complate);
+    // Import into the tree folder destination ("8+1").
+    void startEncoderSelectedFilePath(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
+                                      const XXDiskResultBlock &complete);
     void continueEncodeFile();
     void continueEncodeFileWithIsExistType(std::uint64_t existType);  // XXTransferExistType
     void continueEncodeFileWithIsErrorType(std::uint64_t errorType);  // XXTransferErrorType
@@ -237,22 +237,22 @@ public:
     // (total bytes, bytes done, name), at the start of each item and after every chunk.
     void setEncodeProgressBlock(XXTransferProgressBlock block);
     XXEncodePlan separateEncodeFolderWrapper(const std::shared_ptr<XXFileWrapper> &source,
-                                             const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                             const std::shared_ptr<XXProtectFileWrapper> &destination,
                                              const std::string &name);
     std::uint64_t allSelectedComputerFileSize(const XXFileArray &files);
     std::uint64_t computerWrapperSize(XXFileWrapper &wrapper);
     const XXEncodePipeline &encodePipeline() const { return encoder_; }
 
-    // Export into the computer folder destance ("7+1").
-    void startDecoderSelectedProtectFile(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destance,
-                                         const XXDiskResultBlock &complateBlock);
+    // Export into the computer folder destination ("7+1").
+    void startDecoderSelectedProtectFile(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destination,
+                                         const XXDiskResultBlock &completeBlock);
     void continueDecodeFiles();
     void continueDecodeFileWithIsExistType(std::uint64_t existType);
     void continueDecodeFileWithIsErrorType(std::uint64_t errorType);
     void cancelDecodeFile();
     void setDecodeProgressBlock(XXTransferProgressBlock block);
     XXDecodePlan separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                             const std::shared_ptr<XXFileWrapper> &destance, const std::string &name);
+                                             const std::shared_ptr<XXFileWrapper> &destination, const std::string &name);
     const XXDecodePipeline &decodePipeline() const { return decoder_; }
 
     // A new copy of a protected file in the private cache folder, for opening it with
@@ -268,9 +268,9 @@ public:
     void setFileWatcherRunLoop(XXRunLoop *loop);
     std::vector<std::string> watchedCacheFilePaths() const;
 
-    // Copy (isCopy) or move into the tree folder destance ("12+1").
-    void operateDiskFile(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
-                         bool isCopy, const XXDiskResultBlock &complate);
+    // Copy (isCopy) or move into the tree folder destination ("12+1").
+    void operateDiskFile(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
+                         bool isCopy, const XXDiskResultBlock &complete);
     void continueOperateDiskFiles();
     void continueOperateDiskFileWithIsExistType(std::uint64_t existType);
     void continueOperateDiskFileWithIsErrorType(std::uint64_t errorType);
@@ -279,20 +279,20 @@ public:
     // (total bytes, bytes done, entry being copied). Cancel leaves it installed.
     void setOperateDiskProgressBlock(XXOperateProgressBlock block);
     XXOperatePlan separateOperateDiskFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                                   const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                                   const std::shared_ptr<XXProtectFileWrapper> &destination,
                                                    const std::string &name);
-    const XXOperatePipeline &operateDiskPipeline() const { return operater_; }
+    const XXOperatePipeline &operateDiskPipeline() const { return operator_; }
 
     // Nothing on success, else the message to show ("String_98" a refused name, "String_97"
     // the store refused). A file keeps its extension when newName has none.
     std::optional<std::string> renameProtectWrapper(XXProtectFileWrapper &wrapper, const std::string &newName);
     // Files first, then folders deepest first, as the store lists them. "9+1" code 1 when a
     // file cannot be removed (no folder is touched then) or a folder cannot.
-    void removeProtectedFiles(const XXProtectFileArray &files, const XXDiskResultBlock &complate);
+    void removeProtectedFiles(const XXProtectFileArray &files, const XXDiskResultBlock &complete);
     // "6+1" codes 1 to 4, "6+0" when the store refuses; the success value is the new entry,
     // which the caller puts into the tree.
     void createDirInFolderPath(const std::string &parentPath, const std::string &dirName,
-                               const XXDiskResultBlock &complate);
+                               const XXDiskResultBlock &complete);
 
     // The runs in progress, for pipelines of others (the paste model's) and for logout.
     XXTransferActivity &transferActivity() { return transferActivity_; }
@@ -306,11 +306,11 @@ private:
     XXTransferActivity transferActivity_;
     XXEncodePipeline encoder_{*this, transferActivity_};
     XXDecodePipeline decoder_{*this, transferActivity_};
-    XXOperatePipeline operater_{*this, transferActivity_};
+    XXOperatePipeline operator_{*this, transferActivity_};
     XXOpenedFileCache openedFiles_{*this};
 
 private:
-    static void call(const XXDiskResultBlock &block, const XXDiskResultObjct &result);
+    static void call(const XXDiskResultBlock &block, const XXDiskResultObject &result);
 
     // Session
     void setCurrentDiskPath(std::string path);
@@ -327,7 +327,7 @@ private:
     XXNotificationCenter::Token removalObserver_ = 0;
 
     // Session state. The flags are read by the transfers on other threads.
-    std::atomic<bool> mountSucess_{false};
+    std::atomic<bool> mountSuccess_{false};
     std::atomic<bool> isLogin_{false};
     mutable std::mutex sessionMutex_;  // guards currentDiskPath_ and terminationHandler_
     std::string currentDiskPath_;

@@ -43,14 +43,14 @@ XXEncodePipeline::XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivit
 {
 }
 
-void XXEncodePipeline::start(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
-                             const ResultBlock &complate)
+void XXEncodePipeline::start(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
+                             const ResultBlock &complete)
 {
     XXFileArray items;
-    if (int code = startRefusal(manager_.mountSucess(), manager_.isLogin(), files, destance, items))
-        return refuseStart(complate, code);
+    if (int code = startRefusal(manager_.mountSuccess(), manager_.isLogin(), files, destination, items))
+        return refuseStart(complete, code);
     const std::uint64_t total = allSelectedComputerFileSize(items);
-    begin(std::move(items), total, complate, XXEncodeRun{destance});
+    begin(std::move(items), total, complete, XXEncodeRun{destination});
 }
 
 std::uint64_t XXEncodePipeline::computerWrapperSize(XXFileWrapper &wrapper)
@@ -80,11 +80,11 @@ std::uint64_t XXEncodePipeline::allSelectedComputerFileSize(const XXFileArray &f
 }
 
 XXEncodePlan XXEncodePipeline::separateFolder(const std::shared_ptr<XXFileWrapper> &source,
-                                              const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                              const std::shared_ptr<XXProtectFileWrapper> &destination,
                                               const std::string &name)
 {
     XXEncodePlan plan;
-    if (!source || !source->isDirectory() || !destance)
+    if (!source || !source->isDirectory() || !destination)
         return plan;
     const std::string date = XXTool::shareTool().currentDate();
 
@@ -114,7 +114,7 @@ XXEncodePlan XXEncodePipeline::separateFolder(const std::shared_ptr<XXFileWrappe
         stack.push_back(std::move(frame));
     };
 
-    enter(source, destance, name);
+    enter(source, destination, name);
     while (!stack.empty()) {
         Frame &frame = stack.back();
         XXFileArray &children = frame.source->allWithoutHiddenFileSubFileArray();
@@ -157,9 +157,9 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
 {
     const std::string &itemName = item->fileName();
     const bool isFolder = item->isDirectory();
-    const std::shared_ptr<XXProtectFileWrapper> &destance = run.destance;
+    const std::shared_ptr<XXProtectFileWrapper> &destination = run.destination;
     if (!loop.destinationNames)
-        loop.destinationNames = xxtransfer::namesInTreeAndStore(*destance);
+        loop.destinationNames = xxtransfer::namesInTreeAndStore(*destination);
     XXFoldedNames &names = *loop.destinationNames;
     Step instead;
     const std::string name = storeNameFor(itemName, isFolder, names, generation, &instead);
@@ -167,9 +167,9 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
         return instead;
 
     if (isFolder)
-        return importFolder(*item, item, name, destance, names, generation);
+        return importFolder(*item, item, name, destination, names, generation);
 
-    const std::string target = xxservice::joinFullPath(destance->fullPath(), name);
+    const std::string target = xxservice::joinFullPath(destination->fullPath(), name);
     std::uint64_t size = 0;
     switch (importFile(item->fullPath(), target, itemName, "创建文件失败___%s", generation, &size)) {
     case Copied::cancelled: return stopped();
@@ -177,18 +177,18 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
     case Copied::done: break;
     }
     names.add(name, false);
-    destance->appendSubFile(
-        XXProtectFileWrapper::makeFile(destance->fullPath(), name, size, XXTool::shareTool().currentDate()));
+    destination->appendSubFile(
+        XXProtectFileWrapper::makeFile(destination->fullPath(), name, size, XXTool::shareTool().currentDate()));
     return advanced();
 }
 
 XXEncodePipeline::Step XXEncodePipeline::importFolder(const XXFileWrapper &item,
                                                       const std::shared_ptr<XXFileWrapper> &source,
                                                       const std::string &name,
-                                                      const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                                      const std::shared_ptr<XXProtectFileWrapper> &destination,
                                                       XXFoldedNames &names, std::uint64_t generation)
 {
-    XXEncodePlan plan = separateFolder(source, destance, name);
+    XXEncodePlan plan = separateFolder(source, destination, name);
     switch (xxtransfer::createStoreFolders(plan.folders, name, names, [&] { return isLive(generation); })) {
     case xxtransfer::XXFoldersMade::stopped: return stopped();
     case xxtransfer::XXFoldersMade::failed: return failedWith(XXReportFolderFailed, item.fileName());
@@ -203,14 +203,14 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(const XXFileWrapper &item,
     // A file that fails does not stop the others; the folder is reported once they are in.
     for (const XXEncodeFileRecord &record : plan.files) {
         std::uint64_t size = 0;
-        switch (importFile(record.sourcePath, record.destancePath, record.sourceWrapper->fileName(),
+        switch (importFile(record.sourcePath, record.destinationPath, record.sourceWrapper->fileName(),
                            "__创建文件失败————%s", generation, &size)) {
         case Copied::cancelled: return stopped();
         case Copied::failed: anyFailed = true; continue;
         case Copied::done: break;
         }
-        record.destanceWrapper->appendSubFile(XXProtectFileWrapper::makeFile(
-            record.destanceWrapper->fullPath(), record.destanceName, size, XXTool::shareTool().currentDate()));
+        record.destinationWrapper->appendSubFile(XXProtectFileWrapper::makeFile(
+            record.destinationWrapper->fullPath(), record.destinationName, size, XXTool::shareTool().currentDate()));
     }
     return anyFailed ? failedWith(XXReportFolderFailed, item.fileName()) : advanced();
 }

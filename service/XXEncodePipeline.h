@@ -21,7 +21,7 @@
 class XXDiskFileManager;
 
 struct XXEncodeRun {
-    std::shared_ptr<XXProtectFileWrapper> destance;
+    std::shared_ptr<XXProtectFileWrapper> destination;
 };
 
 struct XXEncodeLoop {
@@ -35,13 +35,13 @@ public:
 
     // Validates ("8+1": 1 not mounted, 2 not logged in, 3 no selection, 4 no destination
     // folder), then runs. Entries of files that are null are left out.
-    void start(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
-               const ResultBlock &complate);
-    std::shared_ptr<XXProtectFileWrapper> destanceWrapper() const { return runState().destance; }
+    void start(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
+               const ResultBlock &complete);
+    std::shared_ptr<XXProtectFileWrapper> destinationWrapper() const { return runState().destination; }
 
-    // The plan of one folder item imported into destance under name.
+    // The plan of one folder item imported into destination under name.
     static XXEncodePlan separateFolder(const std::shared_ptr<XXFileWrapper> &source,
-                                       const std::shared_ptr<XXProtectFileWrapper> &destance, const std::string &name);
+                                       const std::shared_ptr<XXProtectFileWrapper> &destination, const std::string &name);
     // A file's size; a folder's, summed over its descendants that are not hidden.
     static std::uint64_t computerWrapperSize(XXFileWrapper &wrapper);
     static std::uint64_t allSelectedComputerFileSize(const XXFileArray &files);
@@ -54,7 +54,7 @@ private:
     std::string progressArgument(const ItemPtr &item) const override { return item->fileName(); }
 
     Step importFolder(const XXFileWrapper &item, const std::shared_ptr<XXFileWrapper> &source, const std::string &name,
-                      const std::shared_ptr<XXProtectFileWrapper> &destance, xxtransfer::XXFoldedNames &names,
+                      const std::shared_ptr<XXProtectFileWrapper> &destination, xxtransfer::XXFoldedNames &names,
                       std::uint64_t generation);
     // Streams one computer file into the store; *size is the number of bytes stored.
     Copied importFile(const std::string &sourcePath, const std::string &targetPath, const std::string &progressName,

@@ -19,16 +19,16 @@ XXOperatePipeline::XXOperatePipeline(XXDiskFileManager &manager, XXTransferActiv
 {
 }
 
-void XXOperatePipeline::start(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance,
-                              bool isCopy, const ResultBlock &complate)
+void XXOperatePipeline::start(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
+                              bool isCopy, const ResultBlock &complete)
 {
     XXProtectFileArray items;
-    if (int code = startRefusal(manager_.mountSucess(), manager_.isLogin(), files, destance, items))
-        return refuseStart(complate, code);
-    if (items.front()->parentWrapper() == destance.get())
-        return refuseStart(complate, XXReportDestinationIsParent);
+    if (int code = startRefusal(manager_.mountSuccess(), manager_.isLogin(), files, destination, items))
+        return refuseStart(complete, code);
+    if (items.front()->parentWrapper() == destination.get())
+        return refuseStart(complete, XXReportDestinationIsParent);
     const std::uint64_t total = manager_.allSelectedProtectFileSize(items);
-    begin(std::move(items), total, complate, XXOperateRun{destance, isCopy, XXToSelfAsk});
+    begin(std::move(items), total, complete, XXOperateRun{destination, isCopy, XXToSelfAsk});
 }
 
 void XXOperatePipeline::continueWithToSelfType(std::uint64_t type)
@@ -38,19 +38,19 @@ void XXOperatePipeline::continueWithToSelfType(std::uint64_t type)
 }
 
 XXOperatePlan XXOperatePipeline::separateFolder(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                                const std::shared_ptr<XXProtectFileWrapper> &destance,
+                                                const std::shared_ptr<XXProtectFileWrapper> &destination,
                                                 const std::string &name)
 {
     XXOperatePlan plan;
-    if (!source || !source->isDirectory() || !destance)
+    if (!source || !source->isDirectory() || !destination)
         return plan;
     const std::string date = XXTool::shareTool().currentDate();
     std::unordered_map<const XXProtectFileWrapper *, std::shared_ptr<XXProtectFileWrapper>> copies;
 
     const std::vector<xxtransfer::XXProtectWalkNode> nodes = xxtransfer::walkProtectFolder(source);
-    const std::string parentPath = destance->fullPath();
+    const std::string parentPath = destination->fullPath();
     auto top = XXProtectFileWrapper::makeFolder(parentPath, name, date);
-    plan.folders.push_back({xxservice::joinFullPath(parentPath, name), destance, top});
+    plan.folders.push_back({xxservice::joinFullPath(parentPath, name), destination, top});
     copies[source.get()] = top;
 
     for (size_t i = 1; i < nodes.size(); i++) {
@@ -81,9 +81,9 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
 {
     const std::string itemName = item->fileName();
     const bool isFolder = item->isDirectory();
-    const std::shared_ptr<XXProtectFileWrapper> &destance = run.destance;
+    const std::shared_ptr<XXProtectFileWrapper> &destination = run.destination;
 
-    if (isFolder && xxtransfer::isSameOrInside(destance->fullPath(), item->fullPath())) {
+    if (isFolder && xxtransfer::isSameOrInside(destination->fullPath(), item->fullPath())) {
         switch (run.toSelfType) {
         case XXToSelfAsk: return asked(XXReportFolderIntoItself, std::string());
         case XXToSelfSkip: return advanced();
@@ -92,7 +92,7 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
         }
     }
     if (!loop.destinationNames)
-        loop.destinationNames = xxtransfer::namesInTreeAndStore(*destance);
+        loop.destinationNames = xxtransfer::namesInTreeAndStore(*destination);
     XXFoldedNames &names = *loop.destinationNames;
     Step instead;
     const std::string name = storeNameFor(itemName, isFolder, names, generation, &instead);
@@ -102,14 +102,14 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
     if (isFolder)
         return copyFolder(item, name, run, names, generation);
 
-    const std::string target = xxservice::joinFullPath(destance->fullPath(), name);
+    const std::string target = xxservice::joinFullPath(destination->fullPath(), name);
     switch (copyFile(item->fullPath(), item->fileSize(), target, item, generation)) {
     case Copied::cancelled: return stopped();
     case Copied::failed: return failedWith(XXReportFileFailed, itemName);
     case Copied::done: break;
     }
     names.add(name, false);
-    destance->appendSubFile(XXProtectFileWrapper::makeFile(destance->fullPath(), name, item->fileSize(),
+    destination->appendSubFile(XXProtectFileWrapper::makeFile(destination->fullPath(), name, item->fileSize(),
                                                            XXTool::shareTool().currentDate()));
     if (!run.isCopy) {
         int removed;
@@ -131,7 +131,7 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
                                                       const XXOperateRun &run, XXFoldedNames &names,
                                                       std::uint64_t generation)
 {
-    const XXOperatePlan plan = separateFolder(item, run.destance, name);
+    const XXOperatePlan plan = separateFolder(item, run.destination, name);
     switch (xxtransfer::createStoreFolders(plan.folders, name, names, [&] { return isLive(generation); })) {
     case xxtransfer::XXFoldersMade::stopped: return stopped();
     case xxtransfer::XXFoldersMade::failed: return failedWith(XXReportFolderFailed, item->fileName());
@@ -146,15 +146,15 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
     }
     for (const XXOperateFileRecord &record : plan.files) {
         const std::uint64_t size = record.sourceWrapper->fileSize();
-        switch (copyFile(record.sourcePath, size, record.destancePath, record.sourceWrapper, generation)) {
+        switch (copyFile(record.sourcePath, size, record.destinationPath, record.sourceWrapper, generation)) {
         case Copied::cancelled: return stopped();
         case Copied::failed: anyFailed = true; continue;
         case Copied::done: break;
         }
         // An empty file the source tree did not show stays out of the copy's tree as well.
         if (record.sourceInTree || size > 0)
-            record.destanceWrapper->appendSubFile(XXProtectFileWrapper::makeFile(
-                record.destanceWrapper->fullPath(), record.sourceWrapper->fileName(), size,
+            record.destinationWrapper->appendSubFile(XXProtectFileWrapper::makeFile(
+                record.destinationWrapper->fullPath(), record.sourceWrapper->fileName(), size,
                 XXTool::shareTool().currentDate()));
         if (run.isCopy)
             continue;

@@ -20,7 +20,7 @@
 class XXDiskFileManager;
 
 struct XXOperateRun {
-    std::shared_ptr<XXProtectFileWrapper> destance;
+    std::shared_ptr<XXProtectFileWrapper> destination;
     bool isCopy = true;
     std::uint64_t toSelfType = XXToSelfAsk;
 };
@@ -36,17 +36,17 @@ public:
 
     // Validates ("12+1": 1 not mounted, 2 not logged in, 3 no selection, 4 no destination
     // folder, 10 the first entry already lives in the destination), then runs.
-    void start(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destance, bool isCopy,
-               const ResultBlock &complate);
+    void start(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination, bool isCopy,
+               const ResultBlock &complete);
     void continueWithToSelfType(std::uint64_t type);
 
-    std::shared_ptr<XXProtectFileWrapper> destanceWrapper() const { return runState().destance; }
+    std::shared_ptr<XXProtectFileWrapper> destinationWrapper() const { return runState().destination; }
     bool isCopy() const { return runState().isCopy; }
     std::uint64_t toSelfType() const { return runState().toSelfType; }
 
-    // The plan of one folder entry copied into destance under name.
+    // The plan of one folder entry copied into destination under name.
     static XXOperatePlan separateFolder(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                        const std::shared_ptr<XXProtectFileWrapper> &destance, const std::string &name);
+                                        const std::shared_ptr<XXProtectFileWrapper> &destination, const std::string &name);
 
 private:
     enum class Copied { done, failed, cancelled };

@@ -91,9 +91,9 @@ std::optional<std::string> XXPasteProtectFileOutAppModel::pasteboardPropertyList
     // Exported once: asking again must not export again (the copy is already in the cache
     // and the second export would fail on it) nor cut the entry twice.
     if (!exportedPaths_[index]) {
-        std::optional<XXDiskResultObjct> outcome;
+        std::optional<XXDiskResultObject> outcome;
         exporter_.start({entry}, XXFileWrapper::initWithURL(cacheFolderPath_),
-                        [&](const XXDiskResultObjct &result) { outcome.emplace(result); });
+                        [&](const XXDiskResultObject &result) { outcome.emplace(result); });
         if (outcome && outcome->isSuccess() && entry) {
             if (isCut_)
                 manager_.removeProtectedFiles({entry}, nullptr);
@@ -112,7 +112,7 @@ std::optional<std::string> XXPasteProtectFileOutAppModel::pasteboardPropertyList
     FailedFilesBlock finished;
     XXProtectFileArray failed;
     if (index + 1 == myFiles_.size()) {
-        finished = isCut_ ? cutComplateBlock_ : copyComplateBlock_;
+        finished = isCut_ ? cutCompleteBlock_ : copyCompleteBlock_;
         failed = failedFiles_;
     }
     ++decodeIndex_;
@@ -136,16 +136,16 @@ void XXPasteProtectFileOutAppModel::setIsCut(bool isCut)
     isCut_ = isCut;
 }
 
-void XXPasteProtectFileOutAppModel::setCopyComplateBlock(FailedFilesBlock block)
+void XXPasteProtectFileOutAppModel::setCopyCompleteBlock(FailedFilesBlock block)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    copyComplateBlock_ = std::move(block);
+    copyCompleteBlock_ = std::move(block);
 }
 
-void XXPasteProtectFileOutAppModel::setCutComplateBlock(FailedFilesBlock block)
+void XXPasteProtectFileOutAppModel::setCutCompleteBlock(FailedFilesBlock block)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    cutComplateBlock_ = std::move(block);
+    cutCompleteBlock_ = std::move(block);
 }
 
 XXProtectFileArray XXPasteProtectFileOutAppModel::myFiles() const

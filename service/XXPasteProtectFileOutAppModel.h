@@ -58,8 +58,8 @@ public:
 
     bool isCut() const;
     void setIsCut(bool isCut);
-    void setCopyComplateBlock(FailedFilesBlock block);
-    void setCutComplateBlock(FailedFilesBlock block);
+    void setCopyCompleteBlock(FailedFilesBlock block);
+    void setCutCompleteBlock(FailedFilesBlock block);
     XXProtectFileArray myFiles() const;
     XXProtectFileArray failedFiles() const;
     // One element per export: the copy's path, or "" for a failure.
@@ -73,8 +73,8 @@ private:
 
     mutable std::mutex mutex_;  // guards everything below; held for a whole request
     bool isCut_ = false;
-    FailedFilesBlock copyComplateBlock_;
-    FailedFilesBlock cutComplateBlock_;
+    FailedFilesBlock copyCompleteBlock_;
+    FailedFilesBlock cutCompleteBlock_;
     XXProtectFileArray myFiles_;
     XXProtectFileArray failedFiles_;
     std::vector<std::string> cacheFiles_;

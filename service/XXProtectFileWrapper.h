@@ -84,8 +84,8 @@ public:
     XXProtectFileArray allSubFolderArray() const;
 
     // Depth set by the separation pass; stale except right after one.
-    std::int64_t folderLever() const { return folderLever_; }
-    void setFolderLever(std::int64_t level) { folderLever_ = level; }
+    std::int64_t folderLevel() const { return folderLevel_; }
+    void setFolderLevel(std::int64_t level) { folderLevel_ = level; }
 
     // parentFolderPath, "/", fileName; joined directly when the parent path is "/". The root
     // entry's full path is "/".
@@ -116,5 +116,5 @@ private:
     std::uint64_t fileSize_ = 0;
     std::string createDateString_;
     XXProtectFileArray allSubFileArray_;
-    std::int64_t folderLever_ = 0;
+    std::int64_t folderLevel_ = 0;
 };

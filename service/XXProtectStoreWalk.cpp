@@ -125,7 +125,7 @@ XXFoldersMade createStoreFolders(const std::vector<XXStoreFolderRecord> &folders
             XXServiceLogf("创建文件夹失败___%s", XXServiceLogEscaped(record.createPath).c_str());
             return XXFoldersMade::failed;
         }
-        record.destanceWrapper->appendSubFile(record.waitFullWrapper);
+        record.destinationWrapper->appendSubFile(record.waitFullWrapper);
         if (i == 0)
             names.add(name, true);
     }

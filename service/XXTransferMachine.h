@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "XXDiskResultObjct.h"
+#include "XXDiskResultObject.h"
 #include "XXServiceLog.h"
 #include "XXTransferActivity.h"
 #include "XXTransferNames.h"
@@ -36,8 +36,8 @@ class XXTransferMachine {
 public:
     using ItemPtr = std::shared_ptr<Item>;
     using ItemArray = std::vector<ItemPtr>;
-    using ProgressBlock = std::function<void(std::uint64_t allSize, std::uint64_t complateSize, const ProgressArg &)>;
-    using ResultBlock = std::function<void(const XXDiskResultObjct &)>;
+    using ProgressBlock = std::function<void(std::uint64_t allSize, std::uint64_t completeSize, const ProgressArg &)>;
+    using ResultBlock = std::function<void(const XXDiskResultObject &)>;
 
     XXTransferMachine(const XXTransferMachine &) = delete;
     XXTransferMachine &operator=(const XXTransferMachine &) = delete;
@@ -47,7 +47,7 @@ public:
     ItemArray selectedFiles() const { std::lock_guard<std::mutex> lock(mutex_); return selected_; }
     std::int64_t index() const { std::lock_guard<std::mutex> lock(mutex_); return index_; }
     std::uint64_t allSize() const { std::lock_guard<std::mutex> lock(mutex_); return allSize_; }
-    std::uint64_t complateSize() const { std::lock_guard<std::mutex> lock(mutex_); return complateSize_; }
+    std::uint64_t completeSize() const { std::lock_guard<std::mutex> lock(mutex_); return completeSize_; }
     std::uint64_t errorType() const { std::lock_guard<std::mutex> lock(mutex_); return errorType_; }
     std::uint64_t existType() const { std::lock_guard<std::mutex> lock(mutex_); return existType_; }
     bool isCancel() const { std::lock_guard<std::mutex> lock(mutex_); return isCancel_; }
@@ -89,8 +89,8 @@ public:
     }
 
 protected:
-    XXTransferMachine(XXTransferActivity &activity, std::string eare, bool cancelClearsProgress)
-        : activity_(activity), eare_(std::move(eare)), cancelClearsProgress_(cancelClearsProgress)
+    XXTransferMachine(XXTransferActivity &activity, std::string area, bool cancelClearsProgress)
+        : activity_(activity), area_(std::move(area)), cancelClearsProgress_(cancelClearsProgress)
     {
         cancelToken_ = activity_.addCancelHandler([this] { cancel(); });
     }
@@ -120,7 +120,7 @@ protected:
     // Why a run cannot start (report codes 1 to 4), or 0; items gets the selection without
     // empty slots. The pipelines' own refusals follow it.
     template <class Selection, class Destination>
-    static int startRefusal(bool mounted, bool loggedIn, const Selection &selection, const Destination &destance,
+    static int startRefusal(bool mounted, bool loggedIn, const Selection &selection, const Destination &destination,
                             Selection &items)
     {
         if (!mounted)
@@ -132,16 +132,16 @@ protected:
                 items.push_back(item);
         if (items.empty())
             return XXReportNoSelection;
-        if (!destance || !destance->isDirectory())
+        if (!destination || !destination->isDirectory())
             return XXReportNoDestination;
         return 0;
     }
 
     // A start refused with code: the error record of this pipeline's area.
-    void refuseStart(const ResultBlock &complate, int code) const
+    void refuseStart(const ResultBlock &complete, int code) const
     {
-        if (complate)
-            complate(XXDiskResultObjct::error(eare_, std::to_string(code)));
+        if (complete)
+            complete(XXDiskResultObject::error(area_, std::to_string(code)));
     }
 
     // The name an item takes in a store folder that holds names: its own, or a free one when
@@ -190,7 +190,7 @@ protected:
             selected_ = std::move(items);
             index_ = 0;
             allSize_ = allSize;
-            complateSize_ = 0;
+            completeSize_ = 0;
             block_ = std::move(block);
             errorType_ = XXErrorAsk;
             existType_ = XXExistAsk;
@@ -260,10 +260,10 @@ protected:
                 return false;
             if (!progressBlock_)
                 return true;
-            complateSize_ += bytes;
+            completeSize_ += bytes;
             progress = progressBlock_;
             all = allSize_;
-            done = complateSize_;
+            done = completeSize_;
         }
         progress(all, done, argument);
         return true;
@@ -284,7 +284,7 @@ private:
         selected_.clear();
         index_ = 0;
         allSize_ = 0;
-        complateSize_ = 0;
+        completeSize_ = 0;
         block_ = nullptr;
         errorType_ = XXErrorAsk;
         existType_ = XXExistAsk;
@@ -296,7 +296,7 @@ private:
     // Hands a report to the completion; true when an answer came meanwhile, and the loop goes
     // on. Otherwise the loop ends here, in the same step as the decision, so that an answer
     // arriving later starts a loop of its own.
-    bool deliver(std::uint64_t generation, std::uint64_t loop, const XXDiskResultObjct &result)
+    bool deliver(std::uint64_t generation, std::uint64_t loop, const XXDiskResultObject &result)
     {
         ResultBlock block;
         {
@@ -341,7 +341,7 @@ private:
             return true;
         }
         case Step::question: {
-            XXDiskResultObjct report = XXDiskResultObjct::error(eare_, std::to_string(step.code));
+            XXDiskResultObject report = XXDiskResultObject::error(area_, std::to_string(step.code));
             if (!step.name.empty())
                 report.setExistFileName(step.name);
             return deliver(generation, loop, report);
@@ -361,7 +361,7 @@ private:
                 }
             }
             if (type == XXErrorAsk) {
-                XXDiskResultObjct report = XXDiskResultObjct::error(eare_, std::to_string(step.code));
+                XXDiskResultObject report = XXDiskResultObject::error(area_, std::to_string(step.code));
                 report.setErrorFileName(step.name);
                 return deliver(generation, loop, report);
             }
@@ -376,7 +376,7 @@ private:
     }
 
     XXTransferActivity &activity_;
-    const std::string eare_;
+    const std::string area_;
     const bool cancelClearsProgress_;
     std::uint64_t cancelToken_ = 0;
 
@@ -389,7 +389,7 @@ private:
     ItemArray selected_;
     std::int64_t index_ = 0;
     std::uint64_t allSize_ = 0;
-    std::uint64_t complateSize_ = 0;
+    std::uint64_t completeSize_ = 0;
     ResultBlock block_;
     std::uint64_t errorType_ = XXErrorAsk;
     std::uint64_t existType_ = XXExistAsk;
@@ -450,12 +450,12 @@ void XXTransferMachine<Item, ProgressArg, RunState, LoopContext>::continueRun()
                 run = run_;
                 progress = progressBlock_;
                 all = allSize_;
-                done = complateSize_;
+                done = completeSize_;
             }
         }
         if (atEnd) {
             if (finished)
-                finished(XXDiskResultObjct::success(0));
+                finished(XXDiskResultObject::success(0));
             return;
         }
         if (progress)

@@ -56,9 +56,9 @@ inline constexpr std::uint64_t XXTransferChunkSize = 2097152;
 
 // Progress of import and export: total bytes, bytes done, name of the item or file written.
 using XXTransferProgressBlock =
-    std::function<void(std::uint64_t allSize, std::uint64_t complateSize, const std::string &name)>;
+    std::function<void(std::uint64_t allSize, std::uint64_t completeSize, const std::string &name)>;
 // Progress of copy and move: the third argument is the entry being copied.
-using XXOperateProgressBlock = std::function<void(std::uint64_t allSize, std::uint64_t complateSize,
+using XXOperateProgressBlock = std::function<void(std::uint64_t allSize, std::uint64_t completeSize,
                                                   const std::shared_ptr<XXProtectFileWrapper> &entry)>;
 // A watched copy of a protected file was saved again: the entry and the copy's path.
 using XXProtectDocumentChangedBlock =
@@ -69,17 +69,17 @@ using XXProtectDocumentChangedBlock =
 // Import, copy and move: a folder to create in the store.
 struct XXStoreFolderRecord {
     std::string createPath;                                 // store path
-    std::shared_ptr<XXProtectFileWrapper> destanceWrapper;  // the tree folder that will hold it
+    std::shared_ptr<XXProtectFileWrapper> destinationWrapper;  // the tree folder that will hold it
     std::shared_ptr<XXProtectFileWrapper> waitFullWrapper;  // its new tree entry
 };
 using XXEncodeFolderRecord = XXStoreFolderRecord;
 // Import: a computer file to store.
 struct XXEncodeFileRecord {
     std::string sourcePath;                                 // computer path
-    std::string destancePath;                               // store path
-    std::string destanceName;                               // last component of destancePath
+    std::string destinationPath;                               // store path
+    std::string destinationName;                               // last component of destinationPath
     std::shared_ptr<XXFileWrapper> sourceWrapper;
-    std::shared_ptr<XXProtectFileWrapper> destanceWrapper;  // the new folder entry holding it
+    std::shared_ptr<XXProtectFileWrapper> destinationWrapper;  // the new folder entry holding it
 };
 struct XXEncodePlan {
     std::vector<XXEncodeFolderRecord> folders;
@@ -92,16 +92,16 @@ struct XXEncodePlan {
 // Export: a folder to create on the computer.
 struct XXDecodeFolderRecord {
     std::string createPath;                          // computer path
-    std::shared_ptr<XXFileWrapper> destanceWrapper;  // the computer folder that will hold it
+    std::shared_ptr<XXFileWrapper> destinationWrapper;  // the computer folder that will hold it
     std::shared_ptr<XXFileWrapper> waitFullWrapper;  // its new model
 };
 // Export: a stored file to write to the computer.
 struct XXDecodeFileRecord {
     std::string sourcePath;                               // store path
-    std::string destancePath;                             // computer path
+    std::string destinationPath;                             // computer path
     std::shared_ptr<XXProtectFileWrapper> sourceWrapper;  // its entry (made for the export when
                                                           // the tree leaves the file out)
-    std::shared_ptr<XXFileWrapper> destanceWrapper;       // the new folder model holding it
+    std::shared_ptr<XXFileWrapper> destinationWrapper;       // the new folder model holding it
 };
 struct XXDecodePlan {
     std::vector<XXDecodeFolderRecord> folders;
@@ -114,9 +114,9 @@ using XXOperateFolderRecord = XXStoreFolderRecord;
 // Copy and move: a stored file to copy.
 struct XXOperateFileRecord {
     std::string sourcePath;
-    std::string destancePath;
+    std::string destinationPath;
     std::shared_ptr<XXProtectFileWrapper> sourceWrapper;
-    std::shared_ptr<XXProtectFileWrapper> destanceWrapper;
+    std::shared_ptr<XXProtectFileWrapper> destinationWrapper;
     std::shared_ptr<XXProtectFileWrapper> sourceWrapperParentWrapper;  // the folder holding it
     bool sourceInTree = true;  // false for a file the tree leaves out (an empty file)
 };

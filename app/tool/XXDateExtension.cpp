@@ -151,8 +151,8 @@ std::string XXDateExtension::doubleTimeChangeToShowString(double secondsSince197
     if (a.tm_year != b.tm_year) return formatFields(a, "yyyy-MM-dd HH:mm");
     if (a.tm_mon == b.tm_mon) {
         XXTool& tool = XXTool::shareTool();
-        if (a.tm_mday == b.tm_mday) return tool.acquireLocallizedStringFromKey("String_152") + " " + formatFields(a, "HH:mm");
-        if (a.tm_mday == b.tm_mday - 1) return tool.acquireLocallizedStringFromKey("String_153") + " " + formatFields(a, "HH:mm");
+        if (a.tm_mday == b.tm_mday) return tool.acquireLocalizedStringFromKey("String_152") + " " + formatFields(a, "HH:mm");
+        if (a.tm_mday == b.tm_mday - 1) return tool.acquireLocalizedStringFromKey("String_153") + " " + formatFields(a, "HH:mm");
     }
     return formatFields(a, "MM-dd HH:mm");
 }

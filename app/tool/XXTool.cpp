@@ -43,7 +43,7 @@ XXTool::XXTool()
     : languageName_(systemLanguageName()),
       musicSuffixArray_{"mp3", "m4a", "aac", "wav"},
       photoSuffixArray_{"cur", "xbm", "jpg", "png", "ico", "tif", "gif", "bmp", "jpeg", "jpe", "jfif", "heic", "heif"},
-      comprassSuffixArray_{"zip", "rar"},
+      compressSuffixArray_{"zip", "rar"},
       textSuffixArray_{"rtf", "doc", "pdf", "txt", "xls", "ppt", "xlsx", "pptx", "docx", "rtf", "md", "pages"},
       videoSuffixArray_{"mp4", "mov", "avi",  "rmvb", "mkv", "3gp", "wmv", "flv",  "m2ts", "ts",
                         "swf", "mpg", "m4a", "mpv",  "caff", "aiff", "m4v", "mpeg", "vob",  "ogg"} {}
@@ -90,12 +90,12 @@ std::shared_ptr<const XXTool::TextMap> XXTool::currentTexts() {
     return table;
 }
 
-std::string XXTool::acquireLocallizedStringFromKey(std::string_view key) {
+std::string XXTool::acquireLocalizedStringFromKey(std::string_view key) {
     const auto texts = currentTexts();
     const auto it = texts->find(std::string(key));
     return it != texts->end() ? it->second : std::string(key);
 }
 
-std::string XXTool::acquireLocallizedStringFromKey(const char* key) {
-    return key ? acquireLocallizedStringFromKey(std::string_view(key)) : std::string();
+std::string XXTool::acquireLocalizedStringFromKey(const char* key) {
+    return key ? acquireLocalizedStringFromKey(std::string_view(key)) : std::string();
 }

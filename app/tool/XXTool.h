@@ -35,7 +35,7 @@ enum XXPasswordCheckCode : int {
     XXPasswordBadCharacter = 3,
 };
 
-// Results of levelWithEffectivePasswork; XXPasswordLevelNone for a password that is not valid.
+// Results of levelWithEffectivePassword; XXPasswordLevelNone for a password that is not valid.
 enum XXPasswordLevel : int {
     XXPasswordLevelNone = 0,
     XXPasswordLevelWeak = 1,
@@ -63,9 +63,9 @@ public:
     static std::string systemLanguageName();
 
     // The text of key in the current language; the key itself when the table has no text.
-    std::string acquireLocallizedStringFromKey(std::string_view key);
+    std::string acquireLocalizedStringFromKey(std::string_view key);
     // nullptr stands for "no key" and gives "".
-    std::string acquireLocallizedStringFromKey(const char* key);
+    std::string acquireLocalizedStringFromKey(const char* key);
     // Forgets the loaded tables and finds the resources again at the next lookup.
     void reloadTexts();
 
@@ -81,11 +81,11 @@ public:
     void transmitStartTime(double secondsSince1970);
     // Speed since the start in MiB/s. A measurement that gives no finite, positive speed
     // (no time elapsed, nothing done yet) keeps the previous speed.
-    void transmitEndTime(double secondsSince1970, std::uint64_t complateSize);
+    void transmitEndTime(double secondsSince1970, std::uint64_t completeSize);
     // "HH:MM:SS" for the remaining bytes at the measured speed (whole MiB only).
     std::string timeNeedFromSize(std::uint64_t remainingBytes) const;
     double startTime() const { return startTime_.load(); }
-    double transmitSpand() const { return transmitSpand_.load(); }
+    double transmitSpend() const { return transmitSpend_.load(); }
 
     // --- File types ---------------------------------------------------------------------------
 
@@ -96,7 +96,7 @@ public:
 
     const std::vector<std::string>& musicSuffixArray() const { return musicSuffixArray_; }
     const std::vector<std::string>& photoSuffixArray() const { return photoSuffixArray_; }
-    const std::vector<std::string>& comprassSuffixArray() const { return comprassSuffixArray_; }
+    const std::vector<std::string>& compressSuffixArray() const { return compressSuffixArray_; }
     const std::vector<std::string>& textSuffixArray() const { return textSuffixArray_; }
     const std::vector<std::string>& videoSuffixArray() const { return videoSuffixArray_; }
 
@@ -107,7 +107,7 @@ public:
     // XXPasswordCheckCode; lengths count Unicode characters, not bytes.
     static int judgePasswordIsEffective(std::string_view password);
     // XXPasswordLevel.
-    static int levelWithEffectivePasswork(std::string_view password);
+    static int levelWithEffectivePassword(std::string_view password);
     // Refuses "", ".", "..", names with \ / < > * ? : " | or a control character, and text
     // that is not valid UTF-8. Names outside ASCII are accepted.
     static bool checkFileName(std::string_view name);
@@ -132,11 +132,11 @@ private:
     std::unordered_map<std::string, std::shared_ptr<const TextMap>> tables_;
 
     std::atomic<double> startTime_{0.0};
-    std::atomic<double> transmitSpand_{4.0};
+    std::atomic<double> transmitSpend_{4.0};
 
     const std::vector<std::string> musicSuffixArray_;
     const std::vector<std::string> photoSuffixArray_;
-    const std::vector<std::string> comprassSuffixArray_;
+    const std::vector<std::string> compressSuffixArray_;
     const std::vector<std::string> textSuffixArray_;
     const std::vector<std::string> videoSuffixArray_;
 };

@@ -26,7 +26,7 @@ int XXTool::changeFileTypeWithName(std::string_view name) const {
     const std::string_view suffix = dot == std::string_view::npos ? name : name.substr(dot + 1);
     // Photo before video and music before video matter: "m4a" is in both music and video.
     const std::pair<const std::vector<std::string>*, int> order[] = {
-        {&photoSuffixArray_, XXFileTypePhoto}, {&comprassSuffixArray_, XXFileTypeArchive},
+        {&photoSuffixArray_, XXFileTypePhoto}, {&compressSuffixArray_, XXFileTypeArchive},
         {&musicSuffixArray_, XXFileTypeMusic}, {&textSuffixArray_, XXFileTypeText},
         {&videoSuffixArray_, XXFileTypeVideo},
     };
@@ -43,7 +43,7 @@ bool XXTool::judgeFileType(const std::vector<std::string>& suffixes, std::string
 
 int XXTool::judgePasswordIsEffective(std::string_view password) { return xxtool::checkPassword(password); }
 
-int XXTool::levelWithEffectivePasswork(std::string_view password) { return xxtool::passwordLevel(password); }
+int XXTool::levelWithEffectivePassword(std::string_view password) { return xxtool::passwordLevel(password); }
 
 bool XXTool::checkFileName(std::string_view name) {
     // "." and ".." would name the folder itself or its parent; a NUL byte would cut the name

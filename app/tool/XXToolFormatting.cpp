@@ -35,15 +35,15 @@ std::optional<XXTool::Date> XXTool::stringToDate(std::string_view text) const {
 
 void XXTool::transmitStartTime(double secondsSince1970) { startTime_.store(secondsSince1970); }
 
-void XXTool::transmitEndTime(double secondsSince1970, std::uint64_t complateSize) {
+void XXTool::transmitEndTime(double secondsSince1970, std::uint64_t completeSize) {
     const double elapsed = secondsSince1970 - startTime_.load();
-    const double speed = static_cast<double>(complateSize) / 1024.0 / 1024.0 / elapsed;
-    if (std::isfinite(speed) && speed > 0) transmitSpand_.store(speed);
+    const double speed = static_cast<double>(completeSize) / 1024.0 / 1024.0 / elapsed;
+    if (std::isfinite(speed) && speed > 0) transmitSpend_.store(speed);
 }
 
 std::string XXTool::timeNeedFromSize(std::uint64_t remainingBytes) const {
     const double mebibytes = static_cast<double>(remainingBytes >> 20);
-    double seconds = mebibytes / transmitSpand_.load();
+    double seconds = mebibytes / transmitSpend_.load();
     // The speed is positive, yet a tiny one could give more seconds than a long holds.
     if (!(seconds < 1e15)) seconds = 1e15;
     const long total = static_cast<long>(seconds);

@@ -125,9 +125,9 @@ protected:
                 if (hook)
                     hook(done);
             },
-            [&](bool success, const std::string &errorTip, const std::string &complateTip) {
+            [&](bool success, const std::string &errorTip, const std::string &completeTip) {
                 ++outcome.calls;
-                outcome.tips = {success, errorTip, complateTip};
+                outcome.tips = {success, errorTip, completeTip};
             });
         EXPECT_EQ(outcome.calls, 1);
         return outcome;
@@ -326,7 +326,7 @@ TEST_F(ServiceBackup, RestoreBringsBackPasswordHintAndContent)
     expectOnlyTheStoreOnTheVolume();
 
     // Mounted afresh, not logged in: the restored store has its own password.
-    EXPECT_TRUE(manager->mountSucess());
+    EXPECT_TRUE(manager->mountSuccess());
     EXPECT_FALSE(manager->isLogin());
     EXPECT_EQ(manager->acquirePasswordTip(), "the usual");
     EXPECT_FALSE(login("another-Pass1").isSuccess());
@@ -356,7 +356,7 @@ TEST_F(ServiceBackup, WithoutAStoreOrABackupNothingIsTouched)
     EXPECT_FALSE(fs::exists(backupRoot()));
 
     // A manager never started has no volume, and so no folder to restore into.
-    manager->logOutComplate(nullptr);
+    manager->logOutComplete(nullptr);
     manager.emplace(center);
     EXPECT_EQ(backup().tips, Tips(false, kNoVault, ""));
     writeFile(scratch / "backup/index", "a root index");
@@ -406,7 +406,7 @@ TEST_F(ServiceBackup, ARestoreAfterAnInterruptedOneStartsFromAWholeStore)
     ASSERT_EQ(backup().tips, kFinished);
     const std::string folder = onlyBackup();
     put("/added.txt", "after the backup");
-    manager->logOutComplate(nullptr);
+    manager->logOutComplete(nullptr);
 
     // Cut between the two renames of a swap: the store aside, a staged copy beside it.
     fs::rename(storeDir(), storeDir() + ".replaced");
@@ -415,5 +415,5 @@ TEST_F(ServiceBackup, ARestoreAfterAnInterruptedOneStartsFromAWholeStore)
     EXPECT_EQ(restore(folder).tips, kFinished);
     expectOnlyTheStoreOnTheVolume();
     EXPECT_EQ(snapshotTree(storeDir()), snapshotTree(folder));
-    EXPECT_FALSE(manager->mountSucess());  // it was not mounted, and is not now
+    EXPECT_FALSE(manager->mountSuccess());  // it was not mounted, and is not now
 }

@@ -55,7 +55,7 @@ TEST_F(ServiceDamagedStore, AMoveKeepsTheFolderWithWhatItCouldNotCopy)
 
 TEST_F(ServiceDamagedStore, RemovalReportsItAndLeavesTheFolders)
 {
-    const XXDiskResultObjct result =
+    const XXDiskResultObject result =
         run([&](const XXDiskResultBlock &b) { manager->removeProtectedFiles({entry("/Box")}, b); });
     expectReport(result, "9+1", 1);
     EXPECT_EQ(storeList("/Box"), (std::vector<std::string>{"../outside.txt"}));

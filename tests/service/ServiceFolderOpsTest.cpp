@@ -79,7 +79,7 @@ TEST_F(ServiceFolderOps, CreateFolderChecksTheNameAndHandsBackTheNewEntry)
     expectError(create("/", "a?b"), "6+1", 4, localized("String_98"));
     EXPECT_EQ(storeList("/"), Names{});
 
-    XXDiskResultObjct made = create("/", "Docs");
+    XXDiskResultObject made = create("/", "Docs");
     expectSuccess(made);
     ASSERT_TRUE(made.successWrapper());
     EXPECT_EQ(made.successWrapper()->fullPath(), "/Docs");
@@ -90,7 +90,7 @@ TEST_F(ServiceFolderOps, CreateFolderChecksTheNameAndHandsBackTheNewEntry)
 
     manager->setIsLogin(false);
     expectError(create("/", "Other"), "6+1", 2, localized("String_106"));
-    manager->logOutComplate(nullptr);
+    manager->logOutComplete(nullptr);
     expectError(create("/", "Other"), "6+1", 1, localized("String_104"));
 }
 

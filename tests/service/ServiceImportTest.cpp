@@ -92,7 +92,7 @@ TEST_F(ServiceImport, EveryPipelineValidatesInTheSameOrder)
     expectEach(true, folder, 2);
     EXPECT_EQ(storeList("/"), (Names{"a.txt", "B/"}));
     EXPECT_EQ(storeList("/B"), Names{});
-    manager->logOutComplate(nullptr);
+    manager->logOutComplete(nullptr);
     expectEach(true, folder, 1);
     EXPECT_EQ(snapshotTree(computer.path()), (Files{{"a.txt", "a"}}));
 }
@@ -187,7 +187,7 @@ TEST_F(ServiceImport, FailedItemsFollowTheStoredErrorType)
     EXPECT_EQ(reports.size(), 2u);
     EXPECT_TRUE(state().isCancel());
     EXPECT_TRUE(state().selectedFiles().empty());
-    EXPECT_FALSE(state().destanceWrapper());
+    EXPECT_FALSE(state().destinationWrapper());
     EXPECT_FALSE(storeGet("/later.txt"));
 
     // "Skip all": every later failure is skipped silently.
@@ -270,7 +270,7 @@ TEST_F(ServiceImport, LogoutDuringAnImportRemovesThePartialFileBeforeTheUnmount)
     });
     std::thread importer([&] { importNamed({"done.txt", "large.bin"}, root); });
     writing.get_future().wait();
-    ASSERT_TRUE(run([&](const XXDiskResultBlock &b) { manager->logOutComplate(b); }).isSuccess());
+    ASSERT_TRUE(run([&](const XXDiskResultBlock &b) { manager->logOutComplete(b); }).isSuccess());
     importer.join();
     EXPECT_TRUE(reports.empty());
 
@@ -312,7 +312,7 @@ TEST_F(ServiceImport, OneLoopAtATimeAndNoAnswerLost)
 
     reports.clear();
     refreshTree();
-    auto answerFromAnotherThread = [&](const XXDiskResultObjct &result) {
+    auto answerFromAnotherThread = [&](const XXDiskResultObject &result) {
         reports.push_back(result);
         if (!result.isSuccess())
             std::thread([&] { manager->continueEncodeFileWithIsExistType(XXExistFreeNameAll); }).join();
@@ -341,7 +341,7 @@ TEST_F(ServiceImport, TenThousandItemsRunOnASmallStack)
     int depth = 0;
     int deepest = 0;
     runOnSmallStack([&] {
-        manager->startEncoderSelectedFilePath(items, root, [&](const XXDiskResultObjct &result) {
+        manager->startEncoderSelectedFilePath(items, root, [&](const XXDiskResultObject &result) {
             reports.push_back(result);
             deepest = std::max(deepest, ++depth);
             // "Skip this one" first: the next item asks again; then "skip all" answers the rest.

@@ -29,7 +29,7 @@ protected:
             completions++;
             lastFailed = failed;
         };
-        isCut ? model->setCutComplateBlock(record) : model->setCopyComplateBlock(record);
+        isCut ? model->setCutCompleteBlock(record) : model->setCopyCompleteBlock(record);
     }
     std::optional<std::string> ask()
     {

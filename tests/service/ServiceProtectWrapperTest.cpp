@@ -101,9 +101,9 @@ TEST(ServiceProtectWrapper, DeepTreesNeedNoDeepStack)
     EXPECT_EQ(counted.size, 9u);
     EXPECT_EQ(counted.number, 1);
     XXProtectFileArray folders, files;
-    manager.seperateProtectFolderWrapper(top, folders, files);
+    manager.separateProtectFolderWrapper(top, folders, files);
     EXPECT_EQ(folders.size(), static_cast<size_t>(depth) + 1);
-    EXPECT_EQ(folders.back()->folderLever(), depth + 1);
+    EXPECT_EQ(folders.back()->folderLevel(), depth + 1);
     EXPECT_EQ(files.size(), 1u);
     folders.clear();  // so the reset below releases the whole chain, level by level
     files.clear();

@@ -6,7 +6,7 @@
 
 TEST(ServiceResult, SuccessAndErrorRecordsCarryOneDictionaryEach)
 {
-    const XXDiskResultObjct ok(1, "ignored+1", "ignored");
+    const XXDiskResultObject ok(1, "ignored+1", "ignored");
     EXPECT_TRUE(ok.isSuccess());
     EXPECT_FALSE(ok.errorDic().has_value());
     ASSERT_TRUE(ok.successDic().has_value());
@@ -14,11 +14,11 @@ TEST(ServiceResult, SuccessAndErrorRecordsCarryOneDictionaryEach)
     EXPECT_EQ(std::get<std::int64_t>(*ok.successDic()->valueForKey(DiskSuccessCodeKey)), 1);
     EXPECT_FALSE(ok.successDic()->valueForKey(DiskErrorCodeKey).has_value());
 
-    const XXDiskResultObjct failed(-1, "3+0", "fs_login---1");
+    const XXDiskResultObject failed(-1, "3+0", "fs_login---1");
     expectError(failed, "3+0", -1, localized("String_142"));
     const XXDiskErrorDic &dic = *failed.errorDic();
     EXPECT_EQ(dic.keys(), (std::vector<std::string>{"DiskErrorEareKey", "DiskErrorCodeKey", "DiskErrorTipsKey"}));
-    EXPECT_EQ(std::get<std::string>(*dic.valueForKey(DiskErrorEareKey)), "3+0");
+    EXPECT_EQ(std::get<std::string>(*dic.valueForKey(DiskErrorAreaKey)), "3+0");
     EXPECT_EQ(std::get<std::int64_t>(*dic.valueForKey(DiskErrorCodeKey)), -1);
     EXPECT_EQ(std::get<std::string>(*dic.valueForKey(DiskErrorTipsKey)), localized("String_142"));
     EXPECT_FALSE(dic.valueForKey(DiskSuccessCodeKey).has_value());
@@ -26,7 +26,7 @@ TEST(ServiceResult, SuccessAndErrorRecordsCarryOneDictionaryEach)
 
 TEST(ServiceResult, OnlyATreeEntryPayloadReadsAsAnEntry)
 {
-    XXDiskResultObjct ok = XXDiskResultObjct::success();
+    XXDiskResultObject ok = XXDiskResultObject::success();
     auto folder = XXProtectFileWrapper::makeFolder("/", "a", "--");
     ok.setSuccessValue(folder);
     EXPECT_EQ(ok.successWrapper(), folder);
@@ -75,13 +75,13 @@ TEST(ServiceResult, EveryAreaAndCodeGetsItsCodeAndTip)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.area) + " " + c.codeText);
-        expectError(XXDiskResultObjct::error(c.area, c.codeText), c.area, c.code, c.tip);
+        expectError(XXDiskResultObject::error(c.area, c.codeText), c.area, c.code, c.tip);
     }
     const char *transferTips[] = {"未登录", "未选择文件", "未选择目标文件夹", "文件夹已存在",
                                   "文件已存在", "文件夹出错", "文件出错"};
     for (const char *area : {"7+1", "8+1", "12+1"})
         for (int code = 2; code <= 8; code++) {
             SCOPED_TRACE(std::string(area) + " " + std::to_string(code));
-            expectError(XXDiskResultObjct::error(area, std::to_string(code)), area, code, transferTips[code - 2]);
+            expectError(XXDiskResultObject::error(area, std::to_string(code)), area, code, transferTips[code - 2]);
         }
 }

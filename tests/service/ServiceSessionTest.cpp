@@ -11,11 +11,11 @@ namespace {
 
 class ServiceSession : public ServiceFixture {
 protected:
-    XXDiskResultObjct logout()
+    XXDiskResultObject logout()
     {
-        return run([&](const XXDiskResultBlock &b) { manager->logOutComplate(b); });
+        return run([&](const XXDiskResultBlock &b) { manager->logOutComplete(b); });
     }
-    XXDiskResultObjct change(const std::string &from, const std::string &to, const std::string &hint)
+    XXDiskResultObject change(const std::string &from, const std::string &to, const std::string &hint)
     {
         return run([&](const XXDiskResultBlock &b) { manager->changePasswordWithOld(from, to, hint, b); });
     }
@@ -27,7 +27,7 @@ TEST_F(ServiceSession, RegistrationLoginAndLogout)
 {
     EXPECT_EQ(logout().successCode(), 0);  // nothing mounted yet
     EXPECT_EQ(start(volume.path()).successCode(), 0);  // no account yet
-    EXPECT_TRUE(manager->mountSucess());
+    EXPECT_TRUE(manager->mountSuccess());
     EXPECT_EQ(manager->currentStoreDirectory(), storeDir());
 
     EXPECT_EQ(createAccount(password, "my hint").successCode(), 0);
@@ -39,7 +39,7 @@ TEST_F(ServiceSession, RegistrationLoginAndLogout)
     EXPECT_EQ(logout().successCode(), 0);
     EXPECT_EQ(logout().successCode(), 0);  // a second one too
     EXPECT_FALSE(manager->isLogin());
-    EXPECT_FALSE(manager->mountSucess());
+    EXPECT_FALSE(manager->mountSuccess());
     EXPECT_EQ(manager->currentDiskPath(), volume.path());
     EXPECT_EQ(fs_store_dir(), nullptr);
     EXPECT_EQ(start(volume.path()).successCode(), 1);  // now the account exists
@@ -57,13 +57,13 @@ TEST_F(ServiceSession, RefusedStartsLeaveTheSessionAsItWas)
     expectError(start(blocked.path()), "1+0", ENOTDIR, "fs_mount--20");
     EXPECT_TRUE(logged("fs_mount--20"));
     EXPECT_EQ(fs_store_dir(), nullptr);
-    EXPECT_FALSE(manager->mountSucess());
+    EXPECT_FALSE(manager->mountSuccess());
     EXPECT_EQ(manager->currentDiskPath(), "");
     EXPECT_EQ(readFile(blocked / FS_STORE_DIR_NAME), "not a folder");
 
     EXPECT_EQ(start(volume.path()).successCode(), 0);
     expectError(start(other.path()), "1+0", -1, "fs_mount---1");  // one store at a time
-    EXPECT_TRUE(manager->mountSucess());
+    EXPECT_TRUE(manager->mountSuccess());
     EXPECT_EQ(manager->currentDiskPath(), volume.path());
 }
 
@@ -137,7 +137,7 @@ TEST_F(ServiceSession, FormatRemovesOnlyTheStoreDirectory)
     EXPECT_TRUE(manager->formatDisk());
     EXPECT_FALSE(std::filesystem::exists(storeDir()));
     EXPECT_EQ(readFile(volume / "keep.txt"), "mine");
-    EXPECT_TRUE(manager->mountSucess());  // the screens quit next
+    EXPECT_TRUE(manager->mountSuccess());  // the screens quit next
     EXPECT_FALSE(manager->formatDisk());  // nothing left to remove
 }
 
@@ -156,23 +156,23 @@ TEST_F(ServiceSession, OnlyTheRemovalOfTheCurrentVolumeEndsTheProcess)
     center.post(XXDiskDidMoveoutNotification, volume.path() + "/");
     EXPECT_EQ(terminations, 1);
     EXPECT_FALSE(manager->isLogin());
-    EXPECT_FALSE(manager->mountSucess());
+    EXPECT_FALSE(manager->mountSuccess());
     EXPECT_EQ(fs_store_dir(), nullptr);
 }
 
 TEST_F(ServiceSession, TheSharedInstanceObservesTheDefaultCenter)
 {
-    manager->logOutComplate(nullptr);  // the engine is one per process
+    manager->logOutComplete(nullptr);  // the engine is one per process
     XXDiskFileManager &shared = XXDiskFileManager::shareDiskFileManager();
 
     std::atomic<int> terminations{0};
     shared.setTerminationHandler([&] { ++terminations; });
-    std::optional<XXDiskResultObjct> started;
-    shared.startManagerWithDiskPath(volume.path(), [&](const XXDiskResultObjct &r) { started.emplace(r); });
+    std::optional<XXDiskResultObject> started;
+    shared.startManagerWithDiskPath(volume.path(), [&](const XXDiskResultObject &r) { started.emplace(r); });
     ASSERT_TRUE(started && started->isSuccess());
     XXNotificationCenter::defaultCenter().post(XXDiskDidMoveoutNotification, volume.path());
     EXPECT_EQ(terminations.load(), 1);
-    EXPECT_FALSE(shared.mountSucess());
+    EXPECT_FALSE(shared.mountSuccess());
     shared.setTerminationHandler(nullptr);
 }
 

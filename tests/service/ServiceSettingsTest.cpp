@@ -46,7 +46,7 @@ TEST_F(ServiceSettings, DefaultsStandOnAFreshStoreAndWithoutOne)
     expectDefaults();
     ASSERT_TRUE(manager->setMaxBackupFileNum("9"));
     ASSERT_TRUE(manager->setBackupSetting(false));
-    manager->logOutComplate(nullptr);
+    manager->logOutComplete(nullptr);
     expectDefaults();
     EXPECT_FALSE(manager->setMaxBackupFileNum("2"));
     EXPECT_FALSE(manager->setBackupSetting(true));
@@ -104,7 +104,7 @@ TEST_F(ServiceSettings, TheMaximumIsAPositiveNumberThatTravelsWithTheStore)
         EXPECT_FALSE(manager->setMaxBackupFileNum(bad));
     }
     EXPECT_EQ(config(), before);
-    manager->logOutComplate(nullptr);
+    manager->logOutComplete(nullptr);
     ASSERT_TRUE(start(volume.path()).isSuccess());
     EXPECT_EQ(manager->maxBackupFileNumber(), 7);
     EXPECT_TRUE(manager->setMaxBackupFileNum("012"));

@@ -21,7 +21,7 @@
 
 inline std::string localized(const char *key)
 {
-    return XXTool::shareTool().acquireLocallizedStringFromKey(key);
+    return XXTool::shareTool().acquireLocalizedStringFromKey(key);
 }
 
 class ServiceFixture : public ::testing::Test {
@@ -42,7 +42,7 @@ protected:
 
     void TearDown() override
     {
-        manager->logOutComplate(nullptr);
+        manager->logOutComplete(nullptr);
         manager.reset();
         XXServiceSetLogSink({});
     }
@@ -75,29 +75,29 @@ protected:
 
     // Runs an operation and returns the one record its completion received; a completion
     // called other than once, or on another thread, fails the test.
-    XXDiskResultObjct run(const std::function<void(const XXDiskResultBlock &)> &operation)
+    XXDiskResultObject run(const std::function<void(const XXDiskResultBlock &)> &operation)
     {
-        std::optional<XXDiskResultObjct> received;
+        std::optional<XXDiskResultObject> received;
         int calls = 0;
         const std::thread::id caller = std::this_thread::get_id();
-        operation([&](const XXDiskResultObjct &result) {
+        operation([&](const XXDiskResultObject &result) {
             ++calls;
             EXPECT_EQ(std::this_thread::get_id(), caller);
             received.emplace(result);
         });
         EXPECT_EQ(calls, 1);
-        return received ? *received : XXDiskResultObjct::error("0+0", "no completion");
+        return received ? *received : XXDiskResultObject::error("0+0", "no completion");
     }
 
-    XXDiskResultObjct start(const std::string &path)
+    XXDiskResultObject start(const std::string &path)
     {
         return run([&](const XXDiskResultBlock &b) { manager->startManagerWithDiskPath(path, b); });
     }
-    XXDiskResultObjct createAccount(const std::string &secret, const std::string &tip = "the usual")
+    XXDiskResultObject createAccount(const std::string &secret, const std::string &tip = "the usual")
     {
         return run([&](const XXDiskResultBlock &b) { manager->createAccountWithPassword(secret, tip, b); });
     }
-    XXDiskResultObjct login(const std::string &secret)
+    XXDiskResultObject login(const std::string &secret)
     {
         return run([&](const XXDiskResultBlock &b) { manager->loginWithPassword(secret, b); });
     }
@@ -117,13 +117,13 @@ private:
     std::vector<std::string> logLines_;
 };
 
-inline void expectError(const XXDiskResultObjct &result, const std::string &area, std::int64_t code,
+inline void expectError(const XXDiskResultObject &result, const std::string &area, std::int64_t code,
                         const std::string &tip)
 {
     EXPECT_FALSE(result.isSuccess());
     ASSERT_TRUE(result.errorDic().has_value());
     EXPECT_FALSE(result.successDic().has_value());
-    EXPECT_EQ(result.errorEare(), area);
+    EXPECT_EQ(result.errorArea(), area);
     EXPECT_EQ(result.errorCode(), code);
     EXPECT_EQ(result.errorTips(), tip);
 }

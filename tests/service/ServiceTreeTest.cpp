@@ -54,8 +54,8 @@ protected:
 
     std::shared_ptr<XXProtectFileWrapper> buildTree()
     {
-        const XXDiskResultObjct result =
-            run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplate(b); });
+        const XXDiskResultObject result =
+            run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplete(b); });
         EXPECT_EQ(result.successCode(), 0);
         return result.successWrapper();
     }
@@ -111,9 +111,9 @@ TEST_F(ServiceTree, AnEmptyStoreGivesAnEmptyRootAndNoStoreNone)
     EXPECT_EQ(root->fullPath(), "/");
     EXPECT_TRUE(root->allSubFileArray().empty());
 
-    manager->logOutComplate(nullptr);
-    const XXDiskResultObjct result =
-        run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplate(b); });
+    manager->logOutComplete(nullptr);
+    const XXDiskResultObject result =
+        run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplete(b); });
     expectError(result, "5+1", 1, localized("String_102"));
     EXPECT_FALSE(result.successValue().has_value());
 }
@@ -163,13 +163,13 @@ TEST_F(ServiceTree, SeparationAndSearchListFoldersInPreOrderThenFilesInDiscovery
     ASSERT_NE(root, nullptr);
     // The store lists names in case-folded order: doc.txt before Docs, Hollow before Inner.
     XXProtectFileArray folders, files;
-    manager->seperateProtectFolderWrapper(root, folders, files);
+    manager->separateProtectFolderWrapper(root, folders, files);
     EXPECT_EQ(names(folders), (V{"", "Docs", "Hollow", "Void", "Inner"}));
     EXPECT_EQ(names(files), (V{"a.png", "doc.txt", "deep.mp3", "report.pdf", "z.mp4"}));
     // Levels count from the entry the pass starts at: the root is below the container.
-    EXPECT_EQ(root->folderLever(), 1);
-    EXPECT_EQ(entryAt(root, "Docs")->folderLever(), 2);
-    EXPECT_EQ(entryAt(root, "Docs/Hollow/Void")->folderLever(), 4);
+    EXPECT_EQ(root->folderLevel(), 1);
+    EXPECT_EQ(entryAt(root, "Docs")->folderLevel(), 2);
+    EXPECT_EQ(entryAt(root, "Docs/Hollow/Void")->folderLevel(), 4);
 
     // Matching folders before matching files, although the file doc.txt lies higher.
     EXPECT_EQ(names(manager->searchFileWithKeyString("o", root)),

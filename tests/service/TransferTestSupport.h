@@ -29,7 +29,7 @@ protected:
     TempDir runtime;  // stands for XDG_RUNTIME_DIR
     std::shared_ptr<XXProtectFileWrapper> container;
     std::shared_ptr<XXProtectFileWrapper> root;
-    std::vector<XXDiskResultObjct> reports;
+    std::vector<XXDiskResultObject> reports;
 
     void SetUp() override
     {
@@ -42,18 +42,18 @@ protected:
 
     XXDiskResultBlock recorder()
     {
-        return [this](const XXDiskResultObjct &result) { reports.push_back(result); };
+        return [this](const XXDiskResultObject &result) { reports.push_back(result); };
     }
-    const XXDiskResultObjct &lastReport()
+    const XXDiskResultObject &lastReport()
     {
-        static const XXDiskResultObjct none = XXDiskResultObjct::error("0+0", "no report");
+        static const XXDiskResultObject none = XXDiskResultObject::error("0+0", "no report");
         return reports.empty() ? none : reports.back();
     }
 
     void refreshTree()
     {
-        const XXDiskResultObjct result =
-            run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplate(b); });
+        const XXDiskResultObject result =
+            run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplete(b); });
         container = result.successWrapper();
         ASSERT_TRUE(container);
         root = container->allSubFileArray().front();
@@ -168,20 +168,20 @@ private:
 
 // A failure report; name, when given, is the existFileName of a conflict (codes 5 and 6)
 // or the errorFileName of a failed item.
-inline void expectReport(const XXDiskResultObjct &result, const std::string &area, std::int64_t code,
+inline void expectReport(const XXDiskResultObject &result, const std::string &area, std::int64_t code,
                          const std::string &name = {})
 {
     EXPECT_FALSE(result.isSuccess());
-    EXPECT_EQ(result.errorEare(), area);
+    EXPECT_EQ(result.errorArea(), area);
     EXPECT_EQ(result.errorCode(), code);
     if (!name.empty()) {
         EXPECT_EQ(code == 5 || code == 6 ? result.existFileName() : result.errorFileName(), name);
     }
 }
 
-inline void expectSuccess(const XXDiskResultObjct &result)
+inline void expectSuccess(const XXDiskResultObject &result)
 {
-    EXPECT_TRUE(result.isSuccess()) << result.errorEare() << " code " << result.errorCode() << " "
+    EXPECT_TRUE(result.isSuccess()) << result.errorArea() << " code " << result.errorCode() << " "
                                     << result.errorFileName() << result.existFileName();
     EXPECT_EQ(result.successCode(), 0);
 }

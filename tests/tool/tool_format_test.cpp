@@ -38,7 +38,7 @@ TEST(ToolTransfer, RemainingTimeUsesTheLastUsableSpeed) {
     XXTool& tool = XXTool::shareTool();
     tool.transmitStartTime(1000.0);
     tool.transmitEndTime(1010.0, 100ULL << 20);  // 100 MiB in 10 s
-    EXPECT_DOUBLE_EQ(tool.transmitSpand(), 10.0);
+    EXPECT_DOUBLE_EQ(tool.transmitSpend(), 10.0);
     const std::pair<std::uint64_t, const char*> rows[] = {
         {36000ULL << 20, "01:00:00"}, {12345ULL << 20, "00:20:34"}, {1ULL << 40, "29:07:37"},
         {(1ULL << 20) - 1, "00:00:00"},  // only whole MiB count
@@ -50,7 +50,7 @@ TEST(ToolTransfer, RemainingTimeUsesTheLastUsableSpeed) {
     tool.transmitEndTime(1000.0, 8ULL << 20);
     tool.transmitEndTime(1020.0, 0);
     tool.transmitEndTime(990.0, 8ULL << 20);
-    EXPECT_DOUBLE_EQ(tool.transmitSpand(), 10.0);
+    EXPECT_DOUBLE_EQ(tool.transmitSpend(), 10.0);
 }
 
 TEST(ToolTimestamp, BrokenDownInUtcWithPadding) {

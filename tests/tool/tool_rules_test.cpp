@@ -72,7 +72,7 @@ TEST(ToolPassword, StrengthLevels) {
         {"Abc1", XXPasswordLevelNone},     {"Abc1 !x", XXPasswordLevelNone},
     };
     for (const auto& [password, level] : rows) {
-        EXPECT_EQ(XXTool::levelWithEffectivePasswork(password), level) << password;
+        EXPECT_EQ(XXTool::levelWithEffectivePassword(password), level) << password;
     }
 }
 

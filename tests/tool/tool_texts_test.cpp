@@ -49,23 +49,23 @@ TEST(ToolLanguage, FirstSetVariableDecides) {
 TEST(ToolLookup, KeysTextsMissingKeysAndTheEmptyChoice) {
     XXTool& tool = XXTool::shareTool();
     tooltest::ScopedLanguage keep("en");
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "OK");
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey(std::string("String_152")), "Today");
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey(nullptr), "");
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey(""), "");
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_99999"), "String_99999");
+    EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_1"), "OK");
+    EXPECT_EQ(tool.acquireLocalizedStringFromKey(std::string("String_152")), "Today");
+    EXPECT_EQ(tool.acquireLocalizedStringFromKey(nullptr), "");
+    EXPECT_EQ(tool.acquireLocalizedStringFromKey(""), "");
+    EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_99999"), "String_99999");
     tool.setLanguageName("zh-Hans");
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "确定");
+    EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_1"), "确定");
     // No table for the language: every key shows itself, and nothing outside the resources is read.
     for (const char* language : {"fr", "../en.lproj"}) {
         tool.setLanguageName(language);
-        EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "String_1") << language;
+        EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_1"), "String_1") << language;
     }
 
     tooltest::ScopedEnv env;
     onlyLanguageVariables(env, {{"LANG", "zh_CN.UTF-8"}});
     tool.setLanguageName("");
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "确定");
+    EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_1"), "确定");
     EXPECT_EQ(tool.languageName(), "zh-Hans");
 }
 
@@ -79,7 +79,7 @@ TEST(ToolLookup, SafeWhileAnotherThreadSwitchesLanguage) {
     for (int t = 0; t < kReaders; ++t) {
         readers.emplace_back([&] {
             for (int i = 0; i < 3000; ++i) {
-                const std::string text = tool.acquireLocallizedStringFromKey("String_152");
+                const std::string text = tool.acquireLocalizedStringFromKey("String_152");
                 if (text != "Today" && text != "今天") ++wrong;
             }
             --running;
@@ -158,12 +158,12 @@ TEST(ToolResourcesLookup, TablesAndImagesComeFromTheChosenFolder) {
         tooltest::ScopedEnv env;
         env.set("COFFERVALE_RESOURCES", dir.path());
         tool.reloadTexts();
-        EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "Custom OK");
-        EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_44"), "String_44");
+        EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_1"), "Custom OK");
+        EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_44"), "String_44");
         EXPECT_EQ(xxtool::imagePathForName("main37"), dir / "images/main37.svg");
         EXPECT_TRUE(xxtool::imagePathForName("main38").empty());
         EXPECT_TRUE(xxtool::imagePathForName("../images/main37").empty());
     }
     tool.reloadTexts();
-    EXPECT_EQ(tool.acquireLocallizedStringFromKey("String_1"), "OK");
+    EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_1"), "OK");
 }

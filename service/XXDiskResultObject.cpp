@@ -1,18 +1,18 @@
-#include "XXDiskResultObjct.h"
+#include "XXDiskResultObject.h"
 
 #include "XXProtectFileWrapper.h"
 #include "XXServiceText.h"
 #include "XXTool.h"
 
-const std::string DiskErrorEareKey = "DiskErrorEareKey";
+const std::string DiskErrorAreaKey = "DiskErrorEareKey";
 const std::string DiskErrorCodeKey = "DiskErrorCodeKey";
 const std::string DiskErrorTipsKey = "DiskErrorTipsKey";
 const std::string DiskSuccessCodeKey = "DiskSuccessCodeKey";
 
 std::optional<XXDiskDicValue> XXDiskErrorDic::valueForKey(std::string_view key) const
 {
-    if (key == DiskErrorEareKey)
-        return XXDiskDicValue(eare);
+    if (key == DiskErrorAreaKey)
+        return XXDiskDicValue(area);
     if (key == DiskErrorCodeKey)
         return XXDiskDicValue(code);
     if (key == DiskErrorTipsKey)
@@ -31,7 +31,7 @@ namespace {
 
 std::string localized(const char *key)
 {
-    return XXTool::shareTool().acquireLocallizedStringFromKey(key);
+    return XXTool::shareTool().acquireLocalizedStringFromKey(key);
 }
 
 // Kind 1 tips of the transfer pipelines (areas 7, 8 and 12), which the screens show as
@@ -94,10 +94,10 @@ std::string preconditionTip(std::int64_t area, std::int64_t code)
 
 }  // namespace
 
-std::string XXDiskResultObjct::tipsFromErrorEareCode(std::string_view errorEare, std::string_view errorCode)
+std::string XXDiskResultObject::tipsFromErrorAreaCode(std::string_view errorArea, std::string_view errorCode)
 {
     const std::string defaultTip = localized("String_102");
-    const std::vector<std::string> pieces = xxservice::splitText(errorEare, "+");
+    const std::vector<std::string> pieces = xxservice::splitText(errorArea, "+");
     if (pieces.size() < 2)
         return defaultTip;
     const std::int64_t area = xxservice::integerValue(pieces[0]);
@@ -113,7 +113,7 @@ std::string XXDiskResultObjct::tipsFromErrorEareCode(std::string_view errorEare,
     return defaultTip;
 }
 
-XXDiskResultObjct::XXDiskResultObjct(std::int32_t successCode, std::string_view errorEare, std::string_view errorCode)
+XXDiskResultObject::XXDiskResultObject(std::int32_t successCode, std::string_view errorArea, std::string_view errorCode)
 {
     if (successCode >= 0) {
         isSuccess_ = true;
@@ -121,8 +121,8 @@ XXDiskResultObjct::XXDiskResultObjct(std::int32_t successCode, std::string_view 
         return;
     }
     XXDiskErrorDic dic;
-    dic.eare = std::string(errorEare);
-    const std::vector<std::string> areaPieces = xxservice::splitText(errorEare, "+");
+    dic.area = std::string(errorArea);
+    const std::vector<std::string> areaPieces = xxservice::splitText(errorArea, "+");
     if (areaPieces.size() >= 2 && xxservice::integerValue(areaPieces[1]) == 1) {
         dic.code = xxservice::integerValue(errorCode);
     } else {
@@ -130,11 +130,11 @@ XXDiskResultObjct::XXDiskResultObjct(std::int32_t successCode, std::string_view 
         const std::vector<std::string> codePieces = xxservice::splitText(errorCode, "--");
         dic.code = codePieces.size() >= 2 ? xxservice::integerValue(codePieces[1]) : 0;
     }
-    dic.tips = tipsFromErrorEareCode(errorEare, errorCode);
+    dic.tips = tipsFromErrorAreaCode(errorArea, errorCode);
     errorDic_ = std::move(dic);
 }
 
-std::shared_ptr<XXProtectFileWrapper> XXDiskResultObjct::successWrapper() const
+std::shared_ptr<XXProtectFileWrapper> XXDiskResultObject::successWrapper() const
 {
     if (const auto *wrapper = std::any_cast<std::shared_ptr<XXProtectFileWrapper>>(&successValue_))
         return *wrapper;

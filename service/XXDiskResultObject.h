@@ -18,20 +18,20 @@
 class XXProtectFileWrapper;
 
 // Key names of the two dictionaries; each text equals its constant's name.
-extern const std::string DiskErrorEareKey;
+extern const std::string DiskErrorAreaKey;
 extern const std::string DiskErrorCodeKey;
 extern const std::string DiskErrorTipsKey;
 extern const std::string DiskSuccessCodeKey;
 
 using XXDiskDicValue = std::variant<std::int64_t, std::string>;
 
-// The error dictionary: exactly DiskErrorEareKey, DiskErrorCodeKey and DiskErrorTipsKey.
+// The error dictionary: exactly DiskErrorAreaKey, DiskErrorCodeKey and DiskErrorTipsKey.
 struct XXDiskErrorDic {
-    std::string eare;       // DiskErrorEareKey, as the operation gave it
+    std::string area;       // DiskErrorAreaKey, as the operation gave it
     std::int64_t code = 0;  // DiskErrorCodeKey
     std::string tips;       // DiskErrorTipsKey
 
-    std::vector<std::string> keys() const { return {DiskErrorEareKey, DiskErrorCodeKey, DiskErrorTipsKey}; }
+    std::vector<std::string> keys() const { return {DiskErrorAreaKey, DiskErrorCodeKey, DiskErrorTipsKey}; }
     // nullopt for any other key.
     std::optional<XXDiskDicValue> valueForKey(std::string_view key) const;
 };
@@ -44,20 +44,20 @@ struct XXDiskSuccessDic {
     std::optional<XXDiskDicValue> valueForKey(std::string_view key) const;
 };
 
-class XXDiskResultObjct {
+class XXDiskResultObject {
 public:
     // A success code of 0 or more makes a success record (the two texts are ignored); a
     // negative one an error record.
-    XXDiskResultObjct(std::int32_t successCode, std::string_view errorEare, std::string_view errorCode);
+    XXDiskResultObject(std::int32_t successCode, std::string_view errorArea, std::string_view errorCode);
 
-    static XXDiskResultObjct success(std::int32_t code = 0) { return XXDiskResultObjct(code, "", ""); }
-    static XXDiskResultObjct error(std::string_view eare, std::string_view code)
+    static XXDiskResultObject success(std::int32_t code = 0) { return XXDiskResultObject(code, "", ""); }
+    static XXDiskResultObject error(std::string_view area, std::string_view code)
     {
-        return XXDiskResultObjct(-1, eare, code);
+        return XXDiskResultObject(-1, area, code);
     }
 
     // The tip shown for an error area and code text.
-    static std::string tipsFromErrorEareCode(std::string_view errorEare, std::string_view errorCode);
+    static std::string tipsFromErrorAreaCode(std::string_view errorArea, std::string_view errorCode);
 
     bool isSuccess() const { return isSuccess_; }
     // Set on an error record only.
@@ -66,7 +66,7 @@ public:
     const std::optional<XXDiskSuccessDic> &successDic() const { return successDic_; }
 
     // Shorthands for the dictionaries' values; "" or -1 on a record of the other kind.
-    std::string errorEare() const { return errorDic_ ? errorDic_->eare : std::string(); }
+    std::string errorArea() const { return errorDic_ ? errorDic_->area : std::string(); }
     std::int64_t errorCode() const { return errorDic_ ? errorDic_->code : -1; }
     std::string errorTips() const { return errorDic_ ? errorDic_->tips : std::string(); }
     std::int32_t successCode() const { return successDic_ ? successDic_->code : -1; }
