@@ -1,6 +1,5 @@
 // The store's plain-text configuration file: sections of "name = value" entries.
-#ifndef COFFERVALE_CONFIG_H
-#define COFFERVALE_CONFIG_H
+#pragma once
 
 #include <stddef.h>
 
@@ -26,5 +25,3 @@ int config_from_file(config_fn fn, const char *path, void *data);
 // path NULL: the mounted store's configuration file.
 int config_set_in_file(const char *path, const char *key, const char *value, int replace_all);
 int config_string(char **dest, const char *name, const char *value);
-
-#endif

@@ -1,6 +1,5 @@
 // The engine's single global context and its lock table.
-#ifndef COFFERVALE_CONTEXT_H
-#define COFFERVALE_CONTEXT_H
+#pragma once
 
 #include "crypto.h"
 #include "strbuf.h"
@@ -27,5 +26,3 @@ void engine_locks_destroy(void);
 
 // Releases every handle of the handle table (at unmount).
 void handle_table_release(void);
-
-#endif

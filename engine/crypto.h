@@ -1,6 +1,5 @@
 // Thin layer over OpenSSL's EVP interface: SHA-1 and AES-256-CBC without padding.
-#ifndef COFFERVALE_CRYPTO_H
-#define COFFERVALE_CRYPTO_H
+#pragma once
 
 #include <stddef.h>
 
@@ -39,5 +38,3 @@ int aes_cbc_start(struct aes_cbc *c, const unsigned char *key, const unsigned ch
 // len is a multiple of 16; in and out may be the same buffer.
 int aes_cbc_update(struct aes_cbc *c, const unsigned char *in, unsigned char *out, size_t len);
 void aes_cbc_release(struct aes_cbc *c);
-
-#endif

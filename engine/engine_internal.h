@@ -1,6 +1,5 @@
 // Helpers shared by the engine's operations.
-#ifndef COFFERVALE_ENGINE_INTERNAL_H
-#define COFFERVALE_ENGINE_INTERNAL_H
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -22,5 +21,3 @@ int part_entry_name(struct strbuf *sb, const char *name, uint64_t k);
 // Splits a store path and loads its folder into index (fresh). The folder text ends with "/"
 // when not empty. Returns 0, or -1 with errno.
 int resolve_parent(const char *path, struct store_index *index, struct strbuf *folder, struct strbuf *name);
-
-#endif

@@ -3,8 +3,7 @@
  * Success is 0 or a non-negative count or handle; failure is -1 with errno set.
  * fs_mount alone returns a positive errno (2: no account yet) as a normal answer.
  * Texts returned by the engine are malloc'd; the caller frees them. */
-#ifndef COFFERVALE_FS_H
-#define COFFERVALE_FS_H
+#pragma once
 
 #include <stdint.h>
 
@@ -63,6 +62,4 @@ int fs_closedir(fs_dir *dir);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

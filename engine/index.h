@@ -1,7 +1,6 @@
 // One folder's index: its entries in case-insensitive name order, read from and written to
 // an encrypted index file that ends in a SHA-1 checksum of its plaintext.
-#ifndef COFFERVALE_INDEX_H
-#define COFFERVALE_INDEX_H
+#pragma once
 
 #include <stdint.h>
 
@@ -62,5 +61,3 @@ int index_detach_file(struct store_index *index, const char *name, struct strbuf
 void delete_pending_objects(struct strbuf *pending);
 int entry_match(const struct index_entry *entry, const char *component, size_t len);
 int index_resolve_path(struct store_index *index, const char *path, unsigned char *id_out, uint64_t *size_out);
-
-#endif

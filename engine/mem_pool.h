@@ -1,6 +1,5 @@
 // Bump allocator for index entries: freed all at once with its index.
-#ifndef COFFERVALE_MEM_POOL_H
-#define COFFERVALE_MEM_POOL_H
+#pragma once
 
 #include <stddef.h>
 
@@ -17,5 +16,3 @@ struct mem_pool {
 struct mem_pool *mem_pool_new(size_t first_block);
 void *mem_pool_calloc(struct mem_pool *pool, size_t len);
 void mem_pool_discard(struct mem_pool *pool);
-
-#endif

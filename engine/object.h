@@ -1,6 +1,5 @@
 // Objects: content and folder indexes stored as encrypted files named by 20-byte ids.
-#ifndef COFFERVALE_OBJECT_H
-#define COFFERVALE_OBJECT_H
+#pragma once
 
 #include <stdint.h>
 #include <sys/types.h>
@@ -55,5 +54,3 @@ struct object_stream *object_stream_open_path(const char *path, int *type_out);
 uint64_t object_stream_declared_size(const struct object_stream *s);
 ssize_t object_stream_read(struct object_stream *s, void *buf, size_t len);
 void object_stream_close(struct object_stream *s);
-
-#endif

@@ -1,6 +1,5 @@
 /* Growable byte strings and the path helpers of the store engine. Usable from C. */
-#ifndef COFFERVALE_STRBUF_H
-#define COFFERVALE_STRBUF_H
+#pragma once
 
 #include <stdarg.h>
 #include <stddef.h>
@@ -75,6 +74,4 @@ void lock_file_rollback(struct lock_file *lk);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

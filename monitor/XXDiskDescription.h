@@ -1,7 +1,6 @@
 // What the disk monitor knows about one disk, named after the description keys the rest of
 // the application refers to.
-#ifndef COFFERVALE_XXDISKDESCRIPTION_H
-#define COFFERVALE_XXDISKDESCRIPTION_H
+#pragma once
 
 #include <cstdint>
 #include <map>
@@ -25,5 +24,3 @@ struct XXDiskDescription {
 
 // Disks keyed by their BSD name.
 using XXDiskDictionary = std::map<std::string, XXDiskDescription>;
-
-#endif

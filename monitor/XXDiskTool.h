@@ -16,8 +16,7 @@
 // installShared takes /proc, /sys, the default media roots and the environment. All
 // events, delegate calls and the notification run on the loop's thread. Removing a listed
 // volume posts XXDiskDidMoveoutNotification on XXNotificationCenter::defaultCenter().
-#ifndef COFFERVALE_XXDISKTOOL_H
-#define COFFERVALE_XXDISKTOOL_H
+#pragma once
 
 #include "XXDiskDescription.h"
 #include "XXNotificationCenter.h"
@@ -133,5 +132,3 @@ private:
     // Tasks posted to the loop check it, since the tool may be gone when they run.
     std::shared_ptr<XXDiskTool *> alive_;
 };
-
-#endif

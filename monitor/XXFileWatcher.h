@@ -9,8 +9,7 @@
 // Everything runs on the loop's thread: a watcher created on another thread sets itself up
 // there. The owner calls invalidate() before letting the watcher go; a pending report is
 // still delivered first (the scheduled report keeps the watcher alive until then).
-#ifndef COFFERVALE_XXFILEWATCHER_H
-#define COFFERVALE_XXFILEWATCHER_H
+#pragma once
 
 #include "XXRunLoop.h"
 
@@ -89,5 +88,3 @@ private:
     std::atomic<bool> haveDoSomething_{false};
     std::atomic<bool> watching_{false};
 };
-
-#endif

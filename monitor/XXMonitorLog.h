@@ -1,7 +1,6 @@
 // Diagnostic lines of the monitors. They go to standard error (the desktop session's journal)
 // unless the application routes them elsewhere. Never shown to the user.
-#ifndef COFFERVALE_XXMONITORLOG_H
-#define COFFERVALE_XXMONITORLOG_H
+#pragma once
 
 #include <functional>
 #include <string_view>
@@ -9,5 +8,3 @@
 void XXMonitorLog(std::string_view line);
 // An empty sink restores standard error. Any thread.
 void XXMonitorSetLogSink(std::function<void(std::string_view)> sink);
-
-#endif

@@ -1,8 +1,7 @@
 // The Linux source of disk events: the mounted block devices of /proc/self/mountinfo,
 // described from sysfs, compared with the previous reading each time the kernel signals that
 // the mount table changed.
-#ifndef COFFERVALE_XXMOUNTMONITOR_H
-#define COFFERVALE_XXMOUNTMONITOR_H
+#pragma once
 
 #include "XXDiskDescription.h"
 #include "XXRunLoop.h"
@@ -42,5 +41,3 @@ private:
     XXRunLoop::WatchId watch_ = 0;
     XXDiskDictionary lastTable_;
 };
-
-#endif

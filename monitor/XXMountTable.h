@@ -1,7 +1,6 @@
 // Reading the kernel's mount table and sysfs into disk descriptions, and comparing two
 // readings. Pure functions over text and a sysfs root, so fixtures can stand in for both.
-#ifndef COFFERVALE_XXMOUNTTABLE_H
-#define COFFERVALE_XXMOUNTTABLE_H
+#pragma once
 
 #include "XXDiskDescription.h"
 
@@ -38,5 +37,3 @@ struct XXDiskTableChanges {
 // A device whose mount point changed counts as gone (with the old point) and present again,
 // so that whoever uses the old point hears that it went away.
 XXDiskTableChanges XXCompareDiskTables(const XXDiskDictionary &before, const XXDiskDictionary &after);
-
-#endif

@@ -3,8 +3,7 @@
 // Observers run on the thread that posts, in the order they were added. All operations are
 // thread-safe; an observer removed while a post is under way on another thread may still
 // receive that one post.
-#ifndef COFFERVALE_XXNOTIFICATIONCENTER_H
-#define COFFERVALE_XXNOTIFICATIONCENTER_H
+#pragma once
 
 #include <any>
 #include <cstdint>
@@ -53,5 +52,3 @@ private:
     Token nextToken_ = 1;
     std::vector<std::shared_ptr<Entry>> entries_;
 };
-
-#endif

@@ -1,8 +1,7 @@
 // A poll(2)-based XXRunLoop for tests and the command-line tool.
 //
 // The loop's thread is the thread that constructs it; run() and runFor() must be called there.
-#ifndef COFFERVALE_XXPOLLRUNLOOP_H
-#define COFFERVALE_XXPOLLRUNLOOP_H
+#pragma once
 
 #include "XXRunLoop.h"
 
@@ -68,5 +67,3 @@ private:
     std::map<WatchId, Watch> watches_;
     std::map<TimerId, Timer> timers_;
 };
-
-#endif

@@ -5,8 +5,7 @@
 //
 // Thread rules: post() and isLoopThread() may be called from any thread. Everything else
 // must be called on the loop's thread; callbacks always run there.
-#ifndef COFFERVALE_XXRUNLOOP_H
-#define COFFERVALE_XXRUNLOOP_H
+#pragma once
 
 #include <chrono>
 #include <cstdint>
@@ -43,5 +42,3 @@ public:
 
     virtual bool isLoopThread() const = 0;
 };
-
-#endif

@@ -10,7 +10,7 @@ namespace xxtool {
 
 // The folders tried, in order: $COFFERVALE_RESOURCES (when set and non-empty),
 // <executable's folder>/resources, <executable's folder>/../share/coffervale/resources,
-// and the source tree's app/resources.
+// and the source tree's resources folder.
 std::vector<std::filesystem::path> resourcesSearchPath();
 
 // The first folder of the search path that exists; empty when none does.
