@@ -36,9 +36,10 @@ inline std::vector<char> randomBytes(size_t n, uint64_t seed)
 // Words and punctuation from a small vocabulary: compresses roughly like prose.
 inline std::vector<char> textLikeBytes(size_t n, uint64_t seed)
 {
-    static const char *words[] = {"the", "vault", "travels", "with", "stick", "and", "every", "file", "inside",
-                                  "is", "encrypted", "before", "it", "reaches", "disk", "report", "2026",
-                                  "quarterly", "numbers", "meeting", "notes", "of", "a", "to", "in"};
+    static const char *words[] = {"the",  "vault",  "travels", "with",      "stick",   "and",     "every",
+                                  "file", "inside", "is",      "encrypted", "before",  "it",      "reaches",
+                                  "disk", "report", "2026",    "quarterly", "numbers", "meeting", "notes",
+                                  "of",   "a",      "to",      "in"};
     std::mt19937_64 rng(seed);
     std::vector<char> out;
     out.reserve(n);
@@ -52,4 +53,4 @@ inline std::vector<char> textLikeBytes(size_t n, uint64_t seed)
     return out;
 }
 
-} // namespace bench
+}  // namespace bench

@@ -129,10 +129,13 @@ void throughput(const char *label, const std::vector<char> &data)
     double separateWrite = s.deflate + s.encrypt;
     double separateRead = s.decrypt + s.inflate;
     // AES runs over the compressed bytes; every other rate is of the file's own bytes.
-    printf("%-10s (%zu MiB, compresses to %.0f%%)\n", label, kSize >> 20, 100.0 * (double)s.compressed / kSize);
-    printf("  deflate %7.1f  AES-enc %7.1f  AES-dec %7.1f  inflate %7.1f  | engine write %7.1f  read %7.1f MB/s\n",
-           mbPerSecond(kSize, s.deflate), mbPerSecond(s.compressed, s.encrypt), mbPerSecond(s.compressed, s.decrypt),
-           mbPerSecond(kSize, s.inflate), mbPerSecond(kSize, w), mbPerSecond(kSize, r));
+    printf("%-10s (%zu MiB, compresses to %.0f%%)\n", label, kSize >> 20,
+           100.0 * (double)s.compressed / kSize);
+    printf("  deflate %7.1f  AES-enc %7.1f  AES-dec %7.1f  inflate %7.1f  | engine write %7.1f  read %7.1f "
+           "MB/s\n",
+           mbPerSecond(kSize, s.deflate), mbPerSecond(s.compressed, s.encrypt),
+           mbPerSecond(s.compressed, s.decrypt), mbPerSecond(kSize, s.inflate), mbPerSecond(kSize, w),
+           mbPerSecond(kSize, r));
     printf("  write / (deflate then AES) = %.2f   read / (decrypt then inflate) = %.2f\n", separateWrite / w,
            separateRead / r);
 }
@@ -160,7 +163,7 @@ void nthFileCost()
     }
 }
 
-} // namespace
+}  // namespace
 
 int main()
 {

@@ -73,7 +73,8 @@ MixedSet makeMixedFolder(const std::string &root, uint64_t totalBytes)
         const std::string folder = root + "/notes-" + std::to_string(i / kSmallPerFolder);
         if (i % kSmallPerFolder == 0)
             std::filesystem::create_directories(folder);
-        writeLocal(folder + "/note-" + std::to_string(i) + ".txt", textLikeBytes(kSmallFileSize, 1000 + (uint64_t)i));
+        writeLocal(folder + "/note-" + std::to_string(i) + ".txt",
+                   textLikeBytes(kSmallFileSize, 1000 + (uint64_t)i));
         set.textBytes += kSmallFileSize;
         set.files++;
     }
@@ -127,7 +128,8 @@ long peakRssMiB()
 std::shared_ptr<XXProtectFileWrapper> rootEntry(XXDiskFileManager &manager)
 {
     std::shared_ptr<XXProtectFileWrapper> container;
-    manager.acquireProtectFileWithComplete([&](const XXDiskResultObject &r) { container = r.successWrapper(); });
+    manager.acquireProtectFileWithComplete(
+        [&](const XXDiskResultObject &r) { container = r.successWrapper(); });
     return container->allSubFileArray().front();
 }
 
@@ -135,8 +137,8 @@ bool report(const char *what, const XXDiskResultObject &result)
 {
     if (result.isSuccess())
         return true;
-    fprintf(stderr, "%s: %s code %lld (%s%s)\n", what, result.errorArea().c_str(), (long long)result.errorCode(),
-            result.errorFileName().c_str(), result.existFileName().c_str());
+    fprintf(stderr, "%s: %s code %lld (%s%s)\n", what, result.errorArea().c_str(),
+            (long long)result.errorCode(), result.errorFileName().c_str(), result.existFileName().c_str());
     return false;
 }
 
@@ -157,8 +159,8 @@ void mixedFolder(XXDiskFileManager &manager, const std::string &work, uint64_t t
     const double importSecs = seconds() - t;
     if (!ok)
         return;
-    printf("import pipeline (computer -> vault):        %7.1f MB/s  (%.1f s)\n", mbPerSecond(bytes, importSecs),
-           importSecs);
+    printf("import pipeline (computer -> vault):        %7.1f MB/s  (%.1f s)\n",
+           mbPerSecond(bytes, importSecs), importSecs);
 
     const std::string out = work + "/Exported";
     std::filesystem::create_directories(out);
@@ -169,15 +171,16 @@ void mixedFolder(XXDiskFileManager &manager, const std::string &work, uint64_t t
     const double exportSecs = seconds() - t;
     if (!ok)
         return;
-    printf("export pipeline (vault -> computer):        %7.1f MB/s  (%.1f s)\n", mbPerSecond(bytes, exportSecs),
-           exportSecs);
+    printf("export pipeline (vault -> computer):        %7.1f MB/s  (%.1f s)\n",
+           mbPerSecond(bytes, exportSecs), exportSecs);
     printf("peak resident memory of the process up to here: %ld MiB\n", peakRssMiB());
     std::filesystem::remove_all(source);
     std::filesystem::remove_all(out);
 
     const RawRates random = rawEngine(randomBytes(256u << 20, 7), "raw-random.bin");
     const RawRates text = rawEngine(textLikeBytes(256u << 20, 8), "raw-text.txt");
-    printf("engine raw, 256 MiB from memory:  random write %7.1f  read %7.1f MB/s | text write %7.1f  read %7.1f MB/s\n",
+    printf("engine raw, 256 MiB from memory:  random write %7.1f  read %7.1f MB/s | text write %7.1f  read "
+           "%7.1f MB/s\n",
            random.write, random.read, text.write, text.read);
     printf("engine raw, predicted for this mix:         write %7.1f  read %7.1f MB/s\n",
            mixedRate(set, random.write, text.write), mixedRate(set, random.read, text.read));
@@ -212,7 +215,8 @@ void manySmallFiles(XXDiskFileManager &manager, const std::string &work)
     });
     bool ok = false;
     const double begin = seconds();
-    manager.startEncoderSelectedFilePath(items, many, [&](const XXDiskResultObject &r) { ok = report("many", r); });
+    manager.startEncoderSelectedFilePath(items, many,
+                                         [&](const XXDiskResultObject &r) { ok = report("many", r); });
     const double end = seconds();
     manager.setEncodeProgressBlock(nullptr);
     if (!ok)
@@ -225,7 +229,8 @@ void manySmallFiles(XXDiskFileManager &manager, const std::string &work)
     for (int b = 0; b < kFiles / kBatch; b++) {
         const double from = itemStarts[(size_t)(b * kBatch)];
         const double to = b + 1 < kFiles / kBatch ? itemStarts[(size_t)((b + 1) * kBatch)] : end;
-        printf("  files %5d to %5d: %6.2f ms per file\n", b * kBatch + 1, (b + 1) * kBatch, (to - from) / kBatch * 1e3);
+        printf("  files %5d to %5d: %6.2f ms per file\n", b * kBatch + 1, (b + 1) * kBatch,
+               (to - from) / kBatch * 1e3);
     }
     std::filesystem::remove_all(source);
 }
@@ -244,7 +249,8 @@ int main(int argc, char **argv)
     XXDiskFileManager manager(center);
     bool ready = true;
     manager.startManagerWithDiskPath(volume, [&](const XXDiskResultObject &r) { ready &= r.isSuccess(); });
-    manager.createAccountWithPassword("Bench#2026", "", [&](const XXDiskResultObject &r) { ready &= r.isSuccess(); });
+    manager.createAccountWithPassword("Bench#2026", "",
+                                      [&](const XXDiskResultObject &r) { ready &= r.isSuccess(); });
     manager.loginWithPassword("Bench#2026", [&](const XXDiskResultObject &r) { ready &= r.isSuccess(); });
     if (!ready) {
         fprintf(stderr, "cannot open a vault in %s\n", volume.c_str());

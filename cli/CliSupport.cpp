@@ -152,8 +152,7 @@ static const uint64_t kProgressThreshold = 8u << 20;
 Progress::Progress(std::string label, uint64_t total)
     : label_(std::move(label)), total_(total), started_(now()),
       enabled_(total >= kProgressThreshold && isatty(STDERR_FILENO))
-{
-}
+{}
 
 Progress::~Progress()
 {
@@ -178,4 +177,4 @@ void Progress::advance(uint64_t bytes)
     shown_ = true;
 }
 
-} // namespace cli
+}  // namespace cli

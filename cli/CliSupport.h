@@ -21,10 +21,10 @@ struct UsageError : std::runtime_error {
 };
 
 struct Invocation {
-    std::string volume;                       // folder that holds (or will hold) the vault
+    std::string volume;  // folder that holds (or will hold) the vault
     std::optional<std::string> passwordFile;
     std::string command;
-    std::vector<std::string> args;            // after the command name
+    std::vector<std::string> args;  // after the command name
 };
 
 // "what: reason" from errno.
@@ -60,4 +60,4 @@ private:
     bool enabled_;
 };
 
-} // namespace cli
+}  // namespace cli

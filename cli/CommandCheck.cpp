@@ -81,7 +81,8 @@ struct Checker {
         uint64_t first = std::min<uint64_t>(e.size, FS_PART_SIZE);
         int64_t got = readObject(e.id, first, what);
         if (got >= 0 && (uint64_t)got != first)
-            problem(what + ": holds " + std::to_string(got) + " bytes, its entry says " + std::to_string(first));
+            problem(what + ": holds " + std::to_string(got) + " bytes, its entry says " +
+                    std::to_string(first));
         uint64_t parts = e.size ? (e.size - 1) / FS_PART_SIZE : 0;
         for (uint64_t k = 1; k <= parts; k++) {
             std::string part = std::string(e.name) + "?" + std::to_string(k);
@@ -93,8 +94,8 @@ struct Checker {
             uint64_t want = std::min<uint64_t>(e.size - k * FS_PART_SIZE, FS_PART_SIZE);
             got = readObject(index.entries[pos]->id, 0, what + " part " + std::to_string(k));
             if (got >= 0 && (uint64_t)got != want)
-                problem(what + ": part " + std::to_string(k) + " holds " + std::to_string(got) + " bytes, expected " +
-                        std::to_string(want));
+                problem(what + ": part " + std::to_string(k) + " holds " + std::to_string(got) +
+                        " bytes, expected " + std::to_string(want));
         }
         bytes += e.size;
     }
@@ -116,7 +117,9 @@ struct Checker {
         for (uint32_t i = 0; i < index.count; i++) {
             const index_entry &e = *index.entries[i];
             std::string name(e.name, e.name_len);
-            if (i && name_compare(index.entries[i - 1]->name, index.entries[i - 1]->name_len, e.name, e.name_len) >= 0)
+            if (i &&
+                name_compare(index.entries[i - 1]->name, index.entries[i - 1]->name_len, e.name,
+                             e.name_len) >= 0)
                 problem(shown(folder, name) + ": entries out of order or named twice");
             bool isFolder = !name.empty() && name.back() == '/';
             std::string plain = isFolder ? name.substr(0, name.size() - 1) : name;
@@ -192,7 +195,7 @@ struct Checker {
     }
 };
 
-} // namespace
+}  // namespace
 
 int runCheck(Invocation &inv)
 {
@@ -217,8 +220,9 @@ int runCheck(Invocation &inv)
     for (const auto &p : c.problems)
         printf("problem: %s\n", p.c_str());
     printf("%llu folders, %llu files, %s checked; %zu problem%s\n", (unsigned long long)c.folders,
-           (unsigned long long)c.files, humanSize(c.bytes).c_str(), c.problems.size(), c.problems.size() == 1 ? "" : "s");
+           (unsigned long long)c.files, humanSize(c.bytes).c_str(), c.problems.size(),
+           c.problems.size() == 1 ? "" : "s");
     return c.problems.empty() ? 0 : 1;
 }
 
-} // namespace cli
+}  // namespace cli

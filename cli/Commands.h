@@ -10,7 +10,7 @@ namespace cli {
 
 struct Command {
     const char *name;
-    const char *usage;     // after "coffervale-cli --volume DIR "
+    const char *usage;  // after "coffervale-cli --volume DIR "
     const char *summary;
     int (*run)(Invocation &inv);
 };
@@ -37,4 +37,4 @@ int runBackup(Invocation &inv);
 int runBackups(Invocation &inv);
 int runRestore(Invocation &inv);
 
-} // namespace cli
+}  // namespace cli

@@ -156,4 +156,4 @@ int runConfig(Invocation &inv)
     throw UsageError("config get KEY | config set KEY VALUE");
 }
 
-} // namespace cli
+}  // namespace cli

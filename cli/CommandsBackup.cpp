@@ -90,7 +90,7 @@ std::set<std::string> backupNames(XXDiskFileManager &manager)
 // The service's fixed text for a folder without a vault.
 const std::string kNoVaultTip = "未发现保管库";
 
-} // namespace
+}  // namespace
 
 int runBackup(Invocation &inv)
 {
@@ -101,8 +101,8 @@ int runBackup(Invocation &inv)
     vault.login(inv);
     XXDiskFileManager &m = vault.manager();
     const std::set<std::string> before = backupNames(m);
-    const CopyOutcome outcome =
-        runCopy(m, "backup", [&](auto &progress, auto &result) { m.backUpDiskDataProgressBlock(progress, result); });
+    const CopyOutcome outcome = runCopy(
+        m, "backup", [&](auto &progress, auto &result) { m.backUpDiskDataProgressBlock(progress, result); });
     if (!outcome.success)
         throw OperationError("the backup failed: " + outcome.errorTip);
     if (!outcome.completeTip.empty())
@@ -153,9 +153,11 @@ int runRestore(Invocation &inv)
     });
     if (!outcome.success) {
         if (outcome.errorTip == kNoVaultTip)
-            throw OperationError("\"" + name + "\" holds no vault; the vault on " + inv.volume + " is unchanged");
+            throw OperationError("\"" + name + "\" holds no vault; the vault on " + inv.volume +
+                                 " is unchanged");
         const std::string reason = outcome.errorTip.empty() ? "the backup folder is gone" : outcome.errorTip;
-        throw OperationError("the restore failed (" + reason + "); the vault on " + inv.volume + " is unchanged");
+        throw OperationError("the restore failed (" + reason + "); the vault on " + inv.volume +
+                             " is unchanged");
     }
     if (!outcome.completeTip.empty())
         throw OperationError("the restore was cancelled; the vault on " + inv.volume + " is unchanged");
@@ -164,4 +166,4 @@ int runRestore(Invocation &inv)
     return 0;
 }
 
-} // namespace cli
+}  // namespace cli

@@ -107,4 +107,4 @@ int runCat(Invocation &inv)
     return 0;
 }
 
-} // namespace cli
+}  // namespace cli

@@ -20,4 +20,4 @@ int runMkdir(Invocation &inv)
     return 0;
 }
 
-} // namespace cli
+}  // namespace cli

@@ -52,9 +52,10 @@ int runSettings(Invocation &inv)
     else
         stored = m.setCurrentFixAppLocation(parseChoice(value, "diskArea", "appArea"));
     if (!stored)
-        throw OperationError(name + " could not be stored" +
-                             (name == "number" ? " (a whole number of at least 1)" : " (is config.lock left over?)"));
+        throw OperationError(
+            name + " could not be stored" +
+            (name == "number" ? " (a whole number of at least 1)" : " (is config.lock left over?)"));
     return 0;
 }
 
-} // namespace cli
+}  // namespace cli

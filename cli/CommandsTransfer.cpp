@@ -95,7 +95,8 @@ std::shared_ptr<XXProtectFileWrapper> folderAt(Vault &vault, const std::string &
 
 std::string nameAtIndex(const XXProtectFileArray &selection, std::int64_t index)
 {
-    return index >= 0 && static_cast<size_t>(index) < selection.size() ? selection[(size_t)index]->fileName() : "";
+    return index >= 0 && static_cast<size_t>(index) < selection.size() ? selection[(size_t)index]->fileName()
+                                                                       : "";
 }
 
 }  // namespace
@@ -119,9 +120,15 @@ int runPut(Invocation &inv)
     manager.setEncodeProgressBlock(
         [&](std::uint64_t total, std::uint64_t done, const std::string &) { progress.update(total, done); });
     TransferCalls calls;
-    calls.start = [&](const XXDiskResultBlock &done) { manager.startEncoderSelectedFilePath(items, destination, done); };
-    calls.continueWithExistType = [&](std::uint64_t type) { manager.continueEncodeFileWithIsExistType(type); };
-    calls.continueWithErrorType = [&](std::uint64_t type) { manager.continueEncodeFileWithIsErrorType(type); };
+    calls.start = [&](const XXDiskResultBlock &done) {
+        manager.startEncoderSelectedFilePath(items, destination, done);
+    };
+    calls.continueWithExistType = [&](std::uint64_t type) {
+        manager.continueEncodeFileWithIsExistType(type);
+    };
+    calls.continueWithErrorType = [&](std::uint64_t type) {
+        manager.continueEncodeFileWithIsErrorType(type);
+    };
     calls.cancel = [&] { manager.cancelEncodeFile(); };
     return driveTransfer(policy, calls, {"could not be stored", "is already in the vault"}) ? 1 : 0;
 }
@@ -172,15 +179,20 @@ int runGet(Invocation &inv)
     calls.start = [&](const XXDiskResultBlock &done) {
         manager.startDecoderSelectedProtectFile(entries, destination, done);
     };
-    calls.continueWithExistType = [&](std::uint64_t type) { manager.continueDecodeFileWithIsExistType(type); };
-    calls.continueWithErrorType = [&](std::uint64_t type) { manager.continueDecodeFileWithIsErrorType(type); };
+    calls.continueWithExistType = [&](std::uint64_t type) {
+        manager.continueDecodeFileWithIsExistType(type);
+    };
+    calls.continueWithErrorType = [&](std::uint64_t type) {
+        manager.continueDecodeFileWithIsErrorType(type);
+    };
     calls.cancel = [&] { manager.cancelDecodeFile(); };
     leftOut += driveTransfer(policy, calls, {"could not be written here", "is already in " + to});
     return leftOut ? 1 : 0;
 }
 
 // cp and mv into a folder of the vault: the last argument.
-static int operate(Vault &vault, const std::vector<std::string> &args, const TransferPolicy &policy, bool isCopy)
+static int operate(Vault &vault, const std::vector<std::string> &args, const TransferPolicy &policy,
+                   bool isCopy)
 {
     const std::string to = args.back();
     const std::vector<std::string> sources(args.begin(), args.end() - 1);
@@ -200,10 +212,18 @@ static int operate(Vault &vault, const std::vector<std::string> &args, const Tra
             progress.update(total, done);
         });
     TransferCalls calls;
-    calls.start = [&](const XXDiskResultBlock &done) { manager.operateDiskFile(entries, destination, isCopy, done); };
-    calls.continueWithExistType = [&](std::uint64_t type) { manager.continueOperateDiskFileWithIsExistType(type); };
-    calls.continueWithErrorType = [&](std::uint64_t type) { manager.continueOperateDiskFileWithIsErrorType(type); };
-    calls.continueWithToSelfType = [&](std::uint64_t type) { manager.continueOperateDiskFileWithIsToSelfType(type); };
+    calls.start = [&](const XXDiskResultBlock &done) {
+        manager.operateDiskFile(entries, destination, isCopy, done);
+    };
+    calls.continueWithExistType = [&](std::uint64_t type) {
+        manager.continueOperateDiskFileWithIsExistType(type);
+    };
+    calls.continueWithErrorType = [&](std::uint64_t type) {
+        manager.continueOperateDiskFileWithIsErrorType(type);
+    };
+    calls.continueWithToSelfType = [&](std::uint64_t type) {
+        manager.continueOperateDiskFileWithIsToSelfType(type);
+    };
     calls.cancel = [&] { manager.cancelOperateDiskFiles(); };
     calls.currentName = [&] { return nameAtIndex(entries, manager.operateDiskPipeline().index()); };
     leftOut += driveTransfer(policy, calls,
@@ -280,7 +300,8 @@ int runRm(Invocation &inv)
             continue;
         }
         std::optional<XXDiskResultObject> result;
-        vault.manager().removeProtectedFiles({entry}, [&](const XXDiskResultObject &r) { result.emplace(r); });
+        vault.manager().removeProtectedFiles({entry},
+                                             [&](const XXDiskResultObject &r) { result.emplace(r); });
         if (!result || !result->isSuccess()) {
             say(path + ": could not be removed entirely");
             failures++;

@@ -56,4 +56,4 @@ uint64_t streamFileOut(const std::string &storePath, uint64_t size, int fd, cons
     return total;
 }
 
-} // namespace cli
+}  // namespace cli

@@ -12,4 +12,4 @@ enum { kChunk = 2 << 20 };
 // Streams the stored file to a descriptor; returns the bytes written.
 uint64_t streamFileOut(const std::string &storePath, uint64_t size, int fd, const std::string &label);
 
-} // namespace cli
+}  // namespace cli

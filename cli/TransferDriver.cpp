@@ -12,7 +12,6 @@
 
 namespace cli {
 
-
 TransferPolicy takeTransferPolicy(std::vector<std::string> &args)
 {
     TransferPolicy policy;
@@ -26,7 +25,8 @@ TransferPolicy takeTransferPolicy(std::vector<std::string> &args)
         else
             throw UsageError("--on-conflict takes skip, rename or ask");
     } else {
-        policy.conflict = stdinIsTerminal() ? TransferPolicy::Conflict::ask : TransferPolicy::Conflict::refuse;
+        policy.conflict =
+            stdinIsTerminal() ? TransferPolicy::Conflict::ask : TransferPolicy::Conflict::refuse;
     }
     if (std::optional<std::string> error = takeOption(args, "--on-error")) {
         if (*error == "skip")
@@ -132,18 +132,19 @@ int driveTransfer(const TransferPolicy &policy, const TransferCalls &calls, cons
                 answer = XXExistFreeNameOne;
                 break;
             case TransferPolicy::Conflict::ask: {
-                const std::optional<char> choice = askOnTerminal(
-                    name + " " + words.taken + ". [r]ename to a free name, [s]kip or [c]ancel"
-                           " (R, S: the same for every conflict that follows)?",
-                    "rRsSc");
+                const std::optional<char> choice =
+                    askOnTerminal(name + " " + words.taken +
+                                      ". [r]ename to a free name, [s]kip or [c]ancel"
+                                      " (R, S: the same for every conflict that follows)?",
+                                  "rRsSc");
                 if (!choice || *choice == 'c') {
                     calls.cancel();
                     continue;
                 }
-                answer = *choice == 'r'   ? XXExistFreeNameOne
-                         : *choice == 'R' ? XXExistFreeNameAll
-                         : *choice == 's' ? XXExistSkipOne
-                                          : XXExistSkipAll;
+                answer = *choice == 'r' ? XXExistFreeNameOne
+                    : *choice == 'R'    ? XXExistFreeNameAll
+                    : *choice == 's'    ? XXExistSkipOne
+                                        : XXExistSkipAll;
                 break;
             }
             }

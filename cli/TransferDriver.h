@@ -36,7 +36,7 @@ struct TransferCalls {
 
 struct TransferWords {
     std::string failed;  // "could not be stored"
-    std::string taken;   // "is already in the vault"
+    std::string taken;  // "is already in the vault"
 };
 
 // Runs the pipeline to its end; returns the number of items that were left out against the

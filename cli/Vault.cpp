@@ -51,7 +51,8 @@ std::unique_lock<std::recursive_mutex> Vault::lockEngine() const
 
 void Vault::createAccount(const std::string &password, const std::string &hint)
 {
-    XXDiskResultObject r = resultOf([&](auto &done) { manager_.createAccountWithPassword(password, hint, done); });
+    XXDiskResultObject r =
+        resultOf([&](auto &done) { manager_.createAccountWithPassword(password, hint, done); });
     if (!r.isSuccess())
         throw OperationError("creating the vault failed (" + r.errorTips() + ")");
 }
@@ -176,7 +177,8 @@ bool sameStoreName(const std::string &a, const std::string &b)
 
 bool isSafeLocalName(const std::string &name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+    return !name.empty() && name != "." && name != ".." &&
+        name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
 }
 
 std::string humanSize(uint64_t bytes)
@@ -193,4 +195,4 @@ std::string humanSize(uint64_t bytes)
     return buf;
 }
 
-} // namespace cli
+}  // namespace cli

@@ -71,4 +71,4 @@ bool sameStoreName(const std::string &a, const std::string &b);
 bool isSafeLocalName(const std::string &name);
 std::string humanSize(uint64_t bytes);
 
-} // namespace cli
+}  // namespace cli

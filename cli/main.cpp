@@ -26,21 +26,24 @@ const std::vector<Command> &allCommands()
         {"mkdir", "mkdir PATH", "create a folder", runMkdir},
         {"rm", "rm [-r] PATH...", "remove files, or folders (-r: with everything in them)", runRm},
         {"cp", "cp PATH... FOLDER [TRANSFER OPTIONS]", "copy entries into a folder of the vault", runCp},
-        {"mv", "mv OLD NEW | mv PATH... FOLDER [TRANSFER OPTIONS]", "rename an entry, or move entries into a folder",
-         runMv},
-        {"passwd", "passwd [--hint TEXT] [--new-password-file FILE]", "change the password and the hint", runPasswd},
-        {"settings", "settings [set NAME VALUE]", "show or change the backup settings (location, auto, number, fix)",
-         runSettings},
+        {"mv", "mv OLD NEW | mv PATH... FOLDER [TRANSFER OPTIONS]",
+         "rename an entry, or move entries into a folder", runMv},
+        {"passwd", "passwd [--hint TEXT] [--new-password-file FILE]", "change the password and the hint",
+         runPasswd},
+        {"settings", "settings [set NAME VALUE]",
+         "show or change the backup settings (location, auto, number, fix)", runSettings},
         {"backup", "backup", "copy the whole vault to a new dated backup folder on this computer", runBackup},
         {"backups", "backups", "list the backups with their dates and sizes", runBackups},
-        {"restore", "restore NAME", "replace the vault with the backup NAME (as backups lists it)", runRestore},
-        {"config", "config get KEY | config set KEY VALUE", "read or change any key of the configuration file", runConfig},
+        {"restore", "restore NAME", "replace the vault with the backup NAME (as backups lists it)",
+         runRestore},
+        {"config", "config get KEY | config set KEY VALUE",
+         "read or change any key of the configuration file", runConfig},
         {"check", "check", "read and verify every index and object; changes nothing", runCheck},
     };
     return commands;
 }
 
-} // namespace cli
+}  // namespace cli
 
 using namespace cli;
 

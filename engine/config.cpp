@@ -32,10 +32,10 @@ struct config_source {
     FILE *file;
     int linenr;
     int eof;
-    size_t offset;       // bytes consumed so far
-    size_t char_start;   // offset of the character last returned
-    int subsection;      // the last section header had a quoted subsection
-    struct strbuf var;   // full name being built
+    size_t offset;  // bytes consumed so far
+    size_t char_start;  // offset of the character last returned
+    int subsection;  // the last section header had a quoted subsection
+    struct strbuf var;  // full name being built
     struct strbuf value;
     config_event_fn event_fn;
     void *event_data;
@@ -401,15 +401,15 @@ struct parsed_event {
 
 // What a set learns from one parse of the old file.
 struct set_state {
-    const char *key;        // normalised
+    const char *key;  // normalised
     size_t baselen;
     struct parsed_event *events;
     size_t nr, alloc;
-    size_t *matches;        // event numbers of matching entries
+    size_t *matches;  // event numbers of matching entries
     size_t matches_nr, matches_alloc;
     int in_key_section;
     int section_seen;
-    size_t insertion;       // event number of the last element of the key's section
+    size_t insertion;  // event number of the last element of the key's section
 };
 
 static int push_size(size_t **arr, size_t *nr, size_t *alloc, size_t value)
@@ -430,7 +430,8 @@ static int section_matches(const struct set_state *st, const struct strbuf *name
 {
     if (name->len - 1 != st->baselen)
         return 0;
-    return extended ? !strncmp(name->buf, st->key, st->baselen) : !strncasecmp(name->buf, st->key, st->baselen);
+    return extended ? !strncmp(name->buf, st->key, st->baselen)
+                    : !strncasecmp(name->buf, st->key, st->baselen);
 }
 
 static int set_event(int type, size_t begin, size_t end, void *data)
@@ -494,7 +495,8 @@ static int write_entry(struct strbuf *out, const char *key, const char *value)
 {
     const char *name = strrchr(key, '.') + 1;
     size_t vlen = strlen(value);
-    const char *quote = (vlen && (value[0] == ' ' || value[vlen - 1] == ' ')) || strpbrk(value, "#;") ? "\"" : "";
+    const char *quote =
+        (vlen && (value[0] == ' ' || value[vlen - 1] == ' ')) || strpbrk(value, "#;") ? "\"" : "";
     if (strbuf_addf(out, "\t%.*s = %s", (int)strlen(name), name, quote) < 0)
         return -1;
     for (const char *p = value; *p; p++) {
@@ -593,7 +595,8 @@ int config_set_in_file(const char *path, const char *key, const char *value, int
     int status;
 
     if (!path) {
-        if (!the_store || strbuf_addf(&store_path, "%s/%s", the_store->store_dir.buf, the_store->config_name) < 0) {
+        if (!the_store ||
+            strbuf_addf(&store_path, "%s/%s", the_store->store_dir.buf, the_store->config_name) < 0) {
             status = CONFIG_READ_FAILED;
             goto done;
         }

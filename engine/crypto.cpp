@@ -64,7 +64,8 @@ int aes_cbc_start(struct aes_cbc *c, const unsigned char *key, const unsigned ch
 int aes_cbc_update(struct aes_cbc *c, const unsigned char *in, unsigned char *out, size_t len)
 {
     while (len) {
-        int piece = len > (size_t)INT_MAX - AES_BLOCKSZ ? (INT_MAX - AES_BLOCKSZ) & ~(AES_BLOCKSZ - 1) : (int)len;
+        int piece =
+            len > (size_t)INT_MAX - AES_BLOCKSZ ? (INT_MAX - AES_BLOCKSZ) & ~(AES_BLOCKSZ - 1) : (int)len;
         int n = 0;
         if (EVP_CipherUpdate(c->ctx, out, &n, in, piece) != 1 || n != piece) {
             errno = EINVAL;

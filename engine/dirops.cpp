@@ -151,7 +151,8 @@ int fs_unlink(const char *path)
     if (r != 1)
         return scratch_done(&s, fail_with(EISDIR));
     for (uint64_t k = size / FS_PART_SIZE + 1; k-- > 0;) {
-        if (part_entry_name(&s.work, s.name.buf, k) < 0 || index_detach_file(&s.index, s.work.buf, &s.pending) < 0)
+        if (part_entry_name(&s.work, s.name.buf, k) < 0 ||
+            index_detach_file(&s.index, s.work.buf, &s.pending) < 0)
             return scratch_done(&s, -1);
     }
     if (index_release(&s.index) < 0)
@@ -204,15 +205,15 @@ int fs_rename(const char *old_path, const char *new_path)
     uint64_t size = 0;
     int kind, result = 0;
 
-#define RENAME_DONE(r)                          \
-    do {                                        \
-        int saved_ = errno;                     \
-        index_discard(&target_index);           \
-        strbuf_release(&to_folder);             \
-        strbuf_release(&to_name);               \
-        strbuf_release(&old_name);              \
-        errno = saved_;                         \
-        return scratch_done(&s, (r));           \
+#define RENAME_DONE(r)                                                                                       \
+    do {                                                                                                     \
+        int saved_ = errno;                                                                                  \
+        index_discard(&target_index);                                                                        \
+        strbuf_release(&to_folder);                                                                          \
+        strbuf_release(&to_name);                                                                            \
+        strbuf_release(&old_name);                                                                           \
+        errno = saved_;                                                                                      \
+        return scratch_done(&s, (r));                                                                        \
     } while (0)
 
     if (resolve_parent(old_path, &s.index, &s.folder, &s.name) < 0)
@@ -225,7 +226,8 @@ int fs_rename(const char *old_path, const char *new_path)
     if (kind == 0)
         RENAME_DONE(fail_with(EINVAL));
 
-    if (split_store_path(new_path, &to_folder, &to_name) < 0 || (to_folder.len && strbuf_addch(&to_folder, '/') < 0))
+    if (split_store_path(new_path, &to_folder, &to_name) < 0 ||
+        (to_folder.len && strbuf_addch(&to_folder, '/') < 0))
         RENAME_DONE(-1);
     if (check_new_name(to_name.buf, to_name.len) < 0)
         RENAME_DONE(-1);
@@ -233,7 +235,7 @@ int fs_rename(const char *old_path, const char *new_path)
         // Moving a folder into itself would cut its subtree off from the tree.
         struct strbuf moved = STRBUF_INIT;
         int inside = strbuf_addbuf(&moved, &s.folder) == 0 && strbuf_addbuf(&moved, &s.name) == 0 &&
-                     strbuf_addch(&moved, '/') == 0 && is_same_or_below(moved.buf, moved.len, to_folder.buf);
+            strbuf_addch(&moved, '/') == 0 && is_same_or_below(moved.buf, moved.len, to_folder.buf);
         strbuf_release(&moved);
         if (inside)
             RENAME_DONE(fail_with(EINVAL));
@@ -277,7 +279,7 @@ int fs_rename(const char *old_path, const char *new_path)
             result = -1;
     }
     if (result < 0)
-        RENAME_DONE(-1); // nothing written: the entry stays where it was
+        RENAME_DONE(-1);  // nothing written: the entry stays where it was
     // The new folder is written first, so a failure never leaves the entry in neither place;
     // when the old folder then cannot be written, the new one is put back as it was.
     if (target != &s.index && index_release(target) < 0)

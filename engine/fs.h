@@ -20,9 +20,9 @@ enum { FS_O_READ = 0, FS_O_WRITE = 1 };
 enum { FS_DT_DIR = 1, FS_DT_FILE = 2 };
 
 struct fs_dirent {
-    uint8_t type;        /* FS_DT_DIR or FS_DT_FILE */
-    uint64_t size;       /* recorded size; 0 for folders */
-    int64_t time;        /* creation time, seconds since the epoch */
+    uint8_t type; /* FS_DT_DIR or FS_DT_FILE */
+    uint64_t size; /* recorded size; 0 for folders */
+    int64_t time; /* creation time, seconds since the epoch */
     char name[FS_NAME_MAX];
 };
 

@@ -18,18 +18,18 @@
 enum { HANDLE_BLOCKS = 64, HANDLES_PER_BLOCK = 32 };
 
 struct file_handle {
-    int fd;                         // write handle: the object file
-    struct object_stream *stream;   // read handle: the current part's stream
+    int fd;  // write handle: the object file
+    struct object_stream *stream;  // read handle: the current part's stream
     int in_use;
     uint32_t write_mode;
     uint32_t lock_created;
     pthread_mutex_t lock;
-    char *path;                     // normalised store path
+    char *path;  // normalised store path
     struct object_writer writer;
     int writer_active;
     uint64_t declared_size;
     uint64_t position;
-    uint64_t stream_start;          // position at which the current stream began
+    uint64_t stream_start;  // position at which the current stream began
 };
 
 static struct {
@@ -259,8 +259,8 @@ static int detach_old_content(struct store_index *index, const char *name, uint6
 
 // Creates the object for new content of n bytes in its first part, a write handle on it, and
 // records the entry on the disk before the handle is handed out.
-static int create_write_handle(struct store_index *index, const struct strbuf *full, struct index_entry *entry,
-                               uint64_t size, unsigned long long n)
+static int create_write_handle(struct store_index *index, const struct strbuf *full,
+                               struct index_entry *entry, uint64_t size, unsigned long long n)
 {
     struct strbuf objpath = STRBUF_INIT;
     if (object_unique_id(&objpath, entry->id) < 0) {
@@ -305,7 +305,8 @@ static int create_write_handle(struct store_index *index, const struct strbuf *f
     return handle;
 }
 
-static int open_for_write(struct store_index *index, const struct strbuf *full, const char *name, uint64_t size)
+static int open_for_write(struct store_index *index, const struct strbuf *full, const char *name,
+                          uint64_t size)
 {
     size_t len = strlen(name);
     if (check_new_name(name, len) < 0)
@@ -393,7 +394,8 @@ static int load_handle_folder(const struct file_handle *h, struct store_index *i
     return r;
 }
 
-static int start_next_part(struct file_handle *h, struct store_index *index, struct strbuf *name, struct strbuf *part)
+static int start_next_part(struct file_handle *h, struct store_index *index, struct strbuf *name,
+                           struct strbuf *part)
 {
     int ok = object_writer_finish(&h->writer) == 0;
     h->writer_active = 0;
@@ -490,7 +492,8 @@ int fs_write(int handle, const void *bytes, uint32_t length)
     return r < 0 ? -1 : (int)length;
 }
 
-static int open_next_part(struct file_handle *h, struct store_index *index, struct strbuf *name, struct strbuf *part)
+static int open_next_part(struct file_handle *h, struct store_index *index, struct strbuf *name,
+                          struct strbuf *part)
 {
     object_stream_close(h->stream);
     h->stream = NULL;

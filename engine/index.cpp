@@ -329,7 +329,8 @@ int index_write(struct store_index *index)
     w->fd = -1;
     int r = -1;
     if (sha1_init(&w->sha) == 0) {
-        if (cipher_setup(index->file_path, &w->cipher, 1) == 0 && (w->fd = open_creating_parent(lock_path.buf, kLockFlags, kLockFlags)) >= 0 &&
+        if (cipher_setup(index->file_path, &w->cipher, 1) == 0 &&
+            (w->fd = open_creating_parent(lock_path.buf, kLockFlags, kLockFlags)) >= 0 &&
             index_write_content(index, w) == 0 && fsync(w->fd) == 0) {
             int fd = w->fd;
             w->fd = -1;
@@ -501,7 +502,7 @@ int index_resolve_path(struct store_index *index, const char *path, unsigned cha
         int more = *p != 0;
         if (!clen && !more)
             break;
-        if (!clen) // cannot happen: separators were skipped
+        if (!clen)  // cannot happen: separators were skipped
             continue;
         strbuf_reset(&key);
         if (strbuf_add(&key, start, clen) < 0 || (more && strbuf_addch(&key, '/') < 0))
@@ -552,7 +553,7 @@ int index_resolve_path(struct store_index *index, const char *path, unsigned cha
     strbuf_release(&objpath);
     return result;
 
-fail: {
+fail : {
     int saved = errno;
     strbuf_release(&running);
     strbuf_release(&key);

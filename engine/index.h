@@ -11,17 +11,17 @@
 struct index_entry {
     uint64_t size;
     int64_t time;
-    uint32_t type_bits;   // top four bits of the on-disk flags, kept as read
+    uint32_t type_bits;  // top four bits of the on-disk flags, kept as read
     uint32_t name_len;
     unsigned char id[SHA1_RAWSZ];
-    char name[];          // NUL-terminated; folders end in "/", parts hold "?" and a number
+    char name[];  // NUL-terminated; folders end in "/", parts hold "?" and a number
 };
 
 enum index_changed { INDEX_REPLACED = 1, INDEX_REMOVED = 2, INDEX_ADDED = 4 };
 
 struct store_index {
-    char *folder_path;    // "" for the root index
-    char *file_path;      // NULL while the index holds nothing
+    char *folder_path;  // "" for the root index
+    char *file_path;  // NULL while the index holds nothing
     struct index_entry **entries;
     uint32_t count;
     uint32_t capacity;
@@ -32,12 +32,18 @@ struct store_index {
     struct mem_pool *pool;
 };
 
-#define INDEX_INIT { NULL, NULL, NULL, 0, 0, 0, 0, 0, {0}, NULL }
+#define INDEX_INIT                                                                                           \
+    {                                                                                                        \
+        NULL, NULL, NULL, 0, 0, 0, 0, 0, {0}, NULL                                                           \
+    }
 
 enum { INDEX_MIN_FILE = 32, INDEX_NAME_MASK = 0xFFF, INDEX_TYPE_MASK = 0xF000, INDEX_WRITE_BUFSZ = 8192 };
 
 // On-disk length of an entry with a name of n bytes.
-static inline uint32_t index_entry_disk_size(uint32_t n) { return (n + 46) & ~7u; }
+static inline uint32_t index_entry_disk_size(uint32_t n)
+{
+    return (n + 46) & ~7u;
+}
 
 int name_compare(const char *a, size_t alen, const char *b, size_t blen);
 
@@ -60,4 +66,5 @@ int index_remove_file(struct store_index *index, const char *name);
 int index_detach_file(struct store_index *index, const char *name, struct strbuf *pending);
 void delete_pending_objects(struct strbuf *pending);
 int entry_match(const struct index_entry *entry, const char *component, size_t len);
-int index_resolve_path(struct store_index *index, const char *path, unsigned char *id_out, uint64_t *size_out);
+int index_resolve_path(struct store_index *index, const char *path, unsigned char *id_out,
+                       uint64_t *size_out);

@@ -77,7 +77,8 @@ int object_unique_id(struct strbuf *path, unsigned char *id)
                 return 0;
             return -1;
         }
-        uint32_t counter = (uint32_t)id[16] | (uint32_t)id[17] << 8 | (uint32_t)id[18] << 16 | (uint32_t)id[19] << 24;
+        uint32_t counter =
+            (uint32_t)id[16] | (uint32_t)id[17] << 8 | (uint32_t)id[18] << 16 | (uint32_t)id[19] << 24;
         counter++;
         for (int i = 0; i < 4; i++)
             id[16 + i] = (unsigned char)(counter >> (8 * i));
@@ -224,7 +225,8 @@ static int writer_deflate(struct object_writer *w, int flush)
     }
 }
 
-int object_writer_start(struct object_writer *w, int fd, const char *path, const char *header, size_t header_len)
+int object_writer_start(struct object_writer *w, int fd, const char *path, const char *header,
+                        size_t header_len)
 {
     memset(w, 0, sizeof(*w));
     w->fd = fd;
@@ -267,7 +269,8 @@ int object_writer_finish(struct object_writer *w)
     int r = writer_deflate(w, Z_FINISH);
     if (r == 0 && w->carried) {
         memset(w->out + w->carried, 0, AES_BLOCKSZ - w->carried);
-        if (aes_cbc_update(&w->cipher, w->out, w->out, AES_BLOCKSZ) < 0 || write_in_full(w->fd, w->out, AES_BLOCKSZ) < 0)
+        if (aes_cbc_update(&w->cipher, w->out, w->out, AES_BLOCKSZ) < 0 ||
+            write_in_full(w->fd, w->out, AES_BLOCKSZ) < 0)
             r = -1;
         w->carried = 0;
     }
@@ -348,7 +351,7 @@ static int parse_header(const unsigned char *h, size_t len, int *type, uint64_t 
     if (t < 0)
         return -1;
     const unsigned char *p = space + 1;
-    const unsigned char *end = h + len - 1; // the zero byte
+    const unsigned char *end = h + len - 1;  // the zero byte
     if (p >= end || *p < '0' || *p > '9' || (*p == '0' && p + 1 != end))
         return -1;
     uint64_t n = 0;

@@ -34,8 +34,8 @@ struct object_writer {
     int fd;
     z_stream z;
     int z_active;
-    unsigned char *out;       // OBJECT_WRITER_BUFSZ bytes of compressed output
-    size_t carried;           // 0..15 bytes kept at the start of out between drains
+    unsigned char *out;  // OBJECT_WRITER_BUFSZ bytes of compressed output
+    size_t carried;  // 0..15 bytes kept at the start of out between drains
     struct aes_cbc cipher;
 };
 
@@ -43,7 +43,8 @@ struct object_writer {
 // again with retry_flags.
 int open_creating_parent(const char *path, int flags, int retry_flags);
 int object_create_file(const char *path);
-int object_writer_start(struct object_writer *w, int fd, const char *path, const char *header, size_t header_len);
+int object_writer_start(struct object_writer *w, int fd, const char *path, const char *header,
+                        size_t header_len);
 int object_writer_write(struct object_writer *w, const void *bytes, size_t len);
 int object_writer_finish(struct object_writer *w);
 void object_writer_release(struct object_writer *w);

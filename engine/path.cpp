@@ -71,7 +71,7 @@ int normalize_path(char *dst, const char *src)
                     src++;
                 if (out <= floor)
                     return -1;
-                out--; // the "/" that ended the previous component
+                out--;  // the "/" that ended the previous component
                 while (out > floor && out[-1] != '/')
                     out--;
                 continue;
@@ -206,8 +206,7 @@ const char *strbuf_realpath(struct strbuf *resolved, const char *path)
                 strip_last_component(resolved);
             }
         }
-        if (remaining.len &&
-            (strbuf_addch(&target, '/') < 0 || strbuf_addbuf(&target, &remaining) < 0))
+        if (remaining.len && (strbuf_addch(&target, '/') < 0 || strbuf_addbuf(&target, &remaining) < 0))
             goto fail;
         {
             struct strbuf swap = remaining;
@@ -240,7 +239,7 @@ int normalize_store_path(struct strbuf *sb, const char *path)
     if (strbuf_addstr(sb, path) < 0)
         return -1;
     if (strbuf_normalize_path(sb) < 0 && errno == ENOMEM)
-        return -1; // ".." above the root leaves the text as it was; running out of memory does not
+        return -1;  // ".." above the root leaves the text as it was; running out of memory does not
     size_t lead = 0;
     while (lead < sb->len && sb->buf[lead] == '/')
         lead++;

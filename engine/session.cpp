@@ -134,7 +134,8 @@ int fs_mount(const char *volume_path)
     struct strbuf path = STRBUF_INIT;
     const char *volume = volume_path ? volume_path : "";
     size_t vlen = strlen(volume);
-    if (strbuf_addstr(&path, volume) < 0 || (vlen && volume[vlen - 1] != '/' && strbuf_addch(&path, '/') < 0) ||
+    if (strbuf_addstr(&path, volume) < 0 ||
+        (vlen && volume[vlen - 1] != '/' && strbuf_addch(&path, '/') < 0) ||
         strbuf_addstr(&path, FS_STORE_DIR_NAME) < 0) {
         strbuf_release(&path);
         return mount_fail(ENOMEM);
@@ -222,7 +223,7 @@ static int read_root_with(const char *password, struct store_index *root, unsign
         return -1;
     int r = index_read(root);
     if (r >= 0 && !root->loaded) {
-        r = -1; // no root index: the store has no account to log in to
+        r = -1;  // no root index: the store has no account to log in to
         errno = ENOENT;
     }
     if (r < 0) {

@@ -151,7 +151,7 @@ int strbuf_splice(struct strbuf *sb, size_t pos, size_t len, const void *data, s
     if (dlen > len && strbuf_grow(sb, dlen - len) < 0)
         return -1;
     if (sb->buf == strbuf_slopbuf)
-        return 0; // nothing to replace and nothing to insert
+        return 0;  // nothing to replace and nothing to insert
     memmove(sb->buf + pos + dlen, sb->buf + pos + len, sb->len - pos - len);
     if (dlen)
         memcpy(sb->buf + pos, data, dlen);

@@ -18,14 +18,20 @@ struct strbuf {
 };
 
 extern char strbuf_slopbuf[];
-#define STRBUF_INIT { 0, 0, strbuf_slopbuf }
+#define STRBUF_INIT                                                                                          \
+    {                                                                                                        \
+        0, 0, strbuf_slopbuf                                                                                 \
+    }
 
 int strbuf_init(struct strbuf *sb, size_t hint);
 int strbuf_grow(struct strbuf *sb, size_t extra);
 void strbuf_release(struct strbuf *sb);
 char *strbuf_detach(struct strbuf *sb, size_t *len_out);
 void strbuf_setlen(struct strbuf *sb, size_t len);
-static inline void strbuf_reset(struct strbuf *sb) { strbuf_setlen(sb, 0); }
+static inline void strbuf_reset(struct strbuf *sb)
+{
+    strbuf_setlen(sb, 0);
+}
 int strbuf_add(struct strbuf *sb, const void *data, size_t n);
 int strbuf_addch(struct strbuf *sb, int c);
 int strbuf_addstr(struct strbuf *sb, const char *s);
@@ -65,7 +71,10 @@ struct lock_file {
     int fd;
     struct strbuf path;
 };
-#define LOCK_INIT { 0, -1, STRBUF_INIT }
+#define LOCK_INIT                                                                                            \
+    {                                                                                                        \
+        0, -1, STRBUF_INIT                                                                                   \
+    }
 
 int lock_file_hold(struct lock_file *lk, const char *path);
 const char *lock_file_target(struct lock_file *lk, struct strbuf *out);

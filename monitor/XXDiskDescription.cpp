@@ -3,5 +3,5 @@
 std::string XXDiskDescription::describe() const
 {
     return "{DAMediaBSDName = " + mediaBSDName + "; DADeviceProtocol = " + deviceProtocol +
-           "; DAMediaSize = " + std::to_string(mediaSize) + "; DAVolumePath = " + volumePath + "}";
+        "; DAMediaSize = " + std::to_string(mediaSize) + "; DAVolumePath = " + volumePath + "}";
 }

@@ -32,7 +32,7 @@ std::mutex sharedMutex;
 std::optional<XXDiskToolOptions> sharedOptions;
 XXDiskTool *sharedTool = nullptr;
 
-} // namespace
+}  // namespace
 
 XXDiskToolOptions XXDiskToolOptions::fromEnvironment(XXRunLoop &loop)
 {
@@ -54,8 +54,7 @@ XXDiskToolOptions XXDiskToolOptions::fromEnvironment(XXRunLoop &loop)
 }
 
 XXDiskTool::XXDiskTool(XXDiskToolOptions options)
-    : loop_(options.runLoop ? *options.runLoop
-                            : throw std::invalid_argument("XXDiskTool needs a run loop")),
+    : loop_(options.runLoop ? *options.runLoop : throw std::invalid_argument("XXDiskTool needs a run loop")),
       center_(options.notificationCenter ? *options.notificationCenter
                                          : XXNotificationCenter::defaultCenter()),
       options_(std::move(options)), alive_(std::make_shared<XXDiskTool *>(this))
@@ -142,8 +141,8 @@ void XXDiskTool::startOnLoop()
         if (delegate_)
             delegate_->diskDidModify(*this, disk);
     };
-    mountMonitor_ = std::make_unique<XXMountMonitor>(loop_, options_.procRoot, options_.sysRoot,
-                                                     std::move(handlers));
+    mountMonitor_ =
+        std::make_unique<XXMountMonitor>(loop_, options_.procRoot, options_.sysRoot, std::move(handlers));
     mountMonitor_->start();
     reportVolumeFolder();
 }

@@ -52,7 +52,7 @@ public:
 };
 
 struct XXDiskToolOptions {
-    XXRunLoop *runLoop = nullptr;                      // required
+    XXRunLoop *runLoop = nullptr;  // required
     XXNotificationCenter *notificationCenter = nullptr;  // nullptr: the default center
     std::string procRoot = "/proc";
     std::string sysRoot = "/sys";

@@ -16,7 +16,7 @@ namespace {
 constexpr std::uint32_t watchedEvents =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR;
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<XXFileWatcher> XXFileWatcher::create(XXRunLoop &loop, std::string watchPath,
                                                      std::any protectFileWrapper,
@@ -28,13 +28,11 @@ std::shared_ptr<XXFileWatcher> XXFileWatcher::create(XXRunLoop &loop, std::strin
     return watcher;
 }
 
-XXFileWatcher::XXFileWatcher(Passkey, XXRunLoop &loop, std::string watchPath,
-                             std::any protectFileWrapper, XXFileWatcherDelegate *delegate)
-    : loop_(loop), watchPath_(std::move(watchPath)),
-      fileName_(fs::path(watchPath_).filename().string()),
+XXFileWatcher::XXFileWatcher(Passkey, XXRunLoop &loop, std::string watchPath, std::any protectFileWrapper,
+                             XXFileWatcherDelegate *delegate)
+    : loop_(loop), watchPath_(std::move(watchPath)), fileName_(fs::path(watchPath_).filename().string()),
       protectFileWrapper_(std::move(protectFileWrapper)), delegate_(delegate)
-{
-}
+{}
 
 XXFileWatcher::~XXFileWatcher()
 {

@@ -6,7 +6,7 @@
 namespace {
 std::mutex sinkMutex;
 std::function<void(std::string_view)> sink;
-}
+}  // namespace
 
 void XXMonitorLog(std::string_view line)
 {

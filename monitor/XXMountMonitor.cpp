@@ -11,8 +11,7 @@
 XXMountMonitor::XXMountMonitor(XXRunLoop &loop, std::string procRoot, std::string sysRoot, Handlers handlers)
     : loop_(loop), mountInfoPath_(procRoot + "/self/mountinfo"), sysRoot_(std::move(sysRoot)),
       handlers_(std::move(handlers))
-{
-}
+{}
 
 XXMountMonitor::~XXMountMonitor()
 {

@@ -32,8 +32,8 @@ std::string decodeEscapes(std::string_view field)
     std::string decoded;
     decoded.reserve(field.size());
     for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && isOctal(field[i + 1]) &&
-            isOctal(field[i + 2]) && isOctal(field[i + 3])) {
+        if (field[i] == '\\' && i + 3 < field.size() && isOctal(field[i + 1]) && isOctal(field[i + 2]) &&
+            isOctal(field[i + 3])) {
             decoded += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
                                          (field[i + 3] - '0'));
             i += 3;
@@ -55,7 +55,7 @@ bool parseDeviceNumber(std::string_view text, unsigned &major, unsigned &minor)
     const auto majorParsed = std::from_chars(begin, mid, major);
     const auto minorParsed = std::from_chars(mid + 1, end, minor);
     return majorParsed.ec == std::errc() && majorParsed.ptr == mid && minorParsed.ec == std::errc() &&
-           minorParsed.ptr == end;
+        minorParsed.ptr == end;
 }
 
 // sysfs reports sizes in 512-byte sectors whatever the device's block size.
@@ -97,7 +97,7 @@ fs::path findDeviceDir(const XXMountEntry &mount, const fs::path &sysRoot)
     return error ? fs::path() : resolved;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<XXMountEntry> XXParseMountInfo(std::string_view text)
 {

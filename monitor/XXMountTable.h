@@ -12,10 +12,10 @@
 struct XXMountEntry {
     unsigned major = 0;
     unsigned minor = 0;
-    std::string root;        // the part of the file system mounted here; "/" for all of it
+    std::string root;  // the part of the file system mounted here; "/" for all of it
     std::string mountPoint;
     std::string fsType;
-    std::string source;      // e.g. "/dev/sdb1"
+    std::string source;  // e.g. "/dev/sdb1"
 };
 
 // Lines that do not have the mountinfo layout are skipped.
@@ -25,11 +25,10 @@ std::vector<XXMountEntry> XXParseMountInfo(std::string_view text);
 // several points is described by its first mount of the whole file system (root "/"), or
 // its first mount when there is none. Mounts without a block device (tmpfs, proc, fuse...)
 // are left out.
-XXDiskDictionary XXDescribeMountedDisks(const std::vector<XXMountEntry> &mounts,
-                                        const std::string &sysRoot);
+XXDiskDictionary XXDescribeMountedDisks(const std::vector<XXMountEntry> &mounts, const std::string &sysRoot);
 
 struct XXDiskTableChanges {
-    std::vector<XXDiskDescription> gone;      // as they were described before
+    std::vector<XXDiskDescription> gone;  // as they were described before
     std::vector<XXDiskDescription> present;
     std::vector<XXDiskDescription> modified;  // same device and mount point, other values
 };

@@ -206,8 +206,7 @@ bool XXPollRunLoop::isLoopThread() const
 void XXPollRunLoop::requireLoopThread(const char *operation) const
 {
     if (!isLoopThread())
-        throw std::logic_error(std::string("XXPollRunLoop::") + operation +
-                               " called off the loop's thread");
+        throw std::logic_error(std::string("XXPollRunLoop::") + operation + " called off the loop's thread");
 }
 
 void XXPollRunLoop::wake()

@@ -87,7 +87,8 @@ bool exists(const std::string &path)
 }  // namespace
 
 FileCopyOutcome copyFileInChunks(const std::string &source, const std::string &destination,
-                                 std::vector<char> &buffer, const std::function<bool(std::uint64_t)> &afterChunk)
+                                 std::vector<char> &buffer,
+                                 const std::function<bool(std::uint64_t)> &afterChunk)
 {
     // O_NONBLOCK: a named pipe in the source must fail the check below, not hang the open.
     FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -153,7 +154,8 @@ std::optional<std::string> replaceFolder(const std::string &replacement, const s
         flushFolder(parentFolder(target));
         return std::string();
     }
-    if (tryExchange && ::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+    if (tryExchange &&
+        ::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
         flushFolder(parentFolder(target));
         return replacement;
     }

@@ -23,7 +23,8 @@ enum class FileCopyOutcome { copied, cancelled, failed };
 // returned; after failed or cancelled it may be left partial for the caller to remove.
 // Failures are logged.
 FileCopyOutcome copyFileInChunks(const std::string &source, const std::string &destination,
-                                 std::vector<char> &buffer, const std::function<bool(std::uint64_t)> &afterChunk);
+                                 std::vector<char> &buffer,
+                                 const std::function<bool(std::uint64_t)> &afterChunk);
 
 // Flushes a folder, so that the names just created in it survive a power cut.
 bool flushFolder(const std::string &path);

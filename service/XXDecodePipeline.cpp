@@ -55,10 +55,10 @@ std::shared_ptr<XXFileWrapper> newFolderModel(const std::string &parentPath, con
 
 XXDecodePipeline::XXDecodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
     : XXTransferMachine(activity, "7+1", true), manager_(manager)
-{
-}
+{}
 
-void XXDecodePipeline::start(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destination,
+void XXDecodePipeline::start(const XXProtectFileArray &files,
+                             const std::shared_ptr<XXFileWrapper> &destination,
                              const ResultBlock &completeBlock)
 {
     XXProtectFileArray items;
@@ -71,7 +71,8 @@ void XXDecodePipeline::start(const XXProtectFileArray &files, const std::shared_
 }
 
 XXDecodePlan XXDecodePipeline::separateFolder(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                              const std::shared_ptr<XXFileWrapper> &destination, const std::string &name)
+                                              const std::shared_ptr<XXFileWrapper> &destination,
+                                              const std::string &name)
 {
     XXDecodePlan plan;
     if (!source || !source->isDirectory() || !destination)
@@ -117,7 +118,8 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
     const bool isFolder = item->isDirectory();
     const int failCode = isFolder ? XXReportFolderFailed : XXReportFileFailed;
     if (!xxtransfer::canBeComputerName(itemName)) {
-        XXServiceLogf("not exported, the name could leave the folder: \"%s\"", XXServiceLogEscaped(itemName).c_str());
+        XXServiceLogf("not exported, the name could leave the folder: \"%s\"",
+                      XXServiceLogEscaped(itemName).c_str());
         return failedWith(failCode, itemName);
     }
     const std::shared_ptr<XXFileWrapper> &destination = run.destination;
@@ -126,9 +128,12 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
     std::string name = itemName;
     if (xxtransfer::pathExists(joinComputerPath(folder, itemName))) {
         switch (answerConflict(generation)) {
-        case ConflictAnswer::skip: return advanced();
-        case ConflictAnswer::cancel: return cancelled();
-        case ConflictAnswer::stop: return stopped();
+        case ConflictAnswer::skip:
+            return advanced();
+        case ConflictAnswer::cancel:
+            return cancelled();
+        case ConflictAnswer::stop:
+            return stopped();
         case ConflictAnswer::report:
             return asked(isFolder ? XXReportFolderExists : XXReportFileExists, itemName);
         case ConflictAnswer::freeName:
@@ -147,9 +152,12 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
     const std::string target = joinComputerPath(folder, name);
     switch (copyOut(item->fullPath(), item->fileSize(), target, 0666,
                     [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, itemName); })) {
-    case Copied::cancelled: return stopped();
-    case Copied::failed: return failedWith(XXReportFileFailed, itemName);
-    case Copied::done: break;
+    case Copied::cancelled:
+        return stopped();
+    case Copied::failed:
+        return failedWith(XXReportFileFailed, itemName);
+    case Copied::done:
+        break;
     }
     addToFolderModel(*destination, XXFileWrapper::initWithURL(target));
     return advanced();
@@ -165,7 +173,8 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
         if (!isLive(generation))
             return stopped();
         if (mkdir(record.createPath.c_str(), 0777) != 0) {
-            XXServiceLogf("cannot create the folder %s: errno %d", XXServiceLogEscaped(record.createPath).c_str(), errno);
+            XXServiceLogf("cannot create the folder %s: errno %d",
+                          XXServiceLogEscaped(record.createPath).c_str(), errno);
             return failedWith(XXReportFolderFailed, item->fileName());
         }
         const XXFileWrapper created(record.createPath);
@@ -183,9 +192,13 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
         const std::string &fileName = record.sourceWrapper->fileName();
         switch (copyOut(record.sourcePath, record.sourceWrapper->fileSize(), record.destinationPath, 0666,
                         [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, fileName); })) {
-        case Copied::cancelled: return stopped();
-        case Copied::failed: anyFailed = true; continue;
-        case Copied::done: break;
+        case Copied::cancelled:
+            return stopped();
+        case Copied::failed:
+            anyFailed = true;
+            continue;
+        case Copied::done:
+            break;
         }
         addToFolderModel(*record.destinationWrapper, XXFileWrapper::initWithURL(record.destinationPath));
     }

@@ -37,7 +37,8 @@ public:
 
     // The plan of one folder entry exported into destination under name.
     static XXDecodePlan separateFolder(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                       const std::shared_ptr<XXFileWrapper> &destination, const std::string &name);
+                                       const std::shared_ptr<XXFileWrapper> &destination,
+                                       const std::string &name);
 
     enum class Copied { done, failed, cancelled };
     // Copies the stored file at sourcePath, of the recorded size, to a new file at

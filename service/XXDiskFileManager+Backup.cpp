@@ -54,7 +54,8 @@ bool pathExists(const std::string &path)
 bool isLeftoverLockFile(const std::string &name)
 {
     constexpr std::string_view suffix = ".lock";
-    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return name.size() > suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 void removeTree(const std::string &path)
@@ -62,7 +63,8 @@ void removeTree(const std::string &path)
     std::error_code ec;
     fs::remove_all(path, ec);
     if (ec)
-        XXServiceLogf("backup: cannot remove %s: %s", XXServiceLogEscaped(path).c_str(), ec.message().c_str());
+        XXServiceLogf("backup: cannot remove %s: %s", XXServiceLogEscaped(path).c_str(),
+                      ec.message().c_str());
 }
 
 // Exact, unlike the single-precision size of XXTool, so large backups list their true size.
@@ -123,9 +125,9 @@ void XXDiskFileManager::acquireAllFilesSourceWrapper(XXFileWrapper &item, const 
     containerArr.push_back(std::move(entry));
 }
 
-XXDiskFileManager::BackupCopyResult XXDiskFileManager::copyFolderForBackup(const std::string &sourceFolder,
-                                                                           const std::string &destinationPath,
-                                                                           const BackupProgressBlock &progressBlock)
+XXDiskFileManager::BackupCopyResult
+XXDiskFileManager::copyFolderForBackup(const std::string &sourceFolder, const std::string &destinationPath,
+                                       const BackupProgressBlock &progressBlock)
 {
     // "out/" names "out": the destination itself must be made, not found present.
     std::string destination = destinationPath;
@@ -214,7 +216,8 @@ XXDiskFileManager::BackupCopyResult XXDiskFileManager::copyFolderForBackup(const
     return {true, "", ""};
 }
 
-void XXDiskFileManager::copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDestinationFolderPath,
+void XXDiskFileManager::copyComputerFolderFile(const std::string &sourceFolder,
+                                               const std::string &toDestinationFolderPath,
                                                const BackupProgressBlock &progressBlock,
                                                const BackupResultBlock &resultBlock)
 {
@@ -242,7 +245,8 @@ void XXDiskFileManager::backUpDiskDataProgressBlock(const BackupProgressBlock &p
         resultBlock(result.success, result.errorTip, result.completeTip);
 }
 
-void XXDiskFileManager::removeBackupsBeyondMaximum(const std::string &backupRoot, const std::string &keptFolderName)
+void XXDiskFileManager::removeBackupsBeyondMaximum(const std::string &backupRoot,
+                                                   const std::string &keptFolderName)
 {
     if (!isTurnOnAutoBackUp())
         return;

@@ -34,14 +34,16 @@ void XXDiskFileManager::setDecodeProgressBlock(XXTransferProgressBlock block)
     decoder_.setProgressBlock(std::move(block));
 }
 
-XXDecodePlan XXDiskFileManager::separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                                            const std::shared_ptr<XXFileWrapper> &destination,
-                                                            const std::string &name)
+XXDecodePlan
+XXDiskFileManager::separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
+                                               const std::shared_ptr<XXFileWrapper> &destination,
+                                               const std::string &name)
 {
     return XXDecodePipeline::separateFolder(source, destination, name);
 }
 
-std::optional<std::string> XXDiskFileManager::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file)
+std::optional<std::string>
+XXDiskFileManager::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file)
 {
     return openedFiles_.cacheFileToComputer(file);
 }

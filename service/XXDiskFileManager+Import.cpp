@@ -34,9 +34,10 @@ void XXDiskFileManager::setEncodeProgressBlock(XXTransferProgressBlock block)
     encoder_.setProgressBlock(std::move(block));
 }
 
-XXEncodePlan XXDiskFileManager::separateEncodeFolderWrapper(const std::shared_ptr<XXFileWrapper> &source,
-                                                            const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                                            const std::string &name)
+XXEncodePlan
+XXDiskFileManager::separateEncodeFolderWrapper(const std::shared_ptr<XXFileWrapper> &source,
+                                               const std::shared_ptr<XXProtectFileWrapper> &destination,
+                                               const std::string &name)
 {
     return XXEncodePipeline::separateFolder(source, destination, name);
 }

@@ -72,9 +72,10 @@ void XXDiskFileManager::setOperateDiskProgressBlock(XXOperateProgressBlock block
     operator_.setProgressBlock(std::move(block));
 }
 
-XXOperatePlan XXDiskFileManager::separateOperateDiskFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                                                  const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                                                  const std::string &name)
+XXOperatePlan
+XXDiskFileManager::separateOperateDiskFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
+                                                    const std::shared_ptr<XXProtectFileWrapper> &destination,
+                                                    const std::string &name)
 {
     return XXOperatePipeline::separateFolder(source, destination, name);
 }
@@ -115,7 +116,8 @@ std::optional<std::string> XXDiskFileManager::renameProtectWrapper(XXProtectFile
     return std::nullopt;
 }
 
-void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files, const XXDiskResultBlock &complete)
+void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files,
+                                             const XXDiskResultBlock &complete)
 {
     struct Target {
         std::shared_ptr<XXProtectFileWrapper> wrapper;
@@ -226,6 +228,7 @@ void XXDiskFileManager::createDirInFolderPath(const std::string &parentPath, con
         return;
     }
     XXDiskResultObject created = XXDiskResultObject::success(0);
-    created.setSuccessValue(XXProtectFileWrapper::makeFolder(parentPath, dirName, XXTool::shareTool().currentDate()));
+    created.setSuccessValue(
+        XXProtectFileWrapper::makeFolder(parentPath, dirName, XXTool::shareTool().currentDate()));
     call(complete, created);
 }

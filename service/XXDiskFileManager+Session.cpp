@@ -51,7 +51,8 @@ std::string XXDiskFileManager::currentStoreDirectory() const
     return volume.empty() ? std::string() : volume + "/" + FS_STORE_DIR_NAME;
 }
 
-void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath, const XXDiskResultBlock &completeBlock)
+void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath,
+                                                 const XXDiskResultBlock &completeBlock)
 {
     if (diskPath.empty() || diskPath.find('\0') != std::string::npos) {
         call(completeBlock, XXDiskResultObject::error("1+1", "1"));
@@ -198,13 +199,14 @@ std::string XXDiskFileManager::diskUsedStateStringForSpace(std::uint64_t totalBy
         return diskUsedStateZeroString();
     if (freeBytes > totalBytes)
         freeBytes = totalBytes;
-    const float usedPercent =
-        static_cast<float>(static_cast<long double>(totalBytes - freeBytes) * 100) / static_cast<float>(totalBytes);
+    const float usedPercent = static_cast<float>(static_cast<long double>(totalBytes - freeBytes) * 100) /
+        static_cast<float>(totalBytes);
     const float freeGB = static_cast<float>(freeBytes) * (1.0f / 1073741824.0f);
     char numbers[2][64];
     std::snprintf(numbers[0], sizeof(numbers[0]), "%.2f", usedPercent);
     std::snprintf(numbers[1], sizeof(numbers[1]), "%.2f", freeGB);
-    return localized("String_149") + ": " + numbers[0] + "%     " + localized("String_150") + ": " + numbers[1] + "GB";
+    return localized("String_149") + ": " + numbers[0] + "%     " + localized("String_150") + ": " +
+        numbers[1] + "GB";
 }
 
 std::string XXDiskFileManager::diskUsedStateString() const

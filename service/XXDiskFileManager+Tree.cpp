@@ -31,8 +31,8 @@ struct ListedRecord {
 // hostile store holds it) would make the entry's path name some other entry.
 bool isComponentName(std::string_view name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos &&
-           xxtool::isValidUtf8(name);
+    return !name.empty() && name != "." && name != ".." &&
+        name.find_first_of("/\\") == std::string_view::npos && xxtool::isValidUtf8(name);
 }
 
 }  // namespace
@@ -127,7 +127,8 @@ std::uint64_t XXDiskFileManager::allSelectedProtectFileSize(const XXProtectFileA
     return total;
 }
 
-XXProtectSizeAndNumber XXDiskFileManager::protectWrapperSizeAndFileNum(const XXProtectFileWrapper &wrapper) const
+XXProtectSizeAndNumber
+XXDiskFileManager::protectWrapperSizeAndFileNum(const XXProtectFileWrapper &wrapper) const
 {
     std::uint64_t size = 0;
     std::int64_t number = 0;
@@ -148,7 +149,8 @@ XXProtectSizeAndNumber XXDiskFileManager::protectWrapperSizeAndFileNum(const XXP
 }
 
 void XXDiskFileManager::separateProtectFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &wrapper,
-                                                     XXProtectFileArray &folderArr, XXProtectFileArray &fileArr)
+                                                     XXProtectFileArray &folderArr,
+                                                     XXProtectFileArray &fileArr)
 {
     if (!wrapper || !wrapper->isDirectory())
         return;
@@ -181,8 +183,9 @@ void XXDiskFileManager::separateProtectFolderWrapper(const std::shared_ptr<XXPro
     }
 }
 
-XXProtectFileArray XXDiskFileManager::searchFileWithKeyString(const std::string &key,
-                                                              const std::shared_ptr<XXProtectFileWrapper> &wrapper)
+XXProtectFileArray
+XXDiskFileManager::searchFileWithKeyString(const std::string &key,
+                                           const std::shared_ptr<XXProtectFileWrapper> &wrapper)
 {
     XXProtectFileArray found;
     if (key.empty())

@@ -15,8 +15,9 @@ XXDiskFileManager &XXDiskFileManager::shareDiskFileManager()
 
 XXDiskFileManager::XXDiskFileManager(XXNotificationCenter &center) : center_(center)
 {
-    removalObserver_ = center_.addObserver(XXDiskDidMoveoutNotification,
-                                           [this](const XXNotification &notification) { diskRemoved(notification); });
+    removalObserver_ =
+        center_.addObserver(XXDiskDidMoveoutNotification,
+                            [this](const XXNotification &notification) { diskRemoved(notification); });
 }
 
 XXDiskFileManager::~XXDiskFileManager()
@@ -58,7 +59,8 @@ void XXDiskFileManager::diskRemoved(const XXNotification &notification)
 {
     const std::string *removedPath = notification.stringObject();
     const std::string current = currentDiskPath();
-    if (current.empty() || !removedPath || withoutTrailingSlashes(*removedPath) != withoutTrailingSlashes(current))
+    if (current.empty() || !removedPath ||
+        withoutTrailingSlashes(*removedPath) != withoutTrailingSlashes(current))
         return;
     endProcessForRemovedVolume();
 }

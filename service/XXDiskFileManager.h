@@ -170,7 +170,8 @@ public:
     // Copies the store directory to a new dated backup folder, then, with auto backup on,
     // removes the oldest backups beyond the maximum number (only after a finished copy, and
     // never the folder just made). (false, "未发现保管库", "") without a store directory.
-    void backUpDiskDataProgressBlock(const BackupProgressBlock &progressBlock, const BackupResultBlock &resultBlock);
+    void backUpDiskDataProgressBlock(const BackupProgressBlock &progressBlock,
+                                     const BackupResultBlock &resultBlock);
     // The backup folders under the backup root of the current location setting, oldest
     // first, each with its folder size set. Entries not named by a date are left out.
     XXFileArray allBackUpFolders();
@@ -182,7 +183,8 @@ public:
     // without a root index ("index") is refused with (false, "未发现保管库", "") before
     // anything is touched. The swap unmounts the engine, so no handle writes into the old
     // store, and mounts it again: a restored store must be logged into afresh (isLogin off).
-    void RestoreDiskDataWithSelectedPath(const std::string &selectedPath, const BackupProgressBlock &ProgressBlock,
+    void RestoreDiskDataWithSelectedPath(const std::string &selectedPath,
+                                         const BackupProgressBlock &ProgressBlock,
                                          const BackupResultBlock &resultBlock);
     // Copies every file below sourceFolder (hidden ones included, leftover "*.lock" files of
     // interrupted writes left out) to the same relative paths below toDestinationFolderPath, which
@@ -192,7 +194,8 @@ public:
     // source; (false, "String_66", "") destination present; cancelled; finished. Only a
     // finished copy leaves the destination, with every file flushed to the disk.
     void copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDestinationFolderPath,
-                                const BackupProgressBlock &progressBlock, const BackupResultBlock &resultBlock);
+                                const BackupProgressBlock &progressBlock,
+                                const BackupResultBlock &resultBlock);
     // Appends the files below item (item itself when it is a file) to containerArr, with
     // toDir as the destination folder of item.
     void acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::string &toDir,
@@ -228,7 +231,8 @@ public:
     // sizes, stored answers, cancel flag).
 
     // Import into the tree folder destination ("8+1").
-    void startEncoderSelectedFilePath(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
+    void startEncoderSelectedFilePath(const XXFileArray &files,
+                                      const std::shared_ptr<XXProtectFileWrapper> &destination,
                                       const XXDiskResultBlock &complete);
     void continueEncodeFile();
     void continueEncodeFileWithIsExistType(std::uint64_t existType);  // XXTransferExistType
@@ -244,7 +248,8 @@ public:
     const XXEncodePipeline &encodePipeline() const { return encoder_; }
 
     // Export into the computer folder destination ("7+1").
-    void startDecoderSelectedProtectFile(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destination,
+    void startDecoderSelectedProtectFile(const XXProtectFileArray &files,
+                                         const std::shared_ptr<XXFileWrapper> &destination,
                                          const XXDiskResultBlock &completeBlock);
     void continueDecodeFiles();
     void continueDecodeFileWithIsExistType(std::uint64_t existType);
@@ -252,7 +257,8 @@ public:
     void cancelDecodeFile();
     void setDecodeProgressBlock(XXTransferProgressBlock block);
     XXDecodePlan separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                             const std::shared_ptr<XXFileWrapper> &destination, const std::string &name);
+                                             const std::shared_ptr<XXFileWrapper> &destination,
+                                             const std::string &name);
     const XXDecodePipeline &decodePipeline() const { return decoder_; }
 
     // A new copy of a protected file in the private cache folder, for opening it with
@@ -269,8 +275,9 @@ public:
     std::vector<std::string> watchedCacheFilePaths() const;
 
     // Copy (isCopy) or move into the tree folder destination ("12+1").
-    void operateDiskFile(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
-                         bool isCopy, const XXDiskResultBlock &complete);
+    void operateDiskFile(const XXProtectFileArray &files,
+                         const std::shared_ptr<XXProtectFileWrapper> &destination, bool isCopy,
+                         const XXDiskResultBlock &complete);
     void continueOperateDiskFiles();
     void continueOperateDiskFileWithIsExistType(std::uint64_t existType);
     void continueOperateDiskFileWithIsErrorType(std::uint64_t errorType);
@@ -285,7 +292,8 @@ public:
 
     // Nothing on success, else the message to show ("String_98" a refused name, "String_97"
     // the store refused). A file keeps its extension when newName has none.
-    std::optional<std::string> renameProtectWrapper(XXProtectFileWrapper &wrapper, const std::string &newName);
+    std::optional<std::string> renameProtectWrapper(XXProtectFileWrapper &wrapper,
+                                                    const std::string &newName);
     // Files first, then folders deepest first, as the store lists them. "9+1" code 1 when a
     // file cannot be removed (no folder is touched then) or a folder cannot.
     void removeProtectedFiles(const XXProtectFileArray &files, const XXDiskResultBlock &complete);

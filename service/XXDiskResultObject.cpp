@@ -39,14 +39,22 @@ std::string localized(const char *key)
 const char *transferTip(std::int64_t code)
 {
     switch (code) {
-    case 2: return "未登录";
-    case 3: return "未选择文件";
-    case 4: return "未选择目标文件夹";
-    case 5: return "文件夹已存在";
-    case 6: return "文件已存在";
-    case 7: return "文件夹出错";
-    case 8: return "文件出错";
-    default: return nullptr;
+    case 2:
+        return "未登录";
+    case 3:
+        return "未选择文件";
+    case 4:
+        return "未选择目标文件夹";
+    case 5:
+        return "文件夹已存在";
+    case 6:
+        return "文件已存在";
+    case 7:
+        return "文件夹出错";
+    case 8:
+        return "文件出错";
+    default:
+        return nullptr;
     }
 }
 
@@ -55,36 +63,52 @@ std::string preconditionTip(std::int64_t area, std::int64_t code)
 {
     switch (area) {
     case 1:
-        if (code == 1) return localized("String_103");
+        if (code == 1)
+            return localized("String_103");
         break;
     case 2:
-        if (code == 1) return localized("String_104");
-        if (code == 2) return localized("String_105");
+        if (code == 1)
+            return localized("String_104");
+        if (code == 2)
+            return localized("String_105");
         break;
     case 3:
-        if (code == 1) return localized("String_104");
-        if (code == 2) return localized("String_142");
+        if (code == 1)
+            return localized("String_104");
+        if (code == 2)
+            return localized("String_142");
         break;
     case 4:
-        if (code == 1) return localized("String_104");
-        if (code == 2 || code == 3) return localized("String_105");
+        if (code == 1)
+            return localized("String_104");
+        if (code == 2 || code == 3)
+            return localized("String_105");
         break;
     case 6:
-        if (code == 1) return localized("String_104");
-        if (code == 2) return localized("String_106");
-        if (code == 3) return localized("String_107");
-        if (code == 4) return localized("String_98");
+        if (code == 1)
+            return localized("String_104");
+        if (code == 2)
+            return localized("String_106");
+        if (code == 3)
+            return localized("String_107");
+        if (code == 4)
+            return localized("String_98");
         break;
     case 7:
     case 8:
     case 12:
-        if (code == 1) return localized("String_104");
-        if (const char *tip = transferTip(code)) return tip;
-        if (area == 12 && code == 9) return "不可将文件夹复制/移动到自己内部";
-        if (area == 12 && code == 10) return localized("String_176");
+        if (code == 1)
+            return localized("String_104");
+        if (const char *tip = transferTip(code))
+            return tip;
+        if (area == 12 && code == 9)
+            return "不可将文件夹复制/移动到自己内部";
+        if (area == 12 && code == 10)
+            return localized("String_176");
         break;
     case 9:
-        if (code == 1) return localized("String_93");
+        if (code == 1)
+            return localized("String_93");
         break;
     default:  // area 5 and the areas no operation reports take the default tip
         break;
@@ -113,7 +137,8 @@ std::string XXDiskResultObject::tipsFromErrorAreaCode(std::string_view errorArea
     return defaultTip;
 }
 
-XXDiskResultObject::XXDiskResultObject(std::int32_t successCode, std::string_view errorArea, std::string_view errorCode)
+XXDiskResultObject::XXDiskResultObject(std::int32_t successCode, std::string_view errorArea,
+                                       std::string_view errorCode)
 {
     if (successCode >= 0) {
         isSuccess_ = true;

@@ -27,9 +27,9 @@ using XXDiskDicValue = std::variant<std::int64_t, std::string>;
 
 // The error dictionary: exactly DiskErrorAreaKey, DiskErrorCodeKey and DiskErrorTipsKey.
 struct XXDiskErrorDic {
-    std::string area;       // DiskErrorAreaKey, as the operation gave it
+    std::string area;  // DiskErrorAreaKey, as the operation gave it
     std::int64_t code = 0;  // DiskErrorCodeKey
-    std::string tips;       // DiskErrorTipsKey
+    std::string tips;  // DiskErrorTipsKey
 
     std::vector<std::string> keys() const { return {DiskErrorAreaKey, DiskErrorCodeKey, DiskErrorTipsKey}; }
     // nullopt for any other key.

@@ -20,7 +20,6 @@ using xxtransfer::XXFoldedNames;
 
 namespace {
 
-
 bool isReadableFolder(const std::string &path)
 {
     DIR *dir = opendir(path.c_str());
@@ -40,10 +39,10 @@ bool isRegularFile(const std::string &path)
 
 XXEncodePipeline::XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
     : XXTransferMachine(activity, "8+1", true), manager_(manager)
-{
-}
+{}
 
-void XXEncodePipeline::start(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
+void XXEncodePipeline::start(const XXFileArray &files,
+                             const std::shared_ptr<XXProtectFileWrapper> &destination,
                              const ResultBlock &complete)
 {
     XXFileArray items;
@@ -95,7 +94,7 @@ XXEncodePlan XXEncodePipeline::separateFolder(const std::shared_ptr<XXFileWrappe
         std::shared_ptr<XXProtectFileWrapper> folder;
         size_t next = 0;
         XXFoldedNames allNames;  // every child name that will be stored
-        XXFoldedNames claimed;   // the names given out so far
+        XXFoldedNames claimed;  // the names given out so far
     };
     std::vector<Frame> stack;
     auto enter = [&](const std::shared_ptr<XXFileWrapper> &folderSource,
@@ -126,7 +125,8 @@ XXEncodePlan XXEncodePipeline::separateFolder(const std::shared_ptr<XXFileWrappe
         const std::string &childName = child->fileName();
         const bool isFolder = child->isDirectory();
         if (!xxtransfer::canBeStoreName(childName) ||
-            (!isFolder && !isRegularFile(child->systemPath().empty() ? child->fullPath() : child->systemPath()))) {
+            (!isFolder &&
+             !isRegularFile(child->systemPath().empty() ? child->fullPath() : child->systemPath()))) {
             plan.refusedPaths.push_back(child->fullPath());
             continue;
         }
@@ -146,8 +146,8 @@ XXEncodePlan XXEncodePipeline::separateFolder(const std::shared_ptr<XXFileWrappe
             enter(child, holder, storedName);  // frame is stale from here
             continue;
         }
-        plan.files.push_back(
-            {child->fullPath(), xxservice::joinFullPath(holder->fullPath(), storedName), storedName, child, holder});
+        plan.files.push_back({child->fullPath(), xxservice::joinFullPath(holder->fullPath(), storedName),
+                              storedName, child, holder});
     }
     return plan;
 }
@@ -172,32 +172,37 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
     const std::string target = xxservice::joinFullPath(destination->fullPath(), name);
     std::uint64_t size = 0;
     switch (importFile(item->fullPath(), target, itemName, "创建文件失败___%s", generation, &size)) {
-    case Copied::cancelled: return stopped();
-    case Copied::failed: return failedWith(XXReportFileFailed, itemName);
-    case Copied::done: break;
+    case Copied::cancelled:
+        return stopped();
+    case Copied::failed:
+        return failedWith(XXReportFileFailed, itemName);
+    case Copied::done:
+        break;
     }
     names.add(name, false);
-    destination->appendSubFile(
-        XXProtectFileWrapper::makeFile(destination->fullPath(), name, size, XXTool::shareTool().currentDate()));
+    destination->appendSubFile(XXProtectFileWrapper::makeFile(destination->fullPath(), name, size,
+                                                              XXTool::shareTool().currentDate()));
     return advanced();
 }
 
-XXEncodePipeline::Step XXEncodePipeline::importFolder(const XXFileWrapper &item,
-                                                      const std::shared_ptr<XXFileWrapper> &source,
-                                                      const std::string &name,
-                                                      const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                                      XXFoldedNames &names, std::uint64_t generation)
+XXEncodePipeline::Step XXEncodePipeline::importFolder(
+    const XXFileWrapper &item, const std::shared_ptr<XXFileWrapper> &source, const std::string &name,
+    const std::shared_ptr<XXProtectFileWrapper> &destination, XXFoldedNames &names, std::uint64_t generation)
 {
     XXEncodePlan plan = separateFolder(source, destination, name);
     switch (xxtransfer::createStoreFolders(plan.folders, name, names, [&] { return isLive(generation); })) {
-    case xxtransfer::XXFoldersMade::stopped: return stopped();
-    case xxtransfer::XXFoldersMade::failed: return failedWith(XXReportFolderFailed, item.fileName());
-    case xxtransfer::XXFoldersMade::all: break;
+    case xxtransfer::XXFoldersMade::stopped:
+        return stopped();
+    case xxtransfer::XXFoldersMade::failed:
+        return failedWith(XXReportFolderFailed, item.fileName());
+    case xxtransfer::XXFoldersMade::all:
+        break;
     }
 
     bool anyFailed = false;
     for (const std::string &refused : plan.refusedPaths) {
-        XXServiceLogf("not imported (not a file or folder the store can hold): %s", XXServiceLogEscaped(refused).c_str());
+        XXServiceLogf("not imported (not a file or folder the store can hold): %s",
+                      XXServiceLogEscaped(refused).c_str());
         anyFailed = true;
     }
     // A file that fails does not stop the others; the folder is reported once they are in.
@@ -205,22 +210,30 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(const XXFileWrapper &item,
         std::uint64_t size = 0;
         switch (importFile(record.sourcePath, record.destinationPath, record.sourceWrapper->fileName(),
                            "__创建文件失败————%s", generation, &size)) {
-        case Copied::cancelled: return stopped();
-        case Copied::failed: anyFailed = true; continue;
-        case Copied::done: break;
+        case Copied::cancelled:
+            return stopped();
+        case Copied::failed:
+            anyFailed = true;
+            continue;
+        case Copied::done:
+            break;
         }
-        record.destinationWrapper->appendSubFile(XXProtectFileWrapper::makeFile(
-            record.destinationWrapper->fullPath(), record.destinationName, size, XXTool::shareTool().currentDate()));
+        record.destinationWrapper->appendSubFile(
+            XXProtectFileWrapper::makeFile(record.destinationWrapper->fullPath(), record.destinationName,
+                                           size, XXTool::shareTool().currentDate()));
     }
     return anyFailed ? failedWith(XXReportFolderFailed, item.fileName()) : advanced();
 }
 
-XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &targetPath,
-                                                      const std::string &progressName, const char *createFailedFormat,
+XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourcePath,
+                                                      const std::string &targetPath,
+                                                      const std::string &progressName,
+                                                      const char *createFailedFormat,
                                                       std::uint64_t generation, std::uint64_t *size)
 {
     // Not blocking on open, so a named pipe chosen by mistake is refused rather than waited on.
-    xxtransfer::XXFileDescriptor source(open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    xxtransfer::XXFileDescriptor source(
+        open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat st {};
     if (!source.isOpen() || fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         XXServiceLogf("cannot read %s: errno %d", XXServiceLogEscaped(sourcePath).c_str(), errno);
@@ -242,12 +255,13 @@ XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourceP
     std::vector<char> buffer(static_cast<size_t>(std::min(XXTransferChunkSize, declared)));
     std::uint64_t written = 0;
     while (written < declared) {
-        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(XXTransferChunkSize, declared - written));
+        const size_t want =
+            static_cast<size_t>(std::min<std::uint64_t>(XXTransferChunkSize, declared - written));
         const ssize_t got = xxtransfer::readFully(source.get(), buffer.data(), want);
         if (got <= 0) {
-            XXServiceLogf("%s ended after %llu of %llu bytes (errno %d)", XXServiceLogEscaped(sourcePath).c_str(),
-                          static_cast<unsigned long long>(written), static_cast<unsigned long long>(declared),
-                          got < 0 ? errno : 0);
+            XXServiceLogf("%s ended after %llu of %llu bytes (errno %d)",
+                          XXServiceLogEscaped(sourcePath).c_str(), static_cast<unsigned long long>(written),
+                          static_cast<unsigned long long>(declared), got < 0 ? errno : 0);
             outcome = Copied::failed;
             break;
         }
@@ -275,7 +289,8 @@ XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourceP
         outcome = Copied::failed;
     }
     if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)
-        XXServiceLogf("cannot remove the incomplete %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), errno);
+        XXServiceLogf("cannot remove the incomplete %s: errno %d", XXServiceLogEscaped(targetPath).c_str(),
+                      errno);
     *size = written;
     return outcome;
 }

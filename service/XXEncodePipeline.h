@@ -41,7 +41,8 @@ public:
 
     // The plan of one folder item imported into destination under name.
     static XXEncodePlan separateFolder(const std::shared_ptr<XXFileWrapper> &source,
-                                       const std::shared_ptr<XXProtectFileWrapper> &destination, const std::string &name);
+                                       const std::shared_ptr<XXProtectFileWrapper> &destination,
+                                       const std::string &name);
     // A file's size; a folder's, summed over its descendants that are not hidden.
     static std::uint64_t computerWrapperSize(XXFileWrapper &wrapper);
     static std::uint64_t allSelectedComputerFileSize(const XXFileArray &files);
@@ -53,12 +54,13 @@ private:
                      XXEncodeLoop &loop) override;
     std::string progressArgument(const ItemPtr &item) const override { return item->fileName(); }
 
-    Step importFolder(const XXFileWrapper &item, const std::shared_ptr<XXFileWrapper> &source, const std::string &name,
-                      const std::shared_ptr<XXProtectFileWrapper> &destination, xxtransfer::XXFoldedNames &names,
-                      std::uint64_t generation);
+    Step importFolder(const XXFileWrapper &item, const std::shared_ptr<XXFileWrapper> &source,
+                      const std::string &name, const std::shared_ptr<XXProtectFileWrapper> &destination,
+                      xxtransfer::XXFoldedNames &names, std::uint64_t generation);
     // Streams one computer file into the store; *size is the number of bytes stored.
-    Copied importFile(const std::string &sourcePath, const std::string &targetPath, const std::string &progressName,
-                      const char *createFailedFormat, std::uint64_t generation, std::uint64_t *size);
+    Copied importFile(const std::string &sourcePath, const std::string &targetPath,
+                      const std::string &progressName, const char *createFailedFormat,
+                      std::uint64_t generation, std::uint64_t *size);
 
     XXDiskFileManager &manager_;
 };

@@ -16,13 +16,20 @@ namespace {
 std::filesystem::file_type fileTypeOfMode(mode_t mode)
 {
     using std::filesystem::file_type;
-    if (S_ISREG(mode)) return file_type::regular;
-    if (S_ISDIR(mode)) return file_type::directory;
-    if (S_ISLNK(mode)) return file_type::symlink;
-    if (S_ISFIFO(mode)) return file_type::fifo;
-    if (S_ISSOCK(mode)) return file_type::socket;
-    if (S_ISBLK(mode)) return file_type::block;
-    if (S_ISCHR(mode)) return file_type::character;
+    if (S_ISREG(mode))
+        return file_type::regular;
+    if (S_ISDIR(mode))
+        return file_type::directory;
+    if (S_ISLNK(mode))
+        return file_type::symlink;
+    if (S_ISFIFO(mode))
+        return file_type::fifo;
+    if (S_ISSOCK(mode))
+        return file_type::socket;
+    if (S_ISBLK(mode))
+        return file_type::block;
+    if (S_ISCHR(mode))
+        return file_type::character;
     return file_type::unknown;
 }
 
@@ -32,8 +39,8 @@ std::optional<XXFileAttributes> readAttributes(const std::string &path, bool fol
         return std::nullopt;
     XXFileAttributes attributes;
     struct statx sx {};
-    if (statx(AT_FDCWD, path.c_str(), followLinks ? 0 : AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) ==
-        0) {
+    if (statx(AT_FDCWD, path.c_str(), followLinks ? 0 : AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
+              &sx) == 0) {
         attributes.type = fileTypeOfMode(sx.stx_mode);
         attributes.fileSize = sx.stx_size;
         attributes.modificationDate = sx.stx_mtime.tv_sec;
@@ -107,9 +114,12 @@ std::string iconNameFor(bool isDirectory, std::string_view name)
 
 int hexValue(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -230,7 +240,8 @@ void XXFileWrapper::sortFileArray(XXFileArray &array)
     std::array<XXFileArray, xxservice::kSortGroupCount> groups;
     XXTool &tool = XXTool::shareTool();
     for (auto &item : array) {
-        const int type = item->isDirectory() ? XXFileTypeFolder : tool.changeFileTypeWithName(item->fileName());
+        const int type =
+            item->isDirectory() ? XXFileTypeFolder : tool.changeFileTypeWithName(item->fileName());
         groups[xxservice::sortGroupOf(item->isDirectory(), type)].push_back(std::move(item));
     }
     array.clear();

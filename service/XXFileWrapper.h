@@ -22,11 +22,11 @@ using XXFileArray = std::vector<std::shared_ptr<XXFileWrapper>>;
 // What the file system says about an item when the model was made.
 struct XXFileAttributes {
     std::filesystem::file_type type = std::filesystem::file_type::none;
-    std::uint64_t fileSize = 0;          // bytes, as stat reports them
-    std::int64_t creationDate = 0;       // seconds since 1970; the modification time where
-                                         // the file system keeps no birth time
-    std::int64_t modificationDate = 0;   // seconds since 1970
-    mode_t permissions = 0;              // the permission bits (07777)
+    std::uint64_t fileSize = 0;  // bytes, as stat reports them
+    std::int64_t creationDate = 0;  // seconds since 1970; the modification time where
+        // the file system keeps no birth time
+    std::int64_t modificationDate = 0;  // seconds since 1970
+    mode_t permissions = 0;  // the permission bits (07777)
     uid_t ownerID = 0;
     gid_t groupID = 0;
 };
@@ -67,7 +67,10 @@ public:
     void setIconName(std::string name) { iconName_ = std::move(name); }
 
     const std::optional<XXFileAttributes> &fileAttributes() const { return fileAttributes_; }
-    void setFileAttributes(std::optional<XXFileAttributes> attributes) { fileAttributes_ = std::move(attributes); }
+    void setFileAttributes(std::optional<XXFileAttributes> attributes)
+    {
+        fileAttributes_ = std::move(attributes);
+    }
     // The file the model lists children from; empty for a model made by the plain
     // initializer until a caller sets it.
     const std::string &systemPath() const { return systemPath_; }

@@ -51,7 +51,9 @@ private:
     XXDiskFileManager *manager_;
 };
 
-XXOpenedFileCache::XXOpenedFileCache(XXDiskFileManager &manager) : forwarder_(std::make_shared<Forwarder>(manager)) {}
+XXOpenedFileCache::XXOpenedFileCache(XXDiskFileManager &manager)
+    : forwarder_(std::make_shared<Forwarder>(manager))
+{}
 
 XXOpenedFileCache::~XXOpenedFileCache()
 {
@@ -67,7 +69,8 @@ std::string XXOpenedFileCache::cacheFolderPath()
     return application.empty() ? std::string() : application + "/" + kCacheFolderName;
 }
 
-std::optional<std::string> XXOpenedFileCache::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file)
+std::optional<std::string>
+XXOpenedFileCache::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file)
 {
     if (!file || file->isDirectory() || !xxtransfer::canBeComputerName(file->fileName()))
         return std::nullopt;
@@ -102,7 +105,8 @@ void XXOpenedFileCache::watch(const std::string &path, const std::shared_ptr<XXP
     std::lock_guard<std::mutex> lock(mutex_);
     if (!loop_)
         return;
-    auto watcher = XXFileWatcher::create(*loop_, path, std::any(XXWatchedDocument{file, forwarder_}), forwarder_.get());
+    auto watcher =
+        XXFileWatcher::create(*loop_, path, std::any(XXWatchedDocument{file, forwarder_}), forwarder_.get());
     auto [slot, inserted] = watchFileDic_.emplace(path, watcher);
     if (!inserted) {
         slot->second->invalidate();
@@ -156,7 +160,8 @@ void XXOpenedFileCache::fileWatcherDidChange(XXFileWatcher &watcher)
     std::shared_ptr<XXProtectFileWrapper> entry;
     if (const auto *document = std::any_cast<XXWatchedDocument>(&watcher.protectFileWrapper()))
         entry = document->entry;
-    else if (const auto *plain = std::any_cast<std::shared_ptr<XXProtectFileWrapper>>(&watcher.protectFileWrapper()))
+    else if (const auto *plain =
+                 std::any_cast<std::shared_ptr<XXProtectFileWrapper>>(&watcher.protectFileWrapper()))
         entry = *plain;
     hook(entry, watcher.watchPath());
 }

@@ -16,11 +16,11 @@ using xxtransfer::XXFoldedNames;
 
 XXOperatePipeline::XXOperatePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
     : XXTransferMachine(activity, "12+1", false), manager_(manager)
-{
-}
+{}
 
-void XXOperatePipeline::start(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
-                              bool isCopy, const ResultBlock &complete)
+void XXOperatePipeline::start(const XXProtectFileArray &files,
+                              const std::shared_ptr<XXProtectFileWrapper> &destination, bool isCopy,
+                              const ResultBlock &complete)
 {
     XXProtectFileArray items;
     if (int code = startRefusal(manager_.mountSuccess(), manager_.isLogin(), files, destination, items))
@@ -70,7 +70,8 @@ XXOperatePlan XXOperatePipeline::separateFolder(const std::shared_ptr<XXProtectF
             plan.folders.push_back({path, holder->second, copy});
             copies[node.wrapper.get()] = copy;
         } else {
-            plan.files.push_back({node.wrapper->fullPath(), path, node.wrapper, holder->second, node.parent, node.inTree});
+            plan.files.push_back(
+                {node.wrapper->fullPath(), path, node.wrapper, holder->second, node.parent, node.inTree});
         }
     }
     return plan;
@@ -85,10 +86,14 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
 
     if (isFolder && xxtransfer::isSameOrInside(destination->fullPath(), item->fullPath())) {
         switch (run.toSelfType) {
-        case XXToSelfAsk: return asked(XXReportFolderIntoItself, std::string());
-        case XXToSelfSkip: return advanced();
-        case XXToSelfCancel: return cancelled();
-        default: return stopped();
+        case XXToSelfAsk:
+            return asked(XXReportFolderIntoItself, std::string());
+        case XXToSelfSkip:
+            return advanced();
+        case XXToSelfCancel:
+            return cancelled();
+        default:
+            return stopped();
         }
     }
     if (!loop.destinationNames)
@@ -104,13 +109,16 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
 
     const std::string target = xxservice::joinFullPath(destination->fullPath(), name);
     switch (copyFile(item->fullPath(), item->fileSize(), target, item, generation)) {
-    case Copied::cancelled: return stopped();
-    case Copied::failed: return failedWith(XXReportFileFailed, itemName);
-    case Copied::done: break;
+    case Copied::cancelled:
+        return stopped();
+    case Copied::failed:
+        return failedWith(XXReportFileFailed, itemName);
+    case Copied::done:
+        break;
     }
     names.add(name, false);
     destination->appendSubFile(XXProtectFileWrapper::makeFile(destination->fullPath(), name, item->fileSize(),
-                                                           XXTool::shareTool().currentDate()));
+                                                              XXTool::shareTool().currentDate()));
     if (!run.isCopy) {
         int removed;
         {
@@ -133,9 +141,12 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
 {
     const XXOperatePlan plan = separateFolder(item, run.destination, name);
     switch (xxtransfer::createStoreFolders(plan.folders, name, names, [&] { return isLive(generation); })) {
-    case xxtransfer::XXFoldersMade::stopped: return stopped();
-    case xxtransfer::XXFoldersMade::failed: return failedWith(XXReportFolderFailed, item->fileName());
-    case xxtransfer::XXFoldersMade::all: break;
+    case xxtransfer::XXFoldersMade::stopped:
+        return stopped();
+    case xxtransfer::XXFoldersMade::failed:
+        return failedWith(XXReportFolderFailed, item->fileName());
+    case xxtransfer::XXFoldersMade::all:
+        break;
     }
 
     // A file that fails does not stop the others; the folder is reported once they are done.
@@ -147,9 +158,13 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
     for (const XXOperateFileRecord &record : plan.files) {
         const std::uint64_t size = record.sourceWrapper->fileSize();
         switch (copyFile(record.sourcePath, size, record.destinationPath, record.sourceWrapper, generation)) {
-        case Copied::cancelled: return stopped();
-        case Copied::failed: anyFailed = true; continue;
-        case Copied::done: break;
+        case Copied::cancelled:
+            return stopped();
+        case Copied::failed:
+            anyFailed = true;
+            continue;
+        case Copied::done:
+            break;
         }
         // An empty file the source tree did not show stays out of the copy's tree as well.
         if (record.sourceInTree || size > 0)
@@ -176,8 +191,8 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
 }
 
 XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourcePath, std::uint64_t size,
-                                                      const std::string &targetPath, const ItemPtr &progressEntry,
-                                                      std::uint64_t generation)
+                                                      const std::string &targetPath,
+                                                      const ItemPtr &progressEntry, std::uint64_t generation)
 {
     int source;
     int target;
@@ -229,8 +244,8 @@ XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourceP
         // remove the only whole copy.
         char extra;
         if (fs_read(source, &extra, 1) > 0) {
-            XXServiceLogf("%s holds more than its recorded %llu bytes", XXServiceLogEscaped(sourcePath).c_str(),
-                          static_cast<unsigned long long>(size));
+            XXServiceLogf("%s holds more than its recorded %llu bytes",
+                          XXServiceLogEscaped(sourcePath).c_str(), static_cast<unsigned long long>(size));
             outcome = Copied::failed;
         }
     }
@@ -241,6 +256,7 @@ XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourceP
         outcome = Copied::failed;
     }
     if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)
-        XXServiceLogf("cannot remove the incomplete %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), errno);
+        XXServiceLogf("cannot remove the incomplete %s: errno %d", XXServiceLogEscaped(targetPath).c_str(),
+                      errno);
     return outcome;
 }

@@ -29,15 +29,16 @@ struct XXOperateLoop {
     std::optional<xxtransfer::XXFoldedNames> destinationNames;
 };
 
-class XXOperatePipeline final : public XXTransferMachine<XXProtectFileWrapper, std::shared_ptr<XXProtectFileWrapper>,
-                                                         XXOperateRun, XXOperateLoop> {
+class XXOperatePipeline final
+    : public XXTransferMachine<XXProtectFileWrapper, std::shared_ptr<XXProtectFileWrapper>, XXOperateRun,
+                               XXOperateLoop> {
 public:
     XXOperatePipeline(XXDiskFileManager &manager, XXTransferActivity &activity);
 
     // Validates ("12+1": 1 not mounted, 2 not logged in, 3 no selection, 4 no destination
     // folder, 10 the first entry already lives in the destination), then runs.
-    void start(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination, bool isCopy,
-               const ResultBlock &complete);
+    void start(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
+               bool isCopy, const ResultBlock &complete);
     void continueWithToSelfType(std::uint64_t type);
 
     std::shared_ptr<XXProtectFileWrapper> destinationWrapper() const { return runState().destination; }
@@ -46,14 +47,18 @@ public:
 
     // The plan of one folder entry copied into destination under name.
     static XXOperatePlan separateFolder(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                        const std::shared_ptr<XXProtectFileWrapper> &destination, const std::string &name);
+                                        const std::shared_ptr<XXProtectFileWrapper> &destination,
+                                        const std::string &name);
 
 private:
     enum class Copied { done, failed, cancelled };
 
     Step processItem(const ItemPtr &item, std::uint64_t generation, const XXOperateRun &run,
                      XXOperateLoop &loop) override;
-    std::shared_ptr<XXProtectFileWrapper> progressArgument(const ItemPtr &item) const override { return item; }
+    std::shared_ptr<XXProtectFileWrapper> progressArgument(const ItemPtr &item) const override
+    {
+        return item;
+    }
 
     Step copyFolder(const ItemPtr &item, const std::string &name, const XXOperateRun &run,
                     xxtransfer::XXFoldedNames &names, std::uint64_t generation);

@@ -23,13 +23,11 @@ const std::string XXPasteProtectFileOutAppModel::customWriteType = "customWrite.
 
 XXPasteProtectFileOutAppModel::XXPasteProtectFileOutAppModel(XXDiskFileManager &manager)
     : manager_(manager), exporter_(manager, manager.transferActivity())
-{
-}
+{}
 
 XXPasteProtectFileOutAppModel::XXPasteProtectFileOutAppModel()
     : XXPasteProtectFileOutAppModel(XXDiskFileManager::shareDiskFileManager())
-{
-}
+{}
 
 std::string XXPasteProtectFileOutAppModel::pasteCacheFolderPath()
 {
@@ -48,8 +46,8 @@ std::string XXPasteProtectFileOutAppModel::fileURLForPath(const std::string &pat
     static const char hex[] = "0123456789ABCDEF";
     std::string url = "file://";
     for (unsigned char c : path) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                           c == '.' || c == '_' || c == '~' || c == '/';
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
         if (plain) {
             url += static_cast<char>(c);
         } else {

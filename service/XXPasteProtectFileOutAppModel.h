@@ -24,7 +24,7 @@ class XXPasteProtectFileOutAppModel {
 public:
     using FailedFilesBlock = std::function<void(const XXProtectFileArray &failedFiles)>;
 
-    static const std::string fileURLType;      // "public.file-url"
+    static const std::string fileURLType;  // "public.file-url"
     static const std::string customWriteType;  // "customWrite.to.pasteboard"
     static constexpr std::uint64_t promisedWritingOption = 512;
 

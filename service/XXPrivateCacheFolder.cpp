@@ -62,7 +62,8 @@ bool makePrivateFolder(const std::string &path)
     if (mkdir(path.c_str(), 0700) == 0)
         return true;
     if (errno != EEXIST) {
-        XXServiceLogf("cannot create the private folder %s: errno %d", XXServiceLogEscaped(path).c_str(), errno);
+        XXServiceLogf("cannot create the private folder %s: errno %d", XXServiceLogEscaped(path).c_str(),
+                      errno);
         return false;
     }
     struct stat st {};

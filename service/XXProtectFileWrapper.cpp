@@ -62,7 +62,8 @@ std::shared_ptr<XXProtectFileWrapper> XXProtectFileWrapper::makeFolder(std::stri
 }
 
 std::shared_ptr<XXProtectFileWrapper> XXProtectFileWrapper::makeFile(std::string parentFolderPath,
-                                                                     std::string fileName, std::uint64_t fileSize,
+                                                                     std::string fileName,
+                                                                     std::uint64_t fileSize,
                                                                      std::string createDateString)
 {
     auto file = std::make_shared<XXProtectFileWrapper>();
@@ -125,12 +126,18 @@ void XXProtectFileWrapper::sortFileArray(XXProtectFileArray &array, std::int64_t
     using Entry = std::shared_ptr<XXProtectFileWrapper>;
     auto before = [sortKey](const Entry &a, const Entry &b) {
         switch (sortKey) {
-        case SortNameAscending: return a->fileName() < b->fileName();
-        case SortNameDescending: return b->fileName() < a->fileName();
-        case SortDateAscending: return a->createDateString() < b->createDateString();
-        case SortDateDescending: return b->createDateString() < a->createDateString();
-        case SortSizeAscending: return a->fileSize() < b->fileSize();
-        default: return b->fileSize() < a->fileSize();
+        case SortNameAscending:
+            return a->fileName() < b->fileName();
+        case SortNameDescending:
+            return b->fileName() < a->fileName();
+        case SortDateAscending:
+            return a->createDateString() < b->createDateString();
+        case SortDateDescending:
+            return b->createDateString() < a->createDateString();
+        case SortSizeAscending:
+            return a->fileSize() < b->fileSize();
+        default:
+            return b->fileSize() < a->fileSize();
         }
     };
     array.clear();

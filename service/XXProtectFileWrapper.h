@@ -37,12 +37,13 @@ public:
     static std::shared_ptr<XXProtectFileWrapper> makeRootContainer();
     // A new folder entry as the transfers make them: type 0, icon "NSFolder", no children,
     // date text given by the caller. Its parent is not set.
-    static std::shared_ptr<XXProtectFileWrapper> makeFolder(std::string parentFolderPath, std::string fileName,
-                                                             std::string createDateString);
+    static std::shared_ptr<XXProtectFileWrapper>
+    makeFolder(std::string parentFolderPath, std::string fileName, std::string createDateString);
     // A new file entry: type from the name's extension, the size and date text given. Its
     // parent is not set.
     static std::shared_ptr<XXProtectFileWrapper> makeFile(std::string parentFolderPath, std::string fileName,
-                                                           std::uint64_t fileSize, std::string createDateString);
+                                                          std::uint64_t fileSize,
+                                                          std::string createDateString);
 
     bool isDirectory() const { return isDirectory_; }
     void setIsDirectory(bool value) { isDirectory_ = value; }

@@ -15,7 +15,8 @@ namespace {
 
 constexpr size_t kMaxListedPathLength = 4096;
 
-std::shared_ptr<XXProtectFileWrapper> entryForRecord(const XXProtectFileWrapper &folder, const XXStoreRecord &record)
+std::shared_ptr<XXProtectFileWrapper> entryForRecord(const XXProtectFileWrapper &folder,
+                                                     const XXStoreRecord &record)
 {
     std::string date = XXTool::changeTimeStringWith(record.time);
     if (record.isFolder)
@@ -104,7 +105,8 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
         const size_t depth = frame.depth + 1;
         nodes.push_back({child.entry, folder, child.inTree, child.addressable, depth});
         if (child.addressable && child.entry->isDirectory())
-            stack.push_back({child.entry, depth, childrenOf(*child.entry, child.inTree)});  // frame is stale from here
+            stack.push_back(
+                {child.entry, depth, childrenOf(*child.entry, child.inTree)});  // frame is stale from here
     }
     return nodes;
 }

@@ -7,8 +7,9 @@ namespace xxservice {
 std::int64_t integerValue(std::string_view text)
 {
     size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r' ||
-                               text[i] == '\v' || text[i] == '\f'))
+    while (i < text.size() &&
+           (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r' || text[i] == '\v' ||
+            text[i] == '\f'))
         i++;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))

@@ -36,7 +36,8 @@ class XXTransferMachine {
 public:
     using ItemPtr = std::shared_ptr<Item>;
     using ItemArray = std::vector<ItemPtr>;
-    using ProgressBlock = std::function<void(std::uint64_t allSize, std::uint64_t completeSize, const ProgressArg &)>;
+    using ProgressBlock =
+        std::function<void(std::uint64_t allSize, std::uint64_t completeSize, const ProgressArg &)>;
     using ResultBlock = std::function<void(const XXDiskResultObject &)>;
 
     XXTransferMachine(const XXTransferMachine &) = delete;
@@ -44,14 +45,46 @@ public:
     virtual ~XXTransferMachine() { activity_.removeCancelHandler(cancelToken_); }
 
     // The run's state, read at the moment of the call.
-    ItemArray selectedFiles() const { std::lock_guard<std::mutex> lock(mutex_); return selected_; }
-    std::int64_t index() const { std::lock_guard<std::mutex> lock(mutex_); return index_; }
-    std::uint64_t allSize() const { std::lock_guard<std::mutex> lock(mutex_); return allSize_; }
-    std::uint64_t completeSize() const { std::lock_guard<std::mutex> lock(mutex_); return completeSize_; }
-    std::uint64_t errorType() const { std::lock_guard<std::mutex> lock(mutex_); return errorType_; }
-    std::uint64_t existType() const { std::lock_guard<std::mutex> lock(mutex_); return existType_; }
-    bool isCancel() const { std::lock_guard<std::mutex> lock(mutex_); return isCancel_; }
-    RunState runState() const { std::lock_guard<std::mutex> lock(mutex_); return run_; }
+    ItemArray selectedFiles() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return selected_;
+    }
+    std::int64_t index() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return index_;
+    }
+    std::uint64_t allSize() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return allSize_;
+    }
+    std::uint64_t completeSize() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return completeSize_;
+    }
+    std::uint64_t errorType() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return errorType_;
+    }
+    std::uint64_t existType() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return existType_;
+    }
+    bool isCancel() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return isCancel_;
+    }
+    RunState runState() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return run_;
+    }
 
     void setProgressBlock(ProgressBlock block)
     {
@@ -98,11 +131,11 @@ protected:
     // What processing one item came to.
     struct Step {
         enum Kind {
-            advance,   // done or skipped: go on with the next item
+            advance,  // done or skipped: go on with the next item
             question,  // report code (with name as existFileName when given) and wait
-            failed,    // the failure rule decides (name becomes errorFileName)
-            cancel,    // cancel the run
-            stop,      // stop without a report (the run was cancelled or restarted)
+            failed,  // the failure rule decides (name becomes errorFileName)
+            cancel,  // cancel the run
+            stop,  // stop without a report (the run was cancelled or restarted)
         };
         Kind kind = advance;
         int code = 0;
@@ -120,8 +153,8 @@ protected:
     // Why a run cannot start (report codes 1 to 4), or 0; items gets the selection without
     // empty slots. The pipelines' own refusals follow it.
     template <class Selection, class Destination>
-    static int startRefusal(bool mounted, bool loggedIn, const Selection &selection, const Destination &destination,
-                            Selection &items)
+    static int startRefusal(bool mounted, bool loggedIn, const Selection &selection,
+                            const Destination &destination, Selection &items)
     {
         if (!mounted)
             return XXReportNotMounted;
@@ -147,8 +180,8 @@ protected:
     // The name an item takes in a store folder that holds names: its own, or a free one when
     // the stored answers say so. Otherwise *step is what to do instead (skip, cancel, the
     // conflict question, or a failure) and the result is empty.
-    std::string storeNameFor(const std::string &itemName, bool isFolder, const xxtransfer::XXFoldedNames &names,
-                             std::uint64_t generation, Step *step)
+    std::string storeNameFor(const std::string &itemName, bool isFolder,
+                             const xxtransfer::XXFoldedNames &names, std::uint64_t generation, Step *step)
     {
         const int failCode = isFolder ? XXReportFolderFailed : XXReportFileFailed;
         if (!xxtransfer::canBeStoreName(itemName)) {
@@ -159,16 +192,23 @@ protected:
         if (!names.has(itemName, isFolder))
             return itemName;
         switch (answerConflict(generation)) {
-        case ConflictAnswer::skip: *step = advanced(); return {};
-        case ConflictAnswer::cancel: *step = cancelled(); return {};
-        case ConflictAnswer::stop: *step = stopped(); return {};
+        case ConflictAnswer::skip:
+            *step = advanced();
+            return {};
+        case ConflictAnswer::cancel:
+            *step = cancelled();
+            return {};
+        case ConflictAnswer::stop:
+            *step = stopped();
+            return {};
         case ConflictAnswer::report:
             *step = asked(isFolder ? XXReportFolderExists : XXReportFileExists, itemName);
             return {};
-        case ConflictAnswer::freeName: break;
+        case ConflictAnswer::freeName:
+            break;
         }
-        std::string name = xxtransfer::freeName(itemName, isFolder,
-                                                [&](const std::string &candidate) { return names.hasAny(candidate); });
+        std::string name = xxtransfer::freeName(
+            itemName, isFolder, [&](const std::string &candidate) { return names.hasAny(candidate); });
         if (!xxtransfer::canBeStoreName(name)) {
             *step = failedWith(failCode, itemName);
             return {};
@@ -232,18 +272,30 @@ protected:
         if (generation != generation_)
             return ConflictAnswer::stop;
         switch (existType_) {
-        case XXExistSkipAll: return ConflictAnswer::skip;
-        case XXExistSkipOne: existType_ = XXExistAsk; return ConflictAnswer::skip;
-        case XXExistFreeNameAll: return ConflictAnswer::freeName;
-        case XXExistFreeNameOne: existType_ = XXExistAsk; return ConflictAnswer::freeName;
+        case XXExistSkipAll:
+            return ConflictAnswer::skip;
+        case XXExistSkipOne:
+            existType_ = XXExistAsk;
+            return ConflictAnswer::skip;
+        case XXExistFreeNameAll:
+            return ConflictAnswer::freeName;
+        case XXExistFreeNameOne:
+            existType_ = XXExistAsk;
+            return ConflictAnswer::freeName;
         case XXExistAsk:
             switch (errorType_) {
-            case XXErrorSkipOne: errorType_ = XXErrorAsk; return ConflictAnswer::skip;
-            case XXErrorSkipAll: return ConflictAnswer::skip;
-            case XXErrorCancel: return ConflictAnswer::cancel;
-            default: return ConflictAnswer::report;
+            case XXErrorSkipOne:
+                errorType_ = XXErrorAsk;
+                return ConflictAnswer::skip;
+            case XXErrorSkipAll:
+                return ConflictAnswer::skip;
+            case XXErrorCancel:
+                return ConflictAnswer::cancel;
+            default:
+                return ConflictAnswer::report;
             }
-        default: return ConflictAnswer::stop;
+        default:
+            return ConflictAnswer::stop;
         }
     }
 
@@ -369,8 +421,11 @@ private:
                 cancelRun(generation);
             return false;
         }
-        case Step::cancel: cancelRun(generation); return false;
-        case Step::stop: return false;
+        case Step::cancel:
+            cancelRun(generation);
+            return false;
+        case Step::stop:
+            return false;
         }
         return false;
     }

@@ -1,6 +1,5 @@
 #include "XXTransferNames.h"
 
-
 #include "XXProtectFileWrapper.h"
 #include "XXUtf8.h"
 
@@ -29,13 +28,13 @@ bool sameStoreName(std::string_view a, std::string_view b)
 bool canBeStoreName(std::string_view name)
 {
     return canBeComputerName(name) && name.find('?') == std::string_view::npos && name.size() <= 255 &&
-           xxtool::isValidUtf8(name);
+        xxtool::isValidUtf8(name);
 }
 
 bool canBeComputerName(std::string_view name)
 {
     return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+        name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
 std::pair<std::string, std::string> splitExtension(std::string_view name)
@@ -55,7 +54,8 @@ std::string numberedName(std::string_view name, bool isFolder, int number)
     return extension.empty() ? base + counter : base + counter + "." + extension;
 }
 
-std::string freeName(std::string_view name, bool isFolder, const std::function<bool(const std::string &)> &taken)
+std::string freeName(std::string_view name, bool isFolder,
+                     const std::function<bool(const std::string &)> &taken)
 {
     // Bounded, so a test that refuses every name (an unsearchable folder) cannot hang a run.
     for (int number = 0; number < kMaxFreeNameNumber; number++) {

@@ -30,7 +30,8 @@ std::pair<std::string, std::string> splitExtension(std::string_view name);
 std::string numberedName(std::string_view name, bool isFolder, int number);
 // The first numbered name, counting from 0, that taken() does not claim; "" when the first
 // 100,000 all are.
-std::string freeName(std::string_view name, bool isFolder, const std::function<bool(const std::string &)> &taken);
+std::string freeName(std::string_view name, bool isFolder,
+                     const std::function<bool(const std::string &)> &taken);
 
 // path is folder or lies below it, by whole components and folded case ("/A" is not inside
 // "/AB"). "/" contains every path.

@@ -68,16 +68,16 @@ using XXProtectDocumentChangedBlock =
 
 // Import, copy and move: a folder to create in the store.
 struct XXStoreFolderRecord {
-    std::string createPath;                                 // store path
+    std::string createPath;  // store path
     std::shared_ptr<XXProtectFileWrapper> destinationWrapper;  // the tree folder that will hold it
     std::shared_ptr<XXProtectFileWrapper> waitFullWrapper;  // its new tree entry
 };
 using XXEncodeFolderRecord = XXStoreFolderRecord;
 // Import: a computer file to store.
 struct XXEncodeFileRecord {
-    std::string sourcePath;                                 // computer path
-    std::string destinationPath;                               // store path
-    std::string destinationName;                               // last component of destinationPath
+    std::string sourcePath;  // computer path
+    std::string destinationPath;  // store path
+    std::string destinationName;  // last component of destinationPath
     std::shared_ptr<XXFileWrapper> sourceWrapper;
     std::shared_ptr<XXProtectFileWrapper> destinationWrapper;  // the new folder entry holding it
 };
@@ -91,17 +91,17 @@ struct XXEncodePlan {
 
 // Export: a folder to create on the computer.
 struct XXDecodeFolderRecord {
-    std::string createPath;                          // computer path
+    std::string createPath;  // computer path
     std::shared_ptr<XXFileWrapper> destinationWrapper;  // the computer folder that will hold it
     std::shared_ptr<XXFileWrapper> waitFullWrapper;  // its new model
 };
 // Export: a stored file to write to the computer.
 struct XXDecodeFileRecord {
-    std::string sourcePath;                               // store path
-    std::string destinationPath;                             // computer path
+    std::string sourcePath;  // store path
+    std::string destinationPath;  // computer path
     std::shared_ptr<XXProtectFileWrapper> sourceWrapper;  // its entry (made for the export when
-                                                          // the tree leaves the file out)
-    std::shared_ptr<XXFileWrapper> destinationWrapper;       // the new folder model holding it
+        // the tree leaves the file out)
+    std::shared_ptr<XXFileWrapper> destinationWrapper;  // the new folder model holding it
 };
 struct XXDecodePlan {
     std::vector<XXDecodeFolderRecord> folders;

@@ -8,10 +8,10 @@
 namespace xxtool {
 
 // The characters a password may contain, sorted, built once from the character class.
-const std::vector<char32_t>& passwordAllowedCharacters();
+const std::vector<char32_t> &passwordAllowedCharacters();
 
 // The punctuation of the allowed set (everything but ASCII letters and digits).
-const std::vector<char32_t>& passwordSpecialCharacters();
+const std::vector<char32_t> &passwordSpecialCharacters();
 
 // 0 valid, 1 shorter than 6, 2 longer than 32, 3 right length but a character outside the set.
 int checkPassword(std::string_view password);

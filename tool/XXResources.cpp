@@ -6,23 +6,28 @@
 namespace xxtool {
 namespace {
 
-std::filesystem::path executableDirectory() {
+std::filesystem::path executableDirectory()
+{
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec || exe.empty()) return {};
+    if (ec || exe.empty())
+        return {};
     return exe.parent_path();
 }
 
-bool isDirectory(const std::filesystem::path& p) {
+bool isDirectory(const std::filesystem::path &p)
+{
     std::error_code ec;
     return !p.empty() && std::filesystem::is_directory(p, ec);
 }
 
 }  // namespace
 
-std::vector<std::filesystem::path> resourcesSearchPath() {
+std::vector<std::filesystem::path> resourcesSearchPath()
+{
     std::vector<std::filesystem::path> candidates;
-    if (const char* env = std::getenv("COFFERVALE_RESOURCES"); env && *env) candidates.emplace_back(env);
+    if (const char *env = std::getenv("COFFERVALE_RESOURCES"); env && *env)
+        candidates.emplace_back(env);
     if (const auto dir = executableDirectory(); !dir.empty()) {
         candidates.push_back(dir / "resources");
         candidates.push_back((dir / ".." / "share" / "coffervale" / "resources").lexically_normal());
@@ -33,17 +38,22 @@ std::vector<std::filesystem::path> resourcesSearchPath() {
     return candidates;
 }
 
-std::filesystem::path resourcesDirectory() {
-    for (const auto& candidate : resourcesSearchPath()) {
-        if (isDirectory(candidate)) return candidate;
+std::filesystem::path resourcesDirectory()
+{
+    for (const auto &candidate : resourcesSearchPath()) {
+        if (isDirectory(candidate))
+            return candidate;
     }
     return {};
 }
 
-std::filesystem::path imagePathForName(std::string_view name) {
-    if (name.empty() || name.find('/') != std::string_view::npos || name == "." || name == "..") return {};
+std::filesystem::path imagePathForName(std::string_view name)
+{
+    if (name.empty() || name.find('/') != std::string_view::npos || name == "." || name == "..")
+        return {};
     const auto dir = resourcesDirectory();
-    if (dir.empty()) return {};
+    if (dir.empty())
+        return {};
     auto file = dir / "images" / (std::string(name) + ".svg");
     std::error_code ec;
     return std::filesystem::is_regular_file(file, ec) ? file : std::filesystem::path{};

@@ -8,35 +8,54 @@
 namespace xxtool {
 namespace {
 
-bool isKeyCharacter(char c) {
+bool isKeyCharacter(char c)
+{
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '.' || c == '-';
+        c == '.' || c == '-';
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+std::string_view trimmed(std::string_view s)
+{
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
 // Reads a quoted text starting at s[0] == '"'. Fails on a missing closing quote, an
 // unknown escape or anything but blanks after the closing quote.
-bool readQuoted(std::string_view s, std::string& out, std::string& error) {
+bool readQuoted(std::string_view s, std::string &out, std::string &error)
+{
     std::size_t i = 1;
     for (; i < s.size() && s[i] != '"'; ++i) {
         if (s[i] != '\\') {
             out.push_back(s[i]);
             continue;
         }
-        if (++i == s.size()) break;
+        if (++i == s.size())
+            break;
         switch (s[i]) {
-            case '"': out.push_back('"'); break;
-            case '\\': out.push_back('\\'); break;
-            case 'n': out.push_back('\n'); break;
-            case 't': out.push_back('\t'); break;
-            default: error = "unknown escape \\" + std::string(1, s[i]); return false;
+        case '"':
+            out.push_back('"');
+            break;
+        case '\\':
+            out.push_back('\\');
+            break;
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
+        default:
+            error = "unknown escape \\" + std::string(1, s[i]);
+            return false;
         }
     }
     if (i >= s.size()) {
@@ -52,11 +71,13 @@ bool readQuoted(std::string_view s, std::string& out, std::string& error) {
 
 }  // namespace
 
-TextTableParse parseTextTable(std::string_view content) {
+TextTableParse parseTextTable(std::string_view content)
+{
     TextTableParse result;
-    if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);
+    if (content.substr(0, 3) == "\xEF\xBB\xBF")
+        content.remove_prefix(3);
 
-    std::string* continued = nullptr;  // text of the entry the next quoted line extends
+    std::string *continued = nullptr;  // text of the entry the next quoted line extends
     std::size_t lineNumber = 0;
     while (!content.empty()) {
         const std::size_t end = content.find('\n');
@@ -65,7 +86,7 @@ TextTableParse parseTextTable(std::string_view content) {
         ++lineNumber;
 
         const std::string_view line = trimmed(raw);
-        const auto problem = [&](const std::string& what) {
+        const auto problem = [&](const std::string &what) {
             result.problems.push_back("line " + std::to_string(lineNumber) + ": " + what);
         };
         if (line.empty() || line.front() == '#') {
@@ -92,7 +113,8 @@ TextTableParse parseTextTable(std::string_view content) {
 
         continued = nullptr;
         std::size_t keyEnd = 0;
-        while (keyEnd < line.size() && isKeyCharacter(line[keyEnd])) ++keyEnd;
+        while (keyEnd < line.size() && isKeyCharacter(line[keyEnd]))
+            ++keyEnd;
         const std::string key(line.substr(0, keyEnd));
         std::string_view rest = trimmed(line.substr(keyEnd));
         if (key.empty() || rest.empty() || rest.front() != '=') {
@@ -118,12 +140,15 @@ TextTableParse parseTextTable(std::string_view content) {
     return result;
 }
 
-std::optional<TextTableParse> loadTextTableFile(const std::filesystem::path& file) {
+std::optional<TextTableParse> loadTextTableFile(const std::filesystem::path &file)
+{
     std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in)
+        return std::nullopt;
     std::ostringstream content;
     content << in.rdbuf();
-    if (in.bad()) return std::nullopt;
+    if (in.bad())
+        return std::nullopt;
     return parseTextTable(content.str());
 }
 

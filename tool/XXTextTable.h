@@ -30,7 +30,7 @@ struct TextTableParse {
 TextTableParse parseTextTable(std::string_view content);
 
 // nullopt when the file cannot be read.
-std::optional<TextTableParse> loadTextTableFile(const std::filesystem::path& file);
+std::optional<TextTableParse> loadTextTableFile(const std::filesystem::path &file);
 
 inline constexpr std::string_view kTextTableFileName = "texts.txt";
 

@@ -47,10 +47,10 @@ class XXTool {
 public:
     using Date = std::chrono::system_clock::time_point;
 
-    static XXTool& shareTool();
+    static XXTool &shareTool();
 
-    XXTool(const XXTool&) = delete;
-    XXTool& operator=(const XXTool&) = delete;
+    XXTool(const XXTool &) = delete;
+    XXTool &operator=(const XXTool &) = delete;
 
     // --- Language and texts ---------------------------------------------------------------
 
@@ -65,7 +65,7 @@ public:
     // The text of key in the current language; the key itself when the table has no text.
     std::string acquireLocalizedStringFromKey(std::string_view key);
     // nullptr stands for "no key" and gives "".
-    std::string acquireLocalizedStringFromKey(const char* key);
+    std::string acquireLocalizedStringFromKey(const char *key);
     // Forgets the loaded tables and finds the resources again at the next lookup.
     void reloadTexts();
 
@@ -92,13 +92,13 @@ public:
     // By the text after the last "." (the whole name when there is none), case-insensitive;
     // lists tried in the order photo, archive, music, text, video; 6 for no match or "".
     int changeFileTypeWithName(std::string_view name) const;
-    bool judgeFileType(const std::vector<std::string>& suffixes, std::string_view suffix) const;
+    bool judgeFileType(const std::vector<std::string> &suffixes, std::string_view suffix) const;
 
-    const std::vector<std::string>& musicSuffixArray() const { return musicSuffixArray_; }
-    const std::vector<std::string>& photoSuffixArray() const { return photoSuffixArray_; }
-    const std::vector<std::string>& compressSuffixArray() const { return compressSuffixArray_; }
-    const std::vector<std::string>& textSuffixArray() const { return textSuffixArray_; }
-    const std::vector<std::string>& videoSuffixArray() const { return videoSuffixArray_; }
+    const std::vector<std::string> &musicSuffixArray() const { return musicSuffixArray_; }
+    const std::vector<std::string> &photoSuffixArray() const { return photoSuffixArray_; }
+    const std::vector<std::string> &compressSuffixArray() const { return compressSuffixArray_; }
+    const std::vector<std::string> &textSuffixArray() const { return textSuffixArray_; }
+    const std::vector<std::string> &videoSuffixArray() const { return videoSuffixArray_; }
 
     // --- Class operations ---------------------------------------------------------------------
 
@@ -115,9 +115,9 @@ public:
     static std::string changeTimeStringWith(std::int64_t secondsSince1970);
     // Sum of the sizes of the regular files below path, at every depth (symbolic links are
     // not followed); 0 when the folder does not exist.
-    static float folderSizeAtPath(const std::filesystem::path& path);
+    static float folderSizeAtPath(const std::filesystem::path &path);
     // The file's size; 0 when it does not exist.
-    static std::uint64_t fileSizeAtPath(const std::filesystem::path& path);
+    static std::uint64_t fileSizeAtPath(const std::filesystem::path &path);
     // 32 lower-case hexadecimal digits of the MD5 of the text's bytes.
     static std::string md5ForString(std::string_view text);
 

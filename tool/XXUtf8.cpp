@@ -6,7 +6,8 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
 // Decodes one sequence at text[pos]; returns its length in bytes, or 0 when malformed.
-std::size_t decodeOne(std::string_view text, std::size_t pos, char32_t& out) {
+std::size_t decodeOne(std::string_view text, std::size_t pos, char32_t &out)
+{
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(pos);
     if (lead < 0x80) {
@@ -25,20 +26,24 @@ std::size_t decodeOne(std::string_view text, std::size_t pos, char32_t& out) {
     } else {
         return 0;
     }
-    if (pos + length > text.size()) return 0;
+    if (pos + length > text.size())
+        return 0;
     for (std::size_t i = 1; i < length; ++i) {
         const unsigned char next = byte(pos + i);
-        if ((next & 0xC0) != 0x80) return 0;
+        if ((next & 0xC0) != 0x80)
+            return 0;
         value = (value << 6) | (next & 0x3F);
     }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
     out = value;
     return length;
 }
 
 }  // namespace
 
-std::u32string decodeUtf8(std::string_view text) {
+std::u32string decodeUtf8(std::string_view text)
+{
     std::u32string result;
     result.reserve(text.size());
     for (std::size_t pos = 0; pos < text.size();) {
@@ -55,17 +60,20 @@ std::u32string decodeUtf8(std::string_view text) {
     return result;
 }
 
-bool isValidUtf8(std::string_view text) {
+bool isValidUtf8(std::string_view text)
+{
     for (std::size_t pos = 0; pos < text.size();) {
         char32_t cp;
         const std::size_t used = decodeOne(text, pos, cp);
-        if (used == 0) return false;
+        if (used == 0)
+            return false;
         pos += used;
     }
     return true;
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
+void appendUtf8(std::string &out, char32_t cp)
+{
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {

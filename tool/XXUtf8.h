@@ -13,6 +13,6 @@ std::u32string decodeUtf8(std::string_view text);
 // Rejects overlong forms, surrogates and values above U+10FFFF as well as truncated sequences.
 bool isValidUtf8(std::string_view text);
 
-void appendUtf8(std::string& out, char32_t codePoint);
+void appendUtf8(std::string &out, char32_t codePoint);
 
 }  // namespace xxtool

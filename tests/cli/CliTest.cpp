@@ -37,7 +37,7 @@ protected:
     void init() { ASSERT_EQ(cli({"init", "--hint", "blue door"}).status, 0); }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(CliTest, RoundTripOfFilesAndFolders)
 {
@@ -87,7 +87,8 @@ TEST_F(CliTest, PasswordsAndExitStatus)
     EXPECT_EQ(wrong.err, "coffervale-cli: wrong password\n");
     // Commands that would write change no byte of the volume when the password is wrong.
     EXPECT_EQ(cli({"put", tmp / "a.txt"}, {"COFFERVALE_PASSWORD=BadPassword1"}).status, 1);
-    EXPECT_EQ(cli({"passwd"}, {"COFFERVALE_PASSWORD=BadPassword1", "COFFERVALE_NEW_PASSWORD=ThirdPassword3"}).status,
+    EXPECT_EQ(cli({"passwd"}, {"COFFERVALE_PASSWORD=BadPassword1", "COFFERVALE_NEW_PASSWORD=ThirdPassword3"})
+                  .status,
               1);
     EXPECT_EQ(cli({"mkdir", "x"}, {"COFFERVALE_PASSWORD=BadPassword1"}).status, 1);
     EXPECT_EQ(volumeBytes(), before);
@@ -100,22 +101,23 @@ TEST_F(CliTest, PasswordsAndExitStatus)
     EXPECT_EQ(noPassword.status, 1);
     EXPECT_NE(noPassword.err.find("COFFERVALE_PASSWORD"), std::string::npos);
 
-    EXPECT_EQ(cli({"init"}).status, 1); // already there
+    EXPECT_EQ(cli({"init"}).status, 1);  // already there
     EXPECT_EQ(cli({"frobnicate"}).status, 2);
     EXPECT_EQ(cli({"mv", "one"}).status, 2);
     EXPECT_EQ(cli({"ls", "--bogus"}).status, 2);
-    EXPECT_EQ(runCli({"ls"}).status, 2); // no volume
+    EXPECT_EQ(runCli({"ls"}).status, 2);  // no volume
     CliResult help = cli({"put", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("put LOCAL..."), std::string::npos);
 
     fs::create_directories(tmp / "other");
-    CliResult shortPw = runCli({"--volume", tmp / "other", "init", "--hint", ""}, {"COFFERVALE_PASSWORD=abc"});
+    CliResult shortPw =
+        runCli({"--volume", tmp / "other", "init", "--hint", ""}, {"COFFERVALE_PASSWORD=abc"});
     EXPECT_EQ(shortPw.status, 1);
     EXPECT_FALSE(fs::exists(tmp / "other/.TovinCoffervale/index"));
 
     EXPECT_EQ(cli({"passwd"}, {"COFFERVALE_NEW_PASSWORD=ThirdPassword3"}).status, 0);
-    EXPECT_EQ(cli({"hint"}).out, "blue door\n"); // kept when no new hint is given
+    EXPECT_EQ(cli({"hint"}).out, "blue door\n");  // kept when no new hint is given
     pw = {"COFFERVALE_PASSWORD=ThirdPassword3"};
     EXPECT_EQ(cli({"passwd", "--hint", "new hint"}, {"COFFERVALE_NEW_PASSWORD=SecondPassword2"}).status, 0);
     EXPECT_EQ(cli({"ls"}).status, 1);
@@ -166,7 +168,8 @@ TEST_F(CliTest, GetNeverWritesOutsideTheTarget)
     ASSERT_EQ(cli({"put", tmp / "ok.txt"}).status, 0);
     // A hostile vault: entries whose names would climb out, all pointing at real content.
     std::string store = vol + "/.TovinCoffervale";
-    ref::Bytes plain = ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
+    ref::Bytes plain =
+        ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
     ref::Index root = ref::parseIndex(plain, true);
     ref::Entry good = root.entries.at(0);
     for (std::string evil : {"..", "../escape.txt", "..\\escape2.txt"}) {
@@ -175,7 +178,8 @@ TEST_F(CliTest, GetNeverWritesOutsideTheTarget)
         root.entries.push_back(e);
     }
     std::sort(root.entries.begin(), root.entries.end(), [](auto &a, auto &b) { return a.name < b.name; });
-    writeFile(store + "/index", ref::aesCbc(ref::buildIndex(root, true), ref::rootKey("GoodPassword1"), ref::rootIv(), true));
+    writeFile(store + "/index",
+              ref::aesCbc(ref::buildIndex(root, true), ref::rootKey("GoodPassword1"), ref::rootIv(), true));
 
     fs::create_directories(tmp / "out/inner");
     CliResult r = cli({"get", "/", "--to", tmp / "out/inner"});
@@ -196,7 +200,8 @@ TEST_F(CliTest, CheckFindsDamageAndChangesNothing)
     writeFile(tmp / "b.txt", "bee");
     ASSERT_EQ(cli({"put", tmp / "a.txt", tmp / "b.txt"}).status, 0);
     std::string store = vol + "/.TovinCoffervale";
-    ref::Bytes plain = ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
+    ref::Bytes plain =
+        ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
     ref::Index root = ref::parseIndex(plain, true);
     std::string aObject = ref::objectPath(store, root.entries[0].id);
     std::string bObject = ref::objectPath(store, root.entries[1].id);
@@ -220,7 +225,8 @@ TEST_F(CliTest, CheckEndsOnAFolderThatHoldsItself)
     init();
     ASSERT_EQ(cli({"mkdir", "loop"}).status, 0);
     std::string store = vol + "/.TovinCoffervale";
-    ref::Bytes plain = ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
+    ref::Bytes plain =
+        ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
     ref::Entry folder = ref::parseIndex(plain, true).entries.at(0);
     ref::Index inside;
     ref::Entry self = folder;
@@ -228,7 +234,8 @@ TEST_F(CliTest, CheckEndsOnAFolderThatHoldsItself)
     inside.entries.push_back(self);
     ref::Bytes objectKey = ref::sha1("GoodPassword1");
     writeFile(ref::objectPath(store, folder.id),
-              ref::aesCbc(ref::buildIndex(inside, false), ref::objectKey(objectKey, folder.id), ref::objectIv(folder.id), true));
+              ref::aesCbc(ref::buildIndex(inside, false), ref::objectKey(objectKey, folder.id),
+                          ref::objectIv(folder.id), true));
 
     CliResult r = cli({"check"});
     EXPECT_EQ(r.status, 1);
@@ -271,7 +278,7 @@ protected:
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(CliBackupTest, BackupListAndRestore)
 {
@@ -296,7 +303,8 @@ TEST_F(CliBackupTest, BackupListAndRestore)
     ASSERT_EQ(cli({"rm", "src/a.txt"}).status, 0);
 
     const auto changed = snapshotTree(vol);
-    EXPECT_EQ(cli({"restore", names[0]}, {"COFFERVALE_PASSWORD=GoodPassword1"}).status, 1);  // not its password now
+    EXPECT_EQ(cli({"restore", names[0]}, {"COFFERVALE_PASSWORD=GoodPassword1"}).status,
+              1);  // not its password now
     EXPECT_EQ(cli({"restore", "2001-01-01 00:00:00"}).status, 1);
     EXPECT_EQ(cli({"restore"}).status, 2);
     EXPECT_EQ(cli({"backup", "extra"}).status, 2);
@@ -343,7 +351,8 @@ TEST_F(CliTest, ConflictsAreAnsweredByOptionOrOnTheTerminal)
 
     CliResult refused = cli({"put", tmp / "f.txt"});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("f.txt: is already in the vault; nothing replaced"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("f.txt: is already in the vault; nothing replaced"), std::string::npos)
+        << refused.err;
     CliResult skipped = cli({"put", tmp / "f.txt", "--on-conflict=skip"});
     EXPECT_EQ(skipped.status, 0) << skipped.err;
     EXPECT_EQ(cli({"put", tmp / "f.txt", "--on-conflict", "rename"}).status, 0);
@@ -426,7 +435,8 @@ TEST_F(CliTest, CopyMoveAndRemoveInsideTheVault)
 
     // mv into a folder moves; mv to a new name renames where the entry lies.
     EXPECT_EQ(cli({"mv", "src", "b.txt", "Dest/src(0)"}).status, 0);
-    EXPECT_EQ(cli({"tree"}).out, "Dest/\n  src/\n    a.txt\n  src(0)/\n    src/\n      a.txt\n    a.txt\n    b.txt\n  b.txt\n");
+    EXPECT_EQ(cli({"tree"}).out,
+              "Dest/\n  src/\n    a.txt\n  src(0)/\n    src/\n      a.txt\n    a.txt\n    b.txt\n  b.txt\n");
     EXPECT_EQ(cli({"cat", "Dest/src(0)/src/empty"}).status, 0);
     EXPECT_EQ(cli({"mv", "Dest/b.txt", "Dest/c.txt"}).status, 0);
     EXPECT_EQ(cli({"cat", "Dest/c.txt"}).out, "bee");

@@ -47,16 +47,17 @@ struct ConfigFile : ::testing::Test {
     std::string path = dir / "config";
 };
 
-} // namespace
+}  // namespace
 
 using EngineConfig = ConfigFile;
 
 TEST_F(EngineConfig, ReadsSectionsValuesAndEscapes)
 {
-    writeFile(path, "\xEF\xBB\xBF# comment\n[Core]\r\n\tPrompt = x\r\n"
-                    "[backup \"Sub\\\"Q\"]\n  location=  \"  two  \" and  three #note\n"
-                    "[auto]\nbackup = a\\tb\\n\\\\\\\"c\nbare\n; done\n"
-                    "[cont]\nvalue = one\\\ntwo\n");
+    writeFile(path,
+              "\xEF\xBB\xBF# comment\n[Core]\r\n\tPrompt = x\r\n"
+              "[backup \"Sub\\\"Q\"]\n  location=  \"  two  \" and  three #note\n"
+              "[auto]\nbackup = a\\tb\\n\\\\\\\"c\nbare\n; done\n"
+              "[cont]\nvalue = one\\\ntwo\n");
     Values v = readAll(path);
     Values expected = {{"core.prompt", "x"},
                        {"backup.Sub\"Q.location", "  two   and  three"},
@@ -102,16 +103,18 @@ TEST_F(EngineConfig, SetWritesTheDocumentedText)
     EXPECT_EQ(config_set_in_file(path.c_str(), "backup.location", "appData", 0), 0);
     EXPECT_EQ(config_set_in_file(path.c_str(), "auto.backup", "no", 0), 0);
     EXPECT_EQ(config_set_in_file(path.c_str(), "back.number", "3", 0), 0);
-    EXPECT_EQ(readFile(path), "[core]\n\tprompt = blue door\n[backup]\n\tlocation = appData\n"
-                              "[auto]\n\tbackup = no\n[back]\n\tnumber = 3\n");
+    EXPECT_EQ(readFile(path),
+              "[core]\n\tprompt = blue door\n[backup]\n\tlocation = appData\n"
+              "[auto]\n\tbackup = no\n[back]\n\tnumber = 3\n");
     EXPECT_EQ(gitGet(path, "back.number"), "3");
 
     EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", " padded ", 0), 0);
     EXPECT_EQ(config_set_in_file(path.c_str(), "backup.location", "a;b", 0), 0);
     EXPECT_EQ(config_set_in_file(path.c_str(), "auto.backup", "line\none\t\"q\" \\", 0), 0);
     EXPECT_EQ(config_set_in_file(path.c_str(), "back.number", "", 0), 0);
-    EXPECT_EQ(readFile(path), "[core]\n\tprompt = \" padded \"\n[backup]\n\tlocation = \"a;b\"\n"
-                              "[auto]\n\tbackup = line\\none\\t\\\"q\\\" \\\\\n[back]\n\tnumber = \n");
+    EXPECT_EQ(readFile(path),
+              "[core]\n\tprompt = \" padded \"\n[backup]\n\tlocation = \"a;b\"\n"
+              "[auto]\n\tbackup = line\\none\\t\\\"q\\\" \\\\\n[back]\n\tnumber = \n");
     EXPECT_EQ(gitGet(path, "core.prompt"), " padded ");
     EXPECT_EQ(gitGet(path, "backup.location"), "a;b");
     EXPECT_EQ(gitGet(path, "auto.backup"), "line\none\t\"q\" \\");
@@ -135,8 +138,9 @@ TEST_F(EngineConfig, SetKeepsOtherLinesByteForByte)
     // Into an existing section: after its last entry, or after the header when empty.
     EXPECT_EQ(config_set_in_file(path.c_str(), "core.extra", "e", 0), 0);
     EXPECT_EQ(config_set_in_file(path.c_str(), "backup.location", "appData", 0), 0);
-    EXPECT_EQ(readFile(path), "# my settings\n\n[core]\n\tprompt = new\n  other = 1\n\textra = e\n\n"
-                              "[Backup]\n\tlocation = appData\n");
+    EXPECT_EQ(readFile(path),
+              "# my settings\n\n[core]\n\tprompt = new\n  other = 1\n\textra = e\n\n"
+              "[Backup]\n\tlocation = appData\n");
     EXPECT_EQ(gitGet(path, "backup.location"), "appData");
 
     // A file that does not end in a newline gets one before a new section.

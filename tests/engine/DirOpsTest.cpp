@@ -16,7 +16,7 @@ std::vector<std::string> v(std::initializer_list<const char *> names)
     return std::vector<std::string>(names.begin(), names.end());
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(EngineFolders, MkdirListsAndRefusesClashes)
 {
@@ -81,7 +81,7 @@ TEST_F(EngineFolders, RenameMovesBetweenFoldersAndKeepsContent)
     EXPECT_EQ(get("b/y.txt"), "the content");
 
     errno = 0;
-    EXPECT_EQ(fs_rename("b/y.txt", "b/Y.TXT"), -1); // only the case changes
+    EXPECT_EQ(fs_rename("b/y.txt", "b/Y.TXT"), -1);  // only the case changes
     EXPECT_EQ(errno, EEXIST);
     ASSERT_EQ(put("b/z", "z"), 0);
     EXPECT_FAILS_WITH(fs_rename("b/z", "b/y.txt"), EEXIST);

@@ -45,7 +45,7 @@ size_t countFiles(const std::string &root)
     return n;
 }
 
-} // namespace
+}  // namespace
 
 using EngineFaults = StoreTest;
 
@@ -68,7 +68,7 @@ TEST_F(EngineFaults, FullVolumeDuringFolderAndFileOperations)
     failWritesOf(root);
     EXPECT_EQ(fs_rename("top.txt", "keep/top.txt"), -1);
     failWritesOf(root);
-    EXPECT_EQ(fs_rmdir("keep"), -1); // not empty, so nothing is written
+    EXPECT_EQ(fs_rmdir("keep"), -1);  // not empty, so nothing is written
     EXPECT_EQ(errno, ENOTEMPTY);
     failWritesOf(root);
     EXPECT_FAILS_WITH(fs_rmdir("empty"), ENOSPC);
@@ -80,7 +80,7 @@ TEST_F(EngineFaults, FullVolumeDuringFolderAndFileOperations)
     EXPECT_EQ(list("empty"), std::vector<std::string>{});
     EXPECT_EQ(list("keep"), (std::vector<std::string>{"a.txt"}));
     EXPECT_EQ(get("top.txt"), "top");
-    EXPECT_EQ(countFiles(storeDir()), files); // no orphaned objects
+    EXPECT_EQ(countFiles(storeDir()), files);  // no orphaned objects
 }
 
 TEST_F(EngineFaults, FailedReplacementKeepsTheOldFile)

@@ -79,8 +79,9 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
     EXPECT_EQ(content, "Z");
     // The first object's header caps the size at the part size.
     std::string first = readFile(ref::objectPath(storeDir(), entries[0].id));
-    ref::Bytes firstPlain = ref::aesCbc(first.substr(0, 16 * 64), ref::objectKey(ref::sha1(password), entries[0].id),
-                                        ref::objectIv(entries[0].id), false);
+    ref::Bytes firstPlain =
+        ref::aesCbc(first.substr(0, 16 * 64), ref::objectKey(ref::sha1(password), entries[0].id),
+                    ref::objectIv(entries[0].id), false);
     z_stream z{};
     inflateInit(&z);
     char head[32];

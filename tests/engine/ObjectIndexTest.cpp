@@ -31,7 +31,7 @@ ref::Index readRoot(const std::string &storeDir, const std::string &password)
     return ref::readRootIndex(readFile(storeDir + "/index"), password);
 }
 
-} // namespace
+}  // namespace
 
 using EngineObject = StoreTest;
 using EngineIndex = StoreTest;
@@ -154,7 +154,9 @@ TEST_F(EngineObject, ReadsObjectsWrittenByAnotherImplementation)
     e.id = ref::objectId("blob", e.size, "foreign.bin");
     root.entries.push_back(e);
     std::string objFile = ref::objectPath(storeDir(), e.id);
-    writeFile(objFile, ref::writeContentObject("blob " + std::to_string(e.size), content, objectKeyOf(password), e.id));
+    writeFile(
+        objFile,
+        ref::writeContentObject("blob " + std::to_string(e.size), content, objectKeyOf(password), e.id));
     writeFile(storeDir() + "/index",
               ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
 
@@ -172,7 +174,7 @@ TEST_F(EngineObject, DamagedObjectsGiveErrorsNotCrashes)
     std::string path = ref::objectPath(storeDir(), e.id);
     std::string good = readFile(path);
 
-    writeFile(path, good.substr(0, good.size() / 2)); // cut short
+    writeFile(path, good.substr(0, good.size() / 2));  // cut short
     EXPECT_EQ(get("f").rfind("<error", 0), 0u);
     std::string flipped = good;
     flipped[40] ^= 0x55;
@@ -180,7 +182,7 @@ TEST_F(EngineObject, DamagedObjectsGiveErrorsNotCrashes)
     EXPECT_EQ(get("f").rfind("<error", 0), 0u);
     writeFile(path, "");
     EXPECT_EQ(get("f").rfind("<error", 0), 0u);
-    writeFile(path, std::string(37, 'x')); // not a multiple of 16
+    writeFile(path, std::string(37, 'x'));  // not a multiple of 16
     EXPECT_EQ(get("f").rfind("<error", 0), 0u);
     unlink(path.c_str());
     EXPECT_EQ(get("f"), "<error 2>");
@@ -203,8 +205,9 @@ TEST_F(EngineIndex, FreshRootAndFolderIndexSizes)
     std::string folderFile = ref::objectPath(storeDir(), root.entries[0].id);
     ASSERT_EQ(stat(folderFile.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 32);
-    ref::Bytes plain = ref::aesCbc(readFile(folderFile), ref::objectKey(objectKeyOf(password), root.entries[0].id),
-                                   ref::objectIv(root.entries[0].id), false);
+    ref::Bytes plain =
+        ref::aesCbc(readFile(folderFile), ref::objectKey(objectKeyOf(password), root.entries[0].id),
+                    ref::objectIv(root.entries[0].id), false);
     EXPECT_TRUE(ref::parseIndex(plain, false).entries.empty());
 }
 
@@ -260,7 +263,7 @@ TEST_F(EngineIndex, ResolutionOfFilesFoldersAndPrefixes)
     EXPECT_EQ(index_resolve_path(&idx, "", nullptr, nullptr), 0);
     index_discard(&idx);
     EXPECT_EQ(index_resolve_path(&idx, "docs", nullptr, nullptr), 2);
-    EXPECT_STREQ(idx.folder_path, ""); // left on the containing folder
+    EXPECT_STREQ(idx.folder_path, "");  // left on the containing folder
     index_discard(&idx);
     EXPECT_EQ(index_resolve_path(&idx, "docs/", nullptr, nullptr), 2);
     EXPECT_STREQ(idx.folder_path, "docs");
@@ -279,12 +282,14 @@ TEST_F(EngineIndex, VersionOneIsKeptAndTwoIsRefused)
 {
     ref::Index root = readRoot(storeDir(), password);
     root.version = 1;
-    writeFile(storeDir() + "/index", ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
+    writeFile(storeDir() + "/index",
+              ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
     ASSERT_EQ(fs_mkdir("x"), 0);
     EXPECT_EQ(readRoot(storeDir(), password).version, 1u);
 
     root.version = 2;
-    writeFile(storeDir() + "/index", ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
+    writeFile(storeDir() + "/index",
+              ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
     EXPECT_FAILS_WITH(fs_mkdir("y"), EACCES);
 }
 
@@ -297,13 +302,13 @@ TEST_F(EngineIndex, DamagedIndexesAreRefused)
     // A valid checksum over entries that run into the trailer.
     ref::Index root = readRoot(storeDir(), password);
     ref::Bytes plain = ref::buildIndex(root, true);
-    plain[8] = 50; // count far beyond the bytes present
+    plain[8] = 50;  // count far beyond the bytes present
     plain.replace(plain.size() - 20, 20, ref::sha1(plain.substr(0, plain.size() - 20)));
     writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
     EXPECT_EQ(list("")[0], "<error 13>");
 
     plain = ref::buildIndex(root, true);
-    plain[12 + 36] = (char)0xF0; // name length 0xFF0 overruns
+    plain[12 + 36] = (char)0xF0;  // name length 0xFF0 overruns
     plain[12 + 37] = (char)0x0F;
     plain.replace(plain.size() - 20, 20, ref::sha1(plain.substr(0, plain.size() - 20)));
     writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
@@ -333,7 +338,7 @@ TEST(EngineMemPool, LargeRequestsGetTheirOwnBlockAndEverythingIsZeroed)
     struct mem_pool *pool = mem_pool_new(64);
     char *a = (char *)mem_pool_calloc(pool, 3);
     char *b = (char *)mem_pool_calloc(pool, 5);
-    EXPECT_EQ(b - a, 8); // rounded to multiples of 8
+    EXPECT_EQ(b - a, 8);  // rounded to multiples of 8
     char *big = (char *)mem_pool_calloc(pool, MEM_POOL_BLOCK_SIZE);
     ASSERT_NE(big, nullptr);
     EXPECT_EQ(big[MEM_POOL_BLOCK_SIZE - 1], 0);

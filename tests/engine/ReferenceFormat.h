@@ -39,10 +39,22 @@ inline Bytes aesCbc(const Bytes &in, const Bytes &key32, const Bytes &iv16, bool
     return out;
 }
 
-inline Bytes rootKey(const std::string &password) { return sha1(password) + Bytes(12, '\0'); }
-inline Bytes rootIv() { return Bytes(16, '\0'); }
-inline Bytes objectKey(const Bytes &objKey20, const Bytes &id) { return objKey20 + id.substr(0, 12); }
-inline Bytes objectIv(const Bytes &id) { return id.substr(12, 8) + id.substr(12, 8); }
+inline Bytes rootKey(const std::string &password)
+{
+    return sha1(password) + Bytes(12, '\0');
+}
+inline Bytes rootIv()
+{
+    return Bytes(16, '\0');
+}
+inline Bytes objectKey(const Bytes &objKey20, const Bytes &id)
+{
+    return objKey20 + id.substr(0, 12);
+}
+inline Bytes objectIv(const Bytes &id)
+{
+    return id.substr(12, 8) + id.substr(12, 8);
+}
 
 inline std::string hex(const Bytes &id)
 {
@@ -86,7 +98,7 @@ struct Entry {
 struct Index {
     uint32_t version = 0;
     std::vector<Entry> entries;
-    Bytes objectKey; // root only
+    Bytes objectKey;  // root only
 };
 
 // Parses a decrypted index; throws on anything that does not match the format.
@@ -158,7 +170,8 @@ inline Bytes buildIndex(const Index &idx, bool root)
 }
 
 // Decrypts a content object and inflates it: returns header text and content.
-inline std::pair<std::string, Bytes> readContentObject(const Bytes &cipherText, const Bytes &objKey20, const Bytes &id)
+inline std::pair<std::string, Bytes> readContentObject(const Bytes &cipherText, const Bytes &objKey20,
+                                                       const Bytes &id)
 {
     Bytes plain = aesCbc(cipherText, objectKey(objKey20, id), objectIv(id), false);
     z_stream z{};
@@ -187,7 +200,8 @@ inline std::pair<std::string, Bytes> readContentObject(const Bytes &cipherText, 
     return {out.substr(0, zero), out.substr(zero + 1)};
 }
 
-inline Bytes writeContentObject(const Bytes &header, const Bytes &content, const Bytes &objKey20, const Bytes &id)
+inline Bytes writeContentObject(const Bytes &header, const Bytes &content, const Bytes &objKey20,
+                                const Bytes &id)
 {
     Bytes input = header + Bytes(1, '\0') + content;
     uLongf len = compressBound(input.size());
@@ -207,4 +221,4 @@ inline Bytes objectId(const std::string &type, uint64_t n, std::string seed)
     return sha1(header + Bytes(1, '\0') + seed);
 }
 
-} // namespace ref
+}  // namespace ref

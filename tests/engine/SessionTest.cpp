@@ -17,7 +17,7 @@ struct Unmounted : ::testing::Test {
     }
 };
 
-} // namespace
+}  // namespace
 
 using EngineSession = Unmounted;
 using EngineSessionStore = StoreTest;
@@ -34,7 +34,7 @@ TEST_F(EngineSession, MountStatesAndErrors)
     EXPECT_EQ(fs_mount(volume.path().c_str()), 2);
     EXPECT_NE(fs_store_dir(), nullptr);
     EXPECT_FAILS_WITH(fs_mount(volume.path().c_str()), EEXIST);
-    EXPECT_EQ(fs_login("anything"), -1); // nothing to log in to
+    EXPECT_EQ(fs_login("anything"), -1);  // nothing to log in to
     EXPECT_EQ(errno, ENOENT);
     ASSERT_EQ(fs_umount(), 0);
 
@@ -71,7 +71,7 @@ TEST_F(EngineSessionStore, LoginCountsRootEntriesAndRejectsWrongPasswords)
     ASSERT_EQ(put("b", "x"), 0);
     fs_umount();
     ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
-    EXPECT_EQ(list("")[0], "<error 13>"); // keys not valid before login
+    EXPECT_EQ(list("")[0], "<error 13>");  // keys not valid before login
     EXPECT_FAILS_WITH(fs_login("wrong"), EACCES);
     EXPECT_EQ(fs_login(password.c_str()), 2);
     EXPECT_EQ(get("b"), "x");

@@ -30,7 +30,7 @@ std::string storePath(const char *src)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 TEST(EngineStrbuf, GrowsKeepsTerminatorAndDetaches)
 {
@@ -38,7 +38,7 @@ TEST(EngineStrbuf, GrowsKeepsTerminatorAndDetaches)
     EXPECT_EQ(sb.len, 0u);
     EXPECT_STREQ(sb.buf, "");
     strbuf_release(&sb);
-    strbuf_release(&sb); // harmless twice
+    strbuf_release(&sb);  // harmless twice
 
     std::string hundred(100, 'x');
     ASSERT_EQ(strbuf_addf(&sb, "%s", hundred.c_str()), 0);

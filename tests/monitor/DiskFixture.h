@@ -14,7 +14,7 @@ namespace monitortest {
 inline std::string usbPartitionPath(const std::string &disk, const std::string &partition)
 {
     return "devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/" + disk + "/" +
-           partition;
+        partition;
 }
 inline std::string sataPartitionPath(const std::string &disk, const std::string &partition)
 {
@@ -48,11 +48,12 @@ public:
     }
 
     // One mountinfo line; mountPoint as the kernel writes it (blanks as \040).
-    static std::string mount(const std::string &number, const std::string &mountPoint, const std::string &source,
-                             const std::string &root = "/", const std::string &fsType = "vfat")
+    static std::string mount(const std::string &number, const std::string &mountPoint,
+                             const std::string &source, const std::string &root = "/",
+                             const std::string &fsType = "vfat")
     {
-        return "40 25 " + number + " " + root + " " + mountPoint + " rw,nosuid,nodev,relatime shared:7 - " + fsType +
-               " " + source + " rw,uid=1000\n";
+        return "40 25 " + number + " " + root + " " + mountPoint + " rw,nosuid,nodev,relatime shared:7 - " +
+            fsType + " " + source + " rw,uid=1000\n";
     }
     static std::string systemMounts()
     {

@@ -23,7 +23,10 @@ struct RecordingDelegate : XXDiskToolDelegate {
     void diskDidAppear(XXDiskTool &, const XXDiskDescription &disk) override { record("appear:", disk); }
     void diskDidDismiss(XXDiskTool &, const XXDiskDescription &disk) override { record("dismiss:", disk); }
     void diskDidModify(XXDiskTool &, const XXDiskDescription &disk) override { record("modify:", disk); }
-    void record(const char *what, const XXDiskDescription &disk) { events.push_back(what + disk.mediaBSDName); }
+    void record(const char *what, const XXDiskDescription &disk)
+    {
+        events.push_back(what + disk.mediaBSDName);
+    }
 };
 
 Names keys(const XXDiskDictionary &disks)
@@ -40,8 +43,8 @@ protected:
     {
         XXMonitorSetLogSink([](std::string_view) {});
         fixture.addBlockDevice("8:2", sataPartitionPath("sda", "sda2"), 500'000'000'000);
-        fixture.addBlockDevice("8:17", usbPartitionPath("sdb", "sdb1"), 8'000'000'000);   // 8 GB stick
-        fixture.addBlockDevice("8:33", usbPartitionPath("sdc", "sdc1"), 2'000'000'000);   // 2 GB stick
+        fixture.addBlockDevice("8:17", usbPartitionPath("sdb", "sdb1"), 8'000'000'000);  // 8 GB stick
+        fixture.addBlockDevice("8:33", usbPartitionPath("sdc", "sdc1"), 2'000'000'000);  // 2 GB stick
         fixture.addBlockDevice("8:49", sataPartitionPath("sdd", "sdd1"), 8'000'000'000);  // SATA disk
         fixture.addBlockDevice("8:65", usbPartitionPath("sde", "sde1"), 8'000'000'000);
         center.addObserver(XXDiskDidMoveoutNotification, [this](const XXNotification &n) {
@@ -89,8 +92,8 @@ protected:
 
 TEST_F(DiskToolTest, ListsOnlyLargeEnoughUsbVolumesUnderMediaRootsAndReportsChangesOfAny)
 {
-    const auto tool = start({stick, smallStick, DiskFixture::mount("8:49", "/media/anna/SATA", "/dev/sdd1"),
-                             outsideRoots});
+    const auto tool =
+        start({stick, smallStick, DiskFixture::mount("8:49", "/media/anna/SATA", "/dev/sdd1"), outsideRoots});
     const auto listed = tool->loadedDisk();
     ASSERT_TRUE(listed.has_value());
     EXPECT_EQ(keys(*listed), Names{"sdb1"});
@@ -115,10 +118,10 @@ TEST_F(DiskToolTest, QualificationRulesAtTheirEdges)
         {{"sdb1", "USB", 8'000'000'000, "/run/media/anna/S"}, true},
         {{"sdb1", "USB", 8'000'000'000, "/Volumes/STICK"}, true},
         {{"sdb1", "USB", 8'000'000'000, "/srv/sticks/one"}, true},
-        {{"sdb1", "USB", 8'000'000'000, "/media"}, false},              // the root itself
-        {{"sdb1", "USB", 8'000'000'000, "/mediafiles/S"}, false},       // only looks alike
+        {{"sdb1", "USB", 8'000'000'000, "/media"}, false},  // the root itself
+        {{"sdb1", "USB", 8'000'000'000, "/mediafiles/S"}, false},  // only looks alike
         {{"sdb1", "USB", 8'000'000'000, "/home/anna/media/S"}, false},
-        {{"sdb1", "USB", 8'000'000'000, ""}, false},                    // not mounted
+        {{"sdb1", "USB", 8'000'000'000, ""}, false},  // not mounted
         {{"sdb1", "usb", 8'000'000'000, "/media/anna/S"}, false},
         {{"", "USB", 8'000'000'000, "/media/anna/S"}, false},
     };

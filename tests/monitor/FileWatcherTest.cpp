@@ -53,7 +53,11 @@ protected:
         loop.runFor(50ms);
         ASSERT_TRUE(watcher->haveDoSomething());
     }
-    bool reported() { return runUntil(loop, [&] { return delegate.reports > 0; }, 3s); }
+    bool reported()
+    {
+        return runUntil(
+            loop, [&] { return delegate.reports > 0; }, 3s);
+    }
 
     monitortest::ScratchFolder scratch;
     const std::filesystem::path file = scratch.path() / "report.txt";

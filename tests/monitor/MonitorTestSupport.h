@@ -21,7 +21,8 @@ private:
 };
 
 // Runs the loop in short slices until condition holds or timeout passes; returns condition().
-inline bool runUntil(XXPollRunLoop &loop, const std::function<bool()> &condition, std::chrono::milliseconds timeout)
+inline bool runUntil(XXPollRunLoop &loop, const std::function<bool()> &condition,
+                     std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition() && std::chrono::steady_clock::now() < deadline)

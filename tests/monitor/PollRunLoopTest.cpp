@@ -28,7 +28,8 @@ TEST(PollRunLoop, RunsPostedTasksInOrderFromAnyThread)
         loop.post([&] { order.push_back(4); });  // posted while running: runs after
     });
 
-    EXPECT_TRUE(runUntil(loop, [&] { return order.size() == 4; }, 1s));
+    EXPECT_TRUE(runUntil(
+        loop, [&] { return order.size() == 4; }, 1s));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
     EXPECT_TRUE(loop.isLoopThread());
     EXPECT_FALSE(otherThreadIsLoop);
@@ -46,7 +47,8 @@ TEST(PollRunLoop, TimersFireInDueOrderAndCancelledOnesNever)
     });
     loop.cancelTimer(9999);  // unknown ids are harmless
 
-    EXPECT_TRUE(runUntil(loop, [&] { return fired.size() == 2; }, 1s));
+    EXPECT_TRUE(runUntil(
+        loop, [&] { return fired.size() == 2; }, 1s));
     loop.runFor(50ms);
     EXPECT_EQ(fired, (std::vector<std::string>{"early", "late"}));
 }
@@ -70,7 +72,8 @@ TEST(PollRunLoop, WatchCallsBackWhileReadableUntilUnwatched)
     EXPECT_EQ(calls, 0);
     for (int expected : {1, 2}) {
         ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
-        EXPECT_TRUE(runUntil(loop, [&] { return calls == expected; }, 1s));
+        EXPECT_TRUE(runUntil(
+            loop, [&] { return calls == expected; }, 1s));
     }
     ASSERT_EQ(write(pipeFds[1], "z", 1), 1);
     loop.runFor(30ms);

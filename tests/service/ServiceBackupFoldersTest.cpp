@@ -59,7 +59,8 @@ TEST(ServiceBackupFolders, OnlyRealDatesNameBackups)
     // The clock's time points end in 2262.
     for (const char *name : {"2026-12-05 16:20:31", "2261-12-31 23:59:59"})
         EXPECT_TRUE(xxbackup::isBackupFolderName(name)) << name;
-    for (const char *name : {"", "notes", "2026-02-30 10:00:00", "2026-12-05 16:20:31 copy", "2999-01-01 00:00:00"})
+    for (const char *name :
+         {"", "notes", "2026-02-30 10:00:00", "2026-12-05 16:20:31 copy", "2999-01-01 00:00:00"})
         EXPECT_FALSE(xxbackup::isBackupFolderName(name)) << name;
 }
 
@@ -83,9 +84,11 @@ TEST(ServiceBackupFiles, ChunkedCopyReportsEveryReadAndRefusesNonFiles)
     // The destination is never overwritten, and a link or a pipe is no file to copy.
     std::filesystem::create_symlink(dir / "big", dir / "link");
     ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
-    const std::pair<const char *, const char *> refused[] = {{"big", "copy"}, {"link", "new1"}, {"pipe", "new2"}};
+    const std::pair<const char *, const char *> refused[] = {
+        {"big", "copy"}, {"link", "new1"}, {"pipe", "new2"}};
     for (const auto &[source, destination] : refused)
-        EXPECT_EQ(copyFileInChunks(dir / source, dir / destination, buffer, record), Outcome::failed) << source;
+        EXPECT_EQ(copyFileInChunks(dir / source, dir / destination, buffer, record), Outcome::failed)
+            << source;
     EXPECT_EQ(readFile(dir / "copy"), content);
 }
 
@@ -96,7 +99,10 @@ protected:
     std::string replacement = volume / "store.new";
     std::string aside = volume / "store.old";
 
-    std::optional<std::string> swap() { return xxbackup::replaceFolder(replacement, target, aside, GetParam()); }
+    std::optional<std::string> swap()
+    {
+        return xxbackup::replaceFolder(replacement, target, aside, GetParam());
+    }
 };
 
 TEST_P(ServiceBackupSwap, FillsReplacesOrLeavesTheTargetWhole)
@@ -116,8 +122,8 @@ TEST_P(ServiceBackupSwap, FillsReplacesOrLeavesTheTargetWhole)
     writeFile(replacement + "/ab/cdef", "object");
     const std::optional<std::string> previous = swap();
     ASSERT_TRUE(previous.has_value());
-    EXPECT_EQ(snapshotTree(target), (std::vector<std::pair<std::string, std::string>>{{"ab/cdef", "object"},
-                                                                                     {"index", "new"}}));
+    EXPECT_EQ(snapshotTree(target),
+              (std::vector<std::pair<std::string, std::string>>{{"ab/cdef", "object"}, {"index", "new"}}));
     EXPECT_EQ(readFile(*previous + "/index"), "first");
     EXPECT_FALSE(std::filesystem::exists(GetParam() ? aside : replacement));
 

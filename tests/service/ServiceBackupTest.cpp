@@ -138,11 +138,13 @@ protected:
     }
     CopyOutcome restore(const std::string &folder, const ProgressHook &hook = {})
     {
-        return collect(std::bind_front(&XXDiskFileManager::RestoreDiskDataWithSelectedPath, &*manager, folder), hook);
+        return collect(
+            std::bind_front(&XXDiskFileManager::RestoreDiskDataWithSelectedPath, &*manager, folder), hook);
     }
     CopyOutcome copyFolder(const std::string &source, const std::string &destination)
     {
-        return collect(std::bind_front(&XXDiskFileManager::copyComputerFolderFile, &*manager, source, destination), {});
+        return collect(
+            std::bind_front(&XXDiskFileManager::copyComputerFolderFile, &*manager, source, destination), {});
     }
 
     // The one backup folder there is.
@@ -204,8 +206,15 @@ TEST_F(ServiceBackup, RotationRemovesOnlyTheOldestBackupsBeyondTheMaximum)
         std::vector<std::string> before, after;
     };
     const Row rows[] = {
-        {"auto on", true, "2", {"2020-01-01 00:00:00", "2021-06-30 12:00:00"}, {"2021-06-30 12:00:00", made, "notes"}},
-        {"auto off", false, "1", {"2020-01-01 00:00:00", "2021-06-30 12:00:00"},
+        {"auto on",
+         true,
+         "2",
+         {"2020-01-01 00:00:00", "2021-06-30 12:00:00"},
+         {"2021-06-30 12:00:00", made, "notes"}},
+        {"auto off",
+         false,
+         "1",
+         {"2020-01-01 00:00:00", "2021-06-30 12:00:00"},
          {"2020-01-01 00:00:00", "2021-06-30 12:00:00", made, "notes"}},
         // Made while the clock ran ahead: by name it is newer than the new backup, which stays.
         {"clock ahead", true, "1", {"2200-01-01 00:00:00"}, {made, "2200-01-01 00:00:00", "notes"}},
@@ -224,7 +233,8 @@ TEST_F(ServiceBackup, RotationRemovesOnlyTheOldestBackupsBeyondTheMaximum)
         ASSERT_EQ(backup().tips, kFinished);
         std::vector<std::string> names = entryNames(backupRoot());
         for (std::string &name : names)
-            if (xxbackup::isBackupFolderName(name) && std::count(row.before.begin(), row.before.end(), name) == 0)
+            if (xxbackup::isBackupFolderName(name) &&
+                std::count(row.before.begin(), row.before.end(), name) == 0)
                 name = made;
         EXPECT_EQ(names, row.after);
         EXPECT_EQ(readFile(backupRoot() + "/notes/read me"), "mine");
@@ -272,7 +282,8 @@ TEST_F(ServiceBackup, ACancelledBackupLeavesNoFolder)
     });
     EXPECT_EQ(outcome.tips, Tips(true, "", localized("String_65")));
     EXPECT_EQ(outcome.progress.size(), 2u);  // the total, then the one chunk before the stop
-    EXPECT_EQ(entryNames(backupRoot()), (std::vector<std::string>{"2020-01-01 00:00:00", "2021-01-01 00:00:00"}));
+    EXPECT_EQ(entryNames(backupRoot()),
+              (std::vector<std::string>{"2020-01-01 00:00:00", "2021-01-01 00:00:00"}));
     EXPECT_TRUE(manager->isCancelBackupAndRestore());
 
     // The next backup starts afresh.
@@ -295,7 +306,8 @@ TEST_F(ServiceBackup, FolderCopyResults)
     writeFile(scratch / "src/config.lock", "half written");
     writeFile(scratch / "src/ab/cd.lock", "half written");
     EXPECT_EQ(copyFolder(scratch / "src", scratch / "srcCopy/").tips, kFinished);
-    EXPECT_EQ(snapshotTree(scratch / "srcCopy"), (std::vector<std::pair<std::string, std::string>>{{"config", "c"}}));
+    EXPECT_EQ(snapshotTree(scratch / "srcCopy"),
+              (std::vector<std::pair<std::string, std::string>>{{"config", "c"}}));
 
     // A source entry that cannot be read fails the copy, and nothing of it stays.
     writeFile(scratch / "bad/a", "first");

@@ -32,8 +32,8 @@ TEST_F(ServiceCache, CopiesLiveInAFolderOfTheUserAlone)
     ASSERT_TRUE(copy);
     const std::string application = runtime / "TovinUSBENC";
     EXPECT_EQ(copy->rfind(application + "/cacheFolder/", 0), 0u) << *copy;
-    for (const std::string &folder : {application, application + "/cacheFolder",
-                                      std::filesystem::path(*copy).parent_path().string()})
+    for (const std::string &folder :
+         {application, application + "/cacheFolder", std::filesystem::path(*copy).parent_path().string()})
         EXPECT_EQ(modeOf(folder), 0700u) << folder;
     EXPECT_EQ(modeOf(*copy) & 077, 0u);
     EXPECT_EQ(std::filesystem::path(*copy).parent_path().filename().string().size(), 32u);  // an MD5 text

@@ -19,7 +19,8 @@ protected:
         const ref::Entry box = root.entries[0].name == "Box/" ? root.entries[0] : root.entries[1];
         const std::string boxIndex = ref::objectPath(storeDir(), box.id);
         const ref::Bytes key = ref::objectKey(root.objectKey, box.id);
-        ref::Index inside = ref::parseIndex(ref::aesCbc(readFile(boxIndex), key, ref::objectIv(box.id), false), false);
+        ref::Index inside =
+            ref::parseIndex(ref::aesCbc(readFile(boxIndex), key, ref::objectIv(box.id), false), false);
         ref::Entry hostile = inside.entries.at(0);
         hostile.name = "../outside.txt";
         inside.entries.insert(inside.entries.begin(), hostile);

@@ -36,8 +36,12 @@ TEST_F(ServiceExport, FilesAndFoldersArriveWholeWithTheFolderModelInStep)
 {
     const std::string large = randomContent(2 * 1024 * 1024 + 5, 11);
     // The tree leaves the empty file out; the export does not.
-    storeAll({{"/Docs/", ""}, {"/Docs/report.txt", "report"}, {"/Docs/empty.txt", ""},
-              {"/Docs/Inner/", ""}, {"/Docs/Inner/deep.mp3", "12345"}, {"/Docs/Inner/Void/", ""},
+    storeAll({{"/Docs/", ""},
+              {"/Docs/report.txt", "report"},
+              {"/Docs/empty.txt", ""},
+              {"/Docs/Inner/", ""},
+              {"/Docs/Inner/deep.mp3", "12345"},
+              {"/Docs/Inner/Void/", ""},
               {"/large.bin", large}});
     Names progressNames;
     manager->setDecodeProgressBlock(
@@ -46,10 +50,11 @@ TEST_F(ServiceExport, FilesAndFoldersArriveWholeWithTheFolderModelInStep)
     ASSERT_EQ(reports.size(), 1u);
     expectSuccess(lastReport());
 
-    EXPECT_EQ(snapshotTree(computer / "out"), (Files{{"Docs/Inner/deep.mp3", "12345"},
-                                                     {"Docs/empty.txt", ""},
-                                                     {"Docs/report.txt", "report"},
-                                                     {"large.bin", large}}));
+    EXPECT_EQ(snapshotTree(computer / "out"),
+              (Files{{"Docs/Inner/deep.mp3", "12345"},
+                     {"Docs/empty.txt", ""},
+                     {"Docs/report.txt", "report"},
+                     {"large.bin", large}}));
     EXPECT_TRUE(std::filesystem::is_directory(computer / "out/Docs/Inner/Void"));
     // The item, then each of its two chunks, reported with its name.
     EXPECT_EQ(std::count(progressNames.begin(), progressNames.end(), "large.bin"), 3);
@@ -60,7 +65,8 @@ TEST_F(ServiceExport, FilesAndFoldersArriveWholeWithTheFolderModelInStep)
     auto docs = destination->allSubFolderFileArray().front();
     EXPECT_EQ(docs->fullPath(), computer / "out/Docs");
     EXPECT_TRUE(docs->fileAttributes());
-    EXPECT_EQ(modelNames(docs->allWithoutHiddenFileSubFileArray()), (Names{"Inner", "report.txt", "empty.txt"}));
+    EXPECT_EQ(modelNames(docs->allWithoutHiddenFileSubFileArray()),
+              (Names{"Inner", "report.txt", "empty.txt"}));
     EXPECT_EQ(destination->allSubFileArray().back()->fileAttributes()->fileSize, large.size());
 }
 
@@ -85,7 +91,8 @@ TEST_F(ServiceExport, AnythingAtTheTargetNameConflictsAndFreeNamesAvoidIt)
 
 TEST_F(ServiceExport, NamesThatCouldLeaveTheFolderFailAndWriteNothing)
 {
-    storeAll({{"/evil.txt", "outside"}, {"/Box/", ""}, {"/Box/x.txt", "fine"}, {"/Box/y.txt", "also outside"}});
+    storeAll(
+        {{"/evil.txt", "outside"}, {"/Box/", ""}, {"/Box/x.txt", "fine"}, {"/Box/y.txt", "also outside"}});
     // A damaged or hostile name whose store path still resolves: "/Box/../evil.txt".
     auto evil = entry("/evil.txt");
     evil->setParentFolderPath("/Box");
@@ -99,7 +106,8 @@ TEST_F(ServiceExport, NamesThatCouldLeaveTheFolderFailAndWriteNothing)
     // under its own name, inside the folder.
     exportEntries({entry("/Box")});
     expectReport(lastReport(), "7+1", 7, "Box");
-    EXPECT_EQ(snapshotTree(computer.path()), (Files{{"out/Box/x.txt", "fine"}, {"out/Box/y.txt", "also outside"}}));
+    EXPECT_EQ(snapshotTree(computer.path()),
+              (Files{{"out/Box/x.txt", "fine"}, {"out/Box/y.txt", "also outside"}}));
 }
 
 TEST_F(ServiceExport, AStoredFileThatEndsEarlyOrCannotBeOpenedLeavesNoFile)
@@ -120,7 +128,9 @@ TEST_F(ServiceExport, AStoredFileThatEndsEarlyOrCannotBeOpenedLeavesNoFile)
 
 TEST_F(ServiceExport, CancelDuringAFileDeletesItAndKeepsTheFilesBefore)
 {
-    storeAll({{"/first.txt", "first"}, {"/large.bin", randomContent(5 * 1024 * 1024, 5)}, {"/never.txt", "never"}});
+    storeAll({{"/first.txt", "first"},
+              {"/large.bin", randomContent(5 * 1024 * 1024, 5)},
+              {"/never.txt", "never"}});
     manager->setDecodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
         if (name == "large.bin" && done > 5)
             manager->cancelDecodeFile();

@@ -7,8 +7,13 @@ using ServiceFolderOps = TransferFixture;
 
 TEST_F(ServiceFolderOps, RenameKeepsTheExtensionAndRefreshesDescendants)
 {
-    storeAll({{"/report.pdf", "pdf"}, {"/README", "readme"}, {"/taken.txt", "taken"}, {"/taken.pdf", "taken pdf"},
-              {"/Docs/", ""}, {"/Docs/Inner/", ""}, {"/Docs/Inner/deep.txt", "deep"}});
+    storeAll({{"/report.pdf", "pdf"},
+              {"/README", "readme"},
+              {"/taken.txt", "taken"},
+              {"/taken.pdf", "taken pdf"},
+              {"/Docs/", ""},
+              {"/Docs/Inner/", ""},
+              {"/Docs/Inner/deep.txt", "deep"}});
     EXPECT_EQ(manager->renameProtectWrapper(*entry("/report.pdf"), "summary"), std::nullopt);
     EXPECT_EQ(storeGet("/summary.pdf"), "pdf");
     ASSERT_TRUE(entry("/summary.pdf"));
@@ -35,9 +40,14 @@ TEST_F(ServiceFolderOps, RenameKeepsTheExtensionAndRefreshesDescendants)
 TEST_F(ServiceFolderOps, RemoveTakesFilesFirstThenFoldersDeepestFirst)
 {
     // The empty file is not in the tree, yet it keeps its folder from being empty.
-    storeAll({{"/Box/", ""}, {"/Box/a.txt", "a"}, {"/Box/empty.txt", ""},
-              {"/Box/Sub/", ""}, {"/Box/Sub/Deeper/", ""}, {"/Box/Sub/Deeper/d.txt", "d"},
-              {"/loose.txt", "loose"}, {"/stay.txt", "stay"}});
+    storeAll({{"/Box/", ""},
+              {"/Box/a.txt", "a"},
+              {"/Box/empty.txt", ""},
+              {"/Box/Sub/", ""},
+              {"/Box/Sub/Deeper/", ""},
+              {"/Box/Sub/Deeper/d.txt", "d"},
+              {"/loose.txt", "loose"},
+              {"/stay.txt", "stay"}});
     // A folder and an entry inside it may both be chosen.
     expectSuccess(run([&](const XXDiskResultBlock &b) {
         manager->removeProtectedFiles(entries({"/Box", "/Box/a.txt", "/loose.txt"}), b);

@@ -72,8 +72,8 @@ TEST_F(ServiceImport, EveryPipelineValidatesInTheSameOrder)
         const XXFileArray chosen = withItems ? XXFileArray{computerItem("a.txt")} : XXFileArray{};
         const XXProtectFileArray stored = withItems ? entries({"/a.txt"}) : XXProtectFileArray{};
         reports.clear();
-        manager->startEncoderSelectedFilePath(chosen, to == none ? nullptr : entry(to == folder ? "/" : "/a.txt"),
-                                              recorder());
+        manager->startEncoderSelectedFilePath(
+            chosen, to == none ? nullptr : entry(to == folder ? "/" : "/a.txt"), recorder());
         manager->startDecoderSelectedProtectFile(
             stored, to == none ? nullptr : computerItem(to == folder ? "" : "missing"), recorder());
         manager->operateDiskFile(stored, to == none ? nullptr : entry(to == folder ? "/B" : "/a.txt"), true,
@@ -99,8 +99,11 @@ TEST_F(ServiceImport, EveryPipelineValidatesInTheSameOrder)
 
 TEST_F(ServiceImport, FoldersAndFilesArriveInStoreAndTreeWithoutHiddenOnes)
 {
-    writeComputer({{"Docs/report.txt", "report"}, {"Docs/.DS_Store", "hidden junk"}, {"Docs/Empty/", ""},
-                   {"Docs/Inner/deep.mp3", "12345"}, {"Docs/.git/config", "hidden folder"},
+    writeComputer({{"Docs/report.txt", "report"},
+                   {"Docs/.DS_Store", "hidden junk"},
+                   {"Docs/Empty/", ""},
+                   {"Docs/Inner/deep.mp3", "12345"},
+                   {"Docs/.git/config", "hidden folder"},
                    {".profile", "chosen directly"}});
     Names progressNames;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
@@ -140,11 +143,20 @@ TEST_F(ServiceImport, FoldersAndFilesArriveInStoreAndTreeWithoutHiddenOnes)
 // Names that differ only in case, and empty files the tree leaves out, conflict as well.
 TEST_F(ServiceImport, ConflictsAskAndFreeNamesCountFromZero)
 {
-    storeAll({{"/a.txt", "old a"}, {"/a(0).txt", "old a0"}, {"/Photos/", ""}, {"/NOTES.TXT", "precious"},
-              {"/empty.txt", ""}, {"/a.tar.gz", "old tar"}, {"/README", "old readme"}});
+    storeAll({{"/a.txt", "old a"},
+              {"/a(0).txt", "old a0"},
+              {"/Photos/", ""},
+              {"/NOTES.TXT", "precious"},
+              {"/empty.txt", ""},
+              {"/a.tar.gz", "old tar"},
+              {"/README", "old readme"}});
     ASSERT_FALSE(entry("/empty.txt"));
-    writeComputer({{"a.txt", "new a"}, {"Photos/", ""}, {"notes.txt", "new notes"}, {"EMPTY.txt", "new empty"},
-                   {"a.tar.gz", "new tar"}, {"README", "new readme"}});
+    writeComputer({{"a.txt", "new a"},
+                   {"Photos/", ""},
+                   {"notes.txt", "new notes"},
+                   {"EMPTY.txt", "new empty"},
+                   {"a.tar.gz", "new tar"},
+                   {"README", "new readme"}});
 
     importNamed({"a.txt", "Photos", "notes.txt", "EMPTY.txt", "a.tar.gz", "README"}, root);
     expectReport(lastReport(), "8+1", 6, "a.txt");
@@ -157,10 +169,15 @@ TEST_F(ServiceImport, ConflictsAskAndFreeNamesCountFromZero)
     ASSERT_EQ(reports.size(), 3u);
     expectSuccess(lastReport());
 
-    for (const auto &[path, content] : Files{{"/a.txt", "old a"}, {"/a(0).txt", "old a0"}, {"/a(1).txt", "new a"},
-                                             {"/NOTES.TXT", "precious"}, {"/notes(0).txt", "new notes"},
-                                             {"/empty.txt", ""}, {"/EMPTY(0).txt", "new empty"},
-                                             {"/a.tar(0).gz", "new tar"}, {"/README", "old readme"},
+    for (const auto &[path, content] : Files{{"/a.txt", "old a"},
+                                             {"/a(0).txt", "old a0"},
+                                             {"/a(1).txt", "new a"},
+                                             {"/NOTES.TXT", "precious"},
+                                             {"/notes(0).txt", "new notes"},
+                                             {"/empty.txt", ""},
+                                             {"/EMPTY(0).txt", "new empty"},
+                                             {"/a.tar(0).gz", "new tar"},
+                                             {"/README", "old readme"},
                                              {"/README(0)", "new readme"}})
         EXPECT_EQ(storeGet(path), content) << path;
     EXPECT_TRUE(entry("/Photos(0)"));
@@ -207,9 +224,14 @@ TEST_F(ServiceImport, FailedItemsFollowTheStoredErrorType)
 TEST_F(ServiceImport, WhatTheStoreCannotTakeFailsItsItemAndNothingElse)
 {
     storeAll({{"/back/", ""}, {"/Docs", "a file called Docs"}});
-    writeComputer({{"what?.txt", "question"}, {"Docs/a.txt", "a"}, {"Folder/back\\slash.txt", "backslash"},
-                   {"Folder/fine.txt", "fine"}, {"Folder/zlast.txt", "after the pipe"},
-                   {"Src/README", "upper"}, {"Src/Readme", "mixed"}, {"Src/Readme(0)", "taken already"}});
+    writeComputer({{"what?.txt", "question"},
+                   {"Docs/a.txt", "a"},
+                   {"Folder/back\\slash.txt", "backslash"},
+                   {"Folder/fine.txt", "fine"},
+                   {"Folder/zlast.txt", "after the pipe"},
+                   {"Src/README", "upper"},
+                   {"Src/Readme", "mixed"},
+                   {"Src/Readme(0)", "taken already"}});
     ASSERT_EQ(mkfifo((computer / "Folder/pipe").c_str(), 0600), 0);
     importNamed({"what?.txt", "Docs", "Folder", "Src"}, root);
     expectReport(lastReport(), "8+1", 8, "what?.txt");
@@ -346,7 +368,8 @@ TEST_F(ServiceImport, TenThousandItemsRunOnASmallStack)
             deepest = std::max(deepest, ++depth);
             // "Skip this one" first: the next item asks again; then "skip all" answers the rest.
             if (!result.isSuccess())
-                manager->continueEncodeFileWithIsExistType(reports.size() == 1 ? XXExistSkipOne : XXExistSkipAll);
+                manager->continueEncodeFileWithIsExistType(reports.size() == 1 ? XXExistSkipOne
+                                                                               : XXExistSkipAll);
             --depth;
         });
     });

@@ -17,8 +17,12 @@ protected:
 TEST_F(ServiceOperate, CopyStoresEverythingAnewAndLeavesTheSource)
 {
     const std::string large = randomContent(2 * 1024 * 1024 + 100, 2);
-    storeAll({{"/Src/", ""}, {"/Src/a.txt", "alpha"}, {"/Src/empty.txt", ""},
-              {"/Src/Sub/", ""}, {"/Src/Sub/large.bin", large}, {"/Dest/", ""}});
+    storeAll({{"/Src/", ""},
+              {"/Src/a.txt", "alpha"},
+              {"/Src/empty.txt", ""},
+              {"/Src/Sub/", ""},
+              {"/Src/Sub/large.bin", large},
+              {"/Dest/", ""}});
     Names progressNames;
     manager->setOperateDiskProgressBlock(
         [&](std::uint64_t, std::uint64_t, const std::shared_ptr<XXProtectFileWrapper> &e) {
@@ -43,8 +47,14 @@ TEST_F(ServiceOperate, CopyStoresEverythingAnewAndLeavesTheSource)
 
 TEST_F(ServiceOperate, MoveRemovesEachSourceOnlyOnceItsCopyIsComplete)
 {
-    storeAll({{"/loose.txt", "loose"}, {"/Src/", ""}, {"/Src/a.txt", "alpha"}, {"/Src/empty.txt", ""},
-              {"/Src/Deep/", ""}, {"/Src/Deep/Deeper/", ""}, {"/Src/Deep/Deeper/d.txt", "delta"}, {"/Dest/", ""}});
+    storeAll({{"/loose.txt", "loose"},
+              {"/Src/", ""},
+              {"/Src/a.txt", "alpha"},
+              {"/Src/empty.txt", ""},
+              {"/Src/Deep/", ""},
+              {"/Src/Deep/Deeper/", ""},
+              {"/Src/Deep/Deeper/d.txt", "delta"},
+              {"/Dest/", ""}});
     // Onto the folder they already live in: refused, nothing changes.
     operate({"/loose.txt", "/Src"}, "/", false);
     expectReport(lastReport(), "12+1", 10);
@@ -122,8 +132,12 @@ TEST_F(ServiceOperate, AFolderNeverGoesIntoItself)
 
 TEST_F(ServiceOperate, ConflictsAreFoundWhateverTheCaseAndAnsweredWithFreeNames)
 {
-    storeAll({{"/Src/", ""}, {"/Src/x.txt", "new x"}, {"/Src/y.txt", "new y"},
-              {"/Dest/", ""}, {"/Dest/X.TXT", "old x"}, {"/Dest/y.txt", "old y"}});
+    storeAll({{"/Src/", ""},
+              {"/Src/x.txt", "new x"},
+              {"/Src/y.txt", "new y"},
+              {"/Dest/", ""},
+              {"/Dest/X.TXT", "old x"},
+              {"/Dest/y.txt", "old y"}});
     operate({"/Src/x.txt", "/Src/y.txt"}, "/Dest", true);
     expectReport(lastReport(), "12+1", 6, "x.txt");
     manager->continueOperateDiskFileWithIsExistType(XXExistFreeNameOne);

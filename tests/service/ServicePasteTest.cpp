@@ -10,8 +10,13 @@ protected:
     void SetUp() override
     {
         TransferFixture::SetUp();
-        storeAll({{"/A/", ""}, {"/A/one.txt", "one"}, {"/A/two.txt", "two"}, {"/A/Folder/", ""},
-                  {"/A/Folder/inner.txt", "inner"}, {"/B/", ""}, {"/B/one.txt", "other one"}});
+        storeAll({{"/A/", ""},
+                  {"/A/one.txt", "one"},
+                  {"/A/two.txt", "two"},
+                  {"/A/Folder/", ""},
+                  {"/A/Folder/inner.txt", "inner"},
+                  {"/B/", ""},
+                  {"/B/one.txt", "other one"}});
         model.emplace(*manager);
     }
     void TearDown() override

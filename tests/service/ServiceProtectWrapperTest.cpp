@@ -35,8 +35,9 @@ TEST(ServiceProtectWrapper, IconRule)
     XXProtectFileWrapper entry;
     entry.setIconName("NSFolder");
     EXPECT_EQ(entry.iconName(), "NSFolder");  // type 0 keeps its stored icon
-    const std::pair<std::int64_t, const char *> icons[] = {{1, "main45"}, {2, "main46"}, {3, "main50"}, {4, "main47"},
-                                                           {5, "main49"}, {6, "main48"}, {7, "main45"}, {-1, "main45"}};
+    const std::pair<std::int64_t, const char *> icons[] = {{1, "main45"}, {2, "main46"}, {3, "main50"},
+                                                           {4, "main47"}, {5, "main49"}, {6, "main48"},
+                                                           {7, "main45"}, {-1, "main45"}};
     for (const auto &[type, icon] : icons) {
         entry.setFileType(type);
         EXPECT_EQ(entry.iconName(), icon) << type;
@@ -113,8 +114,12 @@ TEST(ServiceProtectWrapper, DeepTreesNeedNoDeepStack)
 TEST(ServiceProtectWrapper, SortGroupsComeBeforeTheKey)
 {
     // Under every key, the video v.mp4 before the picture p.png, the archive before type 9.
-    XXProtectFileArray entries{file("odd", 9),   file("a.zip", 3), file("p.png", 2),
-                               file("t.txt", 4), file("m.mp3", 1), file("v.mp4", 5),
+    XXProtectFileArray entries{file("odd", 9),
+                               file("a.zip", 3),
+                               file("p.png", 2),
+                               file("t.txt", 4),
+                               file("m.mp3", 1),
+                               file("v.mp4", 5),
                                XXProtectFileWrapper::makeFolder("/", "zz", "--")};
     for (std::int64_t key = 0; key <= 7; key++) {
         XXProtectFileWrapper::sortFileArray(entries, key);
@@ -124,7 +129,8 @@ TEST(ServiceProtectWrapper, SortGroupsComeBeforeTheKey)
 
 TEST(ServiceProtectWrapper, SortKeysWithinAGroup)
 {
-    XXProtectFileArray entries{file("b.txt", 4, 10, "2024-01-02 00:00:00"), file("B.txt", 4, 9, "2024-01-03 00:00:00"),
+    XXProtectFileArray entries{file("b.txt", 4, 10, "2024-01-02 00:00:00"),
+                               file("B.txt", 4, 9, "2024-01-03 00:00:00"),
                                file("a.txt", 4, 100, "2023-12-31 23:59:59")};
     auto sorted = [&](std::int64_t key) {
         XXProtectFileWrapper::sortFileArray(entries, key);

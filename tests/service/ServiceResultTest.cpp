@@ -17,7 +17,8 @@ TEST(ServiceResult, SuccessAndErrorRecordsCarryOneDictionaryEach)
     const XXDiskResultObject failed(-1, "3+0", "fs_login---1");
     expectError(failed, "3+0", -1, localized("String_142"));
     const XXDiskErrorDic &dic = *failed.errorDic();
-    EXPECT_EQ(dic.keys(), (std::vector<std::string>{"DiskErrorEareKey", "DiskErrorCodeKey", "DiskErrorTipsKey"}));
+    EXPECT_EQ(dic.keys(),
+              (std::vector<std::string>{"DiskErrorEareKey", "DiskErrorCodeKey", "DiskErrorTipsKey"}));
     EXPECT_EQ(std::get<std::string>(*dic.valueForKey(DiskErrorAreaKey)), "3+0");
     EXPECT_EQ(std::get<std::int64_t>(*dic.valueForKey(DiskErrorCodeKey)), -1);
     EXPECT_EQ(std::get<std::string>(*dic.valueForKey(DiskErrorTipsKey)), localized("String_142"));
@@ -77,11 +78,12 @@ TEST(ServiceResult, EveryAreaAndCodeGetsItsCodeAndTip)
         SCOPED_TRACE(std::string(c.area) + " " + c.codeText);
         expectError(XXDiskResultObject::error(c.area, c.codeText), c.area, c.code, c.tip);
     }
-    const char *transferTips[] = {"未登录", "未选择文件", "未选择目标文件夹", "文件夹已存在",
+    const char *transferTips[] = {"未登录",     "未选择文件", "未选择目标文件夹", "文件夹已存在",
                                   "文件已存在", "文件夹出错", "文件出错"};
     for (const char *area : {"7+1", "8+1", "12+1"})
         for (int code = 2; code <= 8; code++) {
             SCOPED_TRACE(std::string(area) + " " + std::to_string(code));
-            expectError(XXDiskResultObject::error(area, std::to_string(code)), area, code, transferTips[code - 2]);
+            expectError(XXDiskResultObject::error(area, std::to_string(code)), area, code,
+                        transferTips[code - 2]);
         }
 }

@@ -61,9 +61,11 @@ TEST_F(ServiceSettings, ChoicesAreStoredAsTheirFixedTextsAndOthersAsEmpty)
         std::function<std::int64_t()> get;
     };
     const Setting settings[] = {
-        {"backup.location", "document", "appData", [&](std::int64_t c) { return manager->setCurrentBackupLocation(c); },
+        {"backup.location", "document", "appData",
+         [&](std::int64_t c) { return manager->setCurrentBackupLocation(c); },
          [&] { return manager->acquireCurrentLocationSetting(); }},
-        {"fix.location", "diskArea", "appArea", [&](std::int64_t c) { return manager->setCurrentFixAppLocation(c); },
+        {"fix.location", "diskArea", "appArea",
+         [&](std::int64_t c) { return manager->setCurrentFixAppLocation(c); },
          [&] { return manager->acquireCurrentFixAppLocationSetting(); }},
     };
     for (const Setting &setting : settings)

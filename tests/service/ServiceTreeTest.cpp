@@ -21,7 +21,8 @@ V names(const XXProtectFileArray &entries)
 }
 
 // The entry at a path below entry ("Docs/Inner"); nullptr when absent.
-std::shared_ptr<XXProtectFileWrapper> entryAt(std::shared_ptr<XXProtectFileWrapper> entry, const std::string &path)
+std::shared_ptr<XXProtectFileWrapper> entryAt(std::shared_ptr<XXProtectFileWrapper> entry,
+                                              const std::string &path)
 {
     for (const std::string &name : xxservice::splitText(path, "/")) {
         const XXProtectFileArray &children = entry->allSubFileArray();
@@ -78,7 +79,8 @@ protected:
         return container ? container->allSubFileArray().at(0) : nullptr;
     }
 
-    static ref::Index readIndex(const std::string &file, const ref::Bytes &key, const ref::Bytes &iv, bool root)
+    static ref::Index readIndex(const std::string &file, const ref::Bytes &key, const ref::Bytes &iv,
+                                bool root)
     {
         return ref::parseIndex(ref::aesCbc(readFile(file), key, iv, false), root);
     }
@@ -239,8 +241,10 @@ TEST_F(ServiceTree, AFolderIndexNamingItselfEndsTheListing)
     const ref::Index root = readIndex(storeDir() + "/index", ref::rootKey(password), ref::rootIv(), true);
     ASSERT_EQ(root.entries.size(), 1u);
     const ref::Entry self = root.entries[0];
-    editIndex(ref::objectPath(storeDir(), self.id), ref::objectKey(root.objectKey, self.id), ref::objectIv(self.id),
-              false, [&](ref::Index &inside) { inside.entries.push_back(self); });  // folded order: "f.txt" < "lll.../"
+    editIndex(ref::objectPath(storeDir(), self.id), ref::objectKey(root.objectKey, self.id),
+              ref::objectIv(self.id), false, [&](ref::Index &inside) {
+                  inside.entries.push_back(self);
+              });  // folded order: "f.txt" < "lll.../"
 
     const auto tree = buildTree();
     ASSERT_NE(tree, nullptr);

@@ -21,7 +21,8 @@
 #include "XXServiceText.h"
 
 using Names = std::vector<std::string>;
-using Files = std::vector<std::pair<std::string, std::string>>;  // path and content, as snapshotTree gives them
+using Files =
+    std::vector<std::pair<std::string, std::string>>;  // path and content, as snapshotTree gives them
 
 class TransferFixture : public ServiceFixture {
 protected:

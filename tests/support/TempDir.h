@@ -56,7 +56,8 @@ inline std::vector<std::pair<std::string, std::string>> snapshotTree(const std::
     std::vector<std::pair<std::string, std::string>> files;
     for (auto &e : std::filesystem::recursive_directory_iterator(root))
         if (e.is_regular_file())
-            files.emplace_back(std::filesystem::relative(e.path(), root).string(), readFile(e.path().string()));
+            files.emplace_back(std::filesystem::relative(e.path(), root).string(),
+                               readFile(e.path().string()));
     std::sort(files.begin(), files.end());
     return files;
 }

@@ -6,7 +6,8 @@
 #include "ToolTestSupport.h"
 #include "XXTool.h"
 
-TEST(ToolDiskSize, FilesAndFoldersAtEveryDepthWithoutFollowingLinks) {
+TEST(ToolDiskSize, FilesAndFoldersAtEveryDepthWithoutFollowingLinks)
+{
     TempDir dir;
     writeFile(dir / "a.bin", std::string(10, 'a'));
     writeFile(dir / "zero.bin", "");
@@ -26,9 +27,10 @@ TEST(ToolDiskSize, FilesAndFoldersAtEveryDepthWithoutFollowingLinks) {
     EXPECT_FLOAT_EQ(XXTool::folderSizeAtPath(dir / "a.bin"), 0.0f);
 }
 
-TEST(ToolMd5, KnownDigests) {
+TEST(ToolMd5, KnownDigests)
+{
     // RFC 1321 test suite, then UTF-8 and an embedded zero byte.
-    const std::pair<std::string, const char*> rows[] = {
+    const std::pair<std::string, const char *> rows[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
         {"a", "0cc175b9c0f1b6a831c399e269772661"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
@@ -36,5 +38,6 @@ TEST(ToolMd5, KnownDigests) {
         {"中文", "a7bac2239fcdcb3a067903d8077c4a07"},
         {std::string("a\0b", 3), "70350f6027bce3713f6b76473084309b"},
     };
-    for (const auto& [text, digest] : rows) EXPECT_EQ(XXTool::md5ForString(text), digest) << text;
+    for (const auto &[text, digest] : rows)
+        EXPECT_EQ(XXTool::md5ForString(text), digest) << text;
 }

@@ -14,52 +14,66 @@ namespace {
 const std::filesystem::path kResources = COFFERVALE_TEST_RESOURCES;
 const std::filesystem::path kSourceRoot = COFFERVALE_SOURCE_ROOT;
 
-xxtool::TextMap loadTable(const std::string& language) {
-    const auto parsed = xxtool::loadTextTableFile(kResources / (language + ".lproj") / xxtool::kTextTableFileName);
-    if (!parsed) ADD_FAILURE() << "no table for " << language;
+xxtool::TextMap loadTable(const std::string &language)
+{
+    const auto parsed =
+        xxtool::loadTextTableFile(kResources / (language + ".lproj") / xxtool::kTextTableFileName);
+    if (!parsed)
+        ADD_FAILURE() << "no table for " << language;
     if (parsed) {
-        for (const auto& problem : parsed->problems) ADD_FAILURE() << language << ": " << problem;
+        for (const auto &problem : parsed->problems)
+            ADD_FAILURE() << language << ": " << problem;
     }
     return parsed ? parsed->texts : xxtool::TextMap{};
 }
 
-std::set<std::string> keysOf(const xxtool::TextMap& table) {
+std::set<std::string> keysOf(const xxtool::TextMap &table)
+{
     std::set<std::string> keys;
-    for (const auto& entry : table) keys.insert(entry.first);
+    for (const auto &entry : table)
+        keys.insert(entry.first);
     return keys;
 }
 
 // Every match of the pattern's first group in the text, in order.
-std::vector<std::string> matches(const std::string& text, const std::regex& pattern) {
+std::vector<std::string> matches(const std::string &text, const std::regex &pattern)
+{
     std::vector<std::string> found;
-    for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it) found.push_back((*it)[1]);
+    for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it)
+        found.push_back((*it)[1]);
     return found;
 }
 
 // Every quoted match in the program's sources (not the tests, which quote made-up keys on purpose).
-std::set<std::string> quotedInSources(const std::regex& pattern) {
+std::set<std::string> quotedInSources(const std::regex &pattern)
+{
     std::set<std::string> found;
     const std::set<std::string> extensions = {".h", ".hpp", ".c", ".cc", ".cpp", ".ui", ".qml"};
-    for (const char* folder : {"engine", "service", "monitor", "app", "cli"}) {
+    for (const char *folder : {"engine", "tool", "service", "monitor", "app", "cli"}) {
         std::error_code ec;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(kSourceRoot / folder, ec)) {
-            if (!entry.is_regular_file() || !extensions.count(entry.path().extension().string())) continue;
-            for (auto& match : matches(readFile(entry.path()), pattern)) found.insert(std::move(match));
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(kSourceRoot / folder, ec)) {
+            if (!entry.is_regular_file() || !extensions.count(entry.path().extension().string()))
+                continue;
+            for (auto &match : matches(readFile(entry.path()), pattern))
+                found.insert(std::move(match));
         }
     }
     return found;
 }
 
-bool holdsChinese(const std::string& text) {
+bool holdsChinese(const std::string &text)
+{
     for (char32_t c : xxtool::decodeUtf8(text)) {
-        if ((c >= 0x3000 && c <= 0x9FFF) || (c >= 0xFF00 && c <= 0xFFEF)) return true;
+        if ((c >= 0x3000 && c <= 0x9FFF) || (c >= 0xFF00 && c <= 0xFFEF))
+            return true;
     }
     return false;
 }
 
 }  // namespace
 
-TEST(ToolTables, BothLanguagesTheKeyListAndTheSourcesAgree) {
+TEST(ToolTables, BothLanguagesTheKeyListAndTheSourcesAgree)
+{
     const auto english = loadTable("en");
     const auto chinese = loadTable("zh-Hans");
     const auto keys = keysOf(english);
@@ -72,25 +86,29 @@ TEST(ToolTables, BothLanguagesTheKeyListAndTheSourcesAgree) {
     // The tool itself quotes the words for today and yesterday, so the set is never empty.
     const auto quoted = quotedInSources(std::regex(R"re("(String_\d+)")re"));
     EXPECT_TRUE(quoted.count("String_152"));
-    for (const auto& key : quoted) EXPECT_TRUE(keys.count(key)) << key << " has no text";
+    for (const auto &key : quoted)
+        EXPECT_TRUE(keys.count(key)) << key << " has no text";
 
     const std::regex formatMark(R"(%[-+ #0-9.]*(l|ll|q|h)?[@dDiuUxXoOfFeEgGcCsSp])");
-    for (const auto* table : {&english, &chinese}) {
-        for (const auto& [key, text] : *table) {
+    for (const auto *table : {&english, &chinese}) {
+        for (const auto &[key, text] : *table) {
             EXPECT_NE(text.find_first_not_of(" \t\n"), std::string::npos) << key << " is empty";
             EXPECT_FALSE(std::regex_search(text, formatMark)) << key << " holds a format mark: " << text;
         }
     }
-    for (const auto& [key, text] : chinese) EXPECT_TRUE(holdsChinese(text)) << key << " looks untranslated: " << text;
+    for (const auto &[key, text] : chinese)
+        EXPECT_TRUE(holdsChinese(text)) << key << " looks untranslated: " << text;
 }
 
-TEST(ToolTables, EnglishAgreementParagraphsIndentByTheirNumbers) {
+TEST(ToolTables, EnglishAgreementParagraphsIndentByTheirNumbers)
+{
     // The agreement screen splits the English text at "|_|" and indents a paragraph by the
     // dots among its first six characters, so an unnumbered paragraph must have none there.
     const std::string agreement = loadTable("en")["String_127"] + "|_|";
     const std::regex numbered(R"(^\d+\.(\d+\.)? \S.*)");
     int paragraphs = 0;
-    for (std::size_t start = 0, end; (end = agreement.find("|_|", start)) != std::string::npos; start = end + 3) {
+    for (std::size_t start = 0, end; (end = agreement.find("|_|", start)) != std::string::npos;
+         start = end + 3) {
         const std::string paragraph = agreement.substr(start, end - start);
         ++paragraphs;
         EXPECT_FALSE(paragraph.empty());
@@ -102,11 +120,13 @@ TEST(ToolTables, EnglishAgreementParagraphsIndentByTheirNumbers) {
     EXPECT_EQ(loadTable("zh-Hans")["String_127"].find("|_|"), std::string::npos);
 }
 
-TEST(ToolImages, EveryNamedImageHasAnSvg) {
+TEST(ToolImages, EveryNamedImageHasAnSvg)
+{
     std::set<std::string> names = quotedInSources(std::regex(R"re("(main\d+)")re"));
-    for (int n = 37; n <= 50; ++n) names.insert("main" + std::to_string(n));
+    for (int n = 37; n <= 50; ++n)
+        names.insert("main" + std::to_string(n));
     names.insert({"main55", "main56"});
-    for (const auto& name : names) {
+    for (const auto &name : names) {
         const std::string svg = readFile(kResources / "images" / (name + ".svg"));
         ASSERT_FALSE(svg.empty()) << name << " has no image";
         EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u) << name;

@@ -15,7 +15,8 @@ using ::ScopedEnv;
 // Pins the language for a test, and puts the previous one back afterwards.
 class ScopedLanguage {
 public:
-    explicit ScopedLanguage(const std::string& language) : previous_(XXTool::shareTool().languageName()) {
+    explicit ScopedLanguage(const std::string &language) : previous_(XXTool::shareTool().languageName())
+    {
         XXTool::shareTool().setLanguageName(language);
     }
     ~ScopedLanguage() { XXTool::shareTool().setLanguageName(previous_); }

@@ -13,17 +13,22 @@
 namespace {
 
 // Clears the four variables, then sets the given ones.
-void onlyLanguageVariables(tooltest::ScopedEnv& env, std::initializer_list<std::pair<const char*, const char*>> set) {
-    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) env.set(name, std::nullopt);
-    for (const auto& [name, value] : set) env.set(name, std::string(value));
+void onlyLanguageVariables(tooltest::ScopedEnv &env,
+                           std::initializer_list<std::pair<const char *, const char *>> set)
+{
+    for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+        env.set(name, std::nullopt);
+    for (const auto &[name, value] : set)
+        env.set(name, std::string(value));
 }
 
 }  // namespace
 
-TEST(ToolLanguage, FirstSetVariableDecides) {
+TEST(ToolLanguage, FirstSetVariableDecides)
+{
     struct Case {
-        std::initializer_list<std::pair<const char*, const char*>> vars;
-        const char* expected;
+        std::initializer_list<std::pair<const char *, const char *>> vars;
+        const char *expected;
     };
     const Case cases[] = {
         {{}, "en"},
@@ -39,15 +44,17 @@ TEST(ToolLanguage, FirstSetVariableDecides) {
         {{{"LC_ALL", "en_US.UTF-8"}, {"LC_MESSAGES", "zh_CN"}}, "en"},
         {{{"LC_MESSAGES", "zh_CN"}, {"LANG", "en_US"}}, "zh-Hans"},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         tooltest::ScopedEnv env;
         onlyLanguageVariables(env, c.vars);
-        EXPECT_EQ(XXTool::systemLanguageName(), c.expected) << (c.vars.size() ? c.vars.begin()->second : "none");
+        EXPECT_EQ(XXTool::systemLanguageName(), c.expected)
+            << (c.vars.size() ? c.vars.begin()->second : "none");
     }
 }
 
-TEST(ToolLookup, KeysTextsMissingKeysAndTheEmptyChoice) {
-    XXTool& tool = XXTool::shareTool();
+TEST(ToolLookup, KeysTextsMissingKeysAndTheEmptyChoice)
+{
+    XXTool &tool = XXTool::shareTool();
     tooltest::ScopedLanguage keep("en");
     EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_1"), "OK");
     EXPECT_EQ(tool.acquireLocalizedStringFromKey(std::string("String_152")), "Today");
@@ -57,7 +64,7 @@ TEST(ToolLookup, KeysTextsMissingKeysAndTheEmptyChoice) {
     tool.setLanguageName("zh-Hans");
     EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_1"), "确定");
     // No table for the language: every key shows itself, and nothing outside the resources is read.
-    for (const char* language : {"fr", "../en.lproj"}) {
+    for (const char *language : {"fr", "../en.lproj"}) {
         tool.setLanguageName(language);
         EXPECT_EQ(tool.acquireLocalizedStringFromKey("String_1"), "String_1") << language;
     }
@@ -69,8 +76,9 @@ TEST(ToolLookup, KeysTextsMissingKeysAndTheEmptyChoice) {
     EXPECT_EQ(tool.languageName(), "zh-Hans");
 }
 
-TEST(ToolLookup, SafeWhileAnotherThreadSwitchesLanguage) {
-    XXTool& tool = XXTool::shareTool();
+TEST(ToolLookup, SafeWhileAnotherThreadSwitchesLanguage)
+{
+    XXTool &tool = XXTool::shareTool();
     tooltest::ScopedLanguage keep("en");
     constexpr int kReaders = 4;
     std::atomic<int> running{kReaders};
@@ -80,64 +88,70 @@ TEST(ToolLookup, SafeWhileAnotherThreadSwitchesLanguage) {
         readers.emplace_back([&] {
             for (int i = 0; i < 3000; ++i) {
                 const std::string text = tool.acquireLocalizedStringFromKey("String_152");
-                if (text != "Today" && text != "今天") ++wrong;
+                if (text != "Today" && text != "今天")
+                    ++wrong;
             }
             --running;
         });
     }
     for (int i = 0; running.load() > 0; ++i) {
         tool.setLanguageName(i % 2 ? "en" : "zh-Hans");
-        if (i % 100 == 0) tool.reloadTexts();
+        if (i % 100 == 0)
+            tool.reloadTexts();
         std::this_thread::yield();
     }
-    for (auto& reader : readers) reader.join();
+    for (auto &reader : readers)
+        reader.join();
     EXPECT_EQ(wrong.load(), 0);
 }
 
-TEST(ToolTextTable, ParsesQuotedTextsEscapesAndContinuations) {
-    const auto parsed = xxtool::parseTextTable(
-        "\xEF\xBB\xBF# comment\n"
-        "String_1 = \"OK\"\r\n"
-        "  String_2=\"  padded \"  \n"
-        "\n"
-        "String_3 = \"say \\\"hi\\\"\\n\\\\ \\t\"\n"
-        "String_4 = \"first \"\n"
-        "           \"second\"\n"
-        "String_5 = \"\"\n");
+TEST(ToolTextTable, ParsesQuotedTextsEscapesAndContinuations)
+{
+    const auto parsed = xxtool::parseTextTable("\xEF\xBB\xBF# comment\n"
+                                               "String_1 = \"OK\"\r\n"
+                                               "  String_2=\"  padded \"  \n"
+                                               "\n"
+                                               "String_3 = \"say \\\"hi\\\"\\n\\\\ \\t\"\n"
+                                               "String_4 = \"first \"\n"
+                                               "           \"second\"\n"
+                                               "String_5 = \"\"\n");
     EXPECT_EQ(parsed.problems, std::vector<std::string>{});
-    EXPECT_EQ(parsed.texts, (xxtool::TextMap{{"String_1", "OK"},
-                                             {"String_2", "  padded "},
-                                             {"String_3", "say \"hi\"\n\\ \t"},
-                                             {"String_4", "first second"},
-                                             {"String_5", ""}}));
+    EXPECT_EQ(parsed.texts,
+              (xxtool::TextMap{{"String_1", "OK"},
+                               {"String_2", "  padded "},
+                               {"String_3", "say \"hi\"\n\\ \t"},
+                               {"String_4", "first second"},
+                               {"String_5", ""}}));
 }
 
-TEST(ToolTextTable, ReportsBadLinesAndKeepsTheRest) {
-    const auto parsed = xxtool::parseTextTable(
-        "String_1 = \"one\"\n"
-        "String_1 = \"again\"\n"        // repeated key: the first text stands
-        "String_2 = unquoted\n"
-        "String_3 = \"open\n"
-        "String_4 = \"x\" trailing\n"
-        "String_5 = \"bad \\q escape\"\n"
-        "\"orphan\"\n"
-        "just words\n"
-        "String_6 = \"\xC3\x28\"\n"
-        "String_7 = \"fine\"\n");
+TEST(ToolTextTable, ReportsBadLinesAndKeepsTheRest)
+{
+    const auto parsed =
+        xxtool::parseTextTable("String_1 = \"one\"\n"
+                               "String_1 = \"again\"\n"  // repeated key: the first text stands
+                               "String_2 = unquoted\n"
+                               "String_3 = \"open\n"
+                               "String_4 = \"x\" trailing\n"
+                               "String_5 = \"bad \\q escape\"\n"
+                               "\"orphan\"\n"
+                               "just words\n"
+                               "String_6 = \"\xC3\x28\"\n"
+                               "String_7 = \"fine\"\n");
     EXPECT_EQ(parsed.problems.size(), 8u);
     EXPECT_EQ(parsed.texts, (xxtool::TextMap{{"String_1", "one"}, {"String_7", "fine"}}));
     EXPECT_NE(parsed.problems.front().find("line 2"), std::string::npos);
 }
 
-TEST(ToolResourcesLookup, SearchOrderAndEnvironmentOverride) {
+TEST(ToolResourcesLookup, SearchOrderAndEnvironmentOverride)
+{
     TempDir dir;
     tooltest::ScopedEnv env;
     env.set("COFFERVALE_RESOURCES", dir.path());
     const std::filesystem::path exeDir = std::filesystem::read_symlink("/proc/self/exe").parent_path();
     EXPECT_EQ(xxtool::resourcesSearchPath(),
-              (std::vector<std::filesystem::path>{dir.path(), exeDir / "resources",
-                                                  (exeDir / "../share/coffervale/resources").lexically_normal(),
-                                                  COFFERVALE_TEST_RESOURCES}));
+              (std::vector<std::filesystem::path>{
+                  dir.path(), exeDir / "resources",
+                  (exeDir / "../share/coffervale/resources").lexically_normal(), COFFERVALE_TEST_RESOURCES}));
     EXPECT_EQ(xxtool::resourcesDirectory(), dir.path());
 
     // A folder that does not exist is passed over.
@@ -148,11 +162,12 @@ TEST(ToolResourcesLookup, SearchOrderAndEnvironmentOverride) {
     EXPECT_EQ(xxtool::resourcesSearchPath().size(), 3u);
 }
 
-TEST(ToolResourcesLookup, TablesAndImagesComeFromTheChosenFolder) {
+TEST(ToolResourcesLookup, TablesAndImagesComeFromTheChosenFolder)
+{
     TempDir dir;
     writeFile(dir / "en.lproj/texts.txt", "String_1 = \"Custom OK\"\n");
     writeFile(dir / "images/main37.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>\n");
-    XXTool& tool = XXTool::shareTool();
+    XXTool &tool = XXTool::shareTool();
     tooltest::ScopedLanguage english("en");
     {
         tooltest::ScopedEnv env;
