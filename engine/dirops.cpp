@@ -205,15 +205,15 @@ int fs_rename(const char *old_path, const char *new_path)
     uint64_t size = 0;
     int kind, result = 0;
 
-#define RENAME_DONE(r)                                                                                       \
-    do {                                                                                                     \
-        int saved_ = errno;                                                                                  \
-        index_discard(&target_index);                                                                        \
-        strbuf_release(&to_folder);                                                                          \
-        strbuf_release(&to_name);                                                                            \
-        strbuf_release(&old_name);                                                                           \
-        errno = saved_;                                                                                      \
-        return scratch_done(&s, (r));                                                                        \
+#define RENAME_DONE(r) \
+    do { \
+        int saved_ = errno; \
+        index_discard(&target_index); \
+        strbuf_release(&to_folder); \
+        strbuf_release(&to_name); \
+        strbuf_release(&old_name); \
+        errno = saved_; \
+        return scratch_done(&s, (r)); \
     } while (0)
 
     if (resolve_parent(old_path, &s.index, &s.folder, &s.name) < 0)

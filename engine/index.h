@@ -32,10 +32,9 @@ struct store_index {
     struct mem_pool *pool;
 };
 
-#define INDEX_INIT                                                                                           \
-    {                                                                                                        \
-        NULL, NULL, NULL, 0, 0, 0, 0, 0, {0}, NULL                                                           \
-    }
+// clang-format off
+#define INDEX_INIT { NULL, NULL, NULL, 0, 0, 0, 0, 0, {0}, NULL }
+// clang-format on
 
 enum { INDEX_MIN_FILE = 32, INDEX_NAME_MASK = 0xFFF, INDEX_TYPE_MASK = 0xF000, INDEX_WRITE_BUFSZ = 8192 };
 

@@ -18,10 +18,9 @@ struct strbuf {
 };
 
 extern char strbuf_slopbuf[];
-#define STRBUF_INIT                                                                                          \
-    {                                                                                                        \
-        0, 0, strbuf_slopbuf                                                                                 \
-    }
+// clang-format off
+#define STRBUF_INIT { 0, 0, strbuf_slopbuf }
+// clang-format on
 
 int strbuf_init(struct strbuf *sb, size_t hint);
 int strbuf_grow(struct strbuf *sb, size_t extra);
@@ -71,10 +70,9 @@ struct lock_file {
     int fd;
     struct strbuf path;
 };
-#define LOCK_INIT                                                                                            \
-    {                                                                                                        \
-        0, -1, STRBUF_INIT                                                                                   \
-    }
+// clang-format off
+#define LOCK_INIT { 0, -1, STRBUF_INIT }
+// clang-format on
 
 int lock_file_hold(struct lock_file *lk, const char *path);
 const char *lock_file_target(struct lock_file *lk, struct strbuf *out);

@@ -12,11 +12,11 @@
 #include "fs.h"
 
 // A call that must fail (-1) with errno err.
-#define EXPECT_FAILS_WITH(call, err)                                                                         \
-    do {                                                                                                     \
-        errno = 0;                                                                                           \
-        EXPECT_EQ((call), -1) << #call;                                                                      \
-        EXPECT_EQ(errno, (err)) << #call;                                                                    \
+#define EXPECT_FAILS_WITH(call, err) \
+    do { \
+        errno = 0; \
+        EXPECT_EQ((call), -1) << #call; \
+        EXPECT_EQ(errno, (err)) << #call; \
     } while (0)
 
 class StoreTest : public ::testing::Test {
