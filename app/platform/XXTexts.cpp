@@ -1,0 +1,42 @@
+#include "XXTexts.h"
+
+#include <QList>
+
+#include <openssl/crypto.h>
+
+#include "XXTool.h"
+
+namespace xxplatform {
+
+QString text(std::string_view key)
+{
+    return QString::fromStdString(XXTool::shareTool().acquireLocalizedStringFromKey(key));
+}
+
+QString windowTitle(const QString &subtitle)
+{
+    const QString name = QStringLiteral("Coffervale");
+    return subtitle.isEmpty() ? name : subtitle + QStringLiteral(" – ") + name;
+}
+
+qsizetype characterCount(const QString &text)
+{
+    return text.toUcs4().size();
+}
+
+QString firstCharacters(const QString &text, qsizetype count)
+{
+    const auto characters = text.toUcs4();
+    if (characters.size() <= count)
+        return text;
+    return QString::fromUcs4(characters.constData(), count);
+}
+
+void wipe(std::string &secret)
+{
+    if (!secret.empty())
+        OPENSSL_cleanse(secret.data(), secret.size());
+    secret.clear();
+}
+
+}  // namespace xxplatform

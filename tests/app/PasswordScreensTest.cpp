@@ -1,0 +1,269 @@
+// Register, change password and login on real vaults.
+#include <QComboBox>
+#include <QMenu>
+#include <QLabel>
+#include <QPushButton>
+
+#include <filesystem>
+
+#include "AppTestSupport.h"
+#include "XXActivityIndicator.h"
+#include "XXChangePWViewController.h"
+#include "XXInputPasswordView.h"
+#include "XXLoginViewController.h"
+#include "XXMainMenu.h"
+#include "XXMainViewController.h"
+#include "XXMainWindowController.h"
+#include "XXPasswordStrengthView.h"
+#include "XXPasswordTipView.h"
+#include "XXRegisterViewController.h"
+#include "XXReminderView.h"
+#include "XXSecureTextField.h"
+#include "XXStoryboard.h"
+
+using apptest::AppTest;
+using apptest::waitFor;
+using apptest::waitForVisible;
+
+namespace {
+
+// The text of the reminder that appears next, which is then dismissed.
+QString nextReminder()
+{
+    auto *reminder = waitForVisible<XXReminderView>();
+    if (!reminder)
+        return "(no reminder)";
+    const QString text = apptest::reminderText(reminder);
+    reminder->findChild<QPushButton *>("sureBtn")->click();
+    return text;
+}
+
+// Clicks into a field and replaces its text by typing, as a person would.
+void typeInto(XXSecureTextField *field, const QString &text)
+{
+    QTest::mouseClick(field, Qt::LeftButton);
+    field->setFocus();
+    field->selectAll();
+    field->del();
+    QTest::keyClicks(field, text);
+}
+
+void leave(XXSecureTextField *field)
+{
+    emit field->editingEnded();
+}
+
+class PasswordScreenTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        volume_ = dir_ / "stick";
+        std::filesystem::create_directories(volume_);
+        useVolumes({volume_});
+    }
+    std::string volume_;
+};
+
+}  // namespace
+
+TEST_F(PasswordScreenTest, RegisterChecksEachFieldAndCreatesTheAccount)
+{
+    ASSERT_TRUE(apptest::callManager([&](auto d) {
+                    apptest::manager().startManagerWithDiskPath(volume_, d);
+                }).isSuccess());
+    auto *screen = qobject_cast<XXRegisterViewController *>(XXAppDelegate::shared()->openRegisterWindow());
+    ASSERT_NE(screen, nullptr);
+    XXSecureTextField *one = screen->secuTextFieldOne(), *two = screen->secuTextFieldTwo();
+
+    // The 33rd character is dropped in every field.
+    for (XXSecureTextField *field : {one, two, screen->helpGetPWTipTextField()}) {
+        typeInto(field, QString(33, 'a'));
+        EXPECT_EQ(field->text().size(), 32);
+    }
+
+    struct Case {
+        QString password;
+        const char *tip;  // nullptr: valid, strength shown instead
+        int level;
+    };
+    const Case cases[] = {
+        {"abc", "String_46", 0},    {"abc def gh", "String_48", 0}, {"123456", nullptr, 1},
+        {"abcdefg", nullptr, 1},    {"ABCDEFG", nullptr, 1},        {"abc123", nullptr, 2},
+        {"Abc123!xyz", nullptr, 3},
+    };
+    for (const Case &c : cases) {
+        typeInto(one, c.password);
+        EXPECT_FALSE(screen->firstTipView()->isShowingTip()) << "editing again removes the tip";
+        leave(one);
+        if (c.tip) {
+            EXPECT_TRUE(screen->firstTipView()->isShowingTip()) << c.password.toStdString();
+            EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text(c.tip))
+                << c.password.toStdString();
+        } else {
+            EXPECT_FALSE(screen->firstTipView()->isShowingTip()) << c.password.toStdString();
+        }
+        EXPECT_EQ(screen->strengthView()->level(), c.level) << c.password.toStdString();
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(screen->strengthView()->labelColor(i),
+                      i < c.level ? XXPasswordStrengthView::highlightColor()
+                                  : XXPasswordStrengthView::greyColor());
+    }
+    // Too long can only come from text set without typing.
+    one->blockSignals(true);
+    one->setText(QString(33, 'b'));
+    one->blockSignals(false);
+    leave(one);
+    EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text("String_47"));
+
+    // Equal but invalid passwords keep OK disabled and say they differ from the rules' view.
+    typeInto(one, "abc");
+    typeInto(two, "abc");
+    EXPECT_FALSE(screen->sureBtn()->isEnabled());
+    EXPECT_TRUE(screen->nextTipView()->isShowingTip());
+    EXPECT_EQ(screen->nextTipView()->tipString(), xxplatform::text("String_49"));
+
+    typeInto(one, "Abc123!xyz");
+    typeInto(two, "Abc123!xy");
+    leave(two);
+    EXPECT_FALSE(screen->sureBtn()->isEnabled());
+    EXPECT_EQ(screen->nextTipView()->tipString(), xxplatform::text("String_49"));
+    typeInto(two, "Abc123!xyz");
+    EXPECT_TRUE(screen->sureBtn()->isEnabled());
+    EXPECT_FALSE(screen->nextTipView()->isShowingTip());
+
+    // A hint longer than 32 characters never reaches the vault.
+    screen->helpGetPWTipTextField()->blockSignals(true);
+    screen->helpGetPWTipTextField()->setText(QString(33, 'h'));
+    screen->helpGetPWTipTextField()->blockSignals(false);
+    screen->sureBtn()->click();
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_170"));
+    EXPECT_FALSE(std::filesystem::exists(volume_ + "/.TovinCoffervale/index"));
+
+    typeInto(screen->helpGetPWTipTextField(), "the usual");
+    screen->sureBtn()->click();
+    auto *main = waitForVisible<XXMainWindowController>();
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(waitFor([] { return apptest::visible<XXRegisterViewController>().isEmpty(); }));
+    EXPECT_EQ(XXAppDelegate::shared()->mainWindow(), main);
+    EXPECT_EQ(apptest::manager().acquirePasswordTip(), "the usual");
+}
+
+TEST_F(PasswordScreenTest, LoginRefusesAWrongOrEmptyPasswordAndOpensTheUnlockedScreen)
+{
+    apptest::makeVault(volume_, "Secret#123", "my hint");
+    ASSERT_TRUE(apptest::callManager([&](auto d) {
+                    apptest::manager().startManagerWithDiskPath(volume_, d);
+                }).isSuccess());
+    auto *window = qobject_cast<XXMainWindowController *>(XXAppDelegate::shared()->openMainWindow());
+    ASSERT_NE(window, nullptr);
+    XXLoginViewController *login = window->loginViewController();
+    XXSecureTextField *field = login->inputView()->secureTextField();
+    EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+
+    login->forgetBtn()->click();
+    EXPECT_EQ(nextReminder(), "my hint");
+
+    typeInto(field, "Wrong#123");
+    login->sureBtn()->click();
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_142"));
+    EXPECT_FALSE(login->isLogin());
+    EXPECT_EQ(field->text(), "Wrong#123") << "a failed login keeps the field";
+
+    typeInto(field, "");
+    login->sureBtn()->click();
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_142")) << "an empty password is still sent";
+
+    typeInto(field, "Secret#123");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return login->isLogin(); }));
+    EXPECT_TRUE(apptest::manager().isLogin());
+    EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_FALSE(login->sureBtn()->isVisible());
+    auto *unlocked = qobject_cast<XXMainViewController *>(window->presentedView());
+    ASSERT_NE(unlocked, nullptr);
+    EXPECT_TRUE(XXAppDelegate::shared()->mainMenu().action("lock")->isEnabled());
+
+    // Return does nothing while the unlocked screen is shown.
+    QTest::keyClick(window, Qt::Key_Return);
+    EXPECT_EQ(XXActivityIndicator::indicatorOnView(login), nullptr);
+    QTest::qWait(60);
+    EXPECT_TRUE(apptest::visible<XXReminderView>().isEmpty());
+
+    // Locking logs out and brings the login screen back, which checks the volume again.
+    unlocked->lockBtn()->click();
+    ASSERT_TRUE(waitFor([&] { return !login->isLogin(); }));
+    EXPECT_FALSE(apptest::manager().isLogin());
+    EXPECT_TRUE(login->sureBtn()->isVisible());
+    EXPECT_FALSE(XXAppDelegate::shared()->mainMenu().action("lock")->isEnabled());
+    QTest::qWait(100);
+    EXPECT_TRUE(apptest::visible<XXRegisterViewController>().isEmpty());
+}
+
+TEST_F(PasswordScreenTest, TheLanguageChooserRetitlesTheScreenAndTheMenusAtOnce)
+{
+    apptest::makeVault(volume_, "Secret#123");
+    auto *window = qobject_cast<XXMainWindowController *>(XXAppDelegate::shared()->openMainWindow());
+    XXLoginViewController *login = window->loginViewController();
+    QComboBox *chooser = login->chooseLanguageView();
+    ASSERT_EQ(chooser->count(), 2);
+    EXPECT_EQ(chooser->itemText(0), "English");
+    const QString englishOk = login->sureBtn()->text();
+    emit chooser->activated(1);
+    EXPECT_EQ(XXTool::shareTool().languageName(), "zh-Hans");
+    EXPECT_NE(login->sureBtn()->text(), englishOk);
+    EXPECT_EQ(login->sureBtn()->text(), xxplatform::text("String_1"));
+    EXPECT_EQ(XXAppDelegate::shared()->mainMenu().menu("mainItemSubOne")->title(),
+              xxplatform::text("String_5"));
+}
+
+TEST_F(PasswordScreenTest, ChangePasswordNeedsTheCurrentOneAndItsSuccessRunsTheSuccessBlock)
+{
+    apptest::makeVault(volume_, "Secret#123", "old hint");
+    ASSERT_TRUE(apptest::callManager([&](auto d) {
+                    apptest::manager().startManagerWithDiskPath(volume_, d);
+                }).isSuccess());
+    ASSERT_TRUE(apptest::callManager([&](auto d) {
+                    apptest::manager().loginWithPassword("Secret#123", d);
+                }).isSuccess());
+    QWidget owner;
+    owner.show();
+    auto *screen = qobject_cast<XXChangePWViewController *>(
+        xxstoryboard::instantiateControllerWithIdentifier("XXChangePWWindowController", &owner));
+    ASSERT_NE(screen, nullptr);
+    int successes = 0;
+    screen->setSuccessBlock([&] { ++successes; });
+    screen->show();
+
+    // Judged while typing.
+    typeInto(screen->thisPWTextField(), "abc");
+    EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text("String_46"));
+    typeInto(screen->thisPWTextField(), "");
+    EXPECT_FALSE(screen->firstTipView()->isShowingTip());
+    typeInto(screen->thisPWTextField(), "New#Pass42");
+    typeInto(screen->thisPWAgainTextField(), "New#Pass42");
+    EXPECT_FALSE(screen->sureBtn()->isEnabled()) << "the current password is missing";
+    typeInto(screen->currentPWTextField(), "Wrong#000");
+    EXPECT_TRUE(screen->sureBtn()->isEnabled());
+
+    typeInto(screen->pwTipStringLab(), "new hint");
+    screen->sureBtn()->click();
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_156"));
+    EXPECT_TRUE(screen->isVisible());
+    EXPECT_EQ(successes, 0);
+
+    typeInto(screen->currentPWTextField(), "Secret#123");
+    QPointer<XXChangePWViewController> alive(screen);
+    screen->sureBtn()->click();
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_45"));
+    EXPECT_EQ(successes, 1);
+    EXPECT_TRUE(waitFor([&] { return alive.isNull(); }));
+    EXPECT_EQ(apptest::manager().acquirePasswordTip(), "new hint");
+    apptest::callManager([](auto d) { apptest::manager().logOutComplete(d); });
+    EXPECT_TRUE(apptest::callManager([&](auto d) {
+                    apptest::manager().startManagerWithDiskPath(volume_, d);
+                }).isSuccess());
+    EXPECT_TRUE(apptest::callManager([&](auto d) {
+                    apptest::manager().loginWithPassword("New#Pass42", d);
+                }).isSuccess());
+}
