@@ -10,9 +10,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-# The libraries again under AddressSanitizer, LeakSanitizer and UBSan. Tests labelled
-# "large" (hundreds of MiB through the engine) are left to the plain build.
+# Everything again under AddressSanitizer, LeakSanitizer and UBSan, the window on the offscreen
+# platform. Tests labelled "large" (hundreds of MiB through the engine) are left to the plain build.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCOFFERVALE_SANITIZE=ON \
-      -DCOFFERVALE_BUILD_APP=OFF -DCOFFERVALE_BUILD_BENCH=OFF
+      -DCOFFERVALE_BUILD_BENCH=OFF
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE large

@@ -3,7 +3,12 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libssl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev git)
+          libgtest-dev libgmock-dev libbenchmark-dev git
+          # The window: Qt Widgets with its SVG images, the X11 and Wayland platforms, and a
+          # font that has the Chinese texts.
+          qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-wayland fonts-noto-cjk
+          # Screenshots and the desktop smoke test under a virtual display.
+          xvfb xauth openbox imagemagick xdotool xclip)
 
 missing=()
 for p in "${packages[@]}"; do

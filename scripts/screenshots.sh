@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Starts the window under a virtual display with a window manager, on a temporary volume,
+# walks start -> agreement -> register -> login -> unlocked in English and Chinese, and saves
+# one PNG per screen in docs/screenshots/ (or the folder given).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out="${1:-docs/screenshots}"
+app="$PWD/build/app/coffervale"
+[ -x "$app" ] || { echo "build the program first (./run.sh or ./test.sh)"; exit 1; }
+mkdir -p "$out"
+
+display=":$((90 + RANDOM % 100))"
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+work=$(mktemp -d)
+cleanup() { kill "$app_pid" "$wm" "$xvfb" 2>/dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+export DISPLAY="$display"
+sleep 1
+openbox >/dev/null 2>&1 &
+wm=$!
+sleep 0.5
+
+# The window whose title contains $1, once it is shown.
+window() {
+  for _ in $(seq 1 50); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1) && [ -n "$id" ] && { echo "$id"; return; }
+    sleep 0.2
+  done
+  echo "no window '$1'" >&2; return 1
+}
+shot() {  # window id, file name
+  xdotool windowactivate --sync "$1" 2>/dev/null || true
+  sleep 0.6
+  import -window "$1" -frame "$out/$2.png"
+  echo "saved $out/$2.png"
+}
+keys() { xdotool key --delay 80 "$@"; }
+type_text() { xdotool type --delay 40 "$1"; }
+
+for lang in en zh-Hans; do
+  volume="$work/$lang"; mkdir -p "$volume"
+  case $lang in en) locale=en_US.UTF-8; language=en;; zh-Hans) locale=zh_CN.UTF-8; language=zh_CN;; esac
+  HOME="$work/home-$lang" XDG_RUNTIME_DIR="$work/run-$lang" LANGUAGE=$language LANG=$locale \
+    "$app" --volume "$volume" >/dev/null 2>&1 &
+  app_pid=$!
+  mkdir -p "$work/run-$lang" && chmod 700 "$work/run-$lang"
+
+  start=$(window "Coffervale"); sleep 0.3; import -window "$start" -frame "$out/$lang-1-start.png"
+  echo "saved $out/$lang-1-start.png"
+
+  sleep 1.5
+  agreement=$(xdotool getactivewindow); shot "$agreement" "$lang-2-agreement"
+  keys space Tab space                        # accept, then Next
+
+  sleep 1; register=$(xdotool getactivewindow)
+  type_text "Coffer#2026"; keys Tab; type_text "Coffer#2026"; keys Tab; type_text "the usual one"
+  shot "$register" "$lang-3-register"
+  keys Tab Tab space                          # OK
+
+  sleep 2.5; login=$(xdotool getactivewindow); shot "$login" "$lang-4-login"
+  type_text "Coffer#2026"; keys Return
+  sleep 1.5; shot "$login" "$lang-5-unlocked"
+  kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
+done
