@@ -12,8 +12,8 @@
 
 #include "context.h"
 #include "engine_internal.h"
-#include "id_set.h"
 #include "fs.h"
+#include "id_set.h"
 #include "index.h"
 #include "object.h"
 #include "path.h"
