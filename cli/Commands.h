@@ -8,6 +8,8 @@
 
 namespace cli {
 
+class Vault;
+
 struct Command {
     const char *name;
     const char *usage;  // after "coffervale-cli --volume DIR "
@@ -36,5 +38,9 @@ int runFind(Invocation &inv);
 int runBackup(Invocation &inv);
 int runBackups(Invocation &inv);
 int runRestore(Invocation &inv);
+
+// mv to a new name in the same folder, through the service's rename; other folders are
+// refused. Returns the exit status or throws.
+int renameEntry(Vault &vault, const std::string &from, const std::string &to);
 
 }  // namespace cli

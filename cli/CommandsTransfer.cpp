@@ -256,21 +256,7 @@ int runMv(Invocation &inv)
     if (inv.args.size() != 2)
         throw OperationError(inv.args.back() + ": no such folder in the vault");
 
-    // A new name (in this folder or another): the entry is renamed where it lies.
-    auto guard = vault.lockEngine();
-    const std::string &from = inv.args[0];
-    const std::string &to = inv.args[1];
-    auto source = vault.find(from);
-    if (!source || source->name.empty())
-        throw OperationError(from + ": not in the vault");
-    if (fs_rename(from.c_str(), to.c_str()) < 0) {
-        if (errno == EEXIST)
-            throw OperationError(to + ": already in the vault");
-        if (errno == EINVAL && source->folder)
-            throw OperationError(from + ": a folder cannot move into itself");
-        failErrno(from, errno);
-    }
-    return 0;
+    return renameEntry(vault, inv.args[0], inv.args[1]);
 }
 
 int runRm(Invocation &inv)

@@ -15,6 +15,7 @@
 
 #include "context.h"
 #include "object.h"
+#include "lockfile.h"
 #include "strbuf.h"
 
 enum config_event {

@@ -12,6 +12,7 @@
 #include "fs.h"
 #include "index.h"
 #include "object.h"
+#include "path.h"
 
 static int fail_with(int err)
 {

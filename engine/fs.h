@@ -60,6 +60,50 @@ fs_dir *fs_opendir(const char *path);
 struct fs_dirent *fs_readdir(fs_dir *dir);
 int fs_closedir(fs_dir *dir);
 
+/* Verification: reads every index and every object of the mounted, logged-in store and
+ * changes nothing. on_problem (may be NULL) is called once per problem found, in the order
+ * of a depth-first walk of the folders, then for the files of the store directory that no
+ * entry names. The problem's texts are valid only during the call. Returns the number of
+ * problems, or -1 with errno: 9 (EBADF) when nothing is mounted, 12 (ENOMEM). A root index
+ * that cannot be read (not logged in, a wrong key, damage) is a problem, not a failure.
+ * Callers serialise it with the other engine calls, as it reads the indexes they rewrite. */
+enum fs_check_kind {
+    FS_CHECK_ROOT_INDEX = 1, /* the root index cannot be read; nothing else is checked */
+    FS_CHECK_ENTRY_ORDER, /* entries out of order or named twice */
+    FS_CHECK_UNSAFE_NAME, /* a name no file or folder may have; its entry is not followed */
+    FS_CHECK_STRAY_PART, /* a part entry that belongs to no file */
+    FS_CHECK_FOLDER_SHARED, /* a folder index named by two entries, or from inside itself */
+    FS_CHECK_FOLDER_MISSING,
+    FS_CHECK_FOLDER_DAMAGED,
+    FS_CHECK_OBJECT_MISSING,
+    FS_CHECK_OBJECT_UNREADABLE, /* cannot be decrypted or inflated */
+    FS_CHECK_OBJECT_HEADER, /* the object's type or size is not its entry's */
+    FS_CHECK_CONTENT_DAMAGED,
+    FS_CHECK_SIZE_MISMATCH, /* the content is longer or shorter than its entry says */
+    FS_CHECK_PART_MISSING,
+    FS_CHECK_ORPHANED_OBJECT, /* an object file no entry names */
+    FS_CHECK_LEFTOVER_LOCK /* the lock file of an interrupted write */
+};
+
+struct fs_check_problem {
+    int kind; /* enum fs_check_kind */
+    /* The entry's store path with a leading "/" (folders end in "/"), or, for a file of the
+     * store directory that no entry names, its path on the volume. */
+    const char *path;
+    const char *text; /* one line for people, the path included */
+};
+
+typedef void (*fs_check_problem_fn)(const struct fs_check_problem *problem, void *ctx);
+
+struct fs_check_summary {
+    uint64_t folders; /* folder entries met, the root not counted */
+    uint64_t files; /* file entries */
+    uint64_t bytes; /* the files' recorded sizes */
+    uint64_t orphaned_objects;
+};
+
+int fs_check(fs_check_problem_fn on_problem, void *ctx, struct fs_check_summary *summary);
+
 #ifdef __cplusplus
 }
 #endif

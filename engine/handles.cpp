@@ -14,6 +14,7 @@
 #include "fs.h"
 #include "index.h"
 #include "object.h"
+#include "path.h"
 
 enum { HANDLE_BLOCKS = 64, HANDLES_PER_BLOCK = 32 };
 

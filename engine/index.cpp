@@ -13,6 +13,7 @@
 
 #include "context.h"
 #include "object.h"
+#include "path.h"
 
 static inline int fold(int c)
 {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "context.h"
+#include "path.h"
 
 static const char *const type_names[] = {NULL, "blob", "dirc"};
 

@@ -1,13 +1,11 @@
 // Path helpers shared by the engine: normalisation, store path splitting, canonical
-// resolution on the volume, object id hex text and lock files.
-#include "strbuf.h"
+// resolution on the volume and object id hex text.
+#include "path.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 
@@ -292,74 +290,4 @@ int hex_to_object_id(const char *hex, unsigned char *id_out)
         id_out[i] = (unsigned char)(hi << 4 | lo);
     }
     return 0;
-}
-
-int lock_file_hold(struct lock_file *lk, const char *path)
-{
-    strbuf_reset(&lk->path);
-    if (strbuf_addstr(&lk->path, path) < 0 || strbuf_addstr(&lk->path, ".lock") < 0)
-        return -1;
-    int fd = open(lk->path.buf, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EINVAL)
-        fd = open(lk->path.buf, O_RDWR | O_CREAT | O_EXCL, 0666);
-    if (fd < 0)
-        return -1;
-    lk->fd = fd;
-    lk->active = 1;
-    return fd;
-}
-
-const char *lock_file_target(struct lock_file *lk, struct strbuf *out)
-{
-    size_t n = lk->path.len;
-    if (n < 6 || strcmp(lk->path.buf + n - 5, ".lock") != 0)
-        return NULL;
-    strbuf_reset(out);
-    if (strbuf_add(out, lk->path.buf, n - 5) < 0)
-        return NULL;
-    return out->buf;
-}
-
-int lock_file_commit(struct lock_file *lk)
-{
-    struct strbuf target = STRBUF_INIT;
-    if (!lk->active || !lock_file_target(lk, &target)) {
-        errno = EINVAL;
-        return -1;
-    }
-    // The new content must be on the disk before it replaces the old file.
-    int failed = fsync(lk->fd) < 0;
-    int saved = errno;
-    if (close(lk->fd) < 0 && !failed) {
-        failed = 1;
-        saved = errno;
-    }
-    lk->fd = -1;
-    if (!failed && rename(lk->path.buf, target.buf) < 0) {
-        failed = 1;
-        saved = errno;
-    }
-    strbuf_release(&target);
-    if (failed) {
-        lock_file_rollback(lk);
-        errno = saved;
-        return -1;
-    }
-    lk->active = 0;
-    strbuf_release(&lk->path);
-    return 0;
-}
-
-void lock_file_rollback(struct lock_file *lk)
-{
-    if (!lk->active)
-        return;
-    int saved = errno;
-    if (lk->fd >= 0)
-        close(lk->fd);
-    lk->fd = -1;
-    unlink(lk->path.buf);
-    lk->active = 0;
-    strbuf_release(&lk->path);
-    errno = saved;
 }

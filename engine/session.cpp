@@ -10,6 +10,7 @@
 #include "engine_internal.h"
 #include "fs.h"
 #include "index.h"
+#include "path.h"
 
 static struct store_context store_ctx = {STRBUF_INIT, NULL, NULL, NULL, {0}, {0}, 0};
 struct store_context *the_store;

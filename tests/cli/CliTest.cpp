@@ -450,3 +450,46 @@ TEST_F(CliTest, CopyMoveAndRemoveInsideTheVault)
     EXPECT_EQ(check.status, 0) << check.out;
     EXPECT_NE(check.out.find("0 folders, 0 files"), std::string::npos) << check.out;
 }
+
+// mkdir and mv to a new name go through the service, whose name rules are stricter than the
+// store's; a rename stays in its folder.
+TEST_F(CliTest, MkdirAndRenameFollowTheServiceRules)
+{
+    init();
+    writeFile(tmp / "report.pdf", "pdf");
+    writeFile(tmp / "README", "read me");
+    writeFile(tmp / "empty", "");
+    ASSERT_EQ(cli({"put", tmp / "report.pdf", tmp / "README", tmp / "empty"}).status, 0);
+
+    CliResult badFolder = cli({"mkdir", "a:b"});
+    EXPECT_EQ(badFolder.status, 1);
+    EXPECT_NE(badFolder.err.find("a:b: Invalid name"), std::string::npos) << badFolder.err;
+    EXPECT_EQ(cli({"mkdir", "Missing/x"}).status, 1);
+    EXPECT_EQ(cli({"mkdir", "/"}).status, 1);
+    ASSERT_EQ(cli({"mkdir", "Docs/"}).status, 0);
+    ASSERT_EQ(cli({"mkdir", "/Docs/Old"}).status, 0);
+    EXPECT_EQ(cli({"mkdir", "DOCS"}).status, 1);
+
+    // A file keeps its extension when the new name has none; an empty file renames too.
+    EXPECT_EQ(cli({"mv", "report.pdf", "summary"}).status, 0);
+    EXPECT_EQ(cli({"cat", "summary.pdf"}).out, "pdf");
+    EXPECT_EQ(cli({"mv", "README", "READ"}).status, 0);
+    EXPECT_EQ(cli({"cat", "READ"}).out, "read me");
+    EXPECT_EQ(cli({"mv", "empty", "vacant"}).status, 0);
+    EXPECT_EQ(cli({"cat", "vacant"}).status, 0);
+    EXPECT_EQ(cli({"mv", "Docs", "Papers"}).status, 0);
+    EXPECT_EQ(cli({"ls", "Papers"}).out.find("Old/") != std::string::npos, true);
+
+    // Refused without a change: a name the service does not allow, a name taken (also in
+    // another case), and a new name in another folder.
+    EXPECT_EQ(cli({"mv", "READ", "x:y"}).status, 1);
+    CliResult taken = cli({"mv", "READ", "SUMMARY.PDF"});
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_NE(taken.err.find("already in the vault"), std::string::npos) << taken.err;
+    CliResult elsewhere = cli({"mv", "READ", "Papers/READ2"});
+    EXPECT_EQ(elsewhere.status, 1);
+    EXPECT_NE(elsewhere.err.find("must stay in the folder"), std::string::npos) << elsewhere.err;
+    EXPECT_EQ(cli({"mv", "missing", "other"}).status, 1);
+    EXPECT_EQ(cli({"tree"}).out, "Papers/\n  Old/\nsummary.pdf\nREAD\n");
+    EXPECT_EQ(cli({"check"}).status, 0);
+}

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
+#include "lockfile.h"
+#include "path.h"
 #include "strbuf.h"
 
 namespace {

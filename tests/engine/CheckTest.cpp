@@ -1,0 +1,223 @@
+// fs_check on clean and damaged vaults: every problem is reported, nothing is changed, and
+// crafted trees (deep, cyclic, absurd sizes) end the check instead of the process.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ReferenceFormat.h"
+#include "StoreFixture.h"
+
+namespace {
+
+struct Found {
+    int kind;
+    std::string path, text;
+};
+
+struct CheckRun {
+    int result = 0;
+    fs_check_summary summary{};
+    std::vector<Found> problems;
+
+    bool has(int kind, const std::string &path) const
+    {
+        return std::any_of(problems.begin(), problems.end(),
+                           [&](const Found &f) { return f.kind == kind && f.path == path; });
+    }
+    std::string all() const
+    {
+        std::string s;
+        for (const Found &f : problems)
+            s += f.text + "\n";
+        return s;
+    }
+};
+
+class EngineCheck : public StoreTest {
+protected:
+    ref::Bytes objectKey() const { return ref::sha1(password); }
+
+    CheckRun check()
+    {
+        CheckRun run;
+        run.result = fs_check(
+            [](const fs_check_problem *p, void *ctx) {
+                static_cast<CheckRun *>(ctx)->problems.push_back({p->kind, p->path, p->text});
+            },
+            &run, &run.summary);
+        return run;
+    }
+
+    ref::Index root() { return ref::readRootIndex(readFile(storeDir() + "/index"), password); }
+    void writeRoot(const ref::Index &idx)
+    {
+        writeFile(storeDir() + "/index",
+                  ref::aesCbc(ref::buildIndex(idx, true), ref::rootKey(password), ref::rootIv(), true));
+    }
+    void writeFolder(const ref::Bytes &id, const ref::Index &idx)
+    {
+        writeFile(ref::objectPath(storeDir(), id),
+                  ref::aesCbc(ref::buildIndex(idx, false), ref::objectKey(objectKey(), id), ref::objectIv(id),
+                              true));
+    }
+    void writeContent(const ref::Bytes &id, uint64_t header, const std::string &content)
+    {
+        writeFile(ref::objectPath(storeDir(), id),
+                  ref::writeContentObject("blob " + std::to_string(header), content, objectKey(), id));
+    }
+    static ref::Entry entry(const std::string &name, const ref::Bytes &id, uint64_t size = 0)
+    {
+        ref::Entry e;
+        e.name = name;
+        e.id = id;
+        e.size = size;
+        return e;
+    }
+    static ref::Bytes idFor(const std::string &seed) { return ref::sha1(seed); }
+};
+
+}  // namespace
+
+TEST_F(EngineCheck, CleanVaultReportsNothingAndCountsEverything)
+{
+    ASSERT_EQ(fs_mkdir("Docs"), 0);
+    ASSERT_EQ(fs_mkdir("Docs/Old"), 0);
+    ASSERT_EQ(put("Docs/a.txt", "alpha"), 0);
+    ASSERT_EQ(put("Docs/Old/empty", ""), 0);
+    ASSERT_EQ(put("b.bin", std::string(300000, 'b')), 0);
+    const auto before = snapshotTree(storeDir());
+
+    CheckRun run = check();
+    EXPECT_EQ(run.result, 0) << run.all();
+    EXPECT_EQ(run.summary.folders, 2u);
+    EXPECT_EQ(run.summary.files, 3u);
+    EXPECT_EQ(run.summary.bytes, 300005u);
+    EXPECT_EQ(run.summary.orphaned_objects, 0u);
+    EXPECT_EQ(snapshotTree(storeDir()), before);
+    EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
+
+    // Not logged in: the root index cannot be read, which is a finding, not a failure.
+    ASSERT_EQ(fs_umount(), 0);
+    EXPECT_FAILS_WITH(fs_check(nullptr, nullptr, nullptr), EBADF);
+    ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
+    run = check();
+    EXPECT_EQ(run.result, 1);
+    EXPECT_TRUE(run.has(FS_CHECK_ROOT_INDEX, "/")) << run.all();
+}
+
+TEST_F(EngineCheck, DamagedObjectsAndStrayFilesAreEachReported)
+{
+    ASSERT_EQ(put("gone.txt", "gone"), 0);
+    ASSERT_EQ(put("bent.txt", std::string(100000, 'x')), 0);
+    ASSERT_EQ(put("short.txt", "short"), 0);
+    ASSERT_EQ(fs_mkdir("Broken"), 0);
+    const std::vector<ref::Entry> entries = root().entries;  // Broken/, bent, gone, short
+    ASSERT_EQ(entries.size(), 4u);
+    std::filesystem::remove(ref::objectPath(storeDir(), entries[2].id));
+    std::string bent = readFile(ref::objectPath(storeDir(), entries[1].id));
+    bent[bent.size() / 2] ^= 0x10;
+    writeFile(ref::objectPath(storeDir(), entries[1].id), bent);
+    writeContent(entries[3].id, 5, "shor");  // header says 5, content holds 4
+    std::string folder = readFile(ref::objectPath(storeDir(), entries[0].id));
+    folder[3] ^= 1;
+    writeFile(ref::objectPath(storeDir(), entries[0].id), folder);
+    const std::string stray = storeDir() + "/ab/" + std::string(38, 'c');
+    writeFile(stray, "stray");
+    writeFile(storeDir() + "/ab/" + std::string(38, 'd') + ".lock", "");
+    writeFile(storeDir() + "/config.lock", "");
+    const auto before = snapshotTree(storeDir());
+
+    CheckRun run = check();
+    EXPECT_EQ(run.result, (int)run.problems.size());
+    EXPECT_EQ(run.problems.size(), 7u) << run.all();
+    EXPECT_TRUE(run.has(FS_CHECK_OBJECT_MISSING, "/gone.txt")) << run.all();
+    EXPECT_TRUE(run.has(FS_CHECK_CONTENT_DAMAGED, "/bent.txt") ||
+                run.has(FS_CHECK_OBJECT_UNREADABLE, "/bent.txt"))
+        << run.all();
+    EXPECT_TRUE(run.has(FS_CHECK_SIZE_MISMATCH, "/short.txt")) << run.all();
+    EXPECT_TRUE(run.has(FS_CHECK_FOLDER_DAMAGED, "/Broken/")) << run.all();
+    EXPECT_TRUE(run.has(FS_CHECK_ORPHANED_OBJECT, stray)) << run.all();
+    EXPECT_TRUE(run.has(FS_CHECK_LEFTOVER_LOCK, storeDir() + "/config.lock")) << run.all();
+    EXPECT_EQ(run.summary.orphaned_objects, 1u);
+    EXPECT_NE(run.all().find("/short.txt: holds 4 bytes, its entry says 5"), std::string::npos);
+    EXPECT_EQ(snapshotTree(storeDir()), before);
+}
+
+TEST_F(EngineCheck, IndexEntriesThatNoWriterMakes)
+{
+    ASSERT_EQ(put("a.txt", "alpha"), 0);
+    ref::Index idx = root();
+    const ref::Entry a = idx.entries.at(0);
+    idx.entries.push_back(entry("..", a.id));
+    idx.entries.push_back(entry("a.txt?1", a.id));  // a 5-byte file has no part 1
+    idx.entries.push_back(entry("Z.txt", a.id, 5));
+    idx.entries.push_back(entry("b.txt", a.id, 5));  // after "Z.txt": out of order
+    writeRoot(idx);
+
+    CheckRun run = check();
+    EXPECT_TRUE(run.has(FS_CHECK_UNSAFE_NAME, "/..")) << run.all();
+    EXPECT_TRUE(run.has(FS_CHECK_STRAY_PART, "/a.txt?1")) << run.all();
+    EXPECT_TRUE(run.has(FS_CHECK_ENTRY_ORDER, "/b.txt")) << run.all();
+    EXPECT_FALSE(run.has(FS_CHECK_ENTRY_ORDER, "/Z.txt")) << run.all();
+    EXPECT_EQ(run.summary.files, 3u);
+}
+
+TEST_F(EngineCheck, PartsAreCheckedByTheEntriesPresent)
+{
+    const uint64_t part = FS_PART_SIZE;
+    ref::Index idx;
+    // Declared 3 parts beyond the first; part 2 is missing, part 1 is short, part 3 is right.
+    idx.entries.push_back(entry("m.bin", idFor("m0"), 3 * part + 5));
+    idx.entries.push_back(entry("m.bin?1", idFor("m1")));
+    idx.entries.push_back(entry("m.bin?3", idFor("m3")));
+    // An absurd size: 2^53 bytes would be 2^24 parts.
+    idx.entries.push_back(entry("z.bin", idFor("z0"), 1ull << 53));
+    idx.objectKey = objectKey();
+    writeRoot(idx);
+    writeContent(idFor("m0"), part, "first");
+    writeContent(idFor("m1"), 0, "one");
+    writeContent(idFor("m3"), 0, "three");
+    writeContent(idFor("z0"), 7, "seven!!");
+
+    CheckRun run = check();
+    const std::string text = run.all();
+    EXPECT_NE(text.find("/m.bin: holds 5 bytes, its entry says 536870912"), std::string::npos) << text;
+    EXPECT_NE(text.find("/m.bin: part 1 holds 3 bytes, expected 536870912"), std::string::npos) << text;
+    EXPECT_NE(text.find("/m.bin: part 2 is missing"), std::string::npos) << text;
+    EXPECT_EQ(text.find("part 3"), std::string::npos) << text;
+    EXPECT_TRUE(run.has(FS_CHECK_OBJECT_HEADER, "/z.bin")) << text;
+    EXPECT_NE(text.find("/z.bin: parts 1 to 16777215 are missing"), std::string::npos) << text;
+    EXPECT_EQ(run.problems.size(), 5u) << text;
+    EXPECT_EQ(run.summary.bytes, 3 * part + 5 + (1ull << 53));
+}
+
+TEST_F(EngineCheck, DeepChainsAndCyclesEnd)
+{
+    // 3,000 folders, each the only entry of the one above.
+    const int depth = 3000;
+    for (int level = 0; level < depth; level++) {
+        ref::Index idx;
+        if (level + 1 < depth)
+            idx.entries.push_back(entry("d/", idFor("level" + std::to_string(level + 1))));
+        writeFolder(idFor("level" + std::to_string(level)), idx);
+    }
+    ref::Index top = root();
+    top.entries.push_back(entry("deep/", idFor("level0")));
+    // A/ holds B/, whose index names A/'s index again.
+    top.entries.push_back(entry("loop/", idFor("A")));
+    writeRoot(top);
+    ref::Index a, b;
+    a.entries.push_back(entry("B/", idFor("B")));
+    b.entries.push_back(entry("A/", idFor("A")));
+    writeFolder(idFor("A"), a);
+    writeFolder(idFor("B"), b);
+
+    CheckRun run = check();
+    EXPECT_EQ(run.result, 1) << run.all();
+    EXPECT_TRUE(run.has(FS_CHECK_FOLDER_SHARED, "/loop/B/A/")) << run.all();
+    EXPECT_EQ(run.summary.folders, (uint64_t)depth + 3);
+    EXPECT_EQ(run.summary.orphaned_objects, 0u);
+}
