@@ -57,10 +57,11 @@ private:
     Step importFolder(const XXFileWrapper &item, const std::shared_ptr<XXFileWrapper> &source,
                       const std::string &name, const std::shared_ptr<XXProtectFileWrapper> &destination,
                       xxtransfer::XXFoldedNames &names, std::uint64_t generation);
-    // Streams one computer file into the store; *size is the number of bytes stored.
+    // Streams one computer file into the store; *size is the number of bytes stored. On
+    // failed, *systemError is the errno of the call that failed (0 when none did).
     Copied importFile(const std::string &sourcePath, const std::string &targetPath,
                       const std::string &progressName, const char *createFailedFormat,
-                      std::uint64_t generation, std::uint64_t *size);
+                      std::uint64_t generation, std::uint64_t *size, int *systemError);
 
     XXDiskFileManager &manager_;
 };

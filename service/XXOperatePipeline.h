@@ -62,8 +62,10 @@ private:
 
     Step copyFolder(const ItemPtr &item, const std::string &name, const XXOperateRun &run,
                     xxtransfer::XXFoldedNames &names, std::uint64_t generation);
+    // On failed, *systemError is the errno of the engine call that failed (0 when the data
+    // was shorter or longer than recorded).
     Copied copyFile(const std::string &sourcePath, std::uint64_t size, const std::string &targetPath,
-                    const ItemPtr &progressEntry, std::uint64_t generation);
+                    const ItemPtr &progressEntry, std::uint64_t generation, int *systemError);
 
     XXDiskFileManager &manager_;
 };
