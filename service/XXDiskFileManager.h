@@ -122,6 +122,10 @@ public:
     // 0 (default) or 1.
     std::int64_t acquireCurrentFixAppLocationSetting();
     bool setCurrentFixAppLocation(std::int64_t choice);
+    // The setters answer only true or false: this is the errno behind the last setter that
+    // failed to store its text (a locked or unwritable configuration file, a full or
+    // read-only volume), 0 after one that worked or that no call refused.
+    int lastSettingSystemErrorNumber() const { return lastSettingSystemErrorNumber_.load(); }
 
     // --- Protected tree (XXDiskFileManager+Tree.cpp) --------------------------------------
 
@@ -205,19 +209,27 @@ public:
     void cancelBackup() { isCancelBackupAndRestore_.store(true); }
     void cancelRestore() { isCancelBackupAndRestore_.store(true); }
     bool isCancelBackupAndRestore() const { return isCancelBackupAndRestore_.load(); }
+    // The result block carries no record: this is the errno of the step that failed the
+    // last backup, restore or folder copy (a file that could not be read or written, a
+    // folder that could not be made, the swap), 0 when it did not fail or no call failed.
+    int lastBackupSystemErrorNumber() const { return lastBackupSystemErrorNumber_.load(); }
 
 private:
     struct BackupCopyResult {
         bool success = false;
         std::string errorTip;
         std::string completeTip;
+        int systemErrorNumber = 0;  // of the failed step, when one failed
     };
+    // Keeps the failure's errno for lastBackupSystemErrorNumber, then calls the block.
+    void reportBackup(const BackupCopyResult &result, const BackupResultBlock &resultBlock);
     BackupCopyResult copyFolderForBackup(const std::string &sourceFolder, const std::string &destination,
                                          const BackupProgressBlock &progressBlock);
     void removeBackupsBeyondMaximum(const std::string &backupRoot, const std::string &keptFolderName);
     BackupCopyResult swapInRestoredStore(const std::string &stagingFolder);
 
     std::atomic<bool> isCancelBackupAndRestore_{false};
+    std::atomic<int> lastBackupSystemErrorNumber_{0};
 
 public:
     // --- Import, export, copy and move (XXDiskFileManager+Import.cpp, +Export.cpp,
@@ -327,6 +339,7 @@ private:
     // Settings
     std::optional<std::string> readConfigValue(const char *key);
     bool writeConfigValue(const char *key, const std::string &value);
+    std::atomic<int> lastSettingSystemErrorNumber_{0};
 
     // Tree
     void listFolderInto(XXProtectFileWrapper &folder);
