@@ -30,7 +30,8 @@ public:
     XXDecodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity);
 
     // Validates ("7+1": 1 not mounted, 2 not logged in, 3 no selection, 4 no destination
-    // folder), then runs.
+    // folder), then runs. Copies on the calling thread until the run finishes, asks or
+    // fails (so does every continue); cancel() may come from any thread and only marks it.
     void start(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destination,
                const ResultBlock &completeBlock);
     std::shared_ptr<XXFileWrapper> destinationWrapper() const { return runState().destination; }

@@ -34,7 +34,9 @@ public:
     XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity);
 
     // Validates ("8+1": 1 not mounted, 2 not logged in, 3 no selection, 4 no destination
-    // folder), then runs. Entries of files that are null are left out.
+    // folder), then runs. Entries of files that are null are left out. Copies on the calling
+    // thread until the run finishes, asks or fails (so does every continue); cancel() may
+    // come from any thread and only marks the run.
     void start(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
                const ResultBlock &complete);
     std::shared_ptr<XXProtectFileWrapper> destinationWrapper() const { return runState().destination; }

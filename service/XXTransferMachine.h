@@ -1,10 +1,13 @@
 // The resumable state machine the import, export and copy/move pipelines share.
 //
-// A run takes the selected items one after another, in a loop. On a name conflict or a
-// failed item it reports through the run's completion and stops; the screens answer (exist
-// type, error type) and the run resumes at the same item. Cancel may come from any thread:
-// every run carries a generation number, and the running loop checks it after each chunk,
-// so a cancelled or restarted run stops at its next check and never reports again.
+// A run takes the selected items one after another, in a loop, on the thread that started
+// or resumed it: begin() and the continue calls return only when the run is finished, asks,
+// reports a failure or is cancelled. The progress hook and the completion run on that
+// thread too. On a name conflict or a failed item it reports through the run's completion
+// and stops; the screens answer (exist type, error type) and the run resumes at the same
+// item. Cancel only marks the run and may come from any thread: every run carries a
+// generation number, and the running loop checks it after each chunk, so a cancelled or
+// restarted run stops at its next check and never reports again.
 //
 // One loop works on a run at a time. An answer that arrives while the loop that asked is
 // still inside the report's completion (given from the completion itself, or from another
