@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -100,11 +101,19 @@ int runPasswd(Invocation &inv)
         newPassword = newPasswordForChange(inv);
     }
     requireAcceptablePassword(newPassword);
+    int refusal = 0;
     bool changed = false;
-    vault.manager().changePasswordWithOld(oldPassword, newPassword, *hint,
-                                          [&](const XXDiskResultObject &r) { changed = r.isSuccess(); });
-    if (!changed)
+    vault.manager().changePasswordWithOld(oldPassword, newPassword, *hint, [&](const XXDiskResultObject &r) {
+        changed = r.isSuccess();
+        refusal = r.systemErrorNumber();
+    });
+    if (!changed && isPasswordRefusal(refusal))
         throw OperationError("the password could not be changed");
+    // The engine writes the new root index beside the old one: a failed write keeps the old.
+    if (!changed)
+        throw OperationError("the password was not changed: the vault on " + inv.volume +
+                             " cannot be read or written (" + strerror(refusal) +
+                             "); the old password still opens it");
     fprintf(stderr, "Password changed\n");
     return 0;
 }

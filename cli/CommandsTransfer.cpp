@@ -93,12 +93,6 @@ std::shared_ptr<XXProtectFileWrapper> folderAt(Vault &vault, const std::string &
     return folder;
 }
 
-std::string nameAtIndex(const XXProtectFileArray &selection, std::int64_t index)
-{
-    return index >= 0 && static_cast<size_t>(index) < selection.size() ? selection[(size_t)index]->fileName()
-                                                                       : "";
-}
-
 }  // namespace
 
 int runPut(Invocation &inv)
@@ -119,18 +113,14 @@ int runPut(Invocation &inv)
     TransferProgress progress("storing in /" + storeBaseName(to));
     manager.setEncodeProgressBlock(
         [&](std::uint64_t total, std::uint64_t done, const std::string &) { progress.update(total, done); });
-    TransferCalls calls;
-    calls.start = [&](const XXDiskResultBlock &done) {
+    TransferRun run;
+    run.start = [&](const XXDiskResultBlock &done) {
         manager.startEncoderSelectedFilePath(items, destination, done);
     };
-    calls.continueWithExistType = [&](std::uint64_t type) {
-        manager.continueEncodeFileWithIsExistType(type);
-    };
-    calls.continueWithErrorType = [&](std::uint64_t type) {
-        manager.continueEncodeFileWithIsErrorType(type);
-    };
-    calls.cancel = [&] { manager.cancelEncodeFile(); };
-    return driveTransfer(policy, calls, {"could not be stored", "is already in the vault"}) ? 1 : 0;
+    run.calls = XXTransferCalls::forImport(manager);
+    run.selectedCount = items.size();
+    run.currentName = [&] { return manager.encodePipeline().currentItemName(); };
+    return driveTransfer(policy, run, {"could not be stored", "is already in the vault"}) ? 1 : 0;
 }
 
 int runGet(Invocation &inv)
@@ -175,18 +165,14 @@ int runGet(Invocation &inv)
     TransferProgress progress("writing to " + to);
     manager.setDecodeProgressBlock(
         [&](std::uint64_t total, std::uint64_t done, const std::string &) { progress.update(total, done); });
-    TransferCalls calls;
-    calls.start = [&](const XXDiskResultBlock &done) {
+    TransferRun run;
+    run.start = [&](const XXDiskResultBlock &done) {
         manager.startDecoderSelectedProtectFile(entries, destination, done);
     };
-    calls.continueWithExistType = [&](std::uint64_t type) {
-        manager.continueDecodeFileWithIsExistType(type);
-    };
-    calls.continueWithErrorType = [&](std::uint64_t type) {
-        manager.continueDecodeFileWithIsErrorType(type);
-    };
-    calls.cancel = [&] { manager.cancelDecodeFile(); };
-    leftOut += driveTransfer(policy, calls, {"could not be written here", "is already in " + to});
+    run.calls = XXTransferCalls::forExport(manager);
+    run.selectedCount = entries.size();
+    run.currentName = [&] { return manager.decodePipeline().currentItemName(); };
+    leftOut += driveTransfer(policy, run, {"could not be written here", "is already in " + to});
     return leftOut ? 1 : 0;
 }
 
@@ -211,22 +197,14 @@ static int operate(Vault &vault, const std::vector<std::string> &args, const Tra
         [&](std::uint64_t total, std::uint64_t done, const std::shared_ptr<XXProtectFileWrapper> &) {
             progress.update(total, done);
         });
-    TransferCalls calls;
-    calls.start = [&](const XXDiskResultBlock &done) {
+    TransferRun run;
+    run.start = [&](const XXDiskResultBlock &done) {
         manager.operateDiskFile(entries, destination, isCopy, done);
     };
-    calls.continueWithExistType = [&](std::uint64_t type) {
-        manager.continueOperateDiskFileWithIsExistType(type);
-    };
-    calls.continueWithErrorType = [&](std::uint64_t type) {
-        manager.continueOperateDiskFileWithIsErrorType(type);
-    };
-    calls.continueWithToSelfType = [&](std::uint64_t type) {
-        manager.continueOperateDiskFileWithIsToSelfType(type);
-    };
-    calls.cancel = [&] { manager.cancelOperateDiskFiles(); };
-    calls.currentName = [&] { return nameAtIndex(entries, manager.operateDiskPipeline().index()); };
-    leftOut += driveTransfer(policy, calls,
+    run.calls = XXTransferCalls::forOperate(manager);
+    run.selectedCount = entries.size();
+    run.currentName = [&] { return manager.operateDiskPipeline().currentItemName(); };
+    leftOut += driveTransfer(policy, run,
                              {isCopy ? "could not be copied" : "could not be moved", "is already in /" + to});
     manager.setOperateDiskProgressBlock(nullptr);
     return leftOut ? 1 : 0;

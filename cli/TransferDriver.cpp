@@ -97,13 +97,18 @@ void say(const std::string &text)
 
 }  // namespace
 
-int driveTransfer(const TransferPolicy &policy, const TransferCalls &calls, const TransferWords &words)
+int driveTransfer(const TransferPolicy &policy, const TransferRun &run, const TransferWords &words)
 {
     ServiceLines serviceLines;
+    const XXTransferConversation conversation(run.calls);
     std::optional<XXDiskResultObject> report;
-    calls.start([&](const XXDiskResultObject &result) { report.emplace(result); });
+    run.start([&](const XXDiskResultObject &result) { report.emplace(result); });
     int leftOut = 0;
     const char *endedBy = "cancelled";
+    // Every answer resumes the pipeline, whose next report (if any) lands in report.
+    auto answer = [&](const XXTransferQuestion &question, XXTransferChoice choice, bool all = false) {
+        conversation.answer(question, choice, all);
+    };
     for (;;) {
         if (!report) {
             say(endedBy);
@@ -114,22 +119,24 @@ int driveTransfer(const TransferPolicy &policy, const TransferCalls &calls, cons
         if (result.isSuccess())
             return leftOut;
         const std::vector<std::string> reasons = serviceLines.take();
+        const XXTransferQuestion question = XXTransferConversation::questionFor(
+            result, run.selectedCount, run.currentName ? run.currentName() : std::string());
+        const std::string &name = question.itemName;
 
-        switch (result.errorCode()) {
-        case XXReportFolderExists:
-        case XXReportFileExists: {
-            const std::string &name = result.existFileName();
-            std::uint64_t answer = XXExistSkipOne;
+        switch (question.kind) {
+        case XXTransferQuestionKind::nameTaken:
             switch (policy.conflict) {
             case TransferPolicy::Conflict::refuse:
                 say(name + ": " + words.taken + "; nothing replaced");
                 leftOut++;
+                answer(question, XXTransferChoice::skip);
                 break;
             case TransferPolicy::Conflict::skip:
                 say(name + ": " + words.taken + "; skipped");
+                answer(question, XXTransferChoice::skip);
                 break;
             case TransferPolicy::Conflict::rename:
-                answer = XXExistFreeNameOne;
+                answer(question, XXTransferChoice::rename);
                 break;
             case TransferPolicy::Conflict::ask: {
                 const std::optional<char> choice =
@@ -137,61 +144,53 @@ int driveTransfer(const TransferPolicy &policy, const TransferCalls &calls, cons
                                       ". [r]ename to a free name, [s]kip or [c]ancel"
                                       " (R, S: the same for every conflict that follows)?",
                                   "rRsSc");
-                if (!choice || *choice == 'c') {
-                    calls.cancel();
-                    continue;
-                }
-                answer = *choice == 'r' ? XXExistFreeNameOne
-                    : *choice == 'R'    ? XXExistFreeNameAll
-                    : *choice == 's'    ? XXExistSkipOne
-                                        : XXExistSkipAll;
+                if (!choice || *choice == 'c')
+                    answer(question, XXTransferChoice::cancel);
+                else
+                    answer(question,
+                           *choice == 'r' || *choice == 'R' ? XXTransferChoice::rename
+                                                            : XXTransferChoice::skip,
+                           *choice == 'R' || *choice == 'S');
                 break;
             }
             }
-            calls.continueWithExistType(answer);
             continue;
-        }
-        case XXReportFolderFailed:
-        case XXReportFileFailed: {
-            say(result.errorFileName() + ": " + words.failed);
+        case XXTransferQuestionKind::itemFailed: {
+            say(name + ": " + words.failed);
             for (const std::string &reason : reasons)
                 fprintf(stderr, "  %s\n", reason.c_str());
             leftOut++;
             if (policy.error == TransferPolicy::Error::stop) {
-                calls.cancel();
+                answer(question, XXTransferChoice::cancel);
                 endedBy = "stopped at the first failure";
                 continue;
             }
-            std::uint64_t answer = XXErrorSkipOne;
-            if (policy.error == TransferPolicy::Error::ask) {
-                const std::optional<char> choice =
-                    askOnTerminal("[s]kip it or [c]ancel (S: skip every failure that follows)?", "sSc");
-                if (!choice || *choice == 'c') {
-                    calls.cancel();
-                    continue;
-                }
-                answer = *choice == 'S' ? XXErrorSkipAll : XXErrorSkipOne;
+            if (policy.error == TransferPolicy::Error::skip) {
+                answer(question, XXTransferChoice::skip);
+                continue;
             }
-            calls.continueWithErrorType(answer);
+            const std::optional<char> choice =
+                askOnTerminal("[s]kip it or [c]ancel (S: skip every failure that follows)?", "sSc");
+            if (!choice || *choice == 'c')
+                answer(question, XXTransferChoice::cancel);
+            else
+                answer(question, XXTransferChoice::skip, *choice == 'S');
             continue;
         }
-        case XXReportFolderIntoItself: {
-            const std::string name = calls.currentName ? calls.currentName() : std::string();
+        case XXTransferQuestionKind::intoItself: {
             if (policy.conflict == TransferPolicy::Conflict::ask) {
                 const std::optional<char> choice =
                     askOnTerminal(name + ": a folder cannot go into itself. [s]kip it or [c]ancel?", "sc");
-                if (!choice || *choice == 'c') {
-                    calls.cancel();
-                    continue;
-                }
+                answer(question,
+                       !choice || *choice == 'c' ? XXTransferChoice::cancel : XXTransferChoice::skip);
             } else {
                 say(name + ": a folder cannot go into itself; skipped");
                 leftOut++;
+                answer(question, XXTransferChoice::skip);
             }
-            calls.continueWithToSelfType(XXToSelfSkip);
             continue;
         }
-        default:
+        case XXTransferQuestionKind::none:
             say(result.errorTips());
             return leftOut + 1;
         }

@@ -3,12 +3,14 @@
 // command's options, or asked on the terminal with the choices the window's dialogs offer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "XXDiskFileManager.h"
+#include "XXTransferConversation.h"
 
 namespace cli {
 
@@ -24,12 +26,10 @@ struct TransferPolicy {
 TransferPolicy takeTransferPolicy(std::vector<std::string> &args);
 
 // How to drive one pipeline of the manager.
-struct TransferCalls {
+struct TransferRun {
     std::function<void(const XXDiskResultBlock &)> start;
-    std::function<void(std::uint64_t)> continueWithExistType;
-    std::function<void(std::uint64_t)> continueWithErrorType;
-    std::function<void(std::uint64_t)> continueWithToSelfType;  // copy and move only
-    std::function<void()> cancel;
+    XXTransferCalls calls;  // its answers (XXTransferCalls::forImport, ...)
+    std::size_t selectedCount = 0;  // the items handed to start
     // The name of the item the run stands at (for the question that names none).
     std::function<std::string()> currentName;
 };
@@ -42,6 +42,8 @@ struct TransferWords {
 // Runs the pipeline to its end; returns the number of items that were left out against the
 // user's wish (failures, refused conflicts, a cancel). The service's diagnostic lines behind
 // a failure are printed under it.
-int driveTransfer(const TransferPolicy &policy, const TransferCalls &calls, const TransferWords &words);
+// The questions and their answers are the service's (XXTransferConversation); this only
+// picks the answer from the options or the terminal, and says what happened.
+int driveTransfer(const TransferPolicy &policy, const TransferRun &run, const TransferWords &words);
 
 }  // namespace cli

@@ -63,8 +63,11 @@ std::string Vault::login(const Invocation &inv)
         throw OperationError("no vault on " + volume_ + " (create one with init)");
     std::string password = readPassword(inv, "Password: ");
     XXDiskResultObject r = resultOf([&](auto &done) { manager_.loginWithPassword(password, done); });
-    if (!r.isSuccess())
-        throw OperationError("wrong password");
+    if (!r.isSuccess()) {
+        if (isPasswordRefusal(r.systemErrorNumber()))
+            throw OperationError("wrong password");
+        throw OperationError(unreadableVaultMessage(volume_, r.systemErrorNumber()));
+    }
     return password;
 }
 
@@ -179,6 +182,16 @@ bool isSafeLocalName(const std::string &name)
 {
     return !name.empty() && name != "." && name != ".." &&
         name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+bool isPasswordRefusal(int systemErrorNumber)
+{
+    return systemErrorNumber == 0 || systemErrorNumber == EACCES;
+}
+
+std::string unreadableVaultMessage(const std::string &volume, int systemErrorNumber)
+{
+    return "the vault on " + volume + " cannot be read (" + strerror(systemErrorNumber) + ")";
 }
 
 std::string humanSize(uint64_t bytes)

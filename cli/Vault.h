@@ -36,7 +36,8 @@ public:
     const std::string &volume() const { return volume_; }
 
     void createAccount(const std::string &password, const std::string &hint);
-    // Asks for the password and logs in; "wrong password" on a wrong one. Returns the password.
+    // Asks for the password and logs in; "wrong password" on a wrong one, and a vault that
+    // cannot be read (damaged, a failing drive) says so instead. Returns the password.
     std::string login(const Invocation &inv);
 
     // Held by commands that call the engine themselves, for their whole run.
@@ -69,6 +70,11 @@ bool sameStoreName(const std::string &a, const std::string &b);
 // A name from the vault that may become a file name on this computer: nothing that could
 // climb out of the target folder or be cut short.
 bool isSafeLocalName(const std::string &name);
+// A refusal of the login or of a password change with this errno is the password's fault
+// (EACCES, or no number at all), not the vault's.
+bool isPasswordRefusal(int systemErrorNumber);
+// "the vault on VOLUME cannot be read (reason)".
+std::string unreadableVaultMessage(const std::string &volume, int systemErrorNumber);
 std::string humanSize(uint64_t bytes);
 
 }  // namespace cli

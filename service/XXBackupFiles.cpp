@@ -39,8 +39,11 @@ private:
     int fd_;
 };
 
-void logFailure(const char *what, const std::string &path, int err)
+// Logs a failed step and hands its errno to the caller's *systemError (when given).
+void logFailure(const char *what, const std::string &path, int err, int *systemError = nullptr)
 {
+    if (systemError)
+        *systemError = err;
     XXServiceLogf("backup copy: %s %s: %s", what, XXServiceLogEscaped(path).c_str(), std::strerror(err));
 }
 
@@ -88,36 +91,36 @@ bool exists(const std::string &path)
 
 FileCopyOutcome copyFileInChunks(const std::string &source, const std::string &destination,
                                  std::vector<char> &buffer,
-                                 const std::function<bool(std::uint64_t)> &afterChunk)
+                                 const std::function<bool(std::uint64_t)> &afterChunk, int *systemError)
 {
     // O_NONBLOCK: a named pipe in the source must fail the check below, not hang the open.
     FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!in.valid()) {
-        logFailure("cannot open", source, errno);
+        logFailure("cannot open", source, errno, systemError);
         return FileCopyOutcome::failed;
     }
     struct stat st {};
     if (::fstat(in.get(), &st) != 0) {
-        logFailure("cannot examine", source, errno);
+        logFailure("cannot examine", source, errno, systemError);
         return FileCopyOutcome::failed;
     }
     if (!S_ISREG(st.st_mode)) {
-        logFailure("not a regular file:", source, EINVAL);
+        logFailure("not a regular file:", source, EINVAL, systemError);
         return FileCopyOutcome::failed;
     }
     FileDescriptor out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!out.valid()) {
-        logFailure("cannot create", destination, errno);
+        logFailure("cannot create", destination, errno, systemError);
         return FileCopyOutcome::failed;
     }
     for (;;) {
         const ssize_t n = readSome(in.get(), buffer.data(), buffer.size());
         if (n < 0) {
-            logFailure("cannot read", source, errno);
+            logFailure("cannot read", source, errno, systemError);
             return FileCopyOutcome::failed;
         }
         if (n > 0 && !writeAll(out.get(), buffer.data(), static_cast<size_t>(n))) {
-            logFailure("cannot write", destination, errno);
+            logFailure("cannot write", destination, errno, systemError);
             return FileCopyOutcome::failed;
         }
         if (afterChunk && !afterChunk(static_cast<std::uint64_t>(n)))
@@ -126,29 +129,29 @@ FileCopyOutcome copyFileInChunks(const std::string &source, const std::string &d
             break;
     }
     if (::fsync(out.get()) != 0 || !out.close()) {
-        logFailure("cannot flush", destination, errno);
+        logFailure("cannot flush", destination, errno, systemError);
         return FileCopyOutcome::failed;
     }
     return FileCopyOutcome::copied;
 }
 
-bool flushFolder(const std::string &path)
+bool flushFolder(const std::string &path, int *systemError)
 {
     FileDescriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // Some file systems cannot flush a folder (EINVAL); their names are written with the files.
     if (!folder.valid() || (::fsync(folder.get()) != 0 && errno != EINVAL)) {
-        logFailure("cannot flush", path, errno);
+        logFailure("cannot flush", path, errno, systemError);
         return false;
     }
     return true;
 }
 
 std::optional<std::string> replaceFolder(const std::string &replacement, const std::string &target,
-                                         const std::string &aside, bool tryExchange)
+                                         const std::string &aside, bool tryExchange, int *systemError)
 {
     if (!exists(target)) {
         if (::rename(replacement.c_str(), target.c_str()) != 0) {
-            logFailure("cannot move into place", replacement, errno);
+            logFailure("cannot move into place", replacement, errno, systemError);
             return std::nullopt;
         }
         flushFolder(parentFolder(target));
@@ -160,14 +163,14 @@ std::optional<std::string> replaceFolder(const std::string &replacement, const s
         return replacement;
     }
     if (::rename(target.c_str(), aside.c_str()) != 0) {
-        logFailure("cannot move aside", target, errno);
+        logFailure("cannot move aside", target, errno, systemError);
         return std::nullopt;
     }
     if (::rename(replacement.c_str(), target.c_str()) != 0) {
         const int err = errno;
         if (::rename(aside.c_str(), target.c_str()) != 0)
             logFailure("cannot move back, the previous folder is at", aside, errno);
-        logFailure("cannot move into place", replacement, err);
+        logFailure("cannot move into place", replacement, err, systemError);
         return std::nullopt;
     }
     flushFolder(parentFolder(target));

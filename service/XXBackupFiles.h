@@ -21,21 +21,26 @@ enum class FileCopyOutcome { copied, cancelled, failed };
 // every read, with the bytes read and written (0 for the read that finds the end), and
 // returns false to stop with cancelled. The new file is on the disk before copied is
 // returned; after failed or cancelled it may be left partial for the caller to remove.
-// Failures are logged.
+// Failures are logged, and their errno goes to *systemError when it is given (EINVAL for a
+// source that is not a regular file).
 FileCopyOutcome copyFileInChunks(const std::string &source, const std::string &destination,
                                  std::vector<char> &buffer,
-                                 const std::function<bool(std::uint64_t)> &afterChunk);
+                                 const std::function<bool(std::uint64_t)> &afterChunk,
+                                 int *systemError = nullptr);
 
-// Flushes a folder, so that the names just created in it survive a power cut.
-bool flushFolder(const std::string &path);
+// Flushes a folder, so that the names just created in it survive a power cut. On false,
+// *systemError (when given) is the errno.
+bool flushFolder(const std::string &path, int *systemError = nullptr);
 
 // Puts the complete folder replacement in place of target (both on one file system). Where
 // the file system can exchange two names in one step it does so; otherwise (or when
 // tryExchange is false) target is first renamed to aside and put back should the second
 // rename fail, so no failure leaves target missing. Returns where the previous target now
 // lies, for the caller to remove ("" when there was none); nullopt on failure, with target
-// as it was and replacement still in its place.
+// as it was and replacement still in its place, and *systemError (when given) the errno of
+// the rename that failed.
 std::optional<std::string> replaceFolder(const std::string &replacement, const std::string &target,
-                                         const std::string &aside, bool tryExchange = true);
+                                         const std::string &aside, bool tryExchange = true,
+                                         int *systemError = nullptr);
 
 }  // namespace xxbackup

@@ -150,12 +150,14 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
         return exportFolder(item, name, destination, generation);
 
     const std::string target = joinComputerPath(folder, name);
-    switch (copyOut(item->fullPath(), item->fileSize(), target, 0666,
-                    [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, itemName); })) {
+    int err = 0;
+    switch (copyOut(
+        item->fullPath(), item->fileSize(), target, 0666,
+        [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, itemName); }, &err)) {
     case Copied::cancelled:
         return stopped();
     case Copied::failed:
-        return failedWith(XXReportFileFailed, itemName);
+        return failedWith(XXReportFileFailed, itemName, err);
     case Copied::done:
         break;
     }
@@ -173,9 +175,10 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
         if (!isLive(generation))
             return stopped();
         if (mkdir(record.createPath.c_str(), 0777) != 0) {
+            const int err = errno;
             XXServiceLogf("cannot create the folder %s: errno %d",
-                          XXServiceLogEscaped(record.createPath).c_str(), errno);
-            return failedWith(XXReportFolderFailed, item->fileName());
+                          XXServiceLogEscaped(record.createPath).c_str(), err);
+            return failedWith(XXReportFolderFailed, item->fileName(), err);
         }
         const XXFileWrapper created(record.createPath);
         record.waitFullWrapper->setFileAttributes(created.fileAttributes());
@@ -184,17 +187,22 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
     }
 
     bool anyFailed = false;
+    int firstError = 0;  // of the first failure, which the report carries
     for (const std::string &refused : plan.refusedPaths) {
         XXServiceLogf("not exported, no file may have that name: %s", XXServiceLogEscaped(refused).c_str());
         anyFailed = true;
     }
     for (const XXDecodeFileRecord &record : plan.files) {
         const std::string &fileName = record.sourceWrapper->fileName();
-        switch (copyOut(record.sourcePath, record.sourceWrapper->fileSize(), record.destinationPath, 0666,
-                        [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, fileName); })) {
+        int err = 0;
+        switch (copyOut(
+            record.sourcePath, record.sourceWrapper->fileSize(), record.destinationPath, 0666,
+            [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, fileName); }, &err)) {
         case Copied::cancelled:
             return stopped();
         case Copied::failed:
+            if (!anyFailed)
+                firstError = err;
             anyFailed = true;
             continue;
         case Copied::done:
@@ -202,17 +210,23 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
         }
         addToFolderModel(*record.destinationWrapper, XXFileWrapper::initWithURL(record.destinationPath));
     }
-    return anyFailed ? failedWith(XXReportFolderFailed, item->fileName()) : advanced();
+    return anyFailed ? failedWith(XXReportFolderFailed, item->fileName(), firstError) : advanced();
 }
 
 XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath, std::uint64_t size,
                                                    const std::string &targetPath, mode_t mode,
-                                                   const std::function<bool(std::uint64_t)> &chunkDone)
+                                                   const std::function<bool(std::uint64_t)> &chunkDone,
+                                                   int *systemError)
 {
+    int unused;
+    int &err = systemError ? *systemError : unused;
+    err = 0;
     int handle;
     {
         auto engine = XXDiskFileManager::lockEngine();
         handle = fs_open(sourcePath.c_str(), FS_O_READ);
+        if (handle < 0)
+            err = errno;
     }
     if (handle < 0) {
         XXServiceLogf("文件打开失败 _%s", XXServiceLogEscaped(sourcePath).c_str());
@@ -220,7 +234,8 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
     }
     xxtransfer::XXFileDescriptor target(xxtransfer::createNewFile(targetPath, mode));
     if (!target.isOpen()) {
-        XXServiceLogf("cannot create %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), errno);
+        err = errno;
+        XXServiceLogf("cannot create %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
         auto engine = XXDiskFileManager::lockEngine();
         fs_close(handle);
         return Copied::failed;
@@ -235,12 +250,15 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
         {
             auto engine = XXDiskFileManager::lockEngine();
             got = fs_read(handle, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+            if (got < 0)
+                err = errno;
         }
         // Below 1 is the end of the data; the total tells whether it came early.
         if (got <= 0)
             break;
         if (!xxtransfer::writeFully(target.get(), buffer.data(), static_cast<size_t>(got))) {
-            XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), errno);
+            err = errno;
+            XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
             outcome = Copied::failed;
             break;
         }
@@ -255,15 +273,18 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
         fs_close(handle);
     }
     if (target.close() != 0 && outcome == Copied::done) {
-        XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), errno);
+        err = errno;
+        XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
         outcome = Copied::failed;
     }
     if (outcome == Copied::done && total != size) {
-        XXServiceLogf("%s holds %llu of its %llu bytes", XXServiceLogEscaped(sourcePath).c_str(),
-                      static_cast<unsigned long long>(total), static_cast<unsigned long long>(size));
+        XXServiceLogf("%s holds %llu of its %llu bytes (errno %d)", XXServiceLogEscaped(sourcePath).c_str(),
+                      static_cast<unsigned long long>(total), static_cast<unsigned long long>(size), err);
         outcome = Copied::failed;
     }
     if (outcome != Copied::done)
         unlink(targetPath.c_str());
+    else
+        err = 0;
     return outcome;
 }

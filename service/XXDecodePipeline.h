@@ -30,7 +30,8 @@ public:
     XXDecodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity);
 
     // Validates ("7+1": 1 not mounted, 2 not logged in, 3 no selection, 4 no destination
-    // folder), then runs.
+    // folder), then runs. Copies on the calling thread until the run finishes, asks or
+    // fails (so does every continue); cancel() may come from any thread and only marks it.
     void start(const XXProtectFileArray &files, const std::shared_ptr<XXFileWrapper> &destination,
                const ResultBlock &completeBlock);
     std::shared_ptr<XXFileWrapper> destinationWrapper() const { return runState().destination; }
@@ -44,9 +45,11 @@ public:
     // Copies the stored file at sourcePath, of the recorded size, to a new file at
     // targetPath. chunkDone (optional) hears of every chunk written and cancels by returning
     // false. A copy that does not complete, or whose length is not the recorded size, is
-    // removed; the target is never one that was there before.
+    // removed; the target is never one that was there before. On failed, *systemError (when
+    // given) is the errno of the call that failed, 0 for data shorter or longer than recorded.
     static Copied copyOut(const std::string &sourcePath, std::uint64_t size, const std::string &targetPath,
-                          mode_t mode, const std::function<bool(std::uint64_t)> &chunkDone);
+                          mode_t mode, const std::function<bool(std::uint64_t)> &chunkDone,
+                          int *systemError = nullptr);
 
 private:
     Step processItem(const ItemPtr &item, std::uint64_t generation, const XXDecodeRun &run,

@@ -157,7 +157,7 @@ XXDiskFileManager::copyFolderForBackup(const std::string &sourceFolder, const st
         if (destinationMade)
             removeTree(destination);
     };
-    const BackupCopyResult failed{false, localized("String_81"), ""};
+    auto failedWith = [](int err) { return BackupCopyResult{false, localized("String_81"), "", err}; };
 
     std::vector<char> buffer(xxbackup::kCopyChunkSize);
     std::uint64_t done = 0;
@@ -171,7 +171,7 @@ XXDiskFileManager::copyFolderForBackup(const std::string &sourceFolder, const st
                 const int err = errno;
                 XXServiceLogf("backup: cannot create %s: %s", XXServiceLogEscaped(destination).c_str(),
                               std::strerror(err));
-                return err == EEXIST ? BackupCopyResult{false, localized("String_66"), ""} : failed;
+                return {false, localized(err == EEXIST ? "String_66" : "String_81"), "", err};
             }
             destinationMade = true;
         }
@@ -181,20 +181,23 @@ XXDiskFileManager::copyFolderForBackup(const std::string &sourceFolder, const st
             XXServiceLogf("backup: cannot create %s: %s", XXServiceLogEscaped(item.dirPath).c_str(),
                           ec.message().c_str());
             discardDestination();
-            return failed;
+            return failedWith(ec.value());
         }
         for (std::string folder = item.dirPath; folder != flushStop && foldersToFlush.insert(folder).second;)
             folder = parentOf(folder);
 
+        int err = 0;
         const xxbackup::FileCopyOutcome outcome = xxbackup::copyFileInChunks(
-            item.sourcePath, item.dirPath + "/" + item.name, buffer, [&](std::uint64_t bytes) {
+            item.sourcePath, item.dirPath + "/" + item.name, buffer,
+            [&](std::uint64_t bytes) {
                 if (bytes) {
                     done += bytes;
                     if (progressBlock)
                         progressBlock(total, done);
                 }
                 return !isCancelBackupAndRestore_.load();
-            });
+            },
+            &err);
         if (outcome == xxbackup::FileCopyOutcome::cancelled) {
             XXServiceLogf("backup: copy to %s cancelled", XXServiceLogEscaped(destination).c_str());
             discardDestination();
@@ -202,16 +205,18 @@ XXDiskFileManager::copyFolderForBackup(const std::string &sourceFolder, const st
         }
         if (outcome == xxbackup::FileCopyOutcome::failed) {
             discardDestination();
-            return failed;
+            return failedWith(err);
         }
     }
     if (destinationMade) {
         foldersToFlush.insert(flushStop);
-        for (const std::string &folder : foldersToFlush)
-            if (!xxbackup::flushFolder(folder)) {
+        for (const std::string &folder : foldersToFlush) {
+            int err = 0;
+            if (!xxbackup::flushFolder(folder, &err)) {
                 discardDestination();
-                return failed;
+                return failedWith(err);
             }
+        }
     }
     return {true, "", ""};
 }
@@ -222,8 +227,7 @@ void XXDiskFileManager::copyComputerFolderFile(const std::string &sourceFolder,
                                                const BackupResultBlock &resultBlock)
 {
     const BackupCopyResult result = copyFolderForBackup(sourceFolder, toDestinationFolderPath, progressBlock);
-    if (resultBlock)
-        resultBlock(result.success, result.errorTip, result.completeTip);
+    reportBackup(result, resultBlock);
 }
 
 void XXDiskFileManager::backUpDiskDataProgressBlock(const BackupProgressBlock &progressBlock,
@@ -231,8 +235,7 @@ void XXDiskFileManager::backUpDiskDataProgressBlock(const BackupProgressBlock &p
 {
     const std::string store = currentStoreDirectory();
     if (store.empty() || !isFolder(store)) {
-        if (resultBlock)
-            resultBlock(false, kNoVaultTip, "");
+        reportBackup({false, kNoVaultTip, ""}, resultBlock);
         return;
     }
     const std::string backupRoot = backupRootFolderPath();
@@ -241,8 +244,7 @@ void XXDiskFileManager::backUpDiskDataProgressBlock(const BackupProgressBlock &p
     // A failed or cancelled backup must not cost an old one.
     if (result.success && result.completeTip.empty())
         removeBackupsBeyondMaximum(backupRoot, folderName);
-    if (resultBlock)
-        resultBlock(result.success, result.errorTip, result.completeTip);
+    reportBackup(result, resultBlock);
 }
 
 void XXDiskFileManager::removeBackupsBeyondMaximum(const std::string &backupRoot,
@@ -270,6 +272,13 @@ void XXDiskFileManager::removeBackupsBeyondMaximum(const std::string &backupRoot
     }
 }
 
+void XXDiskFileManager::reportBackup(const BackupCopyResult &result, const BackupResultBlock &resultBlock)
+{
+    lastBackupSystemErrorNumber_.store(result.success ? 0 : result.systemErrorNumber);
+    if (resultBlock)
+        resultBlock(result.success, result.errorTip, result.completeTip);
+}
+
 XXFileArray XXDiskFileManager::allBackUpFolders()
 {
     XXFileArray folders;
@@ -287,10 +296,7 @@ void XXDiskFileManager::RestoreDiskDataWithSelectedPath(const std::string &selec
                                                         const BackupProgressBlock &ProgressBlock,
                                                         const BackupResultBlock &resultBlock)
 {
-    auto report = [&](const BackupCopyResult &result) {
-        if (resultBlock)
-            resultBlock(result.success, result.errorTip, result.completeTip);
-    };
+    auto report = [&](const BackupCopyResult &result) { reportBackup(result, resultBlock); };
     const std::string store = currentStoreDirectory();
     if (store.empty()) {
         report({false, kNoVaultTip, ""});
@@ -330,6 +336,7 @@ XXDiskFileManager::BackupCopyResult XXDiskFileManager::swapInRestoredStore(const
     const std::string volume = currentDiskPath();
     const std::string store = currentStoreDirectory();
     std::optional<std::string> previous;
+    int swapError = 0;
     {
         auto engine = lockEngine();
         if (isCancelBackupAndRestore_.load()) {
@@ -341,12 +348,12 @@ XXDiskFileManager::BackupCopyResult XXDiskFileManager::swapInRestoredStore(const
         const bool wasMounted = fs_store_dir() != nullptr;
         if (wasMounted)
             fs_umount();
-        previous = xxbackup::replaceFolder(stagingFolder, store, store + kAsideSuffix);
+        previous = xxbackup::replaceFolder(stagingFolder, store, store + kAsideSuffix, true, &swapError);
         if (wasMounted) {
             const int r = fs_mount(volume.c_str());
             const bool mounted = r == 0 || r == 2;
             if (!mounted) {
-                XXServiceLogf("fs_mount--%d", r);
+                XXServiceLogf("fs_mount--%d errno %d", r, r > 0 ? r : errno);
                 if (fs_store_dir())
                     fs_umount();
             }
@@ -356,7 +363,7 @@ XXDiskFileManager::BackupCopyResult XXDiskFileManager::swapInRestoredStore(const
     }
     if (!previous) {
         removeTree(stagingFolder);
-        return {false, localized("String_81"), ""};
+        return {false, localized("String_81"), "", swapError};
     }
     if (!previous->empty())
         removeTree(*previous);

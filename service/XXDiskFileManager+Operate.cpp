@@ -1,6 +1,7 @@
 // Copy and move inside the protected area (XXOperatePipeline does the work), and the single
 // calls that change its structure: rename, remove, create folder.
 #include <algorithm>
+#include <cerrno>
 #include <unordered_set>
 
 #include "XXDiskFileManager.h"
@@ -129,6 +130,7 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files,
     std::vector<Target> folderTargets;
     std::unordered_set<std::string> seen;  // a folder and something inside it may both be chosen
     bool failed = false;
+    int firstError = 0;  // errno of the first removal the store refused
     for (const auto &entry : files) {
         if (!entry)
             continue;
@@ -163,32 +165,38 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files,
 
     for (const Target &target : fileTargets) {
         int result;
+        int err;
         {
             auto engine = lockEngine();
             result = fs_unlink(target.path.c_str());
+            err = result != 0 ? errno : 0;
         }
         if (result == 0) {
             leaveTree(target);
         } else {
             XXServiceLogf("removeFileFailed_%d_%s", result, XXServiceLogEscaped(target.path).c_str());
+            if (!firstError)
+                firstError = err;
             failed = true;
         }
     }
     if (failed) {
-        call(complete, XXDiskResultObject::error("9+1", "1"));
+        call(complete, XXDiskResultObject::error("9+1", "1", firstError));
         return;
     }
     std::stable_sort(folderTargets.begin(), folderTargets.end(),
                      [](const Target &a, const Target &b) { return a.depth > b.depth; });
     for (const Target &target : folderTargets) {
         int result;
+        int err;
         {
             auto engine = lockEngine();
             result = fs_rmdir(target.path.c_str());
+            err = result != 0 ? errno : 0;
         }
         if (result != 0) {
             XXServiceLogf("removeFailed__%s", XXServiceLogEscaped(target.path).c_str());
-            call(complete, XXDiskResultObject::error("9+1", "1"));
+            call(complete, XXDiskResultObject::error("9+1", "1", err));
             return;
         }
         leaveTree(target);
@@ -217,14 +225,16 @@ void XXDiskFileManager::createDirInFolderPath(const std::string &parentPath, con
     }
     const std::string path = xxservice::joinFullPath(parentPath, dirName);
     int result;
+    int err;
     {
         auto engine = lockEngine();
         result = fs_mkdir(path.c_str());
+        err = result != 0 ? errno : 0;
     }
     if (result != 0) {
         const std::string code = "fs_mkdir--" + std::to_string(result);
-        XXServiceLogf("%s: %s", code.c_str(), XXServiceLogEscaped(path).c_str());
-        call(complete, XXDiskResultObject::error("6+0", code));
+        XXServiceLogf("%s errno %d: %s", code.c_str(), err, XXServiceLogEscaped(path).c_str());
+        call(complete, XXDiskResultObject::error("6+0", code, err));
         return;
     }
     XXDiskResultObject created = XXDiskResultObject::success(0);

@@ -59,10 +59,13 @@ void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath,
         return;
     }
     int r;
+    int err;
     {
         auto engine = lockEngine();
         const bool wasMounted = fs_store_dir() != nullptr;
         r = fs_mount(diskPath.c_str());
+        // A positive answer is itself the error number; -1 left it in errno.
+        err = r > 0 ? r : r < 0 ? errno : 0;
         if (r == 0 || r == 2) {
             setCurrentDiskPath(diskPath);
             setMountSuccess(true);
@@ -78,7 +81,9 @@ void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath,
     }
     const std::string code = formatted("fs_mount--%d", r);
     XXServiceLog(code);
-    call(completeBlock, XXDiskResultObject::error("1+0", code));
+    if (r < 0)
+        XXServiceLogf("fs_mount errno %d", err);
+    call(completeBlock, XXDiskResultObject::error("1+0", code, err));
 }
 
 void XXDiskFileManager::createAccountWithPassword(const std::string &password, const std::string &tip,
@@ -93,14 +98,16 @@ void XXDiskFileManager::createAccountWithPassword(const std::string &password, c
         return;
     }
     int r;
+    int err;
     {
         auto engine = lockEngine();
         r = fs_mkfs(password.c_str(), tip.c_str());
+        err = r != 0 ? errno : 0;
     }
     if (r != 0) {
         const std::string code = formatted("fs_mkfs--%d", r);
-        XXServiceLogf("%s errno %d", code.c_str(), errno);
-        call(completeBlock, XXDiskResultObject::error("2+0", code));
+        XXServiceLogf("%s errno %d", code.c_str(), err);
+        call(completeBlock, XXDiskResultObject::error("2+0", code, err));
         return;
     }
     call(completeBlock, XXDiskResultObject::success(0));
@@ -117,14 +124,16 @@ void XXDiskFileManager::loginWithPassword(const std::string &password, const XXD
         return;
     }
     int r;
+    int err;
     {
         auto engine = lockEngine();
         r = fs_login(password.c_str());
+        err = r < 0 ? errno : 0;
     }
     if (r < 0) {
         const std::string code = formatted("fs_login--%d", r);
-        XXServiceLogf("%s errno %d", code.c_str(), errno);
-        call(completeBlock, XXDiskResultObject::error("3+0", code));
+        XXServiceLogf("%s errno %d", code.c_str(), err);
+        call(completeBlock, XXDiskResultObject::error("3+0", code, err));
         return;
     }
     setIsLogin(true);
@@ -147,13 +156,15 @@ void XXDiskFileManager::changePasswordWithOld(const std::string &oldPassword, co
         return;
     }
     int r;
+    int err;
     {
         auto engine = lockEngine();
         r = fs_chpasswd(oldPassword.c_str(), newPassword.c_str(), reminder.c_str());
+        err = r < 0 ? errno : 0;
     }
     if (r < 0) {
-        XXServiceLogf("fs_chpasswd--%d errno %d", r, errno);
-        call(complete, XXDiskResultObject::error("4+0", localized("String_156")));
+        XXServiceLogf("fs_chpasswd--%d errno %d", r, err);
+        call(complete, XXDiskResultObject::error("4+0", localized("String_156"), err));
         return;
     }
     call(complete, XXDiskResultObject::success(0));

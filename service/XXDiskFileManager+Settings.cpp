@@ -1,4 +1,5 @@
 // The backup settings, kept in the store's configuration file so they travel with the volume.
+#include <cerrno>
 #include <cstdlib>
 
 #include "XXDiskFileManager.h"
@@ -37,11 +38,16 @@ std::optional<std::string> XXDiskFileManager::readConfigValue(const char *key)
 bool XXDiskFileManager::writeConfigValue(const char *key, const std::string &value)
 {
     auto engine = lockEngine();
-    // The engine does not say whether the write worked; reading it back does.
+    // The engine does not say whether the write worked; reading it back does, and errno,
+    // cleared before, names the call that failed (0 when none left a number, as when no
+    // store is mounted).
+    errno = 0;
     fs_set_config(key, value.c_str());
+    const int err = errno;
     const bool stored = readConfigValue(key) == value;
+    lastSettingSystemErrorNumber_.store(stored ? 0 : err);
     if (!stored)
-        XXServiceLogf("setting %s was not stored", key);
+        XXServiceLogf("setting %s was not stored (errno %d)", key, err);
     return stored;
 }
 

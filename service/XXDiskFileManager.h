@@ -122,6 +122,10 @@ public:
     // 0 (default) or 1.
     std::int64_t acquireCurrentFixAppLocationSetting();
     bool setCurrentFixAppLocation(std::int64_t choice);
+    // The setters answer only true or false: this is the errno behind the last setter that
+    // failed to store its text (a locked or unwritable configuration file, a full or
+    // read-only volume), 0 after one that worked or that no call refused.
+    int lastSettingSystemErrorNumber() const { return lastSettingSystemErrorNumber_.load(); }
 
     // --- Protected tree (XXDiskFileManager+Tree.cpp) --------------------------------------
 
@@ -150,8 +154,10 @@ public:
     // Backups are plain copies of the store directory in dated folders
     // "<documents or data folder>/TovinUSBENC/Backup/yyyy-MM-dd HH:mm:ss". One backup or
     // restore runs at a time, while nothing else changes the store (the screens run them
-    // modally). Each operation calls its result block exactly once; the blocks run on the
-    // calling thread, outside the engine lock.
+    // modally). Each operation copies on the calling thread (call it from a worker) and
+    // calls its result block exactly once before it returns; the progress and result blocks
+    // run on that thread, outside the engine lock. cancelBackup and cancelRestore only set
+    // the flag the copy reads after each chunk, from any thread.
 
     // (total bytes, bytes done), after every chunk of 3 MiB.
     using BackupProgressBlock = std::function<void(std::uint64_t total, std::uint64_t done)>;
@@ -205,30 +211,49 @@ public:
     void cancelBackup() { isCancelBackupAndRestore_.store(true); }
     void cancelRestore() { isCancelBackupAndRestore_.store(true); }
     bool isCancelBackupAndRestore() const { return isCancelBackupAndRestore_.load(); }
+    // The result block carries no record: this is the errno of the step that failed the
+    // last backup, restore or folder copy (a file that could not be read or written, a
+    // folder that could not be made, the swap), 0 when it did not fail or no call failed.
+    int lastBackupSystemErrorNumber() const { return lastBackupSystemErrorNumber_.load(); }
 
 private:
     struct BackupCopyResult {
         bool success = false;
         std::string errorTip;
         std::string completeTip;
+        int systemErrorNumber = 0;  // of the failed step, when one failed
     };
+    // Keeps the failure's errno for lastBackupSystemErrorNumber, then calls the block.
+    void reportBackup(const BackupCopyResult &result, const BackupResultBlock &resultBlock);
     BackupCopyResult copyFolderForBackup(const std::string &sourceFolder, const std::string &destination,
                                          const BackupProgressBlock &progressBlock);
     void removeBackupsBeyondMaximum(const std::string &backupRoot, const std::string &keptFolderName);
     BackupCopyResult swapInRestoredStore(const std::string &stagingFolder);
 
     std::atomic<bool> isCancelBackupAndRestore_{false};
+    std::atomic<int> lastBackupSystemErrorNumber_{0};
 
 public:
     // --- Import, export, copy and move (XXDiskFileManager+Import.cpp, +Export.cpp,
     // +Operate.cpp; the pipelines themselves in XXEncodePipeline, XXDecodePipeline and
     // XXOperatePipeline) -------------------------------------------------------------------
-    // Each pipeline runs one selection at a time on the calling thread. It reports the final
-    // success, every question (codes 5, 6, 9) and every failed item (7, 8) through the
-    // completion given to its start, and then waits: the screens answer with the continue
-    // calls, from any thread, which resume at the same item. Cancel comes from any thread; a
-    // cancelled run reports nothing more. The pipeline objects show a run's state (index,
-    // sizes, stored answers, cancel flag).
+    // Each pipeline runs one selection at a time. It reports the final success, every
+    // question (codes 5, 6, 9) and every failed item (7, 8) through the completion given to
+    // its start, and then waits: the screens answer with the continue calls, which resume at
+    // the same item (XXTransferConversation picks the call for an answer). The pipeline
+    // objects show a run's state (index, sizes, stored answers, cancel flag).
+    //
+    // Threads, which a window must respect:
+    // - start... and every continue... do the copying on the caller's thread: they return
+    //   only once the run is finished, asks a question, reports a failure or is cancelled,
+    //   which for a large selection takes as long as the copy. Call them from a worker,
+    //   never from the event loop's thread. The completion runs on that worker before the
+    //   call returns.
+    // - The progress blocks run on the same copying thread, at each item and after every
+    //   2 MiB chunk; hop to the event loop inside them, and keep them short.
+    // - cancel... only marks the run cancelled and returns at once; it may come from any
+    //   thread, the event loop's included. The copying thread stops after its current chunk,
+    //   removes the partial file and reports nothing more.
 
     // Import into the tree folder destination ("8+1").
     void startEncoderSelectedFilePath(const XXFileArray &files,
@@ -262,7 +287,8 @@ public:
     const XXDecodePipeline &decodePipeline() const { return decoder_; }
 
     // A new copy of a protected file in the private cache folder, for opening it with
-    // another application; nothing when it cannot be made complete. With a run loop
+    // another application; nothing when it cannot be made complete. Copies on the calling
+    // thread (a worker's: the file may be large), with no progress and no cancel. With a run loop
     // installed the copy is watched, and its saves reach protectDocumentFileDidChanged.
     std::optional<std::string> cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file);
     // Ends the watches and removes the cache folder in the background; returns at once.
@@ -327,6 +353,7 @@ private:
     // Settings
     std::optional<std::string> readConfigValue(const char *key);
     bool writeConfigValue(const char *key, const std::string &value);
+    std::atomic<int> lastSettingSystemErrorNumber_{0};
 
     // Tree
     void listFolderInto(XXProtectFileWrapper &folder);

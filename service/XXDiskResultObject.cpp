@@ -1,5 +1,7 @@
 #include "XXDiskResultObject.h"
 
+#include <cerrno>
+
 #include "XXProtectFileWrapper.h"
 #include "XXServiceText.h"
 #include "XXTool.h"
@@ -116,9 +118,48 @@ std::string preconditionTip(std::int64_t area, std::int64_t code)
     return std::string();
 }
 
+// The engine answers a wrong password, and an index it cannot decrypt, with EACCES; an
+// engine refusal that set no number is taken the same way, as it always was.
+bool isPasswordAnswer(int systemErrorNumber)
+{
+    return systemErrorNumber == 0 || systemErrorNumber == EACCES;
+}
+
 }  // namespace
 
-std::string XXDiskResultObject::tipsFromErrorAreaCode(std::string_view errorArea, std::string_view errorCode)
+std::string XXDiskResultObject::vaultUnreadableCause(int systemErrorNumber)
+{
+    switch (systemErrorNumber) {
+    case ENOENT:
+    case EBADF:
+    case ENOTDIR:
+    case EISDIR:
+    case EINVAL:
+    case ELOOP:
+    case EFBIG:
+    case EOVERFLOW:
+        return localized("String_181");
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+        return localized("String_182");
+    case EROFS:
+        return localized("String_183");
+    case ENOSPC:
+    case EDQUOT:
+        return localized("String_184");
+    default:
+        return localized("String_185") + " " + std::to_string(systemErrorNumber);
+    }
+}
+
+std::string XXDiskResultObject::vaultUnreadableTip(int systemErrorNumber)
+{
+    return localized("String_179") + " " + vaultUnreadableCause(systemErrorNumber);
+}
+
+std::string XXDiskResultObject::tipsFromErrorAreaCode(std::string_view errorArea, std::string_view errorCode,
+                                                      int systemErrorNumber)
 {
     const std::string defaultTip = localized("String_102");
     const std::vector<std::string> pieces = xxservice::splitText(errorArea, "+");
@@ -128,8 +169,15 @@ std::string XXDiskResultObject::tipsFromErrorAreaCode(std::string_view errorArea
     if (area < 1 || area > 12 || area == 10 || area == 11)
         return defaultTip;
     const std::int64_t kind = xxservice::integerValue(pieces[1]);
-    if (kind == 0)
-        return area == 3 ? localized("String_142") : std::string(errorCode);
+    if (kind == 0) {
+        // A login or password change that the vault's state refused is not a wrong password.
+        if (area == 3)
+            return isPasswordAnswer(systemErrorNumber) ? localized("String_142")
+                                                       : vaultUnreadableTip(systemErrorNumber);
+        if (area == 4 && !isPasswordAnswer(systemErrorNumber))
+            return localized("String_180") + " " + vaultUnreadableCause(systemErrorNumber);
+        return std::string(errorCode);
+    }
     if (kind == 1) {
         std::string tip = preconditionTip(area, xxservice::integerValue(errorCode));
         return tip.empty() ? defaultTip : tip;
@@ -138,7 +186,7 @@ std::string XXDiskResultObject::tipsFromErrorAreaCode(std::string_view errorArea
 }
 
 XXDiskResultObject::XXDiskResultObject(std::int32_t successCode, std::string_view errorArea,
-                                       std::string_view errorCode)
+                                       std::string_view errorCode, int systemErrorNumber)
 {
     if (successCode >= 0) {
         isSuccess_ = true;
@@ -155,8 +203,9 @@ XXDiskResultObject::XXDiskResultObject(std::int32_t successCode, std::string_vie
         const std::vector<std::string> codePieces = xxservice::splitText(errorCode, "--");
         dic.code = codePieces.size() >= 2 ? xxservice::integerValue(codePieces[1]) : 0;
     }
-    dic.tips = tipsFromErrorAreaCode(errorArea, errorCode);
+    dic.tips = tipsFromErrorAreaCode(errorArea, errorCode, systemErrorNumber);
     errorDic_ = std::move(dic);
+    systemErrorNumber_ = systemErrorNumber;
 }
 
 std::shared_ptr<XXProtectFileWrapper> XXDiskResultObject::successWrapper() const

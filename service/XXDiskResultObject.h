@@ -4,6 +4,11 @@
 // the error area ("3+0": operation number, "+", kind digit), a numeric code derived from the
 // code text and the tip the screens show. Kind 0 means the engine refused, kind 1 a
 // precondition or a condition met inside a transfer.
+//
+// Next to the dictionaries an error record keeps the system error number (errno) of the
+// call that failed, 0 when there was none. It decides the tip only where the code alone
+// cannot: a refused login or password change says "wrong password" only for EACCES (or no
+// number), and otherwise that the vault on the volume cannot be read, with the cause.
 #pragma once
 
 #include <any>
@@ -46,18 +51,24 @@ struct XXDiskSuccessDic {
 
 class XXDiskResultObject {
 public:
-    // A success code of 0 or more makes a success record (the two texts are ignored); a
-    // negative one an error record.
-    XXDiskResultObject(std::int32_t successCode, std::string_view errorArea, std::string_view errorCode);
+    // A success code of 0 or more makes a success record (the texts and the number are
+    // ignored); a negative one an error record.
+    XXDiskResultObject(std::int32_t successCode, std::string_view errorArea, std::string_view errorCode,
+                       int systemErrorNumber = 0);
 
     static XXDiskResultObject success(std::int32_t code = 0) { return XXDiskResultObject(code, "", ""); }
-    static XXDiskResultObject error(std::string_view area, std::string_view code)
+    static XXDiskResultObject error(std::string_view area, std::string_view code, int systemErrorNumber = 0)
     {
-        return XXDiskResultObject(-1, area, code);
+        return XXDiskResultObject(-1, area, code, systemErrorNumber);
     }
 
-    // The tip shown for an error area and code text.
-    static std::string tipsFromErrorAreaCode(std::string_view errorArea, std::string_view errorCode);
+    // The tip shown for an error area, code text and system error number.
+    static std::string tipsFromErrorAreaCode(std::string_view errorArea, std::string_view errorCode,
+                                             int systemErrorNumber = 0);
+    // "<the vault cannot be read> <cause>" for a system error number; the cause part alone
+    // from vaultUnreadableCause.
+    static std::string vaultUnreadableTip(int systemErrorNumber);
+    static std::string vaultUnreadableCause(int systemErrorNumber);
 
     bool isSuccess() const { return isSuccess_; }
     // Set on an error record only.
@@ -70,6 +81,8 @@ public:
     std::int64_t errorCode() const { return errorDic_ ? errorDic_->code : -1; }
     std::string errorTips() const { return errorDic_ ? errorDic_->tips : std::string(); }
     std::int32_t successCode() const { return successDic_ ? successDic_->code : -1; }
+    // errno of the failing call; 0 on a success record and where no call set one.
+    int systemErrorNumber() const { return systemErrorNumber_; }
 
     // The payload of a successful operation: the tree's root container or a new folder entry
     // as std::shared_ptr<XXProtectFileWrapper>; empty where the operation has none.
@@ -89,6 +102,7 @@ private:
     bool isSuccess_ = false;
     std::optional<XXDiskErrorDic> errorDic_;
     std::optional<XXDiskSuccessDic> successDic_;
+    int systemErrorNumber_ = 0;
     std::any successValue_;
     std::string existFileName_;
     std::string errorFileName_;

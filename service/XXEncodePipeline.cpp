@@ -171,11 +171,12 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
 
     const std::string target = xxservice::joinFullPath(destination->fullPath(), name);
     std::uint64_t size = 0;
-    switch (importFile(item->fullPath(), target, itemName, "创建文件失败___%s", generation, &size)) {
+    int err = 0;
+    switch (importFile(item->fullPath(), target, itemName, "创建文件失败___%s", generation, &size, &err)) {
     case Copied::cancelled:
         return stopped();
     case Copied::failed:
-        return failedWith(XXReportFileFailed, itemName);
+        return failedWith(XXReportFileFailed, itemName, err);
     case Copied::done:
         break;
     }
@@ -190,11 +191,13 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
     const std::shared_ptr<XXProtectFileWrapper> &destination, XXFoldedNames &names, std::uint64_t generation)
 {
     XXEncodePlan plan = separateFolder(source, destination, name);
-    switch (xxtransfer::createStoreFolders(plan.folders, name, names, [&] { return isLive(generation); })) {
+    int firstError = 0;  // of the first failure, which the report carries
+    switch (xxtransfer::createStoreFolders(
+        plan.folders, name, names, [&] { return isLive(generation); }, &firstError)) {
     case xxtransfer::XXFoldersMade::stopped:
         return stopped();
     case xxtransfer::XXFoldersMade::failed:
-        return failedWith(XXReportFolderFailed, item.fileName());
+        return failedWith(XXReportFolderFailed, item.fileName(), firstError);
     case xxtransfer::XXFoldersMade::all:
         break;
     }
@@ -208,11 +211,14 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
     // A file that fails does not stop the others; the folder is reported once they are in.
     for (const XXEncodeFileRecord &record : plan.files) {
         std::uint64_t size = 0;
+        int err = 0;
         switch (importFile(record.sourcePath, record.destinationPath, record.sourceWrapper->fileName(),
-                           "__创建文件失败————%s", generation, &size)) {
+                           "__创建文件失败————%s", generation, &size, &err)) {
         case Copied::cancelled:
             return stopped();
         case Copied::failed:
+            if (!anyFailed)
+                firstError = err;
             anyFailed = true;
             continue;
         case Copied::done:
@@ -222,21 +228,26 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
             XXProtectFileWrapper::makeFile(record.destinationWrapper->fullPath(), record.destinationName,
                                            size, XXTool::shareTool().currentDate()));
     }
-    return anyFailed ? failedWith(XXReportFolderFailed, item.fileName()) : advanced();
+    return anyFailed ? failedWith(XXReportFolderFailed, item.fileName(), firstError) : advanced();
 }
 
-XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourcePath,
-                                                      const std::string &targetPath,
-                                                      const std::string &progressName,
-                                                      const char *createFailedFormat,
-                                                      std::uint64_t generation, std::uint64_t *size)
+XXEncodePipeline::Copied
+XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &targetPath,
+                             const std::string &progressName, const char *createFailedFormat,
+                             std::uint64_t generation, std::uint64_t *size, int *systemError)
 {
+    *systemError = 0;
     // Not blocking on open, so a named pipe chosen by mistake is refused rather than waited on.
     xxtransfer::XXFileDescriptor source(
         open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat st {};
-    if (!source.isOpen() || fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        XXServiceLogf("cannot read %s: errno %d", XXServiceLogEscaped(sourcePath).c_str(), errno);
+    if (!source.isOpen() || fstat(source.get(), &st) != 0) {
+        *systemError = errno;
+        XXServiceLogf("cannot read %s: errno %d", XXServiceLogEscaped(sourcePath).c_str(), *systemError);
+        return Copied::failed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        XXServiceLogf("cannot read %s: not a regular file", XXServiceLogEscaped(sourcePath).c_str());
         return Copied::failed;
     }
     // The declared size is the file's size now; exactly that many bytes are stored.
@@ -245,6 +256,8 @@ XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourceP
     {
         auto engine = XXDiskFileManager::lockEngine();
         handle = fs_open(targetPath.c_str(), FS_O_WRITE, declared);
+        if (handle < 0)
+            *systemError = errno;
     }
     if (handle < 0) {
         XXServiceLogf(createFailedFormat, XXServiceLogEscaped(targetPath).c_str());
@@ -259,9 +272,10 @@ XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourceP
             static_cast<size_t>(std::min<std::uint64_t>(XXTransferChunkSize, declared - written));
         const ssize_t got = xxtransfer::readFully(source.get(), buffer.data(), want);
         if (got <= 0) {
+            *systemError = got < 0 ? errno : 0;
             XXServiceLogf("%s ended after %llu of %llu bytes (errno %d)",
                           XXServiceLogEscaped(sourcePath).c_str(), static_cast<unsigned long long>(written),
-                          static_cast<unsigned long long>(declared), got < 0 ? errno : 0);
+                          static_cast<unsigned long long>(declared), *systemError);
             outcome = Copied::failed;
             break;
         }
@@ -269,9 +283,12 @@ XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourceP
         {
             auto engine = XXDiskFileManager::lockEngine();
             put = fs_write(handle, buffer.data(), static_cast<std::uint32_t>(got));
+            if (put != got)
+                *systemError = put < 0 ? errno : 0;
         }
         if (put != got) {
-            XXServiceLogf("fs_write--%d errno %d: %s", put, errno, XXServiceLogEscaped(targetPath).c_str());
+            XXServiceLogf("fs_write--%d errno %d: %s", put, *systemError,
+                          XXServiceLogEscaped(targetPath).c_str());
             outcome = Copied::failed;
             break;
         }
@@ -285,7 +302,9 @@ XXEncodePipeline::Copied XXEncodePipeline::importFile(const std::string &sourceP
     auto engine = XXDiskFileManager::lockEngine();
     const int closed = fs_close(handle);
     if (outcome == Copied::done && closed != 0) {
-        XXServiceLogf("fs_close--%d errno %d: %s", closed, errno, XXServiceLogEscaped(targetPath).c_str());
+        *systemError = errno;
+        XXServiceLogf("fs_close--%d errno %d: %s", closed, *systemError,
+                      XXServiceLogEscaped(targetPath).c_str());
         outcome = Copied::failed;
     }
     if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)

@@ -34,7 +34,9 @@ public:
     XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity);
 
     // Validates ("8+1": 1 not mounted, 2 not logged in, 3 no selection, 4 no destination
-    // folder), then runs. Entries of files that are null are left out.
+    // folder), then runs. Entries of files that are null are left out. Copies on the calling
+    // thread until the run finishes, asks or fails (so does every continue); cancel() may
+    // come from any thread and only marks the run.
     void start(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
                const ResultBlock &complete);
     std::shared_ptr<XXProtectFileWrapper> destinationWrapper() const { return runState().destination; }
@@ -57,10 +59,11 @@ private:
     Step importFolder(const XXFileWrapper &item, const std::shared_ptr<XXFileWrapper> &source,
                       const std::string &name, const std::shared_ptr<XXProtectFileWrapper> &destination,
                       xxtransfer::XXFoldedNames &names, std::uint64_t generation);
-    // Streams one computer file into the store; *size is the number of bytes stored.
+    // Streams one computer file into the store; *size is the number of bytes stored. On
+    // failed, *systemError is the errno of the call that failed (0 when none did).
     Copied importFile(const std::string &sourcePath, const std::string &targetPath,
                       const std::string &progressName, const char *createFailedFormat,
-                      std::uint64_t generation, std::uint64_t *size);
+                      std::uint64_t generation, std::uint64_t *size, int *systemError);
 
     XXDiskFileManager &manager_;
 };

@@ -108,11 +108,12 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
         return copyFolder(item, name, run, names, generation);
 
     const std::string target = xxservice::joinFullPath(destination->fullPath(), name);
-    switch (copyFile(item->fullPath(), item->fileSize(), target, item, generation)) {
+    int err = 0;
+    switch (copyFile(item->fullPath(), item->fileSize(), target, item, generation, &err)) {
     case Copied::cancelled:
         return stopped();
     case Copied::failed:
-        return failedWith(XXReportFileFailed, itemName);
+        return failedWith(XXReportFileFailed, itemName, err);
     case Copied::done:
         break;
     }
@@ -140,11 +141,13 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
                                                       std::uint64_t generation)
 {
     const XXOperatePlan plan = separateFolder(item, run.destination, name);
-    switch (xxtransfer::createStoreFolders(plan.folders, name, names, [&] { return isLive(generation); })) {
+    int firstError = 0;  // of the first failure, which the report carries
+    switch (xxtransfer::createStoreFolders(
+        plan.folders, name, names, [&] { return isLive(generation); }, &firstError)) {
     case xxtransfer::XXFoldersMade::stopped:
         return stopped();
     case xxtransfer::XXFoldersMade::failed:
-        return failedWith(XXReportFolderFailed, item->fileName());
+        return failedWith(XXReportFolderFailed, item->fileName(), firstError);
     case xxtransfer::XXFoldersMade::all:
         break;
     }
@@ -157,10 +160,14 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
     }
     for (const XXOperateFileRecord &record : plan.files) {
         const std::uint64_t size = record.sourceWrapper->fileSize();
-        switch (copyFile(record.sourcePath, size, record.destinationPath, record.sourceWrapper, generation)) {
+        int err = 0;
+        switch (copyFile(record.sourcePath, size, record.destinationPath, record.sourceWrapper, generation,
+                         &err)) {
         case Copied::cancelled:
             return stopped();
         case Copied::failed:
+            if (!anyFailed)
+                firstError = err;
             anyFailed = true;
             continue;
         case Copied::done:
@@ -184,7 +191,7 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
             record.sourceWrapperParentWrapper->removeSubFile(record.sourceWrapper.get());
     }
     if (anyFailed)
-        return failedWith(XXReportFolderFailed, item->fileName());
+        return failedWith(XXReportFolderFailed, item->fileName(), firstError);
     if (!run.isCopy)
         manager_.removeProtectedFiles({item}, nullptr);
     return advanced();
@@ -192,19 +199,23 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
 
 XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourcePath, std::uint64_t size,
                                                       const std::string &targetPath,
-                                                      const ItemPtr &progressEntry, std::uint64_t generation)
+                                                      const ItemPtr &progressEntry, std::uint64_t generation,
+                                                      int *systemError)
 {
+    *systemError = 0;
     int source;
     int target;
     {
         auto engine = XXDiskFileManager::lockEngine();
         source = fs_open(sourcePath.c_str(), FS_O_READ);
         if (source < 0) {
+            *systemError = errno;
             XXServiceLogf("文件打开失败 _%s", XXServiceLogEscaped(sourcePath).c_str());
             return Copied::failed;
         }
         target = fs_open(targetPath.c_str(), FS_O_WRITE, size);
         if (target < 0) {
+            *systemError = errno;
             XXServiceLogf("创建文件失败___%s", XXServiceLogEscaped(targetPath).c_str());
             fs_close(source);
             return Copied::failed;
@@ -221,13 +232,18 @@ XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourceP
         {
             auto engine = XXDiskFileManager::lockEngine();
             got = fs_read(source, buffer.data(), want);
-            if (got > 0)
+            if (got < 0)
+                *systemError = errno;
+            if (got > 0) {
                 put = fs_write(target, buffer.data(), static_cast<std::uint32_t>(got));
+                if (put < 0)
+                    *systemError = errno;
+            }
         }
         if (got <= 0 || put != got) {
-            XXServiceLogf("copy of %s stopped after %llu of %llu bytes (read %d, write %d)",
+            XXServiceLogf("copy of %s stopped after %llu of %llu bytes (read %d, write %d, errno %d)",
                           XXServiceLogEscaped(sourcePath).c_str(), static_cast<unsigned long long>(copied),
-                          static_cast<unsigned long long>(size), got, put);
+                          static_cast<unsigned long long>(size), got, put, *systemError);
             outcome = Copied::failed;
             break;
         }
@@ -252,7 +268,9 @@ XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourceP
     fs_close(source);
     const int closed = fs_close(target);
     if (outcome == Copied::done && closed != 0) {
-        XXServiceLogf("fs_close--%d errno %d: %s", closed, errno, XXServiceLogEscaped(targetPath).c_str());
+        *systemError = errno;
+        XXServiceLogf("fs_close--%d errno %d: %s", closed, *systemError,
+                      XXServiceLogEscaped(targetPath).c_str());
         outcome = Copied::failed;
     }
     if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)

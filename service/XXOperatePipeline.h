@@ -36,7 +36,9 @@ public:
     XXOperatePipeline(XXDiskFileManager &manager, XXTransferActivity &activity);
 
     // Validates ("12+1": 1 not mounted, 2 not logged in, 3 no selection, 4 no destination
-    // folder, 10 the first entry already lives in the destination), then runs.
+    // folder, 10 the first entry already lives in the destination), then runs. Copies on
+    // the calling thread until the run finishes, asks or fails (so do the continue calls,
+    // continueWithToSelfType included); cancel() may come from any thread and only marks it.
     void start(const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination,
                bool isCopy, const ResultBlock &complete);
     void continueWithToSelfType(std::uint64_t type);
@@ -62,8 +64,10 @@ private:
 
     Step copyFolder(const ItemPtr &item, const std::string &name, const XXOperateRun &run,
                     xxtransfer::XXFoldedNames &names, std::uint64_t generation);
+    // On failed, *systemError is the errno of the engine call that failed (0 when the data
+    // was shorter or longer than recorded).
     Copied copyFile(const std::string &sourcePath, std::uint64_t size, const std::string &targetPath,
-                    const ItemPtr &progressEntry, std::uint64_t generation);
+                    const ItemPtr &progressEntry, std::uint64_t generation, int *systemError);
 
     XXDiskFileManager &manager_;
 };

@@ -1,5 +1,6 @@
 #include "XXProtectStoreWalk.h"
 
+#include <cerrno>
 #include <utility>
 
 #include "XXDiskFileManager.h"
@@ -112,19 +113,24 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
 }
 
 XXFoldersMade createStoreFolders(const std::vector<XXStoreFolderRecord> &folders, const std::string &name,
-                                 XXFoldedNames &names, const std::function<bool()> &stillLive)
+                                 XXFoldedNames &names, const std::function<bool()> &stillLive,
+                                 int *systemError)
 {
     for (size_t i = 0; i < folders.size(); i++) {
         if (!stillLive())
             return XXFoldersMade::stopped;
         const XXStoreFolderRecord &record = folders[i];
         int result;
+        int err;
         {
             auto engine = XXDiskFileManager::lockEngine();
             result = fs_mkdir(record.createPath.c_str());
+            err = result != 0 ? errno : 0;
         }
         if (result != 0) {
             XXServiceLogf("创建文件夹失败___%s", XXServiceLogEscaped(record.createPath).c_str());
+            if (systemError)
+                *systemError = err;
             return XXFoldersMade::failed;
         }
         record.destinationWrapper->appendSubFile(record.waitFullWrapper);

@@ -33,9 +33,11 @@ enum class XXFoldersMade { all, stopped, failed };
 
 // Creates a folder plan's store folders in order and hangs each new entry into the tree.
 // The first is the item itself: once it exists, name goes into names. stillLive is asked
-// before each folder; a run that ended stops the creation. Takes the engine lock.
+// before each folder; a run that ended stops the creation. On failed, *systemError (when
+// given) is the errno of the refused fs_mkdir. Takes the engine lock.
 XXFoldersMade createStoreFolders(const std::vector<XXStoreFolderRecord> &folders, const std::string &name,
-                                 XXFoldedNames &names, const std::function<bool()> &stillLive);
+                                 XXFoldedNames &names, const std::function<bool()> &stillLive,
+                                 int *systemError = nullptr);
 
 // The names in a tree folder and in the store's listing of it (which also shows empty files).
 XXFoldedNames namesInTreeAndStore(const XXProtectFileWrapper &folder);

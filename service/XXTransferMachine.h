@@ -1,10 +1,13 @@
 // The resumable state machine the import, export and copy/move pipelines share.
 //
-// A run takes the selected items one after another, in a loop. On a name conflict or a
-// failed item it reports through the run's completion and stops; the screens answer (exist
-// type, error type) and the run resumes at the same item. Cancel may come from any thread:
-// every run carries a generation number, and the running loop checks it after each chunk,
-// so a cancelled or restarted run stops at its next check and never reports again.
+// A run takes the selected items one after another, in a loop, on the thread that started
+// or resumed it: begin() and the continue calls return only when the run is finished, asks,
+// reports a failure or is cancelled. The progress hook and the completion run on that
+// thread too. On a name conflict or a failed item it reports through the run's completion
+// and stops; the screens answer (exist type, error type) and the run resumes at the same
+// item. Cancel only marks the run and may come from any thread: every run carries a
+// generation number, and the running loop checks it after each chunk, so a cancelled or
+// restarted run stops at its next check and never reports again.
 //
 // One loop works on a run at a time. An answer that arrives while the loop that asked is
 // still inside the report's completion (given from the completion itself, or from another
@@ -85,6 +88,14 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return run_;
     }
+    // The name of the item at the index (the one a waiting run asks about); "" past the end.
+    std::string currentItemName() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (index_ < 0 || static_cast<std::uint64_t>(index_) >= selected_.size())
+            return std::string();
+        return selected_[static_cast<size_t>(index_)]->fileName();
+    }
 
     void setProgressBlock(ProgressBlock block)
     {
@@ -140,12 +151,16 @@ protected:
         Kind kind = advance;
         int code = 0;
         std::string name;
+        int systemError = 0;  // errno of the call that failed the item, 0 when unknown
     };
-    static Step advanced() { return {Step::advance, 0, {}}; }
-    static Step asked(int code, std::string name) { return {Step::question, code, std::move(name)}; }
-    static Step failedWith(int code, std::string name) { return {Step::failed, code, std::move(name)}; }
-    static Step cancelled() { return {Step::cancel, 0, {}}; }
-    static Step stopped() { return {Step::stop, 0, {}}; }
+    static Step advanced() { return {Step::advance, 0, {}, 0}; }
+    static Step asked(int code, std::string name) { return {Step::question, code, std::move(name), 0}; }
+    static Step failedWith(int code, std::string name, int systemError = 0)
+    {
+        return {Step::failed, code, std::move(name), systemError};
+    }
+    static Step cancelled() { return {Step::cancel, 0, {}, 0}; }
+    static Step stopped() { return {Step::stop, 0, {}, 0}; }
 
     // What the stored answers make of a name conflict.
     enum class ConflictAnswer { skip, freeName, cancel, report, stop };
@@ -413,7 +428,8 @@ private:
                 }
             }
             if (type == XXErrorAsk) {
-                XXDiskResultObject report = XXDiskResultObject::error(area_, std::to_string(step.code));
+                XXDiskResultObject report =
+                    XXDiskResultObject::error(area_, std::to_string(step.code), step.systemError);
                 report.setErrorFileName(step.name);
                 return deliver(generation, loop, report);
             }

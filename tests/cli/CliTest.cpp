@@ -1,5 +1,7 @@
 // coffervale-cli end to end on real folders.
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -123,6 +125,32 @@ TEST_F(CliTest, PasswordsAndExitStatus)
     EXPECT_EQ(cli({"ls"}).status, 1);
     EXPECT_EQ(cli({"ls"}, {"COFFERVALE_PASSWORD=SecondPassword2"}).status, 0);
     EXPECT_EQ(cli({"hint"}).out, "new hint\n");
+}
+
+// A vault the volume cannot give back is not a wrong password, and trying changes nothing.
+TEST_F(CliTest, AnUnreadableVaultIsReportedAsSuch)
+{
+    init();
+    const std::string index = vol + "/.TovinCoffervale/index";
+    const std::string whole = readFile(index);
+    writeFile(index, whole.substr(0, 20));  // cut short
+    CliResult cut = cli({"ls"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.err, "coffervale-cli: the vault on " + vol + " cannot be read (" + strerror(EBADF) + ")\n");
+    EXPECT_EQ(readFile(index), whole.substr(0, 20));
+
+    writeFile(index, whole);
+    // A full volume: the new root index cannot be written, so the old password stays.
+    ASSERT_EQ(symlink("/dev/full", (index + ".lock").c_str()), 0);
+    CliResult full = cli({"passwd", "--hint", "new"}, {"COFFERVALE_NEW_PASSWORD=OtherPassword2"});
+    fs::remove(index + ".lock");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("the password was not changed"), std::string::npos) << full.err;
+    EXPECT_NE(full.err.find(strerror(ENOSPC)), std::string::npos) << full.err;
+    EXPECT_EQ(full.err.find("wrong password"), std::string::npos) << full.err;
+    EXPECT_EQ(readFile(index), whole);
+    EXPECT_EQ(cli({"ls"}).status, 0);
+    EXPECT_EQ(cli({"hint"}).out, "blue door\n");
 }
 
 TEST_F(CliTest, ChangesAndClashes)

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <random>
 #include <tuple>
@@ -385,15 +386,17 @@ TEST_F(ServiceBackup, ARestoreCancelledOrFailingHalfWayKeepsTheOldStore)
         const char *what;
         std::function<void()> afterFirstChunk;
         Tips tips;
+        int systemErrorNumber;
     } rows[] = {
-        {"cancelled", [&] { manager->cancelRestore(); }, {true, "", localized("String_65")}},
+        {"cancelled", [&] { manager->cancelRestore(); }, {true, "", localized("String_65")}, 0},
         // The root index is copied last; once the copy is under way it becomes unreadable.
         {"failing",
          [&] {
              fs::remove(folder + "/index");
              fs::create_directory(folder + "/index");
          },
-         {false, localized("String_81"), ""}},
+         {false, localized("String_81"), ""},
+         EINVAL},  // not a regular file
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -404,6 +407,7 @@ TEST_F(ServiceBackup, ARestoreCancelledOrFailingHalfWayKeepsTheOldStore)
         });
         EXPECT_TRUE(acted);
         EXPECT_EQ(outcome.tips, row.tips);
+        EXPECT_EQ(manager->lastBackupSystemErrorNumber(), row.systemErrorNumber);
         EXPECT_EQ(snapshotTree(storeDir()), before);
         expectOnlyTheStoreOnTheVolume();
         // Not even the session noticed.

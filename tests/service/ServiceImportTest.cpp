@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <future>
 #include <thread>
 
@@ -192,6 +193,7 @@ TEST_F(ServiceImport, FailedItemsFollowTheStoredErrorType)
 
     importItems(items, root);
     expectReport(lastReport(), "8+1", 8, "gone.txt");
+    EXPECT_EQ(lastReport().systemErrorNumber(), ENOENT);  // the cause travels with the report
 
     // "Skip this one": retried once, skipped when it fails again, then asked again.
     manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
@@ -309,6 +311,7 @@ TEST_F(ServiceImport, AFailedWriteRemovesTheIncompleteEntry)
         importNamed({"big.bin"}, root);
     }
     expectReport(lastReport(), "8+1", 8);
+    EXPECT_EQ(lastReport().systemErrorNumber(), EFBIG);
     EXPECT_EQ(storeList("/"), Names{});
     EXPECT_TRUE(root->allSubFileArray().empty());
 }

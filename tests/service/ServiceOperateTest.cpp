@@ -2,6 +2,8 @@
 // moves that never lose a file, cancel.
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "TransferTestSupport.h"
 
 namespace {
@@ -168,3 +170,19 @@ TEST_F(ServiceOperate, ACancelledMoveLeavesTheSourceAndNoPartialCopy)
 }
 
 }  // namespace
+
+// A copy the full volume refuses fails with the volume's cause, and a move then keeps its
+// source: nothing is lost.
+TEST_F(ServiceOperate, AFullVolumeFailsTheCopyWithItsCauseAndKeepsTheSource)
+{
+    storeAll({{"/Src/", ""}, {"/Src/a.txt", "alpha"}});
+    const std::string rootIndex = storeDir() + "/index";
+    ASSERT_EQ(symlink("/dev/full", (rootIndex + ".lock").c_str()), 0);
+    operate({"/Src/a.txt"}, "/", false);
+    std::filesystem::remove(rootIndex + ".lock");
+    expectReport(lastReport(), "12+1", 8, "a.txt");
+    EXPECT_EQ(lastReport().systemErrorNumber(), ENOSPC);
+    EXPECT_EQ(storeList("/"), (Names{"Src/"}));
+    EXPECT_EQ(storeGet("/Src/a.txt"), "alpha");
+    EXPECT_TRUE(entry("/Src/a.txt"));
+}

@@ -1,6 +1,8 @@
 // Result records: which dictionary a record carries, how the code is read from the code
 // text, and the tips of the areas and codes. The session's preconditions (areas 1 to 4) are
 // checked against real refusals in ServiceSessionTest.
+#include <cerrno>
+
 #include "ServiceTestSupport.h"
 #include "XXProtectFileWrapper.h"
 
@@ -86,4 +88,44 @@ TEST(ServiceResult, EveryAreaAndCodeGetsItsCodeAndTip)
             expectError(XXDiskResultObject::error(area, std::to_string(code)), area, code,
                         transferTips[code - 2]);
         }
+}
+
+// The system error number rides along without touching the dictionaries; only a login or
+// password change that is not a password's fault gets another tip.
+TEST(ServiceResult, TheSystemErrorNumberDecidesOnlyTheRefusedLoginsTip)
+{
+    const std::string unreadable = localized("String_179") + " ";
+    const std::string notChanged = localized("String_180") + " ";
+    struct Case {
+        const char *area;
+        std::string codeText;
+        int systemErrorNumber;
+        std::string tip;
+    };
+    const Case cases[] = {
+        {"3+0", "fs_login---1", 0, localized("String_142")},
+        {"3+0", "fs_login---1", EACCES, localized("String_142")},
+        {"3+0", "fs_login---1", ENOENT, unreadable + localized("String_181")},
+        {"3+0", "fs_login---1", EBADF, unreadable + localized("String_181")},
+        {"3+0", "fs_login---1", EIO, unreadable + localized("String_182")},
+        {"3+0", "fs_login---1", EROFS, unreadable + localized("String_183")},
+        {"3+0", "fs_login---1", ENOSPC, unreadable + localized("String_184")},
+        {"3+0", "fs_login---1", ENOMEM, unreadable + localized("String_185") + " 12"},
+        {"3+1", "2", EIO, localized("String_142")},  // the missing password stays what it was
+        {"4+0", localized("String_156"), EACCES, localized("String_156")},
+        {"4+0", localized("String_156"), 0, localized("String_156")},
+        {"4+0", localized("String_156"), EROFS, notChanged + localized("String_183")},
+        {"1+0", "fs_mount--20", ENOTDIR, "fs_mount--20"},
+        {"2+0", "fs_mkfs---1", ENOSPC, "fs_mkfs---1"},
+        {"6+0", "fs_mkdir---1", EEXIST, "fs_mkdir---1"},
+        {"8+1", "8", EIO, "文件出错"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.area) + " errno " + std::to_string(c.systemErrorNumber));
+        const XXDiskResultObject result = XXDiskResultObject::error(c.area, c.codeText, c.systemErrorNumber);
+        EXPECT_EQ(result.errorTips(), c.tip);
+        EXPECT_EQ(result.systemErrorNumber(), c.systemErrorNumber);
+        EXPECT_EQ(result.errorDic()->keys().size(), 3u);
+    }
+    EXPECT_EQ(XXDiskResultObject(0, "3+0", "fs_login---1", EIO).systemErrorNumber(), 0);
 }

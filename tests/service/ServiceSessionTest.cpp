@@ -1,6 +1,9 @@
 // The session state machine against the real engine: start, account, login, password
 // change, hint, logout, used space, format and the removal of the volume.
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <regex>
 
@@ -54,7 +57,9 @@ TEST_F(ServiceSession, RefusedStartsLeaveTheSessionAsItWas)
     // reports ENOTDIR while keeping its mount, which the start undoes.
     TempDir blocked, other;
     writeFile(blocked / FS_STORE_DIR_NAME, "not a folder");
-    expectError(start(blocked.path()), "1+0", ENOTDIR, "fs_mount--20");
+    const XXDiskResultObject blockedStart = start(blocked.path());
+    expectError(blockedStart, "1+0", ENOTDIR, "fs_mount--20");
+    EXPECT_EQ(blockedStart.systemErrorNumber(), ENOTDIR);
     EXPECT_TRUE(logged("fs_mount--20"));
     EXPECT_EQ(fs_store_dir(), nullptr);
     EXPECT_FALSE(manager->mountSuccess());
@@ -72,7 +77,9 @@ TEST_F(ServiceSession, AccountAndLoginRefusals)
     expectError(createAccount(password), "2+1", 1, localized("String_104"));
     expectError(login(password), "3+1", 1, localized("String_104"));
     ASSERT_TRUE(start(volume.path()).isSuccess());
-    expectError(login(password), "3+0", -1, localized("String_142"));  // no account yet
+    // No account yet: there is no root index to read, which no password could change.
+    expectError(login(password), "3+0", -1, XXDiskResultObject::vaultUnreadableTip(ENOENT));
+    EXPECT_EQ(login(password).systemErrorNumber(), ENOENT);
     expectError(createAccount(""), "2+1", 2, localized("String_105"));
     // The engine would read the password only up to the NUL.
     expectError(createAccount(std::string("ab\0cd", 5)), "2+1", 2, localized("String_105"));
@@ -81,10 +88,62 @@ TEST_F(ServiceSession, AccountAndLoginRefusals)
     ASSERT_TRUE(createAccount(password).isSuccess());
     expectError(createAccount("another"), "2+0", -1, "fs_mkfs---1");  // the account exists
     expectError(login(""), "3+1", 2, localized("String_142"));
-    expectError(login("wrong"), "3+0", -1, localized("String_142"));
+    const XXDiskResultObject wrong = login("wrong");
+    expectError(wrong, "3+0", -1, localized("String_142"));
+    EXPECT_EQ(wrong.systemErrorNumber(), EACCES);
     EXPECT_FALSE(manager->isLogin());
     EXPECT_TRUE(logged("fs_login---1"));
     EXPECT_TRUE(login(password).isSuccess());
+}
+
+// A vault the volume cannot give back whole is reported as such, not as a wrong password,
+// and nothing of it is changed by the attempt.
+TEST_F(ServiceSession, AnUnreadableVaultIsNotAWrongPassword)
+{
+    openVault();
+    const std::string index = storeDir() + "/index";
+    const std::string whole = readFile(index);
+    manager->logOutComplete(nullptr);
+    ASSERT_EQ(start(volume.path()).successCode(), 1);
+
+    writeFile(index, whole.substr(0, 20));  // cut short, as by a pulled stick
+    XXDiskResultObject refused = login(password);
+    expectError(refused, "3+0", -1, XXDiskResultObject::vaultUnreadableTip(EBADF));
+    EXPECT_EQ(refused.systemErrorNumber(), EBADF);
+    EXPECT_NE(refused.errorTips(), localized("String_142"));
+    EXPECT_TRUE(logged("fs_login---1 errno 9"));
+    EXPECT_FALSE(manager->isLogin());
+    EXPECT_EQ(readFile(index), whole.substr(0, 20));
+
+    std::filesystem::remove(index);
+    refused = login(password);
+    EXPECT_EQ(refused.systemErrorNumber(), ENOENT);
+    EXPECT_EQ(refused.errorTips(), localized("String_179") + " " + localized("String_181"));
+
+    writeFile(index, whole);
+    ASSERT_TRUE(login(password).isSuccess());
+
+    // The new root index cannot be written (a full volume): the old one, and its password, stay.
+    ASSERT_EQ(symlink("/dev/full", (index + ".lock").c_str()), 0);
+    const XXDiskResultObject unchanged = run([&](const XXDiskResultBlock &b) {
+        manager->changePasswordWithOld(password, "new-one", "new hint", b);
+    });
+    expectError(unchanged, "4+0", 0, localized("String_180") + " " + localized("String_184"));
+    EXPECT_EQ(unchanged.systemErrorNumber(), ENOSPC);
+    std::filesystem::remove(index + ".lock");
+    EXPECT_EQ(readFile(index), whole);
+    EXPECT_EQ(manager->acquirePasswordTip(), "the usual");
+    EXPECT_FALSE(login("new-one").isSuccess());
+    EXPECT_TRUE(login(password).isSuccess());
+
+    // Folder creation keeps its code text as tip and carries the number as well.
+    ASSERT_TRUE(run([&](const XXDiskResultBlock &b) {
+                    manager->createDirInFolderPath("/", "Twice", b);
+                }).isSuccess());
+    const XXDiskResultObject again =
+        run([&](const XXDiskResultBlock &b) { manager->createDirInFolderPath("/", "TWICE", b); });
+    expectError(again, "6+0", -1, "fs_mkdir---1");
+    EXPECT_EQ(again.systemErrorNumber(), EEXIST);
 }
 
 TEST_F(ServiceSession, PasswordChangeAndHint)

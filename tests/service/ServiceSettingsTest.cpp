@@ -1,4 +1,5 @@
 // The four backup settings: defaults, the stored texts, round trips and refused writes.
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -128,6 +129,8 @@ TEST_F(ServiceSettings, AWriteTheConfigurationRefusesReadsBackAsFailed)
     EXPECT_FALSE(manager->setBackupSetting(false));
     EXPECT_TRUE(manager->isTurnOnAutoBackUp());
     EXPECT_TRUE(logged("setting auto.backup was not stored"));
+    EXPECT_EQ(manager->lastSettingSystemErrorNumber(), EEXIST);  // the lock file is taken
     std::filesystem::remove(storeDir() + "/config.lock");
     EXPECT_TRUE(manager->setBackupSetting(false));
+    EXPECT_EQ(manager->lastSettingSystemErrorNumber(), 0);
 }

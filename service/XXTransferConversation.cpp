@@ -1,0 +1,147 @@
+#include "XXTransferConversation.h"
+
+#include "XXDiskFileManager.h"
+#include "XXTransferTypes.h"
+
+namespace {
+
+std::optional<XXTransferKind> transferOfArea(const std::string &area)
+{
+    if (area == "8+1")
+        return XXTransferKind::importing;
+    if (area == "7+1")
+        return XXTransferKind::exporting;
+    if (area == "12+1")
+        return XXTransferKind::operating;
+    return std::nullopt;
+}
+
+}  // namespace
+
+XXTransferCalls XXTransferCalls::forImport(XXDiskFileManager &manager)
+{
+    return {[&manager](std::uint64_t type) { manager.continueEncodeFileWithIsExistType(type); },
+            [&manager](std::uint64_t type) { manager.continueEncodeFileWithIsErrorType(type); }, nullptr,
+            [&manager] { manager.cancelEncodeFile(); }};
+}
+
+XXTransferCalls XXTransferCalls::forExport(XXDiskFileManager &manager)
+{
+    return {[&manager](std::uint64_t type) { manager.continueDecodeFileWithIsExistType(type); },
+            [&manager](std::uint64_t type) { manager.continueDecodeFileWithIsErrorType(type); }, nullptr,
+            [&manager] { manager.cancelDecodeFile(); }};
+}
+
+XXTransferCalls XXTransferCalls::forOperate(XXDiskFileManager &manager)
+{
+    return {[&manager](std::uint64_t type) { manager.continueOperateDiskFileWithIsExistType(type); },
+            [&manager](std::uint64_t type) { manager.continueOperateDiskFileWithIsErrorType(type); },
+            [&manager](std::uint64_t type) { manager.continueOperateDiskFileWithIsToSelfType(type); },
+            [&manager] { manager.cancelOperateDiskFiles(); }};
+}
+
+XXTransferQuestion XXTransferConversation::questionFor(const XXDiskResultObject &report,
+                                                       std::size_t selectedCount,
+                                                       const std::string &currentItemName)
+{
+    XXTransferQuestion question;
+    const std::optional<XXTransferKind> transfer = transferOfArea(report.errorArea());
+    if (report.isSuccess() || !transfer)
+        return question;
+    question.transfer = *transfer;
+    question.code = static_cast<int>(report.errorCode());
+    switch (question.code) {
+    case XXReportFolderExists:
+    case XXReportFileExists:
+        question.kind = XXTransferQuestionKind::nameTaken;
+        question.isFolder = question.code == XXReportFolderExists;
+        question.itemName = report.existFileName();
+        question.offersApplyToAll = true;
+        break;
+    case XXReportFolderFailed:
+    case XXReportFileFailed:
+        question.kind = XXTransferQuestionKind::itemFailed;
+        question.isFolder = question.code == XXReportFolderFailed;
+        question.itemName = report.errorFileName();
+        question.offersApplyToAll = true;
+        question.systemErrorNumber = report.systemErrorNumber();
+        break;
+    case XXReportFolderIntoItself:
+        if (*transfer != XXTransferKind::operating)
+            break;
+        question.kind = XXTransferQuestionKind::intoItself;
+        question.isFolder = true;
+        question.itemName = currentItemName;
+        question.offersApplyToAll = selectedCount >= 2;
+        break;
+    default:
+        break;
+    }
+    return question;
+}
+
+std::optional<XXTransferCall> XXTransferConversation::callFor(const XXTransferQuestion &question,
+                                                              XXTransferChoice choice, bool applyToAll)
+{
+    if (choice == XXTransferChoice::ask || question.kind == XXTransferQuestionKind::none)
+        return std::nullopt;
+    if (choice == XXTransferChoice::cancel)
+        return XXTransferCall{XXTransferCall::cancel, 0};
+    switch (question.kind) {
+    case XXTransferQuestionKind::nameTaken:
+        if (choice == XXTransferChoice::skip)
+            return XXTransferCall{XXTransferCall::existType, applyToAll ? XXExistSkipAll : XXExistSkipOne};
+        if (choice == XXTransferChoice::rename)
+            return XXTransferCall{XXTransferCall::existType,
+                                  applyToAll ? XXExistFreeNameAll : XXExistFreeNameOne};
+        return XXTransferCall{XXTransferCall::cancel, 0};
+    case XXTransferQuestionKind::itemFailed:
+        if (choice == XXTransferChoice::skip)
+            return XXTransferCall{XXTransferCall::errorType, applyToAll ? XXErrorSkipAll : XXErrorSkipOne};
+        if (choice == XXTransferChoice::rename)
+            return std::nullopt;
+        // Closing the file failure's dialog answers with the pipeline's own cancel type.
+        if (question.code == XXReportFileFailed)
+            return XXTransferCall{XXTransferCall::errorType, XXErrorCancel};
+        return XXTransferCall{XXTransferCall::cancel, 0};
+    case XXTransferQuestionKind::intoItself:
+        if (choice == XXTransferChoice::skip)
+            return XXTransferCall{XXTransferCall::toSelfType, XXToSelfSkip};
+        if (choice == XXTransferChoice::rename)
+            return std::nullopt;
+        // Nothing to go on with once the dialog (or the plain error) is dismissed.
+        return XXTransferCall{XXTransferCall::cancel, 0};
+    case XXTransferQuestionKind::none:
+        break;
+    }
+    return std::nullopt;
+}
+
+bool XXTransferConversation::answer(const XXTransferQuestion &question, XXTransferChoice choice,
+                                    bool applyToAll) const
+{
+    const std::optional<XXTransferCall> call = callFor(question, choice, applyToAll);
+    if (!call)
+        return false;
+    const std::function<void(std::uint64_t)> *resume = nullptr;
+    switch (call->kind) {
+    case XXTransferCall::existType:
+        resume = &calls_.continueWithExistType;
+        break;
+    case XXTransferCall::errorType:
+        resume = &calls_.continueWithErrorType;
+        break;
+    case XXTransferCall::toSelfType:
+        resume = &calls_.continueWithToSelfType;
+        break;
+    case XXTransferCall::cancel:
+        if (!calls_.cancel)
+            return false;
+        calls_.cancel();
+        return true;
+    }
+    if (!resume || !*resume)
+        return false;
+    (*resume)(call->value);
+    return true;
+}
