@@ -1,5 +1,5 @@
-// An independent reading of the vault format, written straight from the format's
-// description with OpenSSL and zlib, so tests can check the engine's bytes against it
+// An independent reading of the vault format, written straight from docs/vault-format.md
+// with OpenSSL and zlib, so tests can check the engine's bytes against it
 // (and write files the engine must read).
 #pragma once
 
@@ -87,6 +87,16 @@ inline void putLe(Bytes &b, uint64_t v, int n)
         b += (char)(v >> (8 * i));
 }
 
+// The index's name order: bytes compared with A-Z folded to a-z, a prefix first.
+inline int compareNames(const std::string &a, const std::string &b)
+{
+    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    for (size_t i = 0; i < a.size() && i < b.size(); i++)
+        if (fold((unsigned char)a[i]) != fold((unsigned char)b[i]))
+            return fold((unsigned char)a[i]) < fold((unsigned char)b[i]) ? -1 : 1;
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
 struct Entry {
     uint64_t size = 0;
     int64_t time = 0;
@@ -104,12 +114,14 @@ struct Index {
 // Parses a decrypted index; throws on anything that does not match the format.
 inline Index parseIndex(const Bytes &plain, bool root)
 {
-    if (plain.size() < 32 || plain.compare(0, 4, "DIRC") != 0)
+    if (plain.size() < 32 || plain.size() % 16 || plain.compare(0, 4, "DIRC") != 0)
         throw std::runtime_error("bad magic");
     if (sha1(plain.substr(0, plain.size() - 20)) != plain.substr(plain.size() - 20))
         throw std::runtime_error("bad checksum");
     Index idx;
     idx.version = (uint32_t)le(plain, 4, 4);
+    if (idx.version >= 2)
+        throw std::runtime_error("unknown version");
     uint32_t count = (uint32_t)le(plain, 8, 4);
     size_t off = 12;
     for (uint32_t i = 0; i < count; i++) {
@@ -125,6 +137,9 @@ inline Index parseIndex(const Bytes &plain, bool root)
             if (plain[z] != 0)
                 throw std::runtime_error("entry padding not zero");
         off += disk;
+        // Lookups are binary searches: entries must be sorted and unique, ASCII case folded.
+        if (!idx.entries.empty() && compareNames(idx.entries.back().name, e.name) >= 0)
+            throw std::runtime_error("entries out of order");
         idx.entries.push_back(e);
     }
     size_t pad = root ? (8 - off % 16 + 16) % 16 : (12 - off % 16 + 16) % 16;
@@ -197,6 +212,15 @@ inline std::pair<std::string, Bytes> readContentObject(const Bytes &cipherText, 
     if (rest >= 16)
         throw std::runtime_error("object padding too long");
     size_t zero = out.find('\0');
+    // "blob" or "dirc", a space, decimal digits without a leading zero, within 32 bytes.
+    size_t space = out.find(' ');
+    std::string type = space == std::string::npos ? "" : out.substr(0, space);
+    std::string digits =
+        space == std::string::npos || zero < space ? "" : out.substr(space + 1, zero - space - 1);
+    if (zero == std::string::npos || zero >= 32 || (type != "blob" && type != "dirc") || digits.empty() ||
+        digits.find_first_not_of("0123456789") != std::string::npos ||
+        (digits[0] == '0' && digits.size() > 1))
+        throw std::runtime_error("bad object header");
     return {out.substr(0, zero), out.substr(zero + 1)};
 }
 
