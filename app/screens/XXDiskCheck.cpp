@@ -23,6 +23,7 @@ XXVolumeSource &XXVolumeSource::current()
     static XXVolumeSource source{
         [] { return XXDiskTool::shareDiskTool().loadedDisk(); },
         [] { return XXDiskTool::getAppRunPath(); },
+        [](XXDiskToolDelegate *delegate) { XXDiskTool::shareDiskTool().setDiskToolDelegate(delegate); },
     };
     return source;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "XXDiskDescription.h"
+#include "XXDiskTool.h"
 #include "XXDiskResultObject.h"
 
 // Where the volumes and the program's own folder come from: the disk monitor in the
@@ -14,6 +15,8 @@
 struct XXVolumeSource {
     std::function<std::optional<XXDiskDictionary>()> loadedDisk;
     std::function<std::string()> appRunPath;
+    // Makes delegate (nullptr: none) the receiver of volumes coming and going.
+    std::function<void(XXDiskToolDelegate *delegate)> setDelegate;
 
     // The source the screens use; the disk monitor and XXDiskTool::getAppRunPath() until
     // replaced.

@@ -1,82 +1,439 @@
 #include "XXMainViewController.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <filesystem>
+#include <map>
 
 #include "XXActivityIndicator.h"
+#include "XXAddFileDialog.h"
 #include "XXAppDelegate.h"
 #include "XXChangePWViewController.h"
+#include "XXClipboard.h"
+#include "XXComputerFileController.h"
 #include "XXDiskFileManager.h"
 #include "XXMainMenu.h"
+#include "XXPasteStaging.h"
+#include "XXProgressAlertView.h"
+#include "XXProtectItemModel.h"
+#include "XXProtectTabViewController.h"
+#include "XXReminderView.h"
+#include "XXSingleInputAlertView.h"
 #include "XXStoryboard.h"
 #include "XXTexts.h"
-#include "XXWindowStyle.h"
+#include "XXTool.h"
+#include "XXTransferFeedback.h"
+#include "XXTwoBtnReminderView.h"
 #include "XXWorker.h"
 
 using namespace std::chrono_literals;
 
-XXMainViewController::XXMainViewController(QWidget *parent) : QWidget(parent), lockBtn_(new QPushButton)
+namespace {
+
+XXDiskFileManager &manager()
+{
+    return XXDiskFileManager::shareDiskFileManager();
+}
+
+XXMainMenu *mainMenu()
+{
+    XXAppDelegate *delegate = XXAppDelegate::shared();
+    return delegate ? &delegate->mainMenu() : nullptr;
+}
+
+// Toolbar images: the desktop's icon theme, with the style's own as fallback.
+QIcon toolbarIcon(const char *themeName, QStyle::StandardPixmap fallback)
+{
+    return QIcon::fromTheme(QString::fromLatin1(themeName), QApplication::style()->standardIcon(fallback));
+}
+
+// Context-menu entries by tag: no tag 2, no cut and no move.
+const std::map<int, QString> &contextMenuTags()
+{
+    static const std::map<int, QString> tags = {
+        {0, "copy"},       {1, "paste"},     {3, "backupData"}, {4, "addFile"},
+        {5, "saveFileTo"}, {6, "createDir"}, {7, "rename"},     {8, "delete"},
+    };
+    return tags;
+}
+
+// Menu entries that follow a toolbar button (enableWithIndex).
+const std::vector<QString> &menuEntriesOfButton(int index)
+{
+    static const std::vector<std::vector<QString>> entries = {
+        {},
+        {},
+        {"createDir", "addFile", "selecteAll"},
+        {"addFile"},
+        {"createDir"},
+        {"copy", "delete", "saveFileTo"},
+        {"cut", "delete"},
+        {"paste"},
+    };
+    return entries[std::size_t(index)];
+}
+
+bool clipboardHasRecords()
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    return data && data->hasFormat(xxplatform::protectItemsMimeType) &&
+        !xxplatform::decodeRecords(data->data(xxplatform::protectItemsMimeType)).isEmpty();
+}
+
+}  // namespace
+
+XXMainViewController::XXMainViewController(QWidget *parent)
+    : QWidget(parent), protectTabVC_(new XXProtectTabViewController),
+      computerFileVC_(new XXComputerFileController), feedback_(new XXTransferFeedback(this, manager())),
+      lockBtn_(new QPushButton), searchView_(new QLineEdit), usedStateLab_(new QLabel),
+      protectTabMenu_(new QMenu(this))
 {
     setObjectName(QStringLiteral("XXMainViewController"));
+    protectTabVC_->setMainVC(this);
+    computerFileVC_->setMainVC(this);
+
+    auto *protectBox = new QWidget;
+    auto *protectLayout = new QVBoxLayout(protectBox);
+    protectLayout->setContentsMargins(0, 0, 0, 0);
+    auto *protectTitleLab = new QLabel(xxplatform::text("String_53"));
+    protectTitleLab->setObjectName(QStringLiteral("protectTitleLab"));
+    protectLayout->addWidget(protectTitleLab);
+    protectLayout->addWidget(protectTabVC_);
+    auto *computerBox = new QWidget;
+    auto *computerLayout = new QVBoxLayout(computerBox);
+    computerLayout->setContentsMargins(0, 0, 0, 0);
+    auto *computerTitleLab = new QLabel(xxplatform::text("String_54"));
+    computerTitleLab->setObjectName(QStringLiteral("computerTitleLab"));
+    computerLayout->addWidget(computerTitleLab);
+    computerLayout->addWidget(computerFileVC_);
+    for (QLabel *title : {protectTitleLab, computerTitleLab}) {
+        QFont font = title->font();
+        font.setBold(true);
+        title->setFont(font);
+    }
+    auto *split = new QSplitter(Qt::Horizontal);
+    split->addWidget(protectBox);
+    split->addWidget(computerBox);
+    split->setChildrenCollapsible(false);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
+
     auto *layout = new QVBoxLayout(this);
-    layout->addStretch();
-    layout->addWidget(xxscreens::logoLabel(72));
-    auto *note = new QLabel(QStringLiteral("The vault is unlocked. The two panes for its files and the "
-                                           "computer's come with the next version of Coffervale; until "
-                                           "then use coffervale-cli."));
-    note->setObjectName(QStringLiteral("unfinishedNote"));
-    note->setWordWrap(true);
-    note->setAlignment(Qt::AlignCenter);
-    note->setMinimumWidth(480);
-    auto *noteRow = new QHBoxLayout;
-    noteRow->addStretch(1);
-    noteRow->addWidget(note, 2);
-    noteRow->addStretch(1);
-    layout->addLayout(noteRow);
-    lockBtn_->setObjectName(QStringLiteral("lockBtn"));
-    lockBtn_->setText(xxplatform::text("String_10"));
-    lockBtn_->setMinimumHeight(34);
-    layout->addWidget(lockBtn_, 0, Qt::AlignCenter);
-    layout->addStretch();
-    connect(lockBtn_, &QPushButton::clicked, this, &XXMainViewController::lockAction);
+    layout->setContentsMargins(8, 4, 8, 4);
+    layout->addWidget(buildToolbar());
+    layout->addWidget(split, 1);
+    layout->addWidget(buildBottomBar());
+
+    connect(protectTabVC_, &XXProtectTabViewController::contextMenuRequested, this,
+            [this](const QPoint &pos) { protectTabMenu_->popup(pos); });
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
+            &XXMainViewController::refreshPasteEnabling);
+
     connectMenu();
+    buildContextMenu();
+    enableProtectDockBarBack(false, false, false, false, false, false, false, false);
+    enableRenameMenu(false);
+    enableFileAttributeMenu(false);
+
+    xxplatform::runInBackground(
+        this, 0ms, [] { return manager().diskUsedStateString(); },
+        [this](const std::string &text) { usedStateLab_->setText(QString::fromStdString(text)); });
+    protectTabVC_->loadTree();
+    computerFileVC_->loadRoots();
 }
 
 XXMainViewController::~XXMainViewController()
 {
+    if (privateModel_)
+        privateModel_->forget();
     disconnectMenu();
+    xxplatform::clearClipboardIfOurs();
+}
+
+QWidget *XXMainViewController::buildToolbar()
+{
+    struct Spec {
+        const char *tip;
+        const char *theme;
+        QStyle::StandardPixmap fallback;
+        void (XXMainViewController::*action)();
+        const char *name;
+    };
+    static const Spec specs[buttonCount] = {
+        {"String_57", "go-previous", QStyle::SP_ArrowBack, &XXMainViewController::goBackAction, "goBackBtn"},
+        {"String_58", "go-next", QStyle::SP_ArrowForward, &XXMainViewController::goPreviousAction,
+         "goPreviousBtn"},
+        {"String_59", "go-home", QStyle::SP_DirHomeIcon, &XXMainViewController::goRootAction, "goRootBtn"},
+        {"String_8", "document-new", QStyle::SP_FileIcon, &XXMainViewController::addFile, "addFileBtn"},
+        {"String_7", "folder-new", QStyle::SP_FileDialogNewFolder, &XXMainViewController::createDir,
+         "addFolderBtn"},
+        {"String_13", "edit-copy", QStyle::SP_FileLinkIcon, &XXMainViewController::copyAction, "myCopyBtn"},
+        {"String_14", "edit-cut", QStyle::SP_DialogDiscardButton, &XXMainViewController::cutAction, "cutBtn"},
+        {"String_15", "edit-paste", QStyle::SP_DialogApplyButton, &XXMainViewController::pasteAction,
+         "pasteBtn"},
+    };
+    auto *bar = new QWidget;
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    for (int i = 0; i < buttonCount; ++i) {
+        auto *button = new QToolButton;
+        button->setObjectName(QString::fromLatin1(specs[i].name));
+        button->setIcon(toolbarIcon(specs[i].theme, specs[i].fallback));
+        button->setIconSize(QSize(22, 22));
+        button->setAutoRaise(true);
+        button->setToolTip(xxplatform::text(specs[i].tip));
+        button->setAccessibleName(xxplatform::text(specs[i].tip));
+        connect(button, &QToolButton::clicked, this, specs[i].action);
+        buttons_[std::size_t(i)] = button;
+        row->addWidget(button);
+        if (i == rootBtn || i == addFolderBtn)
+            row->addSpacing(12);
+    }
+    row->addStretch();
+    searchView_->setObjectName(QStringLiteral("searchView"));
+    searchView_->setClearButtonEnabled(true);
+    searchView_->setPlaceholderText(xxplatform::text("String_190"));
+    searchView_->setMaximumWidth(260);
+    connect(searchView_, &QLineEdit::returnPressed, this, [this] {
+        if (searchView_->text().isEmpty())
+            endSearch();
+        else
+            startSearch(searchView_->text());
+    });
+    connect(searchView_, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (text.isEmpty() && protectTabVC_->isDisplaySearchResult())
+            endSearch();
+    });
+    row->addWidget(searchView_);
+    lockBtn_->setObjectName(QStringLiteral("lockBtn"));
+    lockBtn_->setText(xxplatform::text("String_10"));
+    lockBtn_->setIcon(toolbarIcon("system-lock-screen", QStyle::SP_BrowserStop));
+    connect(lockBtn_, &QPushButton::clicked, this, &XXMainViewController::lockAction);
+    row->addWidget(lockBtn_);
+    return bar;
+}
+
+QWidget *XXMainViewController::buildBottomBar()
+{
+    auto *bar = new QWidget;
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto *typeLab = new QLabel(xxplatform::text("String_56"));
+    typeLab->setObjectName(QStringLiteral("protectTypeLab"));
+    usedStateLab_->setObjectName(QStringLiteral("usedStateLab"));
+    row->addWidget(typeLab);
+    row->addWidget(usedStateLab_);
+    row->addStretch();
+    return bar;
+}
+
+QToolButton *XXMainViewController::toolbarButton(int index) const
+{
+    return index >= 0 && index < buttonCount ? buttons_[std::size_t(index)] : nullptr;
 }
 
 void XXMainViewController::connectMenu()
 {
-    XXAppDelegate *delegate = XXAppDelegate::shared();
-    if (!delegate)
+    XXMainMenu *menu = mainMenu();
+    if (!menu)
         return;
-    XXMainMenu &menu = delegate->mainMenu();
-    if (QAction *lock = menu.action(QStringLiteral("lock"))) {
-        lock->setEnabled(true);
-        connect(lock, &QAction::triggered, this, &XXMainViewController::lockAction);
-    }
-    if (QAction *change = menu.action(QStringLiteral("changePW"))) {
-        change->setEnabled(true);
-        connect(change, &QAction::triggered, this, &XXMainViewController::changePassword);
-    }
+    const std::vector<std::pair<QString, void (XXMainViewController::*)()>> wiring = {
+        {"lock", &XXMainViewController::lockAction},
+        {"addFile", &XXMainViewController::addFile},
+        {"createDir", &XXMainViewController::createDir},
+        {"saveFileTo", &XXMainViewController::saveFileTo},
+        {"copy", &XXMainViewController::copyAction},
+        {"cut", &XXMainViewController::cutAction},
+        {"paste", &XXMainViewController::pasteAction},
+        {"delete", &XXMainViewController::deleteSelectedFiles},
+        {"rename", &XXMainViewController::renameAction},
+        {"selecteAll", &XXMainViewController::selectedAllFiles},
+        {"changePW", &XXMainViewController::changePassword},
+    };
+    for (const auto &[identifier, slot] : wiring)
+        if (QAction *entry = menu->action(identifier))
+            menuConnections_.append(connect(entry, &QAction::triggered, this, slot));
+    const std::vector<std::pair<QString, int>> pages = {{"list", 1}, {"thumb", 2}, {"detailInfo", 3}};
+    for (const auto &[identifier, page] : pages)
+        if (QAction *entry = menu->action(identifier)) {
+            entry->setCheckable(true);
+            entry->setEnabled(true);
+            menuConnections_.append(connect(entry, &QAction::triggered, this, [this, page = page] {
+                if (protectTabVC_->currentPageIndex() == page) {
+                    checkViewMenu(page);  // choosing the checked entry does nothing
+                    return;
+                }
+                protectTabVC_->showWithIndex(page);
+            }));
+        }
+    if (QAction *entry = menu->action(QStringLiteral("attribute")))
+        menuConnections_.append(connect(entry, &QAction::triggered, protectTabVC_,
+                                        &XXProtectTabViewController::showProtectFileDetailInfo));
+    for (const char *always : {"lock", "changePW"})
+        if (QAction *entry = menu->action(QString::fromLatin1(always)))
+            entry->setEnabled(true);
 }
 
 void XXMainViewController::disconnectMenu()
 {
-    XXAppDelegate *delegate = XXAppDelegate::shared();
-    if (!delegate)
+    for (const auto &connection : menuConnections_)
+        disconnect(connection);
+    menuConnections_.clear();
+    if (XXMainMenu *menu = mainMenu()) {
+        for (QAction *entry : menu->sessionActions()) {
+            entry->setChecked(false);
+            entry->setCheckable(false);
+        }
+        menu->setSessionActionsEnabled(false);
+    }
+}
+
+void XXMainViewController::buildContextMenu()
+{
+    XXMainMenu *menu = mainMenu();
+    if (!menu)
         return;
-    XXMainMenu &menu = delegate->mainMenu();
-    for (QAction *entry : menu.sessionActions())
-        disconnect(entry, nullptr, this, nullptr);
-    menu.setSessionActionsEnabled(false);
+    // The main menu's own entries: enabling one enables both, as the rules want.
+    for (const auto &[tag, identifier] : contextMenuTags())
+        if (QAction *entry = menu->action(identifier))
+            protectTabMenu_->addAction(entry);
+}
+
+QAction *XXMainViewController::acquireProtectMenuItemWithId(const QString &identifier) const
+{
+    for (QAction *entry : protectTabMenu_->actions())
+        if (entry->objectName() == identifier)
+            return entry;
+    return nullptr;
+}
+
+void XXMainViewController::enableMenu(const QString &identifier, bool enable)
+{
+    if (XXMainMenu *menu = mainMenu())
+        if (QAction *entry = menu->action(identifier))
+            entry->setEnabled(enable);
+}
+
+void XXMainViewController::enableProtectDockBarBack(bool back, bool previous, bool home, bool addFile,
+                                                    bool addFolder, bool copy, bool cut, bool paste)
+{
+    const bool flags[buttonCount] = {back, previous, home, addFile, addFolder, copy, cut, paste};
+    for (int i = 0; i < buttonCount; ++i)
+        buttons_[std::size_t(i)]->setEnabled(flags[i]);
+    enableMenu("addFile", addFile);
+    enableMenu("createDir", addFolder);
+    enableMenu("copy", copy);
+    enableMenu("saveFileTo", copy);
+    enableMenu("cut", cut);
+    enableMenu("paste", paste);
+}
+
+void XXMainViewController::enableWithIndex(int index, bool enable)
+{
+    if (index < 0 || index >= buttonCount)
+        return;
+    buttons_[std::size_t(index)]->setEnabled(enable);
+    for (const QString &identifier : menuEntriesOfButton(index))
+        enableMenu(identifier, enable);
+}
+
+void XXMainViewController::enableRenameMenu(bool enable)
+{
+    enableMenu("rename", enable);
+}
+
+void XXMainViewController::enableFileAttributeMenu(bool enable)
+{
+    enableMenu("attribute", enable);
+}
+
+void XXMainViewController::enableMoveToFolderMenu(bool enable)
+{
+    enableMenu("moveToDir", enable);
+}
+
+void XXMainViewController::refreshPasteEnabling()
+{
+    if (locking_)
+        return;
+    const bool available =
+        clipboardHasRecords() || xxplatform::offersForeignFiles(QGuiApplication::clipboard()->mimeData());
+    enableWithIndex(pasteBtn,
+                    available && protectTabVC_->isEnterUSB() && !protectTabVC_->isDisplaySearchResult());
+}
+
+void XXMainViewController::checkViewMenu(int page)
+{
+    XXMainMenu *menu = mainMenu();
+    if (!menu)
+        return;
+    const std::vector<std::pair<QString, int>> pages = {{"list", 1}, {"thumb", 2}, {"detailInfo", 3}};
+    for (const auto &[identifier, index] : pages)
+        if (QAction *entry = menu->action(identifier))
+            entry->setChecked(index == page);
+}
+
+void XXMainViewController::setFocusLocation(int location)
+{
+    focusLocation_ = location;
+    if (location != 2)
+        computerFileVC_->deselectedAllFile();
+    if (location != 1)
+        protectTabVC_->deselectedAllFile();
+}
+
+void XXMainViewController::leaveSearchField()
+{
+    const QSignalBlocker blocker(searchView_);
+    searchView_->clear();
+    searchView_->clearFocus();
+}
+
+void XXMainViewController::goBackAction()
+{
+    protectTabVC_->endSearch();
+    leaveSearchField();
+    protectTabVC_->goBack();
+    enableWithIndex(copyBtn, false);
+    enableWithIndex(cutBtn, false);
+    enableRenameMenu(false);
+    refreshPasteEnabling();
+}
+
+void XXMainViewController::goPreviousAction()
+{
+    protectTabVC_->endSearch();
+    leaveSearchField();
+    protectTabVC_->goPrevious();
+    enableWithIndex(copyBtn, false);
+    enableWithIndex(cutBtn, false);
+    enableRenameMenu(false);
+    refreshPasteEnabling();
+}
+
+void XXMainViewController::goRootAction()
+{
+    protectTabVC_->endSearch();
+    leaveSearchField();
+    protectTabVC_->goRoot();
+    enableWithIndex(copyBtn, false);
+    enableWithIndex(cutBtn, false);
+    enableWithIndex(pasteBtn, false);
+    enableRenameMenu(false);
 }
 
 void XXMainViewController::lockAction()
@@ -84,13 +441,21 @@ void XXMainViewController::lockAction()
     if (locking_)
         return;
     locking_ = true;
+    protectTabVC_->setMainVC(nullptr);
+    computerFileVC_->setMainVC(nullptr);
+    feedback_->cancelRunning();
+    if (privateModel_) {
+        privateModel_->cancel();
+        privateModel_->forget();
+    }
+    xxplatform::clearClipboardIfOurs();
     disconnectMenu();
     XXActivityIndicator::showActivityIndicatorOnView(this, Qt::white);
     xxplatform::runInBackground(
-        this, 0ms,
-        [] { XXDiskFileManager::shareDiskFileManager().logOutComplete([](const XXDiskResultObject &) {}); },
+        this, 250ms, [] { manager().logOutComplete([](const XXDiskResultObject &) {}); },
         [this] {
             XXActivityIndicator::stopActivityIndicator(this);
+            emit sessionLocked();
             if (dismissBlock_) {
                 auto block = std::move(dismissBlock_);
                 dismissBlock_ = nullptr;
@@ -111,4 +476,392 @@ void XXMainViewController::changePassword()
             self->lockAction();
     });
     change->show();
+}
+
+void XXMainViewController::addFile()
+{
+    const auto destination = protectTabVC_->currentProtectFileWrapper();
+    QPointer<XXMainViewController> self(this);
+    XXAddFileDialog::choose(
+        window(), xxplatform::text("String_82"), [self](const std::vector<std::string> &paths) {
+            if (!self || paths.empty())
+                return;
+            XXFileArray files;
+            for (const std::string &path : paths)
+                files.push_back(XXFileWrapper::initWithURL(path));
+            self->encodeSelectedComputerFiles(files,
+                                              self->protectTabVC_->isEnterUSB()
+                                                  ? self->protectTabVC_->currentProtectFileWrapper()
+                                                  : nullptr);
+        });
+}
+
+void XXMainViewController::createDir()
+{
+    if (!protectTabVC_->isEnterUSB()) {
+        XXReminderView::show(window(), xxplatform::text("String_78"), XXReminderView::error);
+        return;
+    }
+    QPointer<XXMainViewController> self(this);
+    XXSingleInputAlertView::show(window(), xxplatform::text("String_79"), [self](const QString &name) {
+        if (self)
+            self->createDirNamed(name);
+    });
+}
+
+void XXMainViewController::createDirNamed(const QString &name)
+{
+    std::string folderPath = protectTabVC_->currentFolderPath();
+    if (folderPath == "/")
+        folderPath.clear();
+    const std::string dirName = name.toStdString();
+    XXActivityIndicator::showActivityIndicatorOnView(this);
+    auto shownFolder = protectTabVC_->currentProtectFileWrapper();
+    xxplatform::runInBackground(
+        this, 0ms,
+        [folderPath, dirName] {
+            XXDiskResultObject result = XXDiskResultObject::success();
+            manager().createDirInFolderPath(folderPath, dirName,
+                                            [&](const XXDiskResultObject &r) { result = r; });
+            return result;
+        },
+        [this, shownFolder](const XXDiskResultObject &result) {
+            XXActivityIndicator::stopActivityIndicator(this);
+            const auto *entry = std::any_cast<std::shared_ptr<XXProtectFileWrapper>>(&result.successValue());
+            if (!result.isSuccess() || !entry || !*entry) {
+                XXReminderView::show(window(), xxplatform::text("String_81"), XXReminderView::error);
+                return;
+            }
+            XXReminderView::show(window(), xxplatform::text("String_80"), XXReminderView::success);
+            if (protectTabVC_->currentProtectFileWrapper() == shownFolder)
+                protectTabVC_->insertFileWrappers({*entry});
+            else if (shownFolder)
+                shownFolder->appendSubFile(*entry);
+        });
+}
+
+void XXMainViewController::saveFileTo()
+{
+    if (protectTabVC_->selectedFiles().empty())
+        return;
+    QFileDialog dialog(window(), xxplatform::text("String_83"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setLabelText(QFileDialog::Accept, xxplatform::text("String_84"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.selectFile(xxplatform::text("String_160"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    saveFileToPath(dialog.selectedFiles().front());
+}
+
+void XXMainViewController::saveFileToPath(const QString &path)
+{
+    const std::string chosen = QFile::encodeName(path).toStdString();
+    const std::string name = std::filesystem::path(chosen).filename().string();
+    if (!XXTool::checkFileName(QString::fromLocal8Bit(name.c_str()).toStdString())) {
+        XXReminderView::show(window(), xxplatform::text("String_85"), XXReminderView::notice);
+        return;
+    }
+    const XXProtectFileArray files = protectTabVC_->selectedFiles();
+    XXActivityIndicator::showActivityIndicatorOnView(this, Qt::darkGray);
+    xxplatform::runInBackground(
+        this, 0ms,
+        [chosen] {
+            std::error_code error;
+            std::filesystem::create_directories(chosen, error);
+            return std::filesystem::is_directory(chosen, error) ? XXFileWrapper::initWithURL(chosen)
+                                                                : std::shared_ptr<XXFileWrapper>();
+        },
+        [this, files](const std::shared_ptr<XXFileWrapper> &folder) {
+            XXActivityIndicator::stopActivityIndicator(this);
+            if (!folder) {
+                XXReminderView::show(window(), xxplatform::text("String_81"), XXReminderView::error);
+                return;
+            }
+            decodeSelectedProtectWrapper(files, folder);
+        });
+}
+
+void XXMainViewController::copyAction()
+{
+    copyOrCut(false);
+}
+
+void XXMainViewController::cutAction()
+{
+    copyOrCut(true);
+}
+
+void XXMainViewController::copyOrCut(bool isCut)
+{
+    const XXProtectFileArray selection = protectTabVC_->selectedFiles();
+    if (selection.empty()) {
+        XXReminderView::show(window(), xxplatform::text("String_73"), XXReminderView::error);
+        return;
+    }
+    QList<xxplatform::XXItemRecord> records;
+    for (const auto &entry : selection)
+        records.append({entry->fullPath(), entry->isDirectory(), !isCut});
+    auto *data = new QMimeData;
+    data->setData(xxplatform::protectItemsMimeType, xxplatform::encodeRecords(records, true));
+    xxplatform::markAsOurs(*data);
+    if (privateModel_)
+        privateModel_->forget();
+    privateModel_.reset();
+    QGuiApplication::clipboard()->setMimeData(data);
+    enableWithIndex(pasteBtn, protectTabVC_->isEnterUSB());
+    startStaging(selection, isCut);
+}
+
+// Other programs get the files once they are decrypted into the private paste cache; until
+// then the clipboard holds only our records.
+void XXMainViewController::startStaging(const XXProtectFileArray &files, bool isCut)
+{
+    auto staging = std::make_shared<XXPasteStaging>(manager());
+    privateModel_ = staging;
+    QPointer<XXProgressAlertView> progress;
+    const std::uint64_t total = manager().allSelectedProtectFileSize(files);
+    // Small selections are ready before a dialog would be seen.
+    if (total > (64u << 20))
+        progress = XXProgressAlertView::show(this, xxplatform::text(isCut ? "String_14" : "String_13"),
+                                             [staging] { staging->cancel(); });
+    QPointer<XXMainViewController> self(this);
+    xxplatform::runInBackground(
+        this, 0ms,
+        [staging, files, isCut, self, progress] {
+            return staging->stage(
+                files, isCut, [self, progress](std::uint64_t all, std::uint64_t done, const std::string &) {
+                    if (self)
+                        xxplatform::runOnMain(self, [progress, all, done] {
+                            if (progress)
+                                progress->setProgress(XXTransferFeedback::progressValue(all, done));
+                        });
+                });
+        },
+        [this, staging, progress, isCut](const XXPasteStaging::Result &result) {
+            if (progress)
+                progress->dismiss();
+            if (privateModel_ != staging || result.cancelled)
+                return;
+            const QMimeData *current = QGuiApplication::clipboard()->mimeData();
+            if (!current || !current->hasFormat(xxplatform::protectItemsMimeType))
+                return;  // the person copied something else meanwhile
+            auto *data = new QMimeData;
+            data->setData(xxplatform::protectItemsMimeType, current->data(xxplatform::protectItemsMimeType));
+            xxplatform::setLocalFiles(*data, result.stagedPaths, isCut);
+            xxplatform::markAsOurs(*data);
+            QGuiApplication::clipboard()->setMimeData(data);
+            if (!result.failedFiles.empty()) {
+                const QString first = QString::fromUtf8(result.failedFiles.front()->fileName().c_str());
+                const QString text = xxplatform::text(isCut ? "String_144" : "String_143");
+                XXReminderView::show(window(),
+                                     result.failedFiles.size() == 1
+                                         ? QStringLiteral("%1 %2").arg(first, text)
+                                         : QStringLiteral("%1...%2").arg(first, text),
+                                     XXReminderView::error);
+            }
+        });
+}
+
+void XXMainViewController::pasteAction()
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    if (!data || !protectTabVC_->isEnterUSB())
+        return;
+    const auto destination = protectTabVC_->currentProtectFileWrapper();
+    if (data->hasFormat(xxplatform::protectItemsMimeType)) {
+        const auto records = xxplatform::decodeRecords(data->data(xxplatform::protectItemsMimeType));
+        if (records.isEmpty())
+            return;
+        const bool isCopy = records.front().isCopy;
+        const XXProtectFileArray entries = resolveProtectRecords(records);
+        if (!isCopy) {
+            // A move happens once; the other programs' copies of the cut stay theirs.
+            if (privateModel_)
+                privateModel_->forget();
+            privateModel_.reset();
+            QGuiApplication::clipboard()->clear();
+            enableWithIndex(pasteBtn, false);
+        }
+        operateDiskWithSelectedFiles(entries, destination, isCopy);
+        return;
+    }
+    if (xxplatform::offersForeignFiles(data)) {
+        XXFileArray files;
+        for (const std::string &path : xxplatform::localFilesFrom(data))
+            files.push_back(XXFileWrapper::initWithURL(path));
+        encodeSelectedComputerFiles(files, destination);
+    }
+}
+
+void XXMainViewController::deleteSelectedFiles()
+{
+    const XXProtectFileArray selection = protectTabVC_->selectedFiles();
+    if (selection.empty())
+        return;
+    QPointer<XXMainViewController> self(this);
+    XXTwoBtnReminderView::show(window(), xxplatform::text("String_94"), [self, selection] {
+        if (!self)
+            return;
+        XXActivityIndicator::showActivityIndicatorOnView(self);
+        xxplatform::runInBackground(
+            self, 0ms,
+            [selection] {
+                XXDiskResultObject result = XXDiskResultObject::success();
+                manager().removeProtectedFiles(selection, [&](const XXDiskResultObject &r) { result = r; });
+                return result;
+            },
+            [self](const XXDiskResultObject &result) {
+                XXActivityIndicator::stopActivityIndicator(self);
+                XXReminderView::show(self->window(),
+                                     xxplatform::text(result.isSuccess() ? "String_92" : "String_93"),
+                                     result.isSuccess() ? XXReminderView::success : XXReminderView::error);
+                self->reloadProtectPane();
+            });
+    });
+}
+
+void XXMainViewController::renameAction()
+{
+    if (protectTabVC_->selectedFiles().size() != 1)
+        return;
+    QPointer<XXMainViewController> self(this);
+    XXSingleInputAlertView::show(window(), xxplatform::text("String_95"), [self](const QString &name) {
+        if (self)
+            self->renameSelectedTo(name);
+    });
+}
+
+void XXMainViewController::renameSelectedTo(const QString &name)
+{
+    if (protectTabVC_->selectedFiles().size() != 1)
+        return;
+    auto entry = protectTabVC_->selectedFiles().front();
+    const std::string newName = name.toStdString();
+    XXActivityIndicator::showActivityIndicatorOnView(this, Qt::darkGray);
+    xxplatform::runInBackground(
+        this, 0ms, [entry, newName] { return manager().renameProtectWrapper(*entry, newName); },
+        [this](const std::optional<std::string> &error) {
+            XXActivityIndicator::stopActivityIndicator(this);
+            if (error) {
+                XXReminderView::show(window(), QString::fromStdString(*error), XXReminderView::error);
+                return;
+            }
+            QPointer<XXMainViewController> self(this);
+            XXReminderView::show(window(), xxplatform::text("String_96"), XXReminderView::success, [self] {
+                if (!self)
+                    return;
+                if (auto folder = self->protectTabVC_->currentProtectFileWrapper())
+                    folder->sortFilesWithType(self->protectTabVC_->sortType());
+                self->protectTabVC_->reloadData();
+            });
+        });
+}
+
+void XXMainViewController::selectedAllFiles()
+{
+    protectTabVC_->selectedAllFile();
+}
+
+void XXMainViewController::startSearch(const QString &keyword)
+{
+    const auto folder = protectTabVC_->currentProtectFileWrapper();
+    const std::string key = keyword.toStdString();
+    XXActivityIndicator::showActivityIndicatorOnView(this);
+    xxplatform::runInBackground(
+        this, 0ms, [folder, key] { return manager().searchFileWithKeyString(key, folder); },
+        [this](const XXProtectFileArray &results) {
+            XXActivityIndicator::stopActivityIndicator(this);
+            protectTabVC_->showSearchResults(results);
+            refreshPasteEnabling();
+        });
+}
+
+void XXMainViewController::endSearch()
+{
+    protectTabVC_->endSearch();
+    refreshPasteEnabling();
+}
+
+void XXMainViewController::reloadProtectPane()
+{
+    protectTabVC_->reloadData();
+    protectTabVC_->enableDockBar();
+    refreshPasteEnabling();
+}
+
+XXProtectFileArray
+XXMainViewController::resolveProtectRecords(const QList<xxplatform::XXItemRecord> &records) const
+{
+    XXProtectFileArray folders;
+    XXProtectFileArray files;
+    if (const auto &root = protectTabVC_->rootProtectFileWrapper())
+        manager().separateProtectFolderWrapper(root, folders, files);
+    XXProtectFileArray resolved;
+    for (const auto &record : records) {
+        const auto &candidates = record.isDir ? folders : files;
+        for (const auto &entry : candidates)
+            if (entry->isDirectory() == record.isDir && !entry->isRootWrapper() &&
+                entry->fullPath() == record.path) {
+                resolved.push_back(entry);
+                break;
+            }
+    }
+    return resolved;
+}
+
+void XXMainViewController::encodeSelectedComputerFiles(
+    const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination)
+{
+    if (!destination || destination->isRootContainerWrapper()) {
+        XXReminderView::show(window(), xxplatform::text("String_88"), XXReminderView::notice);
+        return;
+    }
+    if (files.empty())
+        return;
+    QPointer<XXMainViewController> self(this);
+    feedback_->runImport(files, destination, [self](bool) {
+        if (self)
+            self->reloadProtectPane();
+    });
+}
+
+void XXMainViewController::encodeRecords(const QList<xxplatform::XXItemRecord> &records,
+                                         const std::shared_ptr<XXProtectFileWrapper> &destination)
+{
+    XXFileArray files;
+    for (const auto &record : records)
+        files.push_back(XXFileWrapper::initWithURL(record.path));
+    encodeSelectedComputerFiles(files, destination);
+}
+
+void XXMainViewController::decodeSelectedProtectWrapper(const XXProtectFileArray &files,
+                                                        const std::shared_ptr<XXFileWrapper> &destination)
+{
+    if (files.empty() || !destination)
+        return;
+    QPointer<XXMainViewController> self(this);
+    feedback_->runExport(files, destination, [self](bool) {
+        if (self)
+            self->computerFileVC_->reloadData();
+    });
+}
+
+void XXMainViewController::decodeRecords(const QList<xxplatform::XXItemRecord> &records,
+                                         const std::shared_ptr<XXFileWrapper> &destination)
+{
+    decodeSelectedProtectWrapper(resolveProtectRecords(records), destination);
+}
+
+void XXMainViewController::operateDiskWithSelectedFiles(
+    const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination, bool isCopy)
+{
+    if (files.empty() || !destination)
+        return;
+    QPointer<XXMainViewController> self(this);
+    feedback_->runOperate(files, destination, isCopy, [self](bool) {
+        if (self)
+            self->reloadProtectPane();
+    });
 }

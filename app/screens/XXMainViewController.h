@@ -1,33 +1,140 @@
-// The unlocked screen, shown over the login screen while a session is open.
-//
-// UNFINISHED: the two panes, the toolbar and the transfers are not built yet. This screen
-// says so, and its lock button and the lock and change-password menu entries work.
+// The unlocked screen, shown over the login screen while a session is open: the toolbar, the
+// protected pane and the computer pane, the search field, the volume's usage, the main menu's
+// session entries and the protected pane's context menu. Every service call runs on a worker;
+// results come back here before they touch a widget.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
+#include <array>
 #include <functional>
+#include <memory>
 
+#include "XXFileWrapper.h"
+#include "XXMimeFormats.h"
+#include "XXProtectFileWrapper.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
 class QPushButton;
+class QToolButton;
+class XXComputerFileController;
+class XXPasteStaging;
+class XXProtectTabViewController;
+class XXTransferFeedback;
 
 class XXMainViewController : public QWidget {
     Q_OBJECT
 public:
+    // The toolbar's buttons, in the order of enableWithIndex.
+    enum Button {
+        backBtn = 0,
+        previousBtn,
+        rootBtn,
+        addFileBtn,
+        addFolderBtn,
+        copyBtn,
+        cutBtn,
+        pasteBtn,
+        buttonCount
+    };
+
     explicit XXMainViewController(QWidget *parent = nullptr);
     ~XXMainViewController() override;
 
     // Runs once the session is logged out by lockAction().
     void setDismissBlock(std::function<void()> block) { dismissBlock_ = std::move(block); }
-    // Logs out on a worker, then runs the dismiss block.
-    void lockAction();
-    void changePassword();
+
+    XXProtectTabViewController *protectTabVC() const { return protectTabVC_; }
+    XXComputerFileController *computerFileVC() const { return computerFileVC_; }
+    XXTransferFeedback *transferFeedback() const { return feedback_; }
+    QToolButton *toolbarButton(int index) const;
     QPushButton *lockBtn() const { return lockBtn_; }
+    QLineEdit *searchView() const { return searchView_; }
+    QMenu *protectTabMenu() const { return protectTabMenu_; }
+    QLabel *usedStateLab() const { return usedStateLab_; }
+    int focusLocation() const { return focusLocation_; }
+    void setFocusLocation(int location);
+
+    // The enabling rules: toolbar buttons and the menu entries that follow them.
+    void enableProtectDockBarBack(bool back, bool previous, bool home, bool addFile, bool addFolder,
+                                  bool copy, bool cut, bool paste);
+    void enableWithIndex(int index, bool enable);
+    void enableRenameMenu(bool enable);
+    void enableFileAttributeMenu(bool enable);
+    void enableMoveToFolderMenu(bool enable);
+    // Paste follows the clipboard: our records of a copy or cut, or files of another program.
+    void refreshPasteEnabling();
+    QAction *acquireProtectMenuItemWithId(const QString &identifier) const;
+    // Marks the View menu's entry of the page shown.
+    void checkViewMenu(int page);
+
+    // Actions.
+    void lockAction();
+    void goBackAction();
+    void goPreviousAction();
+    void goRootAction();
+    void addFile();
+    void createDir();
+    void createDirNamed(const QString &name);
+    void saveFileTo();
+    void saveFileToPath(const QString &path);
+    void copyAction();
+    void cutAction();
+    void pasteAction();
+    void deleteSelectedFiles();
+    void renameAction();
+    void renameSelectedTo(const QString &name);
+    void selectedAllFiles();
+    void changePassword();
+    void startSearch(const QString &keyword);
+    void endSearch();
+    // Leaves search mode in the field (navigation does).
+    void leaveSearchField();
+
+    // Transfers.
+    void encodeSelectedComputerFiles(const XXFileArray &files,
+                                     const std::shared_ptr<XXProtectFileWrapper> &destination);
+    void encodeRecords(const QList<xxplatform::XXItemRecord> &records,
+                       const std::shared_ptr<XXProtectFileWrapper> &destination);
+    void decodeSelectedProtectWrapper(const XXProtectFileArray &files,
+                                      const std::shared_ptr<XXFileWrapper> &destination);
+    void decodeRecords(const QList<xxplatform::XXItemRecord> &records,
+                       const std::shared_ptr<XXFileWrapper> &destination);
+    void operateDiskWithSelectedFiles(const XXProtectFileArray &files,
+                                      const std::shared_ptr<XXProtectFileWrapper> &destination, bool isCopy);
+
+    // The protected entries that records name (by full path and folder flag).
+    XXProtectFileArray resolveProtectRecords(const QList<xxplatform::XXItemRecord> &records) const;
+
+signals:
+    void sessionLocked();
 
 private:
+    QWidget *buildToolbar();
+    QWidget *buildBottomBar();
     void connectMenu();
     void disconnectMenu();
+    void buildContextMenu();
+    void enableMenu(const QString &identifier, bool enable);
+    void copyOrCut(bool isCut);
+    void startStaging(const XXProtectFileArray &files, bool isCut);
+    void reloadProtectPane();
 
     std::function<void()> dismissBlock_;
+    XXProtectTabViewController *protectTabVC_;
+    XXComputerFileController *computerFileVC_;
+    XXTransferFeedback *feedback_;
+    std::array<QToolButton *, buttonCount> buttons_{};
     QPushButton *lockBtn_;
+    QLineEdit *searchView_;
+    QLabel *usedStateLab_;
+    QMenu *protectTabMenu_;
+    int focusLocation_ = 0;
     bool locking_ = false;
+    std::shared_ptr<XXPasteStaging> privateModel_;
+    QList<QMetaObject::Connection> menuConnections_;
 };

@@ -1,0 +1,58 @@
+// The computer pane's folder tree: the user's desktop, downloads and documents folders, then
+// one root per mounted volume; below them folders only (hidden ones left out). A folder is
+// listed once, on a worker, the first time the view wants its children (fetchMore), so
+// opening a slow or huge folder never stalls the window.
+#pragma once
+
+#include <QAbstractItemModel>
+
+#include <memory>
+#include <vector>
+
+#include "XXFileWrapper.h"
+
+class XXComputerTreeModel final : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    explicit XXComputerTreeModel(QObject *parent = nullptr);
+    ~XXComputerTreeModel() override;
+
+    // Adds a root for an existing folder, with the title shown for it ("" for its name).
+    void appendRoot(std::shared_ptr<XXFileWrapper> folder, const QString &title = {});
+    // Removes the root whose folder is at path; false when there is none.
+    bool removeRoot(const std::string &path);
+    bool hasRoot(const std::string &path) const;
+    XXFileArray roots() const;
+
+    std::shared_ptr<XXFileWrapper> wrapper(const QModelIndex &index) const;
+    // The index of a listed folder with that full path, or an invalid one.
+    QModelIndex indexOfPath(const std::string &path) const;
+    // True once the folder's children were listed (the table may then show them).
+    bool isListed(const QModelIndex &index) const;
+    // Lists the folder on a worker (if not yet) and then runs done on the GUI thread.
+    void ensureListed(const QModelIndex &index, std::function<void()> done);
+
+    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
+    QModelIndex parent(const QModelIndex &child) const override;
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override { return 1; }
+    bool hasChildren(const QModelIndex &parent = {}) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
+    QStringList mimeTypes() const override;
+
+signals:
+    // A folder's listing arrived (its rows were inserted).
+    void folderListed(const QModelIndex &index);
+
+private:
+    struct Node;
+    Node *nodeOf(const QModelIndex &index) const;
+    QModelIndex indexOfNode(const Node *node) const;
+    void startListing(Node *node);
+
+    std::vector<std::shared_ptr<Node>> roots_;
+};

@@ -1,0 +1,86 @@
+// The computer pane of the unlocked screen: a folder tree (the user's desktop, downloads and
+// documents folders, then every qualifying volume) and the visible items of the chosen folder.
+// It opens, renames and deletes (to the trash) computer files, starts imports by drag and
+// takes exports by drop, and follows volumes coming and going.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "XXDiskTool.h"
+#include "XXFileWrapper.h"
+
+class QMenu;
+class QMimeData;
+class QModelIndex;
+class QTreeView;
+class XXComputerFileModel;
+class XXComputerTreeModel;
+class XXMainViewController;
+
+class XXComputerFileController final : public QWidget, public XXDiskToolDelegate {
+    Q_OBJECT
+public:
+    explicit XXComputerFileController(QWidget *parent = nullptr);
+    ~XXComputerFileController() override;
+
+    void setMainVC(XXMainViewController *mainVC) { mainVC_ = mainVC; }
+
+    // Builds the roots (on a worker: the folders are checked there) and shows the first.
+    void loadRoots();
+
+    XXComputerTreeModel *treeModel() const { return treeModel_; }
+    XXComputerFileModel *fileModel() const { return fileModel_; }
+    QTreeView *computerFileTreeTable() const { return tree_; }
+    QTreeView *folderSubFileTable() const { return table_; }
+    std::shared_ptr<XXFileWrapper> treeTableSelectedWrapper() const { return shown_; }
+    const XXFileArray &selectedFiles() const { return selectedFiles_; }
+    XXFileArray treeTableRootFileArr() const;
+
+    // Shows the folder at the tree index (listing it on a worker first).
+    void showFolder(const QModelIndex &treeIndex, bool expand);
+    void reloadData();
+    void deselectedAllFile();
+
+    // The file-name rule of the pane: a file keeps its extension when the new name has
+    // another one (or none). "" when the rule leaves nothing.
+    static std::string renamedName(const XXFileWrapper &item, const std::string &newName);
+    void renameItem(const std::shared_ptr<XXFileWrapper> &item, const QString &newName);
+    void renameAction();
+    void deleteAction();
+
+    // Drops of protected items (public for the tests).
+    bool canDrop(const QMimeData *data) const;
+    void dropOnFolder(const QMimeData *data, std::shared_ptr<XXFileWrapper> target);
+
+    // Volumes; the delay is the time a fresh mount needs to settle.
+    void diskDidAppear(XXDiskTool &tool, const XXDiskDescription &disk) override;
+    void diskDidDismiss(XXDiskTool &tool, const XXDiskDescription &disk) override;
+    void diskDidModify(XXDiskTool &, const XXDiskDescription &) override {}
+    void addVolume(const std::string &path);
+    void removeVolume(const std::string &path);
+
+signals:
+    void folderShown();
+
+private:
+    void tableActivated(const QModelIndex &index);
+    void tableSelectionChanged();
+    void showContextMenu(const QPoint &pos);
+    std::shared_ptr<XXFileWrapper> clickedOrSelected(XXFileArray &items) const;
+    void replaceInShownFolder(const std::shared_ptr<XXFileWrapper> &old,
+                              const std::shared_ptr<XXFileWrapper> &renamed);
+    void removeFromShownFolder(const XXFileArray &removed);
+
+    QPointer<XXMainViewController> mainVC_;
+    XXComputerTreeModel *treeModel_;
+    XXComputerFileModel *fileModel_;
+    QTreeView *tree_;
+    QTreeView *table_;
+    QMenu *contextMenu_;
+    QAction *renameItem_;
+    QAction *deleteItem_;
+    std::shared_ptr<XXFileWrapper> shown_;
+    XXFileArray selectedFiles_;
+    int clickedRow_ = -1;
+};

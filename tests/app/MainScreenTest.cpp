@@ -1,0 +1,413 @@
+// The unlocked screen on a real vault and real computer folders: navigation and its enabling
+// rules, drops, copy and paste, the transfer questions, and the computer pane's rules.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <filesystem>
+#include <fstream>
+
+#include "AppTestSupport.h"
+#include "XXClipboard.h"
+#include "XXComputerFileController.h"
+#include "XXComputerFileModel.h"
+#include "XXMainMenu.h"
+#include "XXMainViewController.h"
+#include "XXMimeFormats.h"
+#include "XXProtectItemModel.h"
+#include "XXProtectTabViewController.h"
+#include "XXReminderView.h"
+#include "XXTransferFeedback.h"
+#include "XXTransmissionErrorView.h"
+#include "XXTwoBtnReminderView.h"
+
+using apptest::waitFor;
+namespace fs = std::filesystem;
+
+namespace {
+
+void writeFile(const std::string &path, const std::string &content)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// The text of the next reminder, which is then dismissed.
+QString nextReminder()
+{
+    XXReminderView *reminder = apptest::waitForVisible<XXReminderView>();
+    if (!reminder)
+        return "<no reminder>";
+    const QString text = apptest::reminderText(reminder);
+    reminder->findChild<QPushButton *>("sureBtn")->click();
+    QApplication::processEvents();
+    return text;
+}
+
+std::vector<std::string> namesOf(const XXProtectFileArray &entries)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : entries)
+        names.push_back(entry->fileName());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class MainScreenTest : public apptest::AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        volume_ = dir_ / "stick";
+        computer_ = dir_ / "computer";
+        fs::create_directories(volume_);
+        writeFile(computer_ + "/notes.txt", "some notes");
+        writeFile(computer_ + "/photo.png", "not really a picture");
+        writeFile(computer_ + "/docs/a.txt", "alpha");
+        writeFile(computer_ + "/.hidden", "never shown");
+        useVolumes({volume_});
+        apptest::makeVault(volume_, "Secret#123");
+        ASSERT_TRUE(apptest::callManager([&](auto d) {
+                        apptest::manager().startManagerWithDiskPath(volume_, d);
+                    }).isSuccess());
+        ASSERT_TRUE(apptest::callManager([&](auto d) {
+                        apptest::manager().loginWithPassword("Secret#123", d);
+                    }).isSuccess());
+    }
+
+    XXMainViewController *openScreen()
+    {
+        auto *screen = new XXMainViewController;
+        screen->setAttribute(Qt::WA_DeleteOnClose);
+        screen->resize(1100, 650);
+        screen->show();
+        EXPECT_TRUE(waitFor([&] { return screen->protectTabVC()->isLoaded(); }));
+        return screen;
+    }
+
+    // Enters the vault's root entry (the only row at the top level).
+    std::shared_ptr<XXProtectFileWrapper> enterVault(XXMainViewController *screen)
+    {
+        auto *pane = screen->protectTabVC();
+        auto rootEntry = pane->model()->entry(0);
+        EXPECT_TRUE(rootEntry && rootEntry->isRootWrapper());
+        pane->enterFolder(rootEntry);
+        return rootEntry;
+    }
+
+    void importThroughScreen(XXMainViewController *screen, const std::vector<std::string> &paths)
+    {
+        XXFileArray files;
+        for (const auto &path : paths)
+            files.push_back(XXFileWrapper::initWithURL(path));
+        screen->encodeSelectedComputerFiles(files, screen->protectTabVC()->currentProtectFileWrapper());
+    }
+
+    void select(XXProtectTabViewController *pane, const std::vector<std::string> &names)
+    {
+        auto *view = pane->currentView();
+        view->clearSelection();
+        for (int row = 0; row < pane->model()->rowCount(); ++row)
+            if (std::find(names.begin(), names.end(), pane->model()->entry(row)->fileName()) != names.end())
+                view->selectionModel()->select(pane->model()->index(row, 0),
+                                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    int rowNamed(XXProtectTabViewController *pane, const std::string &name)
+    {
+        for (int row = 0; row < pane->model()->rowCount(); ++row)
+            if (pane->model()->entry(row)->fileName() == name)
+                return row;
+        return -1;
+    }
+
+    std::string volume_;
+    std::string computer_;
+};
+
+bool enabled(const char *identifier)
+{
+    return XXAppDelegate::shared()->mainMenu().action(identifier)->isEnabled();
+}
+
+}  // namespace
+
+TEST_F(MainScreenTest, HistoryAndTheEnablingRulesFollowNavigation)
+{
+    XXMainViewController *screen = openScreen();
+    auto *pane = screen->protectTabVC();
+    EXPECT_EQ(pane->currentPageIndex(), XXProtectTabViewController::detailPage);
+    EXPECT_FALSE(pane->isEnterUSB());
+    for (int i = 0; i < XXMainViewController::buttonCount; ++i)
+        EXPECT_FALSE(screen->toolbarButton(i)->isEnabled()) << "button " << i << " at the start";
+    EXPECT_FALSE(enabled("addFile"));
+    EXPECT_TRUE(enabled("lock"));
+
+    screen->createDir();
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_78")) << "no folder outside the volume";
+
+    enterVault(screen);
+    EXPECT_TRUE(pane->isEnterUSB());
+    EXPECT_EQ(pane->currentFolderPath(), "/");
+    EXPECT_TRUE(screen->toolbarButton(XXMainViewController::backBtn)->isEnabled());
+    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::previousBtn)->isEnabled());
+    EXPECT_TRUE(enabled("addFile"));
+    EXPECT_TRUE(enabled("createDir"));
+
+    screen->createDirNamed("one");
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_80"));
+    screen->createDirNamed("two");
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_80"));
+    ASSERT_EQ(pane->model()->rowCount(), 2);
+    pane->enterFolder(pane->model()->entry(rowNamed(pane, "one")));
+    EXPECT_EQ(pane->currentFolderPath(), "/one");
+    ASSERT_EQ(pane->historyShowWrappers().size(), 3u);
+
+    screen->goBackAction();
+    screen->goBackAction();
+    screen->goBackAction();  // at the first entry already: stays
+    EXPECT_EQ(pane->historyIndex(), 0);
+    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::backBtn)->isEnabled());
+    EXPECT_TRUE(screen->toolbarButton(XXMainViewController::previousBtn)->isEnabled());
+    screen->goPreviousAction();
+    screen->goPreviousAction();
+    screen->goPreviousAction();  // at the last: stays
+    EXPECT_EQ(pane->currentFolderPath(), "/one");
+    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::previousBtn)->isEnabled());
+
+    // Entering after going back drops the entries ahead.
+    screen->goBackAction();
+    pane->enterFolder(pane->model()->entry(rowNamed(pane, "two")));
+    ASSERT_EQ(pane->historyShowWrappers().size(), 3u);
+    EXPECT_EQ(pane->historyShowWrappers().back()->fileName(), "two");
+    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::previousBtn)->isEnabled());
+
+    screen->goRootAction();
+    EXPECT_EQ(pane->historyShowWrappers().size(), 1u);
+    EXPECT_FALSE(pane->isEnterUSB());
+    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::pasteBtn)->isEnabled());
+}
+
+TEST_F(MainScreenTest, SelectionTurnsCopyCutAndRenameOnAndTheFocusMovesBetweenPanes)
+{
+    XXMainViewController *screen = openScreen();
+    auto *pane = screen->protectTabVC();
+    enterVault(screen);
+    importThroughScreen(screen, {computer_ + "/notes.txt", computer_ + "/docs"});
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    ASSERT_TRUE(waitFor([&] { return pane->model()->rowCount() == 2; }));
+
+    select(pane, {"notes.txt"});
+    EXPECT_TRUE(screen->toolbarButton(XXMainViewController::copyBtn)->isEnabled());
+    EXPECT_TRUE(enabled("rename"));
+    EXPECT_FALSE(enabled("attribute")) << "details are for one folder";
+    EXPECT_EQ(screen->focusLocation(), 1);
+    select(pane, {"notes.txt", "docs"});
+    EXPECT_FALSE(enabled("rename"));
+    select(pane, {"docs"});
+    EXPECT_TRUE(enabled("attribute"));
+
+    pane->currentView()->clearSelection();
+    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::copyBtn)->isEnabled());
+    screen->copyAction();
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_73"));
+
+    select(pane, {"notes.txt"});
+    screen->renameSelectedTo("renamed");
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_96"));
+    EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"docs", "renamed.txt"}))
+        << "a file keeps its extension";
+
+    select(pane, {"renamed.txt"});
+    screen->deleteSelectedFiles();
+    auto *confirm = apptest::waitForVisible<XXTwoBtnReminderView>();
+    ASSERT_NE(confirm, nullptr);
+    confirm->findChild<QPushButton *>("sureBtn")->click();
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_92"));
+    EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"docs"}));
+}
+
+TEST_F(MainScreenTest, DropsImportIntoTheShownFolderMoveOntoFolderRowsAndWaitForTheSearchToEnd)
+{
+    XXMainViewController *screen = openScreen();
+    auto *pane = screen->protectTabVC();
+    enterVault(screen);
+    screen->createDirNamed("box");
+    nextReminder();
+    importThroughScreen(screen, {computer_ + "/notes.txt"});
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+
+    // Computer records dropped on a file row go into the shown folder, not the file.
+    QMimeData computerDrag;
+    computerDrag.setData(xxplatform::dragComputerItemsMimeType,
+                         xxplatform::encodeRecords({{computer_ + "/photo.png", false, true}}, false));
+    xxplatform::markAsOurs(computerDrag);
+    const int fileRow = rowNamed(pane, "notes.txt");
+    ASSERT_TRUE(pane->canDrop(&computerDrag, fileRow));
+    pane->drop(&computerDrag, fileRow);
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"box", "notes.txt", "photo.png"}));
+
+    // Rows dragged inside the pane move onto a folder row, and nowhere else.
+    QMimeData rowsDrag;
+    rowsDrag.setData(xxplatform::dragProtectRowsMimeType,
+                     xxplatform::encodeRows({rowNamed(pane, "photo.png")}));
+    EXPECT_FALSE(pane->canDrop(&rowsDrag, -1)) << "empty space";
+    EXPECT_FALSE(pane->canDrop(&rowsDrag, rowNamed(pane, "notes.txt"))) << "a file row";
+    ASSERT_TRUE(pane->canDrop(&rowsDrag, rowNamed(pane, "box")));
+    pane->drop(&rowsDrag, rowNamed(pane, "box"));
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_65"));
+    EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"box", "notes.txt"}));
+    auto box = pane->model()->entry(rowNamed(pane, "box"));
+    EXPECT_EQ(namesOf(box->allSubFileArray()), (std::vector<std::string>{"photo.png"}));
+
+    // Files of another program import; during a search every drop is refused.
+    QMimeData foreign;
+    foreign.setData(xxplatform::uriListMimeType,
+                    xxplatform::fileURLForPath(computer_ + "/docs/a.txt") + "\r\n");
+    screen->startSearch("o");
+    ASSERT_TRUE(waitFor([&] { return pane->isDisplaySearchResult(); }));
+    pane->drop(&foreign, -1);
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_100"));
+    screen->endSearch();
+    pane->drop(&foreign, -1);
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    EXPECT_NE(rowNamed(pane, "a.txt"), -1);
+}
+
+TEST_F(MainScreenTest, PasteCopiesAfterCopyAndMovesOnceAfterCut)
+{
+    XXMainViewController *screen = openScreen();
+    auto *pane = screen->protectTabVC();
+    enterVault(screen);
+    screen->createDirNamed("target");
+    nextReminder();
+    importThroughScreen(screen, {computer_ + "/notes.txt", computer_ + "/photo.png"});
+    nextReminder();
+    auto target = pane->model()->entry(rowNamed(pane, "target"));
+
+    select(pane, {"notes.txt", "photo.png"});
+    screen->copyAction();
+    const QMimeData *clip = QGuiApplication::clipboard()->mimeData();
+    ASSERT_TRUE(clip && clip->hasFormat(xxplatform::protectItemsMimeType));
+    EXPECT_EQ(xxplatform::decodeRecords(clip->data(xxplatform::protectItemsMimeType)).size(), 2);
+    EXPECT_TRUE(xxplatform::isOurs(clip));
+    pane->enterFolder(target);
+    EXPECT_TRUE(screen->toolbarButton(XXMainViewController::pasteBtn)->isEnabled());
+    screen->pasteAction();
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_65"));
+    EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"notes.txt", "photo.png"}));
+    screen->goBackAction();
+    EXPECT_NE(rowNamed(pane, "notes.txt"), -1) << "a copy leaves the original";
+
+    select(pane, {"notes.txt"});
+    screen->cutAction();
+    screen->goPreviousAction();
+    pane->currentProtectFileWrapper()->allSubFileArray().clear();  // make room: the copy is there
+    pane->reloadData();
+    screen->pasteAction();
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_65"));
+    EXPECT_FALSE(QGuiApplication::clipboard()->mimeData() &&
+                 QGuiApplication::clipboard()->mimeData()->hasFormat(xxplatform::protectItemsMimeType))
+        << "a cut is pasted once";
+    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::pasteBtn)->isEnabled());
+    screen->goBackAction();
+    EXPECT_EQ(rowNamed(pane, "notes.txt"), -1) << "the cut entry moved";
+}
+
+TEST_F(MainScreenTest, ANameConflictAsksAndEachAnswerResumesTheRun)
+{
+    XXMainViewController *screen = openScreen();
+    auto *pane = screen->protectTabVC();
+    enterVault(screen);
+    importThroughScreen(screen, {computer_ + "/notes.txt"});
+    nextReminder();
+
+    importThroughScreen(screen, {computer_ + "/notes.txt"});
+    auto *question = apptest::waitForVisible<XXTransmissionErrorView>();
+    ASSERT_NE(question, nullptr);
+    EXPECT_TRUE(apptest::reminderText(question).contains(xxplatform::text("String_69")));
+    question->findChild<QPushButton *>("sureBtn")->click();  // keep both
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(pane->model()->rowCount(), 2);
+
+    importThroughScreen(screen, {computer_ + "/notes.txt"});
+    question = apptest::waitForVisible<XXTransmissionErrorView>();
+    ASSERT_NE(question, nullptr);
+    question->applyToAllBox()->setChecked(true);
+    question->findChild<QPushButton *>("cancelBtn")->click();  // skip
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(pane->model()->rowCount(), 2) << "skipped";
+    EXPECT_FALSE(screen->transferFeedback()->isRunning());
+}
+
+TEST_F(MainScreenTest, AFolderMovedIntoItselfAloneIsAnErrorNotAQuestion)
+{
+    XXMainViewController *screen = openScreen();
+    auto *pane = screen->protectTabVC();
+    enterVault(screen);
+    screen->createDirNamed("self");
+    nextReminder();
+    auto folder = pane->model()->entry(rowNamed(pane, "self"));
+    screen->operateDiskWithSelectedFiles({folder}, folder, false);
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_77"));
+    ASSERT_TRUE(waitFor([&] { return !screen->transferFeedback()->isRunning(); }));
+    EXPECT_TRUE(apptest::visible<XXTransmissionErrorView>().isEmpty());
+}
+
+TEST(TransferFeedback, ProgressIsFullForAnEmptyTransferAndNeverOverflows)
+{
+    EXPECT_EQ(XXTransferFeedback::progressValue(0, 0), 1.0);
+    EXPECT_EQ(XXTransferFeedback::progressValue(10, 20), 1.0);
+    EXPECT_DOUBLE_EQ(XXTransferFeedback::progressValue(10, 5), 0.5);
+}
+
+TEST_F(MainScreenTest, TheComputerPaneHidesDotFilesAndRenamesByTheExtensionRule)
+{
+    XXFileWrapper file(computer_ + "/notes.txt");
+    EXPECT_EQ(XXComputerFileController::renamedName(file, "draft"), "draft.txt");
+    EXPECT_EQ(XXComputerFileController::renamedName(file, "draft.md"), "draft.md.txt");
+    EXPECT_EQ(XXComputerFileController::renamedName(file, "draft.txt"), "draft.txt");
+    XXFileWrapper folder(computer_ + "/docs");
+    EXPECT_EQ(XXComputerFileController::renamedName(folder, "pics.old"), "pics.old");
+
+    XXMainViewController *screen = openScreen();
+    auto *pane = screen->computerFileVC();
+    // Show the computer folder as a root of its own.
+    pane->addVolume(computer_);
+    const QModelIndex root = pane->treeModel()->index(pane->treeModel()->rowCount() - 1, 0);
+    pane->computerFileTreeTable()->setCurrentIndex(root);
+    ASSERT_TRUE(waitFor([&] { return pane->fileModel()->rowCount() == 3; }));
+    for (const auto &item : pane->fileModel()->items())
+        EXPECT_NE(item->fileName(), ".hidden");
+
+    std::shared_ptr<XXFileWrapper> notes;
+    for (const auto &item : pane->fileModel()->items())
+        if (item->fileName() == "notes.txt")
+            notes = item;
+    ASSERT_NE(notes, nullptr);
+    pane->renameItem(notes, "docs");
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_96")) << "docs.txt does not exist";
+    EXPECT_TRUE(fs::exists(computer_ + "/docs.txt"));
+    std::shared_ptr<XXFileWrapper> renamed;
+    for (const auto &item : pane->fileModel()->items())
+        if (item->fileName() == "docs.txt")
+            renamed = item;
+    ASSERT_NE(renamed, nullptr);
+    pane->renameItem(renamed, "photo.png");
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_96"));
+    writeFile(computer_ + "/taken.txt", "x");
+    std::shared_ptr<XXFileWrapper> photoTxt;
+    for (const auto &item : pane->fileModel()->items())
+        if (item->fileName() == "photo.png.txt")
+            photoTxt = item;
+    ASSERT_NE(photoTxt, nullptr);
+    pane->renameItem(photoTxt, "taken");
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_69"));
+    EXPECT_EQ(readFile(computer_ + "/taken.txt"), "x") << "nothing replaced";
+    pane->renameItem(photoTxt, "a/b");
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_98"));
+}
