@@ -198,8 +198,19 @@ void stage(const fs::path &source, const std::vector<BundleFile> &files, const f
         copyFile(source / file.path, target);
     }
     pointDesktopFileAtIcon(staging, destination);
-    // The manifest last: a folder with it is a whole bundle.
-    copyFile(source / kManifest, staging / kManifest);
+    // The manifest last: a folder with it is a whole bundle. It gives the sizes of the copy,
+    // whose desktop entry changed, so that the copy can be installed elsewhere in turn.
+    std::ifstream in(source / kManifest);
+    std::string title;
+    std::getline(in, title);
+    std::ofstream manifest(staging / kManifest);
+    manifest << title << "\n";
+    for (const auto &file : files)
+        manifest << file.path << "\t" << fs::file_size(staging / file.path, ec) << "\n";
+    manifest.close();
+    if (!manifest || ec)
+        failErrno("writing " + (staging / kManifest).string(), ec ? ec.value() : EIO);
+    syncPath(staging / kManifest);
     fs::remove(staging / kStagingMark, ec);
     syncPath(staging);
 }
