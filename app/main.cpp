@@ -6,6 +6,7 @@
 #include <QImageReader>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "XXAppDelegate.h"
 #include "XXAppInfo.h"
@@ -51,8 +52,21 @@ static int runSelfTest()
     return 0;
 }
 
+// A bundle keeps its Qt plugins in plugins/ beside bin/ and loads only those: the computer's
+// own are built for another Qt. Set here, before the platform plugin is chosen, rather than
+// through QT_PLUGIN_PATH, which the programs that open files from the window would inherit.
+static void useBundledPlugins()
+{
+    const std::filesystem::path plugins =
+        std::filesystem::path(XXDiskTool::getAppRunPath()).parent_path() / "plugins";
+    std::error_code ec;
+    if (std::filesystem::is_directory(plugins / "platforms", ec))
+        QCoreApplication::setLibraryPaths({QString::fromStdString(plugins.string())});
+}
+
 int main(int argc, char *argv[])
 {
+    useBundledPlugins();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Coffervale"));
     QApplication::setApplicationVersion(xxappinfo::version());

@@ -20,6 +20,5 @@ if [ ! -f "$loader" ]; then
   exit 1
 fi
 
-export QT_PLUGIN_PATH="$bundle/plugins"
-export QT_QPA_PLATFORM_PLUGIN_PATH="$bundle/plugins/platforms"
+# The window finds the Qt plugins in the bundle's plugins/ itself.
 exec "$loader" --library-path "$bundle/lib" "$bin/$program" "$@"

@@ -10,7 +10,7 @@ packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libssl-dev
           # Screenshots and the desktop smoke test under a virtual display.
           xvfb xauth openbox imagemagick xdotool xclip
           # The portable bundle (strip, readelf, objdump) and its tests on stick images.
-          binutils dosfstools e2fsprogs)
+          binutils dosfstools e2fsprogs desktop-file-utils)
 
 missing=()
 for p in "${packages[@]}"; do

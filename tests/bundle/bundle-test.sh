@@ -25,7 +25,11 @@ allowed_outside=(linux-vdso.so.1 ld-linux-x86-64.so.2 libc.so.6 libm.so.6 libpth
 allowed() { local a; for a in "${allowed_outside[@]}"; do [ "$1" = "$a" ] && return 0; done; return 1; }
 
 # The launcher's own check on offscreen Qt; prints the volume chosen.
-self_test() { QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run" sh "$1/start.sh" --self-test 2>"$work/self-test.err"; }
+# QT_DEBUG_PLUGINS names every plugin file loaded.
+self_test() {
+  QT_DEBUG_PLUGINS=1 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run" sh "$1/start.sh" --self-test \
+    2>"$work/self-test.err"
+}
 
 case $step in
 make)
@@ -118,7 +122,11 @@ stick-fat32 | stick-ext2)
   volume=$(self_test "$installed") || fail "start.sh --self-test: $(cat "$work/self-test.err")"
   [ "$volume" = "$mnt" ] || fail "the application chose $volume, not the stick $mnt"
   grep -q "resources $installed/share/coffervale/resources" "$work/self-test.err" ||
-    fail "the application's resources are not the stick's: $(cat "$work/self-test.err")"
+    fail "the application's resources are not the stick's: $(grep -v qt\\. "$work/self-test.err")"
+  loaded=$(sed -n 's/.*"\(.*\)" loaded library.*/\1/p' "$work/self-test.err")
+  grep -qx "$installed/plugins/platforms/libqoffscreen.so" <<< "$loaded" || fail "the offscreen plugin is not the stick's"
+  outside=$(grep -v "^$installed/" <<< "$loaded" || true)
+  [ -z "$outside" ] || fail "Qt plugins loaded from outside the bundle: $outside"
 
   # Installing again replaces the bundle and leaves the vault alone.
   sh "$bundle/coffervale-cli.sh" install-app "$mnt" >/dev/null || fail "install-app over the earlier bundle"
