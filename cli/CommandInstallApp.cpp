@@ -297,7 +297,7 @@ int runInstallApp(Invocation &inv)
 
     printf("Installed Coffervale on %s: %s, %zu files, %s.\n", volume.c_str(), destination.c_str(),
            files.size(), megabytes(files).c_str());
-    printf("Start it with: sh %s/start.sh\n", destination.c_str());
+    printf("Start it with: sh \"%s/start.sh\"\n", destination.c_str());
     return 0;
 }
 

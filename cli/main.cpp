@@ -74,7 +74,8 @@ static void printUsage(FILE *out)
 
 static void printCommandUsage(FILE *out, const Command &c)
 {
-    fprintf(out, "usage: coffervale-cli --volume DIR %s\n  %s\n", c.usage, c.summary);
+    fprintf(out, "usage: coffervale-cli %s%s\n  %s\n", c.needsVolume ? "--volume DIR " : "", c.usage,
+            c.summary);
 }
 
 static const Command *findCommand(const std::string &name)

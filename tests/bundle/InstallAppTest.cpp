@@ -56,7 +56,7 @@ TEST_F(InstallAppTest, CopiesTheBundleBesideTheVaultWithoutExecuteBits)
 {
     const CliResult r = installApp(volume, bundle);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("sh " + volume + "/Coffervale/start.sh"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("sh \"" + volume + "/Coffervale/start.sh\""), std::string::npos) << r.out;
     const std::string installed = volumeDir / "Coffervale";
     EXPECT_EQ(readFile(installed + "/bin/coffervale"), "program v1");
     EXPECT_EQ(readFile(installed + "/lib/libQt6Core.so.6"), std::string(5000, 'q'));

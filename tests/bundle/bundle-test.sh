@@ -89,7 +89,7 @@ stick-fat32 | stick-ext2)
   fi
   stick_work="$work/$fstype"
   media="$stick_work/media"
-  mnt="$media/STICK"
+  mnt="$media/MY STICK"  # labels often hold blanks
   rm -rf "$stick_work" && mkdir -p "$mnt"
   image="$stick_work/stick.img"
   truncate -s 300M "$image"
