@@ -3,7 +3,7 @@
 # through the computer's dynamic loader, which needs no execute bit on the program's file,
 # with the bundle's libraries; --library-path, unlike LD_LIBRARY_PATH, is not passed on to
 # the programs Coffervale opens files with.
-bin=$(CDPATH= cd -- "$(dirname -- "$0")" && pwd -P) || exit 1
+bin=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd -P) || exit 1
 bundle=$(dirname -- "$bin")
 program=$1
 shift

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Libraries a bundle leaves to the computer it runs on: the C library and its loader, and the
 # display stack (OpenGL/EGL, X11 and the core xcb libraries, Wayland, xkbcommon, fontconfig and
 # freetype) that must match the computer's drivers, servers and font configuration. Sourced by

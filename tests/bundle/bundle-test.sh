@@ -132,8 +132,8 @@ stick-fat32 | stick-ext2)
   sh "$bundle/coffervale-cli.sh" install-app "$mnt" >/dev/null || fail "install-app over the earlier bundle"
   [ "$(cli cat note.txt)" = "written on the stick" ] || fail "the vault changed when the bundle was replaced"
   cli check >/dev/null || fail "coffervale-cli check after reinstalling"
-  [ -z "$(ls -A "$mnt" | grep -v -x -e Coffervale -e .TovinCoffervale -e 'lost+found')" ] ||
-    fail "install-app left working folders: $(ls -A "$mnt")"
+  left=$(find "$mnt" -mindepth 1 -maxdepth 1 ! -name Coffervale ! -name .TovinCoffervale ! -name lost+found)
+  [ -z "$left" ] || fail "install-app left working folders: $left"
   echo "ok: the bundle runs from a $fstype volume mounted at $mnt"
   ;;
 
