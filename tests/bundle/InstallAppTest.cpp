@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "CliRunner.h"
 #include "TempDir.h"
@@ -151,22 +153,50 @@ TEST(InstallAppCommandLine, NeedsAVolumeFolderAndABundle)
     EXPECT_NE(r.err.find("not running from a bundle"), std::string::npos) << r.err;
 }
 
-TEST(InstallAppFullVolume, NothingIsWrittenWhenTheBundleDoesNotFit)
+// A small tmpfs for a stick; unmounted when the test ends.
+class SmallVolume {
+public:
+    explicit SmallVolume(const char *options)
+        : mounted_(mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options) == 0)
+    {}
+    ~SmallVolume()
+    {
+        if (mounted_)
+            umount(dir_.path().c_str());
+    }
+    bool mounted() const { return mounted_; }
+    const std::string &path() const { return dir_.path(); }
+
+private:
+    TempDir dir_;
+    bool mounted_;
+};
+
+TEST(InstallAppFullVolume, AFullStickKeepsTheEarlierBundleAndTheVault)
 {
-    TempDir bundleDir, mountPoint;
+    TempDir bundleDir;
     const std::string bundle = bundleDir / "Coffervale";
     makeBundle(bundle);
-    writeFile(bundle + "/lib/libicudata.so.72", std::string(3 << 20, 'i'));
-    std::string manifest =
-        readFile(bundle + "/bundle-manifest.txt") + "lib/libicudata.so.72\t" + std::to_string(3 << 20) + "\n";
-    writeFile(bundle + "/bundle-manifest.txt", manifest);
-    if (mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=1m") != 0)
-        GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root): " << strerror(errno);
-    writeFile(mountPoint / ".TovinCoffervale/index", "the vault");
-    const CliResult r = installApp(mountPoint.path(), bundle);
-    const Tree after = snapshotTree(mountPoint.path());
-    umount(mountPoint.path().c_str());
+    {
+        // Too little space for the bytes: refused before anything is written.
+        SmallVolume tiny("size=8k");
+        if (!tiny.mounted())
+            GTEST_SKIP() << "a tmpfs cannot be mounted here (needs root): " << strerror(errno);
+        writeFile(tiny.path() + "/.TovinCoffervale/index", "the vault");
+        const CliResult r = installApp(tiny.path(), bundle);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("not enough space"), std::string::npos) << r.err;
+        EXPECT_EQ(snapshotTree(tiny.path()), (Tree{{".TovinCoffervale/index", "the vault"}}));
+    }
+    // Room for one copy's files but not two: the second copy fails half-way.
+    SmallVolume stick("size=4m,nr_inodes=16");
+    writeFile(stick.path() + "/.TovinCoffervale/index", "the vault");
+    ASSERT_EQ(installApp(stick.path(), bundle).status, 0);
+    const Tree before = snapshotTree(stick.path());
+    makeBundle(bundle, "program v2");
+    const CliResult r = installApp(stick.path(), bundle);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("not enough space"), std::string::npos) << r.err;
-    EXPECT_EQ(after, (Tree{{".TovinCoffervale/index", "the vault"}}));
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_EQ(snapshotTree(stick.path()), before);
+    EXPECT_FALSE(fs::exists(stick.path() + "/.Coffervale-installing"));
 }
