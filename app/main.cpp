@@ -1,18 +1,72 @@
-// coffervale: the window. Options: --volume DIR runs on a plain folder as if it were a stick.
+// coffervale: the window. Options: --volume DIR runs on a plain folder as if it were a stick;
+// --self-test checks a bundle on a new computer without showing a window.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QImageReader>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "XXAppDelegate.h"
 #include "XXAppInfo.h"
+#include "XXDiskCheck.h"
 #include "XXDiskFileManager.h"
 #include "XXDiskTool.h"
 #include "XXImages.h"
 #include "XXQtRunLoop.h"
+#include "XXResources.h"
+
+// The platform plugin has loaded by now (QApplication exists); this checks the SVG plugin and
+// the resources through the icon, then picks the volume as the start screen does. Nothing is
+// opened or written. Prints the volume's path and returns 0, or says why not and returns 1.
+static int runSelfTest()
+{
+    const XXVolumeSource &source = XXVolumeSource::current();
+    // The monitor reports from the event loop; the start screen waits a second for it.
+    QElapsedTimer waited;
+    waited.start();
+    while (!source.loadedDisk() && waited.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const std::string runPath = source.appRunPath();
+    std::fprintf(stderr, "coffervale: platform %s, runs from %s, resources %s\n",
+                 qPrintable(QGuiApplication::platformName()), runPath.c_str(),
+                 xxtool::resourcesDirectory().c_str());
+    if (!QImageReader::supportedImageFormats().contains("svg")) {
+        std::fputs("coffervale: self-test failed: the SVG image plugin did not load\n", stderr);
+        return 1;
+    }
+    if (QApplication::windowIcon().pixmap(64).isNull()) {
+        std::fputs("coffervale: self-test failed: the icon is missing from the resources\n", stderr);
+        return 1;
+    }
+    const auto disks = source.loadedDisk();
+    const auto volume = disks ? chooseVolume(*disks, runPath) : std::nullopt;
+    if (!volume) {
+        std::fputs("coffervale: self-test failed: no volume qualifies (a USB volume of at least 4 GB under "
+                   "/media or /run/media, the volume the program runs from, or --volume DIR)\n",
+                   stderr);
+        return 1;
+    }
+    std::printf("%s\n", volume->c_str());
+    return 0;
+}
+
+// A bundle keeps its Qt plugins in plugins/ beside bin/ and loads only those: the computer's
+// own are built for another Qt. Set here, before the platform plugin is chosen, rather than
+// through QT_PLUGIN_PATH, which the programs that open files from the window would inherit.
+static void useBundledPlugins()
+{
+    const std::filesystem::path plugins =
+        std::filesystem::path(XXDiskTool::getAppRunPath()).parent_path() / "plugins";
+    std::error_code ec;
+    if (std::filesystem::is_directory(plugins / "platforms", ec))
+        QCoreApplication::setLibraryPaths({QString::fromStdString(plugins.string())});
+}
 
 int main(int argc, char *argv[])
 {
+    useBundledPlugins();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Coffervale"));
     QApplication::setApplicationVersion(xxappinfo::version());
@@ -29,12 +83,18 @@ int main(int argc, char *argv[])
                                     QStringLiteral("Use the folder DIR as the volume that holds the vault."),
                                     QStringLiteral("DIR"));
     options.addOption(volume);
+    const QCommandLineOption selfTest(
+        QStringList{QStringLiteral("self-test")},
+        QStringLiteral("Print the volume the window would open, show nothing."));
+    options.addOption(selfTest);
     options.process(app);
 
     XXQtRunLoop loop;
     XXDiskTool::installShared(loop, options.value(volume).toStdString());
     // Started now, so the volumes are known when the start screen asks a second later.
     XXDiskTool::shareDiskTool();
+    if (options.isSet(selfTest))
+        return runSelfTest();
 
     XXDiskFileManager &manager = XXDiskFileManager::shareDiskFileManager();
     manager.setFileWatcherRunLoop(&loop);

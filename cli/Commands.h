@@ -15,6 +15,7 @@ struct Command {
     const char *usage;  // after "coffervale-cli --volume DIR "
     const char *summary;
     int (*run)(Invocation &inv);
+    bool needsVolume = true;  // false: the command works without --volume
 };
 
 const std::vector<Command> &allCommands();
@@ -38,6 +39,7 @@ int runFind(Invocation &inv);
 int runBackup(Invocation &inv);
 int runBackups(Invocation &inv);
 int runRestore(Invocation &inv);
+int runInstallApp(Invocation &inv);
 
 // mv to a new name in the same folder, through the service's rename; other folders are
 // refused. Returns the exit status or throws.

@@ -39,6 +39,8 @@ const std::vector<Command> &allCommands()
         {"config", "config get KEY | config set KEY VALUE",
          "read or change any key of the configuration file", runConfig},
         {"check", "check", "read and verify every index and object; changes nothing", runCheck},
+        {"install-app", "install-app [VOLUME] [--from BUNDLE]",
+         "copy the program's bundle onto VOLUME as Coffervale/ beside the vault", runInstallApp, false},
     };
     return commands;
 }
@@ -72,7 +74,8 @@ static void printUsage(FILE *out)
 
 static void printCommandUsage(FILE *out, const Command &c)
 {
-    fprintf(out, "usage: coffervale-cli --volume DIR %s\n  %s\n", c.usage, c.summary);
+    fprintf(out, "usage: coffervale-cli %s%s\n  %s\n", c.needsVolume ? "--volume DIR " : "", c.usage,
+            c.summary);
 }
 
 static const Command *findCommand(const std::string &name)
@@ -109,7 +112,7 @@ int main(int argc, char **argv)
             inv.volume = *volume;
         else if (const char *env = getenv("COFFERVALE_VOLUME"))
             inv.volume = env;
-        else
+        else if (command->needsVolume)
             throw UsageError("no volume: give --volume DIR or set COFFERVALE_VOLUME");
         inv.command = args[0];
         inv.args.assign(args.begin() + 1, args.end());

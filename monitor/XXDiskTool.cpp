@@ -2,6 +2,7 @@
 
 #include "XXMonitorLog.h"
 #include "XXMountMonitor.h"
+#include "XXExecutablePath.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -50,6 +51,7 @@ XXDiskToolOptions XXDiskToolOptions::fromEnvironment(XXRunLoop &loop)
     }
     if (const char *volume = std::getenv("COFFERVALE_VOLUME"))
         options.volumeFolder = volume;
+    options.appRunPath = XXDiskTool::getAppRunPath();
     return options;
 }
 
@@ -95,23 +97,7 @@ XXDiskTool &XXDiskTool::shareDiskTool()
 
 std::string XXDiskTool::getAppRunPath()
 {
-    std::string target(256, '\0');
-    for (;;) {
-        const ssize_t length = readlink("/proc/self/exe", target.data(), target.size());
-        if (length < 0)
-            return {};
-        if (static_cast<std::size_t>(length) < target.size()) {
-            target.resize(static_cast<std::size_t>(length));
-            break;
-        }
-        target.resize(target.size() * 2);
-    }
-    // A replaced or deleted executable still names its folder, with this suffix added.
-    constexpr std::string_view deleted = " (deleted)";
-    if (target.ends_with(deleted))
-        target.resize(target.size() - deleted.size());
-    const std::size_t slash = target.rfind('/');
-    return slash == std::string::npos ? std::string() : target.substr(0, slash);
+    return xxtool::executableFolder();
 }
 
 void XXDiskTool::registerDiskNotice()
@@ -230,11 +216,22 @@ bool XXDiskTool::checkDiskType(const XXDiskDescription &disk) const
     // The folder the user named is a volume by choice, whatever it sits on.
     if (!volumeFolder_.empty() && disk.volumePath == volumeFolder_)
         return true;
+    if (holdsAppRunPath(disk.volumePath))
+        return liesUnderMediaRoot(disk.volumePath);
     if (disk.deviceProtocol != "USB")
         return false;
     if (static_cast<double>(disk.mediaSize) / 1000 / 1000 / 1000 < 4.0)
         return false;
     return liesUnderMediaRoot(disk.volumePath);
+}
+
+bool XXDiskTool::holdsAppRunPath(const std::string &volumePath) const
+{
+    // At a name boundary: "/media/a/STICK" does not hold "/media/a/STICK2/Coffervale".
+    const std::string &run = options_.appRunPath;
+    if (volumePath.empty() || run.compare(0, volumePath.size(), volumePath) != 0)
+        return false;
+    return run.size() == volumePath.size() || run[volumePath.size()] == '/';
 }
 
 bool XXDiskTool::liesUnderMediaRoot(const std::string &path) const

@@ -5,7 +5,9 @@
 // "/Volumes/" and the roots in COFFERVALE_MEDIA_ROOTS). A volume folder given by the user
 // (--volume DIR or COFFERVALE_VOLUME) is reported as one qualifying volume, so the program
 // can run on a plain folder; a disk mounted exactly there qualifies too, whatever its size,
-// so that pulling it is still noticed.
+// so that pulling it is still noticed. The disk the program itself runs from qualifies
+// whatever its protocol and size when it is mounted under a media root: the program carried
+// on a stick opens that stick, also in a card reader or from a disk image.
 //
 // Wiring in the application (main thread, before anything calls shareDiskTool()):
 //
@@ -60,9 +62,12 @@ struct XXDiskToolOptions {
     std::vector<std::string> mediaRoots = {"/media", "/run/media", "/Volumes"};
     // A folder to report as a qualifying volume; empty for none.
     std::string volumeFolder;
+    // The folder the program runs from (getAppRunPath()); empty for none.
+    std::string appRunPath;
 
     // The defaults plus the environment: COFFERVALE_MEDIA_ROOTS (colon-separated roots,
-    // added to the defaults) and COFFERVALE_VOLUME (the volume folder).
+    // added to the defaults) and COFFERVALE_VOLUME (the volume folder); appRunPath is
+    // getAppRunPath().
     static XXDiskToolOptions fromEnvironment(XXRunLoop &loop);
 };
 
@@ -85,7 +90,8 @@ public:
     // The process-wide instance, created and started by the first call; it lives until the
     // process ends. Throws std::logic_error when installShared() has not run. Any thread.
     static XXDiskTool &shareDiskTool();
-    // The folder that holds the running executable; empty when it cannot be read.
+    // The folder that holds the running program's file, also when the program was started
+    // through the dynamic loader; empty when it cannot be read.
     static std::string getAppRunPath();
 
     // Starts watching the mount table. The disks mounted now and the volume folder are
@@ -116,6 +122,7 @@ private:
     void startOnLoop();
     void reportVolumeFolder();
     bool liesUnderMediaRoot(const std::string &path) const;
+    bool holdsAppRunPath(const std::string &volumePath) const;
 
     XXRunLoop &loop_;
     XXNotificationCenter &center_;

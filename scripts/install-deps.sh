@@ -8,7 +8,9 @@ packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libssl-dev
           # font that has the Chinese texts.
           qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-wayland fonts-noto-cjk
           # Screenshots and the desktop smoke test under a virtual display.
-          xvfb xauth openbox imagemagick xdotool xclip)
+          xvfb xauth openbox imagemagick xdotool xclip
+          # The portable bundle (strip, readelf, objdump) and its tests on stick images.
+          binutils dosfstools e2fsprogs desktop-file-utils)
 
 missing=()
 for p in "${packages[@]}"; do

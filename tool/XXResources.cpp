@@ -1,19 +1,12 @@
 #include "XXResources.h"
 
+#include "XXExecutablePath.h"
+
 #include <cstdlib>
 #include <system_error>
 
 namespace xxtool {
 namespace {
-
-std::filesystem::path executableDirectory()
-{
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec || exe.empty())
-        return {};
-    return exe.parent_path();
-}
 
 bool isDirectory(const std::filesystem::path &p)
 {
@@ -28,7 +21,7 @@ std::vector<std::filesystem::path> resourcesSearchPath()
     std::vector<std::filesystem::path> candidates;
     if (const char *env = std::getenv("COFFERVALE_RESOURCES"); env && *env)
         candidates.emplace_back(env);
-    if (const auto dir = executableDirectory(); !dir.empty()) {
+    if (const std::filesystem::path dir = executableFolder(); !dir.empty()) {
         candidates.push_back(dir / "resources");
         candidates.push_back((dir / ".." / "share" / "coffervale" / "resources").lexically_normal());
     }

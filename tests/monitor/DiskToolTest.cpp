@@ -129,6 +129,28 @@ TEST_F(DiskToolTest, QualificationRulesAtTheirEdges)
         EXPECT_EQ(tool.checkDiskType(disk), qualifies) << disk.describe();
 }
 
+TEST_F(DiskToolTest, TheDiskTheProgramRunsFromQualifiesUnderAMediaRootWhateverItIs)
+{
+    XXDiskToolOptions fromStick = options();
+    fromStick.appRunPath = "/media/anna/CARD/Coffervale/bin";
+    const XXDiskTool tool(fromStick);
+    const std::pair<XXDiskDescription, bool> rows[] = {
+        {{"mmcblk0p1", "", 2'000'000'000, "/media/anna/CARD"}, true},  // a small card, not USB
+        {{"loop0", "", 64'000'000, "/media/anna/CARD/Coffervale"}, true},
+        {{"mmcblk0p1", "", 2'000'000'000, "/media/anna/CAR"}, false},  // only a name prefix
+        {{"mmcblk0p1", "", 2'000'000'000, "/media/anna/CARD/Coffervale/bin/x"}, false},
+        {{"", "", 2'000'000'000, "/media/anna/CARD"}, false},
+    };
+    for (const auto &[disk, qualifies] : rows)
+        EXPECT_EQ(tool.checkDiskType(disk), qualifies) << disk.describe();
+
+    // Outside the media roots the program's own disk is no vault volume: a bundle copied to
+    // the home disk must not put a vault at the root of the system.
+    fromStick.appRunPath = "/home/anna/Coffervale/bin";
+    EXPECT_FALSE(XXDiskTool(fromStick).checkDiskType({"sda2", "", 500'000'000'000, "/home"}));
+    EXPECT_FALSE(XXDiskTool(fromStick).checkDiskType({"sda1", "", 500'000'000'000, "/"}));
+}
+
 TEST_F(DiskToolTest, RemountAndRemovalPostTheOldMountPathAndTellTheDelegateOnce)
 {
     const auto tool = start({stick, outsideRoots});
@@ -200,6 +222,7 @@ TEST(DiskToolOptions, EnvironmentAddsMediaRootsAndTheVolumeFolder)
     EXPECT_EQ(options.runLoop, &loop);
     EXPECT_EQ(options.mediaRoots, (Names{"/media", "/run/media", "/Volumes", "/srv/sticks", "/mnt/usb/"}));
     EXPECT_EQ(options.volumeFolder, "/home/anna/vault");
+    EXPECT_EQ(options.appRunPath, XXDiskTool::getAppRunPath());
     EXPECT_EQ(std::tie(options.procRoot, options.sysRoot), std::make_tuple("/proc", "/sys"));
 }
 

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Runs one of the bundle's programs: launch.sh PROGRAM [ARGS]. The program is started
+# through the computer's dynamic loader, which needs no execute bit on the program's file,
+# with the bundle's libraries; --library-path, unlike LD_LIBRARY_PATH, is not passed on to
+# the programs Coffervale opens files with.
+bin=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd -P) || exit 1
+bundle=$(dirname -- "$bin")
+program=$1
+shift
+
+built_for=$(cat "$bin/machine.txt" 2>/dev/null)
+machine=$(uname -m)
+if [ -n "$built_for" ] && [ "$built_for" != "$machine" ]; then
+  echo "Coffervale: this copy is built for $built_for processors; this computer has $machine." >&2
+  exit 1
+fi
+loader=$(cat "$bin/loader.txt" 2>/dev/null)
+if [ ! -f "$loader" ]; then
+  echo "Coffervale: this computer has no $loader, so it cannot start programs built for $built_for Linux." >&2
+  exit 1
+fi
+
+# The window finds the Qt plugins in the bundle's plugins/ itself.
+exec "$loader" --library-path "$bundle/lib" "$bin/$program" "$@"

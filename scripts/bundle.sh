@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# Makes the portable bundle dist/Coffervale/ from a build: the window and the command-line
+# tool with every library and Qt plugin they load except the C library and the display
+# libraries every desktop has, the resources, the licence texts and the launchers. The bundle
+# holds no symbolic links and needs no execute bits, so it runs from a FAT32 or exFAT stick:
+#   sh /media/USER/STICK/Coffervale/start.sh
+# Usage: scripts/bundle.sh [BUILD_DIR [OUT_DIR]]   (defaults: build, dist)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+out=${2:-$root/dist}
+app="$build/app/coffervale"
+cli="$build/cli/coffervale-cli"
+for program in "$app" "$cli"; do
+  [ -f "$program" ] || { echo "bundle.sh: $program is missing; build first (./run.sh or cmake --build)" >&2; exit 1; }
+done
+
+# Left to the computer the bundle runs on: the C library and its loader, and the display
+# stack that must match the computer's graphics driver and X or Wayland server. The xcb
+# helper libraries (libxcb-cursor, -icccm, -image, -keysyms, -render-util, -util) are not
+# on every desktop and are bundled. tests/bundle/ checks against the same list.
+source "$root/packaging/system-libraries.sh"
+
+qt_core=$(ldd "$app" | awk '$1 ~ /^libQt6Core\.so/ { print $3 }')
+[ -n "$qt_core" ] || { echo "bundle.sh: $app does not load libQt6Core" >&2; exit 1; }
+plugins_from=${QT_PLUGIN_DIR:-}
+if [ -z "$plugins_from" ] && command -v qtpaths6 >/dev/null; then
+  plugins_from=$(qtpaths6 --query QT_INSTALL_PLUGINS)
+fi
+[ -n "$plugins_from" ] || plugins_from="$(dirname "$(readlink -f "$qt_core")")/qt6/plugins"
+[ -d "$plugins_from/platforms" ] || { echo "bundle.sh: no Qt plugins in $plugins_from (set QT_PLUGIN_DIR)" >&2; exit 1; }
+
+mkdir -p "$out"
+stage="$out/.Coffervale.partial"
+rm -rf "$stage"
+mkdir -p "$stage/bin" "$stage/lib" "$stage/plugins" "$stage/licenses" "$stage/share/coffervale"
+
+# Stripped copies: the debug information would double the bundle.
+strip --strip-unneeded -o "$stage/bin/coffervale" "$app"
+strip --strip-unneeded -o "$stage/bin/coffervale-cli" "$cli"
+
+# The plugins the window loads: X11 and Wayland (with their shell, decoration and GL
+# integrations), offscreen for --self-test, SVG images and icons, compose and IBus input,
+# and the desktop-portal platform theme where Qt has it.
+plugin_files=(platforms/libqxcb.so platforms/libqwayland-generic.so platforms/libqwayland-egl.so
+              platforms/libqoffscreen.so xcbglintegrations/libqxcb-glx-integration.so
+              xcbglintegrations/libqxcb-egl-integration.so imageformats/libqsvg.so
+              iconengines/libqsvgicon.so platforminputcontexts/libcomposeplatforminputcontextplugin.so
+              platforminputcontexts/libibusplatforminputcontextplugin.so
+              platformthemes/libqxdgdesktopportal.so
+              wayland-shell-integration/libxdg-shell.so wayland-shell-integration/libwl-shell-plugin.so
+              wayland-decoration-client/libbradient.so
+              wayland-graphics-integration-client/libqt-plugin-wayland-egl.so
+              wayland-graphics-integration-client/libshm-emulation-server.so)
+for plugin in "${plugin_files[@]}"; do
+  [ -f "$plugins_from/$plugin" ] || { echo "bundle.sh: no $plugin in Qt; left out"; continue; }
+  mkdir -p "$stage/plugins/$(dirname "$plugin")"
+  strip --strip-unneeded -o "$stage/plugins/$plugin" "$plugins_from/$plugin"
+done
+for required in platforms/libqxcb.so platforms/libqoffscreen.so imageformats/libqsvg.so; do
+  [ -f "$stage/plugins/$required" ] || { echo "bundle.sh: Qt lacks the plugin $required" >&2; exit 1; }
+done
+
+# Every library the programs and plugins load, under its soname and without links. Only what
+# they need through bundled libraries: what the computer's own display libraries need (expat
+# for fontconfig ...) is the computer's too, in the version those were built against.
+declare -A sources=()
+while IFS= read -r elf; do
+  while read -r name arrow path _; do
+    [ "$arrow" = "=>" ] || continue
+    if [ "$path" = "not" ]; then
+      echo "bundle.sh: $elf needs $name, which this computer lacks" >&2; exit 1
+    fi
+    sources[$name]=$path
+  done < <(ldd "$elf")
+done < <(find "$stage/bin" "$stage/plugins" -type f)
+needed() { objdump -p "$1" | awk '$1 == "NEEDED" { print $2 }'; }
+declare -A bundled=()
+pending=()
+while IFS= read -r elf; do pending+=("$elf"); done < <(find "$stage/bin" "$stage/plugins" -type f)
+while [ ${#pending[@]} -gt 0 ]; do
+  elf=${pending[0]}
+  pending=("${pending[@]:1}")
+  for name in $(needed "$elf"); do
+    is_system_library "$name" && continue
+    [ -n "${bundled[$name]:-}" ] && continue
+    [ -n "${sources[$name]:-}" ] || { echo "bundle.sh: $elf needs $name, which ldd did not find" >&2; exit 1; }
+    bundled[$name]=${sources[$name]}
+    pending+=("${sources[$name]}")
+  done
+done
+for name in "${!bundled[@]}"; do
+  strip --strip-unneeded -o "$stage/lib/$name" "$(readlink -f "${bundled[$name]}")"
+done
+
+# Licence texts: Debian keeps each package's in /usr/share/doc/PACKAGE/copyright.
+{
+  echo "Libraries and plugins in this bundle, by the Debian package they come from (package version)."
+  echo "Each package's licence is in licenses/PACKAGE.txt. The Qt libraries are used under the LGPL:"
+  echo "they are separate files in lib/ and plugins/ and may be replaced by other builds of the"
+  echo "same Qt version; the sources are those of the listed Debian package versions."
+  echo
+} > "$stage/licenses/PACKAGES.txt"
+if command -v dpkg-query >/dev/null; then
+  declare -A packages=()
+  for file in "${bundled[@]}"; do
+    real=$(readlink -f "$file")
+    package=$(dpkg-query -S "$real" 2>/dev/null | head -1 | cut -d: -f1) || true
+    [ -n "$package" ] && packages[$package]=1
+  done
+  for plugin in "${plugin_files[@]}"; do
+    [ -f "$plugins_from/$plugin" ] || continue
+    package=$(dpkg-query -S "$(readlink -f "$plugins_from/$plugin")" 2>/dev/null | head -1 | cut -d: -f1) || true
+    [ -n "$package" ] && packages[$package]=1
+  done
+  for package in $(printf '%s\n' "${!packages[@]}" | sort); do
+    version=$(dpkg-query -W -f='${Version}' "$package" 2>/dev/null || echo unknown)
+    echo "$package ($version)" >> "$stage/licenses/PACKAGES.txt"
+    if [ -f "/usr/share/doc/$package/copyright" ]; then
+      cp "/usr/share/doc/$package/copyright" "$stage/licenses/$package.txt"
+    else
+      echo "bundle.sh: no licence text for $package" >&2; exit 1
+    fi
+  done
+else
+  echo "bundle.sh: dpkg-query is missing, so the licence texts cannot be collected" >&2; exit 1
+fi
+cp "$root/packaging/copyright" "$stage/licenses/Coffervale.txt"
+
+cp -r "$root/resources" "$stage/share/coffervale/resources"
+find "$stage/share/coffervale/resources" -name '*.md' -delete
+cp "$root/packaging/start.sh" "$root/packaging/coffervale-cli.sh" "$stage/"
+cp "$root/packaging/launch.sh" "$stage/bin/"
+cp "$root/packaging/Coffervale-bundle.desktop" "$stage/Coffervale.desktop"
+cp "$root/resources/images/coffervale.svg" "$stage/coffervale.svg"
+cp "$root/packaging/README-bundle.txt" "$stage/README.txt"
+# The launcher checks that the computer's processor matches.
+uname -m > "$stage/bin/machine.txt"
+readelf -l "$stage/bin/coffervale" | sed -n 's/.*interpreter: \(.*\)]/\1/p' > "$stage/bin/loader.txt"
+[ -s "$stage/bin/loader.txt" ] || { echo "bundle.sh: cannot read the program's loader" >&2; exit 1; }
+
+# FAT32 and exFAT hold no links and refuse some characters in names.
+if [ -n "$(find "$stage" -type l)" ]; then echo "bundle.sh: the bundle holds links" >&2; exit 1; fi
+if find "$stage" | grep -q '[:*?"<>|\\]'; then echo "bundle.sh: a name FAT32 refuses" >&2; exit 1; fi
+if [ -n "$(find "$stage" | tr 'A-Z' 'a-z' | sort | uniq -d)" ]; then
+  echo "bundle.sh: two names differ only in case" >&2; exit 1
+fi
+
+# install-app copies what the manifest lists and treats a folder with it as a whole bundle.
+version=$(sed -n 's/^project(Coffervale VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+{
+  echo "Coffervale bundle $version"
+  (cd "$stage" && find . -type f ! -name bundle-manifest.txt -printf '%P\t%s\n' | LC_ALL=C sort)
+} > "$stage/bundle-manifest.txt"
+
+rm -rf "$out/Coffervale"
+mv "$stage" "$out/Coffervale"
+echo "bundle.sh: $out/Coffervale, $(du -sm "$out/Coffervale" | cut -f1) MB in $(find "$out/Coffervale" -type f | wc -l) files"

@@ -1,0 +1,102 @@
+// Where the program finds itself when the stick's launchers start it through the dynamic
+// loader from a file without execute bits: /proc/self/exe then names the loader.
+#include <gtest/gtest.h>
+
+#include <elf.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ScopedEnv.h"
+#include "TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The loader named in the program's PT_INTERP header.
+std::string interpreterOf(const fs::path &program)
+{
+    std::ifstream in(program, std::ios::binary);
+    Elf64_Ehdr header{};
+    in.read(reinterpret_cast<char *>(&header), sizeof header);
+    for (int i = 0; in && i < header.e_phnum; ++i) {
+        Elf64_Phdr segment{};
+        in.seekg(static_cast<std::streamoff>(header.e_phoff + i * header.e_phentsize));
+        in.read(reinterpret_cast<char *>(&segment), sizeof segment);
+        if (segment.p_type == PT_INTERP) {
+            std::string path(segment.p_filesz, '\0');
+            in.seekg(static_cast<std::streamoff>(segment.p_offset));
+            in.read(path.data(), static_cast<std::streamsize>(path.size()));
+            return path.c_str();
+        }
+    }
+    return {};
+}
+
+// The program's output lines; argv[0] is what is started.
+std::vector<std::string> run(const std::vector<std::string> &argv)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        std::vector<char *> args;
+        for (const auto &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << argv[0];
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+TEST(RunPath, IsTheProgramsFolderWhetherStartedDirectlyOrThroughTheLoader)
+{
+    const fs::path helper = PRINT_RUN_PATH;
+    ScopedEnv env;
+    env.set("COFFERVALE_RESOURCES", std::nullopt);
+    const auto direct = run({helper.string()});
+    ASSERT_EQ(direct.size(), 3u);
+    EXPECT_EQ(direct[0], helper.parent_path().string());
+    EXPECT_EQ(direct[1], helper.string());
+
+    // As on a FAT32 stick: a copy without execute bits, beside its resources, run by the loader.
+    const std::string loader = interpreterOf(helper);
+    ASSERT_FALSE(loader.empty());
+    TempDir temp;
+    const fs::path stick = temp.path();
+    const fs::path copy = stick / "bin" / "print_run_path";
+    fs::create_directories(copy.parent_path());
+    fs::create_directories(stick / "share/coffervale/resources");
+    fs::copy_file(helper, copy);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const auto viaLoader = run({loader, copy.string()});
+    ASSERT_EQ(viaLoader.size(), 3u);
+    EXPECT_EQ(viaLoader[0], copy.parent_path().string());
+    EXPECT_EQ(viaLoader[1], copy.string());
+    EXPECT_EQ(viaLoader[2], (stick / "share/coffervale/resources").string());
+}

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# The portable bundle, the installed layout and the Debian package.
+# Usage: bundle-test.sh STEP SOURCE_DIR BUILD_DIR WORK_DIR, STEP one of make, self-contained,
+# stick-fat32, stick-ext2, install, deb. Exit 77 is a skip (the reason is printed).
+set -euo pipefail
+step=$1 source=$2 build=$3 work=$4
+bundle="$work/dist/Coffervale"
+export COFFERVALE_PASSWORD="Stick#Test2026"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+skip() { echo "SKIPPED: $*"; exit 77; }
+
+# Found outside a bundle: the C library and loader, the display libraries every desktop has,
+# and what those need themselves.
+allowed_outside=(linux-vdso.so.1 ld-linux-x86-64.so.2 libc.so.6 libm.so.6 libpthread.so.0
+  libdl.so.2 librt.so.1
+  libGL.so.1 libEGL.so.1 libGLX.so.0 libOpenGL.so.0 libGLdispatch.so.0 libgbm.so.1 libdrm.so.2
+  libX11.so.6 libX11-xcb.so.1 libXau.so.6 libXdmcp.so.6 libXext.so.6 libXrender.so.1 libXi.so.6
+  libSM.so.6 libICE.so.6 libuuid.so.1
+  libxcb.so.1 libxcb-glx.so.0 libxcb-randr.so.0 libxcb-render.so.0 libxcb-shape.so.0
+  libxcb-shm.so.0 libxcb-sync.so.1 libxcb-xfixes.so.0 libxcb-xinerama.so.0 libxcb-xinput.so.0
+  libxcb-xkb.so.1 libxcb-dri2.so.0 libxcb-dri3.so.0 libxcb-present.so.0
+  libwayland-client.so.0 libwayland-cursor.so.0 libwayland-egl.so.1
+  libxkbcommon.so.0 libxkbcommon-x11.so.0 libfontconfig.so.1 libfreetype.so.6
+  libexpat.so.1 libbrotlidec.so.1 libbrotlicommon.so.1 libbsd.so.0 libmd.so.0 libffi.so.8)
+allowed() { local a; for a in "${allowed_outside[@]}"; do [ "$1" = "$a" ] && return 0; done; return 1; }
+
+# The launcher's own check on offscreen Qt; prints the volume chosen.
+# QT_DEBUG_PLUGINS names every plugin file loaded.
+self_test() {
+  QT_DEBUG_PLUGINS=1 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run" sh "$1/start.sh" --self-test \
+    2>"$work/self-test.err"
+}
+
+case $step in
+make)
+  rm -rf "$work" && mkdir -p "$work/run" && chmod 700 "$work/run"
+  "$source/scripts/bundle.sh" "$build" "$work/dist"
+  ;;
+
+self-contained)
+  [ -z "$(find "$bundle" -type l)" ] || fail "the bundle holds links: $(find "$bundle" -type l | head -3)"
+  for f in lib/libc.so.6 lib/ld-linux-x86-64.so.2 lib/libm.so.6 lib/libpthread.so.0; do
+    [ ! -e "$bundle/$f" ] || fail "the C library is bundled: $f"
+  done
+  for f in bin/coffervale bin/coffervale-cli plugins/platforms/libqxcb.so plugins/platforms/libqwayland-generic.so \
+           plugins/imageformats/libqsvg.so start.sh coffervale-cli.sh Coffervale.desktop coffervale.svg \
+           share/coffervale/resources/en.lproj/texts.txt share/coffervale/resources/zh-Hans.lproj/texts.txt \
+           licenses/PACKAGES.txt licenses/libqt6core6.txt; do
+    [ -f "$bundle/$f" ] || fail "missing $f"
+  done
+  checked=0
+  while IFS= read -r elf; do
+    [ "$(head -c 4 "$elf" | tail -c 3)" = ELF ] || continue
+    out=$(LD_LIBRARY_PATH="$bundle/lib" ldd "$elf" 2>&1) || grep -q 'statically linked' <<< "$out" || fail "ldd $elf"
+    grep -q 'statically linked' <<< "$out" && continue
+    while read -r name arrow path _; do
+      [ "$arrow" = "=>" ] || { case $name in /*) name=$(basename "$name");; esac; path=$name; }
+      [ "$path" = "not" ] && fail "$elf needs $name, which is not in the bundle"
+      case $path in "$bundle"/*) continue;; esac
+      allowed "$name" || fail "$elf loads $name from $path, outside the bundle"
+    done <<< "$out"
+    # Links to the build machine: no RPATH other than $ORIGIN-relative ones.
+    if readelf -d "$elf" | grep -E 'R(UN)?PATH' | grep -v '\$ORIGIN' | grep -q .; then
+      fail "$elf has an absolute RPATH: $(readelf -d "$elf" | grep -E 'R(UN)?PATH')"
+    fi
+    checked=$((checked + 1))
+  done < <(find "$bundle/bin" "$bundle/lib" "$bundle/plugins" -type f)
+  [ "$checked" -gt 20 ] || fail "only $checked programs and libraries checked"
+  if grep -rIl -e "$build" -e "$source" "$bundle" >/dev/null; then
+    fail "text files name the build machine's folders: $(grep -rIl -e "$build" -e "$source" "$bundle" | head -3)"
+  fi
+  # The manifest lists every file with its size, and nothing else.
+  listed=$(tail -n +2 "$bundle/bundle-manifest.txt")
+  actual=$(cd "$bundle" && find . -type f ! -name bundle-manifest.txt -printf '%P\t%s\n' | LC_ALL=C sort)
+  [ "$listed" = "$actual" ] || fail "the manifest does not match the files"
+  echo "ok: $checked programs and libraries resolve inside the bundle; $(du -sm "$bundle" | cut -f1) MB"
+  ;;
+
+stick-fat32 | stick-ext2)
+  fstype=${step#stick-}
+  [ "$(id -u)" -eq 0 ] || skip "mounting a $fstype image needs root"
+  command -v losetup >/dev/null && [ -e /dev/loop-control ] || skip "no loop devices here"
+  if [ "$fstype" = fat32 ]; then
+    command -v mkfs.vfat >/dev/null || skip "mkfs.vfat is missing (dosfstools)"
+    grep -qw vfat /proc/filesystems || modprobe vfat 2>/dev/null || true
+    grep -qw vfat /proc/filesystems || skip "this kernel has no vfat file system (and cannot load it)"
+  else
+    grep -qw ext2 /proc/filesystems || skip "this kernel has no ext2 file system"
+  fi
+  stick_work="$work/$fstype"
+  media="$stick_work/media"
+  mnt="$media/MY STICK"  # labels often hold blanks
+  rm -rf "$stick_work" && mkdir -p "$mnt"
+  image="$stick_work/stick.img"
+  truncate -s 300M "$image"
+  if [ "$fstype" = fat32 ]; then
+    mkfs.vfat -F 32 -n STICK "$image" >/dev/null
+    # As a desktop mounts a FAT32 stick: only .exe, .com and .bat would be executable.
+    mount -t vfat -o loop,showexec,uid=0,gid=0 "$image" "$mnt" || skip "mounting the FAT32 image failed"
+  else
+    # A stand-in where vfat is missing: install-app writes no execute bits, as FAT32 keeps none.
+    mkfs.ext2 -q -F "$image"
+    mount -t ext2 -o loop "$image" "$mnt" || skip "mounting the ext2 image failed"
+  fi
+  trap 'umount "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null || true' EXIT
+  # The loop device is neither USB nor 4 GB: it qualifies as the volume the program runs from,
+  # found under a media root given the documented way.
+  export COFFERVALE_MEDIA_ROOTS="$media"
+
+  sh "$bundle/coffervale-cli.sh" install-app "$mnt" | tee "$stick_work/install.out"
+  installed="$mnt/Coffervale"
+  [ -f "$installed/start.sh" ] || fail "install-app left no start.sh on the stick"
+  [ -z "$(find "$installed" -type f -perm /111)" ] || fail "files on the stick carry execute bits"
+  grep -qx "Icon=$installed/coffervale.svg" "$installed/Coffervale.desktop" || fail "the .desktop icon path"
+
+  cli() { sh "$installed/coffervale-cli.sh" --volume "$mnt" "$@"; }
+  cli init --hint "from the stick" >/dev/null || fail "coffervale-cli init from the stick"
+  echo "written on the stick" > "$stick_work/note.txt"
+  cli put "$stick_work/note.txt" >/dev/null || fail "coffervale-cli put from the stick"
+  [ "$(cli cat note.txt)" = "written on the stick" ] || fail "coffervale-cli cat from the stick"
+
+  volume=$(self_test "$installed") || fail "start.sh --self-test: $(cat "$work/self-test.err")"
+  [ "$volume" = "$mnt" ] || fail "the application chose $volume, not the stick $mnt"
+  grep -q "resources $installed/share/coffervale/resources" "$work/self-test.err" ||
+    fail "the application's resources are not the stick's: $(grep -v qt\\. "$work/self-test.err")"
+  loaded=$(sed -n 's/.*"\(.*\)" loaded library.*/\1/p' "$work/self-test.err")
+  grep -qx "$installed/plugins/platforms/libqoffscreen.so" <<< "$loaded" || fail "the offscreen plugin is not the stick's"
+  outside=$(grep -v "^$installed/" <<< "$loaded" || true)
+  [ -z "$outside" ] || fail "Qt plugins loaded from outside the bundle: $outside"
+
+  # Installing again replaces the bundle and leaves the vault alone.
+  sh "$bundle/coffervale-cli.sh" install-app "$mnt" >/dev/null || fail "install-app over the earlier bundle"
+  [ "$(cli cat note.txt)" = "written on the stick" ] || fail "the vault changed when the bundle was replaced"
+  cli check >/dev/null || fail "coffervale-cli check after reinstalling"
+  left=$(find "$mnt" -mindepth 1 -maxdepth 1 ! -name Coffervale ! -name .TovinCoffervale ! -name lost+found)
+  [ -z "$left" ] || fail "install-app left working folders: $left"
+  echo "ok: the bundle runs from a $fstype volume mounted at $mnt"
+  ;;
+
+install)
+  prefix="$work/installed"
+  rm -rf "$prefix"
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+  for f in bin/coffervale bin/coffervale-cli share/applications/coffervale.desktop \
+           share/icons/hicolor/scalable/apps/coffervale.svg share/coffervale/resources/en.lproj/texts.txt \
+           share/coffervale/resources/zh-Hans.lproj/texts.txt share/coffervale/resources/images/main37.svg; do
+    [ -f "$prefix/$f" ] || fail "the install lacks $f"
+  done
+  grep -qx 'Exec=coffervale' "$prefix/share/applications/coffervale.desktop" || fail "the .desktop entry's Exec"
+  if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$prefix/share/applications/coffervale.desktop"
+    desktop-file-validate "$source/packaging/Coffervale-bundle.desktop"
+  fi
+  mkdir -p "$work/volume"
+  volume=$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run" "$prefix/bin/coffervale" --self-test \
+           --volume "$work/volume" 2>"$work/self-test.err") || fail "installed --self-test: $(cat "$work/self-test.err")"
+  [ "$volume" = "$work/volume" ] || fail "the installed program chose $volume"
+  grep -q "resources $prefix/share/coffervale/resources" "$work/self-test.err" ||
+    fail "the installed program does not use the installed resources: $(cat "$work/self-test.err")"
+  echo "ok: installed layout in $prefix"
+  ;;
+
+deb)
+  rm -rf "$work/deb"
+  (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null) || fail "cpack -G DEB"
+  deb=$(find "$work/deb" -maxdepth 1 -name 'coffervale_*.deb' | head -1)
+  [ -n "$deb" ] || fail "cpack made no coffervale_*.deb"
+  contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
+  for f in ./usr/bin/coffervale ./usr/bin/coffervale-cli ./usr/share/applications/coffervale.desktop \
+           ./usr/share/icons/hicolor/scalable/apps/coffervale.svg ./usr/share/doc/coffervale/copyright \
+           ./usr/share/coffervale/resources/en.lproj/texts.txt ./usr/share/coffervale/resources/zh-Hans.lproj/texts.txt; do
+    grep -qx -- "$f" <<< "$contents" || fail "the package lacks $f"
+  done
+  ! grep -q '\.so' <<< "$contents" || fail "the package bundles libraries: $(grep '\.so' <<< "$contents" | head -3)"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for d in libqt6widgets6 libqt6svg6 qt6-qpa-plugins libssl3 zlib1g; do
+    grep -q "$d" <<< "$depends" || fail "Depends lacks $d: $depends"
+  done
+  echo "ok: $(basename "$deb"), Depends: $depends"
+  ;;
+*) fail "unknown step $step" ;;
+esac
