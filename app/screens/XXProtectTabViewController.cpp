@@ -69,7 +69,6 @@ XXProtectTabViewController::XXProtectTabViewController(QWidget *parent)
     detail->header()->setSectionsClickable(true);
     detail->header()->setSortIndicatorShown(true);
     detail->header()->setStretchLastSection(false);
-    detail->header()->setSectionResizeMode(0, QHeaderView::Stretch);
 
     XXDropHandler handler{[this](const QMimeData *data, const QModelIndex &index) {
                               return canDrop(data, index.isValid() ? index.row() : -1);
@@ -90,6 +89,7 @@ XXProtectTabViewController::XXProtectTabViewController(QWidget *parent)
             emit contextMenuRequested(view->viewport()->mapToGlobal(pos));
         });
     }
+    detail->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     detail->setColumnWidth(1, 160);
     detail->setColumnWidth(2, 90);
     connect(detail->header(), &QHeaderView::sectionClicked, this, [this](int section) {

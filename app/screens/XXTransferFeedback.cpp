@@ -35,6 +35,11 @@ XXTransferFeedback::XXTransferFeedback(QWidget *screen, XXDiskFileManager &manag
 
 XXTransferFeedback::~XXTransferFeedback() = default;
 
+XXProgressAlertView *XXTransferFeedback::progressView() const
+{
+    return progressView_;
+}
+
 double XXTransferFeedback::progressValue(std::uint64_t total, std::uint64_t done)
 {
     if (total == 0)

@@ -34,7 +34,7 @@ public:
                     Finished finished);
 
     bool isRunning() const { return running_; }
-    XXProgressAlertView *progressView() const { return progressView_; }
+    XXProgressAlertView *progressView() const;
 
     // The handlers, on the GUI thread (public so the screen's tests can drive them).
     void progress(std::uint64_t total, std::uint64_t done, const QString &itemName);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,12 @@
 #include "XXTexts.h"
 #include "XXTool.h"
 #include "XXWorker.h"
+
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace apptest {
 
