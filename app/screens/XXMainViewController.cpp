@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -142,6 +143,12 @@ XXMainViewController::XXMainViewController(QWidget *parent)
             [this](const QPoint &pos) { protectTabMenu_->popup(pos); });
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
             &XXMainViewController::refreshPasteEnabling);
+
+    // A cut that a file manager pasted: its copies leave the paste cache, and only then do
+    // the entries leave the vault.
+    cutWatch_ = new QTimer(this);
+    cutWatch_->setInterval(1000);
+    connect(cutWatch_, &QTimer::timeout, this, &XXMainViewController::checkCutTakenByOtherPrograms);
 
     connectMenu();
     buildContextMenu();
@@ -652,6 +659,9 @@ void XXMainViewController::startStaging(const XXProtectFileArray &files, bool is
             xxplatform::setLocalFiles(*data, result.stagedPaths, isCut);
             xxplatform::markAsOurs(*data);
             QGuiApplication::clipboard()->setMimeData(data);
+            stagedCutCount_ = isCut ? int(result.stagedEntries.size()) : 0;
+            if (stagedCutCount_ > 0)
+                cutWatch_->start();
             if (!result.failedFiles.empty()) {
                 const QString first = QString::fromUtf8(result.failedFiles.front()->fileName().c_str());
                 const QString text = xxplatform::text(isCut ? "String_144" : "String_143");
@@ -660,6 +670,29 @@ void XXMainViewController::startStaging(const XXProtectFileArray &files, bool is
                                          ? QStringLiteral("%1 %2").arg(first, text)
                                          : QStringLiteral("%1...%2").arg(first, text),
                                      XXReminderView::error);
+            }
+        });
+}
+
+void XXMainViewController::checkCutTakenByOtherPrograms()
+{
+    auto staging = privateModel_;
+    if (!staging || !staging->isCut() || stagedCutCount_ <= 0 || checkingCut_) {
+        cutWatch_->stop();
+        return;
+    }
+    checkingCut_ = true;
+    xxplatform::runInBackground(
+        this, 0ms, [staging] { return staging->removeEntriesTakenByOtherPrograms(); },
+        [this, staging](const XXProtectFileArray &removed) {
+            checkingCut_ = false;
+            if (removed.empty() || privateModel_ != staging)
+                return;
+            stagedCutCount_ -= int(removed.size());
+            reloadProtectPane();
+            if (stagedCutCount_ <= 0) {
+                cutWatch_->stop();
+                XXReminderView::show(window(), xxplatform::text("String_178"), XXReminderView::success);
             }
         });
 }

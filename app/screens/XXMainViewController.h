@@ -20,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QTimer;
 class QToolButton;
 class XXComputerFileController;
 class XXPasteStaging;
@@ -123,6 +124,7 @@ private:
     void copyOrCut(bool isCut);
     void startStaging(const XXProtectFileArray &files, bool isCut);
     void reloadProtectPane();
+    void checkCutTakenByOtherPrograms();
 
     std::function<void()> dismissBlock_;
     XXProtectTabViewController *protectTabVC_;
@@ -136,5 +138,8 @@ private:
     int focusLocation_ = 0;
     bool locking_ = false;
     std::shared_ptr<XXPasteStaging> privateModel_;
+    QTimer *cutWatch_ = nullptr;
+    int stagedCutCount_ = 0;  // staged entries of a cut still in the vault
+    bool checkingCut_ = false;
     QList<QMetaObject::Connection> menuConnections_;
 };

@@ -417,3 +417,46 @@ TEST_F(MainScreenTest, TheComputerPaneHidesDotFilesAndRenamesByTheExtensionRule)
     pane->renameItem(photoTxt, "a/b");
     EXPECT_EQ(nextReminder(), xxplatform::text("String_98"));
 }
+
+TEST_F(MainScreenTest, OtherProgramsGetTheFilesOnlyOnceDecryptedAndACutEndsWhenTheyTookThem)
+{
+    XXMainViewController *screen = openScreen();
+    auto *pane = screen->protectTabVC();
+    enterVault(screen);
+    importThroughScreen(screen, {computer_ + "/notes.txt", computer_ + "/docs"});
+    nextReminder();
+
+    select(pane, {"notes.txt", "docs"});
+    screen->copyAction();
+    const QMimeData *clip = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(clip, nullptr);
+    EXPECT_FALSE(clip->hasFormat(xxplatform::uriListMimeType)) << "no file is offered before it exists";
+    ASSERT_TRUE(waitFor([] {
+        const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+        return data && data->hasFormat(xxplatform::gnomeCopiedFilesMimeType);
+    }));
+    clip = QGuiApplication::clipboard()->mimeData();
+    const auto staged = xxplatform::localFilesFrom(clip);
+    ASSERT_EQ(staged.size(), 2u);
+    for (const auto &path : staged)
+        EXPECT_TRUE(fs::exists(path)) << path;
+    EXPECT_TRUE(clip->data(xxplatform::gnomeCopiedFilesMimeType).startsWith("copy\n"));
+    EXPECT_TRUE(clip->hasFormat(xxplatform::protectItemsMimeType)) << "pasting inside still works";
+    EXPECT_FALSE(xxplatform::offersForeignFiles(clip));
+
+    // A cut: the file manager moves the staged copy away; then, and only then, it leaves the vault.
+    select(pane, {"notes.txt"});
+    screen->cutAction();
+    ASSERT_TRUE(waitFor([] {
+        const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+        return data && data->data(xxplatform::gnomeCopiedFilesMimeType).startsWith("cut\n");
+    }));
+    const auto cut = xxplatform::localFilesFrom(QGuiApplication::clipboard()->mimeData());
+    ASSERT_EQ(cut.size(), 1u);
+    QTest::qWait(1300);
+    EXPECT_NE(rowNamed(pane, "notes.txt"), -1) << "not taken yet";
+    fs::rename(cut.front(), dir_ / "pasted.txt");
+    EXPECT_EQ(nextReminder(), xxplatform::text("String_178"));
+    EXPECT_EQ(rowNamed(pane, "notes.txt"), -1);
+    EXPECT_EQ(readFile(dir_ / "pasted.txt"), "some notes");
+}
