@@ -17,6 +17,7 @@
 #include "object.h"
 #include "lockfile.h"
 #include "strbuf.h"
+#include "sysio.h"
 
 enum config_event {
     EVENT_SECTION = 0,
@@ -336,9 +337,24 @@ static int parse_file(FILE *file, config_fn fn, config_event_fn event_fn, void *
     return r;
 }
 
+// Never waits on a FIFO put in place of the file.
+static FILE *open_config(const char *path)
+{
+    int fd = sys_open_regular(path, O_RDONLY);
+    if (fd < 0)
+        return NULL;
+    FILE *f = fdopen(fd, "r");
+    if (!f) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+    }
+    return f;
+}
+
 int config_from_file(config_fn fn, const char *path, void *data)
 {
-    FILE *f = fopen(path, "re");
+    FILE *f = open_config(path);
     if (!f)
         return -1;
     int r = parse_file(f, fn, NULL, data);
@@ -607,7 +623,7 @@ int config_set_in_file(const char *path, const char *key, const char *value, int
         status = CONFIG_LOCK_FAILED;
         goto done;
     }
-    f = fopen(path, "re");
+    f = open_config(path);
     if (!f) {
         if (errno != ENOENT) {
             status = CONFIG_READ_FAILED;

@@ -7,14 +7,16 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "sysio.h"
+
 int lock_file_hold(struct lock_file *lk, const char *path)
 {
     strbuf_reset(&lk->path);
     if (strbuf_addstr(&lk->path, path) < 0 || strbuf_addstr(&lk->path, ".lock") < 0)
         return -1;
-    int fd = open(lk->path.buf, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = sys_open(lk->path.buf, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0 && errno == EINVAL)
-        fd = open(lk->path.buf, O_RDWR | O_CREAT | O_EXCL, 0666);
+        fd = sys_open(lk->path.buf, O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK, 0666);
     if (fd < 0)
         return -1;
     lk->fd = fd;
@@ -41,14 +43,14 @@ int lock_file_commit(struct lock_file *lk)
         return -1;
     }
     // The new content must be on the disk before it replaces the old file.
-    int failed = fsync(lk->fd) < 0;
+    int failed = sys_fsync(lk->fd) < 0;
     int saved = errno;
     if (close(lk->fd) < 0 && !failed) {
         failed = 1;
         saved = errno;
     }
     lk->fd = -1;
-    if (!failed && rename(lk->path.buf, target.buf) < 0) {
+    if (!failed && sys_rename(lk->path.buf, target.buf) < 0) {
         failed = 1;
         saved = errno;
     }
@@ -71,7 +73,7 @@ void lock_file_rollback(struct lock_file *lk)
     if (lk->fd >= 0)
         close(lk->fd);
     lk->fd = -1;
-    unlink(lk->path.buf);
+    sys_unlink(lk->path.buf);
     lk->active = 0;
     strbuf_release(&lk->path);
     errno = saved;
