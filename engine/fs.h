@@ -104,6 +104,16 @@ struct fs_check_summary {
 
 int fs_check(fs_check_problem_fn on_problem, void *ctx, struct fs_check_summary *summary);
 
+/* Cleans up after an interrupted run, as found by fs_check: removes leftover lock files and
+ * orphaned object files, and removes the file entries whose content is missing, cut short or
+ * unreadable (what an interrupted write leaves), with their parts and objects. Folders and
+ * files whose content reads back whole are never touched. on_action (may be NULL) gets one
+ * line per change made. Returns the number of changes, or -1 with errno as fs_check; a
+ * change that fails is reported as such and not counted. Call it only while no other
+ * program uses the vault, as a lock file of a running writer looks like a leftover one. */
+typedef void (*fs_repair_fn)(const char *text, void *ctx);
+int fs_repair(fs_repair_fn on_action, void *ctx);
+
 #ifdef __cplusplus
 }
 #endif

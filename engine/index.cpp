@@ -555,6 +555,11 @@ int index_resolve_path(struct store_index *index, const char *path, unsigned cha
             goto fail;
         if (index_read_from(index, running.buf, objpath.buf) < 0)
             goto fail;
+        if (!index->loaded) {
+            // Every folder is made with its index: a missing one is damage, not an empty folder.
+            errno = EBADMSG;
+            goto fail;
+        }
         result = 2;
     }
     strbuf_release(&running);
