@@ -31,8 +31,9 @@ struct Child {
     bool addressable;
 };
 
-std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree)
+std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree, bool *listed)
 {
+    *listed = true;
     std::vector<Child> children;
     XXFoldedNames shown;
     if (inTree) {
@@ -42,11 +43,13 @@ std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree)
         }
     }
     const std::string path = folder.fullPath();
-    if (path.size() > kMaxListedPathLength)
+    std::optional<std::vector<XXStoreRecord>> records;
+    if (path.size() <= kMaxListedPathLength)
+        records = listStoreFolder(path);
+    if (!records) {
+        *listed = false;
         return children;
-    std::optional<std::vector<XXStoreRecord>> records = listStoreFolder(path);
-    if (!records)
-        return children;
+    }
     for (const XXStoreRecord &record : *records)
         if (!shown.hasAny(record.name))
             children.push_back({entryForRecord(folder, record), false, canBeStoreName(record.name)});
@@ -94,7 +97,9 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
         size_t next = 0;
     };
     std::vector<Frame> stack;
-    stack.push_back({top, 1, childrenOf(*top, true)});
+    bool listed = true;
+    stack.push_back({top, 1, childrenOf(*top, true, &listed)});
+    nodes.front().listed = listed;
     while (!stack.empty()) {
         Frame &frame = stack.back();
         if (frame.next >= frame.children.size()) {
@@ -105,9 +110,11 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
         const std::shared_ptr<XXProtectFileWrapper> folder = frame.folder;
         const size_t depth = frame.depth + 1;
         nodes.push_back({child.entry, folder, child.inTree, child.addressable, depth});
-        if (child.addressable && child.entry->isDirectory())
-            stack.push_back(
-                {child.entry, depth, childrenOf(*child.entry, child.inTree)});  // frame is stale from here
+        if (child.addressable && child.entry->isDirectory()) {
+            std::vector<Child> below = childrenOf(*child.entry, child.inTree, &listed);
+            nodes.back().listed = listed;
+            stack.push_back({child.entry, depth, std::move(below)});  // frame is stale from here
+        }
     }
     return nodes;
 }

@@ -51,6 +51,7 @@ struct XXProtectWalkNode {
     // not enter it.
     bool addressable = true;
     size_t depth = 1;  // the top is 1
+    bool listed = true;  // false: a folder the store could not list; it shows no store entries
 };
 
 // top and everything below it in pre-order, files in the order a recursive walk meets them:
