@@ -178,3 +178,24 @@ TEST_F(EngineConfig, DuplicatesLocksAndBadKeys)
     EXPECT_EQ(config_set_in_file(path.c_str(), "a.9", "x", 0), 1);
     EXPECT_EQ(readFile(path), "[core]\n\tprompt = c\n");
 }
+
+// A setting that reports success is the one readers get; otherwise the file stays as it was.
+TEST_F(EngineConfig, SetRefusesWhatReadersWouldNotSee)
+{
+    // Readers stop at the error, so an entry added after it would be lost.
+    const std::string broken = "[a]\nx = 1\n!oops\n";
+    writeFile(path, broken);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), CONFIG_READ_FAILED);
+    EXPECT_EQ(readFile(path), broken);
+
+    // A final line continuation would swallow an appended section header.
+    const std::string continued = "[a]\nx = one\\\n";
+    writeFile(path, continued);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), CONFIG_WRITE_FAILED);
+    EXPECT_EQ(readFile(path), continued);
+    EXPECT_FALSE(std::filesystem::exists(path + ".lock"));
+
+    writeFile(path, "[a]\nx = one\n");
+    ASSERT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), CONFIG_OK);
+    EXPECT_EQ(readAll(path), (Values{{"a.x", "one"}, {"core.prompt", "hint"}}));
+}
