@@ -40,7 +40,11 @@ int fs_login(const char *password);
 int fs_chpasswd(const char *old_password, const char *new_password, const char *hint);
 char *fs_get_prompt(void);
 char *fs_get_config(const char *key);
-void fs_set_config(const char *key, const char *value);
+/* 0, or -1 with errno: 16 (EBUSY) while another running program holds config.lock, 22
+ * (EINVAL) a bad key or one given twice in the file, else the failing call's (ENOSPC, EIO,
+ * or EIO when the file cannot be read to its end). A lock left by a dead process is taken
+ * over. */
+int fs_set_config(const char *key, const char *value);
 /* The canonical store directory of the mounted store, or nothing. Not to be freed. */
 const char *fs_store_dir(void);
 

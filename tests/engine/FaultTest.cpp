@@ -1,5 +1,7 @@
 // Writes that fail part-way must leave the old index whole and report the failure.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -219,4 +221,33 @@ TEST_F(EngineFaults, StaleIndexLockFromACrashDoesNotBlock)
     ASSERT_EQ(fs_mkdir("after-crash"), 0);
     EXPECT_FALSE(std::filesystem::exists(storeDir() + "/index.lock"));
     EXPECT_EQ(list(""), (std::vector<std::string>{"after-crash/"}));
+}
+
+TEST_F(EngineFaults, PasswordChangeNeverLeavesTheOldHintWithTheNewPassword)
+{
+    // A settings writer of another running program holds the lock: nothing changes.
+    std::string lock = storeDir() + "/config.lock";
+    writeFile(lock, "");
+    int holder = open(lock.c_str(), O_RDWR);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    EXPECT_FAILS_WITH(fs_chpasswd(password.c_str(), "new", "new hint"), EBUSY);
+    close(holder);
+    fs_umount();
+    ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
+    EXPECT_EQ(fs_login("new"), -1);
+    ASSERT_GE(fs_login(password.c_str()), 0);
+
+    // A lock left by a dead writer is taken over; hint and password change together.
+    ASSERT_GE(fs_chpasswd(password.c_str(), "new", "new hint"), 0);
+    char *hint = fs_get_prompt();
+    EXPECT_STREQ(hint, "new hint");
+    free(hint);
+
+    // When the root index cannot be written, the old hint is put back.
+    failWritesOf(storeDir() + "/index");
+    EXPECT_FAILS_WITH(fs_chpasswd("new", "newer", "newer hint"), ENOSPC);
+    unlink((storeDir() + "/index.lock").c_str());
+    hint = fs_get_prompt();
+    EXPECT_STREQ(hint, "new hint");
+    free(hint);
 }
