@@ -250,10 +250,11 @@ int present_parts(const struct store_index *index, const char *name, uint64_t si
         return -1;
     }
     // Highest first, the order in which a file's parts are taken out.
-    qsort(*parts, *count, sizeof(**parts), [](const void *a, const void *b) {
-        uint64_t x = *(const uint64_t *)a, y = *(const uint64_t *)b;
-        return x > y ? -1 : x < y ? 1 : 0;
-    });
+    if (*count > 1)
+        qsort(*parts, *count, sizeof(**parts), [](const void *a, const void *b) {
+            uint64_t x = *(const uint64_t *)a, y = *(const uint64_t *)b;
+            return x > y ? -1 : x < y ? 1 : 0;
+        });
     return 0;
 }
 
