@@ -71,6 +71,31 @@ std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &pat
     return records;
 }
 
+bool storeFileIsIncomplete(const std::string &folder, const std::string &name)
+{
+    const std::optional<std::vector<XXStoreRecord>> records = listStoreFolder(folder);
+    if (!records)
+        return false;
+    const std::string folded = foldedName(name);
+    for (const XXStoreRecord &record : *records) {
+        if (record.isFolder || foldedName(record.name) != folded)
+            continue;
+        const std::string path = folder == "/" ? "/" + record.name : folder + "/" + record.name;
+        auto engine = XXDiskFileManager::lockEngine();
+        const int handle = fs_open(path.c_str(), FS_O_READ);
+        if (handle < 0)
+            return errno != ENOENT;
+        std::vector<char> buffer(1 << 20);
+        std::uint64_t total = 0;
+        int got;
+        while ((got = fs_read(handle, buffer.data(), static_cast<std::uint32_t>(buffer.size()))) > 0)
+            total += static_cast<std::uint64_t>(got);
+        fs_close(handle);
+        return got < 0 || total != record.size;
+    }
+    return false;
+}
+
 XXFoldedNames namesInTreeAndStore(const XXProtectFileWrapper &folder)
 {
     XXFoldedNames names;

@@ -208,3 +208,20 @@ TEST_F(HostileVault, RepairCleansWhatACrashLeft)
     EXPECT_EQ(cli({"cat", "keep"}).out, "keep me");
     EXPECT_EQ(cli({"settings", "set", "number", "4"}).status, 0);
 }
+
+TEST_F(HostileVault, AnUnfinishedFileIsReplacedByTheNextPut)
+{
+    writeFile(tmp / "doc.txt", std::string(300000, 'd'));
+    writeFile(tmp / "kept.txt", "kept");
+    ASSERT_EQ(cli({"put", tmp / "doc.txt", tmp / "kept.txt"}).status, 0);
+    // As a pulled stick leaves it: the entry is there, its content cut short.
+    const std::string object = ref::objectPath(store, entry(root(), "doc.txt").id);
+    const std::string whole = readFile(object);
+    writeFile(object, whole.substr(0, whole.size() / 2 / 16 * 16));
+
+    CliResult again = cli({"put", tmp / "doc.txt", tmp / "kept.txt"});
+    EXPECT_EQ(again.status, 1) << again.err;  // kept.txt is a real clash and is refused
+    EXPECT_EQ(cli({"cat", "doc.txt"}).out, std::string(300000, 'd'));
+    EXPECT_EQ(cli({"cat", "kept.txt"}).out, "kept");
+    EXPECT_EQ(cli({"check"}).status, 0);
+}
