@@ -16,3 +16,6 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCOFFERVALE_SANITIZE
       -DCOFFERVALE_BUILD_BENCH=OFF
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE large
+
+# Each fuzz target for half a minute over its seeds; a crash, leak or undefined behaviour fails.
+scripts/fuzz.sh 30

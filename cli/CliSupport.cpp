@@ -17,6 +17,8 @@ void failErrno(const std::string &what, int err)
 {
     if (err == EACCES)
         throw OperationError(what + ": the vault could not be decrypted (damaged, or not logged in)");
+    if (err == EBADMSG)
+        throw OperationError(what + ": the vault is damaged there (run check)");
     throw OperationError(what + ": " + strerror(err));
 }
 

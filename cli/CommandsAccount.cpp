@@ -109,6 +109,9 @@ int runPasswd(Invocation &inv)
     });
     if (!changed && isPasswordRefusal(refusal))
         throw OperationError("the password could not be changed");
+    if (!changed && refusal == EBUSY)
+        throw OperationError("the password was not changed: another program is changing the settings "
+                             "(config.lock); the old password still opens it");
     // The engine writes the new root index beside the old one: a failed write keeps the old.
     if (!changed)
         throw OperationError("the password was not changed: the vault on " + inv.volume +

@@ -15,14 +15,14 @@ namespace cli {
 static void printEntry(const XXProtectFileWrapper &w)
 {
     printf("%10s  %s  %s%s\n", w.isDirectory() ? "folder" : humanSize(w.fileSize()).c_str(),
-           w.createDateString().c_str(), w.fileName().c_str(), w.isDirectory() ? "/" : "");
+           w.createDateString().c_str(), printableName(w.fileName()).c_str(), w.isDirectory() ? "/" : "");
 }
 
 static StoreEntry existing(const Vault &vault, const std::string &path)
 {
     auto e = vault.find(path);
     if (!e)
-        throw OperationError(path + ": not in the vault");
+        throw OperationError(printableName(path) + ": not in the vault");
     return *e;
 }
 
@@ -30,7 +30,7 @@ static std::shared_ptr<XXProtectFileWrapper> existingInTree(Vault &vault, const 
 {
     auto w = vault.treeEntry(path);
     if (!w)
-        throw OperationError(path + ": not in the vault");
+        throw OperationError(printableName(path) + ": not in the vault");
     return w;
 }
 
@@ -50,6 +50,8 @@ int runLs(Invocation &inv)
     w->sortFilesWithType(XXProtectFileWrapper::SortNameAscending);
     for (const auto &child : w->allSubFileArray())
         printEntry(*child);
+    fflush(stdout);
+    vault.requireReadableBelow(inv.args.empty() ? "" : inv.args[0]);
     return 0;
 }
 
@@ -57,7 +59,8 @@ static void printTree(XXProtectFileWrapper &folder, const std::string &indent)
 {
     folder.sortFilesWithType(XXProtectFileWrapper::SortNameAscending);
     for (const auto &child : folder.allSubFileArray()) {
-        printf("%s%s%s\n", indent.c_str(), child->fileName().c_str(), child->isDirectory() ? "/" : "");
+        printf("%s%s%s\n", indent.c_str(), printableName(child->fileName()).c_str(),
+               child->isDirectory() ? "/" : "");
         if (child->isDirectory())
             printTree(*child, indent + "  ");
     }
@@ -75,6 +78,8 @@ int runTree(Invocation &inv)
     if (!w->isDirectory())
         throw OperationError(path + ": not a folder");
     printTree(*w, "");
+    fflush(stdout);
+    vault.requireReadableBelow(path);
     return 0;
 }
 
@@ -87,7 +92,9 @@ int runFind(Invocation &inv)
     vault.login(inv);
     auto matches = vault.manager().searchFileWithKeyString(inv.args[0], vault.tree());
     for (const auto &w : matches)
-        printf("%s%s\n", w->fullPath().c_str(), w->isDirectory() ? "/" : "");
+        printf("%s%s\n", printableName(w->fullPath()).c_str(), w->isDirectory() ? "/" : "");
+    fflush(stdout);
+    vault.requireReadableBelow("");
     return matches.empty() ? 1 : 0;
 }
 

@@ -1,5 +1,7 @@
 // settings: the four backup settings kept in the vault's configuration file.
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "Commands.h"
 #include "Vault.h"
@@ -51,10 +53,16 @@ int runSettings(Invocation &inv)
         stored = m.setMaxBackupFileNum(value);
     else
         stored = m.setCurrentFixAppLocation(parseChoice(value, "diskArea", "appArea"));
-    if (!stored)
+    if (!stored) {
+        const int err = m.lastSettingSystemErrorNumber();
+        if (name == "number" && (err == 0 || err == EINVAL))
+            throw OperationError("number could not be stored (a whole number of at least 1)");
+        if (err == EBUSY)
+            throw OperationError(
+                name + " could not be stored: another program is changing the settings (config.lock)");
         throw OperationError(
-            name + " could not be stored" +
-            (name == "number" ? " (a whole number of at least 1)" : " (is config.lock left over?)"));
+            name + " could not be stored: " + (err ? strerror(err) : "the value did not read back"));
+    }
     return 0;
 }
 

@@ -78,8 +78,27 @@ std::shared_ptr<XXProtectFileWrapper> Vault::tree()
         if (!r.isSuccess() || !r.successWrapper())
             throw OperationError("the vault's folders cannot be read");
         treeContainer_ = r.successWrapper();
+        if (r.successCode() == 1)
+            unreadableFolder_ = r.errorFileName();
     }
     return treeContainer_->allSubFileArray().at(0);
+}
+
+void Vault::requireReadableBelow(const std::string &path)
+{
+    tree();
+    if (unreadableFolder_.empty())
+        return;
+    std::string below = "/" + path;
+    while (below.size() > 1 && (below.back() == '/' || below.back() == '\\'))
+        below.pop_back();
+    const std::string &bad = unreadableFolder_;
+    bool inside = below == "/" ||
+        (bad.size() >= below.size() && strncasecmp(bad.c_str(), below.c_str(), below.size()) == 0 &&
+         (bad.size() == below.size() || bad[below.size()] == '/'));
+    if (inside)
+        throw OperationError("folder " + printableName(bad) +
+                             " cannot be read: its index is missing or damaged (run check)");
 }
 
 std::shared_ptr<XXProtectFileWrapper> Vault::treeEntry(const std::string &path)
@@ -191,7 +210,34 @@ bool isPasswordRefusal(int systemErrorNumber)
 
 std::string unreadableVaultMessage(const std::string &volume, int systemErrorNumber)
 {
+    if (systemErrorNumber == EBADMSG)
+        return "the vault on " + volume + " is damaged: its index is not one any password could open " +
+            "(this is not a wrong password; restore a backup)";
     return "the vault on " + volume + " cannot be read (" + strerror(systemErrorNumber) + ")";
+}
+
+std::string printableName(const std::string &name)
+{
+    std::string out;
+    out.reserve(name.size());
+    for (unsigned char c : name) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c == 0x7f) {
+            char hex[5];
+            snprintf(hex, sizeof(hex), "\\x%02x", c);
+            out += hex;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out;
 }
 
 std::string humanSize(uint64_t bytes)

@@ -49,6 +49,9 @@ public:
     // The tree entry at a store path ("" or "/" is the root), matched without regard to
     // ASCII case as the store matches names.
     std::shared_ptr<XXProtectFileWrapper> treeEntry(const std::string &path);
+    // Fails, naming the folder, when a folder at or below path could not be listed while
+    // the tree was built (it shows as empty there). Call after printing what could be read.
+    void requireReadableBelow(const std::string &path);
 
     // The store's own listing, which also shows empty files.
     std::vector<StoreEntry> list(const std::string &folder) const;
@@ -60,6 +63,7 @@ private:
     std::string volume_;
     bool hasAccount_ = false;
     std::shared_ptr<XXProtectFileWrapper> treeContainer_;
+    std::string unreadableFolder_;  // the first folder the tree could not list
 };
 
 // Store paths are "/"-separated and relative to the vault's root.
@@ -76,5 +80,9 @@ bool isPasswordRefusal(int systemErrorNumber);
 // "the vault on VOLUME cannot be read (reason)".
 std::string unreadableVaultMessage(const std::string &volume, int systemErrorNumber);
 std::string humanSize(uint64_t bytes);
+// A name from the vault as it may reach a terminal: control characters, DEL and a backslash
+// are written as C escapes (\n, \x1b, \\), so that no name can move the cursor or forge
+// a line of output. Other bytes, UTF-8 included, pass unchanged.
+std::string printableName(const std::string &name);
 
 }  // namespace cli

@@ -38,7 +38,10 @@ const std::vector<Command> &allCommands()
          runRestore},
         {"config", "config get KEY | config set KEY VALUE",
          "read or change any key of the configuration file", runConfig},
-        {"check", "check", "read and verify every index and object; changes nothing", runCheck},
+        {"check", "check [--repair]",
+         "read and verify every index and object; changes nothing, but with --repair removes "
+         "leftover locks, orphaned objects and files an interrupted write left unreadable",
+         runCheck},
         {"install-app", "install-app [VOLUME] [--from BUNDLE]",
          "copy the program's bundle onto VOLUME as Coffervale/ beside the vault", runInstallApp, false},
     };

@@ -292,7 +292,10 @@ int push_root(struct checker *c)
         if (errno == ENOMEM)
             fail(c);
         else
-            report(c, FS_CHECK_ROOT_INDEX, "/", "root index cannot be read: %s", strerror(errno));
+            report(c, FS_CHECK_ROOT_INDEX, "/", "root index cannot be read: %s",
+                   errno == EBADMSG      ? "it is damaged"
+                       : errno == EACCES ? "wrong password or damage"
+                                         : strerror(errno));
         return -1;
     }
     c->depth = 1;

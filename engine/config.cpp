@@ -17,6 +17,7 @@
 #include "object.h"
 #include "lockfile.h"
 #include "strbuf.h"
+#include "sysio.h"
 
 enum config_event {
     EVENT_SECTION = 0,
@@ -336,9 +337,24 @@ static int parse_file(FILE *file, config_fn fn, config_event_fn event_fn, void *
     return r;
 }
 
+// Never waits on a FIFO put in place of the file.
+static FILE *open_config(const char *path)
+{
+    int fd = sys_open_regular(path, O_RDONLY);
+    if (fd < 0)
+        return NULL;
+    FILE *f = fdopen(fd, "r");
+    if (!f) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+    }
+    return f;
+}
+
 int config_from_file(config_fn fn, const char *path, void *data)
 {
-    FILE *f = fopen(path, "re");
+    FILE *f = open_config(path);
     if (!f)
         return -1;
     int r = parse_file(f, fn, NULL, data);
@@ -411,6 +427,7 @@ struct set_state {
     int in_key_section;
     int section_seen;
     size_t insertion;  // event number of the last element of the key's section
+    int syntax_error;  // the parse stopped before the end of the file
 };
 
 static int push_size(size_t **arr, size_t *nr, size_t *alloc, size_t value)
@@ -456,6 +473,8 @@ static int set_event(int type, size_t begin, size_t end, void *data)
             st->insertion = st->nr;
         }
     }
+    if (type == EVENT_ERROR)
+        st->syntax_error = 1;
     st->events[st->nr].type = type;
     st->events[st->nr].begin = begin;
     st->events[st->nr].end = end;
@@ -562,9 +581,29 @@ static int build_content(struct strbuf *out, const struct set_state *st, const c
     return write_section_header(out, key) < 0 ? -1 : write_entry(out, key, value);
 }
 
-static int commit_new_content(struct lock_file *lock, const struct strbuf *content)
+struct read_back {
+    const char *key;
+    const char *value;
+    int same;  // of the last entry named key
+};
+
+static int compare_last(const char *name, const char *value, void *data)
 {
-    if (write_in_full(lock->fd, content->buf, content->len) < 0) {
+    struct read_back *rb = (struct read_back *)data;
+    if (!strcmp(name, rb->key))
+        rb->same = value && !strcmp(value, rb->value);
+    return 0;
+}
+
+// The new file is read back before it replaces the old one: what came before the new entry
+// can change how it reads (a line continuation at the end of the file swallows the next line),
+// and a setting that reports success must be the one readers get.
+static int commit_new_content(struct lock_file *lock, const struct strbuf *content, const char *key,
+                              const char *value)
+{
+    struct read_back rb = {key, value, 0};
+    if (write_in_full(lock->fd, content->buf, content->len) < 0 ||
+        config_from_file(compare_last, lock->path.buf, &rb) < 0 || !rb.same) {
         lock_file_rollback(lock);
         return CONFIG_WRITE_FAILED;
     }
@@ -607,18 +646,19 @@ int config_set_in_file(const char *path, const char *key, const char *value, int
         status = CONFIG_LOCK_FAILED;
         goto done;
     }
-    f = fopen(path, "re");
+    f = open_config(path);
     if (!f) {
         if (errno != ENOENT) {
             status = CONFIG_READ_FAILED;
         } else if (write_section_header(&content, key) < 0 || write_entry(&content, key, value) < 0) {
             status = CONFIG_WRITE_FAILED;
         } else {
-            status = commit_new_content(&lock, &content);
+            status = commit_new_content(&lock, &content, normalised, value);
         }
         goto done;
     }
-    if (parse_file(f, set_entry, set_event, &st) < 0) {
+    // Readers stop at a syntax error, so a value written after one would never be read.
+    if (parse_file(f, set_entry, set_event, &st) < 0 || st.syntax_error) {
         status = CONFIG_READ_FAILED;
         goto done;
     }
@@ -652,7 +692,7 @@ int config_set_in_file(const char *path, const char *key, const char *value, int
         status = CONFIG_WRITE_FAILED;
         goto done;
     }
-    status = commit_new_content(&lock, &content);
+    status = commit_new_content(&lock, &content, normalised, value);
 
 done:
     if (map)

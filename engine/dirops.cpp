@@ -48,6 +48,29 @@ static int scratch_done(struct op_scratch *s, int r)
     return r;
 }
 
+static int out_of_space(int err)
+{
+    return err == ENOSPC || err == EDQUOT || err == EFBIG;
+}
+
+// Writes the folder's index without the removed entries, then deletes their objects. On a
+// full volume there may be no room for the new index beside the old one: the objects, which
+// the user asked to be rid of, then go first to make that room, and the write is tried again.
+// Should that also fail, the old index names missing objects of entries meant to go, never a
+// file meant to stay.
+static int release_after_removal(struct op_scratch *s)
+{
+    if (index_write(&s->index) < 0) {
+        if (!out_of_space(errno) || !s->pending.len)
+            return -1;
+        delete_pending_objects(&s->pending);
+        if (index_write(&s->index) < 0)
+            return -1;
+    }
+    delete_pending_objects(&s->pending);
+    return 0;
+}
+
 int fs_mkdir(const char *path)
 {
     if (require_mounted() < 0)
@@ -135,10 +158,7 @@ int fs_rmdir(const char *path)
 
     if (strbuf_addch(&s.name, '/') < 0 || index_detach_file(&s.index, s.name.buf, &s.pending) < 0)
         return scratch_done(&s, -1);
-    if (index_release(&s.index) < 0)
-        return scratch_done(&s, -1);
-    delete_pending_objects(&s.pending);
-    return scratch_done(&s, 0);
+    return scratch_done(&s, release_after_removal(&s));
 }
 
 int fs_unlink(const char *path)
@@ -151,15 +171,19 @@ int fs_unlink(const char *path)
         return scratch_done(&s, -1);
     if (r != 1)
         return scratch_done(&s, fail_with(EISDIR));
-    for (uint64_t k = size / FS_PART_SIZE + 1; k-- > 0;) {
-        if (part_entry_name(&s.work, s.name.buf, k) < 0 ||
-            index_detach_file(&s.index, s.work.buf, &s.pending) < 0)
-            return scratch_done(&s, -1);
-    }
-    if (index_release(&s.index) < 0)
+    uint64_t *parts = NULL;
+    size_t count = 0;
+    if (present_parts(&s.index, s.name.buf, size, &parts, &count) < 0)
         return scratch_done(&s, -1);
-    delete_pending_objects(&s.pending);
-    return scratch_done(&s, 0);
+    for (size_t i = 0; i <= count; i++) {
+        if (part_entry_name(&s.work, s.name.buf, i < count ? parts[i] : 0) < 0 ||
+            index_detach_file(&s.index, s.work.buf, &s.pending) < 0) {
+            free(parts);
+            return scratch_done(&s, -1);
+        }
+    }
+    free(parts);
+    return scratch_done(&s, release_after_removal(&s));
 }
 
 // True when folder text c (with its final "/") is the folder a/b itself or lies below it,
@@ -178,14 +202,19 @@ static void undo_move(const char *folder, const char *name, uint64_t size)
     struct strbuf part = STRBUF_INIT;
     int r = index_resolve_path(&index, folder, NULL, NULL);
     if (r == 0 || r == 2) {
-        for (uint64_t k = size / FS_PART_SIZE + 1; k-- > 0;) {
-            if (part_entry_name(&part, name, k) < 0)
-                break;
-            int pos = index_name_pos(&index, part.buf, part.len);
-            if (pos >= 0)
-                index_remove_entry_at(&index, (uint32_t)pos);
+        uint64_t *parts = NULL;
+        size_t count = 0;
+        if (present_parts(&index, name, size, &parts, &count) == 0) {
+            for (size_t i = 0; i <= count; i++) {
+                if (part_entry_name(&part, name, i < count ? parts[i] : 0) < 0)
+                    break;
+                int pos = index_name_pos(&index, part.buf, part.len);
+                if (pos >= 0)
+                    index_remove_entry_at(&index, (uint32_t)pos);
+            }
+            free(parts);
+            index_release(&index);
         }
-        index_release(&index);
     }
     index_discard(&index);
     strbuf_release(&part);
@@ -259,9 +288,16 @@ int fs_rename(const char *old_path, const char *new_path)
     if (kind == 2 && (strbuf_addch(&s.name, '/') < 0 || strbuf_addch(&to_name, '/') < 0))
         RENAME_DONE(-1);
 
-    for (uint64_t k = size / FS_PART_SIZE + 1; k-- > 0;) {
-        if (part_entry_name(&old_name, s.name.buf, k) < 0 || part_entry_name(&s.work, to_name.buf, k) < 0)
+    uint64_t *parts = NULL;
+    size_t part_count = 0;
+    if (present_parts(&s.index, s.name.buf, size, &parts, &part_count) < 0)
+        RENAME_DONE(-1);
+    for (size_t i = 0; i <= part_count; i++) {
+        uint64_t k = i < part_count ? parts[i] : 0;
+        if (part_entry_name(&old_name, s.name.buf, k) < 0 || part_entry_name(&s.work, to_name.buf, k) < 0) {
+            free(parts);
             RENAME_DONE(-1);
+        }
         int pos = index_name_pos(&s.index, old_name.buf, old_name.len);
         if (pos < 0)
             continue;
@@ -279,6 +315,7 @@ int fs_rename(const char *old_path, const char *new_path)
         if (index_add_entry(target, moved) < 0)
             result = -1;
     }
+    free(parts);
     if (result < 0)
         RENAME_DONE(-1);  // nothing written: the entry stays where it was
     // The new folder is written first, so a failure never leaves the entry in neither place;

@@ -18,6 +18,12 @@ int check_new_name(const char *name, size_t len);
 // The entry name of part k of a file: the name itself for k = 0, else name, "?" and k.
 int part_entry_name(struct strbuf *sb, const char *name, uint64_t k);
 
+// The numbers k >= 1 of the part entries of file name that index holds and its size allows,
+// highest first, in a new array (NULL when none). Bounded by the entries present, not by the
+// recorded size, which a damaged index may make absurd. 0, or -1 with errno 12.
+int present_parts(const struct store_index *index, const char *name, uint64_t size, uint64_t **parts,
+                  size_t *count);
+
 // Splits a store path and loads its folder into index (fresh). The folder text ends with "/"
 // when not empty. Returns 0, or -1 with errno.
 int resolve_parent(const char *path, struct store_index *index, struct strbuf *folder, struct strbuf *name);

@@ -40,7 +40,11 @@ int fs_login(const char *password);
 int fs_chpasswd(const char *old_password, const char *new_password, const char *hint);
 char *fs_get_prompt(void);
 char *fs_get_config(const char *key);
-void fs_set_config(const char *key, const char *value);
+/* 0, or -1 with errno: 16 (EBUSY) while another running program holds config.lock, 22
+ * (EINVAL) a bad key or one given twice in the file, else the failing call's (ENOSPC, EIO,
+ * or EIO when the file cannot be read to its end). A lock left by a dead process is taken
+ * over. */
+int fs_set_config(const char *key, const char *value);
 /* The canonical store directory of the mounted store, or nothing. Not to be freed. */
 const char *fs_store_dir(void);
 
@@ -103,6 +107,16 @@ struct fs_check_summary {
 };
 
 int fs_check(fs_check_problem_fn on_problem, void *ctx, struct fs_check_summary *summary);
+
+/* Cleans up after an interrupted run, as found by fs_check: removes leftover lock files and
+ * orphaned object files, and removes the file entries whose content is missing, cut short or
+ * unreadable (what an interrupted write leaves), with their parts and objects. Folders and
+ * files whose content reads back whole are never touched. on_action (may be NULL) gets one
+ * line per change made. Returns the number of changes, or -1 with errno as fs_check; a
+ * change that fails is reported as such and not counted. Call it only while no other
+ * program uses the vault, as a lock file of a running writer looks like a leftover one. */
+typedef void (*fs_repair_fn)(const char *text, void *ctx);
+int fs_repair(fs_repair_fn on_action, void *ctx);
 
 #ifdef __cplusplus
 }

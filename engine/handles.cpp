@@ -15,6 +15,7 @@
 #include "index.h"
 #include "object.h"
 #include "path.h"
+#include "sysio.h"
 
 enum { HANDLE_BLOCKS = 64, HANDLES_PER_BLOCK = 32 };
 
@@ -203,6 +204,60 @@ int part_entry_name(struct strbuf *sb, const char *name, uint64_t k)
     return k ? strbuf_addf(sb, "%c%llu", '?', (unsigned long long)k) : 0;
 }
 
+int present_parts(const struct store_index *index, const char *name, uint64_t size, uint64_t **parts,
+                  size_t *count)
+{
+    *parts = NULL;
+    *count = 0;
+    struct strbuf prefix = STRBUF_INIT;
+    if (strbuf_addstr(&prefix, name) < 0 || strbuf_addch(&prefix, '?') < 0)
+        return -1;
+    const uint64_t last = size / FS_PART_SIZE;
+    int pos = index_name_pos(index, prefix.buf, prefix.len);
+    uint32_t i = pos < 0 ? (uint32_t)(-pos - 1) : (uint32_t)pos;
+    size_t cap = 0;
+    int r = 0;
+    // Entries sharing the prefix are adjacent in the name order.
+    for (; i < index->count && r == 0; i++) {
+        const struct index_entry *e = index->entries[i];
+        if (e->name_len <= prefix.len || name_compare(e->name, prefix.len, prefix.buf, prefix.len) != 0)
+            break;
+        const char *d = e->name + prefix.len;
+        if (*d < '1' || *d > '9')
+            continue;
+        uint64_t k = 0;
+        for (; *d >= '0' && *d <= '9' && k <= last; d++)
+            k = k * 10 + (uint64_t)(*d - '0');
+        if (*d || k > last)
+            continue;
+        if (*count == cap) {
+            cap = cap ? cap * 2 : 8;
+            uint64_t *grown = (uint64_t *)realloc(*parts, cap * sizeof(**parts));
+            if (!grown) {
+                errno = ENOMEM;
+                r = -1;
+                break;
+            }
+            *parts = grown;
+        }
+        (*parts)[(*count)++] = k;
+    }
+    strbuf_release(&prefix);
+    if (r < 0) {
+        free(*parts);
+        *parts = NULL;
+        *count = 0;
+        return -1;
+    }
+    // Highest first, the order in which a file's parts are taken out.
+    if (*count > 1)
+        qsort(*parts, *count, sizeof(**parts), [](const void *a, const void *b) {
+            uint64_t x = *(const uint64_t *)a, y = *(const uint64_t *)b;
+            return x > y ? -1 : x < y ? 1 : 0;
+        });
+    return 0;
+}
+
 static uint64_t min_u64(uint64_t a, uint64_t b)
 {
     return a < b ? a : b;
@@ -251,9 +306,14 @@ static int detach_old_content(struct store_index *index, const char *name, uint6
                               struct strbuf *replaced)
 {
     struct strbuf part = STRBUF_INIT;
-    int r = 0;
-    for (uint64_t k = old_size / FS_PART_SIZE; k > 0 && r == 0; k--)
-        r = part_entry_name(&part, name, k) < 0 || index_detach_file(index, part.buf, replaced) < 0 ? -1 : 0;
+    uint64_t *parts = NULL;
+    size_t count = 0;
+    int r = present_parts(index, name, old_size, &parts, &count);
+    for (size_t i = 0; i < count && r == 0; i++)
+        r = part_entry_name(&part, name, parts[i]) < 0 || index_detach_file(index, part.buf, replaced) < 0
+            ? -1
+            : 0;
+    free(parts);
     strbuf_release(&part);
     return r == 0 ? index_detach_file(index, name, replaced) : -1;
 }
@@ -400,7 +460,7 @@ static int start_next_part(struct file_handle *h, struct store_index *index, str
 {
     int ok = object_writer_finish(&h->writer) == 0;
     h->writer_active = 0;
-    if (!ok || fsync(h->fd) < 0)
+    if (!ok || sys_fsync(h->fd) < 0)
         return -1;
     if (!index->file_path && load_handle_folder(h, index, name) < 0)
         return -1;
@@ -578,7 +638,7 @@ int fs_close(int handle)
     int r = 0;
     if (h->write_mode && h->fd >= 0) {
         // The content is on the volume before the close reports success.
-        if (!h->writer_active || object_writer_finish(&h->writer) < 0 || fsync(h->fd) < 0)
+        if (!h->writer_active || object_writer_finish(&h->writer) < 0 || sys_fsync(h->fd) < 0)
             r = -1;
         h->writer_active = 0;
         int saved = errno;

@@ -14,6 +14,7 @@
 #include "context.h"
 #include "object.h"
 #include "path.h"
+#include "sysio.h"
 
 static inline int fold(int c)
 {
@@ -86,9 +87,17 @@ static int index_set_paths(struct store_index *index, const char *folder_path, c
     return 0;
 }
 
+// A checksum that does not match: a wrong key, or damage that cannot be told from it.
 static int corrupt(void)
 {
     errno = EACCES;
+    return -1;
+}
+
+// A file no key could make valid, or one whose checksum matched yet whose entries do not fit.
+static int damaged(void)
+{
+    errno = EBADMSG;
     return -1;
 }
 
@@ -111,11 +120,11 @@ static int index_parse(struct store_index *index, const unsigned char *plain, si
     // The smallest file passes the checksum yet cannot hold a root's trailer and header.
     size_t trailer = SHA1_RAWSZ + (root ? SHA1_RAWSZ : 0);
     if (size < trailer + 12)
-        return corrupt();
+        return damaged();
     size_t limit = size - trailer;
     uint32_t count = (uint32_t)get_le(plain + 8, 4);
     if (count > (limit - 12) / index_entry_disk_size(1))
-        return corrupt();
+        return damaged();
 
     if (root && !the_store->object_key_loaded) {
         memcpy(the_store->object_key, plain + size - 2 * SHA1_RAWSZ, SHA1_RAWSZ);
@@ -133,13 +142,13 @@ static int index_parse(struct store_index *index, const unsigned char *plain, si
     size_t off = 12;
     for (uint32_t i = 0; i < count; i++) {
         if (limit - off < 38)
-            return corrupt();
+            return damaged();
         const unsigned char *e = plain + off;
         uint32_t flags = (uint32_t)get_le(e + 36, 2);
         uint32_t len = flags & INDEX_NAME_MASK;
         uint32_t disk = index_entry_disk_size(len);
         if (disk > limit - off)
-            return corrupt();
+            return damaged();
         struct index_entry *entry = index_new_entry(index, len);
         if (!entry)
             return -1;
@@ -163,7 +172,7 @@ int index_read_from(struct store_index *index, const char *folder_path, const ch
     index_discard(index);
     if (index_set_paths(index, folder_path, file_path) < 0)
         return -1;
-    int fd = open(index->file_path, O_RDONLY | O_CLOEXEC);
+    int fd = sys_open_regular(index->file_path, O_RDONLY);
     if (fd < 0)
         return errno == ENOENT ? 0 : -1;
     struct stat st;
@@ -175,13 +184,12 @@ int index_read_from(struct store_index *index, const char *folder_path, const ch
     }
     if (st.st_size < INDEX_MIN_FILE) {
         close(fd);
-        errno = EBADF;
-        return -1;
+        return damaged();
     }
     size_t size = (size_t)st.st_size;
     if (size % AES_BLOCKSZ) {
         close(fd);
-        return corrupt();
+        return damaged();
     }
     void *map = mmap(NULL, size, PROT_READ, MAP_PRIVATE, fd, 0);
     int saved = errno;
@@ -306,7 +314,7 @@ static int index_write_content(struct store_index *index, struct index_writer *w
 }
 
 // A lock file left by a crashed run is simply overwritten: index writes are serialised.
-static const int kLockFlags = O_WRONLY | O_CREAT | O_TRUNC;
+static const int kLockFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK;
 
 // The new content goes to "<file>.lock", reaches the disk, and only then replaces the old
 // file by rename: an interrupted write leaves the old index whole.
@@ -332,10 +340,10 @@ int index_write(struct store_index *index)
     if (sha1_init(&w->sha) == 0) {
         if (cipher_setup(index->file_path, &w->cipher, 1) == 0 &&
             (w->fd = open_creating_parent(lock_path.buf, kLockFlags, kLockFlags)) >= 0 &&
-            index_write_content(index, w) == 0 && fsync(w->fd) == 0) {
+            index_write_content(index, w) == 0 && sys_fsync(w->fd) == 0) {
             int fd = w->fd;
             w->fd = -1;
-            if (close(fd) == 0 && rename(lock_path.buf, index->file_path) == 0)
+            if (close(fd) == 0 && sys_rename(lock_path.buf, index->file_path) == 0)
                 r = 0;
         }
     }
@@ -345,7 +353,7 @@ int index_write(struct store_index *index)
     if (w->fd >= 0)
         close(w->fd);
     if (r < 0)
-        unlink(lock_path.buf);
+        sys_unlink(lock_path.buf);
     else
         index->changed = 0;
     free(w);
@@ -547,6 +555,11 @@ int index_resolve_path(struct store_index *index, const char *path, unsigned cha
             goto fail;
         if (index_read_from(index, running.buf, objpath.buf) < 0)
             goto fail;
+        if (!index->loaded) {
+            // Every folder is made with its index: a missing one is damage, not an empty folder.
+            errno = EBADMSG;
+            goto fail;
+        }
         result = 2;
     }
     strbuf_release(&running);

@@ -18,7 +18,8 @@ struct lock_file {
 #define LOCK_INIT { 0, -1, STRBUF_INIT }
 // clang-format on
 
-/* The descriptor, or -1 with errno (EEXIST while another holder has the lock). */
+/* The descriptor, or -1 with errno (EEXIST while a live process holds the lock). A lock
+ * file left by a process that died is taken over. */
 int lock_file_hold(struct lock_file *lk, const char *path);
 const char *lock_file_target(struct lock_file *lk, struct strbuf *out);
 /* Flushes, closes and renames onto the target; on failure the lock file is removed and the

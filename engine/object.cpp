@@ -13,6 +13,7 @@
 
 #include "context.h"
 #include "path.h"
+#include "sysio.h"
 
 static const char *const type_names[] = {NULL, "blob", "dirc"};
 
@@ -139,7 +140,7 @@ void delete_object_file(const char *path)
 {
     int saved = errno;
     struct strbuf dir = STRBUF_INIT;
-    if ((unlink(path) == 0 || errno == ENOENT || errno == ENOTDIR) && strbuf_addstr(&dir, path) == 0) {
+    if ((sys_unlink(path) == 0 || errno == ENOENT || errno == ENOTDIR) && strbuf_addstr(&dir, path) == 0) {
         for (;;) {
             char *slash = strrchr(dir.buf, '/');
             if (!slash || slash == dir.buf)
@@ -157,7 +158,7 @@ int write_in_full(int fd, const void *buf, size_t len)
 {
     const char *p = (const char *)buf;
     while (len) {
-        ssize_t n = write(fd, p, len);
+        ssize_t n = sys_write(fd, p, len);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -175,7 +176,7 @@ int write_in_full(int fd, const void *buf, size_t len)
 
 int open_creating_parent(const char *path, int flags, int retry_flags)
 {
-    int fd = open(path, flags | O_CLOEXEC, 0666);
+    int fd = sys_open(path, flags | O_CLOEXEC, 0666);
     const char *slash = strrchr(path, '/');
     if (fd < 0 && errno == ENOENT && slash) {
         struct strbuf dir = STRBUF_INIT;
@@ -185,7 +186,7 @@ int open_creating_parent(const char *path, int flags, int retry_flags)
         strbuf_release(&dir);
         if (!made)
             return -1;
-        fd = open(path, retry_flags | O_CLOEXEC, 0666);
+        fd = sys_open(path, retry_flags | O_CLOEXEC, 0666);
     }
     return fd;
 }
@@ -368,7 +369,7 @@ static int parse_header(const unsigned char *h, size_t len, int *type, uint64_t 
 
 struct object_stream *object_stream_open_path(const char *path, int *type_out)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = sys_open_regular(path, O_RDONLY);
     if (fd < 0)
         return NULL;
     struct stat st;

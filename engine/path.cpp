@@ -234,7 +234,11 @@ size_t last_slash_pos(const char *path)
 
 int normalize_store_path(struct strbuf *sb, const char *path)
 {
-    if (strbuf_addstr(sb, path) < 0)
+    // Any run of leading separators means the vault's top: as one "/", so that a run is not
+    // taken for a network root whose next component would then be kept as it stands.
+    while (is_dir_sep(*path))
+        path++;
+    if (strbuf_addch(sb, '/') < 0 || strbuf_addstr(sb, path) < 0)
         return -1;
     if (strbuf_normalize_path(sb) < 0 && errno == ENOMEM)
         return -1;  // ".." above the root leaves the text as it was; running out of memory does not

@@ -265,21 +265,32 @@ int fs_chpasswd(const char *old_password, const char *new_password, const char *
         errno = saved;
         return -1;
     }
+    // The hint goes first: when it cannot be stored nothing has changed, and the password is
+    // never changed with the old hint left in place. Should the root index then fail, the
+    // old hint is put back.
+    char *old_hint = hint ? fs_get_prompt() : NULL;
+    if (hint && fs_set_config("core.prompt", hint) < 0) {
+        int saved = errno;
+        free(old_hint);
+        index_discard(&root);
+        errno = saved;
+        return -1;
+    }
     unsigned char old_key[SHA1_RAWSZ];
     memcpy(old_key, store_ctx.root_key, SHA1_RAWSZ);
-    if (sha1_buffer(new_password, strlen(new_password), store_ctx.root_key) < 0) {
-        memcpy(store_ctx.root_key, old_key, SHA1_RAWSZ);
-        index_discard(&root);
-        return -1;
-    }
     root.changed |= INDEX_REPLACED;
-    if (index_release(&root) < 0) {
+    if (sha1_buffer(new_password, strlen(new_password), store_ctx.root_key) < 0 || index_release(&root) < 0) {
         // The old root index is still whole on the volume, under the old key.
+        int saved = errno;
+        index_discard(&root);
         memcpy(store_ctx.root_key, old_key, SHA1_RAWSZ);
+        if (hint)
+            fs_set_config("core.prompt", old_hint ? old_hint : "");
+        free(old_hint);
+        errno = saved;
         return -1;
     }
-    if (hint)
-        fs_set_config("core.prompt", hint);
+    free(old_hint);
     return r;
 }
 
@@ -316,8 +327,29 @@ char *fs_get_prompt(void)
     return fs_get_config("core.prompt");
 }
 
-void fs_set_config(const char *key, const char *value)
+int fs_set_config(const char *key, const char *value)
 {
-    if (the_store)
-        config_set_in_file(NULL, key, value, 0);
+    if (!the_store) {
+        errno = EBADF;
+        return -1;
+    }
+    errno = 0;
+    switch (config_set_in_file(NULL, key, value, 0)) {
+    case CONFIG_OK:
+        return 0;
+    case CONFIG_LOCK_FAILED:
+        if (errno == EEXIST)
+            errno = EBUSY;  // the lock of a running writer, not a taken name
+        break;
+    case CONFIG_INVALID_KEY:
+    case CONFIG_NO_SECTION_OR_NAME:
+    case CONFIG_NOTHING_SET:
+        errno = EINVAL;
+        break;
+    default:
+        if (!errno)
+            errno = EIO;
+        break;
+    }
+    return -1;
 }

@@ -88,6 +88,8 @@ XXDecodePlan XXDecodePipeline::separateFolder(const std::shared_ptr<XXProtectFil
     auto top = newFolderModel(destination->fullPath(), name);
     plan.folders.push_back({topPath, destination, top});
     folders[source.get()] = {top, topPath};
+    if (!nodes.empty() && !nodes.front().listed)
+        plan.unreadableFolders.push_back(source->fullPath());
 
     for (size_t i = 1; i < nodes.size(); i++) {
         const xxtransfer::XXProtectWalkNode &node = nodes[i];
@@ -101,6 +103,8 @@ XXDecodePlan XXDecodePipeline::separateFolder(const std::shared_ptr<XXProtectFil
         }
         const std::string path = joinComputerPath(holder->second.path, childName);
         if (node.wrapper->isDirectory()) {
+            if (!node.listed)
+                plan.unreadableFolders.push_back(node.wrapper->fullPath());
             auto model = newFolderModel(holder->second.path, childName);
             plan.folders.push_back({path, holder->second.model, model});
             folders[node.wrapper.get()] = {model, path};
@@ -171,6 +175,11 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
                                                       std::uint64_t generation)
 {
     const XXDecodePlan plan = separateFolder(item, destination, name);
+    if (!plan.unreadableFolders.empty()) {
+        XXServiceLogf("not exported, the folder %s cannot be read",
+                      XXServiceLogEscaped(plan.unreadableFolders.front()).c_str());
+        return failedWith(XXReportFolderFailed, item->fileName(), EBADMSG);
+    }
     for (const XXDecodeFolderRecord &record : plan.folders) {
         if (!isLive(generation))
             return stopped();

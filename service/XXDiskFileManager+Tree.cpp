@@ -44,27 +44,34 @@ void XXDiskFileManager::acquireProtectFileWithComplete(const XXDiskResultBlock &
         return;
     }
     std::shared_ptr<XXProtectFileWrapper> container = XXProtectFileWrapper::makeRootContainer();
-    fullFileToFolderFile(*container->allSubFileArray().front());
-    XXDiskResultObject result = XXDiskResultObject::success(0);
+    const std::vector<std::string> unreadable = fullFileToFolderFile(*container->allSubFileArray().front());
+    // The readable part of the tree is still given, so that its files can be saved; code 1
+    // and the first folder that could not be listed say it is not all.
+    XXDiskResultObject result = XXDiskResultObject::success(unreadable.empty() ? 0 : 1);
     result.setSuccessValue(container);
+    if (!unreadable.empty())
+        result.setErrorFileName(unreadable.front());
     call(complete, result);
 }
 
-void XXDiskFileManager::fullFileToFolderFile(XXProtectFileWrapper &folder)
+std::vector<std::string> XXDiskFileManager::fullFileToFolderFile(XXProtectFileWrapper &folder)
 {
+    std::vector<std::string> unreadable;
     std::vector<XXProtectFileWrapper *> pending{&folder};
     while (!pending.empty()) {
         XXProtectFileWrapper *current = pending.back();
         pending.pop_back();
-        listFolderInto(*current);
+        if (!listFolderInto(*current))
+            unreadable.push_back(current->fullPath());
         const XXProtectFileArray &children = current->allSubFileArray();
         for (auto child = children.rbegin(); child != children.rend(); ++child)
             if ((*child)->isDirectory())
                 pending.push_back(child->get());
     }
+    return unreadable;
 }
 
-void XXDiskFileManager::listFolderInto(XXProtectFileWrapper &folder)
+bool XXDiskFileManager::listFolderInto(XXProtectFileWrapper &folder)
 {
     for (const auto &old : folder.allSubFileArray())
         if (old->parentWrapper() == &folder)
@@ -74,7 +81,7 @@ void XXDiskFileManager::listFolderInto(XXProtectFileWrapper &folder)
     const std::string path = folder.fullPath();
     if (path.size() > kMaxListedPathLength) {
         XXServiceLogf("folder nested too deep, not listed: %.200s...", XXServiceLogEscaped(path).c_str());
-        return;
+        return false;
     }
     std::vector<ListedRecord> records;
     {
@@ -82,7 +89,7 @@ void XXDiskFileManager::listFolderInto(XXProtectFileWrapper &folder)
         fs_dir *dir = fs_opendir(path.c_str());
         if (!dir) {
             XXServiceLogf("fs_opendir--%d errno %d: %s", -1, errno, XXServiceLogEscaped(path).c_str());
-            return;
+            return false;
         }
         while (const fs_dirent *record = fs_readdir(dir))
             records.push_back({record->type == FS_DT_DIR, record->size, record->time, record->name});
@@ -112,6 +119,7 @@ void XXDiskFileManager::listFolderInto(XXProtectFileWrapper &folder)
         entry->setFileName(std::move(record.name));
         folder.appendSubFile(std::move(entry));
     }
+    return true;
 }
 
 std::uint64_t XXDiskFileManager::protectWrapperSize(const XXProtectFileWrapper &wrapper) const

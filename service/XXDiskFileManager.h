@@ -129,12 +129,15 @@ public:
 
     // --- Protected tree (XXDiskFileManager+Tree.cpp) --------------------------------------
 
-    // Builds the whole tree; the success value is the root container. Error "5+1" code 1
-    // when nothing is mounted.
+    // Builds the whole tree; the success value is the root container. Success code 1 when
+    // some folders could not be listed (the first one's path is the error file name; they
+    // show as empty and must not be exported as such). Error "5+1" code 1 when nothing is
+    // mounted.
     void acquireProtectFileWithComplete(const XXDiskResultBlock &complete);
     // Replaces the folder's children with the store's listing, at every depth. Folders that
-    // cannot be listed show as empty; entries with names no path can hold are left out.
-    void fullFileToFolderFile(XXProtectFileWrapper &folder);
+    // cannot be listed (damaged, missing, nested past the path limit) show as empty and are
+    // returned by path, in walk order; entries with names no path can hold are left out.
+    std::vector<std::string> fullFileToFolderFile(XXProtectFileWrapper &folder);
     // A file's size, or the sum over a folder's descendants.
     std::uint64_t protectWrapperSize(const XXProtectFileWrapper &wrapper) const;
     std::uint64_t allSelectedProtectFileSize(const XXProtectFileArray &wrappers) const;
@@ -356,7 +359,8 @@ private:
     std::atomic<int> lastSettingSystemErrorNumber_{0};
 
     // Tree
-    void listFolderInto(XXProtectFileWrapper &folder);
+    // False, with the folder left empty, when the store cannot list it.
+    bool listFolderInto(XXProtectFileWrapper &folder);
 
     XXNotificationCenter &center_;
     XXNotificationCenter::Token removalObserver_ = 0;

@@ -148,6 +148,8 @@ std::string XXDiskResultObject::vaultUnreadableCause(int systemErrorNumber)
     case ENOSPC:
     case EDQUOT:
         return localized("String_184");
+    case EBADMSG:
+        return localized("String_186");
     default:
         return localized("String_185") + " " + std::to_string(systemErrorNumber);
     }

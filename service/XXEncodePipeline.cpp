@@ -161,10 +161,25 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
     if (!loop.destinationNames)
         loop.destinationNames = xxtransfer::namesInTreeAndStore(*destination);
     XXFoldedNames &names = *loop.destinationNames;
+    // A file an interrupted import left unfinished is no file to keep: it is replaced in
+    // place rather than offered as a clash (and skipped as already stored).
+    const bool replacesIncomplete = !isFolder && names.has(itemName, false) && !names.has(itemName, true) &&
+        xxtransfer::storeFileIsIncomplete(destination->fullPath(), itemName);
     Step instead;
-    const std::string name = storeNameFor(itemName, isFolder, names, generation, &instead);
+    const std::string name =
+        replacesIncomplete ? itemName : storeNameFor(itemName, isFolder, names, generation, &instead);
     if (name.empty())
         return instead;
+    if (replacesIncomplete) {
+        XXServiceLogf("replacing the incomplete %s",
+                      XXServiceLogEscaped(xxservice::joinFullPath(destination->fullPath(), name)).c_str());
+        const std::string folded = xxtransfer::foldedName(name);
+        for (const auto &child : destination->allSubFileArray())
+            if (!child->isDirectory() && xxtransfer::foldedName(child->fileName()) == folded) {
+                destination->removeSubFile(child.get());
+                break;
+            }
+    }
 
     if (isFolder)
         return importFolder(*item, item, name, destination, names, generation);

@@ -31,8 +31,9 @@ struct Child {
     bool addressable;
 };
 
-std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree)
+std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree, bool *listed)
 {
+    *listed = true;
     std::vector<Child> children;
     XXFoldedNames shown;
     if (inTree) {
@@ -42,11 +43,13 @@ std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree)
         }
     }
     const std::string path = folder.fullPath();
-    if (path.size() > kMaxListedPathLength)
+    std::optional<std::vector<XXStoreRecord>> records;
+    if (path.size() <= kMaxListedPathLength)
+        records = listStoreFolder(path);
+    if (!records) {
+        *listed = false;
         return children;
-    std::optional<std::vector<XXStoreRecord>> records = listStoreFolder(path);
-    if (!records)
-        return children;
+    }
     for (const XXStoreRecord &record : *records)
         if (!shown.hasAny(record.name))
             children.push_back({entryForRecord(folder, record), false, canBeStoreName(record.name)});
@@ -66,6 +69,31 @@ std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &pat
         records.push_back({record->type == FS_DT_DIR, record->size, record->time, record->name});
     fs_closedir(dir);
     return records;
+}
+
+bool storeFileIsIncomplete(const std::string &folder, const std::string &name)
+{
+    const std::optional<std::vector<XXStoreRecord>> records = listStoreFolder(folder);
+    if (!records)
+        return false;
+    const std::string folded = foldedName(name);
+    for (const XXStoreRecord &record : *records) {
+        if (record.isFolder || foldedName(record.name) != folded)
+            continue;
+        const std::string path = folder == "/" ? "/" + record.name : folder + "/" + record.name;
+        auto engine = XXDiskFileManager::lockEngine();
+        const int handle = fs_open(path.c_str(), FS_O_READ);
+        if (handle < 0)
+            return errno != ENOENT;
+        std::vector<char> buffer(1 << 20);
+        std::uint64_t total = 0;
+        int got;
+        while ((got = fs_read(handle, buffer.data(), static_cast<std::uint32_t>(buffer.size()))) > 0)
+            total += static_cast<std::uint64_t>(got);
+        fs_close(handle);
+        return got < 0 || total != record.size;
+    }
+    return false;
 }
 
 XXFoldedNames namesInTreeAndStore(const XXProtectFileWrapper &folder)
@@ -94,7 +122,9 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
         size_t next = 0;
     };
     std::vector<Frame> stack;
-    stack.push_back({top, 1, childrenOf(*top, true)});
+    bool listed = true;
+    stack.push_back({top, 1, childrenOf(*top, true, &listed)});
+    nodes.front().listed = listed;
     while (!stack.empty()) {
         Frame &frame = stack.back();
         if (frame.next >= frame.children.size()) {
@@ -105,9 +135,11 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
         const std::shared_ptr<XXProtectFileWrapper> folder = frame.folder;
         const size_t depth = frame.depth + 1;
         nodes.push_back({child.entry, folder, child.inTree, child.addressable, depth});
-        if (child.addressable && child.entry->isDirectory())
-            stack.push_back(
-                {child.entry, depth, childrenOf(*child.entry, child.inTree)});  // frame is stale from here
+        if (child.addressable && child.entry->isDirectory()) {
+            std::vector<Child> below = childrenOf(*child.entry, child.inTree, &listed);
+            nodes.back().listed = listed;
+            stack.push_back({child.entry, depth, std::move(below)});  // frame is stale from here
+        }
     }
     return nodes;
 }

@@ -26,6 +26,10 @@ struct XXStoreRecord {
 // The folder's records, part entries left out; nullopt when it cannot be listed. Takes the
 // engine lock.
 std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &path);
+// True when folder holds a file named name (ASCII case folded) whose content does not read
+// back whole: what an interrupted write leaves. Reads the whole file, so call it only on a
+// name clash.
+bool storeFileIsIncomplete(const std::string &folder, const std::string &name);
 
 class XXFoldedNames;
 
@@ -51,6 +55,7 @@ struct XXProtectWalkNode {
     // not enter it.
     bool addressable = true;
     size_t depth = 1;  // the top is 1
+    bool listed = true;  // false: a folder the store could not list; it shows no store entries
 };
 
 // top and everything below it in pre-order, files in the order a recursive walk meets them:

@@ -108,6 +108,9 @@ struct XXDecodePlan {
     std::vector<XXDecodeFileRecord> files;
     // Store paths whose names no computer file may have; the item fails once the rest is out.
     std::vector<std::string> refusedPaths;
+    // Store folders whose listing failed (a missing or damaged index): nothing of the item
+    // is written, as an empty folder would pass for a whole one.
+    std::vector<std::string> unreadableFolders;
 };
 
 using XXOperateFolderRecord = XXStoreFolderRecord;

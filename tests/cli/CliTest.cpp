@@ -136,7 +136,9 @@ TEST_F(CliTest, AnUnreadableVaultIsReportedAsSuch)
     writeFile(index, whole.substr(0, 20));  // cut short
     CliResult cut = cli({"ls"});
     EXPECT_EQ(cut.status, 1);
-    EXPECT_EQ(cut.err, "coffervale-cli: the vault on " + vol + " cannot be read (" + strerror(EBADF) + ")\n");
+    EXPECT_EQ(cut.err, "coffervale-cli: the vault on " + vol +
+                           " is damaged: its index is not one any password could open (this is not a wrong "
+                           "password; restore a backup)\n");
     EXPECT_EQ(readFile(index), whole.substr(0, 20));
 
     writeFile(index, whole);

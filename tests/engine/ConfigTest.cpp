@@ -1,4 +1,6 @@
 // The configuration file: reading, key rules and rewriting, cross-checked with git's reader.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,13 +170,41 @@ TEST_F(EngineConfig, DuplicatesLocksAndBadKeys)
     EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "c", 1), 0);
     EXPECT_EQ(readFile(path), "[core]\n\tprompt = c\n");
 
-    writeFile(path + ".lock", "left over");
+    // A lock whose holder lives refuses; one left by a dead process is taken over.
+    writeFile(path + ".lock", "held");
+    int holder = open((path + ".lock").c_str(), O_RDWR);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
     EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "d", 0), -1);
     EXPECT_EQ(readFile(path), "[core]\n\tprompt = c\n");
-    EXPECT_EQ(readFile(path + ".lock"), "left over");
-    unlink((path + ".lock").c_str());
+    EXPECT_EQ(readFile(path + ".lock"), "held");
+    close(holder);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "d", 0), 0);
+    EXPECT_EQ(readFile(path), "[core]\n\tprompt = d\n");
+    EXPECT_FALSE(std::filesystem::exists(path + ".lock"));
+    writeFile(path, "[core]\n\tprompt = c\n");
 
     EXPECT_EQ(config_set_in_file(path.c_str(), "nodot", "x", 0), 2);
     EXPECT_EQ(config_set_in_file(path.c_str(), "a.9", "x", 0), 1);
     EXPECT_EQ(readFile(path), "[core]\n\tprompt = c\n");
+}
+
+// A setting that reports success is the one readers get; otherwise the file stays as it was.
+TEST_F(EngineConfig, SetRefusesWhatReadersWouldNotSee)
+{
+    // Readers stop at the error, so an entry added after it would be lost.
+    const std::string broken = "[a]\nx = 1\n!oops\n";
+    writeFile(path, broken);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), CONFIG_READ_FAILED);
+    EXPECT_EQ(readFile(path), broken);
+
+    // A final line continuation would swallow an appended section header.
+    const std::string continued = "[a]\nx = one\\\n";
+    writeFile(path, continued);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), CONFIG_WRITE_FAILED);
+    EXPECT_EQ(readFile(path), continued);
+    EXPECT_FALSE(std::filesystem::exists(path + ".lock"));
+
+    writeFile(path, "[a]\nx = one\n");
+    ASSERT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), CONFIG_OK);
+    EXPECT_EQ(readAll(path), (Values{{"a.x", "one"}, {"core.prompt", "hint"}}));
 }

@@ -1,5 +1,7 @@
 // Writes that fail part-way must leave the old index whole and report the failure.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -54,7 +56,6 @@ TEST_F(EngineFaults, FullVolumeDuringFolderAndFileOperations)
     ASSERT_EQ(fs_mkdir("keep"), 0);
     ASSERT_EQ(put("keep/a.txt", "precious"), 0);
     ASSERT_EQ(put("top.txt", "top"), 0);
-    ASSERT_EQ(fs_mkdir("empty"), 0);
     size_t files = countFiles(storeDir());
     std::string root = storeDir() + "/index";
     std::string before = readFile(root);
@@ -62,25 +63,39 @@ TEST_F(EngineFaults, FullVolumeDuringFolderAndFileOperations)
     failWritesOf(root);
     EXPECT_FAILS_WITH(fs_mkdir("new"), ENOSPC);
     failWritesOf(root);
-    EXPECT_FAILS_WITH(fs_unlink("top.txt"), ENOSPC);
-    failWritesOf(root);
     EXPECT_FAILS_WITH(put("other.txt", "x"), ENOSPC);
     failWritesOf(root);
     EXPECT_EQ(fs_rename("top.txt", "keep/top.txt"), -1);
     failWritesOf(root);
     EXPECT_EQ(fs_rmdir("keep"), -1);  // not empty, so nothing is written
     EXPECT_EQ(errno, ENOTEMPTY);
-    failWritesOf(root);
-    EXPECT_FAILS_WITH(fs_rmdir("empty"), ENOSPC);
     unlink((root + ".lock").c_str());
 
     EXPECT_EQ(readFile(root), before);
     EXPECT_EQ(get("keep/a.txt"), "precious");
-    EXPECT_EQ(list(""), (std::vector<std::string>{"empty/", "keep/", "top.txt"}));
-    EXPECT_EQ(list("empty"), std::vector<std::string>{});
+    EXPECT_EQ(list(""), (std::vector<std::string>{"keep/", "top.txt"}));
     EXPECT_EQ(list("keep"), (std::vector<std::string>{"a.txt"}));
     EXPECT_EQ(get("top.txt"), "top");
     EXPECT_EQ(countFiles(storeDir()), files);  // no orphaned objects
+}
+
+TEST_F(EngineFaults, RemovalsMakeTheirOwnRoomOnAFullVolume)
+{
+    ASSERT_EQ(fs_mkdir("empty"), 0);
+    ASSERT_EQ(put("keep.txt", "precious"), 0);
+    ASSERT_EQ(put("top.txt", "top"), 0);
+    size_t files = countFiles(storeDir());
+    std::string root = storeDir() + "/index";
+
+    // The first index write finds no room; freeing the removed objects makes it.
+    failWritesOf(root);
+    ASSERT_EQ(fs_unlink("top.txt"), 0);
+    failWritesOf(root);
+    ASSERT_EQ(fs_rmdir("empty"), 0);
+    EXPECT_FALSE(std::filesystem::exists(root + ".lock"));
+    EXPECT_EQ(list(""), std::vector<std::string>{"keep.txt"});
+    EXPECT_EQ(get("keep.txt"), "precious");
+    EXPECT_EQ(countFiles(storeDir()), files - 2);
 }
 
 TEST_F(EngineFaults, FailedReplacementKeepsTheOldFile)
@@ -206,4 +221,33 @@ TEST_F(EngineFaults, StaleIndexLockFromACrashDoesNotBlock)
     ASSERT_EQ(fs_mkdir("after-crash"), 0);
     EXPECT_FALSE(std::filesystem::exists(storeDir() + "/index.lock"));
     EXPECT_EQ(list(""), (std::vector<std::string>{"after-crash/"}));
+}
+
+TEST_F(EngineFaults, PasswordChangeNeverLeavesTheOldHintWithTheNewPassword)
+{
+    // A settings writer of another running program holds the lock: nothing changes.
+    std::string lock = storeDir() + "/config.lock";
+    writeFile(lock, "");
+    int holder = open(lock.c_str(), O_RDWR);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    EXPECT_FAILS_WITH(fs_chpasswd(password.c_str(), "new", "new hint"), EBUSY);
+    close(holder);
+    fs_umount();
+    ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
+    EXPECT_EQ(fs_login("new"), -1);
+    ASSERT_GE(fs_login(password.c_str()), 0);
+
+    // A lock left by a dead writer is taken over; hint and password change together.
+    ASSERT_GE(fs_chpasswd(password.c_str(), "new", "new hint"), 0);
+    char *hint = fs_get_prompt();
+    EXPECT_STREQ(hint, "new hint");
+    free(hint);
+
+    // When the root index cannot be written, the old hint is put back.
+    failWritesOf(storeDir() + "/index");
+    EXPECT_FAILS_WITH(fs_chpasswd("new", "newer", "newer hint"), ENOSPC);
+    unlink((storeDir() + "/index.lock").c_str());
+    hint = fs_get_prompt();
+    EXPECT_STREQ(hint, "new hint");
+    free(hint);
 }

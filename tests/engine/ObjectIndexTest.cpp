@@ -305,29 +305,32 @@ TEST_F(EngineIndex, DamagedIndexesAreRefused)
     plain[8] = 50;  // count far beyond the bytes present
     plain.replace(plain.size() - 20, 20, ref::sha1(plain.substr(0, plain.size() - 20)));
     writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
-    EXPECT_EQ(list("")[0], "<error 13>");
+    EXPECT_EQ(list("")[0], "<error 74>");
 
     plain = ref::buildIndex(root, true);
     plain[12 + 36] = (char)0xF0;  // name length 0xFF0 overruns
     plain[12 + 37] = (char)0x0F;
     plain.replace(plain.size() - 20, 20, ref::sha1(plain.substr(0, plain.size() - 20)));
     writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
-    EXPECT_EQ(list("")[0], "<error 13>");
+    EXPECT_EQ(list("")[0], "<error 74>");
 
     // The smallest file with a valid checksum: too short for a root's trailer and header.
     plain = ref::Bytes("DIRC\0\0\0\0\1\0\0\0", 12);
     plain += ref::sha1(plain);
     writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
-    EXPECT_EQ(list("")[0], "<error 13>");
+    EXPECT_EQ(list("")[0], "<error 74>");
 
+    // Damage no key could explain, told apart from a wrong password.
     writeFile(indexPath, good.substr(0, 16));
-    EXPECT_EQ(list("")[0], "<error 9>");
+    EXPECT_EQ(list("")[0], "<error 74>");
     std::string flipped = good;
     flipped[20] ^= 1;
     writeFile(indexPath, flipped);
     EXPECT_EQ(list("")[0], "<error 13>");
     writeFile(indexPath, good + "x");
-    EXPECT_EQ(list("")[0], "<error 13>");
+    EXPECT_EQ(list("")[0], "<error 74>");
+    writeFile(indexPath, good + std::string(16, 0));
+    EXPECT_EQ(list("")[0], "<error 13>");  // a changed checksum cannot be told from a wrong key
 
     writeFile(indexPath, good);
     EXPECT_EQ(get("a"), "1");

@@ -111,6 +111,9 @@ TEST(EnginePath, StorePathsAreRelativeToTheRoot)
 {
     EXPECT_EQ(storePath("//x\\y"), "x/y");
     EXPECT_EQ(storePath("/a/./b/../c"), "a/c");
+    // A run of leading separators is the top, never a network root ahead of a kept ".".
+    EXPECT_EQ(storePath("///./Docs"), "Docs");
+    EXPECT_EQ(storePath("\\\\./a"), "a");
     // ".." above the root keeps the text: resolution then finds no such entry.
     EXPECT_EQ(storePath("../x"), "../x");
 

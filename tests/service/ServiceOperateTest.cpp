@@ -1,5 +1,6 @@
 // Copy and move inside the protected area: report codes, the to-self question, free names,
 // moves that never lose a file, cancel.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,17 +80,16 @@ TEST_F(ServiceOperate, AMoveWhoseSourceCannotBeRemovedKeepsItInStoreAndTree)
     auto keep = entry("/keep.txt");
     auto src = entry("/Src");
 
-    // The root folder can no longer change, as on a full volume: the engine writes an index
-    // through "<index>.lock". A failed write gives the trap up, so the hook sets it again
-    // before every step.
+    // The root folder can no longer change: the engine writes an index through
+    // "<index>.lock", and a folder in its place refuses every write (unlike a full volume,
+    // which a removal makes room on).
     const std::string rootLock = storeDir() + "/index.lock";
     manager->setOperateDiskProgressBlock(
         [&](std::uint64_t, std::uint64_t, const std::shared_ptr<XXProtectFileWrapper> &) {
-            unlink(rootLock.c_str());
-            ASSERT_EQ(symlink("/dev/full", rootLock.c_str()), 0);
+            mkdir(rootLock.c_str(), 0700);
         });
     operate({"/keep.txt", "/Src"}, "/Dest", false);
-    unlink(rootLock.c_str());
+    rmdir(rootLock.c_str());
     ASSERT_EQ(reports.size(), 1u);
     expectSuccess(lastReport());
 

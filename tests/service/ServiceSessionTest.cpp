@@ -108,10 +108,11 @@ TEST_F(ServiceSession, AnUnreadableVaultIsNotAWrongPassword)
 
     writeFile(index, whole.substr(0, 20));  // cut short, as by a pulled stick
     XXDiskResultObject refused = login(password);
-    expectError(refused, "3+0", -1, XXDiskResultObject::vaultUnreadableTip(EBADF));
-    EXPECT_EQ(refused.systemErrorNumber(), EBADF);
+    expectError(refused, "3+0", -1, XXDiskResultObject::vaultUnreadableTip(EBADMSG));
+    EXPECT_EQ(refused.systemErrorNumber(), EBADMSG);
     EXPECT_NE(refused.errorTips(), localized("String_142"));
-    EXPECT_TRUE(logged("fs_login---1 errno 9"));
+    EXPECT_EQ(refused.errorTips(), localized("String_179") + " " + localized("String_186"));
+    EXPECT_TRUE(logged("fs_login---1 errno 74"));
     EXPECT_FALSE(manager->isLogin());
     EXPECT_EQ(readFile(index), whole.substr(0, 20));
 

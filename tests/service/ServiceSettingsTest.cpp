@@ -1,4 +1,8 @@
 // The four backup settings: defaults, the stored texts, round trips and refused writes.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -124,13 +128,17 @@ TEST_F(ServiceSettings, TheMaximumIsAPositiveNumberThatTravelsWithTheStore)
 
 TEST_F(ServiceSettings, AWriteTheConfigurationRefusesReadsBackAsFailed)
 {
-    // A lock file left by a writer that died: the engine refuses to write.
+    // Another running writer holds the lock: the engine refuses and says why.
     writeFile(storeDir() + "/config.lock", "");
+    const int holder = open((storeDir() + "/config.lock").c_str(), O_RDWR);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
     EXPECT_FALSE(manager->setBackupSetting(false));
     EXPECT_TRUE(manager->isTurnOnAutoBackUp());
     EXPECT_TRUE(logged("setting auto.backup was not stored"));
-    EXPECT_EQ(manager->lastSettingSystemErrorNumber(), EEXIST);  // the lock file is taken
-    std::filesystem::remove(storeDir() + "/config.lock");
+    EXPECT_EQ(manager->lastSettingSystemErrorNumber(), EBUSY);
+    close(holder);
+    // Its writer gone, the lock left behind no longer blocks.
     EXPECT_TRUE(manager->setBackupSetting(false));
     EXPECT_EQ(manager->lastSettingSystemErrorNumber(), 0);
+    EXPECT_FALSE(std::filesystem::exists(storeDir() + "/config.lock"));
 }

@@ -53,11 +53,14 @@ protected:
         openVault();
     }
 
-    std::shared_ptr<XXProtectFileWrapper> buildTree()
+    // expectedCode 1: some folders cannot be listed, the first of them is unreadable.
+    std::shared_ptr<XXProtectFileWrapper> buildTree(int expectedCode = 0, const std::string &unreadable = "")
     {
         const XXDiskResultObject result =
             run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplete(b); });
-        EXPECT_EQ(result.successCode(), 0);
+        EXPECT_EQ(result.successCode(), expectedCode);
+        if (!unreadable.empty())
+            EXPECT_EQ(result.errorFileName(), unreadable);
         return result.successWrapper();
     }
 
@@ -246,7 +249,10 @@ TEST_F(ServiceTree, AFolderIndexNamingItselfEndsTheListing)
                   inside.entries.push_back(self);
               });  // folded order: "f.txt" < "lll.../"
 
-    const auto tree = buildTree();
+    std::string deepest;
+    for (int i = 0; i <= 4096 / 251; i++)
+        deepest += "/" + name;
+    const auto tree = buildTree(1, deepest);
     ASSERT_NE(tree, nullptr);
     // Each level's path is 251 bytes longer; listing stops past the system's path limit and
     // the deepest folder shows as empty.
@@ -260,4 +266,21 @@ TEST_F(ServiceTree, AFolderIndexNamingItselfEndsTheListing)
     EXPECT_NE(folder, nullptr);
     EXPECT_EQ(listed, 4096 / 251);
     EXPECT_TRUE(logged("folder nested too deep, not listed"));
+}
+
+TEST_F(ServiceTree, AMissingOrDamagedFolderIndexIsReportedNotShownAsEmpty)
+{
+    storeMkdir("/Good");
+    storePut("/Good/g.txt", "g");
+    storeMkdir("/Lost");
+    storePut("/Lost/inside.txt", "gone");
+    const ref::Index root = readIndex(storeDir() + "/index", ref::rootKey(password), ref::rootIv(), true);
+    for (const ref::Entry &e : root.entries)
+        if (e.name == "Lost/")
+            ASSERT_EQ(unlink(ref::objectPath(storeDir(), e.id).c_str()), 0);
+
+    const auto tree = buildTree(1, "/Lost");
+    ASSERT_NE(tree, nullptr);
+    EXPECT_NE(entryAt(entryAt(tree->allSubFileArray()[0], "Good"), "g.txt"), nullptr);
+    EXPECT_TRUE(logged("fs_opendir---1 errno 74: /Lost"));
 }

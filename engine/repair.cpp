@@ -1,0 +1,89 @@
+// Cleaning up after a crash: the problems fs_check finds that an interrupted write can leave
+// are undone; everything else is left for the user to see.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fs.h"
+#include "object.h"
+#include "sysio.h"
+
+namespace {
+
+struct findings {
+    std::set<std::string> entries;  // store paths without the leading "/"
+    std::vector<std::string> locks, orphans;  // paths on the volume
+};
+
+void collect(const struct fs_check_problem *p, void *ctx)
+{
+    auto *f = static_cast<findings *>(ctx);
+    switch (p->kind) {
+    case FS_CHECK_OBJECT_MISSING:
+    case FS_CHECK_OBJECT_UNREADABLE:
+    case FS_CHECK_CONTENT_DAMAGED:  // a stream cut short reads as damaged
+    case FS_CHECK_SIZE_MISMATCH:
+    case FS_CHECK_PART_MISSING:
+    case FS_CHECK_STRAY_PART:
+        // Folder problems are reported with a final "/"; those are never repaired here.
+        if (p->path[0] == '/' && p->path[1] && p->path[strlen(p->path) - 1] != '/')
+            f->entries.insert(p->path + 1);
+        break;
+    case FS_CHECK_LEFTOVER_LOCK:
+        f->locks.push_back(p->path);
+        break;
+    case FS_CHECK_ORPHANED_OBJECT:
+        f->orphans.push_back(p->path);
+        break;
+    default:
+        break;
+    }
+}
+
+void tell(fs_repair_fn fn, void *ctx, const std::string &text)
+{
+    if (fn)
+        fn(text.c_str(), ctx);
+}
+
+}  // namespace
+
+int fs_repair(fs_repair_fn on_action, void *ctx)
+{
+    findings found;
+    try {
+        if (fs_check(collect, &found, NULL) < 0)
+            return -1;
+        int done = 0;
+        for (const std::string &path : found.entries) {
+            if (fs_unlink(path.c_str()) == 0) {
+                tell(on_action, ctx, "removed the incomplete entry /" + path);
+                done++;
+            } else if (errno != ENOENT) {  // gone with the file it was a part of
+                tell(on_action, ctx,
+                     "could not remove the incomplete entry /" + path + ": " + strerror(errno));
+            }
+        }
+        for (const std::string &path : found.locks) {
+            if (sys_unlink(path.c_str()) == 0 || errno == ENOENT) {
+                tell(on_action, ctx, "removed the leftover lock file " + path);
+                done++;
+            } else {
+                tell(on_action, ctx, "could not remove " + path + ": " + strerror(errno));
+            }
+        }
+        for (const std::string &path : found.orphans) {
+            delete_object_file(path.c_str());
+            tell(on_action, ctx, "removed the orphaned object file " + path);
+            done++;
+        }
+        return done;
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return -1;
+    }
+}

@@ -1,0 +1,227 @@
+// Vaults no program of ours writes, made by hand: every command ends, says what is wrong,
+// keeps the terminal clean and writes nothing outside its target.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "CliRunner.h"
+#include "ReferenceFormat.h"
+#include "TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kPassword = "GoodPassword1";
+
+class HostileVault : public ::testing::Test {
+protected:
+    TempDir tmp;
+    std::string vol = tmp / "vol";
+    std::string store = vol + "/.TovinCoffervale";
+
+    void SetUp() override
+    {
+        fs::create_directories(vol);
+        ASSERT_EQ(cli({"init", "--hint", "h"}).status, 0);
+    }
+
+    CliResult cli(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--volume", vol});
+        return runCli(args, {"COFFERVALE_PASSWORD=" + kPassword});
+    }
+
+    ref::Index root() { return ref::readRootIndex(readFile(store + "/index"), kPassword); }
+    void writeRoot(ref::Index idx)
+    {
+        sortEntries(idx);
+        writeFile(store + "/index",
+                  ref::aesCbc(ref::buildIndex(idx, true), ref::rootKey(kPassword), ref::rootIv(), true));
+    }
+    const ref::Entry &entry(const ref::Index &idx, const std::string &name)
+    {
+        for (const ref::Entry &e : idx.entries)
+            if (e.name == name)
+                return e;
+        throw std::runtime_error("no entry " + name);
+    }
+    ref::Index folder(const ref::Entry &e)
+    {
+        const ref::Bytes key = ref::objectKey(root().objectKey, e.id);
+        return ref::parseIndex(
+            ref::aesCbc(readFile(ref::objectPath(store, e.id)), key, ref::objectIv(e.id), false), false);
+    }
+    void writeFolder(const ref::Entry &e, ref::Index idx)
+    {
+        sortEntries(idx);
+        const ref::Bytes key = ref::objectKey(root().objectKey, e.id);
+        writeFile(ref::objectPath(store, e.id),
+                  ref::aesCbc(ref::buildIndex(idx, false), key, ref::objectIv(e.id), true));
+    }
+    static void sortEntries(ref::Index &idx)
+    {
+        std::sort(idx.entries.begin(), idx.entries.end(), [](const ref::Entry &a, const ref::Entry &b) {
+            return ref::compareNames(a.name, b.name) < 0;
+        });
+    }
+    // A file entry named name, its content stored under the name "carrier".
+    void addNamedFile(const std::string &name)
+    {
+        writeFile(tmp / "carrier", "payload");
+        ASSERT_EQ(cli({"put", tmp / "carrier"}).status, 0);
+        ref::Index idx = root();
+        for (ref::Entry &e : idx.entries)
+            if (e.name == "carrier")
+                e.name = name;
+        writeRoot(idx);
+    }
+};
+
+}  // namespace
+
+TEST_F(HostileVault, FolderCycleEndsWithAnErrorNamingTheFolder)
+{
+    // Long names reach the path limit in a few levels.
+    const std::string a(200, 'a'), b(200, 'b');
+    ASSERT_EQ(cli({"mkdir", a}).status, 0);
+    ASSERT_EQ(cli({"mkdir", a + "/" + b}).status, 0);
+    const ref::Entry aEntry = entry(root(), a + "/");
+    ref::Index inB = folder(entry(folder(aEntry), b + "/"));
+    ref::Entry back = aEntry;  // b names a again: a two-folder cycle
+    inB.entries.push_back(back);
+    writeFolder(entry(folder(aEntry), b + "/"), inB);
+
+    CliResult tree = cli({"tree"});
+    EXPECT_EQ(tree.status, 1);
+    EXPECT_NE(tree.err.find("cannot be read"), std::string::npos) << tree.err;
+    EXPECT_EQ(cli({"ls"}).status, 1);
+    CliResult check = cli({"check"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find("shares its folder index with another folder"), std::string::npos) << check.out;
+}
+
+TEST_F(HostileVault, AbsurdSizeIsRemovedAndMovedAtOnce)
+{
+    writeFile(tmp / "huge", "small really");
+    writeFile(tmp / "other", "other");
+    ASSERT_EQ(cli({"put", tmp / "huge", tmp / "other"}).status, 0);
+    ref::Index idx = root();
+    for (ref::Entry &e : idx.entries)
+        if (e.name == "huge")
+            e.size = 1ULL << 62;
+    writeRoot(idx);
+    EXPECT_EQ(cli({"mv", "huge", "renamed"}).status, 0);
+    EXPECT_EQ(cli({"rm", "renamed"}).status, 0);
+    EXPECT_EQ(cli({"cat", "other"}).out, "other");
+}
+
+TEST_F(HostileVault, FifosInTheStoreAreRefusedNotWaitedOn)
+{
+    writeFile(tmp / "f", "content");
+    ASSERT_EQ(cli({"put", tmp / "f"}).status, 0);
+    const ref::Entry f = entry(root(), "f");
+    const std::string object = ref::objectPath(store, f.id);
+    ASSERT_EQ(unlink(object.c_str()), 0);
+    ASSERT_EQ(mkfifo(object.c_str(), 0600), 0);
+    EXPECT_EQ(cli({"cat", "f"}).status, 1);
+
+    ASSERT_EQ(unlink((store + "/config").c_str()), 0);
+    ASSERT_EQ(mkfifo((store + "/config").c_str(), 0600), 0);
+    EXPECT_EQ(cli({"hint"}).out, "\n");  // no hint to be read, and no wait for one
+
+    ASSERT_EQ(rename((store + "/index").c_str(), (tmp / "saved-index").c_str()), 0);
+    ASSERT_EQ(mkfifo((store + "/index").c_str(), 0600), 0);
+    CliResult ls = cli({"ls"});
+    EXPECT_EQ(ls.status, 1);
+    EXPECT_NE(ls.err.find("is damaged"), std::string::npos) << ls.err;
+}
+
+TEST_F(HostileVault, MissingFolderIndexFailsListingAndExport)
+{
+    ASSERT_EQ(cli({"mkdir", "Docs"}).status, 0);
+    writeFile(tmp / "a.txt", "a");
+    ASSERT_EQ(cli({"put", tmp / "a.txt", "--to", "Docs"}).status, 0);
+    const ref::Entry docs = entry(root(), "Docs/");
+    ASSERT_EQ(unlink(ref::objectPath(store, docs.id).c_str()), 0);
+
+    CliResult ls = cli({"ls", "Docs"});
+    EXPECT_EQ(ls.status, 1);
+    EXPECT_NE(ls.err.find("/Docs"), std::string::npos) << ls.err;
+    EXPECT_EQ(cli({"ls"}).status, 1);
+
+    fs::create_directories(tmp / "out");
+    EXPECT_EQ(cli({"get", "Docs", "--to", tmp / "out"}).status, 1);
+    EXPECT_FALSE(fs::exists(tmp / "out/Docs")) << "a damaged folder was written as an empty one";
+
+    EXPECT_EQ(cli({"rm", "-r", "Docs"}).status, 0);  // a broken folder can still be removed
+    EXPECT_EQ(cli({"check", "--repair"}).status, 0);
+}
+
+TEST_F(HostileVault, ControlCharactersInNamesAreEscaped)
+{
+    addNamedFile("evil\x1b[2J\nforged line");
+    for (const char *command : {"ls", "tree"}) {
+        CliResult r = cli({command});
+        EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << command;
+        EXPECT_NE(r.out.find("evil\\x1b[2J\\nforged line"), std::string::npos) << command << ": " << r.out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << command;
+    }
+    CliResult find = cli({"find", "evil"});
+    EXPECT_EQ(find.out, "/evil\\x1b[2J\\nforged line\n");
+}
+
+TEST_F(HostileVault, NamesThatClimbOrSplitAreNeitherShownNorExported)
+{
+    addNamedFile("..");
+    addNamedFile("../x");
+    addNamedFile("a/b");
+    CliResult ls = cli({"ls"});
+    EXPECT_EQ(ls.out.find(".."), std::string::npos) << ls.out;
+    EXPECT_EQ(ls.out.find("a/b"), std::string::npos) << ls.out;
+    fs::create_directories(tmp / "out/inner");
+    cli({"get", "/", "--to", tmp / "out/inner"});
+    EXPECT_FALSE(fs::exists(tmp / "out/x"));
+    EXPECT_FALSE(fs::exists(tmp / "out/inner/a"));
+    CliResult check = cli({"check"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find("unsafe name"), std::string::npos) << check.out;
+}
+
+TEST_F(HostileVault, RepairCleansWhatACrashLeft)
+{
+    writeFile(tmp / "keep", "keep me");
+    ASSERT_EQ(cli({"put", tmp / "keep"}).status, 0);
+    writeFile(store + "/config.lock", "half");
+    writeFile(store + "/index.lock", "half");
+    writeFile(store + "/ab/" + std::string(38, '0'), "orphan");
+    CliResult repaired = cli({"check", "--repair"});
+    EXPECT_EQ(repaired.status, 0) << repaired.out;
+    EXPECT_NE(repaired.out.find("repaired: removed the leftover lock file"), std::string::npos)
+        << repaired.out;
+    EXPECT_NE(repaired.out.find("repaired: removed the orphaned object file"), std::string::npos);
+    EXPECT_EQ(cli({"check"}).status, 0);
+    EXPECT_EQ(cli({"cat", "keep"}).out, "keep me");
+    EXPECT_EQ(cli({"settings", "set", "number", "4"}).status, 0);
+}
+
+TEST_F(HostileVault, AnUnfinishedFileIsReplacedByTheNextPut)
+{
+    writeFile(tmp / "doc.txt", std::string(300000, 'd'));
+    writeFile(tmp / "kept.txt", "kept");
+    ASSERT_EQ(cli({"put", tmp / "doc.txt", tmp / "kept.txt"}).status, 0);
+    // As a pulled stick leaves it: the entry is there, its content cut short.
+    const std::string object = ref::objectPath(store, entry(root(), "doc.txt").id);
+    const std::string whole = readFile(object);
+    writeFile(object, whole.substr(0, whole.size() / 2 / 16 * 16));
+
+    CliResult again = cli({"put", tmp / "doc.txt", tmp / "kept.txt"});
+    EXPECT_EQ(again.status, 1) << again.err;  // kept.txt is a real clash and is refused
+    EXPECT_EQ(cli({"cat", "doc.txt"}).out, std::string(300000, 'd'));
+    EXPECT_EQ(cli({"cat", "kept.txt"}).out, "kept");
+    EXPECT_EQ(cli({"check"}).status, 0);
+}
