@@ -171,6 +171,11 @@ void XXProtectTabViewController::loadTree()
             historyIndex_ = 0;
             showWithIndex(detailPage);
             enableDockBar();
+            if (result.successCode() == 1)
+                XXReminderView::show(window(),
+                                     xxplatform::text("String_187") + " " +
+                                         QString::fromUtf8(result.errorFileName().c_str()),
+                                     XXReminderView::notice);
             emit treeLoaded(true);
         });
 }
