@@ -63,3 +63,30 @@ for lang in en zh-Hans; do
   sleep 1.5; shot "$login" "$lang-5-unlocked"
   kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
 done
+
+# The unlocked screen in its three views, on a vault with a few pictures and documents.
+cli="$PWD/build/cli/coffervale-cli"
+volume="$work/views"; samples="$work/samples"; mkdir -p "$volume" "$samples/Holiday"
+for colour in orange teal purple; do
+  convert -size 320x240 "gradient:$colour-white" "$samples/Holiday/$colour.png"
+done
+printf 'Shopping list\n' >"$samples/notes.txt"
+printf 'Quarterly report\n' >"$samples/report.md"
+export COFFERVALE_PASSWORD="Coffer#2026"
+"$cli" --volume "$volume" init >/dev/null
+"$cli" --volume "$volume" put "$samples/Holiday" "$samples/notes.txt" "$samples/report.md" >/dev/null
+unset COFFERVALE_PASSWORD
+home="$work/home-views"; mkdir -p "$home/Documents" "$work/run-views" && chmod 700 "$work/run-views"
+cp "$samples/notes.txt" "$samples/report.md" "$home/Documents/"
+HOME="$home" XDG_RUNTIME_DIR="$work/run-views" LANGUAGE=en LANG=en_US.UTF-8 \
+  "$app" --volume "$volume" >/dev/null 2>&1 &
+app_pid=$!
+window "Coffervale" >/dev/null; sleep 3; main=$(xdotool getactivewindow)
+type_text "Coffer#2026"; keys Return; sleep 2
+keys Tab Down Return; sleep 1                 # open the vault's root entry
+shot "$main" "en-5-unlocked-details"
+keys Home Return; sleep 1                     # into the Holiday folder
+keys ctrl+3; sleep 2; shot "$main" "en-6-unlocked-thumbnails"
+keys ctrl+2; sleep 0.8; shot "$main" "en-7-unlocked-list"
+kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
+

@@ -113,14 +113,14 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     auto *protectTitleLab = new QLabel(xxplatform::text("String_53"));
     protectTitleLab->setObjectName(QStringLiteral("protectTitleLab"));
     protectLayout->addWidget(protectTitleLab);
-    protectLayout->addWidget(protectTabVC_);
+    protectLayout->addWidget(protectTabVC_, 1);
     auto *computerBox = new QWidget;
     auto *computerLayout = new QVBoxLayout(computerBox);
     computerLayout->setContentsMargins(0, 0, 0, 0);
     auto *computerTitleLab = new QLabel(xxplatform::text("String_54"));
     computerTitleLab->setObjectName(QStringLiteral("computerTitleLab"));
     computerLayout->addWidget(computerTitleLab);
-    computerLayout->addWidget(computerFileVC_);
+    computerLayout->addWidget(computerFileVC_, 1);
     for (QLabel *title : {protectTitleLab, computerTitleLab}) {
         QFont font = title->font();
         font.setBold(true);
@@ -132,6 +132,7 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     split->setChildrenCollapsible(false);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 1);
+    split->setSizes({1, 1});  // half and half to start with
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 4, 8, 4);
