@@ -36,7 +36,7 @@ struct store_index {
 #define INDEX_INIT { NULL, NULL, NULL, 0, 0, 0, 0, 0, {0}, NULL }
 // clang-format on
 
-enum { INDEX_MIN_FILE = 32, INDEX_NAME_MASK = 0xFFF, INDEX_TYPE_MASK = 0xF000, INDEX_WRITE_BUFSZ = 8192 };
+enum { INDEX_MIN_FILE = 32, INDEX_NAME_MASK = 0xFFF, INDEX_TYPE_MASK = 0xF000 };
 
 // On-disk length of an entry with a name of n bytes.
 static inline uint32_t index_entry_disk_size(uint32_t n)

@@ -242,23 +242,92 @@ int object_writer_start(struct object_writer *w, int fd, const char *path, const
         return -1;
     }
     w->z_active = 1;
+    w->level = 1;
     w->z.next_out = w->out;
     w->z.avail_out = OBJECT_WRITER_BUFSZ;
     if (cipher_setup(path, &w->cipher, 1) < 0) {
         object_writer_release(w);
         return -1;
     }
-    return object_writer_write(w, header, header_len);
+    // The header is not content: it must not take the first chunk's decision.
+    if (object_writer_write(w, header, header_len) < 0)
+        return -1;
+    w->chunk_left = 0;
+    return 0;
+}
+
+int object_sample_compresses(struct object_writer *w, const unsigned char *bytes, size_t len)
+{
+    if (!w->probe_active) {
+        // A small window and hash keep the probe cheap; the verdict barely changes.
+        if (deflateInit2(&w->probe, 1, Z_DEFLATED, 12, 5, Z_DEFAULT_STRATEGY) != Z_OK) {
+            errno = ENOMEM;
+            return -1;
+        }
+        w->probe_active = 1;
+        w->probe_out = (unsigned char *)malloc(deflateBound(&w->probe, OBJECT_SAMPLE));
+        if (!w->probe_out) {
+            errno = ENOMEM;
+            return -1;
+        }
+    } else if (deflateReset(&w->probe) != Z_OK) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (len > OBJECT_SAMPLE)
+        len = OBJECT_SAMPLE;
+    w->probe.next_in = (Bytef *)bytes;
+    w->probe.avail_in = (uInt)len;
+    w->probe.next_out = w->probe_out;
+    w->probe.avail_out = (uInt)deflateBound(&w->probe, OBJECT_SAMPLE);
+    if (deflate(&w->probe, Z_FINISH) != Z_STREAM_END) {
+        errno = EINVAL;
+        return -1;
+    }
+    return w->probe.total_out * 100 < (uLong)len * 97;
+}
+
+// Switches the stream's level; zlib ends the current block first, which may need room.
+static int writer_set_level(struct object_writer *w, int level)
+{
+    w->z.avail_in = 0;
+    for (int tries = 0; tries < 64; tries++) {
+        int ret = deflateParams(&w->z, level, Z_DEFAULT_STRATEGY);
+        if (ret == Z_OK) {
+            w->level = level;
+            return 0;
+        }
+        if (ret != Z_BUF_ERROR)
+            break;
+        if (writer_drain(w) < 0)
+            return -1;
+    }
+    errno = EIO;
+    return -1;
 }
 
 int object_writer_write(struct object_writer *w, const void *bytes, size_t len)
 {
-    w->z.next_in = (Bytef *)bytes;
+    const unsigned char *p = (const unsigned char *)bytes;
     while (len) {
-        uInt piece = len > (1u << 30) ? (1u << 30) : (uInt)len;
-        w->z.avail_in = piece;
+        if (!w->chunk_left && len >= OBJECT_SAMPLE_MIN) {
+            int verdict = object_sample_compresses(w, p, len);
+            if (verdict < 0)
+                return -1;
+            int level = verdict ? 1 : 0;
+            if (level != w->level && writer_set_level(w, level) < 0)
+                return -1;
+            w->chunk_left = OBJECT_CHUNK;
+        }
+        size_t piece = len > (1u << 30) ? (1u << 30) : len;
+        if (w->chunk_left && piece > w->chunk_left)
+            piece = (size_t)w->chunk_left;
+        w->z.next_in = (Bytef *)p;
+        w->z.avail_in = (uInt)piece;
         if (writer_deflate(w, Z_NO_FLUSH) < 0)
             return -1;
+        w->chunk_left -= w->chunk_left ? piece : 0;
+        p += piece;
         len -= piece;
     }
     return 0;
@@ -286,6 +355,11 @@ void object_writer_release(struct object_writer *w)
     if (w->z_active)
         deflateEnd(&w->z);
     w->z_active = 0;
+    if (w->probe_active)
+        deflateEnd(&w->probe);
+    w->probe_active = 0;
+    free(w->probe_out);
+    w->probe_out = NULL;
     free(w->out);
     w->out = NULL;
     aes_cbc_release(&w->cipher);
