@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "context.h"
+#include "index_cache.h"
 #include "object.h"
 #include "path.h"
 
@@ -46,6 +47,17 @@ static uint64_t get_le(const unsigned char *p, int bytes)
 }
 
 void index_discard(struct store_index *index)
+{
+    if (index->file_path && !index->changed && (index->loaded || index->deferred)) {
+        index_cache_put(index);
+        return;
+    }
+    if (index->file_path && index->changed)
+        index_cache_forget(index->file_path, index->deferred);
+    index_discard_content(index);
+}
+
+void index_discard_content(struct store_index *index)
 {
     free(index->folder_path);
     free(index->file_path);
@@ -163,6 +175,9 @@ int index_read_from(struct store_index *index, const char *folder_path, const ch
     index_discard(index);
     if (index_set_paths(index, folder_path, file_path) < 0)
         return -1;
+    int hit = index_cache_take(index);
+    if (hit != 0)
+        return hit < 0 ? -1 : (int)index->count;
     int fd = open(index->file_path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT ? 0 : -1;
@@ -202,6 +217,8 @@ int index_read_from(struct store_index *index, const char *folder_path, const ch
     aes_cbc_release(&cipher);
     munmap(map, size);
     free(plain);
+    if (r >= 0)
+        index_cache_note_file(index);
     if (r < 0) {
         // A failed read leaves an empty index that still names its file.
         free(index->entries);
@@ -298,6 +315,9 @@ int index_write(struct store_index *index)
         return -1;
     }
     struct strbuf lock_path = STRBUF_INIT;
+    // Objects closed without fsync in a batch reach the disk before any index names them.
+    if (index_make_objects_durable() < 0)
+        return -1;
     if (strbuf_addf(&lock_path, "%s.lock", index->file_path) < 0)
         return -1;
     int r = -1;
@@ -311,10 +331,13 @@ int index_write(struct store_index *index)
     int saved = errno;
     if (fd >= 0)
         close(fd);
-    if (r < 0)
+    if (r < 0) {
         unlink(lock_path.buf);
-    else
+    } else {
         index->changed = 0;
+        index->deferred = 0;
+        index_cache_note_file(index);
+    }
     strbuf_release(&lock_path);
     errno = saved;
     return r;
