@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "async_write.h"
 #include "context.h"
 #include "path.h"
 
@@ -195,15 +196,46 @@ int object_create_file(const char *path)
     return open_creating_parent(path, O_RDWR | O_CREAT | O_TRUNC, O_RDWR | O_CREAT | O_EXCL);
 }
 
+// Drains this large go to the background writer; small objects never start its thread.
+enum { ASYNC_DRAIN_MIN = 262144 };
+
+static int writer_start_io(struct object_writer *w)
+{
+    w->spare = (unsigned char *)malloc(OBJECT_WRITER_BUFSZ);
+    if (!w->spare)
+        return -1;
+    w->io = async_writer_new(w->fd);
+    if (!w->io) {
+        free(w->spare);
+        w->spare = NULL;
+        return -1;
+    }
+    return 0;
+}
+
 // Encrypts and writes the whole 16-byte blocks of the output buffer; keeps the rest.
 static int writer_drain(struct object_writer *w)
 {
     size_t have = OBJECT_WRITER_BUFSZ - w->z.avail_out;
     size_t whole = have & ~(size_t)(AES_BLOCKSZ - 1);
     if (whole) {
-        if (aes_cbc_update(&w->cipher, w->out, w->out, whole) < 0 || write_in_full(w->fd, w->out, whole) < 0)
+        if (aes_cbc_update(&w->cipher, w->out, w->out, whole) < 0)
             return -1;
-        memmove(w->out, w->out + whole, have - whole);
+        if (whole >= ASYNC_DRAIN_MIN && (w->io || writer_start_io(w) == 0)) {
+            // The spare buffer is free once the write before is done.
+            if (async_writer_wait(w->io) < 0)
+                return -1;
+            unsigned char *next = w->spare;
+            memcpy(next, w->out + whole, have - whole);
+            if (async_writer_submit(w->io, w->out, whole) < 0)
+                return -1;
+            w->spare = w->out;
+            w->out = next;
+        } else {
+            if ((w->io && async_writer_wait(w->io) < 0) || write_in_full(w->fd, w->out, whole) < 0)
+                return -1;
+            memmove(w->out, w->out + whole, have - whole);
+        }
     }
     w->carried = have - whole;
     w->z.next_out = w->out + w->carried;
@@ -337,6 +369,8 @@ int object_writer_finish(struct object_writer *w)
 {
     w->z.avail_in = 0;
     int r = writer_deflate(w, Z_FINISH);
+    if (r == 0 && w->io && async_writer_wait(w->io) < 0)
+        r = -1;
     if (r == 0 && w->carried) {
         memset(w->out + w->carried, 0, AES_BLOCKSZ - w->carried);
         if (aes_cbc_update(&w->cipher, w->out, w->out, AES_BLOCKSZ) < 0 ||
@@ -344,6 +378,9 @@ int object_writer_finish(struct object_writer *w)
             r = -1;
         w->carried = 0;
     }
+    if (w->io && async_writer_close(w->io) < 0 && r == 0)
+        r = -1;
+    w->io = NULL;
     int saved = errno;
     object_writer_release(w);
     errno = saved;
@@ -360,6 +397,10 @@ void object_writer_release(struct object_writer *w)
     w->probe_active = 0;
     free(w->probe_out);
     w->probe_out = NULL;
+    async_writer_close(w->io);  // its result is the caller's to ask for before this
+    w->io = NULL;
+    free(w->spare);
+    w->spare = NULL;
     free(w->out);
     w->out = NULL;
     aes_cbc_release(&w->cipher);

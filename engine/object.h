@@ -45,6 +45,9 @@ struct object_writer {
     int probe_active;
     unsigned char *probe_out;
     unsigned char *out;  // OBJECT_WRITER_BUFSZ bytes of compressed output
+    // Large objects: the previous output buffer, being written by io's thread meanwhile.
+    struct async_writer *io;
+    unsigned char *spare;
     size_t carried;  // 0..15 bytes kept at the start of out between drains
     struct aes_cbc cipher;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <future>
 #include <vector>
 
 #include "XXComputerFile.h"
@@ -346,13 +347,36 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
 
     Copied outcome = Copied::done;
     std::vector<char> buffer(static_cast<size_t>(std::min(XXTransferChunkSize, declared)));
+    // The next chunk is read from the computer while this one is stored.
+    std::vector<char> ahead(declared > XXTransferChunkSize ? buffer.size() : 0);
+    struct Read {
+        ssize_t got;
+        int error;
+    };
+    std::future<Read> pending;
+    auto chunkAt = [&](std::uint64_t offset) {
+        return static_cast<size_t>(std::min<std::uint64_t>(XXTransferChunkSize, declared - offset));
+    };
+    const int fd = source.get();
+    auto readInto = [fd](char *into, size_t want) {
+        const ssize_t got = xxtransfer::readFully(fd, into, want);
+        return Read{got, got < 0 ? errno : 0};
+    };
     std::uint64_t written = 0;
     while (written < declared) {
-        const size_t want =
-            static_cast<size_t>(std::min<std::uint64_t>(XXTransferChunkSize, declared - written));
-        const ssize_t got = xxtransfer::readFully(source.get(), buffer.data(), want);
+        const size_t want = chunkAt(written);
+        Read read;
+        if (pending.valid()) {
+            read = pending.get();
+            std::swap(buffer, ahead);
+        } else {
+            read = readInto(buffer.data(), want);
+        }
+        if (read.got == static_cast<ssize_t>(want) && written + want < declared)
+            pending = std::async(std::launch::async, readInto, ahead.data(), chunkAt(written + want));
+        const ssize_t got = read.got;
         if (got <= 0) {
-            *systemError = got < 0 ? errno : 0;
+            *systemError = got < 0 ? read.error : 0;
             XXServiceLogf("%s ended after %llu of %llu bytes (errno %d)",
                           XXServiceLogEscaped(sourcePath).c_str(), static_cast<unsigned long long>(written),
                           static_cast<unsigned long long>(declared), *systemError);
