@@ -10,6 +10,8 @@
 // Usage: speed_bench [MiB]   (size of the incompressible and of the text set; 256 by default)
 #include <openssl/evp.h>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -81,7 +83,8 @@ std::pair<double, uint64_t> deflateAlone(const std::vector<std::vector<char>> &f
     return {mbPerSecond(in, seconds() - t), out};
 }
 
-double plainCopy(const std::string &from, const std::string &to)
+// With durable, each file is fsynced like a stored object is.
+double plainCopy(const std::string &from, const std::string &to, bool durable = false)
 {
     fsys::create_directories(to);
     std::vector<char> buf(kChunk);
@@ -93,6 +96,12 @@ double plainCopy(const std::string &from, const std::string &to)
         while (in.read(buf.data(), (std::streamsize)buf.size()) || in.gcount()) {
             out.write(buf.data(), in.gcount());
             bytes += (uint64_t)in.gcount();
+        }
+        out.close();
+        if (durable) {
+            const int fd = open((to + "/" + e.path().filename().string()).c_str(), O_RDONLY);
+            fsync(fd);
+            close(fd);
         }
     }
     return mbPerSecond(bytes, seconds() - t);
@@ -191,6 +200,7 @@ void incompressible(Vault &vault, const std::string &work, uint64_t bytes)
     const double imp = mbPerSecond(total, vault.importFolder(src));
     const double exp = mbPerSecond(total, vault.exportFolder("Videos", work + "/VideosOut"));
     const double copy = plainCopy(src, work + "/VideosCopy");
+    const double durableCopy = plainCopy(src, work + "/VideosDurable", true);
     printf("incompressible %4llu MiB: import %7.1f MB/s, AES alone %7.1f -> ratio %.2f (>= 0.5)\n",
            (unsigned long long)(total >> 20), imp, aes, imp / aes);
     printf("                          export %7.1f MB/s, plain copy %7.1f -> ratio %.2f (>= 0.8)\n", exp,

@@ -1,4 +1,7 @@
 // Objects whose chunks are stored, deflated, or both still read back as one zlib stream.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cstring>
 #include <random>
 
@@ -110,4 +113,33 @@ TEST_F(EngineAdaptiveObject, ObjectsOfTheSingleLevelWriterReadTheSame)
     ASSERT_EQ(get("old.bin"), content);
     ASSERT_EQ(put("new.bin", content), 0);
     EXPECT_EQ(get("new.bin"), get("old.bin"));
+}
+
+TEST_F(EngineAdaptiveObject, AFailureOfTheBackgroundWriterIsReportedAndCleanedUp)
+{
+    const std::string big = noise(8u << 20, 9);
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit low = saved;
+    low.rlim_cur = 3u << 20;  // the volume fills up under the object
+    setrlimit(RLIMIT_FSIZE, &low);
+    const int h = fs_open("big.bin", FS_O_WRITE, (uint64_t)big.size());
+    bool failed = h < 0;
+    int err = errno;
+    for (size_t off = 0; !failed && off < big.size(); off += 2u << 20) {
+        failed = fs_write(h, big.data() + off, 2u << 20) != (int)(2u << 20);
+        err = errno;
+    }
+    if (h >= 0 && fs_close(h) != 0 && !failed) {
+        failed = true;
+        err = errno;
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(err, EFBIG);
+    EXPECT_NE(get("big.bin"), big);
+    ASSERT_EQ(fs_unlink("big.bin"), 0);
+    ASSERT_EQ(put("after.bin", big), 0);  // the writer is whole again
+    EXPECT_EQ(get("after.bin"), big);
 }
