@@ -251,9 +251,11 @@ static int writer_deflate(struct object_writer *w, int flush)
             errno = EINVAL;
             return -1;
         }
+        // A block flush is complete only when deflate stopped with room to spare.
+        int filled = w->z.avail_out == 0;
         if (writer_drain(w) < 0)
             return -1;
-        if (flush == Z_FINISH ? ret == Z_STREAM_END : w->z.avail_in == 0)
+        if (flush == Z_FINISH ? ret == Z_STREAM_END : w->z.avail_in == 0 && (flush == Z_NO_FLUSH || !filled))
             return 0;
     }
 }
@@ -288,37 +290,6 @@ int object_writer_start(struct object_writer *w, int fd, const char *path, const
     return 0;
 }
 
-int object_sample_compresses(struct object_writer *w, const unsigned char *bytes, size_t len)
-{
-    if (!w->probe_active) {
-        // A small window and hash keep the probe cheap; the verdict barely changes.
-        if (deflateInit2(&w->probe, 1, Z_DEFLATED, 12, 5, Z_DEFAULT_STRATEGY) != Z_OK) {
-            errno = ENOMEM;
-            return -1;
-        }
-        w->probe_active = 1;
-        w->probe_out = (unsigned char *)malloc(deflateBound(&w->probe, OBJECT_SAMPLE));
-        if (!w->probe_out) {
-            errno = ENOMEM;
-            return -1;
-        }
-    } else if (deflateReset(&w->probe) != Z_OK) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (len > OBJECT_SAMPLE)
-        len = OBJECT_SAMPLE;
-    w->probe.next_in = (Bytef *)bytes;
-    w->probe.avail_in = (uInt)len;
-    w->probe.next_out = w->probe_out;
-    w->probe.avail_out = (uInt)deflateBound(&w->probe, OBJECT_SAMPLE);
-    if (deflate(&w->probe, Z_FINISH) != Z_STREAM_END) {
-        errno = EINVAL;
-        return -1;
-    }
-    return w->probe.total_out * 100 < (uLong)len * 97;
-}
-
 // Switches the stream's level; zlib ends the current block first, which may need room.
 static int writer_set_level(struct object_writer *w, int level)
 {
@@ -338,18 +309,34 @@ static int writer_set_level(struct object_writer *w, int level)
     return -1;
 }
 
+// Deflates the start of a chunk at level 1 and ends the block, so the output shows how well it
+// compressed: the sample is real output, not work done twice.
+static int writer_sample(struct object_writer *w, const unsigned char *p, size_t n, int *compresses)
+{
+    if (w->level != 1 && writer_set_level(w, 1) < 0)
+        return -1;
+    uLong out_before = w->z.total_out;
+    w->z.next_in = (Bytef *)p;
+    w->z.avail_in = (uInt)n;
+    if (writer_deflate(w, Z_BLOCK) < 0)
+        return -1;
+    *compresses = (w->z.total_out - out_before) * 100 < (uLong)n * 97;
+    return 0;
+}
+
 int object_writer_write(struct object_writer *w, const void *bytes, size_t len)
 {
     const unsigned char *p = (const unsigned char *)bytes;
     while (len) {
         if (!w->chunk_left && len >= OBJECT_SAMPLE_MIN) {
-            int verdict = object_sample_compresses(w, p, len);
-            if (verdict < 0)
+            size_t n = len < (size_t)OBJECT_SAMPLE ? len : (size_t)OBJECT_SAMPLE;
+            int compresses = 1;
+            if (writer_sample(w, p, n, &compresses) < 0 || (!compresses && writer_set_level(w, 0) < 0))
                 return -1;
-            int level = verdict ? 1 : 0;
-            if (level != w->level && writer_set_level(w, level) < 0)
-                return -1;
-            w->chunk_left = OBJECT_CHUNK;
+            w->chunk_left = OBJECT_CHUNK - n;
+            p += n;
+            len -= n;
+            continue;
         }
         size_t piece = len > (1u << 30) ? (1u << 30) : len;
         if (w->chunk_left && piece > w->chunk_left)
@@ -392,11 +379,6 @@ void object_writer_release(struct object_writer *w)
     if (w->z_active)
         deflateEnd(&w->z);
     w->z_active = 0;
-    if (w->probe_active)
-        deflateEnd(&w->probe);
-    w->probe_active = 0;
-    free(w->probe_out);
-    w->probe_out = NULL;
     async_writer_close(w->io);  // its result is the caller's to ask for before this
     w->io = NULL;
     free(w->spare);

@@ -30,8 +30,8 @@ void delete_object_file(const char *path);
 
 int write_in_full(int fd, const void *buf, size_t len);
 
-// Input is judged per OBJECT_CHUNK bytes: a level-1 deflate of its first OBJECT_SAMPLE bytes
-// decides whether the chunk is deflated (level 1) or stored (level 0). Either way the object
+// Input is judged per OBJECT_CHUNK bytes: its first OBJECT_SAMPLE bytes are deflated at level 1,
+// and when they did not shrink by 3% the rest of the chunk is stored (level 0). Either way the object
 // stays one zlib stream, so every reader takes it unchanged.
 enum { OBJECT_CHUNK = 2097152, OBJECT_SAMPLE = 32768, OBJECT_SAMPLE_MIN = 4096 };
 
@@ -41,9 +41,6 @@ struct object_writer {
     int z_active;
     int level;  // of the stream now: 1, or 0 for a chunk that did not shrink
     uint64_t chunk_left;  // input bytes until the next decision
-    z_stream probe;  // deflates the samples; set up at the first decision
-    int probe_active;
-    unsigned char *probe_out;
     unsigned char *out;  // OBJECT_WRITER_BUFSZ bytes of compressed output
     // Large objects: the previous output buffer, being written by io's thread meanwhile.
     struct async_writer *io;
@@ -51,10 +48,6 @@ struct object_writer {
     size_t carried;  // 0..15 bytes kept at the start of out between drains
     struct aes_cbc cipher;
 };
-
-// Whether len bytes deflate at level 1 to less than 97% of their size (1), or not (0);
-// -1 when the probe cannot be set up.
-int object_sample_compresses(struct object_writer *w, const unsigned char *bytes, size_t len);
 
 // Opens path (mode 0666); when its parent directory is missing, creates it (0777) and opens
 // again with retry_flags.

@@ -57,19 +57,6 @@ uint64_t objectFileSize(const std::string &storeDir, const std::string &password
 
 using EngineAdaptiveObject = StoreTest;
 
-TEST_F(EngineAdaptiveObject, SampleVerdictSeparatesNoiseFromText)
-{
-    object_writer w;
-    memset(&w, 0, sizeof(w));
-    const std::string n = noise(40000, 1), t = prose(40000);
-    EXPECT_EQ(object_sample_compresses(&w, (const unsigned char *)n.data(), n.size()), 0);
-    EXPECT_EQ(object_sample_compresses(&w, (const unsigned char *)t.data(), t.size()), 1);
-    // Already-compressed data with a little slack still counts as not shrinking.
-    std::string mostlyNoise = noise(38000, 2) + std::string(2000, 'a');
-    EXPECT_EQ(object_sample_compresses(&w, (const unsigned char *)mostlyNoise.data(), mostlyNoise.size()), 0);
-    object_writer_release(&w);
-}
-
 TEST_F(EngineAdaptiveObject, StoredDeflatedAndMixedChunksReadBackExactly)
 {
     const size_t chunk = OBJECT_CHUNK;
