@@ -201,9 +201,13 @@ void incompressible(Vault &vault, const std::string &work, uint64_t bytes)
            (unsigned long long)(total >> 20), imp, aes, imp / aes);
     printf("                          export %7.1f MB/s, plain copy %7.1f -> ratio %.2f (>= 0.8)\n", exp,
            copy, exp / copy);
+    printf("                          the volume itself: copy with fsync per file %7.1f MB/s -> import/that "
+           "%.2f\n",
+           durableCopy, imp / durableCopy);
     fsys::remove_all(src);
     fsys::remove_all(work + "/VideosOut");
     fsys::remove_all(work + "/VideosCopy");
+    fsys::remove_all(work + "/VideosDurable");
 }
 
 void text(Vault &vault, const std::string &work, uint64_t bytes)
