@@ -37,24 +37,26 @@ bool isRegularFile(const std::string &path)
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+}  // namespace
+
 // The new files of one folder import, recorded in the store in batches: one syncfs and one
 // index write per folder per batch instead of two fsyncs and a whole index per file. A file
 // joins the tree only once the batch holding it is committed, so the tree never shows a
 // file a crash could still take away.
-class ImportBatch {
+class XXImportBatch {
 public:
-    ImportBatch()
+    XXImportBatch()
     {
         auto engine = XXDiskFileManager::lockEngine();
         fs_batch_begin();
     }
-    ~ImportBatch()
+    ~XXImportBatch()
     {
         if (open_)
             finish();
     }
-    ImportBatch(const ImportBatch &) = delete;
-    ImportBatch &operator=(const ImportBatch &) = delete;
+    XXImportBatch(const XXImportBatch &) = delete;
+    XXImportBatch &operator=(const XXImportBatch &) = delete;
 
     void add(const std::shared_ptr<XXProtectFileWrapper> &folder, const std::string &name, std::uint64_t size)
     {
@@ -104,8 +106,6 @@ private:
     std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
     bool open_ = true;
 };
-
-}  // namespace
 
 XXEncodePipeline::XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
     : XXTransferMachine(activity, "8+1", true), manager_(manager)
@@ -231,28 +231,46 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
     if (!loop.destinationNames)
         loop.destinationNames = xxtransfer::namesInTreeAndStore(*destination);
     XXFoldedNames &names = *loop.destinationNames;
+    // Ends the open batch of directly chosen files; a failed commit fails this item.
+    auto settleBatch = [&](const Step &then) {
+        if (!loop.batch)
+            return then;
+        const int err = loop.batch->finish();
+        loop.batch.reset();
+        return err ? failedWith(XXReportFileFailed, itemName, err) : then;
+    };
     Step instead;
     const std::string name = storeNameFor(itemName, isFolder, names, generation, &instead);
     if (name.empty())
-        return instead;
+        return settleBatch(instead);
 
-    if (isFolder)
+    if (isFolder) {
+        const Step settled = settleBatch(advanced());
+        if (settled.kind != Step::advance)
+            return settled;
         return importFolder(*item, item, name, destination, names, generation);
+    }
 
+    if (!loop.batch)
+        loop.batch = std::make_shared<XXImportBatch>();
     const std::string target = xxservice::joinFullPath(destination->fullPath(), name);
     std::uint64_t size = 0;
     int err = 0;
     switch (importFile(item->fullPath(), target, itemName, "创建文件失败___%s", generation, &size, &err)) {
     case Copied::cancelled:
+        settleBatch(stopped());
         return stopped();
-    case Copied::failed:
-        return failedWith(XXReportFileFailed, itemName, err);
+    case Copied::failed: {
+        const Step settled = settleBatch(advanced());
+        return settled.kind != Step::advance ? settled : failedWith(XXReportFileFailed, itemName, err);
+    }
     case Copied::done:
         break;
     }
     names.add(name, false);
-    destination->appendSubFile(XXProtectFileWrapper::makeFile(destination->fullPath(), name, size,
-                                                              XXTool::shareTool().currentDate()));
+    loop.batch->add(destination, name, size);
+    if (atLastItem() || loop.batch->due())
+        return settleBatch(advanced());
     return advanced();
 }
 
@@ -279,7 +297,7 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
         anyFailed = true;
     }
     // A file that fails does not stop the others; the folder is reported once they are in.
-    ImportBatch batch;
+    XXImportBatch batch;
     auto batchFailed = [&](int err) {
         if (!anyFailed)
             firstError = err;

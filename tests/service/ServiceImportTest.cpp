@@ -406,3 +406,24 @@ TEST_F(ServiceImport, FolderImportsCommittedInBatchesLoseNothing)
     auto engine = XXDiskFileManager::lockEngine();
     EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
 }
+
+// Files chosen directly share batches too; every one is in store and tree at the end.
+TEST_F(ServiceImport, DirectlyChosenFilesCommittedInBatchesLoseNothing)
+{
+    std::vector<std::pair<std::string, std::string>> files;
+    Names chosen;
+    for (int i = 0; i < 300; i++) {
+        files.push_back({"f" + std::to_string(i), "content " + std::to_string(i)});
+        chosen.push_back("f" + std::to_string(i));
+    }
+    writeComputer(files);
+    importNamed(chosen, root);
+    ASSERT_EQ(reports.size(), 1u);
+    expectSuccess(lastReport());
+    ASSERT_TRUE(storeList("/"));
+    EXPECT_EQ(storeList("/")->size(), 300u);
+    EXPECT_EQ(storeGet("/f299"), "content 299");
+    EXPECT_EQ(root->allSubFileArray().size(), 300u);
+    auto engine = XXDiskFileManager::lockEngine();
+    EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
+}
