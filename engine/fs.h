@@ -55,6 +55,18 @@ int fs_read(int handle, void *buffer, uint32_t length);
 int fs_write(int handle, const void *bytes, uint32_t length);
 int fs_close(int handle);
 
+/* Batches of new files. Between fs_batch_begin and fs_batch_end, a file created by fs_open is
+ * recorded in its folder only in memory, and fs_close does not fsync its content. fs_batch_commit
+ * makes every such file's content durable (one syncfs) and then writes each changed folder
+ * index once; until then a crash loses those files (their objects are left as orphans for
+ * fs_check to report) but never anything committed before. A file counts as stored only
+ * once a commit after its fs_close succeeded. fs_batch_end commits and ends the batch; so do
+ * fs_umount, fs_login and fs_chpasswd. Returns 0, or -1 with errno when an index write
+ * failed or an uncommitted entry was lost (EIO). */
+int fs_batch_begin(void);
+int fs_batch_commit(void);
+int fs_batch_end(void);
+
 /* Folders and entries */
 int fs_mkdir(const char *path);
 int fs_rmdir(const char *path);

@@ -13,6 +13,7 @@
 #include "engine_internal.h"
 #include "fs.h"
 #include "index.h"
+#include "index_cache.h"
 #include "object.h"
 #include "path.h"
 #include "sysio.h"
@@ -350,7 +351,13 @@ static int create_write_handle(struct store_index *index, const struct strbuf *f
         h->path = strdup(full->buf);
         if (!h->path)
             errno = ENOMEM;
-        ok = h->path && index_add_entry(index, entry) == 0 && index_write(index) == 0;
+        ok = h->path && index_add_entry(index, entry) == 0;
+        // In a batch a new name is recorded at the commit; a replacement is written now, as
+        // it frees the old objects.
+        if (ok && index_batch_active() && index->changed == INDEX_ADDED)
+            index_defer(index);
+        else if (ok)
+            ok = index_write(index) == 0;
     }
     if (!ok) {
         int saved = errno;
@@ -637,8 +644,13 @@ int fs_close(int handle)
         return -1;
     int r = 0;
     if (h->write_mode && h->fd >= 0) {
-        // The content is on the volume before the close reports success.
-        if (!h->writer_active || object_writer_finish(&h->writer) < 0 || sys_fsync(h->fd) < 0)
+        // The content is on the volume before the close reports success; in a batch, before
+        // the commit that records it does.
+        if (!h->writer_active || object_writer_finish(&h->writer) < 0)
+            r = -1;
+        else if (index_batch_active())
+            index_note_unsynced_object();
+        else if (sys_fsync(h->fd) < 0)
             r = -1;
         h->writer_active = 0;
         int saved = errno;
@@ -654,4 +666,26 @@ int fs_close(int handle)
     pthread_mutex_unlock(&h->lock);
     errno = saved;
     return r;
+}
+
+int fs_batch_begin(void)
+{
+    if (require_mounted() < 0)
+        return -1;
+    index_batch_begin();
+    return 0;
+}
+
+int fs_batch_commit(void)
+{
+    if (require_mounted() < 0)
+        return -1;
+    return index_cache_commit();
+}
+
+int fs_batch_end(void)
+{
+    if (require_mounted() < 0)
+        return -1;
+    return index_batch_end();
 }

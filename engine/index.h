@@ -30,13 +30,17 @@ struct store_index {
     int loaded;
     unsigned char checksum[SHA1_RAWSZ];
     struct mem_pool *pool;
+    int deferred;  // holds new entries not yet written to its file
+    int disk_known;  // the identity of the file as last read or written:
+    uint64_t disk_ino, disk_size;
+    int64_t disk_mtime, disk_ctime;
 };
 
 // clang-format off
-#define INDEX_INIT { NULL, NULL, NULL, 0, 0, 0, 0, 0, {0}, NULL }
+#define INDEX_INIT { NULL, NULL, NULL, 0, 0, 0, 0, 0, {0}, NULL, 0, 0, 0, 0, 0, 0 }
 // clang-format on
 
-enum { INDEX_MIN_FILE = 32, INDEX_NAME_MASK = 0xFFF, INDEX_TYPE_MASK = 0xF000, INDEX_WRITE_BUFSZ = 8192 };
+enum { INDEX_MIN_FILE = 32, INDEX_NAME_MASK = 0xFFF, INDEX_TYPE_MASK = 0xF000 };
 
 // On-disk length of an entry with a name of n bytes.
 static inline uint32_t index_entry_disk_size(uint32_t n)
@@ -51,8 +55,11 @@ int index_read_from(struct store_index *index, const char *folder_path, const ch
 int index_write(struct store_index *index);
 // Writes the index when it changed, then frees it; returns the write's result.
 int index_release(struct store_index *index);
-// Frees the index without writing it.
+// Done with the index without writing it: unchanged content goes back to the cache, changed
+// content is dropped.
 void index_discard(struct store_index *index);
+// Frees everything the index holds.
+void index_discard_content(struct store_index *index);
 struct index_entry *index_new_entry(struct store_index *index, size_t name_len);
 struct index_entry *index_make_entry(struct store_index *index, const char *name, size_t name_len);
 int index_name_pos(const struct store_index *index, const char *name, size_t len);

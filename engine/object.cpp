@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "async_write.h"
 #include "context.h"
 #include "path.h"
 #include "sysio.h"
@@ -196,15 +197,46 @@ int object_create_file(const char *path)
     return open_creating_parent(path, O_RDWR | O_CREAT | O_TRUNC, O_RDWR | O_CREAT | O_EXCL);
 }
 
+// Drains this large go to the background writer; small objects never start its thread.
+enum { ASYNC_DRAIN_MIN = 262144 };
+
+static int writer_start_io(struct object_writer *w)
+{
+    w->spare = (unsigned char *)malloc(OBJECT_WRITER_BUFSZ);
+    if (!w->spare)
+        return -1;
+    w->io = async_writer_new(w->fd);
+    if (!w->io) {
+        free(w->spare);
+        w->spare = NULL;
+        return -1;
+    }
+    return 0;
+}
+
 // Encrypts and writes the whole 16-byte blocks of the output buffer; keeps the rest.
 static int writer_drain(struct object_writer *w)
 {
     size_t have = OBJECT_WRITER_BUFSZ - w->z.avail_out;
     size_t whole = have & ~(size_t)(AES_BLOCKSZ - 1);
     if (whole) {
-        if (aes_cbc_update(&w->cipher, w->out, w->out, whole) < 0 || write_in_full(w->fd, w->out, whole) < 0)
+        if (aes_cbc_update(&w->cipher, w->out, w->out, whole) < 0)
             return -1;
-        memmove(w->out, w->out + whole, have - whole);
+        if (whole >= ASYNC_DRAIN_MIN && (w->io || writer_start_io(w) == 0)) {
+            // The spare buffer is free once the write before is done.
+            if (async_writer_wait(w->io) < 0)
+                return -1;
+            unsigned char *next = w->spare;
+            memcpy(next, w->out + whole, have - whole);
+            if (async_writer_submit(w->io, w->out, whole) < 0)
+                return -1;
+            w->spare = w->out;
+            w->out = next;
+        } else {
+            if ((w->io && async_writer_wait(w->io) < 0) || write_in_full(w->fd, w->out, whole) < 0)
+                return -1;
+            memmove(w->out, w->out + whole, have - whole);
+        }
     }
     w->carried = have - whole;
     w->z.next_out = w->out + w->carried;
@@ -220,9 +252,11 @@ static int writer_deflate(struct object_writer *w, int flush)
             errno = EINVAL;
             return -1;
         }
+        // A block flush is complete only when deflate stopped with room to spare.
+        int filled = w->z.avail_out == 0;
         if (writer_drain(w) < 0)
             return -1;
-        if (flush == Z_FINISH ? ret == Z_STREAM_END : w->z.avail_in == 0)
+        if (flush == Z_FINISH ? ret == Z_STREAM_END : w->z.avail_in == 0 && (flush == Z_NO_FLUSH || !filled))
             return 0;
     }
 }
@@ -243,23 +277,77 @@ int object_writer_start(struct object_writer *w, int fd, const char *path, const
         return -1;
     }
     w->z_active = 1;
+    w->level = 1;
     w->z.next_out = w->out;
     w->z.avail_out = OBJECT_WRITER_BUFSZ;
     if (cipher_setup(path, &w->cipher, 1) < 0) {
         object_writer_release(w);
         return -1;
     }
-    return object_writer_write(w, header, header_len);
+    // The header is not content: it must not take the first chunk's decision.
+    if (object_writer_write(w, header, header_len) < 0)
+        return -1;
+    w->chunk_left = 0;
+    return 0;
+}
+
+// Switches the stream's level; zlib ends the current block first, which may need room.
+static int writer_set_level(struct object_writer *w, int level)
+{
+    w->z.avail_in = 0;
+    for (int tries = 0; tries < 64; tries++) {
+        int ret = deflateParams(&w->z, level, Z_DEFAULT_STRATEGY);
+        if (ret == Z_OK) {
+            w->level = level;
+            return 0;
+        }
+        if (ret != Z_BUF_ERROR)
+            break;
+        if (writer_drain(w) < 0)
+            return -1;
+    }
+    errno = EIO;
+    return -1;
+}
+
+// Deflates the start of a chunk at level 1 and ends the block, so the output shows how well it
+// compressed: the sample is real output, not work done twice.
+static int writer_sample(struct object_writer *w, const unsigned char *p, size_t n, int *compresses)
+{
+    if (w->level != 1 && writer_set_level(w, 1) < 0)
+        return -1;
+    uLong out_before = w->z.total_out;
+    w->z.next_in = (Bytef *)p;
+    w->z.avail_in = (uInt)n;
+    if (writer_deflate(w, Z_BLOCK) < 0)
+        return -1;
+    *compresses = (w->z.total_out - out_before) * 100 < (uLong)n * 97;
+    return 0;
 }
 
 int object_writer_write(struct object_writer *w, const void *bytes, size_t len)
 {
-    w->z.next_in = (Bytef *)bytes;
+    const unsigned char *p = (const unsigned char *)bytes;
     while (len) {
-        uInt piece = len > (1u << 30) ? (1u << 30) : (uInt)len;
-        w->z.avail_in = piece;
+        if (!w->chunk_left && len >= OBJECT_SAMPLE_MIN) {
+            size_t n = len < (size_t)OBJECT_SAMPLE ? len : (size_t)OBJECT_SAMPLE;
+            int compresses = 1;
+            if (writer_sample(w, p, n, &compresses) < 0 || (!compresses && writer_set_level(w, 0) < 0))
+                return -1;
+            w->chunk_left = OBJECT_CHUNK - n;
+            p += n;
+            len -= n;
+            continue;
+        }
+        size_t piece = len > (1u << 30) ? (1u << 30) : len;
+        if (w->chunk_left && piece > w->chunk_left)
+            piece = (size_t)w->chunk_left;
+        w->z.next_in = (Bytef *)p;
+        w->z.avail_in = (uInt)piece;
         if (writer_deflate(w, Z_NO_FLUSH) < 0)
             return -1;
+        w->chunk_left -= w->chunk_left ? piece : 0;
+        p += piece;
         len -= piece;
     }
     return 0;
@@ -269,6 +357,8 @@ int object_writer_finish(struct object_writer *w)
 {
     w->z.avail_in = 0;
     int r = writer_deflate(w, Z_FINISH);
+    if (r == 0 && w->io && async_writer_wait(w->io) < 0)
+        r = -1;
     if (r == 0 && w->carried) {
         memset(w->out + w->carried, 0, AES_BLOCKSZ - w->carried);
         if (aes_cbc_update(&w->cipher, w->out, w->out, AES_BLOCKSZ) < 0 ||
@@ -276,6 +366,9 @@ int object_writer_finish(struct object_writer *w)
             r = -1;
         w->carried = 0;
     }
+    if (w->io && async_writer_close(w->io) < 0 && r == 0)
+        r = -1;
+    w->io = NULL;
     int saved = errno;
     object_writer_release(w);
     errno = saved;
@@ -287,6 +380,10 @@ void object_writer_release(struct object_writer *w)
     if (w->z_active)
         deflateEnd(&w->z);
     w->z_active = 0;
+    async_writer_close(w->io);  // its result is the caller's to ask for before this
+    w->io = NULL;
+    free(w->spare);
+    w->spare = NULL;
     free(w->out);
     w->out = NULL;
     aes_cbc_release(&w->cipher);

@@ -30,11 +30,21 @@ void delete_object_file(const char *path);
 
 int write_in_full(int fd, const void *buf, size_t len);
 
+// Input is judged per OBJECT_CHUNK bytes: its first OBJECT_SAMPLE bytes are deflated at level 1,
+// and when they did not shrink by 3% the rest of the chunk is stored (level 0). Either way the object
+// stays one zlib stream, so every reader takes it unchanged.
+enum { OBJECT_CHUNK = 2097152, OBJECT_SAMPLE = 32768, OBJECT_SAMPLE_MIN = 4096 };
+
 struct object_writer {
     int fd;
     z_stream z;
     int z_active;
+    int level;  // of the stream now: 1, or 0 for a chunk that did not shrink
+    uint64_t chunk_left;  // input bytes until the next decision
     unsigned char *out;  // OBJECT_WRITER_BUFSZ bytes of compressed output
+    // Large objects: the previous output buffer, being written by io's thread meanwhile.
+    struct async_writer *io;
+    unsigned char *spare;
     size_t carried;  // 0..15 bytes kept at the start of out between drains
     struct aes_cbc cipher;
 };

@@ -10,6 +10,7 @@
 #include "engine_internal.h"
 #include "fs.h"
 #include "index.h"
+#include "index_cache.h"
 #include "path.h"
 
 static struct store_context store_ctx = {STRBUF_INIT, NULL, NULL, NULL, {0}, {0}, 0};
@@ -103,6 +104,7 @@ int fs_umount(void)
 {
     if (require_mounted() < 0)
         return -1;
+    index_cache_drop();
     handle_table_release();
     strbuf_release(&store_ctx.store_dir);
     free(store_ctx.index_name);
@@ -129,6 +131,7 @@ int fs_mount(const char *volume_path)
     }
     if (engine_locks_create_at_mount() < 0)
         return -1;
+    index_cache_drop();
     the_store = &store_ctx;
     store_ctx.hash = &sha1_algo;
 
@@ -185,6 +188,7 @@ int fs_mkfs(const char *password, const char *hint)
         errno = EBADF;
         return -1;
     }
+    index_cache_drop();
     if (mkdir(store_ctx.store_dir.buf, 0777) < 0 && errno != EEXIST)
         return -1;
     int exists;
@@ -241,6 +245,8 @@ int fs_login(const char *password)
         errno = EBADF;
         return -1;
     }
+    // A password is checked against the file, never against a copy in memory.
+    index_cache_drop();
     unsigned char previous[SHA1_RAWSZ];
     struct store_index root = INDEX_INIT;
     int r = read_root_with(password, &root, previous);
@@ -256,6 +262,7 @@ int fs_chpasswd(const char *old_password, const char *new_password, const char *
         errno = EBADF;
         return -1;
     }
+    index_cache_drop();
     unsigned char previous[SHA1_RAWSZ];
     struct store_index root = INDEX_INIT;
     int r = read_root_with(old_password, &root, previous);

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <future>
 #include <vector>
 
 #include "XXComputerFile.h"
@@ -36,6 +38,74 @@ bool isRegularFile(const std::string &path)
 }
 
 }  // namespace
+
+// The new files of one folder import, recorded in the store in batches: one syncfs and one
+// index write per folder per batch instead of two fsyncs and a whole index per file. A file
+// joins the tree only once the batch holding it is committed, so the tree never shows a
+// file a crash could still take away.
+class XXImportBatch {
+public:
+    XXImportBatch()
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        fs_batch_begin();
+    }
+    ~XXImportBatch()
+    {
+        if (open_)
+            finish();
+    }
+    XXImportBatch(const XXImportBatch &) = delete;
+    XXImportBatch &operator=(const XXImportBatch &) = delete;
+
+    void add(const std::shared_ptr<XXProtectFileWrapper> &folder, const std::string &name, std::uint64_t size)
+    {
+        pending_.push_back({folder, name, size});
+    }
+    bool due() const
+    {
+        return pending_.size() >= kEntries || std::chrono::steady_clock::now() - since_ >= kInterval;
+    }
+    // 0, or the errno of the failed commit; the batch's files are then not stored.
+    int commit() { return settle(false); }
+    int finish() { return settle(true); }
+
+private:
+    struct Pending {
+        std::shared_ptr<XXProtectFileWrapper> folder;
+        std::string name;
+        std::uint64_t size;
+    };
+    static constexpr size_t kEntries = 256;
+    static constexpr std::chrono::milliseconds kInterval{500};
+
+    int settle(bool end)
+    {
+        int r, err;
+        {
+            auto engine = XXDiskFileManager::lockEngine();
+            r = end ? fs_batch_end() : fs_batch_commit();
+            err = r == 0 ? 0 : errno;
+        }
+        if (end)
+            open_ = false;
+        if (r == 0) {
+            const std::string date = XXTool::shareTool().currentDate();
+            for (const Pending &p : pending_)
+                p.folder->appendSubFile(
+                    XXProtectFileWrapper::makeFile(p.folder->fullPath(), p.name, p.size, date));
+        } else {
+            XXServiceLogf("commit of %zu imported files failed: errno %d", pending_.size(), err);
+        }
+        pending_.clear();
+        since_ = std::chrono::steady_clock::now();
+        return r == 0 ? 0 : (err ? err : EIO);
+    }
+
+    std::vector<Pending> pending_;
+    std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
+    bool open_ = true;
+};
 
 XXEncodePipeline::XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
     : XXTransferMachine(activity, "8+1", true), manager_(manager)
@@ -165,11 +235,19 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
     // place rather than offered as a clash (and skipped as already stored).
     const bool replacesIncomplete = !isFolder && names.has(itemName, false) && !names.has(itemName, true) &&
         xxtransfer::storeFileIsIncomplete(destination->fullPath(), itemName);
+    // Ends the open batch of directly chosen files; a failed commit fails this item.
+    auto settleBatch = [&](const Step &then) {
+        if (!loop.batch)
+            return then;
+        const int err = loop.batch->finish();
+        loop.batch.reset();
+        return err ? failedWith(XXReportFileFailed, itemName, err) : then;
+    };
     Step instead;
     const std::string name =
         replacesIncomplete ? itemName : storeNameFor(itemName, isFolder, names, generation, &instead);
     if (name.empty())
-        return instead;
+        return settleBatch(instead);
     if (replacesIncomplete) {
         XXServiceLogf("replacing the incomplete %s",
                       XXServiceLogEscaped(xxservice::joinFullPath(destination->fullPath(), name)).c_str());
@@ -181,23 +259,33 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
             }
     }
 
-    if (isFolder)
+    if (isFolder) {
+        const Step settled = settleBatch(advanced());
+        if (settled.kind != Step::advance)
+            return settled;
         return importFolder(*item, item, name, destination, names, generation);
+    }
 
+    if (!loop.batch)
+        loop.batch = std::make_shared<XXImportBatch>();
     const std::string target = xxservice::joinFullPath(destination->fullPath(), name);
     std::uint64_t size = 0;
     int err = 0;
     switch (importFile(item->fullPath(), target, itemName, "创建文件失败___%s", generation, &size, &err)) {
     case Copied::cancelled:
+        settleBatch(stopped());
         return stopped();
-    case Copied::failed:
-        return failedWith(XXReportFileFailed, itemName, err);
+    case Copied::failed: {
+        const Step settled = settleBatch(advanced());
+        return settled.kind != Step::advance ? settled : failedWith(XXReportFileFailed, itemName, err);
+    }
     case Copied::done:
         break;
     }
     names.add(name, false);
-    destination->appendSubFile(XXProtectFileWrapper::makeFile(destination->fullPath(), name, size,
-                                                              XXTool::shareTool().currentDate()));
+    loop.batch->add(destination, name, size);
+    if (atLastItem() || loop.batch->due())
+        return settleBatch(advanced());
     return advanced();
 }
 
@@ -224,12 +312,20 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
         anyFailed = true;
     }
     // A file that fails does not stop the others; the folder is reported once they are in.
+    XXImportBatch batch;
+    auto batchFailed = [&](int err) {
+        if (!anyFailed)
+            firstError = err;
+        anyFailed = true;
+    };
     for (const XXEncodeFileRecord &record : plan.files) {
         std::uint64_t size = 0;
         int err = 0;
         switch (importFile(record.sourcePath, record.destinationPath, record.sourceWrapper->fileName(),
                            "__创建文件失败————%s", generation, &size, &err)) {
         case Copied::cancelled:
+            // What was complete before the cancel stays, as it always did.
+            batch.finish();
             return stopped();
         case Copied::failed:
             if (!anyFailed)
@@ -239,10 +335,13 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
         case Copied::done:
             break;
         }
-        record.destinationWrapper->appendSubFile(
-            XXProtectFileWrapper::makeFile(record.destinationWrapper->fullPath(), record.destinationName,
-                                           size, XXTool::shareTool().currentDate()));
+        batch.add(record.destinationWrapper, record.destinationName, size);
+        if (batch.due())
+            if (int err = batch.commit())
+                batchFailed(err);
     }
+    if (int err = batch.finish())
+        batchFailed(err);
     return anyFailed ? failedWith(XXReportFolderFailed, item.fileName(), firstError) : advanced();
 }
 
@@ -281,13 +380,36 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
 
     Copied outcome = Copied::done;
     std::vector<char> buffer(static_cast<size_t>(std::min(XXTransferChunkSize, declared)));
+    // The next chunk is read from the computer while this one is stored.
+    std::vector<char> ahead(declared > XXTransferChunkSize ? buffer.size() : 0);
+    struct Read {
+        ssize_t got;
+        int error;
+    };
+    std::future<Read> pending;
+    auto chunkAt = [&](std::uint64_t offset) {
+        return static_cast<size_t>(std::min<std::uint64_t>(XXTransferChunkSize, declared - offset));
+    };
+    const int fd = source.get();
+    auto readInto = [fd](char *into, size_t want) {
+        const ssize_t got = xxtransfer::readFully(fd, into, want);
+        return Read{got, got < 0 ? errno : 0};
+    };
     std::uint64_t written = 0;
     while (written < declared) {
-        const size_t want =
-            static_cast<size_t>(std::min<std::uint64_t>(XXTransferChunkSize, declared - written));
-        const ssize_t got = xxtransfer::readFully(source.get(), buffer.data(), want);
+        const size_t want = chunkAt(written);
+        Read read;
+        if (pending.valid()) {
+            read = pending.get();
+            std::swap(buffer, ahead);
+        } else {
+            read = readInto(buffer.data(), want);
+        }
+        if (read.got == static_cast<ssize_t>(want) && written + want < declared)
+            pending = std::async(std::launch::async, readInto, ahead.data(), chunkAt(written + want));
+        const ssize_t got = read.got;
         if (got <= 0) {
-            *systemError = got < 0 ? errno : 0;
+            *systemError = got < 0 ? read.error : 0;
             XXServiceLogf("%s ended after %llu of %llu bytes (errno %d)",
                           XXServiceLogEscaped(sourcePath).c_str(), static_cast<unsigned long long>(written),
                           static_cast<unsigned long long>(declared), *systemError);

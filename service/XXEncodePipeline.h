@@ -24,8 +24,13 @@ struct XXEncodeRun {
     std::shared_ptr<XXProtectFileWrapper> destination;
 };
 
+class XXImportBatch;
+
 struct XXEncodeLoop {
     std::optional<xxtransfer::XXFoldedNames> destinationNames;
+    // Files chosen directly, stored since the last commit; committed before anything is
+    // reported and after the last item.
+    std::shared_ptr<XXImportBatch> batch;
 };
 
 class XXEncodePipeline final

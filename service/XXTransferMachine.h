@@ -58,6 +58,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return index_;
     }
+    // Whether the item being processed is the selection's last.
+    bool atLastItem() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return index_ + 1 >= static_cast<std::int64_t>(selected_.size());
+    }
     std::uint64_t allSize() const
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -384,3 +384,46 @@ TEST_F(ServiceImport, TenThousandItemsRunOnASmallStack)
 }
 
 }  // namespace
+
+// A folder of more files than one batch holds arrives whole, in the store and in the tree,
+// with nothing left for check to report.
+TEST_F(ServiceImport, FolderImportsCommittedInBatchesLoseNothing)
+{
+    std::vector<std::pair<std::string, std::string>> files;
+    for (int i = 0; i < 600; i++)
+        files.push_back({"Many/n" + std::to_string(i) + ".txt", "note " + std::to_string(i)});
+    files.push_back({"Many/Sub/last.txt", "last"});
+    writeComputer(files);
+    importNamed({"Many"}, root);
+    ASSERT_EQ(reports.size(), 1u);
+    expectSuccess(lastReport());
+    ASSERT_TRUE(storeList("/Many"));
+    EXPECT_EQ(storeList("/Many")->size(), 601u);
+    EXPECT_EQ(storeGet("/Many/n599.txt"), "note 599");
+    EXPECT_EQ(storeGet("/Many/Sub/last.txt"), "last");
+    ASSERT_TRUE(entry("/Many"));
+    EXPECT_EQ(entry("/Many")->allSubFileArray().size(), 601u);
+    auto engine = XXDiskFileManager::lockEngine();
+    EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
+}
+
+// Files chosen directly share batches too; every one is in store and tree at the end.
+TEST_F(ServiceImport, DirectlyChosenFilesCommittedInBatchesLoseNothing)
+{
+    std::vector<std::pair<std::string, std::string>> files;
+    Names chosen;
+    for (int i = 0; i < 300; i++) {
+        files.push_back({"f" + std::to_string(i), "content " + std::to_string(i)});
+        chosen.push_back("f" + std::to_string(i));
+    }
+    writeComputer(files);
+    importNamed(chosen, root);
+    ASSERT_EQ(reports.size(), 1u);
+    expectSuccess(lastReport());
+    ASSERT_TRUE(storeList("/"));
+    EXPECT_EQ(storeList("/")->size(), 300u);
+    EXPECT_EQ(storeGet("/f299"), "content 299");
+    EXPECT_EQ(root->allSubFileArray().size(), 300u);
+    auto engine = XXDiskFileManager::lockEngine();
+    EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
+}

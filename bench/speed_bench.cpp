@@ -1,0 +1,327 @@
+// The speed targets, each as a ratio against a baseline measured in the same run:
+//   incompressible import / AES-256-CBC alone on one core        (target >= 0.5)
+//   incompressible export / plain copy of the same bytes         (target >= 0.8)
+//   text import / deflate level 1 alone on one core              (target >= 1.6 on 2 cores)
+//   text stored size / each file deflated alone at level 1       (target within 1.02)
+//   10,000 small files: one folder / over 100 folders, both ways (target <= 1.3)
+//   per-file cost of files 9,001-10,000 / files 1-1,000          (flat: about 1)
+//   peak resident size                                           (target < 300 MiB)
+//
+// Usage: speed_bench [MiB]   (size of the incompressible and of the text set; 256 by default)
+#include <openssl/evp.h>
+#include <sys/resource.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "XXDiskFileManager.h"
+#include "XXFileWrapper.h"
+#include "XXNotificationCenter.h"
+#include "fs.h"
+
+using namespace bench;
+namespace fsys = std::filesystem;
+
+namespace {
+
+constexpr size_t kChunk = 2u << 20;
+
+void writeLocal(const std::string &path, const std::vector<char> &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+uint64_t treeBytes(const std::string &root)
+{
+    uint64_t n = 0;
+    for (const auto &e : fsys::recursive_directory_iterator(root))
+        if (e.is_regular_file())
+            n += e.file_size();
+    return n;
+}
+
+double aesAlone(uint64_t bytes)
+{
+    std::vector<unsigned char> in(kChunk, 7), out(kChunk + 16);
+    unsigned char key[32] = {1}, iv[16] = {2};
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, iv);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    const double t = seconds();
+    for (uint64_t done = 0; done < bytes; done += kChunk) {
+        int n = 0;
+        EVP_EncryptUpdate(ctx, out.data(), &n, in.data(), (int)kChunk);
+    }
+    const double secs = seconds() - t;
+    EVP_CIPHER_CTX_free(ctx);
+    return mbPerSecond(bytes, secs);
+}
+
+// Each file deflated on its own at level 1, as one object per file: adds to the time and size.
+void deflateAlone(const std::vector<char> &file, double *secs, uint64_t *out)
+{
+    uLongf len = compressBound(file.size());
+    std::vector<unsigned char> buf(len);
+    const double t = seconds();
+    compress2(buf.data(), &len, (const Bytef *)file.data(), file.size(), 1);
+    *secs += seconds() - t;
+    *out += len;
+}
+
+// With durable, each file is fsynced like a stored object is.
+double plainCopy(const std::string &from, const std::string &to, bool durable = false)
+{
+    fsys::create_directories(to);
+    std::vector<char> buf(kChunk);
+    uint64_t bytes = 0;
+    const double t = seconds();
+    for (const auto &e : fsys::directory_iterator(from)) {
+        std::ifstream in(e.path(), std::ios::binary);
+        std::ofstream out(to + "/" + e.path().filename().string(), std::ios::binary);
+        while (in.read(buf.data(), (std::streamsize)buf.size()) || in.gcount()) {
+            out.write(buf.data(), in.gcount());
+            bytes += (uint64_t)in.gcount();
+        }
+        out.close();
+        if (durable) {
+            const int fd = open((to + "/" + e.path().filename().string()).c_str(), O_RDONLY);
+            fsync(fd);
+            close(fd);
+        }
+    }
+    return mbPerSecond(bytes, seconds() - t);
+}
+
+long peakRssMiB()
+{
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+class Vault {
+public:
+    explicit Vault(const std::string &volume) : manager_(center_)
+    {
+        bool ok = true;
+        manager_.startManagerWithDiskPath(volume, [&](const XXDiskResultObject &r) { ok &= r.isSuccess(); });
+        manager_.createAccountWithPassword("Bench#2026", "",
+                                           [&](const XXDiskResultObject &r) { ok &= r.isSuccess(); });
+        manager_.loginWithPassword("Bench#2026", [&](const XXDiskResultObject &r) { ok &= r.isSuccess(); });
+        if (!ok) {
+            fprintf(stderr, "cannot open a vault in %s\n", volume.c_str());
+            std::exit(1);
+        }
+    }
+    ~Vault() { manager_.logOutComplete(nullptr); }
+
+    std::shared_ptr<XXProtectFileWrapper> rootEntry()
+    {
+        std::shared_ptr<XXProtectFileWrapper> container;
+        manager_.acquireProtectFileWithComplete(
+            [&](const XXDiskResultObject &r) { container = r.successWrapper(); });
+        return container->allSubFileArray().front();
+    }
+    std::shared_ptr<XXProtectFileWrapper> child(const std::string &name)
+    {
+        const auto root = rootEntry();  // keeps the listed children alive
+        for (const auto &c : root->allSubFileArray())
+            if (c->fileName() == name)
+                return c;
+        return nullptr;
+    }
+    // Imports the computer folder into the root; seconds taken.
+    double importFolder(const std::string &path)
+    {
+        bool ok = false;
+        const double t = seconds();
+        manager_.startEncoderSelectedFilePath({XXFileWrapper::initWithURL(path)}, rootEntry(),
+                                              [&](const XXDiskResultObject &r) { ok = r.isSuccess(); });
+        return finished(ok, "import", t);
+    }
+    double exportFolder(const std::string &name, const std::string &to)
+    {
+        fsys::create_directories(to);
+        bool ok = false;
+        const double t = seconds();
+        manager_.startDecoderSelectedProtectFile(
+            {child(name)}, XXFileWrapper::initWithURL(to), [&](const XXDiskResultObject &r) {
+                ok = r.isSuccess();
+                if (!ok)
+                    fprintf(stderr, "%s code %lld (%s)\n", r.errorArea().c_str(), (long long)r.errorCode(),
+                            r.errorFileName().c_str());
+            });
+        return finished(ok, "export", t);
+    }
+    XXDiskFileManager &manager() { return manager_; }
+
+private:
+    static double finished(bool ok, const char *what, double since)
+    {
+        const double secs = seconds() - since;
+        if (!ok) {
+            fprintf(stderr, "%s failed\n", what);
+            std::exit(1);
+        }
+        return secs;
+    }
+    XXNotificationCenter center_;
+    XXDiskFileManager manager_;
+};
+
+void incompressible(Vault &vault, const std::string &work, uint64_t bytes)
+{
+    const std::string src = work + "/Videos";
+    fsys::create_directories(src);
+    for (int i = 0; i < 4; i++) {
+        std::ofstream out(src + "/video-" + std::to_string(i) + ".bin", std::ios::binary);
+        for (uint64_t done = 0; done < bytes / 4; done += kChunk) {
+            const auto chunk = randomBytes(kChunk, 100 * (uint64_t)i + done);
+            out.write(chunk.data(), (std::streamsize)chunk.size());
+        }
+    }
+    const uint64_t total = treeBytes(src);
+    const double aes = aesAlone(total);
+    const double imp = mbPerSecond(total, vault.importFolder(src));
+    const double exp = mbPerSecond(total, vault.exportFolder("Videos", work + "/VideosOut"));
+    const double copy = plainCopy(src, work + "/VideosCopy");
+    const double durableCopy = plainCopy(src, work + "/VideosDurable", true);
+    printf("incompressible %4llu MiB: import %7.1f MB/s, AES alone %7.1f -> ratio %.2f (>= 0.5)\n",
+           (unsigned long long)(total >> 20), imp, aes, imp / aes);
+    printf("                          export %7.1f MB/s, plain copy %7.1f -> ratio %.2f (>= 0.8)\n", exp,
+           copy, exp / copy);
+    printf("                          the volume itself: copy with fsync per file %7.1f MB/s -> import/that "
+           "%.2f\n",
+           durableCopy, imp / durableCopy);
+    fsys::remove_all(src);
+    fsys::remove_all(work + "/VideosOut");
+    fsys::remove_all(work + "/VideosCopy");
+    fsys::remove_all(work + "/VideosDurable");
+}
+
+void text(Vault &vault, const std::string &work, uint64_t bytes)
+{
+    const std::string src = work + "/Texts";
+    constexpr size_t kSize = 40u << 10;
+    double deflateSecs = 0;
+    uint64_t deflatedBytes = 0, count = 0;
+    for (uint64_t i = 0; i * kSize < bytes; i++, count++) {
+        const std::string folder = src + "/notes-" + std::to_string(i / 100);
+        if (i % 100 == 0)
+            fsys::create_directories(folder);
+        const auto file = textLikeBytes(kSize, 1000 + i);
+        deflateAlone(file, &deflateSecs, &deflatedBytes);
+        writeLocal(folder + "/note-" + std::to_string(i) + ".txt", file);
+    }
+    const uint64_t total = treeBytes(src);
+    const double deflateRate = mbPerSecond(total, deflateSecs);
+    std::string store;
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        store = fs_store_dir();
+    }
+    const uint64_t before = treeBytes(store);
+    const double imp = mbPerSecond(total, vault.importFolder(src));
+    const uint64_t stored = treeBytes(store) - before;
+    const double exp = mbPerSecond(total, vault.exportFolder("Texts", work + "/TextsOut"));
+    printf("text %4llu MiB in %zu files: import %7.1f MB/s, deflate-1 alone %7.1f -> ratio %.2f (>= 1.6)\n",
+           (unsigned long long)(total >> 20), (size_t)count, imp, deflateRate, imp / deflateRate);
+    printf("                          stored %llu bytes, deflated alone %llu -> ratio %.3f (<= 1.02); export "
+           "%.1f MB/s\n",
+           (unsigned long long)stored, (unsigned long long)deflatedBytes,
+           (double)stored / (double)deflatedBytes, exp);
+    fsys::remove_all(src);
+    fsys::remove_all(work + "/TextsOut");
+}
+
+// 10,000 files of 4 KiB, in one folder or 100; the progress block marks each file's start.
+struct SmallRun {
+    double importSecs, exportSecs, firstPerFile, lastPerFile;
+};
+
+SmallRun smallFiles(Vault &vault, const std::string &work, const std::string &name, int folders)
+{
+    constexpr int kFiles = 10000;
+    const std::string src = work + "/" + name;
+    const auto content = textLikeBytes(4096, 3);
+    for (int i = 0; i < kFiles; i++) {
+        const std::string folder = folders == 1 ? src : src + "/f" + std::to_string(i % folders);
+        if (i < folders)
+            fsys::create_directories(folder);
+        writeLocal(folder + "/small-" + std::to_string(i) + ".txt", content);
+    }
+    std::map<std::string, double> firstSeen;
+    std::vector<double> starts;
+    vault.manager().setEncodeProgressBlock([&](uint64_t, uint64_t, const std::string &file) {
+        if (file.rfind("small-", 0) == 0 && firstSeen.emplace(file, 0).second)
+            starts.push_back(seconds());
+    });
+    SmallRun run{};
+    run.importSecs = vault.importFolder(src);
+    vault.manager().setEncodeProgressBlock(nullptr);
+    if (starts.size() >= (size_t)kFiles) {
+        run.firstPerFile = (starts[1000] - starts[0]) / 1000;
+        run.lastPerFile = (starts[kFiles - 1] - starts[kFiles - 1001]) / 1000;
+    }
+    run.exportSecs = vault.exportFolder(name, work + "/" + name + "Out");
+    fsys::remove_all(src);
+    fsys::remove_all(work + "/" + name + "Out");
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
+    std::string pattern = (fsys::temp_directory_path() / "coffervale-speed-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        perror("mkdtemp");
+        return 1;
+    }
+    const std::string work = pattern;
+    fsys::create_directories(work + "/volume");
+    {
+        Vault vault(work + "/volume");
+        incompressible(vault, work, mib << 20);
+        text(vault, work, mib << 20);
+        // Alternated and the better of two kept: the volume's own file-creation cost swings
+        // with what was deleted just before.
+        SmallRun one = smallFiles(vault, work, "OneFolder", 1);
+        SmallRun spread = smallFiles(vault, work, "Spread", 100);
+        const SmallRun one2 = smallFiles(vault, work, "OneFolder2", 1);
+        const SmallRun spread2 = smallFiles(vault, work, "Spread2", 100);
+        auto better = [](SmallRun &a, const SmallRun &b) {
+            if (b.importSecs < a.importSecs) {
+                a.importSecs = b.importSecs;
+                a.firstPerFile = b.firstPerFile;
+                a.lastPerFile = b.lastPerFile;
+            }
+            a.exportSecs = std::min(a.exportSecs, b.exportSecs);
+        };
+        better(one, one2);
+        better(spread, spread2);
+        printf("10,000 x 4 KiB: one folder import %.1f s export %.1f s; over 100 folders import %.1f s "
+               "export %.1f s\n",
+               one.importSecs, one.exportSecs, spread.importSecs, spread.exportSecs);
+        printf("                one/100 ratios: import %.2f export %.2f (<= 1.3)\n",
+               one.importSecs / spread.importSecs, one.exportSecs / spread.exportSecs);
+        printf(
+            "                per file, one folder: files 1-1000 %.3f ms, 9001-10000 %.3f ms -> ratio %.2f\n",
+            one.firstPerFile * 1e3, one.lastPerFile * 1e3, one.lastPerFile / one.firstPerFile);
+    }
+    printf("peak resident size: %ld MiB (< 300)\n", peakRssMiB());
+    fsys::remove_all(work);
+    return 0;
+}

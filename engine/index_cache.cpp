@@ -1,0 +1,267 @@
+// The folder-index cache and entry batches; see index_cache.h. Engine calls run one at a
+// time, so the cache needs no lock of its own.
+#include "index_cache.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "context.h"
+
+// Enough for a walk over a few hundred folders; the entry bound keeps memory in check when
+// folders are huge.
+enum { CACHE_SLOTS = 256, CACHE_ENTRY_BUDGET = 400000 };
+
+struct cache_slot {
+    struct store_index index;  // file_path NULL: free slot
+    int out;  // content handed to a caller, slot kept to mark it
+    uint64_t used;
+};
+
+static struct {
+    struct cache_slot slots[CACHE_SLOTS];
+    uint64_t clock;
+    int batch;
+    int unsynced;
+    int lost;
+} cache;
+
+static struct cache_slot *find_slot(const char *file_path)
+{
+    for (int i = 0; i < CACHE_SLOTS; i++)
+        if (cache.slots[i].index.file_path && !strcmp(cache.slots[i].index.file_path, file_path))
+            return &cache.slots[i];
+    return NULL;
+}
+
+static void identity_of(const struct stat *st, struct store_index *index)
+{
+    index->disk_ino = (uint64_t)st->st_ino;
+    index->disk_size = (uint64_t)st->st_size;
+    index->disk_mtime = (int64_t)st->st_mtim.tv_sec * 1000000000 + st->st_mtim.tv_nsec;
+    index->disk_ctime = (int64_t)st->st_ctim.tv_sec * 1000000000 + st->st_ctim.tv_nsec;
+}
+
+void index_cache_note_file(struct store_index *index)
+{
+    struct stat st;
+    index->disk_known = index->file_path && stat(index->file_path, &st) == 0;
+    if (index->disk_known)
+        identity_of(&st, index);
+}
+
+static int still_on_disk(const struct store_index *cached)
+{
+    struct stat st;
+    if (!cached->disk_known || stat(cached->file_path, &st) != 0)
+        return 0;
+    struct store_index now = INDEX_INIT;
+    identity_of(&st, &now);
+    return now.disk_ino == cached->disk_ino && now.disk_size == cached->disk_size &&
+        now.disk_mtime == cached->disk_mtime && now.disk_ctime == cached->disk_ctime;
+}
+
+static void free_slot(struct cache_slot *slot)
+{
+    index_discard_content(&slot->index);
+    slot->out = 0;
+}
+
+int index_cache_take(struct store_index *index)
+{
+    struct cache_slot *slot = find_slot(index->file_path);
+    if (!slot)
+        return 0;
+    if (slot->out) {
+        if (slot->index.deferred) {
+            errno = EBUSY;
+            return -1;
+        }
+        return 0;
+    }
+    if (!slot->index.deferred && !still_on_disk(&slot->index)) {
+        free_slot(slot);
+        return 0;
+    }
+    struct store_index *from = &slot->index;
+    index->entries = from->entries;
+    index->count = from->count;
+    index->capacity = from->capacity;
+    index->version = from->version;
+    index->loaded = from->loaded;
+    index->deferred = from->deferred;
+    index->pool = from->pool;
+    memcpy(index->checksum, from->checksum, sizeof(index->checksum));
+    index->disk_known = from->disk_known;
+    index->disk_ino = from->disk_ino;
+    index->disk_size = from->disk_size;
+    index->disk_mtime = from->disk_mtime;
+    index->disk_ctime = from->disk_ctime;
+    from->entries = NULL;
+    from->pool = NULL;
+    from->count = from->capacity = 0;
+    slot->out = 1;
+    return 1;
+}
+
+static uint64_t cached_entries(void)
+{
+    uint64_t n = 0;
+    for (int i = 0; i < CACHE_SLOTS; i++)
+        if (cache.slots[i].index.file_path)
+            n += cache.slots[i].index.count;
+    return n;
+}
+
+static int commit_slot(struct cache_slot *slot)
+{
+    if (!slot->index.deferred)
+        return 0;
+    slot->index.changed |= INDEX_ADDED;
+    if (index_write(&slot->index) == 0)
+        return 0;
+    // Not on the disk: memory must not claim it is.
+    int saved = errno;
+    free_slot(slot);
+    errno = saved;
+    return -1;
+}
+
+// A free slot, made by evicting the least recently used index that is not handed out.
+static struct cache_slot *free_a_slot(void)
+{
+    struct cache_slot *victim = NULL;
+    for (int i = 0; i < CACHE_SLOTS; i++) {
+        struct cache_slot *s = &cache.slots[i];
+        if (!s->index.file_path)
+            return s;
+        if (!s->out && (!victim || s->used < victim->used))
+            victim = s;
+    }
+    if (victim && commit_slot(victim) < 0)
+        cache.lost = 1;
+    if (victim)
+        free_slot(victim);
+    return victim;
+}
+
+void index_cache_put(struct store_index *index)
+{
+    struct cache_slot *slot = find_slot(index->file_path);
+    if (slot && !slot->out)
+        free_slot(slot);  // an older copy held by nobody
+    else if (slot)
+        index_discard_content(&slot->index);
+    if (!slot || !slot->index.file_path)
+        slot = free_a_slot();
+    if (!slot)
+        return;
+    slot->index = *index;
+    slot->out = 0;
+    slot->used = ++cache.clock;
+    struct store_index empty = INDEX_INIT;
+    *index = empty;
+    // A huge walk must not keep every folder it passed: drop the oldest clean ones.
+    while (cached_entries() > CACHE_ENTRY_BUDGET) {
+        struct cache_slot *oldest = NULL;
+        for (int i = 0; i < CACHE_SLOTS; i++) {
+            struct cache_slot *s = &cache.slots[i];
+            if (s->index.file_path && !s->out && !s->index.deferred && s != slot &&
+                (!oldest || s->used < oldest->used))
+                oldest = s;
+        }
+        if (!oldest)
+            break;
+        free_slot(oldest);
+    }
+}
+
+void index_cache_forget(const char *file_path, int deferred)
+{
+    struct cache_slot *slot = find_slot(file_path);
+    if (slot)
+        free_slot(slot);
+    if (deferred)
+        cache.lost = 1;
+}
+
+int index_cache_commit(void)
+{
+    int r = 0, saved = 0;
+    for (int i = 0; i < CACHE_SLOTS; i++)
+        if (cache.slots[i].index.file_path && !cache.slots[i].out && commit_slot(&cache.slots[i]) < 0 && !r) {
+            saved = errno;
+            r = -1;
+        }
+    if (r == 0 && index_make_objects_durable() < 0) {
+        saved = errno;
+        r = -1;
+    }
+    if (cache.lost && r == 0) {
+        saved = EIO;
+        r = -1;
+    }
+    cache.lost = 0;
+    errno = saved ? saved : errno;
+    return r;
+}
+
+int index_cache_drop(void)
+{
+    int r = the_store ? index_cache_commit() : 0;
+    int saved = errno;
+    for (int i = 0; i < CACHE_SLOTS; i++)
+        free_slot(&cache.slots[i]);
+    cache.unsynced = 0;
+    cache.lost = 0;
+    cache.batch = 0;
+    errno = saved;
+    return r;
+}
+
+void index_batch_begin(void)
+{
+    cache.batch = 1;
+}
+
+int index_batch_end(void)
+{
+    int r = index_cache_commit();
+    cache.batch = 0;
+    return r;
+}
+
+int index_batch_active(void)
+{
+    return cache.batch;
+}
+
+void index_defer(struct store_index *index)
+{
+    index->changed = 0;
+    index->deferred = 1;
+}
+
+void index_note_unsynced_object(void)
+{
+    cache.unsynced = 1;
+}
+
+int index_make_objects_durable(void)
+{
+    if (!cache.unsynced)
+        return 0;
+    int fd = open(the_store->store_dir.buf, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int r = syncfs(fd);
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    if (r == 0)
+        cache.unsynced = 0;
+    return r;
+}
