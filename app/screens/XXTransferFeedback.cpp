@@ -72,6 +72,19 @@ void XXTransferFeedback::begin(XXTransferKind kind, std::size_t selectedCount, Q
     runToken_ = std::make_shared<int>(0);
 }
 
+std::function<void(XXTransferFeedback::MainTask)> XXTransferFeedback::poster()
+{
+    QPointer<XXTransferFeedback> self(this);
+    std::weak_ptr<int> token = runToken_;
+    return [self, token](MainTask task) {
+        if (self)
+            xxplatform::runOnMain(self, [self, token, task = std::move(task)] {
+                if (self && !token.expired())
+                    task(*self);
+            });
+    };
+}
+
 void XXTransferFeedback::runImport(XXFileArray files, std::shared_ptr<XXProtectFileWrapper> destination,
                                    Finished finished)
 {
@@ -80,15 +93,7 @@ void XXTransferFeedback::runImport(XXFileArray files, std::shared_ptr<XXProtectF
     begin(XXTransferKind::importing, files.size(),
           destination->isRootWrapper() ? xxplatform::text("String_55") : nameText(destination->fileName()),
           std::move(finished));
-    QPointer<XXTransferFeedback> self(this);
-    std::weak_ptr<int> token = runToken_;
-    auto onMain = [self, token](auto task) {
-        if (self)
-            xxplatform::runOnMain(self, [self, token, task = std::move(task)] {
-                if (self && !token.expired())
-                    task(*self);
-            });
-    };
+    auto onMain = poster();
     XXDiskFileManager *manager = &manager_;
     xxplatform::runInBackground(this, 0ms, [=, files = std::move(files)] {
         manager->setEncodeProgressBlock(
@@ -112,15 +117,7 @@ void XXTransferFeedback::runExport(XXProtectFileArray files, std::shared_ptr<XXF
         return;
     begin(XXTransferKind::exporting, files.size(), QString::fromLocal8Bit(destination->fileName().c_str()),
           std::move(finished));
-    QPointer<XXTransferFeedback> self(this);
-    std::weak_ptr<int> token = runToken_;
-    auto onMain = [self, token](auto task) {
-        if (self)
-            xxplatform::runOnMain(self, [self, token, task = std::move(task)] {
-                if (self && !token.expired())
-                    task(*self);
-            });
-    };
+    auto onMain = poster();
     XXDiskFileManager *manager = &manager_;
     xxplatform::runInBackground(this, 0ms, [=, files = std::move(files)] {
         manager->setDecodeProgressBlock([onMain](std::uint64_t all, std::uint64_t done,
@@ -149,15 +146,7 @@ void XXTransferFeedback::runOperate(XXProtectFileArray files,
     isCopy_ = isCopy;
     destinationPath_ =
         nameText(destination->isRootWrapper() ? std::string() : destination->parentFolderPath());
-    QPointer<XXTransferFeedback> self(this);
-    std::weak_ptr<int> token = runToken_;
-    auto onMain = [self, token](auto task) {
-        if (self)
-            xxplatform::runOnMain(self, [self, token, task = std::move(task)] {
-                if (self && !token.expired())
-                    task(*self);
-            });
-    };
+    auto onMain = poster();
     XXDiskFileManager *manager = &manager_;
     xxplatform::runInBackground(this, 0ms, [=, files = std::move(files)] {
         manager->setOperateDiskProgressBlock([onMain](std::uint64_t all, std::uint64_t done,

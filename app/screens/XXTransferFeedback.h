@@ -47,6 +47,9 @@ public:
     void cancelRunning();
 
 private:
+    // Hands a worker's report to the GUI thread, for the current run only.
+    using MainTask = std::function<void(XXTransferFeedback &)>;
+    std::function<void(MainTask)> poster();
     void begin(XXTransferKind kind, std::size_t selectedCount, QString destinationName, Finished finished);
     void end(bool success);
     void ask(const XXTransferQuestion &question);
