@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QPixmap>
 
+#include "XXProtectDragData.h"
 #include "XXProtectFileWrapper.h"
 
 class XXProtectItemModel final : public QAbstractTableModel {
@@ -42,7 +43,11 @@ public:
 
     static QIcon iconForEntry(const XXProtectFileWrapper &entry);
 
+    // How a drag towards another program gets decrypted copies (see XXProtectDragData.h).
+    void setDragStager(XXProtectDragData::Stager stager) { dragStager_ = std::move(stager); }
+
 private:
     XXProtectFileArray entries_;
     QHash<const XXProtectFileWrapper *, QPixmap> thumbnails_;
+    XXProtectDragData::Stager dragStager_;
 };

@@ -675,6 +675,21 @@ void XXMainViewController::startStaging(const XXProtectFileArray &files, bool is
         });
 }
 
+void XXMainViewController::dropStagedClipboardFiles()
+{
+    if (privateModel_)
+        privateModel_->forget();
+    privateModel_.reset();
+    stagedCutCount_ = 0;
+    const QMimeData *current = QGuiApplication::clipboard()->mimeData();
+    if (!current || !xxplatform::isOurs(current) || !current->hasFormat(xxplatform::uriListMimeType))
+        return;
+    auto *data = new QMimeData;
+    data->setData(xxplatform::protectItemsMimeType, current->data(xxplatform::protectItemsMimeType));
+    xxplatform::markAsOurs(*data);
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
 void XXMainViewController::checkCutTakenByOtherPrograms()
 {
     auto staging = privateModel_;

@@ -93,6 +93,9 @@ public:
     void changePassword();
     void startSearch(const QString &keyword);
     void endSearch();
+    // The clipboard keeps our records but no longer offers staged files (a drag out replaced
+    // them in the paste cache).
+    void dropStagedClipboardFiles();
     // Leaves search mode in the field (navigation does).
     void leaveSearchField();
 

@@ -6,10 +6,12 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QThreadPool>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <future>
 
 #include "XXActivityIndicator.h"
 #include "XXClipboard.h"
@@ -17,6 +19,7 @@
 #include "XXFolderDetailInfoView.h"
 #include "XXMainViewController.h"
 #include "XXMimeFormats.h"
+#include "XXPasteStaging.h"
 #include "XXProtectItemModel.h"
 #include "XXDropViews.h"
 #include "XXReminderView.h"
@@ -100,6 +103,19 @@ XXProtectTabViewController::XXProtectTabViewController(QWidget *parent)
     connect(selection_, &QItemSelectionModel::selectionChanged, this,
             &XXProtectTabViewController::selectionChanged);
     thumbnails_ = new XXThumbnailLoader(model_, this);
+    model_->setDragStager([this](const XXProtectFileArray &entries) {
+        auto promise = std::make_shared<std::promise<std::vector<std::string>>>();
+        auto future = promise->get_future().share();
+        // The drag's copies replace the clipboard's in the one paste cache.
+        if (mainVC_)
+            mainVC_->dropStagedClipboardFiles();
+        auto staging = std::make_shared<XXPasteStaging>(manager());
+        // Straight to the pool: the GUI thread is waiting for this and turns no timers.
+        xxplatform::workerPool().start([staging, entries, promise] {
+            promise->set_value(staging->stage(entries, false, {}).stagedPaths);
+        });
+        return future;
+    });
     connect(thumb->verticalScrollBar(), &QAbstractSlider::valueChanged, this,
             [this] { requestThumbnails(); });
 

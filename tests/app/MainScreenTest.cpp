@@ -22,6 +22,7 @@
 #include "XXMainMenu.h"
 #include "XXMainViewController.h"
 #include "XXMimeFormats.h"
+#include "XXPasteProtectFileOutAppModel.h"
 #include "XXProtectItemModel.h"
 #include "XXProtectTabViewController.h"
 #include "XXReminderView.h"
@@ -459,4 +460,26 @@ TEST_F(MainScreenTest, OtherProgramsGetTheFilesOnlyOnceDecryptedAndACutEndsWhenT
     EXPECT_EQ(nextReminder(), xxplatform::text("String_178"));
     EXPECT_EQ(rowNamed(pane, "notes.txt"), -1);
     EXPECT_EQ(readFile(dir_ / "pasted.txt"), "some notes");
+}
+
+TEST_F(MainScreenTest, ADragDecryptsOnlyWhenAnotherProgramAsksForTheFiles)
+{
+    XXMainViewController *screen = openScreen();
+    auto *pane = screen->protectTabVC();
+    enterVault(screen);
+    importThroughScreen(screen, {computer_ + "/notes.txt"});
+    nextReminder();
+    const int row = rowNamed(pane, "notes.txt");
+    std::unique_ptr<QMimeData> drag(pane->model()->mimeData({pane->model()->index(row, 0)}));
+    ASSERT_NE(drag, nullptr);
+    EXPECT_TRUE(drag->hasFormat(xxplatform::dragProtectItemsMimeType));
+    EXPECT_TRUE(drag->hasFormat(xxplatform::uriListMimeType));
+    EXPECT_TRUE(pane->canDrop(drag.get(), -1) == false) << "our records are no foreign files";
+    const std::string cache = XXPasteProtectFileOutAppModel::pasteCacheFolderPath();
+    const bool stagedBefore = fs::exists(cache) && !fs::is_empty(cache);
+    EXPECT_FALSE(stagedBefore) << "nothing is decrypted for a drag inside the window";
+
+    const auto files = xxplatform::localFilesFrom(drag.get());  // what a file manager asks
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(readFile(files.front()), "some notes");
 }
