@@ -67,28 +67,21 @@ XXChangePWViewController::XXChangePWViewController(QWidget *parent)
     for (XXSecureTextField *field :
          {currentPWTextField_, thisPWTextField_, thisPWAgainTextField_, pwTipStringLab_})
         connect(field, &QLineEdit::textChanged, this, &XXChangePWViewController::textChanged);
-    connect(thisPWTextField_, &XXSecureTextField::editingBegan, this,
-            &XXChangePWViewController::newPasswordEditingBegan);
-    thisPWTextField_->setBecomeFirstResponseBlock([this] { newPasswordEditingBegan(); });
-    connect(thisPWAgainTextField_, &XXSecureTextField::editingBegan, this,
-            [this] { nextTipView_->removeTip(); });
-    thisPWAgainTextField_->setBecomeFirstResponseBlock([this] { nextTipView_->removeTip(); });
-    connect(thisPWTextField_, &XXSecureTextField::editingEnded, this,
-            &XXChangePWViewController::newPasswordEditingEnded);
-    connect(thisPWAgainTextField_, &XXSecureTextField::editingEnded, this,
-            &XXChangePWViewController::confirmationEditingEnded);
+    xxpasswordform::connectPair(this, pair());
     connect(sureBtn_, &QPushButton::clicked, this, &XXChangePWViewController::sureAction);
     connect(cancelBtn_, &QPushButton::clicked, this, &QWidget::close);
     currentPWTextField_->setFocus();
     resize(560, 500);
 }
 
+xxpasswordform::NewPasswordPair XXChangePWViewController::pair() const
+{
+    return {thisPWTextField_, thisPWAgainTextField_, firstTipView_, nextTipView_, strength_};
+}
+
 bool XXChangePWViewController::inputIsAcceptable() const
 {
-    const QString password = thisPWTextField_->text();
-    return !currentPWTextField_->text().isEmpty() &&
-        XXTool::judgePasswordIsEffective(password.toStdString()) == XXPasswordValid &&
-        password == thisPWAgainTextField_->text();
+    return !currentPWTextField_->text().isEmpty() && xxpasswordform::pairIsAcceptable(pair());
 }
 
 void XXChangePWViewController::textChanged()
@@ -100,36 +93,7 @@ void XXChangePWViewController::textChanged()
     else
         firstTipView_->showTip(xxpasswordform::tipForCheckCode(code));
 
-    if (inputIsAcceptable()) {
-        nextTipView_->removeTip();
-        sureBtn_->setEnabled(true);
-        return;
-    }
-    sureBtn_->setEnabled(false);
-    if (!password.isEmpty() && !thisPWAgainTextField_->text().isEmpty())
-        nextTipView_->showTip(xxplatform::text("String_49"));
-}
-
-void XXChangePWViewController::newPasswordEditingBegan()
-{
-    firstTipView_->removeTip();
-    strength_->setLevel(0);
-}
-
-void XXChangePWViewController::newPasswordEditingEnded()
-{
-    const std::string password = thisPWTextField_->text().toStdString();
-    const int code = XXTool::judgePasswordIsEffective(password);
-    if (code == XXPasswordValid)
-        strength_->setLevel(XXTool::levelWithEffectivePassword(password));
-    else
-        firstTipView_->showTip(xxpasswordform::tipForCheckCode(code));
-}
-
-void XXChangePWViewController::confirmationEditingEnded()
-{
-    if (thisPWAgainTextField_->text() != thisPWTextField_->text())
-        nextTipView_->showTip(xxplatform::text("String_49"));
+    xxpasswordform::showAcceptance(pair(), inputIsAcceptable(), sureBtn_);
 }
 
 void XXChangePWViewController::sureAction()

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include "XXPasswordForm.h"
+
 #include <functional>
 
 class QPushButton;
@@ -31,15 +33,13 @@ public:
     QPushButton *cancelBtn() const { return cancelBtn_; }
 
     void sureAction();
-    void newPasswordEditingEnded();
-    void confirmationEditingEnded();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void textChanged();
-    void newPasswordEditingBegan();
+    xxpasswordform::NewPasswordPair pair() const;
     bool inputIsAcceptable() const;
 
     XXSecureTextField *currentPWTextField_;

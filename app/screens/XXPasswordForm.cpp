@@ -2,7 +2,9 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QPushButton>
 
+#include "XXPasswordStrengthView.h"
 #include "XXPasswordTipView.h"
 #include "XXSecureTextField.h"
 #include "XXTexts.h"
@@ -59,6 +61,58 @@ QString tipForCheckCode(int code)
 bool hintIsTooLong(const QString &hint)
 {
     return xxplatform::characterCount(hint) > XXSecureTextField::maximumCharacters;
+}
+
+void connectPair(QObject *context, const NewPasswordPair &pair)
+{
+    QObject::connect(pair.password, &XXSecureTextField::editingBegan, context,
+                     [pair] { passwordEditingBegan(pair); });
+    pair.password->setBecomeFirstResponseBlock([pair] { passwordEditingBegan(pair); });
+    QObject::connect(pair.confirmation, &XXSecureTextField::editingBegan, context,
+                     [pair] { pair.confirmationTip->removeTip(); });
+    pair.confirmation->setBecomeFirstResponseBlock([pair] { pair.confirmationTip->removeTip(); });
+    QObject::connect(pair.password, &XXSecureTextField::editingEnded, context,
+                     [pair] { passwordEditingEnded(pair); });
+    QObject::connect(pair.confirmation, &XXSecureTextField::editingEnded, context,
+                     [pair] { confirmationEditingEnded(pair); });
+}
+
+void passwordEditingBegan(const NewPasswordPair &pair)
+{
+    pair.passwordTip->removeTip();
+    pair.strength->setLevel(0);
+}
+
+void passwordEditingEnded(const NewPasswordPair &pair)
+{
+    const std::string password = pair.password->text().toStdString();
+    const int code = XXTool::judgePasswordIsEffective(password);
+    if (code == XXPasswordValid)
+        pair.strength->setLevel(XXTool::levelWithEffectivePassword(password));
+    else
+        pair.passwordTip->showTip(tipForCheckCode(code));
+}
+
+void confirmationEditingEnded(const NewPasswordPair &pair)
+{
+    if (pair.confirmation->text() != pair.password->text())
+        pair.confirmationTip->showTip(xxplatform::text("String_49"));
+}
+
+bool pairIsAcceptable(const NewPasswordPair &pair)
+{
+    const QString password = pair.password->text();
+    return XXTool::judgePasswordIsEffective(password.toStdString()) == XXPasswordValid &&
+        password == pair.confirmation->text();
+}
+
+void showAcceptance(const NewPasswordPair &pair, bool acceptable, QPushButton *sure)
+{
+    sure->setEnabled(acceptable);
+    if (acceptable)
+        pair.confirmationTip->removeTip();
+    else if (!pair.password->text().isEmpty() && !pair.confirmation->text().isEmpty())
+        pair.confirmationTip->showTip(xxplatform::text("String_49"));
 }
 
 }  // namespace xxpasswordform

@@ -6,7 +6,10 @@
 
 class QGridLayout;
 class QLabel;
+class QObject;
+class QPushButton;
 class QWidget;
+class XXPasswordStrengthView;
 class XXPasswordTipView;
 class XXSecureTextField;
 
@@ -24,5 +27,28 @@ void addRow(QGridLayout &grid, QWidget *widget);
 QString tipForCheckCode(int code);
 // The hint is at most 32 characters.
 bool hintIsTooLong(const QString &hint);
+
+// A new password and its confirmation, with their tips and the strength labels: the rules
+// the register and change-password screens share.
+struct NewPasswordPair {
+    XXSecureTextField *password;
+    XXSecureTextField *confirmation;
+    XXPasswordTipView *passwordTip;
+    XXPasswordTipView *confirmationTip;
+    XXPasswordStrengthView *strength;
+};
+
+// Wires entering and leaving both fields (focus or Return) to the rules below.
+void connectPair(QObject *context, const NewPasswordPair &pair);
+// Entering the password hides its tip and the strength; leaving it shows the strength of a
+// valid password or the tip of its check code.
+void passwordEditingBegan(const NewPasswordPair &pair);
+void passwordEditingEnded(const NewPasswordPair &pair);
+// Leaving the confirmation shows "String_49" when it differs.
+void confirmationEditingEnded(const NewPasswordPair &pair);
+// A valid password, typed the same twice.
+bool pairIsAcceptable(const NewPasswordPair &pair);
+// OK follows acceptable; otherwise two filled fields that differ show "String_49".
+void showAcceptance(const NewPasswordPair &pair, bool acceptable, QPushButton *sure);
 
 }  // namespace xxpasswordform

@@ -62,60 +62,21 @@ XXRegisterViewController::XXRegisterViewController(QWidget *parent)
 
     for (XXSecureTextField *field : {secuTextFieldOne_, secuTextFieldTwo_, helpGetPWTipTextField_})
         connect(field, &QLineEdit::textChanged, this, &XXRegisterViewController::textChanged);
-    connect(secuTextFieldOne_, &XXSecureTextField::editingBegan, this,
-            &XXRegisterViewController::newPasswordEditingBegan);
-    secuTextFieldOne_->setBecomeFirstResponseBlock([this] { newPasswordEditingBegan(); });
-    connect(secuTextFieldTwo_, &XXSecureTextField::editingBegan, this, [this] { nextTipView_->removeTip(); });
-    secuTextFieldTwo_->setBecomeFirstResponseBlock([this] { nextTipView_->removeTip(); });
-    connect(secuTextFieldOne_, &XXSecureTextField::editingEnded, this,
-            &XXRegisterViewController::newPasswordEditingEnded);
-    connect(secuTextFieldTwo_, &XXSecureTextField::editingEnded, this,
-            &XXRegisterViewController::confirmationEditingEnded);
+    xxpasswordform::connectPair(this, pair());
     connect(sureBtn_, &QPushButton::clicked, this, &XXRegisterViewController::sureAction);
     connect(cancelBtn_, &QPushButton::clicked, this, &QWidget::close);
     secuTextFieldOne_->setFocus();
     resize(560, 460);
 }
 
-bool XXRegisterViewController::passwordsAreAcceptable() const
+xxpasswordform::NewPasswordPair XXRegisterViewController::pair() const
 {
-    const QString password = secuTextFieldOne_->text();
-    return XXTool::judgePasswordIsEffective(password.toStdString()) == XXPasswordValid &&
-        password == secuTextFieldTwo_->text();
+    return {secuTextFieldOne_, secuTextFieldTwo_, firstTipView_, nextTipView_, strength_};
 }
 
 void XXRegisterViewController::textChanged()
 {
-    if (passwordsAreAcceptable()) {
-        nextTipView_->removeTip();
-        sureBtn_->setEnabled(true);
-        return;
-    }
-    sureBtn_->setEnabled(false);
-    if (!secuTextFieldOne_->text().isEmpty() && !secuTextFieldTwo_->text().isEmpty())
-        nextTipView_->showTip(xxplatform::text("String_49"));
-}
-
-void XXRegisterViewController::newPasswordEditingBegan()
-{
-    firstTipView_->removeTip();
-    strength_->setLevel(0);
-}
-
-void XXRegisterViewController::newPasswordEditingEnded()
-{
-    const std::string password = secuTextFieldOne_->text().toStdString();
-    const int code = XXTool::judgePasswordIsEffective(password);
-    if (code == XXPasswordValid)
-        strength_->setLevel(XXTool::levelWithEffectivePassword(password));
-    else
-        firstTipView_->showTip(xxpasswordform::tipForCheckCode(code));
-}
-
-void XXRegisterViewController::confirmationEditingEnded()
-{
-    if (secuTextFieldTwo_->text() != secuTextFieldOne_->text())
-        nextTipView_->showTip(xxplatform::text("String_49"));
+    xxpasswordform::showAcceptance(pair(), xxpasswordform::pairIsAcceptable(pair()), sureBtn_);
 }
 
 void XXRegisterViewController::sureAction()
@@ -124,7 +85,7 @@ void XXRegisterViewController::sureAction()
         XXReminderView::show(this, xxplatform::text("String_170"), XXReminderView::error);
         return;
     }
-    if (!passwordsAreAcceptable() || registering_)
+    if (!xxpasswordform::pairIsAcceptable(pair()) || registering_)
         return;
     registering_ = true;
     XXActivityIndicator::showActivityIndicatorOnView(this, Qt::darkGray);

@@ -3,6 +3,8 @@
 
 #include <QWidget>
 
+#include "XXPasswordForm.h"
+
 class QPushButton;
 class XXPasswordStrengthView;
 class XXPasswordTipView;
@@ -23,14 +25,10 @@ public:
     QPushButton *cancelBtn() const { return cancelBtn_; }
 
     void sureAction();
-    // What leaving each password field does (focus out or Return).
-    void newPasswordEditingEnded();
-    void confirmationEditingEnded();
 
 private:
     void textChanged();
-    void newPasswordEditingBegan();
-    bool passwordsAreAcceptable() const;
+    xxpasswordform::NewPasswordPair pair() const;
 
     XXSecureTextField *secuTextFieldOne_;
     XXSecureTextField *secuTextFieldTwo_;
