@@ -253,7 +253,7 @@ void XXFileWrapper::sortFileArray(XXFileArray &array)
     }
 }
 
-std::optional<std::string> XXFileWrapper::removingPercentEncoding(std::string_view text)
+std::optional<std::string> XXFileWrapper::percentDecodedBytes(std::string_view text)
 {
     std::string decoded;
     decoded.reserve(text.size());
@@ -271,7 +271,15 @@ std::optional<std::string> XXFileWrapper::removingPercentEncoding(std::string_vi
         decoded += static_cast<char>(high * 16 + low);
         i += 2;
     }
-    if (decoded.find('\0') != std::string::npos || !xxtool::isValidUtf8(decoded))
+    if (decoded.find('\0') != std::string::npos)
+        return std::nullopt;
+    return decoded;
+}
+
+std::optional<std::string> XXFileWrapper::removingPercentEncoding(std::string_view text)
+{
+    std::optional<std::string> decoded = percentDecodedBytes(text);
+    if (!decoded || !xxtool::isValidUtf8(*decoded))
         return std::nullopt;
     return decoded;
 }

@@ -96,6 +96,9 @@ public:
     // text with every "%HH" replaced by its byte; nullopt when an escape is malformed, the
     // result is not valid UTF-8 or it holds a NUL byte.
     static std::optional<std::string> removingPercentEncoding(std::string_view text);
+    // text with every "%HH" replaced by its byte, whatever the bytes make; nullopt when an
+    // escape is malformed or the result holds a NUL byte.
+    static std::optional<std::string> percentDecodedBytes(std::string_view text);
 
 private:
     void listChildrenOnce();

@@ -6,6 +6,7 @@
 #include <QMimeData>
 
 #include "XXClipboard.h"
+#include "XXFileWrapper.h"
 
 namespace xxplatform {
 
@@ -38,17 +39,6 @@ bool isUnreserved(unsigned char c)
         c == '.' || c == '_' || c == '~' || c == '/';
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The local path of a "file:" URL, or "" for anything else.
 std::string localPathOfURL(QByteArray line)
 {
@@ -70,19 +60,9 @@ std::string localPathOfURL(QByteArray line)
     }
     if (!rest.startsWith('/'))
         return {};
-    std::string path;
-    for (qsizetype i = 0; i < rest.size(); ++i) {
-        if (rest[i] == '%' && i + 2 < rest.size() && hexValue(rest[i + 1]) >= 0 &&
-            hexValue(rest[i + 2]) >= 0) {
-            path += char(hexValue(rest[i + 1]) * 16 + hexValue(rest[i + 2]));
-            i += 2;
-        } else {
-            path += rest[i];
-        }
-    }
-    if (path.find('\0') != std::string::npos)
-        return {};
-    return path;
+    // Names that are not UTF-8 come as escaped bytes and stay bytes.
+    return XXFileWrapper::percentDecodedBytes(std::string_view(rest.constData(), std::size_t(rest.size())))
+        .value_or(std::string());
 }
 
 std::vector<std::string> pathsOfLines(const QList<QByteArray> &lines)

@@ -53,7 +53,8 @@ QByteArray fileURLForPath(const std::string &path);
 
 // The local files another program offers: from text/uri-list, else from
 // x-special/gnome-copied-files. "#" lines, non-file URLs and remote hosts are ignored;
-// percent escapes are decoded to bytes, so names that are not UTF-8 survive.
+// percent escapes are decoded to bytes, so names that are not UTF-8 survive; a URL with a
+// malformed escape or a NUL byte is ignored.
 std::vector<std::string> localFilesFrom(const QMimeData *data);
 // True when the data holds files another program offered (and is not one of our own items).
 bool offersForeignFiles(const QMimeData *data);
