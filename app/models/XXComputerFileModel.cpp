@@ -7,6 +7,7 @@
 #include <set>
 
 #include "XXClipboard.h"
+#include "XXFileColumns.h"
 #include "XXMimeFormats.h"
 #include "XXTexts.h"
 #include "XXTool.h"
@@ -77,10 +78,7 @@ QVariant XXComputerFileModel::data(const QModelIndex &index, int role) const
 
 QVariant XXComputerFileModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columnCount_)
-        return {};
-    static const char *keys[] = {"String_139", "String_140", "String_141"};
-    return xxplatform::text(keys[section]);
+    return xxmodels::fileColumnTitle(section, orientation, role);
 }
 
 Qt::ItemFlags XXComputerFileModel::flags(const QModelIndex &index) const

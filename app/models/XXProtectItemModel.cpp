@@ -6,6 +6,7 @@
 #include <set>
 
 #include "XXClipboard.h"
+#include "XXFileColumns.h"
 #include "XXImages.h"
 #include "XXMimeFormats.h"
 #include "XXProtectDragData.h"
@@ -126,12 +127,7 @@ QVariant XXProtectItemModel::data(const QModelIndex &index, int role) const
 
 QVariant XXProtectItemModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
-        return {};
-    static const char *keys[] = {"String_139", "String_140", "String_141"};
-    if (section < 0 || section >= columnCount_)
-        return {};
-    return xxplatform::text(keys[section]);
+    return xxmodels::fileColumnTitle(section, orientation, role);
 }
 
 Qt::ItemFlags XXProtectItemModel::flags(const QModelIndex &index) const

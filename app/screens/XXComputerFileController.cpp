@@ -184,9 +184,7 @@ void XXComputerFileController::showFolder(const QModelIndex &treeIndex, bool exp
         shown_ = folder;
         if (expand)
             tree_->expand(index);
-        table_->selectionModel()->clear();
-        fileModel_->setItems(folder->allWithoutHiddenFileSubFileArray());
-        selectedFiles_.clear();
+        showShownItems();
         emit folderShown();
     });
 }
@@ -210,11 +208,16 @@ void XXComputerFileController::reloadData()
             old->setAllSubFileArray(fresh->allSubFileArray());
             old->setAllWithoutHiddenFileSubFileArray(fresh->allWithoutHiddenFileSubFileArray());
             old->setAllSubFolderFileArray(fresh->allSubFolderFileArray());
-            table_->selectionModel()->clear();
-            fileModel_->setItems(old->allWithoutHiddenFileSubFileArray());
-            selectedFiles_.clear();
+            showShownItems();
             emit folderShown();
         });
+}
+
+void XXComputerFileController::showShownItems()
+{
+    table_->selectionModel()->clear();
+    fileModel_->setItems(shown_ ? shown_->allWithoutHiddenFileSubFileArray() : XXFileArray());
+    selectedFiles_.clear();
 }
 
 void XXComputerFileController::deselectedAllFile()
@@ -333,9 +336,7 @@ void XXComputerFileController::replaceInShownFolder(const std::shared_ptr<XXFile
         for (auto &entry : *array)
             if (entry == old)
                 entry = renamed;
-    table_->selectionModel()->clear();
-    fileModel_->setItems(shown_->allWithoutHiddenFileSubFileArray());
-    selectedFiles_.clear();
+    showShownItems();
 }
 
 void XXComputerFileController::removeFromShownFolder(const XXFileArray &removed)
@@ -376,16 +377,11 @@ void XXComputerFileController::deleteAction()
             [self](const XXFileArray &removed) {
                 self->removeFromShownFolder(removed);
                 QPointer<XXComputerFileController> again(self);
-                XXReminderView::show(
-                    self->window(), xxplatform::text("String_92"), XXReminderView::success, [again] {
-                        if (again) {
-                            again->table_->selectionModel()->clear();
-                            again->fileModel_->setItems(
-                                again->shown_ ? again->shown_->allWithoutHiddenFileSubFileArray()
-                                              : XXFileArray());
-                            again->selectedFiles_.clear();
-                        }
-                    });
+                XXReminderView::show(self->window(), xxplatform::text("String_92"), XXReminderView::success,
+                                     [again] {
+                                         if (again)
+                                             again->showShownItems();
+                                     });
             });
     });
 }
@@ -435,8 +431,7 @@ void XXComputerFileController::removeVolume(const std::string &path)
     treeModel_->removeRoot(path);
     if (showingIt) {
         shown_ = nullptr;
-        fileModel_->setItems({});
-        selectedFiles_.clear();
+        showShownItems();
         if (treeModel_->rowCount() > 0)
             tree_->setCurrentIndex(treeModel_->index(0, 0));
     }

@@ -64,6 +64,8 @@ signals:
     void folderShown();
 
 private:
+    // The shown folder's visible items, none selected.
+    void showShownItems();
     void tableActivated(const QModelIndex &index);
     void tableSelectionChanged();
     void showContextMenu(const QPoint &pos);

@@ -227,7 +227,7 @@ QAbstractItemView *XXProtectTabViewController::currentView() const
     return viewForPage(currentPageIndex_);
 }
 
-void XXProtectTabViewController::showCurrentFolder()
+void XXProtectTabViewController::reloadData()
 {
     const auto current = currentProtectFileWrapper();
     XXProtectFileArray entries;
@@ -239,11 +239,6 @@ void XXProtectTabViewController::showCurrentFolder()
     model_->setEntries(std::move(entries));
     selectedFiles_.clear();
     requestThumbnails();
-}
-
-void XXProtectTabViewController::reloadData()
-{
-    showCurrentFolder();
 }
 
 void XXProtectTabViewController::insertFileWrappers(const XXProtectFileArray &entries)

@@ -76,7 +76,6 @@ signals:
 private:
     void selectionChanged();
     void activated(const QModelIndex &index);
-    void showCurrentFolder();
     std::shared_ptr<XXProtectFileWrapper> dropTarget(int row) const;
     void requestThumbnails();
     // A copy opened with another program was saved: it replaces its entry (safely; see
