@@ -174,14 +174,14 @@ XXMainViewController::~XXMainViewController()
 
 QWidget *XXMainViewController::buildToolbar()
 {
-    struct Spec {
+    struct ButtonSetup {
         const char *tip;
         const char *theme;
         QStyle::StandardPixmap fallback;
         void (XXMainViewController::*action)();
         const char *name;
     };
-    static const Spec specs[buttonCount] = {
+    static const ButtonSetup setups[buttonCount] = {
         {"String_57", "go-previous", QStyle::SP_ArrowBack, &XXMainViewController::goBackAction, "goBackBtn"},
         {"String_58", "go-next", QStyle::SP_ArrowForward, &XXMainViewController::goPreviousAction,
          "goPreviousBtn"},
@@ -199,13 +199,13 @@ QWidget *XXMainViewController::buildToolbar()
     row->setContentsMargins(0, 0, 0, 0);
     for (int i = 0; i < buttonCount; ++i) {
         auto *button = new QToolButton;
-        button->setObjectName(QString::fromLatin1(specs[i].name));
-        button->setIcon(toolbarIcon(specs[i].theme, specs[i].fallback));
+        button->setObjectName(QString::fromLatin1(setups[i].name));
+        button->setIcon(toolbarIcon(setups[i].theme, setups[i].fallback));
         button->setIconSize(QSize(22, 22));
         button->setAutoRaise(true);
-        button->setToolTip(xxplatform::text(specs[i].tip));
-        button->setAccessibleName(xxplatform::text(specs[i].tip));
-        connect(button, &QToolButton::clicked, this, specs[i].action);
+        button->setToolTip(xxplatform::text(setups[i].tip));
+        button->setAccessibleName(xxplatform::text(setups[i].tip));
+        connect(button, &QToolButton::clicked, this, setups[i].action);
         buttons_[std::size_t(i)] = button;
         row->addWidget(button);
         if (i == rootBtn || i == addFolderBtn)
@@ -411,26 +411,26 @@ void XXMainViewController::leaveSearchField()
     searchView_->clearFocus();
 }
 
-void XXMainViewController::goBackAction()
+// Back and forward leave the search and turn off what a selection had turned on.
+void XXMainViewController::navigateHistory(void (XXProtectTabViewController::*step)())
 {
     protectTabVC_->endSearch();
     leaveSearchField();
-    protectTabVC_->goBack();
+    (protectTabVC_->*step)();
     enableWithIndex(copyBtn, false);
     enableWithIndex(cutBtn, false);
     enableRenameMenu(false);
     refreshPasteEnabling();
 }
 
+void XXMainViewController::goBackAction()
+{
+    navigateHistory(&XXProtectTabViewController::goBack);
+}
+
 void XXMainViewController::goPreviousAction()
 {
-    protectTabVC_->endSearch();
-    leaveSearchField();
-    protectTabVC_->goPrevious();
-    enableWithIndex(copyBtn, false);
-    enableWithIndex(cutBtn, false);
-    enableRenameMenu(false);
-    refreshPasteEnabling();
+    navigateHistory(&XXProtectTabViewController::goPrevious);
 }
 
 void XXMainViewController::goRootAction()

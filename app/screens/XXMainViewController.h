@@ -127,6 +127,7 @@ private:
     void copyOrCut(bool isCut);
     void startStaging(const XXProtectFileArray &files, bool isCut);
     void reloadProtectPane();
+    void navigateHistory(void (XXProtectTabViewController::*step)());
     void checkCutTakenByOtherPrograms();
 
     std::function<void()> dismissBlock_;
