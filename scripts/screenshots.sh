@@ -84,9 +84,9 @@ app_pid=$!
 window "Coffervale" >/dev/null; sleep 3; main=$(xdotool getactivewindow)
 type_text "Coffer#2026"; keys Return; sleep 2
 keys Tab Down Return; sleep 1                 # open the vault's root entry
-shot "$main" "en-5-unlocked-details"
+shot "$main" "en-6-unlocked-details"
 keys Home Return; sleep 1                     # into the Holiday folder
-keys ctrl+3; sleep 2; shot "$main" "en-6-unlocked-thumbnails"
-keys ctrl+2; sleep 0.8; shot "$main" "en-7-unlocked-list"
+keys ctrl+3; sleep 2; shot "$main" "en-7-unlocked-thumbnails"
+keys ctrl+2; sleep 0.8; shot "$main" "en-8-unlocked-list"
 kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
 

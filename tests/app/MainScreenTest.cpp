@@ -155,9 +155,11 @@ TEST_F(MainScreenTest, HistoryAndTheEnablingRulesFollowNavigation)
     screen->createDir();
     EXPECT_EQ(nextReminder(), xxplatform::text("String_78")) << "no folder outside the volume";
 
+    QGuiApplication::clipboard()->clear();
     enterVault(screen);
     EXPECT_TRUE(pane->isEnterUSB());
     EXPECT_EQ(pane->currentFolderPath(), "/");
+    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::pasteBtn)->isEnabled()) << "nothing to paste";
     EXPECT_TRUE(screen->toolbarButton(XXMainViewController::backBtn)->isEnabled());
     EXPECT_FALSE(screen->toolbarButton(XXMainViewController::previousBtn)->isEnabled());
     EXPECT_TRUE(enabled("addFile"));
