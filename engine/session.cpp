@@ -395,13 +395,13 @@ int fs_chpasswd(const char *old_password, const char *new_password, const char *
     memcpy(old_key, store_ctx.root_key, SHA1_RAWSZ);
     root.changed |= INDEX_REPLACED;
     if (sha1_buffer(new_password, strlen(new_password), store_ctx.root_key) < 0 || index_release(&root) < 0) {
-        // The old root index is still whole on the volume, under the old key, so the
-        // pending hint already reads as rolled back; clearing it is tidiness.
+        // The old root index is normally still whole under the old key; which file is in
+        // place decides the hint, as after a crash.
         int saved = errno;
         index_discard(&root);
         memcpy(store_ctx.root_key, old_key, SHA1_RAWSZ);
         if (hint)
-            fs_set_config(kPendingHintKey, "");
+            settle_pending_hint();
         errno = saved;
         return -1;
     }

@@ -86,8 +86,9 @@ TEST(PasswordChangeCrash, EveryCallLeavesAMatchingPasswordAndHint)
                 int r = fs_chpasswd(kOld, kNew, kNewHint);
                 io_fault_arm(0, IO_FAULT_NONE, 0);
                 fs_umount();
-                if (n > calls)
+                if (n > calls) {
                     EXPECT_GE(r, 0);
+                }
             }
             std::string holds = verifyConsistentPair(volume);
             (holds == kNew ? sawNew : sawOld) = true;
