@@ -1,9 +1,11 @@
 // The engine's global context: attaching a store on a volume, the account, keys and locks.
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "config.h"
 #include "context.h"
@@ -12,6 +14,7 @@
 #include "index.h"
 #include "index_cache.h"
 #include "path.h"
+#include "sysio.h"
 
 static struct store_context store_ctx = {STRBUF_INIT, NULL, NULL, NULL, {0}, {0}, 0};
 struct store_context *the_store;
@@ -182,6 +185,94 @@ static int root_index_exists(int *exists)
     return saved == ENOENT ? 0 : -1;
 }
 
+/* A password change writes two files, the root index and the hint in the config file, and a
+ * crash can fall between them. So the new hint is first stored as pending together with a
+ * fingerprint of the root index it was written over: while the root index is still that
+ * file the old password holds and the committed hint is its own; once the index differs the
+ * new password holds and the pending hint is the one that belongs to it. */
+static const char kPendingHintKey[] = "core.pendingprompt";
+enum { FINGERPRINT_HEX = 2 * SHA1_RAWSZ };
+
+static int root_index_fingerprint(char *hex_out /* FINGERPRINT_HEX + 1 */)
+{
+    struct strbuf path = STRBUF_INIT;
+    if (strbuf_addf(&path, "%s/%s", store_ctx.store_dir.buf, store_ctx.index_name) < 0)
+        return -1;
+    int fd = sys_open_regular(path.buf, O_RDONLY);
+    strbuf_release(&path);
+    if (fd < 0)
+        return -1;
+    struct sha1_ctx ctx;
+    if (sha1_init(&ctx) < 0) {
+        close(fd);
+        return -1;
+    }
+    unsigned char buf[16384];
+    ssize_t n;
+    int r = 0;
+    while ((n = read(fd, buf, sizeof(buf))) != 0) {
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            r = -1;
+            break;
+        }
+        if (sha1_update(&ctx, buf, (size_t)n) < 0) {
+            r = -1;
+            break;
+        }
+    }
+    int saved = errno;
+    unsigned char digest[SHA1_RAWSZ];
+    if (r == 0 && sha1_final(&ctx, digest) < 0)
+        r = -1;
+    else if (r == 0)
+        object_id_to_hex(digest, hex_out);
+    sha1_release(&ctx);
+    close(fd);
+    errno = saved;
+    return r;
+}
+
+enum pending_state { PENDING_NONE, PENDING_ROLLED_BACK, PENDING_TAKEN };
+
+/* Which way an interrupted password change went. On PENDING_TAKEN *hint is the new hint
+ * (the caller frees it). A record that cannot be read counts as none: the committed hint is
+ * then the one to show. */
+static int pending_hint_state(char **hint)
+{
+    *hint = NULL;
+    char *pending = fs_get_config(kPendingHintKey);
+    if (!pending)
+        return PENDING_NONE;
+    int state = PENDING_NONE;
+    char current[FINGERPRINT_HEX + 1];
+    if (strlen(pending) > FINGERPRINT_HEX && pending[FINGERPRINT_HEX] == ' ' &&
+        root_index_fingerprint(current) == 0) {
+        if (strncmp(pending, current, FINGERPRINT_HEX) == 0) {
+            state = PENDING_ROLLED_BACK;
+        } else if ((*hint = strdup(pending + FINGERPRINT_HEX + 1))) {
+            state = PENDING_TAKEN;
+        }
+    }
+    free(pending);
+    return state;
+}
+
+/* Finishes or undoes an interrupted password change; safe to repeat after any crash in it. */
+static int settle_pending_hint(void)
+{
+    char *hint = NULL;
+    int state = pending_hint_state(&hint);
+    int r = 0;
+    if (state == PENDING_TAKEN)
+        r = fs_set_config("core.prompt", hint);
+    if (r == 0 && state != PENDING_NONE)
+        r = fs_set_config(kPendingHintKey, "");
+    free(hint);
+    return r;
+}
+
 int fs_mkfs(const char *password, const char *hint)
 {
     if (!the_store || !password) {
@@ -217,6 +308,11 @@ int fs_mkfs(const char *password, const char *hint)
         return -1;
     }
     fs_set_config("core.prompt", hint ? hint : "");
+    // A config kept from an earlier vault in this folder must not carry its pending hint.
+    char *pending = fs_get_config(kPendingHintKey);
+    if (pending && *pending)
+        fs_set_config(kPendingHintKey, "");
+    free(pending);
     return 0;
 }
 
@@ -252,6 +348,10 @@ int fs_login(const char *password)
     int r = read_root_with(password, &root, previous);
     int saved = errno;
     index_discard(&root);
+    // A full disk must not lock the user out: the pending record keeps telling which hint
+    // holds until a later login settles it.
+    if (r >= 0)
+        settle_pending_hint();
     errno = saved;
     return r;
 }
@@ -272,32 +372,43 @@ int fs_chpasswd(const char *old_password, const char *new_password, const char *
         errno = saved;
         return -1;
     }
-    // The hint goes first: when it cannot be stored nothing has changed, and the password is
-    // never changed with the old hint left in place. Should the root index then fail, the
-    // old hint is put back.
-    char *old_hint = hint ? fs_get_prompt() : NULL;
-    if (hint && fs_set_config("core.prompt", hint) < 0) {
-        int saved = errno;
-        free(old_hint);
+    if (settle_pending_hint() < 0) {
+        int saved = errno;  // a second pending record would hide the first one's outcome
         index_discard(&root);
         errno = saved;
         return -1;
+    }
+    if (hint) {
+        char base[FINGERPRINT_HEX + 1];
+        struct strbuf pending = STRBUF_INIT;
+        int failed = root_index_fingerprint(base) < 0 || strbuf_addf(&pending, "%s %s", base, hint) < 0 ||
+            fs_set_config(kPendingHintKey, pending.buf) < 0;
+        int saved = errno;
+        strbuf_release(&pending);
+        if (failed) {
+            index_discard(&root);
+            errno = saved;
+            return -1;
+        }
     }
     unsigned char old_key[SHA1_RAWSZ];
     memcpy(old_key, store_ctx.root_key, SHA1_RAWSZ);
     root.changed |= INDEX_REPLACED;
     if (sha1_buffer(new_password, strlen(new_password), store_ctx.root_key) < 0 || index_release(&root) < 0) {
-        // The old root index is still whole on the volume, under the old key.
+        // The old root index is normally still whole under the old key; which file is in
+        // place decides the hint, as after a crash.
         int saved = errno;
         index_discard(&root);
         memcpy(store_ctx.root_key, old_key, SHA1_RAWSZ);
         if (hint)
-            fs_set_config("core.prompt", old_hint ? old_hint : "");
-        free(old_hint);
+            settle_pending_hint();
         errno = saved;
         return -1;
     }
-    free(old_hint);
+    // The new password holds from here on. Should committing the hint fail, the pending
+    // record still shows the new hint and the next login commits it.
+    if (hint)
+        settle_pending_hint();
     return r;
 }
 
@@ -331,6 +442,9 @@ char *fs_get_config(const char *key)
 
 char *fs_get_prompt(void)
 {
+    char *hint = NULL;
+    if (pending_hint_state(&hint) == PENDING_TAKEN)
+        return hint;
     return fs_get_config("core.prompt");
 }
 

@@ -58,6 +58,11 @@ int sys_unlink(const char *path)
     return injected() ? -1 : unlink(path);
 }
 
+int sys_rename_exchange(const char *a, const char *b)
+{
+    return injected() ? -1 : renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE);
+}
+
 int sys_open_regular(const char *path, int flags)
 {
     int fd = sys_open(path, flags | O_NONBLOCK | O_CLOEXEC, 0);

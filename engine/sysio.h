@@ -15,6 +15,9 @@ ssize_t sys_write(int fd, const void *buf, size_t len);
 int sys_fsync(int fd);
 int sys_rename(const char *from, const char *to);
 int sys_unlink(const char *path);
+/* Swaps two names in one step (renameat2 RENAME_EXCHANGE); where the file system cannot,
+ * fails with its EINVAL or ENOSYS and changes nothing. */
+int sys_rename_exchange(const char *a, const char *b);
 /* Opens a file that must be a regular file, without ever waiting on it: a FIFO or device in
  * place of a store file fails with EBADMSG (the vault is damaged). Counted as one open. */
 int sys_open_regular(const char *path, int flags);

@@ -43,4 +43,11 @@ std::optional<std::string> replaceFolder(const std::string &replacement, const s
                                          const std::string &aside, bool tryExchange = true,
                                          int *systemError = nullptr);
 
+// Where a restore puts the previous store while it swaps in the restored one, beside it.
+constexpr const char *kStoreAsideSuffix = ".replaced";
+
+// A restore cut short between its two renames leaves no store but the previous one aside:
+// puts it back. True when it did.
+bool putBackStoreLeftAside(const std::string &store);
+
 }  // namespace xxbackup

@@ -1,9 +1,12 @@
 // Backups of the store directory in dated folders on the computer, their listing and
 // rotation, and the restore of one of them over the store.
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -14,6 +17,7 @@
 #include "XXServiceLog.h"
 #include "XXTool.h"
 #include "fs.h"
+#include "sysio.h"
 
 namespace fs = std::filesystem;
 
@@ -24,7 +28,9 @@ const char *const kNoVaultTip = "未发现保管库";
 
 // Beside the store on the volume, so the swap is a rename within one file system.
 const char *const kStagingSuffix = ".restoring";
-const char *const kAsideSuffix = ".replaced";
+const char *const kAsideSuffix = xxbackup::kStoreAsideSuffix;
+// A backup being copied; never a backup folder name, so no listing offers it.
+const char *const kUnfinishedBackupPrefix = ".unfinished-";
 
 std::string localized(const char *key)
 {
@@ -82,6 +88,23 @@ std::uint64_t folderSizeInBytes(const std::string &path)
         }
     }
     return total;
+}
+
+// What interrupted backups left: folders named for a process that no longer runs. Another
+// program's backup under way is left alone.
+void removeUnfinishedBackups(const std::string &backupRoot)
+{
+    std::error_code ec;
+    for (const auto &entry : fs::directory_iterator(backupRoot, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(kUnfinishedBackupPrefix, 0) != 0)
+            continue;
+        const long pid = std::strtol(name.c_str() + name.rfind('-') + 1, nullptr, 10);
+        if (pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH))
+            continue;
+        XXServiceLogf("backup: removing the unfinished %s", XXServiceLogEscaped(name).c_str());
+        removeTree(entry.path().string());
+    }
 }
 
 std::string parentOf(const std::string &path)
@@ -240,7 +263,31 @@ void XXDiskFileManager::backUpDiskDataProgressBlock(const BackupProgressBlock &p
     }
     const std::string backupRoot = backupRootFolderPath();
     const std::string folderName = XXTool::shareTool().currentDate();
-    const BackupCopyResult result = copyFolderForBackup(store, backupRoot + "/" + folderName, progressBlock);
+    const std::string finalPath = backupRoot + "/" + folderName;
+    if (pathExists(finalPath)) {
+        reportBackup({false, localized("String_66"), ""}, resultBlock);
+        return;
+    }
+    removeUnfinishedBackups(backupRoot);
+    // Copied under a name no listing takes for a backup, and given its dated name only once
+    // complete: an interrupted backup is never offered for a restore.
+    const std::string staging =
+        backupRoot + "/" + kUnfinishedBackupPrefix + folderName + "-" + std::to_string(::getpid());
+    BackupCopyResult result = copyFolderForBackup(store, staging, progressBlock);
+    if (result.success && result.completeTip.empty()) {
+        int err = 0;
+        if (pathExists(finalPath)) {
+            removeTree(staging);
+            result = {false, localized("String_66"), "", EEXIST};
+        } else if (sys_rename(staging.c_str(), finalPath.c_str()) != 0 ||
+                   !xxbackup::flushFolder(backupRoot, &err)) {
+            err = err ? err : errno;
+            XXServiceLogf("backup: cannot name %s: %s", XXServiceLogEscaped(finalPath).c_str(),
+                          std::strerror(err));
+            removeTree(pathExists(staging) ? staging : finalPath);
+            result = {false, localized("String_81"), "", err};
+        }
+    }
     // A failed or cancelled backup must not cost an old one.
     if (result.success && result.completeTip.empty())
         removeBackupsBeyondMaximum(backupRoot, folderName);
@@ -316,9 +363,7 @@ void XXDiskFileManager::RestoreDiskDataWithSelectedPath(const std::string &selec
     const std::string aside = store + kAsideSuffix;
     {
         auto engine = lockEngine();
-        // A swap cut short between its two renames leaves the previous store aside.
-        if (!pathExists(store) && isFolder(aside) && ::rename(aside.c_str(), store.c_str()) == 0)
-            XXServiceLog("restore: put back the store left aside by an interrupted restore");
+        xxbackup::putBackStoreLeftAside(store);
     }
     if (pathExists(staging))
         removeTree(staging);

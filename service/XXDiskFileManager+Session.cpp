@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "XXBackupFiles.h"
 #include "XXDiskFileManager.h"
 #include "XXServiceLog.h"
 #include "XXTool.h"
@@ -63,6 +64,8 @@ void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath,
     {
         auto engine = lockEngine();
         const bool wasMounted = fs_store_dir() != nullptr;
+        if (!wasMounted)
+            xxbackup::putBackStoreLeftAside((std::filesystem::path(diskPath) / FS_STORE_DIR_NAME).string());
         r = fs_mount(diskPath.c_str());
         // A positive answer is itself the error number; -1 left it in errno.
         err = r > 0 ? r : r < 0 ? errno : 0;

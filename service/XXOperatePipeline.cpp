@@ -99,10 +99,27 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
     if (!loop.destinationNames)
         loop.destinationNames = xxtransfer::namesInTreeAndStore(*destination);
     XXFoldedNames &names = *loop.destinationNames;
+    // As on import, a file an interrupted write left unfinished is replaced without asking;
+    // a whole one still clashes. A file is never replaced by itself.
+    const bool replacesIncomplete = !isFolder && names.has(itemName, false) && !names.has(itemName, true) &&
+        xxtransfer::foldedName(xxservice::joinFullPath(destination->fullPath(), itemName)) !=
+            xxtransfer::foldedName(item->fullPath()) &&
+        xxtransfer::storeFileIsIncomplete(destination->fullPath(), itemName);
     Step instead;
-    const std::string name = storeNameFor(itemName, isFolder, names, generation, &instead);
+    const std::string name =
+        replacesIncomplete ? itemName : storeNameFor(itemName, isFolder, names, generation, &instead);
     if (name.empty())
         return instead;
+    if (replacesIncomplete) {
+        XXServiceLogf("replacing the incomplete %s",
+                      XXServiceLogEscaped(xxservice::joinFullPath(destination->fullPath(), name)).c_str());
+        const std::string folded = xxtransfer::foldedName(name);
+        for (const auto &child : destination->allSubFileArray())
+            if (!child->isDirectory() && xxtransfer::foldedName(child->fileName()) == folded) {
+                destination->removeSubFile(child.get());
+                break;
+            }
+    }
 
     if (isFolder)
         return copyFolder(item, name, run, names, generation);

@@ -1,0 +1,214 @@
+// Backup and restore with every counted call in turn failing or ending the process: the
+// vault stays whole (the old one or the restored one, never a mix), no listed backup is a
+// partial one, and the next backup or restore works.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <map>
+
+#include "ScopedEnv.h"
+#include "ServiceTestSupport.h"
+#include "sysio.h"
+
+namespace {
+
+using Snapshot = std::vector<std::pair<std::string, std::string>>;
+using Contents = std::map<std::string, std::string>;
+
+// Every file of the vault as the engine reads it back ("<unreadable>" for one it cannot).
+void readVault(const std::string &folder, Contents &out)
+{
+    std::vector<std::pair<std::string, bool>> records;
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        fs_dir *dir = fs_opendir(folder.c_str());
+        if (!dir) {
+            out[folder + "/"] = "<unlistable>";
+            return;
+        }
+        while (const fs_dirent *record = fs_readdir(dir))
+            records.emplace_back(folder + "/" + record->name, record->type == FS_DT_DIR);
+        fs_closedir(dir);
+    }
+    for (const auto &[path, isFolder] : records) {
+        if (isFolder) {
+            readVault(path, out);
+            continue;
+        }
+        auto engine = XXDiskFileManager::lockEngine();
+        const int handle = fs_open(path.c_str(), FS_O_READ);
+        std::string content;
+        char buffer[65536];
+        int n = handle < 0 ? -1 : 0;
+        while (handle >= 0 && (n = fs_read(handle, buffer, sizeof(buffer))) > 0)
+            content.append(buffer, static_cast<size_t>(n));
+        if (handle >= 0)
+            fs_close(handle);
+        out[path] = n < 0 ? "<unreadable>" : content;
+    }
+}
+
+Contents vaultContents()
+{
+    Contents contents;
+    readVault("", contents);
+    return contents;
+}
+
+class ServiceBackupInjection : public ServiceFixture {
+protected:
+    TempDir home;
+    ScopedEnv env;
+
+    void SetUp() override
+    {
+        env.set("HOME", home.path());
+        env.set("XDG_CONFIG_HOME", std::nullopt);
+        env.set("XDG_DATA_HOME", std::nullopt);
+        ServiceFixture::SetUp();
+        openVault();
+        storeMkdir("/Docs");
+        storePut("/Docs/a.txt", "alpha");
+        storePut("/top.bin", std::string(70000, 't') + "end");
+    }
+
+    std::string backupRoot() const { return home.path() + "/Documents/TovinUSBENC/Backup"; }
+
+    bool backUp()
+    {
+        bool ok = false;
+        manager->backUpDiskDataProgressBlock(
+            nullptr,
+            [&](bool success, const std::string &, const std::string &tip) { ok = success && tip.empty(); });
+        return ok;
+    }
+    bool restore(const std::string &folder)
+    {
+        bool ok = false;
+        manager->RestoreDiskDataWithSelectedPath(
+            folder, nullptr,
+            [&](bool success, const std::string &, const std::string &tip) { ok = success && tip.empty(); });
+        return ok;
+    }
+
+    // Runs operation with call n failing (fail) or ending a forked child (!fail).
+    void inject(unsigned long n, bool fail, const std::function<void()> &operation)
+    {
+        if (fail) {
+            io_fault_arm(n, IO_FAULT_FAIL, n % 2 ? ENOSPC : EIO);
+            operation();
+            io_fault_arm(0, IO_FAULT_NONE, 0);
+            return;
+        }
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(30);
+            io_fault_arm(n, IO_FAULT_EXIT, 0);
+            operation();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+    }
+
+    // A new program on the volume, logged in, as after a crash.
+    void startAgain()
+    {
+        manager->logOutComplete(nullptr);
+        manager.emplace(center);
+        ASSERT_TRUE(start(volume.path()).isSuccess());
+        ASSERT_TRUE(login(password).isSuccess());
+    }
+
+    void expectCheckClean()
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        fs_repair([](const char *, void *) {}, nullptr);
+        std::vector<std::string> problems;
+        EXPECT_EQ(
+            fs_check([](const fs_check_problem *p,
+                        void *ctx) { static_cast<std::vector<std::string> *>(ctx)->push_back(p->text); },
+                     &problems, nullptr),
+            0)
+            << (problems.empty() ? "" : problems[0]);
+    }
+
+    unsigned long countCalls(const std::function<void()> &operation)
+    {
+        io_fault_arm(0, IO_FAULT_NONE, 0);
+        operation();
+        return io_fault_calls();
+    }
+};
+
+TEST_F(ServiceBackupInjection, ABackupIsCompleteOrAbsent)
+{
+    const Snapshot store = snapshotTree(storeDir());
+    unsigned long calls = countCalls([&] { ASSERT_TRUE(backUp()); });
+    ASSERT_GE(calls, 3 * store.size());  // open, write and flush each file at least
+    unsigned long points = 0;
+    for (unsigned long n = 1; n <= calls; n++) {
+        for (bool fail : {true, false}) {
+            SCOPED_TRACE((fail ? "fails at call " : "ends at call ") + std::to_string(n));
+            std::filesystem::remove_all(backupRoot());
+            inject(n, fail, [&] { backUp(); });
+            EXPECT_EQ(snapshotTree(storeDir()), store);
+            const XXFileArray listed = manager->allBackUpFolders();
+            for (const auto &backup : listed)
+                EXPECT_EQ(snapshotTree(backup->systemPath()), store) << "a partial backup is listed";
+            if (listed.empty())
+                EXPECT_TRUE(backUp()) << "the next backup fails";
+            ASSERT_EQ(manager->allBackUpFolders().size(), 1u);
+            for (const auto &entry : std::filesystem::directory_iterator(backupRoot()))
+                EXPECT_EQ(entry.path().filename(), manager->allBackUpFolders().front()->fileName())
+                    << "an unfinished backup was left";
+            points++;
+            if (HasFailure())
+                return;
+        }
+    }
+    printf("backup: %lu injection points covered\n", points);
+}
+
+TEST_F(ServiceBackupInjection, ARestoreLeavesTheOldVaultOrTheRestoredOneAndNeverAMix)
+{
+    ASSERT_TRUE(backUp());
+    const std::string backup = manager->allBackUpFolders().front()->systemPath();
+    const Snapshot backupFiles = snapshotTree(backup);
+    const Contents backedUp = vaultContents();
+    auto changeVault = [&] {
+        storePut("/later.txt", "after the backup");
+        storePut("/Docs/a.txt", "changed alpha");
+    };
+    changeVault();
+    const Contents changed = vaultContents();
+    ASSERT_NE(changed, backedUp);
+    const unsigned long calls = countCalls([&] { ASSERT_TRUE(restore(backup)); });
+    unsigned long points = 0;
+    for (unsigned long n = 1; n <= calls; n++) {
+        for (bool fail : {true, false}) {
+            SCOPED_TRACE((fail ? "fails at call " : "ends at call ") + std::to_string(n));
+            startAgain();
+            changeVault();
+            inject(n, fail, [&] { restore(backup); });
+            startAgain();
+            const Contents now = vaultContents();
+            EXPECT_TRUE(now == changed || now == backedUp) << "the vault is a mix";
+            EXPECT_EQ(snapshotTree(backup), backupFiles) << "the backup itself changed";
+            expectCheckClean();
+            EXPECT_TRUE(restore(backup)) << "the next restore fails";
+            startAgain();
+            EXPECT_EQ(vaultContents(), backedUp);
+            points++;
+            if (HasFailure())
+                return;
+        }
+    }
+    printf("restore: %lu injection points covered\n", points);
+}
+
+}  // namespace
