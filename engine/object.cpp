@@ -526,15 +526,51 @@ static void stream_end_inflate(struct object_stream *s)
     s->z_active = 0;
 }
 
-void object_stream_close(struct object_stream *s)
+// One closed stream kept with its inflate state, so exporting many small objects resets zlib
+// instead of setting it up and tearing it down per object.
+static std::atomic<struct object_stream *> spare_stream{nullptr};
+
+static void stream_free(struct object_stream *s)
 {
     if (!s)
         return;
     stream_end_inflate(s);
+    free(s);
+}
+
+void object_stream_close(struct object_stream *s)
+{
+    if (!s)
+        return;
     if (s->map)
         munmap(s->map, s->map_len);
+    s->map = NULL;
     aes_cbc_release(&s->cipher);
-    free(s);
+    if (s->z_active && inflateReset(&s->z) == Z_OK)
+        stream_free(spare_stream.exchange(s));
+    else
+        stream_free(s);
+}
+
+// A stream with inflate ready, from the spare when there is one; NULL when memory is lacking.
+static struct object_stream *stream_take(void)
+{
+    struct object_stream *s = spare_stream.exchange(nullptr);
+    if (s) {
+        z_stream z = s->z;
+        memset(s, 0, sizeof(*s));
+        s->z = z;
+        s->z_active = 1;
+        return s;
+    }
+    s = (struct object_stream *)calloc(1, sizeof(*s));
+    if (s && inflateInit(&s->z) != Z_OK) {
+        free(s);
+        return NULL;
+    }
+    if (s)
+        s->z_active = 1;
+    return s;
 }
 
 // "<type> <digits>\0": digits without a leading zero unless "0" alone.
@@ -574,7 +610,7 @@ struct object_stream *object_stream_open_path(const char *path, int *type_out)
         errno = saved;
         return NULL;
     }
-    struct object_stream *s = (struct object_stream *)calloc(1, sizeof(*s));
+    struct object_stream *s = stream_take();
     if (!s) {
         close(fd);
         errno = ENOMEM;
@@ -584,16 +620,18 @@ struct object_stream *object_stream_open_path(const char *path, int *type_out)
     void *map = mmap(NULL, s->map_len, PROT_READ, MAP_PRIVATE, fd, 0);
     close(fd);
     if (map == MAP_FAILED) {
-        free(s);
+        int saved = errno;
+        s->map = NULL;
+        object_stream_close(s);
+        errno = saved;
         return NULL;
     }
     s->map = (unsigned char *)map;
-    if (cipher_setup(path, &s->cipher, 0) < 0 || inflateInit(&s->z) != Z_OK) {
+    if (cipher_setup(path, &s->cipher, 0) < 0) {
         object_stream_close(s);
         errno = ENOMEM;
         return NULL;
     }
-    s->z_active = 1;
     stream_refill(s);
     s->z.next_out = s->header;
     s->z.avail_out = OBJECT_HEADER_MAX;
@@ -652,10 +690,8 @@ ssize_t object_stream_read(struct object_stream *s, void *buf, size_t len)
     if (s->state == STREAM_DONE)
         return (ssize_t)delivered;
     if (s->ended_in_header) {
-        if (s->header_used == s->header_avail) {
-            stream_end_inflate(s);
-            s->state = STREAM_DONE;
-        }
+        if (s->header_used == s->header_avail)
+            s->state = STREAM_DONE;  // inflate stays set up for the next stream
         return (ssize_t)delivered;
     }
     while (delivered < len) {
@@ -668,7 +704,6 @@ ssize_t object_stream_read(struct object_stream *s, void *buf, size_t len)
         int ret = inflate(&s->z, Z_NO_FLUSH);
         delivered += room - s->z.avail_out;
         if (ret == Z_STREAM_END) {
-            stream_end_inflate(s);
             s->state = STREAM_DONE;
             return (ssize_t)delivered;
         }

@@ -159,3 +159,30 @@ TEST_F(EngineBlockObject, AFailedWriteMidwayIsReportedAndTheNextObjectIsWhole)
     ASSERT_EQ(put("after.bin", content), 0);
     EXPECT_EQ(get("after.bin"), content);
 }
+
+TEST_F(EngineBlockObject, ReadersReuseInflateAfterEndsClosesMidwayAndDamage)
+{
+    const std::string a = prose(70000, 1), b = noise(5000, 2), c = prose(3 * BLOCK_DEFLATE_SIZE, 3);
+    ASSERT_EQ(put("a.txt", a), 0);
+    ASSERT_EQ(put("b.bin", b), 0);
+    ASSERT_EQ(put("c.txt", c), 0);
+    EXPECT_EQ(get("a.txt"), a);
+    // Closed with the stream half inflated: the next reader must not see its state.
+    int h = fs_open("c.txt", FS_O_READ);
+    ASSERT_GE(h, 0);
+    std::string part(100000, '\0');
+    ASSERT_EQ(fs_read(h, part.data(), (uint32_t)part.size()), (int)part.size());
+    ASSERT_EQ(fs_close(h), 0);
+    EXPECT_EQ(part, c.substr(0, part.size()));
+    EXPECT_EQ(get("b.bin"), b);
+
+    // A damaged object fails; the readers after it are whole.
+    ref::Index root = ref::readRootIndex(readFile(storeDir() + "/index"), password);
+    const std::string path = ref::objectPath(storeDir(), rootEntry(root, "a.txt")->id);
+    std::string file = readFile(path);
+    file[file.size() / 2] ^= 0x40;
+    writeFile(path, file);
+    EXPECT_NE(get("a.txt"), a);
+    EXPECT_EQ(get("c.txt"), c);
+    EXPECT_EQ(get("b.bin"), b);
+}
