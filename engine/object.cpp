@@ -391,13 +391,17 @@ static int serial_take_pending(struct object_writer *w)
     return r;
 }
 
+// Each thread keeps 2 blocks of about 2 MiB in flight: past 8 the memory grows, not the speed
+// a removable volume takes.
+enum { WRITER_THREADS_MAX = 8 };
+
 static int threads_wanted(void)
 {
     int n = writer_threads;
     if (n > 0)
         return n;
     unsigned cores = std::thread::hardware_concurrency();
-    return cores ? (int)cores : 1;
+    return cores == 0 ? 1 : cores > WRITER_THREADS_MAX ? WRITER_THREADS_MAX : (int)cores;
 }
 
 // Hands the object to the block compressor; the single stream, never used, goes.

@@ -56,7 +56,7 @@ struct object_writer {
     struct aes_cbc cipher;
 };
 
-// Threads compressing a large object: 0 (the default) one per core, n > 0 that many, -1 none
+// Threads compressing a large object: 0 (the default) one per core up to 8, n > 0 that many, -1 none
 // (every object one stream deflated on the caller's thread). Applies to objects started later.
 void object_set_threads(int n);
 
