@@ -11,7 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include "async_write.h"
+#include "block_deflate.h"
 #include "context.h"
 #include "path.h"
 #include "sysio.h"
@@ -261,13 +265,26 @@ static int writer_deflate(struct object_writer *w, int flush)
     }
 }
 
+static std::atomic<int> writer_threads{0};
+
+void object_set_threads(int n)
+{
+    writer_threads = n;
+}
+
+static int serial_write(struct object_writer *w, const void *bytes, size_t len);
+
 int object_writer_start(struct object_writer *w, int fd, const char *path, const char *header,
                         size_t header_len)
 {
     memset(w, 0, sizeof(*w));
     w->fd = fd;
     w->out = (unsigned char *)malloc(OBJECT_WRITER_BUFSZ);
-    if (!w->out) {
+    int parallel = writer_threads >= 0;
+    if (parallel)
+        w->pending = (unsigned char *)malloc(BLOCK_DEFLATE_SIZE);
+    if (!w->out || (parallel && !w->pending)) {
+        object_writer_release(w);
         errno = ENOMEM;
         return -1;
     }
@@ -284,8 +301,13 @@ int object_writer_start(struct object_writer *w, int fd, const char *path, const
         object_writer_release(w);
         return -1;
     }
+    if (parallel) {
+        memcpy(w->pending, header, header_len);
+        w->pending_len = w->header_len = header_len;
+        return 0;
+    }
     // The header is not content: it must not take the first chunk's decision.
-    if (object_writer_write(w, header, header_len) < 0)
+    if (serial_write(w, header, header_len) < 0)
         return -1;
     w->chunk_left = 0;
     return 0;
@@ -325,7 +347,7 @@ static int writer_sample(struct object_writer *w, const unsigned char *p, size_t
     return 0;
 }
 
-int object_writer_write(struct object_writer *w, const void *bytes, size_t len)
+static int serial_write(struct object_writer *w, const void *bytes, size_t len)
 {
     const unsigned char *p = (const unsigned char *)bytes;
     while (len) {
@@ -353,8 +375,83 @@ int object_writer_write(struct object_writer *w, const void *bytes, size_t len)
     return 0;
 }
 
+// The pending bytes go into the single stream, the header on its own as the writer always did.
+static int serial_take_pending(struct object_writer *w)
+{
+    int r = 0;
+    if (w->pending_len) {
+        r = serial_write(w, w->pending, w->header_len);
+        w->chunk_left = 0;
+        if (r == 0)
+            r = serial_write(w, w->pending + w->header_len, w->pending_len - w->header_len);
+    }
+    free(w->pending);
+    w->pending = NULL;
+    w->pending_len = 0;
+    return r;
+}
+
+// Each thread keeps 2 blocks of about 2 MiB in flight: past 8 the memory grows, not the speed
+// a removable volume takes.
+enum { WRITER_THREADS_MAX = 8 };
+
+static int threads_wanted(void)
+{
+    int n = writer_threads;
+    if (n > 0)
+        return n;
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : cores > WRITER_THREADS_MAX ? WRITER_THREADS_MAX : (int)cores;
+}
+
+// Hands the object to the block compressor; the single stream, never used, goes.
+static int start_blocks(struct object_writer *w)
+{
+    w->blocks = block_deflate_new(w->fd, &w->cipher, threads_wanted());
+    if (!w->blocks)
+        return serial_take_pending(w);  // slower, still correct
+    deflateEnd(&w->z);
+    w->z_active = 0;
+    free(w->out);
+    w->out = NULL;
+    int r = block_deflate_write(w->blocks, w->pending, w->pending_len);
+    free(w->pending);
+    w->pending = NULL;
+    w->pending_len = 0;
+    return r;
+}
+
+int object_writer_write(struct object_writer *w, const void *bytes, size_t len)
+{
+    if (w->pending && len <= BLOCK_DEFLATE_SIZE - w->pending_len) {
+        memcpy(w->pending + w->pending_len, bytes, len);
+        w->pending_len += len;
+        return 0;
+    }
+    if (w->pending && start_blocks(w) < 0)
+        return -1;
+    return w->blocks ? block_deflate_write(w->blocks, bytes, len) : serial_write(w, bytes, len);
+}
+
+static int blocks_finish(struct object_writer *w)
+{
+    int r = block_deflate_finish(w->blocks);
+    int saved = errno;
+    object_writer_release(w);
+    errno = saved;
+    return r;
+}
+
 int object_writer_finish(struct object_writer *w)
 {
+    if (w->blocks)
+        return blocks_finish(w);
+    if (w->pending && serial_take_pending(w) < 0) {
+        int saved = errno;
+        object_writer_release(w);
+        errno = saved;
+        return -1;
+    }
     w->z.avail_in = 0;
     int r = writer_deflate(w, Z_FINISH);
     if (r == 0 && w->io && async_writer_wait(w->io) < 0)
@@ -377,6 +474,10 @@ int object_writer_finish(struct object_writer *w)
 
 void object_writer_release(struct object_writer *w)
 {
+    block_deflate_free(w->blocks);  // before the cipher it uses
+    w->blocks = NULL;
+    free(w->pending);
+    w->pending = NULL;
     if (w->z_active)
         deflateEnd(&w->z);
     w->z_active = 0;
@@ -429,15 +530,51 @@ static void stream_end_inflate(struct object_stream *s)
     s->z_active = 0;
 }
 
-void object_stream_close(struct object_stream *s)
+// One closed stream kept with its inflate state, so exporting many small objects resets zlib
+// instead of setting it up and tearing it down per object.
+static std::atomic<struct object_stream *> spare_stream{nullptr};
+
+static void stream_free(struct object_stream *s)
 {
     if (!s)
         return;
     stream_end_inflate(s);
+    free(s);
+}
+
+void object_stream_close(struct object_stream *s)
+{
+    if (!s)
+        return;
     if (s->map)
         munmap(s->map, s->map_len);
+    s->map = NULL;
     aes_cbc_release(&s->cipher);
-    free(s);
+    if (s->z_active && inflateReset(&s->z) == Z_OK)
+        stream_free(spare_stream.exchange(s));
+    else
+        stream_free(s);
+}
+
+// A stream with inflate ready, from the spare when there is one; NULL when memory is lacking.
+static struct object_stream *stream_take(void)
+{
+    struct object_stream *s = spare_stream.exchange(nullptr);
+    if (s) {
+        z_stream z = s->z;
+        memset(s, 0, sizeof(*s));
+        s->z = z;
+        s->z_active = 1;
+        return s;
+    }
+    s = (struct object_stream *)calloc(1, sizeof(*s));
+    if (s && inflateInit(&s->z) != Z_OK) {
+        free(s);
+        return NULL;
+    }
+    if (s)
+        s->z_active = 1;
+    return s;
 }
 
 // "<type> <digits>\0": digits without a leading zero unless "0" alone.
@@ -477,7 +614,7 @@ struct object_stream *object_stream_open_path(const char *path, int *type_out)
         errno = saved;
         return NULL;
     }
-    struct object_stream *s = (struct object_stream *)calloc(1, sizeof(*s));
+    struct object_stream *s = stream_take();
     if (!s) {
         close(fd);
         errno = ENOMEM;
@@ -487,16 +624,18 @@ struct object_stream *object_stream_open_path(const char *path, int *type_out)
     void *map = mmap(NULL, s->map_len, PROT_READ, MAP_PRIVATE, fd, 0);
     close(fd);
     if (map == MAP_FAILED) {
-        free(s);
+        int saved = errno;
+        s->map = NULL;
+        object_stream_close(s);
+        errno = saved;
         return NULL;
     }
     s->map = (unsigned char *)map;
-    if (cipher_setup(path, &s->cipher, 0) < 0 || inflateInit(&s->z) != Z_OK) {
+    if (cipher_setup(path, &s->cipher, 0) < 0) {
         object_stream_close(s);
         errno = ENOMEM;
         return NULL;
     }
-    s->z_active = 1;
     stream_refill(s);
     s->z.next_out = s->header;
     s->z.avail_out = OBJECT_HEADER_MAX;
@@ -555,10 +694,8 @@ ssize_t object_stream_read(struct object_stream *s, void *buf, size_t len)
     if (s->state == STREAM_DONE)
         return (ssize_t)delivered;
     if (s->ended_in_header) {
-        if (s->header_used == s->header_avail) {
-            stream_end_inflate(s);
-            s->state = STREAM_DONE;
-        }
+        if (s->header_used == s->header_avail)
+            s->state = STREAM_DONE;  // inflate stays set up for the next stream
         return (ssize_t)delivered;
     }
     while (delivered < len) {
@@ -571,7 +708,6 @@ ssize_t object_stream_read(struct object_stream *s, void *buf, size_t len)
         int ret = inflate(&s->z, Z_NO_FLUSH);
         delivered += room - s->z.avail_out;
         if (ret == Z_STREAM_END) {
-            stream_end_inflate(s);
             s->state = STREAM_DONE;
             return (ssize_t)delivered;
         }

@@ -35,8 +35,15 @@ int write_in_full(int fd, const void *buf, size_t len);
 // stays one zlib stream, so every reader takes it unchanged.
 enum { OBJECT_CHUNK = 2097152, OBJECT_SAMPLE = 32768, OBJECT_SAMPLE_MIN = 4096 };
 
+struct block_deflate;
+
 struct object_writer {
     int fd;
+    // Content not yet given to a compressor: an object that ends within one block is written
+    // in one stream on the caller's thread, a larger one by the block compressor.
+    unsigned char *pending;
+    size_t pending_len, header_len;
+    struct block_deflate *blocks;
     z_stream z;
     int z_active;
     int level;  // of the stream now: 1, or 0 for a chunk that did not shrink
@@ -48,6 +55,10 @@ struct object_writer {
     size_t carried;  // 0..15 bytes kept at the start of out between drains
     struct aes_cbc cipher;
 };
+
+// Threads compressing a large object: 0 (the default) one per core up to 8, n > 0 that many, -1 none
+// (every object one stream deflated on the caller's thread). Applies to objects started later.
+void object_set_threads(int n);
 
 // Opens path (mode 0666); when its parent directory is missing, creates it (0777) and opens
 // again with retry_flags.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <future>
 #include <unordered_map>
 #include <vector>
 
@@ -253,6 +254,19 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
     Copied outcome = Copied::done;
     // One byte more than recorded, so a small file whose data runs longer shows in one read.
     std::vector<char> buffer(static_cast<size_t>(std::min(XXTransferChunkSize, size + 1)));
+    // A file of several chunks writes one while the next is inflated; the write is joined
+    // before the next is started and before the file is closed, on every way out.
+    const bool overlap = size > XXTransferChunkSize;
+    std::vector<char> spare(overlap ? buffer.size() : 0);
+    std::future<int> writing;  // 0, or the errno of the failed write
+    auto joinWrite = [&]() {
+        const int failed = writing.valid() ? writing.get() : 0;
+        if (failed && outcome == Copied::done) {
+            err = failed;
+            XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+            outcome = Copied::failed;
+        }
+    };
     std::uint64_t total = 0;
     for (;;) {
         int got;
@@ -262,10 +276,16 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
             if (got < 0)
                 err = errno;
         }
+        joinWrite();
         // Below 1 is the end of the data; the total tells whether it came early.
-        if (got <= 0)
+        if (got <= 0 || outcome != Copied::done)
             break;
-        if (!xxtransfer::writeFully(target.get(), buffer.data(), static_cast<size_t>(got))) {
+        if (overlap) {
+            writing = std::async(std::launch::async, [fd = target.get(), data = buffer.data(), got] {
+                return xxtransfer::writeFully(fd, data, static_cast<size_t>(got)) ? 0 : (errno ? errno : EIO);
+            });
+            buffer.swap(spare);
+        } else if (!xxtransfer::writeFully(target.get(), buffer.data(), static_cast<size_t>(got))) {
             err = errno;
             XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
             outcome = Copied::failed;
@@ -277,6 +297,7 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
             break;
         }
     }
+    joinWrite();
     {
         auto engine = XXDiskFileManager::lockEngine();
         fs_close(handle);

@@ -1,5 +1,7 @@
 // The export pipeline end to end: stored entries into real computer folders, the report
 // codes, free names on the computer, names that could leave the folder, incomplete copies.
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -139,6 +141,24 @@ TEST_F(ServiceExport, CancelDuringAFileDeletesItAndKeepsTheFilesBefore)
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(snapshotTree(computer.path()), (Files{{"out/first.txt", "first"}}));
     EXPECT_TRUE(manager->decodePipeline().isCancel());
+}
+
+TEST_F(ServiceExport, AWriteThatFailsWhileTheNextChunkInflatesFailsTheFile)
+{
+    storeAll({{"/large.bin", randomContent(7 * 1024 * 1024, 6)}, {"/after.txt", "after"}});
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 3 * 1024 * 1024;  // the computer's disk fills during the second chunk
+    setrlimit(RLIMIT_FSIZE, &limited);
+    exportEntries(entries({"/large.bin", "/after.txt"}));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, handler);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_FALSE(reports.front().isSuccess());
+    EXPECT_EQ(reports.front().errorFileName(), "large.bin");
+    EXPECT_FALSE(std::filesystem::exists(computer.path() + "/out/large.bin"));
 }
 
 }  // namespace
