@@ -38,20 +38,16 @@ QLabel *wrappedLabel(const QString &text)
     return label;
 }
 
-// The buttons of a page, right-aligned in the order given, the last one the default.
+// The buttons of a page, right-aligned in the order given; the last one moves on.
 QHBoxLayout *buttonRow(std::initializer_list<QPushButton *> buttons)
 {
     auto *row = new QHBoxLayout;
     row->addStretch();
-    QPushButton *last = nullptr;
     for (QPushButton *button : buttons) {
         button->setMinimumWidth(88);
         button->setAutoDefault(false);
         row->addWidget(button);
-        last = button;
     }
-    if (last)
-        last->setDefault(true);
     return row;
 }
 
@@ -105,6 +101,7 @@ QWidget *XXResumeDataView::buildPageOne()
     connect(cancel, &QPushButton::clicked, this, &QDialog::close);
     connect(next, &QPushButton::clicked, this, &XXResumeDataView::pageOneNextAction);
     layout->addLayout(buttonRow({cancel, next}));
+    forwardBtns_[0] = next;
     return pageWith(layout);
 }
 
@@ -138,6 +135,7 @@ QWidget *XXResumeDataView::buildPageTwo()
                                     std::size_t(row) < pageTwoArray_.size());
     });
     layout->addLayout(buttonRow({cancel, back, pageTwoNextBtn_}));
+    forwardBtns_[1] = pageTwoNextBtn_;
     return pageWith(layout);
 }
 
@@ -155,6 +153,7 @@ QWidget *XXResumeDataView::buildPageThree()
     connect(back, &QPushButton::clicked, this, [this] { showPageWithPageNumber(2); });
     connect(pageThreeRestoreBtn_, &QPushButton::clicked, this, &XXResumeDataView::pageThreeRsumeAction);
     layout->addLayout(buttonRow({cancel, back, pageThreeRestoreBtn_}));
+    forwardBtns_[2] = pageThreeRestoreBtn_;
     return pageWith(layout);
 }
 
@@ -191,6 +190,7 @@ QWidget *XXResumeDataView::buildPageFive()
     auto *sure = namedButton("String_1", "pageFiveSureBtn");
     connect(sure, &QPushButton::clicked, this, &XXResumeDataView::pageFiveSureAction);
     layout->addLayout(buttonRow({sure}));
+    forwardBtns_[4] = sure;
     return pageWith(layout);
 }
 
@@ -199,8 +199,13 @@ void XXResumeDataView::showPageWithPageNumber(int page)
     if (page < 1 || page > pages_->count())
         return;
     pages_->setCurrentIndex(page - 1);
-    if (page == 2)
+    // Return answers the page's forward button; a dialog has one default button at a time.
+    if (QPushButton *forward = forwardBtns_[std::size_t(page - 1)])
+        forward->setDefault(true);
+    if (page == 2) {
         pageTwoNextBtn_->setEnabled(!table_->selectedItems().isEmpty());
+        table_->setFocus();
+    }
 }
 
 int XXResumeDataView::currentPage() const

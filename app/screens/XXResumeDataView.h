@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -88,6 +89,7 @@ private:
     QLabel *progressLab_ = nullptr;
     QLabel *resultTitleLab_ = nullptr;
     QLabel *resultSubtitleLab_ = nullptr;
+    std::array<QPushButton *, 5> forwardBtns_{};  // by page; none on the progress page
     std::vector<Row> pageTwoArray_;
     bool isDoing_ = false;
     bool listing_ = false;
