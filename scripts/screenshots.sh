@@ -113,7 +113,7 @@ for lang in en zh-Hans; do
   type_text "Coffer#2026"; keys Return; sleep 2
   settings_menu 2; keys Return; sleep 1         # Settings > Restore Data
   wizard=$(xdotool getactivewindow); shot "$wizard" "$lang-9-restore-1"
-  keys Return; sleep 1.5; keys Down             # Next, then choose the backup
+  keys Return; sleep 1.5; keys Down space       # Next, then choose the backup
   shot "$wizard" "$lang-9-restore-2"
   keys Return; sleep 0.5; shot "$wizard" "$lang-9-restore-3"
   keys Return; sleep 3; shot "$wizard" "$lang-9-restore-5"

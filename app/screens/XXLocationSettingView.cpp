@@ -83,7 +83,7 @@ XXLocationSettingView::XXLocationSettingView(QWidget *parent)
     grid->addWidget(appLocationChooser_, 1, 1);
 
     switch_->setObjectName(QStringLiteral("autoBackupSwitch"));
-    switch_->setCheckable(true);
+    // The image shows the state; a checked tool button would also look pressed.
     switch_->setAutoRaise(true);
     switch_->setIconSize(QSize(44, 24));
     switch_->setAccessibleName(xxplatform::text("String_155"));
@@ -204,7 +204,6 @@ void XXLocationSettingView::showNumber()
 
 void XXLocationSettingView::showSwitch()
 {
-    switch_->setChecked(isAutoBackup_);
     switch_->setIcon(
         xxplatform::namedIcon(isAutoBackup_ ? QStringLiteral("main41") : QStringLiteral("main40")));
 }
