@@ -503,10 +503,12 @@ void XXMainViewController::changePassword()
 void XXMainViewController::holdMenuEntryWhileShown(const QString &identifier, QObject *shown)
 {
     enableMenu(identifier, false);
-    connect(shown, &QObject::destroyed, this, [this, identifier] {
+    // Kept with the menu's connections, so neither a lock nor this screen's own teardown
+    // hands the entry back.
+    menuConnections_.append(connect(shown, &QObject::destroyed, this, [this, identifier] {
         if (!locking_)
             enableMenu(identifier, true);
-    });
+    }));
 }
 
 bool XXMainViewController::isBackupRunning() const
