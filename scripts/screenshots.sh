@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the window under a virtual display with a window manager, on a temporary volume,
 # walks start -> agreement -> register -> login -> unlocked in English and Chinese, and saves
-# one PNG per screen in docs/screenshots/ (or the folder given).
+# one PNG per screen in docs/screenshots/ (or the folder given); then the restore wizard and
+# the backup settings sheet in both languages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="${1:-docs/screenshots}"
@@ -90,3 +91,36 @@ keys ctrl+3; sleep 2; shot "$main" "en-7-unlocked-thumbnails"
 keys ctrl+2; sleep 0.8; shot "$main" "en-8-unlocked-list"
 kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
 
+
+# The restore wizard (pages 1, 2, 3 and 5) and the backup settings sheet, in both languages,
+# on a vault with one backup in the documents folder.
+settings_menu() {  # opens the Settings menu and goes down $1 entries
+  keys alt; sleep 0.3; keys Right Right Right Down; sleep 0.4
+  for _ in $(seq 1 "$1"); do keys Down; done
+}
+for lang in en zh-Hans; do
+  case $lang in en) locale=en_US.UTF-8; language=en;; zh-Hans) locale=zh_CN.UTF-8; language=zh_CN;; esac
+  volume="$work/settings-$lang"; home="$work/home-settings-$lang"; run="$work/run-settings-$lang"
+  mkdir -p "$volume" "$home/Documents" "$run" && chmod 700 "$run"
+  COFFERVALE_PASSWORD="Coffer#2026" "$cli" --volume "$volume" init >/dev/null
+  COFFERVALE_PASSWORD="Coffer#2026" "$cli" --volume "$volume" put "$samples/notes.txt" >/dev/null
+  backup="$home/Documents/TovinUSBENC/Backup/2026-12-01 09:30:00"
+  mkdir -p "$(dirname "$backup")" && cp -r "$volume/.TovinCoffervale" "$backup"
+  HOME="$home" XDG_RUNTIME_DIR="$run" LANGUAGE=$language LANG=$locale \
+    "$app" --volume "$volume" >/dev/null 2>&1 &
+  app_pid=$!
+  window "Coffervale" >/dev/null; sleep 3
+  type_text "Coffer#2026"; keys Return; sleep 2
+  settings_menu 2; keys Return; sleep 1         # Settings > Restore Data
+  wizard=$(xdotool getactivewindow); shot "$wizard" "$lang-9-restore-1"
+  keys Return; sleep 1.5; keys Down space       # Next, then choose the backup
+  shot "$wizard" "$lang-9-restore-2"
+  keys Return; sleep 0.5; shot "$wizard" "$lang-9-restore-3"
+  keys Return; sleep 3; shot "$wizard" "$lang-9-restore-5"
+  keys Return; sleep 2                          # OK locks; log in to the restored vault
+  type_text "Coffer#2026"; keys Return; sleep 2
+  settings_menu 3; keys Return; sleep 1.5       # Settings > Backup Settings
+  sheet=$(xdotool getactivewindow); shot "$sheet" "$lang-10-backup-settings"
+  keys Escape
+  kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
+done

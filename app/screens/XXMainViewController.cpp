@@ -23,16 +23,21 @@
 #include "XXActivityIndicator.h"
 #include "XXAddFileDialog.h"
 #include "XXAppDelegate.h"
+#include "XXBackupFlow.h"
 #include "XXChangePWViewController.h"
 #include "XXClipboard.h"
 #include "XXComputerFileController.h"
 #include "XXDiskFileManager.h"
+#include "XXFormatFlow.h"
+#include "XXLocationSettingView.h"
 #include "XXMainMenu.h"
 #include "XXPasteStaging.h"
 #include "XXProgressAlertView.h"
 #include "XXProtectItemModel.h"
 #include "XXProtectTabViewController.h"
 #include "XXReminderView.h"
+#include "XXResumeDataView.h"
+#include "XXServiceLog.h"
 #include "XXSingleInputAlertView.h"
 #include "XXStoryboard.h"
 #include "XXTexts.h"
@@ -150,6 +155,9 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     cutWatch_ = new QTimer(this);
     cutWatch_->setInterval(1000);
     connect(cutWatch_, &QTimer::timeout, this, &XXMainViewController::checkCutTakenByOtherPrograms);
+
+    backupFlow_ = new XXBackupFlow(this);
+    formatFlow_ = new XXFormatFlow(this);
 
     connectMenu();
     buildContextMenu();
@@ -271,6 +279,10 @@ void XXMainViewController::connectMenu()
         {"rename", &XXMainViewController::renameAction},
         {"selecteAll", &XXMainViewController::selectedAllFiles},
         {"changePW", &XXMainViewController::changePassword},
+        {"backupData", &XXMainViewController::backUpData},
+        {"restoreData", &XXMainViewController::restoreData},
+        {"format", &XXMainViewController::formatVault},
+        {"location", &XXMainViewController::showRsumeLocationSetting},
     };
     for (const auto &[identifier, slot] : wiring)
         if (QAction *entry = menu->action(identifier))
@@ -291,7 +303,7 @@ void XXMainViewController::connectMenu()
     if (QAction *entry = menu->action(QStringLiteral("attribute")))
         menuConnections_.append(connect(entry, &QAction::triggered, protectTabVC_,
                                         &XXProtectTabViewController::showProtectFileDetailInfo));
-    for (const char *always : {"lock", "changePW"})
+    for (const char *always : {"lock", "changePW", "backupData", "restoreData", "format", "location"})
         if (QAction *entry = menu->action(QString::fromLatin1(always)))
             entry->setEnabled(true);
 }
@@ -452,6 +464,7 @@ void XXMainViewController::lockAction()
     protectTabVC_->setMainVC(nullptr);
     computerFileVC_->setMainVC(nullptr);
     feedback_->cancelRunning();
+    backupFlow_->cancelQuietly();
     if (privateModel_) {
         privateModel_->cancel();
         privateModel_->forget();
@@ -483,7 +496,87 @@ void XXMainViewController::changePassword()
         if (self)
             self->lockAction();
     });
+    holdMenuEntryWhileShown(QStringLiteral("changePW"), change);
     change->show();
+}
+
+void XXMainViewController::holdMenuEntryWhileShown(const QString &identifier, QObject *shown)
+{
+    enableMenu(identifier, false);
+    // Kept with the menu's connections, so neither a lock nor this screen's own teardown
+    // hands the entry back.
+    menuConnections_.append(connect(shown, &QObject::destroyed, this, [this, identifier] {
+        if (!locking_)
+            enableMenu(identifier, true);
+    }));
+}
+
+bool XXMainViewController::isBackupRunning() const
+{
+    return backupFlow_->isRunning();
+}
+
+void XXMainViewController::backUpData()
+{
+    if (!locking_)
+        backupFlow_->start();
+}
+
+void XXMainViewController::formatVault()
+{
+    if (!locking_)
+        formatFlow_->start();
+}
+
+void XXMainViewController::restoreData()
+{
+    auto *wizard = new XXResumeDataView(window());
+    QPointer<XXMainViewController> self(this);
+    wizard->setPageFiveSureBlock([self](bool restored) {
+        if (!self)
+            return;
+        // The vault on the stick was replaced: the person logs in to it afresh. A failed
+        // restore leaves nothing this session can trust, so the program ends.
+        if (restored)
+            self->lockAction();
+        else
+            self->window()->close();
+    });
+    holdMenuEntryWhileShown(QStringLiteral("restoreData"), wizard);
+    wizard->open();
+}
+
+void XXMainViewController::showRsumeLocationSetting()
+{
+    auto *sheet = new XXLocationSettingView(window());
+    QPointer<XXMainViewController> self(this);
+    sheet->setSureBlock(
+        [self](std::int64_t location, bool isAutoBackup, long number, std::int64_t fixLocation) {
+            if (self)
+                self->storeBackupSettings(location, isAutoBackup, number, fixLocation);
+        });
+    holdMenuEntryWhileShown(QStringLiteral("location"), sheet);
+    sheet->open();
+}
+
+void XXMainViewController::storeBackupSettings(std::int64_t location, bool isAutoBackup, long number,
+                                               std::int64_t fixLocation)
+{
+    xxplatform::runInBackground(
+        this, 0ms,
+        [location, isAutoBackup, number, fixLocation] {
+            XXDiskFileManager &disk = manager();
+            const bool stored[4] = {disk.setCurrentBackupLocation(location),
+                                    disk.setBackupSetting(isAutoBackup),
+                                    disk.setMaxBackupFileNum(QString::asprintf("%ld", number).toStdString()),
+                                    disk.setCurrentFixAppLocation(fixLocation)};
+            XXServiceLogf("_%d_%d_%d_%d", stored[0], stored[1], stored[2], stored[3]);
+            return stored[0] && stored[1] && stored[2] && stored[3];
+        },
+        [this](bool allStored) {
+            XXReminderView::show(window(), xxplatform::text(allStored ? "String_86" : "String_87"),
+                                 allStored ? XXReminderView::success : XXReminderView::error);
+        });
 }
 
 void XXMainViewController::addFile()

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -22,7 +23,9 @@ class QMenu;
 class QPushButton;
 class QTimer;
 class QToolButton;
+class XXBackupFlow;
 class XXComputerFileController;
+class XXFormatFlow;
 class XXPasteStaging;
 class XXProtectTabViewController;
 class XXTransferFeedback;
@@ -91,6 +94,16 @@ public:
     void renameSelectedTo(const QString &name);
     void selectedAllFiles();
     void changePassword();
+    void backUpData();
+    void restoreData();
+    void formatVault();
+    void showRsumeLocationSetting();
+    // A backup copies the vault: the session must not end unasked meanwhile.
+    bool isBackupRunning() const;
+    XXBackupFlow *backupFlow() const { return backupFlow_; }
+    XXFormatFlow *formatFlow() const { return formatFlow_; }
+    // Stores the backup settings sheet's values on a worker and reports the outcome.
+    void storeBackupSettings(std::int64_t location, bool isAutoBackup, long number, std::int64_t fixLocation);
     void startSearch(const QString &keyword);
     void endSearch();
     // The clipboard keeps our records but no longer offers staged files (a drag out replaced
@@ -129,6 +142,8 @@ private:
     void reloadProtectPane();
     void navigateHistory(void (XXProtectTabViewController::*step)());
     void checkCutTakenByOtherPrograms();
+    // While a sheet or window of an entry is shown, the entry cannot open a second one.
+    void holdMenuEntryWhileShown(const QString &identifier, QObject *shown);
 
     std::function<void()> dismissBlock_;
     XXProtectTabViewController *protectTabVC_;
@@ -146,4 +161,6 @@ private:
     int stagedCutCount_ = 0;  // staged entries of a cut still in the vault
     bool checkingCut_ = false;
     QList<QMetaObject::Connection> menuConnections_;
+    XXBackupFlow *backupFlow_ = nullptr;
+    XXFormatFlow *formatFlow_ = nullptr;
 };
