@@ -90,3 +90,19 @@ keys ctrl+3; sleep 2; shot "$main" "en-7-unlocked-thumbnails"
 keys ctrl+2; sleep 0.8; shot "$main" "en-8-unlocked-list"
 kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
 
+
+# The automatic-lock sheet (Settings menu: its sixth entry), in both languages.
+for lang in en zh-Hans; do
+  case $lang in en) locale=en_US.UTF-8; language=en;; zh-Hans) locale=zh_CN.UTF-8; language=zh_CN;; esac
+  volume="$work/lock-$lang"; mkdir -p "$volume" "$work/run-lock-$lang" && chmod 700 "$work/run-lock-$lang"
+  COFFERVALE_PASSWORD="Coffer#2026" "$cli" --volume "$volume" init >/dev/null
+  HOME="$work/home-lock-$lang" XDG_RUNTIME_DIR="$work/run-lock-$lang" LANGUAGE=$language LANG=$locale \
+    "$app" --volume "$volume" >/dev/null 2>&1 &
+  app_pid=$!
+  window "Coffervale" >/dev/null; sleep 3; main=$(xdotool getactivewindow)
+  type_text "Coffer#2026"; keys Return; sleep 2
+  xdotool mousemove --window "$main" 20 12 click 1; sleep 0.5   # the first menu, then over to Settings
+  keys Right Right Right Down Down Down Down Down Down Return; sleep 1.5
+  shot "$(xdotool getactivewindow)" "$lang-9-timeout"
+  kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
+done

@@ -27,6 +27,7 @@
 #include "XXClipboard.h"
 #include "XXComputerFileController.h"
 #include "XXDiskFileManager.h"
+#include "XXIdleLock.h"
 #include "XXMainMenu.h"
 #include "XXPasteStaging.h"
 #include "XXProgressAlertView.h"
@@ -35,6 +36,7 @@
 #include "XXReminderView.h"
 #include "XXSingleInputAlertView.h"
 #include "XXStoryboard.h"
+#include "XXTimeoutSettingView.h"
 #include "XXTexts.h"
 #include "XXTool.h"
 #include "XXTransferFeedback.h"
@@ -101,7 +103,7 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     : QWidget(parent), protectTabVC_(new XXProtectTabViewController),
       computerFileVC_(new XXComputerFileController), feedback_(new XXTransferFeedback(this, manager())),
       lockBtn_(new QPushButton), searchView_(new QLineEdit), usedStateLab_(new QLabel),
-      protectTabMenu_(new QMenu(this))
+      protectTabMenu_(new QMenu(this)), idleLock_(new XXIdleLock([this] { lockAction(); }, this))
 {
     setObjectName(QStringLiteral("XXMainViewController"));
     protectTabVC_->setMainVC(this);
@@ -160,6 +162,14 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     xxplatform::runInBackground(
         this, 0ms, [] { return manager().diskUsedStateString(); },
         [this](const std::string &text) { usedStateLab_->setText(QString::fromStdString(text)); });
+    // Busy work holds the idle lock off. Lead: add `|| isBackupRunning()` here.
+    idleLock_->setBusyPredicate([this] { return feedback_->isRunning(); });
+    xxplatform::runInBackground(
+        this, 0ms, [] { return xxtimeout::readTimeoutSettings(); },
+        [this](const XXTimeoutValues &values) {
+            idleLock_->setIdleMinutes(values.idleLockMinutes);
+            idleLock_->setLockOnScreenLock(values.lockOnScreenLock);
+        });
     protectTabVC_->loadTree();
     computerFileVC_->loadRoots();
 }
@@ -271,6 +281,7 @@ void XXMainViewController::connectMenu()
         {"rename", &XXMainViewController::renameAction},
         {"selecteAll", &XXMainViewController::selectedAllFiles},
         {"changePW", &XXMainViewController::changePassword},
+        {"timeout", &XXMainViewController::showTimeoutSetting},
     };
     for (const auto &[identifier, slot] : wiring)
         if (QAction *entry = menu->action(identifier))
@@ -291,7 +302,7 @@ void XXMainViewController::connectMenu()
     if (QAction *entry = menu->action(QStringLiteral("attribute")))
         menuConnections_.append(connect(entry, &QAction::triggered, protectTabVC_,
                                         &XXProtectTabViewController::showProtectFileDetailInfo));
-    for (const char *always : {"lock", "changePW"})
+    for (const char *always : {"lock", "changePW", "timeout"})
         if (QAction *entry = menu->action(QString::fromLatin1(always)))
             entry->setEnabled(true);
 }
@@ -484,6 +495,19 @@ void XXMainViewController::changePassword()
             self->lockAction();
     });
     change->show();
+}
+
+void XXMainViewController::showTimeoutSetting()
+{
+    QAction *entry = mainMenu() ? mainMenu()->action(QStringLiteral("timeout")) : nullptr;
+    if (entry)
+        entry->setEnabled(false);
+    QPointer<XXMainViewController> self(this);
+    QPointer<QAction> guard(entry);
+    XXTimeoutSettingView::editSettings(this, idleLock_, [self, guard] {
+        if (self && !self->locking_ && guard)
+            guard->setEnabled(true);
+    });
 }
 
 void XXMainViewController::addFile()

@@ -22,6 +22,7 @@ class QMenu;
 class QPushButton;
 class QTimer;
 class QToolButton;
+class XXIdleLock;
 class XXComputerFileController;
 class XXPasteStaging;
 class XXProtectTabViewController;
@@ -52,6 +53,7 @@ public:
     XXProtectTabViewController *protectTabVC() const { return protectTabVC_; }
     XXComputerFileController *computerFileVC() const { return computerFileVC_; }
     XXTransferFeedback *transferFeedback() const { return feedback_; }
+    XXIdleLock *idleLock() const { return idleLock_; }
     QToolButton *toolbarButton(int index) const;
     QPushButton *lockBtn() const { return lockBtn_; }
     QLineEdit *searchView() const { return searchView_; }
@@ -91,6 +93,8 @@ public:
     void renameSelectedTo(const QString &name);
     void selectedAllFiles();
     void changePassword();
+    // The automatic-lock sheet; its Settings entry is disabled while it is shown.
+    void showTimeoutSetting();
     void startSearch(const QString &keyword);
     void endSearch();
     // The clipboard keeps our records but no longer offers staged files (a drag out replaced
@@ -146,4 +150,5 @@ private:
     int stagedCutCount_ = 0;  // staged entries of a cut still in the vault
     bool checkingCut_ = false;
     QList<QMetaObject::Connection> menuConnections_;
+    XXIdleLock *idleLock_;
 };
