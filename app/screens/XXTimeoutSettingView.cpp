@@ -31,6 +31,7 @@ XXTimeoutSettingView::XXTimeoutSettingView(QWidget *parent, const XXTimeoutValue
     : XXDialogBase(parent), minutesBox_(new QSpinBox), screenLockBox_(new QCheckBox)
 {
     setObjectName(QStringLiteral("XXTimeoutSettingView"));
+    setWindowTitle(xxplatform::windowTitle(xxplatform::text("String_191")));
     auto *title = new QLabel(xxplatform::text("String_191"));
     QFont font = title->font();
     font.setBold(true);
@@ -53,7 +54,9 @@ XXTimeoutSettingView::XXTimeoutSettingView(QWidget *parent, const XXTimeoutValue
     content_->addWidget(screenLockBox_);
 
     QLabel *note = messageLabel(xxplatform::text("String_196"));
-    note->setEnabled(false);  // the desktop's dimmed text colour
+    QPalette colours = note->palette();  // grey like the password screens' notes
+    colours.setColor(QPalette::WindowText, QColor::fromRgbF(0.4f, 0.4f, 0.4f));
+    note->setPalette(colours);
     content_->addWidget(note);
 
     auto *buttons = new QHBoxLayout;
