@@ -124,3 +124,30 @@ for lang in en zh-Hans; do
   keys Escape
   kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
 done
+
+# The automatic-lock sheet: the Settings menu's last entry but one, or its last while the
+# format entry is disabled (which entry Up reaches first from the top wraps to the bottom).
+for lang in en zh-Hans; do
+  case $lang in en) locale=en_US.UTF-8; language=en; title="Automatic Lock";;
+    zh-Hans) locale=zh_CN.UTF-8; language=zh_CN; title="自动锁定";; esac
+  volume="$work/lock-$lang"; mkdir -p "$volume" "$work/run-lock-$lang" && chmod 700 "$work/run-lock-$lang"
+  COFFERVALE_PASSWORD="Coffer#2026" "$cli" --volume "$volume" init >/dev/null
+  HOME="$work/home-lock-$lang" XDG_RUNTIME_DIR="$work/run-lock-$lang" LANGUAGE=$language LANG=$locale \
+    "$app" --volume "$volume" >/dev/null 2>&1 &
+  app_pid=$!
+  window "Coffervale" >/dev/null; sleep 3; main=$(xdotool getactivewindow)
+  type_text "Coffer#2026"; keys Return; sleep 2
+  for ups in Up "Up Up"; do
+    xdotool mousemove --window "$main" 20 12 click 1; sleep 0.5   # the first menu, then Settings
+    # shellcheck disable=SC2086
+    keys Right Right Right $ups Return; sleep 1.5
+    sheet=""   # by its full title: a search pattern does not match Chinese titles
+    for w in $(xdotool search --onlyvisible --name Coffervale 2>/dev/null); do
+      [ "$(xdotool getwindowname "$w")" = "$title – Coffervale" ] && sheet=$w
+    done
+    [ -n "$sheet" ] && break
+    keys Escape; sleep 0.5                      # the format question: cancel it
+  done
+  shot "$sheet" "$lang-11-timeout"
+  kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
+done

@@ -30,6 +30,7 @@
 #include "XXDiskFileManager.h"
 #include "XXFormatFlow.h"
 #include "XXLocationSettingView.h"
+#include "XXIdleLock.h"
 #include "XXMainMenu.h"
 #include "XXPasteStaging.h"
 #include "XXProgressAlertView.h"
@@ -40,6 +41,7 @@
 #include "XXServiceLog.h"
 #include "XXSingleInputAlertView.h"
 #include "XXStoryboard.h"
+#include "XXTimeoutSettingView.h"
 #include "XXTexts.h"
 #include "XXTool.h"
 #include "XXTransferFeedback.h"
@@ -106,7 +108,7 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     : QWidget(parent), protectTabVC_(new XXProtectTabViewController),
       computerFileVC_(new XXComputerFileController), feedback_(new XXTransferFeedback(this, manager())),
       lockBtn_(new QPushButton), searchView_(new QLineEdit), usedStateLab_(new QLabel),
-      protectTabMenu_(new QMenu(this))
+      protectTabMenu_(new QMenu(this)), idleLock_(new XXIdleLock([this] { lockAction(); }, this))
 {
     setObjectName(QStringLiteral("XXMainViewController"));
     protectTabVC_->setMainVC(this);
@@ -168,6 +170,14 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     xxplatform::runInBackground(
         this, 0ms, [] { return manager().diskUsedStateString(); },
         [this](const std::string &text) { usedStateLab_->setText(QString::fromStdString(text)); });
+    // Busy work holds the idle lock off.
+    idleLock_->setBusyPredicate([this] { return feedback_->isRunning() || isBackupRunning(); });
+    xxplatform::runInBackground(
+        this, 0ms, [] { return xxtimeout::readTimeoutSettings(); },
+        [this](const XXTimeoutValues &values) {
+            idleLock_->setIdleMinutes(values.idleLockMinutes);
+            idleLock_->setLockOnScreenLock(values.lockOnScreenLock);
+        });
     protectTabVC_->loadTree();
     computerFileVC_->loadRoots();
 }
@@ -283,6 +293,7 @@ void XXMainViewController::connectMenu()
         {"restoreData", &XXMainViewController::restoreData},
         {"format", &XXMainViewController::formatVault},
         {"location", &XXMainViewController::showRsumeLocationSetting},
+        {"timeout", &XXMainViewController::showTimeoutSetting},
     };
     for (const auto &[identifier, slot] : wiring)
         if (QAction *entry = menu->action(identifier))
@@ -303,7 +314,7 @@ void XXMainViewController::connectMenu()
     if (QAction *entry = menu->action(QStringLiteral("attribute")))
         menuConnections_.append(connect(entry, &QAction::triggered, protectTabVC_,
                                         &XXProtectTabViewController::showProtectFileDetailInfo));
-    for (const char *always : {"lock", "changePW", "backupData", "restoreData", "format", "location"})
+    for (const char *always : {"lock", "changePW", "backupData", "restoreData", "format", "location", "timeout"})
         if (QAction *entry = menu->action(QString::fromLatin1(always)))
             entry->setEnabled(true);
 }
@@ -577,6 +588,17 @@ void XXMainViewController::storeBackupSettings(std::int64_t location, bool isAut
             XXReminderView::show(window(), xxplatform::text(allStored ? "String_86" : "String_87"),
                                  allStored ? XXReminderView::success : XXReminderView::error);
         });
+void XXMainViewController::showTimeoutSetting()
+{
+    QAction *entry = mainMenu() ? mainMenu()->action(QStringLiteral("timeout")) : nullptr;
+    if (entry)
+        entry->setEnabled(false);
+    QPointer<XXMainViewController> self(this);
+    QPointer<QAction> guard(entry);
+    XXTimeoutSettingView::editSettings(this, idleLock_, [self, guard] {
+        if (self && !self->locking_ && guard)
+            guard->setEnabled(true);
+    });
 }
 
 void XXMainViewController::addFile()

@@ -24,6 +24,7 @@ class QPushButton;
 class QTimer;
 class QToolButton;
 class XXBackupFlow;
+class XXIdleLock;
 class XXComputerFileController;
 class XXFormatFlow;
 class XXPasteStaging;
@@ -55,6 +56,7 @@ public:
     XXProtectTabViewController *protectTabVC() const { return protectTabVC_; }
     XXComputerFileController *computerFileVC() const { return computerFileVC_; }
     XXTransferFeedback *transferFeedback() const { return feedback_; }
+    XXIdleLock *idleLock() const { return idleLock_; }
     QToolButton *toolbarButton(int index) const;
     QPushButton *lockBtn() const { return lockBtn_; }
     QLineEdit *searchView() const { return searchView_; }
@@ -104,6 +106,8 @@ public:
     XXFormatFlow *formatFlow() const { return formatFlow_; }
     // Stores the backup settings sheet's values on a worker and reports the outcome.
     void storeBackupSettings(std::int64_t location, bool isAutoBackup, long number, std::int64_t fixLocation);
+    // The automatic-lock sheet; its Settings entry is disabled while it is shown.
+    void showTimeoutSetting();
     void startSearch(const QString &keyword);
     void endSearch();
     // The clipboard keeps our records but no longer offers staged files (a drag out replaced
@@ -163,4 +167,5 @@ private:
     QList<QMetaObject::Connection> menuConnections_;
     XXBackupFlow *backupFlow_ = nullptr;
     XXFormatFlow *formatFlow_ = nullptr;
+    XXIdleLock *idleLock_;
 };

@@ -1,0 +1,305 @@
+// The idle lock on a clock of the test's own, and on the unlocked screen of a real vault: the
+// idle timeout, the desktop's lock, and the sheet that sets both.
+#include <QAction>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "AppTestSupport.h"
+#include "XXIdleLock.h"
+#include "XXInputPasswordView.h"
+#include "XXLoginViewController.h"
+#include "XXMainMenu.h"
+#include "XXMainViewController.h"
+#include "XXMainWindowController.h"
+#include "XXReminderView.h"
+#include "XXSecureTextField.h"
+#include "XXSessionSignals.h"
+#include "XXTimeoutSettingView.h"
+#include "XXTimeoutSettings.h"
+
+using apptest::waitFor;
+using namespace std::chrono_literals;
+
+namespace {
+
+// An idle lock whose time moves only when the test says so.
+struct FakeClockLock {
+    std::chrono::steady_clock::time_point now{};
+    int locks = 0;
+    bool busy = false;
+    XXIdleLock lock{[this] { ++locks; }};
+
+    explicit FakeClockLock(int minutes)
+    {
+        lock.setClock([this] { return now; });
+        lock.stopTimer();
+        lock.setBusyPredicate([this] { return busy; });
+        lock.setIdleMinutes(minutes);
+    }
+    void advance(std::chrono::seconds by)
+    {
+        now += by;
+        lock.check();
+    }
+};
+
+}  // namespace
+
+TEST(IdleLock, FiresOnceAfterTheIdleTimeAndNotBefore)
+{
+    FakeClockLock idle(10);
+    idle.advance(9min + 59s);
+    EXPECT_EQ(idle.locks, 0);
+    idle.advance(1s);
+    EXPECT_EQ(idle.locks, 1);
+    idle.advance(20min);
+    EXPECT_EQ(idle.locks, 1) << "the session it guards is over";
+    EXPECT_TRUE(idle.lock.hasFired());
+}
+
+TEST(IdleLock, InputInAnyWindowStartsTheWaitAgain)
+{
+    FakeClockLock idle(5);
+    QWidget window, other;
+    idle.advance(4min);
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QApplication::sendEvent(&window, &key);
+    idle.advance(4min);
+    QMouseEvent move(QEvent::MouseMove, QPointF(12, 12), QPointF(12, 12), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&other, &move);
+    idle.advance(4min);
+    QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&window, &wheel);
+    idle.advance(4min);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&other, &press);
+    idle.advance(4min);
+    EXPECT_EQ(idle.locks, 0);
+    // Events that are not input (a repaint, a resize) do not count.
+    QEvent paint(QEvent::UpdateRequest);
+    QApplication::sendEvent(&window, &paint);
+    idle.advance(1min);
+    EXPECT_EQ(idle.locks, 1);
+}
+
+TEST(IdleLock, BusyWorkHoldsTheLockUntilItEnds)
+{
+    FakeClockLock idle(10);
+    idle.busy = true;
+    idle.advance(45min);
+    EXPECT_EQ(idle.locks, 0);
+    idle.busy = false;
+    idle.advance(1s);
+    EXPECT_EQ(idle.locks, 1) << "idle all along: locks as soon as nothing is busy";
+
+    // With input during the busy stretch, the full time counts from that input.
+    FakeClockLock active(10);
+    active.busy = true;
+    active.advance(30min);
+    active.lock.noteInput();
+    active.busy = false;
+    active.advance(9min);
+    EXPECT_EQ(active.locks, 0);
+    active.advance(1min);
+    EXPECT_EQ(active.locks, 1);
+}
+
+TEST(IdleLock, OffNeverFiresAndChangesApplyAtOnce)
+{
+    FakeClockLock idle(0);
+    idle.advance(24h);
+    EXPECT_EQ(idle.locks, 0);
+    idle.lock.setIdleMinutes(-3);
+    idle.advance(24h);
+    EXPECT_EQ(idle.locks, 0);
+
+    FakeClockLock shorter(30);
+    shorter.advance(6min);
+    shorter.lock.setIdleMinutes(5);
+    shorter.lock.check();
+    EXPECT_EQ(shorter.locks, 1) << "already idle longer than the new time";
+}
+
+TEST(IdleLock, TheDesktopsLockCountsOnlyWithTheOptionOn)
+{
+    FakeClockLock idle(0);
+    XXSessionSignals *desktop = idle.lock.sessionSignals();
+    ASSERT_NE(desktop, nullptr);
+    desktop->sessionLock();
+    desktop->prepareForSleep(true);
+    desktop->screenSaverActiveChanged(true);
+    EXPECT_EQ(idle.locks, 0) << "option off";
+
+    idle.lock.setLockOnScreenLock(true);
+    desktop->prepareForSleep(false);
+    desktop->screenSaverActiveChanged(false);
+    EXPECT_EQ(idle.locks, 0) << "waking up and the screen saver ending are no reasons";
+    idle.busy = true;
+    desktop->screenSaverActiveChanged(true);
+    EXPECT_EQ(idle.locks, 1) << "the desktop's lock does not wait for busy work";
+    desktop->sessionLock();
+    EXPECT_EQ(idle.locks, 1);
+}
+
+namespace {
+
+class IdleLockScreenTest : public apptest::AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        volume_ = dir_ / "stick";
+        std::filesystem::create_directories(volume_);
+        useVolumes({volume_});
+        apptest::makeVault(volume_, "Secret#123");
+    }
+
+    // Stores values in the vault (as an earlier session would have) while logged in.
+    void storeSettings(const XXTimeoutValues &values)
+    {
+        ASSERT_TRUE(apptest::callManager([&](auto d) {
+                        apptest::manager().startManagerWithDiskPath(volume_, d);
+                    }).isSuccess());
+        ASSERT_TRUE(xxtimeout::writeTimeoutSettings(values));
+        apptest::callManager([](auto d) { apptest::manager().logOutComplete(d); });
+    }
+
+    // Logs in through the login screen; the unlocked screen, once its settings are read.
+    XXMainViewController *logIn(int expectedMinutes)
+    {
+        EXPECT_TRUE(apptest::callManager([&](auto d) {
+                        apptest::manager().startManagerWithDiskPath(volume_, d);
+                    }).isSuccess());
+        window_ = qobject_cast<XXMainWindowController *>(XXAppDelegate::shared()->openMainWindow());
+        if (!window_)
+            return nullptr;
+        login_ = window_->loginViewController();
+        XXSecureTextField *field = login_->inputView()->secureTextField();
+        field->setFocus();
+        QTest::keyClicks(field, "Secret#123");
+        QTest::keyClick(field, Qt::Key_Return);
+        if (!waitFor([&] { return login_->isLogin(); }))
+            return nullptr;
+        auto *unlocked = qobject_cast<XXMainViewController *>(window_->presentedView());
+        if (unlocked)
+            EXPECT_TRUE(waitFor([&] { return unlocked->idleLock()->idleMinutes() == expectedMinutes; }));
+        return unlocked;
+    }
+
+    std::string volume_;
+    XXMainWindowController *window_ = nullptr;
+    XXLoginViewController *login_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(IdleLockScreenTest, AnIdleTimeoutBringsTheLoginScreenBack)
+{
+    storeSettings({2, false});
+    XXMainViewController *unlocked = logIn(2);
+    ASSERT_NE(unlocked, nullptr);
+    XXIdleLock *idle = unlocked->idleLock();
+    std::chrono::steady_clock::time_point now{};
+    idle->setClock([&now] { return now; });
+    idle->stopTimer();
+
+    now += 1min + 59s;
+    idle->check();
+    QTest::qWait(50);
+    EXPECT_TRUE(login_->isLogin());
+    now += 1s;
+    idle->check();
+    ASSERT_TRUE(waitFor([&] { return !login_->isLogin(); }));
+    EXPECT_FALSE(apptest::manager().isLogin());
+    EXPECT_TRUE(login_->sureBtn()->isVisible());
+    EXPECT_FALSE(XXAppDelegate::shared()->mainMenu().action("lock")->isEnabled());
+}
+
+TEST_F(IdleLockScreenTest, TheDesktopsLockLocksOnlyWithTheOptionOn)
+{
+    storeSettings({0, false});
+    XXMainViewController *unlocked = logIn(0);
+    ASSERT_NE(unlocked, nullptr);
+    unlocked->idleLock()->sessionSignals()->sessionLock();
+    QTest::qWait(100);
+    EXPECT_TRUE(login_->isLogin()) << "option off";
+
+    // Switched on through the sheet, it applies without a new session.
+    unlocked->showTimeoutSetting();
+    auto *sheet = apptest::waitForVisible<XXTimeoutSettingView>();
+    ASSERT_NE(sheet, nullptr);
+    sheet->lockOnScreenLockBox()->setChecked(true);
+    sheet->findChild<QPushButton *>("sureBtn")->click();
+    unlocked->idleLock()->sessionSignals()->prepareForSleep(true);
+    ASSERT_TRUE(waitFor([&] { return !login_->isLogin(); }));
+    EXPECT_FALSE(apptest::manager().isLogin());
+}
+
+TEST_F(IdleLockScreenTest, TheSheetShowsTheStoredValuesAndStoresThemOnlyOnOk)
+{
+    storeSettings({45, false});
+    XXMainViewController *unlocked = logIn(45);
+    ASSERT_NE(unlocked, nullptr);
+    QAction *entry = XXAppDelegate::shared()->mainMenu().action("timeout");
+    ASSERT_TRUE(entry->isEnabled());
+
+    entry->trigger();
+    auto *sheet = apptest::waitForVisible<XXTimeoutSettingView>();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_FALSE(entry->isEnabled()) << "not twice";
+    EXPECT_EQ(sheet->idleMinutesBox()->value(), 45);
+    EXPECT_FALSE(sheet->lockOnScreenLockBox()->isChecked());
+    sheet->idleMinutesBox()->setValue(0);
+    EXPECT_EQ(sheet->idleMinutesBox()->text(), xxplatform::text("String_193"));
+    sheet->findChild<QPushButton *>("cancelBtn")->click();
+    EXPECT_TRUE(entry->isEnabled());
+    QTest::qWait(50);
+    EXPECT_EQ(xxtimeout::readTimeoutSettings(), (XXTimeoutValues{45, false})) << "cancel stores nothing";
+    EXPECT_EQ(unlocked->idleLock()->idleMinutes(), 45);
+
+    entry->trigger();
+    sheet = apptest::waitForVisible<XXTimeoutSettingView>();
+    ASSERT_NE(sheet, nullptr);
+    sheet->idleMinutesBox()->setValue(500);
+    EXPECT_EQ(sheet->idleMinutesBox()->value(), 120) << "the box keeps the range";
+    sheet->idleMinutesBox()->setValue(1);
+    sheet->lockOnScreenLockBox()->setChecked(true);
+    sheet->findChild<QPushButton *>("sureBtn")->click();
+    EXPECT_TRUE(entry->isEnabled());
+    EXPECT_EQ(unlocked->idleLock()->idleMinutes(), 1) << "applies at once";
+    EXPECT_TRUE(unlocked->idleLock()->lockOnScreenLock());
+    EXPECT_TRUE(waitFor([] { return xxtimeout::readTimeoutSettings() == XXTimeoutValues{1, true}; }));
+    EXPECT_TRUE(apptest::visible<XXReminderView>().isEmpty());
+
+    // A store that refuses the write: a reminder says so.
+    const std::string lockFile = volume_ + "/.TovinCoffervale/config.lock";
+    writeFile(lockFile, "");
+    const int holder = open(lockFile.c_str(), O_RDWR);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    entry->trigger();
+    sheet = apptest::waitForVisible<XXTimeoutSettingView>();
+    ASSERT_NE(sheet, nullptr);
+    sheet->idleMinutesBox()->setValue(7);
+    sheet->findChild<QPushButton *>("sureBtn")->click();
+    XXReminderView *reminder = apptest::waitForVisible<XXReminderView>();
+    ASSERT_NE(reminder, nullptr);
+    EXPECT_EQ(apptest::reminderText(reminder), xxplatform::text("String_197"));
+    reminder->findChild<QPushButton *>("sureBtn")->click();
+    close(holder);
+    EXPECT_EQ(xxtimeout::readTimeoutSettings(), (XXTimeoutValues{1, true}));
+    EXPECT_EQ(unlocked->idleLock()->idleMinutes(), 7) << "holds for this session all the same";
+}
