@@ -588,6 +588,8 @@ void XXMainViewController::storeBackupSettings(std::int64_t location, bool isAut
             XXReminderView::show(window(), xxplatform::text(allStored ? "String_86" : "String_87"),
                                  allStored ? XXReminderView::success : XXReminderView::error);
         });
+}
+
 void XXMainViewController::showTimeoutSetting()
 {
     QAction *entry = mainMenu() ? mainMenu()->action(QStringLiteral("timeout")) : nullptr;

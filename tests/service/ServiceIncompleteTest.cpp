@@ -1,5 +1,7 @@
 // An entry an interrupted write left unfinished is no file to keep: copy and move inside the
 // vault replace it at the destination without asking, while a whole file still clashes.
+#include <algorithm>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,9 +26,16 @@ protected:
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status));
+        // The writer may still hold the first block in memory, so the entry can read back
+        // short or not at all; either way it is listed and not whole.
+        const size_t slash = path.rfind('/');
+        const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+        const Names listed = storeList(folder).value_or(Names{});
+        ASSERT_NE(std::find(listed.begin(), listed.end(), path.substr(slash + 1)), listed.end())
+            << path << " was not entered";
         const std::optional<std::string> got = storeGet(path);
-        ASSERT_TRUE(got) << path << " was not entered";
-        ASSERT_LT(got->size(), 2 * content.size()) << path << " should read back short";
+        if (got)
+            ASSERT_LT(got->size(), 2 * content.size()) << path << " should read back short";
     }
     void operate(const Names &paths, const std::string &destination, bool isCopy)
     {
