@@ -248,16 +248,8 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
         replacesIncomplete ? itemName : storeNameFor(itemName, isFolder, names, generation, &instead);
     if (name.empty())
         return settleBatch(instead);
-    if (replacesIncomplete) {
-        XXServiceLogf("replacing the incomplete %s",
-                      XXServiceLogEscaped(xxservice::joinFullPath(destination->fullPath(), name)).c_str());
-        const std::string folded = xxtransfer::foldedName(name);
-        for (const auto &child : destination->allSubFileArray())
-            if (!child->isDirectory() && xxtransfer::foldedName(child->fileName()) == folded) {
-                destination->removeSubFile(child.get());
-                break;
-            }
-    }
+    if (replacesIncomplete)
+        xxtransfer::forgetIncompleteChild(*destination, name);
 
     if (isFolder) {
         const Step settled = settleBatch(advanced());

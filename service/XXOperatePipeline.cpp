@@ -110,16 +110,8 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
         replacesIncomplete ? itemName : storeNameFor(itemName, isFolder, names, generation, &instead);
     if (name.empty())
         return instead;
-    if (replacesIncomplete) {
-        XXServiceLogf("replacing the incomplete %s",
-                      XXServiceLogEscaped(xxservice::joinFullPath(destination->fullPath(), name)).c_str());
-        const std::string folded = xxtransfer::foldedName(name);
-        for (const auto &child : destination->allSubFileArray())
-            if (!child->isDirectory() && xxtransfer::foldedName(child->fileName()) == folded) {
-                destination->removeSubFile(child.get());
-                break;
-            }
-    }
+    if (replacesIncomplete)
+        xxtransfer::forgetIncompleteChild(*destination, name);
 
     if (isFolder)
         return copyFolder(item, name, run, names, generation);

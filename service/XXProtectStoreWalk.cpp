@@ -6,6 +6,7 @@
 #include "XXDiskFileManager.h"
 #include "XXProtectFileWrapper.h"
 #include "XXServiceLog.h"
+#include "XXServiceText.h"
 #include "XXTool.h"
 #include "XXTransferNames.h"
 #include "fs.h"
@@ -94,6 +95,18 @@ bool storeFileIsIncomplete(const std::string &folder, const std::string &name)
         return got < 0 || total != record.size;
     }
     return false;
+}
+
+void forgetIncompleteChild(XXProtectFileWrapper &destination, const std::string &name)
+{
+    XXServiceLogf("replacing the incomplete %s",
+                  XXServiceLogEscaped(xxservice::joinFullPath(destination.fullPath(), name)).c_str());
+    const std::string folded = foldedName(name);
+    for (const auto &child : destination.allSubFileArray())
+        if (!child->isDirectory() && foldedName(child->fileName()) == folded) {
+            destination.removeSubFile(child.get());
+            return;
+        }
 }
 
 XXFoldedNames namesInTreeAndStore(const XXProtectFileWrapper &folder)

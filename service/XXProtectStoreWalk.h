@@ -30,6 +30,9 @@ std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &pat
 // back whole: what an interrupted write leaves. Reads the whole file, so call it only on a
 // name clash.
 bool storeFileIsIncomplete(const std::string &folder, const std::string &name);
+// The tree's side of replacing such a file: logs the replacement and takes the file named name
+// out of destination's children, so the new entry is not listed twice.
+void forgetIncompleteChild(XXProtectFileWrapper &destination, const std::string &name);
 
 class XXFoldedNames;
 

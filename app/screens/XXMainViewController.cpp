@@ -314,7 +314,8 @@ void XXMainViewController::connectMenu()
     if (QAction *entry = menu->action(QStringLiteral("attribute")))
         menuConnections_.append(connect(entry, &QAction::triggered, protectTabVC_,
                                         &XXProtectTabViewController::showProtectFileDetailInfo));
-    for (const char *always : {"lock", "changePW", "backupData", "restoreData", "format", "location", "timeout"})
+    for (const char *always :
+         {"lock", "changePW", "backupData", "restoreData", "format", "location", "timeout"})
         if (QAction *entry = menu->action(QString::fromLatin1(always)))
             entry->setEnabled(true);
 }

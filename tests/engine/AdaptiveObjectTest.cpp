@@ -13,15 +13,6 @@
 
 namespace {
 
-std::string noise(size_t n, uint64_t seed)
-{
-    std::mt19937_64 rng(seed);
-    std::string s(n, '\0');
-    for (auto &c : s)
-        c = (char)rng();
-    return s;
-}
-
 std::string prose(size_t n)
 {
     static const char *words[] = {"stick ", "vault ", "notes ", "of ", "the ", "quarterly\n", "meeting, "};

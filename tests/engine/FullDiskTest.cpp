@@ -27,15 +27,6 @@ private:
     bool mounted_ = false;
 };
 
-std::string noise(size_t n, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::string s(n, 0);
-    for (char &c : s)
-        c = (char)random();
-    return s;
-}
-
 struct Store : StoreTest {
 public:
     using StoreTest::get;

@@ -3,6 +3,8 @@
 
 #include <errno.h>
 
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,16 @@
 
 #include "TempDir.h"
 #include "fs.h"
+
+// n bytes that do not compress, the same for the same seed.
+inline std::string noise(size_t n, uint64_t seed)
+{
+    std::mt19937_64 rng(seed);
+    std::string s(n, '\0');
+    for (auto &c : s)
+        c = (char)rng();
+    return s;
+}
 
 // A call that must fail (-1) with errno err.
 #define EXPECT_FAILS_WITH(call, err) \
