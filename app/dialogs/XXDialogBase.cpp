@@ -73,3 +73,15 @@ QPushButton *XXDialogBase::addButton(QHBoxLayout *row, const QString &title, boo
     row->addWidget(button);
     return button;
 }
+
+XXDialogBase::CancelAndSure XXDialogBase::addCancelAndSureRow()
+{
+    auto *row = new QHBoxLayout;
+    row->addStretch();
+    QPushButton *cancel = addButton(row, xxplatform::text("String_44"), false);
+    cancel->setObjectName(QStringLiteral("cancelBtn"));
+    QPushButton *sure = addButton(row, xxplatform::text("String_1"), true);
+    sure->setObjectName(QStringLiteral("sureBtn"));
+    content_->addLayout(row);
+    return {cancel, sure};
+}

@@ -34,6 +34,12 @@ protected:
     // An image of the resources at 48 pixels; nothing for a missing one.
     static QLabel *imageLabel(const QString &imageName);
     QPushButton *addButton(QHBoxLayout *row, const QString &title, bool isDefault);
+    // The right-aligned Cancel ("cancelBtn") and default OK ("sureBtn") row at the bottom.
+    struct CancelAndSure {
+        QPushButton *cancel;
+        QPushButton *sure;
+    };
+    CancelAndSure addCancelAndSureRow();
 
     QVBoxLayout *content_;
 

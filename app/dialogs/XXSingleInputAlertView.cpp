@@ -1,6 +1,5 @@
 #include "XXSingleInputAlertView.h"
 
-#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -30,13 +29,7 @@ XXSingleInputAlertView::XXSingleInputAlertView(QWidget *parent, const QString &p
     field_->setClearButtonEnabled(true);
     content_->addWidget(field_);
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    QPushButton *cancel = addButton(buttons, xxplatform::text("String_44"), false);
-    cancel->setObjectName(QStringLiteral("cancelBtn"));
-    QPushButton *sure = addButton(buttons, xxplatform::text("String_1"), true);
-    sure->setObjectName(QStringLiteral("sureBtn"));
-    content_->addLayout(buttons);
+    const auto [cancel, sure] = addCancelAndSureRow();
 
     auto confirm = [this] {
         const QString typed = field_->text();

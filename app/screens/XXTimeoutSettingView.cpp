@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -59,13 +58,7 @@ XXTimeoutSettingView::XXTimeoutSettingView(QWidget *parent, const XXTimeoutValue
     note->setPalette(colours);
     content_->addWidget(note);
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    QPushButton *cancel = addButton(buttons, xxplatform::text("String_44"), false);
-    cancel->setObjectName(QStringLiteral("cancelBtn"));
-    QPushButton *sure = addButton(buttons, xxplatform::text("String_1"), true);
-    sure->setObjectName(QStringLiteral("sureBtn"));
-    content_->addLayout(buttons);
+    const auto [cancel, sure] = addCancelAndSureRow();
     connect(sure, &QPushButton::clicked, this, [this] {
         const XXTimeoutValues chosen = this->values();
         finish([this, chosen] {
