@@ -9,11 +9,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <new>
+#include <string_view>
+#include <unordered_map>
+
 #include "context.h"
 
-// Enough for a walk over a few hundred folders; the entry bound keeps memory in check when
-// folders are huge.
-enum { CACHE_SLOTS = 256, CACHE_ENTRY_BUDGET = 400000 };
+// Enough for every level of the deepest path the system allows (4,096 bytes, 2,048 levels),
+// so each operation in a deep folder finds all its ancestors here; the entry bound keeps
+// memory in check when folders are huge.
+enum { CACHE_SLOTS = 4096, CACHE_ENTRY_BUDGET = 400000 };
 
 struct cache_slot {
     struct store_index index;  // file_path NULL: free slot
@@ -24,17 +29,42 @@ struct cache_slot {
 static struct {
     struct cache_slot slots[CACHE_SLOTS];
     uint64_t clock;
+    uint64_t entries;  // summed over the slots' content
     int batch;
     int unsynced;
     int lost;
 } cache;
 
+// Slot numbers by file path; the keys point at the slots' own file_path texts.
+static std::unordered_map<std::string_view, int> &slot_numbers()
+{
+    static std::unordered_map<std::string_view, int> numbers;
+    return numbers;
+}
+
 static struct cache_slot *find_slot(const char *file_path)
 {
-    for (int i = 0; i < CACHE_SLOTS; i++)
-        if (cache.slots[i].index.file_path && !strcmp(cache.slots[i].index.file_path, file_path))
-            return &cache.slots[i];
-    return NULL;
+    auto &numbers = slot_numbers();
+    auto it = numbers.find(std::string_view(file_path));
+    return it == numbers.end() ? NULL : &cache.slots[it->second];
+}
+
+// Makes the slot findable by its index's file path; a slot that cannot be indexed (no memory)
+// is given up, which costs a read later, never content.
+static int name_slot(struct cache_slot *slot)
+{
+    try {
+        slot_numbers()[std::string_view(slot->index.file_path)] = (int)(slot - cache.slots);
+        return 0;
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+}
+
+static void unname_slot(struct cache_slot *slot)
+{
+    if (slot->index.file_path)
+        slot_numbers().erase(std::string_view(slot->index.file_path));
 }
 
 static void identity_of(const struct stat *st, struct store_index *index)
@@ -64,8 +94,22 @@ static int still_on_disk(const struct store_index *cached)
         now.disk_mtime == cached->disk_mtime && now.disk_ctime == cached->disk_ctime;
 }
 
+// Free slot numbers, so that taking one does not scan the whole table.
+static int free_numbers[CACHE_SLOTS];
+static int free_count = -1;  // -1 until first used: then every slot is free
+
+static void note_free(struct cache_slot *slot)
+{
+    if (free_count >= 0 && free_count < CACHE_SLOTS)
+        free_numbers[free_count++] = (int)(slot - cache.slots);
+}
+
 static void free_slot(struct cache_slot *slot)
 {
+    if (slot->index.file_path)
+        note_free(slot);
+    unname_slot(slot);
+    cache.entries -= slot->index.count;
     index_discard_content(&slot->index);
     slot->out = 0;
 }
@@ -100,20 +144,12 @@ int index_cache_take(struct store_index *index)
     index->disk_size = from->disk_size;
     index->disk_mtime = from->disk_mtime;
     index->disk_ctime = from->disk_ctime;
+    cache.entries -= from->count;
     from->entries = NULL;
     from->pool = NULL;
     from->count = from->capacity = 0;
     slot->out = 1;
     return 1;
-}
-
-static uint64_t cached_entries(void)
-{
-    uint64_t n = 0;
-    for (int i = 0; i < CACHE_SLOTS; i++)
-        if (cache.slots[i].index.file_path)
-            n += cache.slots[i].index.count;
-    return n;
 }
 
 static int commit_slot(struct cache_slot *slot)
@@ -133,6 +169,16 @@ static int commit_slot(struct cache_slot *slot)
 // A free slot, made by evicting the least recently used index that is not handed out.
 static struct cache_slot *free_a_slot(void)
 {
+    if (free_count < 0) {
+        for (int i = 0; i < CACHE_SLOTS; i++)
+            free_numbers[i] = CACHE_SLOTS - 1 - i;
+        free_count = CACHE_SLOTS;
+    }
+    while (free_count > 0) {
+        struct cache_slot *s = &cache.slots[free_numbers[--free_count]];
+        if (!s->index.file_path)
+            return s;
+    }
     struct cache_slot *victim = NULL;
     for (int i = 0; i < CACHE_SLOTS; i++) {
         struct cache_slot *s = &cache.slots[i];
@@ -151,12 +197,9 @@ static struct cache_slot *free_a_slot(void)
 void index_cache_put(struct store_index *index)
 {
     struct cache_slot *slot = find_slot(index->file_path);
-    if (slot && !slot->out)
-        free_slot(slot);  // an older copy held by nobody
-    else if (slot)
-        index_discard_content(&slot->index);
-    if (!slot || !slot->index.file_path)
-        slot = free_a_slot();
+    if (slot)
+        free_slot(slot);  // an older copy, or the mark of the content handed out
+    slot = free_a_slot();
     if (!slot)
         return;
     slot->index = *index;
@@ -164,8 +207,13 @@ void index_cache_put(struct store_index *index)
     slot->used = ++cache.clock;
     struct store_index empty = INDEX_INIT;
     *index = empty;
+    if (name_slot(slot) < 0) {
+        index_discard_content(&slot->index);
+        return;
+    }
+    cache.entries += slot->index.count;
     // A huge walk must not keep every folder it passed: drop the oldest clean ones.
-    while (cached_entries() > CACHE_ENTRY_BUDGET) {
+    while (cache.entries > CACHE_ENTRY_BUDGET) {
         struct cache_slot *oldest = NULL;
         for (int i = 0; i < CACHE_SLOTS; i++) {
             struct cache_slot *s = &cache.slots[i];
