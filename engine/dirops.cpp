@@ -161,6 +161,24 @@ int fs_rmdir(const char *path)
     return scratch_done(&s, release_after_removal(&s));
 }
 
+int forget_folder_entry(const char *path)
+{
+    struct op_scratch s;
+    scratch_init(&s);
+    int r = resolve_existing(path, &s, NULL, NULL);
+    if (r < 0)
+        return scratch_done(&s, -1);
+    if (r != 2)
+        return scratch_done(&s, fail_with(ENOTDIR));
+    if (strbuf_addch(&s.name, '/') < 0)
+        return scratch_done(&s, -1);
+    int pos = index_name_pos(&s.index, s.name.buf, s.name.len);
+    if (pos < 0)
+        return scratch_done(&s, fail_with(ENOENT));
+    index_remove_entry_at(&s.index, (uint32_t)pos);
+    return scratch_done(&s, index_release(&s.index));
+}
+
 int fs_unlink(const char *path)
 {
     struct op_scratch s;
@@ -331,6 +349,35 @@ int fs_rename(const char *old_path, const char *new_path)
 #undef RENAME_DONE
 }
 
+// The listing of the folder index that s->index holds.
+static fs_dir *listing_of(struct op_scratch *s)
+{
+    fs_dir *dir = (fs_dir *)calloc(1, sizeof(fs_dir) + (size_t)s->index.count * sizeof(struct fs_dirent));
+    if (!dir) {
+        errno = ENOMEM;
+        scratch_done(s, -1);
+        return NULL;
+    }
+    dir->count = s->index.count;
+    for (uint32_t i = 0; i < s->index.count; i++) {
+        const struct index_entry *e = s->index.entries[i];
+        struct fs_dirent *d = &dir->records[i];
+        size_t len = e->name_len;
+        int folder = len && e->name[len - 1] == '/';
+        if (folder)
+            len--;
+        if (len >= FS_NAME_MAX)
+            len = FS_NAME_MAX - 1;
+        d->type = folder ? FS_DT_DIR : FS_DT_FILE;
+        d->size = e->size;
+        d->time = e->time;
+        memcpy(d->name, e->name, len);
+        memcpy(d->id, e->id, FS_ID_SIZE);
+    }
+    scratch_done(s, 0);
+    return dir;
+}
+
 fs_dir *fs_opendir(const char *path)
 {
     if (require_mounted() < 0)
@@ -349,29 +396,31 @@ fs_dir *fs_opendir(const char *path)
         scratch_done(&s, -1);
         return NULL;
     }
-    fs_dir *dir = (fs_dir *)calloc(1, sizeof(fs_dir) + (size_t)s.index.count * sizeof(struct fs_dirent));
-    if (!dir) {
-        errno = ENOMEM;
+    return listing_of(&s);
+}
+
+fs_dir *fs_opendir_id(const char *path, const unsigned char *id)
+{
+    if (require_mounted() < 0)
+        return NULL;
+    if (!id) {
+        errno = EINVAL;
+        return NULL;
+    }
+    struct op_scratch s;
+    scratch_init(&s);
+    if (normalize_store_path(&s.folder, path ? path : "") < 0 || object_path(&s.work, id) < 0 ||
+        index_read_from(&s.index, s.folder.buf, s.work.buf) < 0) {
         scratch_done(&s, -1);
         return NULL;
     }
-    dir->count = s.index.count;
-    for (uint32_t i = 0; i < s.index.count; i++) {
-        const struct index_entry *e = s.index.entries[i];
-        struct fs_dirent *d = &dir->records[i];
-        size_t len = e->name_len;
-        int folder = len && e->name[len - 1] == '/';
-        if (folder)
-            len--;
-        if (len >= FS_NAME_MAX)
-            len = FS_NAME_MAX - 1;
-        d->type = folder ? FS_DT_DIR : FS_DT_FILE;
-        d->size = e->size;
-        d->time = e->time;
-        memcpy(d->name, e->name, len);
+    if (!s.index.loaded) {
+        // Every folder is made with its index: a missing one is damage, not an empty folder.
+        scratch_done(&s, -1);
+        errno = EBADMSG;
+        return NULL;
     }
-    scratch_done(&s, 0);
-    return dir;
+    return listing_of(&s);
 }
 
 struct fs_dirent *fs_readdir(fs_dir *dir)

@@ -27,3 +27,8 @@ int present_parts(const struct store_index *index, const char *name, uint64_t si
 // Splits a store path and loads its folder into index (fresh). The folder text ends with "/"
 // when not empty. Returns 0, or -1 with errno.
 int resolve_parent(const char *path, struct store_index *index, struct strbuf *folder, struct strbuf *name);
+
+// Takes the folder entry at path out of its parent's index and leaves the folder's index
+// object alone: for an entry that names the index of another folder, which keeps it. 0, or
+// -1 with errno (ENOTDIR when path is not a folder).
+int forget_folder_entry(const char *path);

@@ -15,6 +15,7 @@ extern "C" {
 #define FS_PART_SIZE 536870912ULL
 #define FS_MAX_HANDLES 2048
 #define FS_NAME_MAX 784
+#define FS_ID_SIZE 20
 
 enum { FS_O_READ = 0, FS_O_WRITE = 1 };
 enum { FS_DT_DIR = 1, FS_DT_FILE = 2 };
@@ -24,6 +25,10 @@ struct fs_dirent {
     uint64_t size; /* recorded size; 0 for folders */
     int64_t time; /* creation time, seconds since the epoch */
     char name[FS_NAME_MAX];
+    /* The object the entry names: a folder's index, a file's first part. A valid store never
+     * names one folder index twice, so a walk that meets a folder id again has found damage
+     * (a folder inside itself) and must not enter it. */
+    unsigned char id[FS_ID_SIZE];
 };
 
 typedef struct fs_dir {
@@ -73,6 +78,11 @@ int fs_rmdir(const char *path);
 int fs_unlink(const char *path);
 int fs_rename(const char *old_path, const char *new_path);
 fs_dir *fs_opendir(const char *path);
+/* Lists the folder whose record (from fs_readdir of its parent) carries id, without resolving
+ * path again, so a walk reads each folder once however deep it goes. path names the folder in
+ * the listing's context only; id alone decides what is read. NULL with errno: EBADMSG when
+ * the folder's index is missing or damaged, EINVAL for a NULL id. */
+fs_dir *fs_opendir_id(const char *path, const unsigned char *id);
 struct fs_dirent *fs_readdir(fs_dir *dir);
 int fs_closedir(fs_dir *dir);
 
@@ -122,8 +132,10 @@ int fs_check(fs_check_problem_fn on_problem, void *ctx, struct fs_check_summary 
 
 /* Cleans up after an interrupted run, as found by fs_check: removes leftover lock files and
  * orphaned object files, and removes the file entries whose content is missing, cut short or
- * unreadable (what an interrupted write leaves), with their parts and objects. Folders and
- * files whose content reads back whole are never touched. on_action (may be NULL) gets one
+ * unreadable (what an interrupted write leaves), with their parts and objects, and takes out
+ * the folder entries that name the index of a folder met before (a folder inside itself),
+ * leaving that index to the folder that keeps it. Files whose content reads back whole and
+ * folder indexes are never touched. on_action (may be NULL) gets one
  * line per change made. Returns the number of changes, or -1 with errno as fs_check; a
  * change that fails is reported as such and not counted. Call it only while no other
  * program uses the vault, as a lock file of a running writer looks like a leftover one. */

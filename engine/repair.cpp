@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine_internal.h"
 #include "fs.h"
 #include "object.h"
 #include "sysio.h"
@@ -17,6 +18,7 @@ namespace {
 struct findings {
     std::set<std::string> entries;  // store paths without the leading "/"
     std::vector<std::string> locks, orphans;  // paths on the volume
+    std::vector<std::string> sharing;  // folder entries naming another's index, with a final "/"
 };
 
 void collect(const struct fs_check_problem *p, void *ctx)
@@ -32,6 +34,10 @@ void collect(const struct fs_check_problem *p, void *ctx)
         // Folder problems are reported with a final "/"; those are never repaired here.
         if (p->path[0] == '/' && p->path[1] && p->path[strlen(p->path) - 1] != '/')
             f->entries.insert(p->path + 1);
+        break;
+    case FS_CHECK_FOLDER_SHARED:
+        if (p->path[0] == '/' && strlen(p->path) > 2)
+            f->sharing.push_back(p->path);
         break;
     case FS_CHECK_LEFTOVER_LOCK:
         f->locks.push_back(p->path);
@@ -66,6 +72,17 @@ int fs_repair(fs_repair_fn on_action, void *ctx)
             } else if (errno != ENOENT) {  // gone with the file it was a part of
                 tell(on_action, ctx,
                      "could not remove the incomplete entry /" + path + ": " + strerror(errno));
+            }
+        }
+        // The walk met the shared index first through the other entry, which keeps it.
+        for (const std::string &path : found.sharing) {
+            if (forget_folder_entry(path.substr(1, path.size() - 2).c_str()) == 0) {
+                tell(on_action, ctx,
+                     "removed the entry " + path +
+                         ", which named the index of another folder (that folder keeps it)");
+                done++;
+            } else {
+                tell(on_action, ctx, "could not remove the entry " + path + ": " + strerror(errno));
             }
         }
         for (const std::string &path : found.locks) {
