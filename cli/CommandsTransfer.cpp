@@ -266,7 +266,11 @@ int runRm(Invocation &inv)
         std::optional<XXDiskResultObject> result;
         vault.manager().removeProtectedFiles({entry},
                                              [&](const XXDiskResultObject &r) { result.emplace(r); });
-        if (!result || !result->isSuccess()) {
+        if (result && !result->isSuccess() && result->systemErrorNumber() == ELOOP) {
+            say(path + ": could not be removed entirely: folder " + printableName(result->errorFileName()) +
+                " names the index of a folder above it (run check --repair)");
+            failures++;
+        } else if (!result || !result->isSuccess()) {
             say(path + ": could not be removed entirely");
             failures++;
         }

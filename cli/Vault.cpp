@@ -97,8 +97,9 @@ void Vault::requireReadableBelow(const std::string &path)
         (bad.size() >= below.size() && strncasecmp(bad.c_str(), below.c_str(), below.size()) == 0 &&
          (bad.size() == below.size() || bad[below.size()] == '/'));
     if (inside)
-        throw OperationError("folder " + printableName(bad) +
-                             " cannot be read: its index is missing or damaged (run check)");
+        throw OperationError(
+            "folder " + printableName(bad) +
+            " cannot be read: its index is missing or damaged, or is that of a folder above it (run check)");
 }
 
 std::shared_ptr<XXProtectFileWrapper> Vault::treeEntry(const std::string &path)

@@ -131,6 +131,7 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files,
     std::unordered_set<std::string> seen;  // a folder and something inside it may both be chosen
     bool failed = false;
     int firstError = 0;  // errno of the first removal the store refused
+    std::string loopingFolder;  // the first folder met inside itself
     for (const auto &entry : files) {
         if (!entry)
             continue;
@@ -145,6 +146,15 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files,
             if (!node.addressable) {
                 XXServiceLogf("removeFileFailed_%d_%s (no path can hold the name)", -1,
                               XXServiceLogEscaped(node.wrapper->fullPath()).c_str());
+                failed = true;
+                continue;
+            }
+            if (node.loops) {
+                // Its index is that of a folder above it: removing it would take that folder.
+                XXServiceLogf("removeFailed__%s (the folder names the index of another folder)",
+                              XXServiceLogEscaped(node.wrapper->fullPath()).c_str());
+                if (loopingFolder.empty())
+                    loopingFolder = node.wrapper->fullPath();
                 failed = true;
                 continue;
             }
@@ -181,7 +191,11 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files,
         }
     }
     if (failed) {
-        call(complete, XXDiskResultObject::error("9+1", "1", firstError));
+        XXDiskResultObject result =
+            XXDiskResultObject::error("9+1", "1", loopingFolder.empty() ? firstError : ELOOP);
+        if (!loopingFolder.empty())
+            result.setErrorFileName(loopingFolder);
+        call(complete, result);
         return;
     }
     std::stable_sort(folderTargets.begin(), folderTargets.end(),

@@ -5,9 +5,11 @@
 // store cannot exhaust the stack.
 #include <cerrno>
 #include <limits>
+#include <unordered_set>
 #include <vector>
 
 #include "XXDiskFileManager.h"
+#include "XXProtectStoreWalk.h"
 #include "XXServiceLog.h"
 #include "XXTool.h"
 #include "XXUtf8.h"
@@ -19,13 +21,6 @@ namespace {
 // could be exported from them, and a damaged store whose folder index names itself would
 // otherwise be listed forever.
 constexpr size_t kMaxListedPathLength = 4096;
-
-struct ListedRecord {
-    bool isFolder = false;
-    std::uint64_t size = 0;
-    std::int64_t time = 0;
-    std::string name;
-};
 
 // A name that can stand as one component of a store path. Anything else (only a damaged or
 // hostile store holds it) would make the entry's path name some other entry.
@@ -57,10 +52,20 @@ void XXDiskFileManager::acquireProtectFileWithComplete(const XXDiskResultBlock &
 std::vector<std::string> XXDiskFileManager::fullFileToFolderFile(XXProtectFileWrapper &folder)
 {
     std::vector<std::string> unreadable;
+    std::unordered_set<std::string> listed;  // folder ids
     std::vector<XXProtectFileWrapper *> pending{&folder};
     while (!pending.empty()) {
         XXProtectFileWrapper *current = pending.back();
         pending.pop_back();
+        const std::string &id = current->storeId();
+        if (!id.empty() && !listed.insert(id).second) {
+            // Only damage names one folder index twice; entering it again would list a folder
+            // inside itself without end.
+            XXServiceLogf("folder names the index of another folder, not listed: %.200s",
+                          XXServiceLogEscaped(current->fullPath()).c_str());
+            unreadable.push_back(current->fullPath());
+            continue;
+        }
         if (!listFolderInto(*current))
             unreadable.push_back(current->fullPath());
         const XXProtectFileArray &children = current->allSubFileArray();
@@ -83,21 +88,15 @@ bool XXDiskFileManager::listFolderInto(XXProtectFileWrapper &folder)
         XXServiceLogf("folder nested too deep, not listed: %.200s...", XXServiceLogEscaped(path).c_str());
         return false;
     }
-    std::vector<ListedRecord> records;
-    {
-        auto engine = lockEngine();
-        fs_dir *dir = fs_opendir(path.c_str());
-        if (!dir) {
-            XXServiceLogf("fs_opendir--%d errno %d: %s", -1, errno, XXServiceLogEscaped(path).c_str());
-            return false;
-        }
-        while (const fs_dirent *record = fs_readdir(dir))
-            records.push_back({record->type == FS_DT_DIR, record->size, record->time, record->name});
-        fs_closedir(dir);
+    std::optional<std::vector<xxtransfer::XXStoreRecord>> records =
+        xxtransfer::listStoreFolder(path, folder.storeId());
+    if (!records) {
+        XXServiceLogf("fs_opendir--%d errno %d: %s", -1, errno, XXServiceLogEscaped(path).c_str());
+        return false;
     }
 
     XXTool &tool = XXTool::shareTool();
-    for (ListedRecord &record : records) {
+    for (xxtransfer::XXStoreRecord &record : *records) {
         if (!isComponentName(record.name)) {
             XXServiceLogf("left out an entry of %s whose name no path can hold: \"%s\"",
                           XXServiceLogEscaped(path).c_str(), XXServiceLogEscaped(record.name).c_str());
@@ -112,6 +111,7 @@ bool XXDiskFileManager::listFolderInto(XXProtectFileWrapper &folder)
             entry->setIsDirectory(true);
             entry->setIconName("NSFolder");
             entry->setFileType(0);
+            entry->setStoreId(std::move(record.id));
         } else {
             entry->setFileType(tool.changeFileTypeWithName(record.name));
             entry->setFileSize(record.size);

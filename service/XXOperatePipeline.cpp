@@ -48,6 +48,8 @@ XXOperatePlan XXOperatePipeline::separateFolder(const std::shared_ptr<XXProtectF
     std::unordered_map<const XXProtectFileWrapper *, std::shared_ptr<XXProtectFileWrapper>> copies;
 
     const std::vector<xxtransfer::XXProtectWalkNode> nodes = xxtransfer::walkProtectFolder(source);
+    if (!nodes.empty() && !nodes.front().listed)
+        plan.refusedPaths.push_back(source->fullPath());
     const std::string parentPath = destination->fullPath();
     auto top = XXProtectFileWrapper::makeFolder(parentPath, name, date);
     plan.folders.push_back({xxservice::joinFullPath(parentPath, name), destination, top});
@@ -58,7 +60,7 @@ XXOperatePlan XXOperatePipeline::separateFolder(const std::shared_ptr<XXProtectF
         auto holder = copies.find(node.parent.get());
         if (holder == copies.end())
             continue;
-        if (!node.addressable) {
+        if (!node.addressable || (node.wrapper->isDirectory() && !node.listed)) {
             plan.refusedPaths.push_back(node.wrapper->fullPath());
             continue;
         }
@@ -164,7 +166,8 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
     // A file that fails does not stop the others; the folder is reported once they are done.
     bool anyFailed = false;
     for (const std::string &refused : plan.refusedPaths) {
-        XXServiceLogf("not copied, no path can hold the name: %s", XXServiceLogEscaped(refused).c_str());
+        XXServiceLogf("not copied, no path can hold the name or the folder cannot be read: %s",
+                      XXServiceLogEscaped(refused).c_str());
         anyFailed = true;
     }
     for (const XXOperateFileRecord &record : plan.files) {

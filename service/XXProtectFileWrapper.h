@@ -84,6 +84,12 @@ public:
     // A new array of the children that are folders, in child order.
     XXProtectFileArray allSubFolderArray() const;
 
+    // The object id (raw bytes) the store's listing gave this folder; empty for entries made
+    // in this session. Walks list a folder by it instead of resolving its path again, and
+    // tell by it a folder that contains itself.
+    const std::string &storeId() const { return storeId_; }
+    void setStoreId(std::string id) { storeId_ = std::move(id); }
+
     // Depth set by the separation pass; stale except right after one.
     std::int64_t folderLevel() const { return folderLevel_; }
     void setFolderLevel(std::int64_t level) { folderLevel_ = level; }
@@ -118,4 +124,5 @@ private:
     std::string createDateString_;
     XXProtectFileArray allSubFileArray_;
     std::int64_t folderLevel_ = 0;
+    std::string storeId_;
 };

@@ -1,6 +1,7 @@
 #include "XXProtectStoreWalk.h"
 
 #include <cerrno>
+#include <unordered_set>
 #include <utility>
 
 #include "XXDiskFileManager.h"
@@ -21,8 +22,11 @@ std::shared_ptr<XXProtectFileWrapper> entryForRecord(const XXProtectFileWrapper 
                                                      const XXStoreRecord &record)
 {
     std::string date = XXTool::changeTimeStringWith(record.time);
-    if (record.isFolder)
-        return XXProtectFileWrapper::makeFolder(folder.fullPath(), record.name, std::move(date));
+    if (record.isFolder) {
+        auto made = XXProtectFileWrapper::makeFolder(folder.fullPath(), record.name, std::move(date));
+        made->setStoreId(record.id);
+        return made;
+    }
     return XXProtectFileWrapper::makeFile(folder.fullPath(), record.name, record.size, std::move(date));
 }
 
@@ -46,7 +50,7 @@ std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree, b
     const std::string path = folder.fullPath();
     std::optional<std::vector<XXStoreRecord>> records;
     if (path.size() <= kMaxListedPathLength)
-        records = listStoreFolder(path);
+        records = listStoreFolder(path, folder.storeId());
     if (!records) {
         *listed = false;
         return children;
@@ -59,15 +63,22 @@ std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree, b
 
 }  // namespace
 
-std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &path)
+std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &path, const std::string &id)
 {
     std::vector<XXStoreRecord> records;
     auto engine = XXDiskFileManager::lockEngine();
-    fs_dir *dir = fs_opendir(path.c_str());
+    fs_dir *dir = id.size() == FS_ID_SIZE
+        ? fs_opendir_id(path.c_str(), reinterpret_cast<const unsigned char *>(id.data()))
+        : nullptr;
+    // The path decides when the id no longer names the folder there (another program changed
+    // the vault since the id was listed), and for entries made in this session.
+    if (!dir)
+        dir = fs_opendir(path.c_str());
     if (!dir)
         return std::nullopt;
     while (const fs_dirent *record = fs_readdir(dir))
-        records.push_back({record->type == FS_DT_DIR, record->size, record->time, record->name});
+        records.push_back({record->type == FS_DT_DIR, record->size, record->time, record->name,
+                           std::string(reinterpret_cast<const char *>(record->id), FS_ID_SIZE)});
     fs_closedir(dir);
     return records;
 }
@@ -135,6 +146,9 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
         size_t next = 0;
     };
     std::vector<Frame> stack;
+    std::unordered_set<std::string> entered;  // folder ids
+    if (!top->storeId().empty())
+        entered.insert(top->storeId());
     bool listed = true;
     stack.push_back({top, 1, childrenOf(*top, true, &listed)});
     nodes.front().listed = listed;
@@ -148,6 +162,12 @@ std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtect
         const std::shared_ptr<XXProtectFileWrapper> folder = frame.folder;
         const size_t depth = frame.depth + 1;
         nodes.push_back({child.entry, folder, child.inTree, child.addressable, depth});
+        const std::string &id = child.entry->storeId();
+        if (child.entry->isDirectory() && !id.empty() && !entered.insert(id).second) {
+            nodes.back().listed = false;
+            nodes.back().loops = true;
+            continue;
+        }
         if (child.addressable && child.entry->isDirectory()) {
             std::vector<Child> below = childrenOf(*child.entry, child.inTree, &listed);
             nodes.back().listed = listed;

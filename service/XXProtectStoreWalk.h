@@ -21,11 +21,15 @@ struct XXStoreRecord {
     std::uint64_t size = 0;
     std::int64_t time = 0;
     std::string name;
+    std::string id;  // the entry's object id, raw bytes
 };
 
-// The folder's records, part entries left out; nullopt when it cannot be listed. Takes the
-// engine lock.
-std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &path);
+// The folder's records, part entries left out; nullopt (errno set) when it cannot be listed.
+// With an id (the folder's storeId) the folder is read by it, without resolving path again;
+// when that fails the path is tried.
+// Takes the engine lock.
+std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &path,
+                                                          const std::string &id = {});
 // True when folder holds a file named name (ASCII case folded) whose content does not read
 // back whole: what an interrupted write leaves. Reads the whole file, so call it only on a
 // name clash.
@@ -59,6 +63,9 @@ struct XXProtectWalkNode {
     bool addressable = true;
     size_t depth = 1;  // the top is 1
     bool listed = true;  // false: a folder the store could not list; it shows no store entries
+    // true: a folder whose index was met before in this walk (a damaged store naming a folder
+    // inside itself); it is not entered, and nothing may be done to it but report it.
+    bool loops = false;
 };
 
 // top and everything below it in pre-order, files in the order a recursive walk meets them:
@@ -66,7 +73,7 @@ struct XXProtectWalkNode {
 // does not show, with entries made for them (not attached to the tree). Store entries whose
 // names no path can hold come as nodes that are not addressable, so that whoever walks can
 // say what it could not handle. Folders whose paths pass the system path limit are not
-// listed. A file top gives just itself.
+// listed, nor a folder whose index the walk met before. A file top gives just itself.
 std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtectFileWrapper> &top);
 
 }  // namespace xxtransfer

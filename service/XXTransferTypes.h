@@ -126,6 +126,8 @@ struct XXOperateFileRecord {
 struct XXOperatePlan {
     std::vector<XXOperateFolderRecord> folders;
     std::vector<XXOperateFileRecord> files;
-    // Store entries whose names no path can hold; the item fails once the rest is copied.
+    // Store entries whose names no path can hold, and folders the store cannot list (a
+    // missing or damaged index, or a folder inside itself); the item fails once the rest is
+    // copied.
     std::vector<std::string> refusedPaths;
 };
