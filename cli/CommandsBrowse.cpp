@@ -14,8 +14,11 @@ namespace cli {
 
 static void printEntry(const XXProtectFileWrapper &w)
 {
-    printf("%10s  %s  %s%s\n", w.isDirectory() ? "folder" : humanSize(w.fileSize()).c_str(),
-           w.createDateString().c_str(), printableName(w.fileName()).c_str(), w.isDirectory() ? "/" : "");
+    const std::string size = w.isDirectory() ? "folder"
+        : w.isUnfinished()                   ? "unfinished"
+                                             : humanSize(w.fileSize());
+    printf("%10s  %s  %s%s\n", size.c_str(), w.createDateString().c_str(),
+           printableName(w.fileName()).c_str(), w.isDirectory() ? "/" : "");
 }
 
 static StoreEntry existing(const Vault &vault, const std::string &path)

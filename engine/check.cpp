@@ -252,11 +252,15 @@ void check_file(struct checker *c, const struct store_index *index, const struct
     c->sum.files++;
     c->sum.bytes = c->sum.bytes + e->size < c->sum.bytes ? UINT64_MAX : c->sum.bytes + e->size;
     const uint64_t first = e->size < FS_PART_SIZE ? e->size : FS_PART_SIZE;
+    const int problems = c->problems;
     const int64_t got = check_object(c, e->id, first, c->shown.buf);
     if (got >= 0 && (uint64_t)got != first)
         report(c, FS_CHECK_SIZE_MISMATCH, c->shown.buf, "%s: holds %lld bytes, its entry says %llu",
                c->shown.buf, (long long)got, (unsigned long long)first);
     check_parts(c, index, e);
+    if (problems == c->problems && !c->failed && (e->type_bits & INDEX_UNFINISHED))
+        report(c, FS_CHECK_UNFINISHED_MARK, c->shown.buf, "%s: marked unfinished, but its content is whole",
+               c->shown.buf);
 }
 
 void check_part_entry(struct checker *c, const struct store_index *index, const struct index_entry *e)

@@ -179,6 +179,23 @@ int forget_folder_entry(const char *path)
     return scratch_done(&s, index_release(&s.index));
 }
 
+int clear_unfinished_mark(const char *path)
+{
+    struct op_scratch s;
+    scratch_init(&s);
+    int r = resolve_existing(path, &s, NULL, NULL);
+    if (r < 0)
+        return scratch_done(&s, -1);
+    if (r != 1)
+        return scratch_done(&s, fail_with(EISDIR));
+    int pos = index_name_pos(&s.index, s.name.buf, s.name.len);
+    if (pos < 0)
+        return scratch_done(&s, fail_with(ENOENT));
+    s.index.entries[pos]->type_bits &= ~(uint32_t)INDEX_UNFINISHED;
+    s.index.changed |= INDEX_REPLACED;
+    return scratch_done(&s, index_release(&s.index));
+}
+
 int fs_unlink(const char *path)
 {
     struct op_scratch s;
@@ -369,6 +386,7 @@ static fs_dir *listing_of(struct op_scratch *s)
         if (len >= FS_NAME_MAX)
             len = FS_NAME_MAX - 1;
         d->type = folder ? FS_DT_DIR : FS_DT_FILE;
+        d->unfinished = !folder && (e->type_bits & INDEX_UNFINISHED);
         d->size = e->size;
         d->time = e->time;
         memcpy(d->name, e->name, len);

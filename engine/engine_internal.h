@@ -32,3 +32,7 @@ int resolve_parent(const char *path, struct store_index *index, struct strbuf *f
 // object alone: for an entry that names the index of another folder, which keeps it. 0, or
 // -1 with errno (ENOTDIR when path is not a folder).
 int forget_folder_entry(const char *path);
+
+// Clears the unfinished mark of the file entry at path (see INDEX_UNFINISHED). 0, or -1 with
+// errno.
+int clear_unfinished_mark(const char *path);

@@ -22,6 +22,9 @@ enum { FS_DT_DIR = 1, FS_DT_FILE = 2 };
 
 struct fs_dirent {
     uint8_t type; /* FS_DT_DIR or FS_DT_FILE */
+    /* 1: a file whose write had not finished when its entry was last recorded (a crash, a
+     * pulled stick, or a write still running); reading it may fail or come short. */
+    uint8_t unfinished;
     uint64_t size; /* recorded size; 0 for folders */
     int64_t time; /* creation time, seconds since the epoch */
     char name[FS_NAME_MAX];
@@ -108,7 +111,8 @@ enum fs_check_kind {
     FS_CHECK_SIZE_MISMATCH, /* the content is longer or shorter than its entry says */
     FS_CHECK_PART_MISSING,
     FS_CHECK_ORPHANED_OBJECT, /* an object file no entry names */
-    FS_CHECK_LEFTOVER_LOCK /* the lock file of an interrupted write */
+    FS_CHECK_LEFTOVER_LOCK, /* the lock file of an interrupted write */
+    FS_CHECK_UNFINISHED_MARK /* a whole file whose entry still says its write never finished */
 };
 
 struct fs_check_problem {
@@ -134,8 +138,9 @@ int fs_check(fs_check_problem_fn on_problem, void *ctx, struct fs_check_summary 
  * orphaned object files, and removes the file entries whose content is missing, cut short or
  * unreadable (what an interrupted write leaves), with their parts and objects, and takes out
  * the folder entries that name the index of a folder met before (a folder inside itself),
- * leaving that index to the folder that keeps it. Files whose content reads back whole and
- * folder indexes are never touched. on_action (may be NULL) gets one
+ * leaving that index to the folder that keeps it, and clears the unfinished mark of files
+ * whose content reads back whole. Such files and folder indexes are otherwise never touched.
+ * on_action (may be NULL) gets one
  * line per change made. Returns the number of changes, or -1 with errno as fs_check; a
  * change that fails is reported as such and not counted. Call it only while no other
  * program uses the vault, as a lock file of a running writer looks like a leftover one. */

@@ -33,6 +33,7 @@ struct file_handle {
     uint64_t declared_size;
     uint64_t position;
     uint64_t stream_start;  // position at which the current stream began
+    int write_failed;  // a write was refused: the content can no longer be whole
 };
 
 static struct {
@@ -53,6 +54,7 @@ static void handle_clear(struct file_handle *h)
     free(h->path);
     h->path = NULL;
     h->position = h->declared_size = h->stream_start = 0;
+    h->write_failed = 0;
 }
 
 // Gives a freshly allocated handle back; its lock is held.
@@ -351,6 +353,7 @@ static int create_write_handle(struct store_index *index, const struct strbuf *f
         h->path = strdup(full->buf);
         if (!h->path)
             errno = ENOMEM;
+        entry->type_bits |= INDEX_UNFINISHED;
         ok = h->path && index_add_entry(index, entry) == 0;
         // In a batch a new name is recorded at the commit; a replacement is written now, as
         // it frees the old objects.
@@ -555,6 +558,8 @@ int fs_write(int handle, const void *bytes, uint32_t length)
     }
     strbuf_release(&name);
     strbuf_release(&part);
+    if (r < 0)
+        h->write_failed = 1;
     pthread_mutex_unlock(&h->lock);
     errno = saved;
     return r < 0 ? -1 : (int)length;
@@ -637,6 +642,31 @@ int fs_read(int handle, void *buffer, uint32_t length)
     return failed ? -1 : (int)total;
 }
 
+// The content is whole (all the declared bytes) and on its way to the volume: the entry loses
+// its unfinished mark. In
+// a batch the change goes with the next commit, after the sync that makes the content
+// durable; otherwise it is written now. A mark left by a failure here costs nothing but a
+// listing that says "incomplete" until check --repair: the content itself decides.
+static void mark_finished(const struct file_handle *h)
+{
+    int saved = errno;
+    struct store_index index = INDEX_INIT;
+    struct strbuf name = STRBUF_INIT;
+    if (load_handle_folder(h, &index, &name) == 0) {
+        int pos = index_name_pos(&index, name.buf, name.len);
+        if (pos >= 0 && (index.entries[pos]->type_bits & INDEX_UNFINISHED)) {
+            index.entries[pos]->type_bits &= ~(uint32_t)INDEX_UNFINISHED;
+            if (index_batch_active())
+                index_defer(&index);
+            else
+                index.changed |= INDEX_REPLACED;
+        }
+    }
+    index_release(&index);
+    strbuf_release(&name);
+    errno = saved;
+}
+
 int fs_close(int handle)
 {
     struct file_handle *h = handle_acquire(handle, ANY_MODE);
@@ -648,7 +678,10 @@ int fs_close(int handle)
         // the commit that records it does.
         if (!h->writer_active || object_writer_finish(&h->writer) < 0)
             r = -1;
-        else if (index_batch_active())
+        else if (h->write_failed) {
+            errno = EIO;  // bytes went missing: closing must not pass the file for whole
+            r = -1;
+        } else if (index_batch_active())
             index_note_unsynced_object();
         else if (sys_fsync(h->fd) < 0)
             r = -1;
@@ -659,6 +692,8 @@ int fs_close(int handle)
         else
             errno = saved;
         h->fd = -1;
+        if (r == 0 && h->position == h->declared_size)
+            mark_finished(h);
     }
     int saved = errno;
     handle_clear(h);

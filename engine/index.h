@@ -41,6 +41,10 @@ struct store_index {
 // clang-format on
 
 enum { INDEX_MIN_FILE = 32, INDEX_NAME_MASK = 0xFFF, INDEX_TYPE_MASK = 0xF000 };
+// A type bit set on a file's entry from its open for writing until its close: still marked,
+// the entry is of a write that never finished (or is still running). Readers that do not know
+// it keep it, as they keep every type bit; only reading the content tells for sure.
+enum { INDEX_UNFINISHED = 0x1000 };
 
 // On-disk length of an entry with a name of n bytes.
 static inline uint32_t index_entry_disk_size(uint32_t n)

@@ -19,6 +19,7 @@ struct findings {
     std::set<std::string> entries;  // store paths without the leading "/"
     std::vector<std::string> locks, orphans;  // paths on the volume
     std::vector<std::string> sharing;  // folder entries naming another's index, with a final "/"
+    std::vector<std::string> marked;  // whole files still marked unfinished
 };
 
 void collect(const struct fs_check_problem *p, void *ctx)
@@ -38,6 +39,10 @@ void collect(const struct fs_check_problem *p, void *ctx)
     case FS_CHECK_FOLDER_SHARED:
         if (p->path[0] == '/' && strlen(p->path) > 2)
             f->sharing.push_back(p->path);
+        break;
+    case FS_CHECK_UNFINISHED_MARK:
+        if (p->path[0] == '/')
+            f->marked.push_back(p->path);
         break;
     case FS_CHECK_LEFTOVER_LOCK:
         f->locks.push_back(p->path);
@@ -83,6 +88,14 @@ int fs_repair(fs_repair_fn on_action, void *ctx)
                 done++;
             } else {
                 tell(on_action, ctx, "could not remove the entry " + path + ": " + strerror(errno));
+            }
+        }
+        for (const std::string &path : found.marked) {
+            if (clear_unfinished_mark(path.c_str() + 1) == 0) {
+                tell(on_action, ctx, "marked " + path + " as finished: its content is whole");
+                done++;
+            } else {
+                tell(on_action, ctx, "could not mark " + path + " as finished: " + strerror(errno));
             }
         }
         for (const std::string &path : found.locks) {

@@ -115,6 +115,7 @@ bool XXDiskFileManager::listFolderInto(XXProtectFileWrapper &folder)
         } else {
             entry->setFileType(tool.changeFileTypeWithName(record.name));
             entry->setFileSize(record.size);
+            entry->setIsUnfinished(record.unfinished);
         }
         entry->setFileName(std::move(record.name));
         folder.appendSubFile(std::move(entry));

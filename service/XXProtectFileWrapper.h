@@ -90,6 +90,11 @@ public:
     const std::string &storeId() const { return storeId_; }
     void setStoreId(std::string id) { storeId_ = std::move(id); }
 
+    // A file whose write never finished, as the store's listing marks it: its content may
+    // not read back whole. Only reading it tells for sure.
+    bool isUnfinished() const { return isUnfinished_; }
+    void setIsUnfinished(bool value) { isUnfinished_ = value; }
+
     // Depth set by the separation pass; stale except right after one.
     std::int64_t folderLevel() const { return folderLevel_; }
     void setFolderLevel(std::int64_t level) { folderLevel_ = level; }
@@ -125,4 +130,5 @@ private:
     XXProtectFileArray allSubFileArray_;
     std::int64_t folderLevel_ = 0;
     std::string storeId_;
+    bool isUnfinished_ = false;
 };

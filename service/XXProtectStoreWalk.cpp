@@ -27,7 +27,9 @@ std::shared_ptr<XXProtectFileWrapper> entryForRecord(const XXProtectFileWrapper 
         made->setStoreId(record.id);
         return made;
     }
-    return XXProtectFileWrapper::makeFile(folder.fullPath(), record.name, record.size, std::move(date));
+    auto made = XXProtectFileWrapper::makeFile(folder.fullPath(), record.name, record.size, std::move(date));
+    made->setIsUnfinished(record.unfinished);
+    return made;
 }
 
 struct Child {
@@ -78,7 +80,8 @@ std::optional<std::vector<XXStoreRecord>> listStoreFolder(const std::string &pat
         return std::nullopt;
     while (const fs_dirent *record = fs_readdir(dir))
         records.push_back({record->type == FS_DT_DIR, record->size, record->time, record->name,
-                           std::string(reinterpret_cast<const char *>(record->id), FS_ID_SIZE)});
+                           std::string(reinterpret_cast<const char *>(record->id), FS_ID_SIZE),
+                           record->unfinished != 0});
     fs_closedir(dir);
     return records;
 }

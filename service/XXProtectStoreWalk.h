@@ -22,6 +22,7 @@ struct XXStoreRecord {
     std::int64_t time = 0;
     std::string name;
     std::string id;  // the entry's object id, raw bytes
+    bool unfinished = false;  // a file whose write never finished (see fs_dirent)
 };
 
 // The folder's records, part entries left out; nullopt (errno set) when it cannot be listed.

@@ -101,9 +101,12 @@ QVariant XXProtectItemModel::data(const QModelIndex &index, int role) const
         case dateColumn:
             return QString::fromStdString(item->createDateString());
         case sizeColumn:
-            return item->isDirectory()
-                ? QStringLiteral("--")
-                : QString::fromStdString(XXTool::shareTool().formattedFileSize(item->fileSize()));
+            if (item->isDirectory())
+                return QStringLiteral("--");
+            // A write that never finished: its size is what was meant, not what is there.
+            if (item->isUnfinished())
+                return xxplatform::text("String_198");
+            return QString::fromStdString(XXTool::shareTool().formattedFileSize(item->fileSize()));
         }
         break;
     case Qt::DecorationRole:

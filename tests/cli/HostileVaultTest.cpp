@@ -240,6 +240,12 @@ TEST_F(HostileVault, AnUnfinishedFileIsReplacedByTheNextPut)
     const std::string object = ref::objectPath(store, entry(root(), "doc.txt").id);
     const std::string whole = readFile(object);
     writeFile(object, whole.substr(0, whole.size() / 2 / 16 * 16));
+    ref::Index idx = root();
+    for (ref::Entry &e : idx.entries)
+        if (e.name == "doc.txt")
+            e.flags |= 0x1000;  // the mark the write leaves until its close
+    writeRoot(idx);
+    EXPECT_NE(cli({"ls"}).out.find("unfinished  "), std::string::npos);
 
     CliResult again = cli({"put", tmp / "doc.txt", tmp / "kept.txt"});
     EXPECT_EQ(again.status, 1) << again.err;  // kept.txt is a real clash and is refused

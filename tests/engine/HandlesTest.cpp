@@ -96,3 +96,74 @@ TEST_F(EngineHandles, HandleTableGrowsToItsLimit)
     for (int x : open)
         fs_close(x);
 }
+
+namespace {
+
+// The unfinished flag fs_readdir gives for name in the root, and the type bits on the disk.
+std::pair<int, int> unfinishedMark(const std::string &store, const std::string &password,
+                                   const std::string &name)
+{
+    int listed = -1;
+    fs_dir *dir = fs_opendir("");
+    while (struct fs_dirent *d = dir ? fs_readdir(dir) : nullptr)
+        if (name == d->name)
+            listed = d->unfinished;
+    fs_closedir(dir);
+    int bits = -1;
+    for (const ref::Entry &e : ref::readRootIndex(readFile(store + "/index"), password).entries)
+        if (e.name == name)
+            bits = e.flags & 0xF000;
+    return {listed, bits};
+}
+
+}  // namespace
+
+TEST_F(EngineHandles, AnEntryIsMarkedUnfinishedFromOpenUntilAWholeClose)
+{
+    int h = fs_open("half.bin", FS_O_WRITE, (uint64_t)10);
+    ASSERT_GE(h, 0);
+    ASSERT_EQ(fs_write(h, "01234", 5), 5);
+    // What a crash now leaves on the disk, and what any listing shows meanwhile.
+    EXPECT_EQ(unfinishedMark(storeDir(), password, "half.bin"), std::make_pair(1, 0x1000));
+    ASSERT_EQ(fs_write(h, "56789", 5), 5);
+    ASSERT_EQ(fs_close(h), 0);
+    EXPECT_EQ(unfinishedMark(storeDir(), password, "half.bin"), std::make_pair(0, 0));
+
+    // Closed short of its size, a file stays marked.
+    h = fs_open("short.bin", FS_O_WRITE, (uint64_t)10);
+    ASSERT_EQ(fs_write(h, "012", 3), 3);
+    ASSERT_EQ(fs_close(h), 0);
+    EXPECT_EQ(unfinishedMark(storeDir(), password, "short.bin"), std::make_pair(1, 0x1000));
+
+    // In a batch the mark never reaches the disk for a file closed before the commit.
+    ASSERT_EQ(fs_batch_begin(), 0);
+    ASSERT_EQ(put("batched.bin", "whole"), 0);
+    ASSERT_EQ(fs_batch_end(), 0);
+    EXPECT_EQ(unfinishedMark(storeDir(), password, "batched.bin"), std::make_pair(0, 0));
+    EXPECT_EQ(get("batched.bin"), "whole");
+}
+
+TEST_F(EngineHandles, RepairClearsTheMarkOfAWholeFileOnly)
+{
+    ASSERT_EQ(put("whole.txt", "all of it"), 0);
+    // A mark whose clearing failed (a full volume at the close): the content is whole.
+    ref::Index root = ref::readRootIndex(readFile(storeDir() + "/index"), password);
+    for (ref::Entry &e : root.entries)
+        e.flags |= 0x1000;
+    writeFile(storeDir() + "/index",
+              ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
+    ASSERT_EQ(fs_umount(), 0);
+    ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
+    ASSERT_EQ(fs_login(password.c_str()), 1);
+
+    std::vector<int> kinds;
+    auto collect = [](const fs_check_problem *p, void *ctx) {
+        static_cast<std::vector<int> *>(ctx)->push_back(p->kind);
+    };
+    EXPECT_EQ(fs_check(collect, &kinds, nullptr), 1);
+    EXPECT_EQ(kinds, std::vector<int>{FS_CHECK_UNFINISHED_MARK});
+    EXPECT_EQ(fs_repair(nullptr, nullptr), 1);
+    EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(unfinishedMark(storeDir(), password, "whole.txt"), std::make_pair(0, 0));
+    EXPECT_EQ(get("whole.txt"), "all of it");
+}
