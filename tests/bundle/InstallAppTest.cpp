@@ -2,7 +2,6 @@
 // replaces, and that a refusal or a failure changes nothing on the volume.
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <functional>
 
 #include "CliRunner.h"
+#include "SmallVolume.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -152,25 +152,6 @@ TEST(InstallAppCommandLine, NeedsAVolumeFolderAndABundle)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("not running from a bundle"), std::string::npos) << r.err;
 }
-
-// A small tmpfs for a stick; unmounted when the test ends.
-class SmallVolume {
-public:
-    explicit SmallVolume(const char *options)
-        : mounted_(mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options) == 0)
-    {}
-    ~SmallVolume()
-    {
-        if (mounted_)
-            umount(dir_.path().c_str());
-    }
-    bool mounted() const { return mounted_; }
-    const std::string &path() const { return dir_.path(); }
-
-private:
-    TempDir dir_;
-    bool mounted_;
-};
 
 TEST(InstallAppFullVolume, AFullStickKeepsTheEarlierBundleAndTheVault)
 {

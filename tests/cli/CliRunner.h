@@ -1,4 +1,5 @@
-// Runs coffervale-cli as a child process and captures what it prints.
+// Runs a program (coffervale-cli, unless named otherwise) as a child process and captures
+// what it prints.
 #pragma once
 
 #include <fcntl.h>
@@ -18,12 +19,11 @@ struct CliResult {
     std::string out, err;
 };
 
-// input, when given, is what the child reads on standard input (else /dev/null).
-inline CliResult runCli(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
-                        const std::optional<std::string> &input = std::nullopt)
+// argStore[0] is the program started; input, when given, is what the child reads on standard
+// input (else /dev/null).
+inline CliResult runProgram(std::vector<std::string> argStore, const std::vector<std::string> &env = {},
+                            const std::optional<std::string> &input = std::nullopt)
 {
-    std::vector<std::string> argStore = {COFFERVALE_CLI_PATH};
-    argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &a : argStore)
         argv.push_back(a.data());
@@ -101,4 +101,12 @@ inline CliResult runCli(const std::vector<std::string> &args, const std::vector<
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r;
+}
+
+inline CliResult runCli(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+                        const std::optional<std::string> &input = std::nullopt)
+{
+    std::vector<std::string> argStore = {COFFERVALE_CLI_PATH};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    return runProgram(argStore, env, input);
 }

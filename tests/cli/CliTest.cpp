@@ -37,6 +37,16 @@ protected:
         return runCli(args, all, input);
     }
     void init() { ASSERT_EQ(cli({"init", "--hint", "blue door"}).status, 0); }
+
+    // The vault's root index, read and written as another program would.
+    std::string store() const { return vol + "/.TovinCoffervale"; }
+    ref::Index rootIndex() const { return ref::readRootIndex(readFile(store() + "/index"), "GoodPassword1"); }
+    void writeRootIndex(const ref::Index &root) const
+    {
+        writeFile(
+            store() + "/index",
+            ref::aesCbc(ref::buildIndex(root, true), ref::rootKey("GoodPassword1"), ref::rootIv(), true));
+    }
 };
 
 }  // namespace
@@ -131,14 +141,15 @@ TEST_F(CliTest, PasswordsAndExitStatus)
 TEST_F(CliTest, AnUnreadableVaultIsReportedAsSuch)
 {
     init();
-    const std::string index = vol + "/.TovinCoffervale/index";
+    const std::string index = store() + "/index";
     const std::string whole = readFile(index);
     writeFile(index, whole.substr(0, 20));  // cut short
     CliResult cut = cli({"ls"});
     EXPECT_EQ(cut.status, 1);
-    EXPECT_EQ(cut.err, "coffervale-cli: the vault on " + vol +
-                           " is damaged: its index is not one any password could open (this is not a wrong "
-                           "password; restore a backup)\n");
+    EXPECT_EQ(cut.err,
+              "coffervale-cli: the vault on " + vol +
+                  " is damaged: its index is not one any password could open (this is not a wrong "
+                  "password; restore a backup)\n");
     EXPECT_EQ(readFile(index), whole.substr(0, 20));
 
     writeFile(index, whole);
@@ -197,10 +208,7 @@ TEST_F(CliTest, GetNeverWritesOutsideTheTarget)
     writeFile(tmp / "ok.txt", "fine");
     ASSERT_EQ(cli({"put", tmp / "ok.txt"}).status, 0);
     // A hostile vault: entries whose names would climb out, all pointing at real content.
-    std::string store = vol + "/.TovinCoffervale";
-    ref::Bytes plain =
-        ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
-    ref::Index root = ref::parseIndex(plain, true);
+    ref::Index root = rootIndex();
     ref::Entry good = root.entries.at(0);
     for (std::string evil : {"..", "../escape.txt", "..\\escape2.txt"}) {
         ref::Entry e = good;
@@ -208,8 +216,7 @@ TEST_F(CliTest, GetNeverWritesOutsideTheTarget)
         root.entries.push_back(e);
     }
     std::sort(root.entries.begin(), root.entries.end(), [](auto &a, auto &b) { return a.name < b.name; });
-    writeFile(store + "/index",
-              ref::aesCbc(ref::buildIndex(root, true), ref::rootKey("GoodPassword1"), ref::rootIv(), true));
+    writeRootIndex(root);
 
     fs::create_directories(tmp / "out/inner");
     CliResult r = cli({"get", "/", "--to", tmp / "out/inner"});
@@ -229,17 +236,14 @@ TEST_F(CliTest, CheckFindsDamageAndChangesNothing)
     writeFile(tmp / "a.txt", std::string(100000, 'a'));
     writeFile(tmp / "b.txt", "bee");
     ASSERT_EQ(cli({"put", tmp / "a.txt", tmp / "b.txt"}).status, 0);
-    std::string store = vol + "/.TovinCoffervale";
-    ref::Bytes plain =
-        ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
-    ref::Index root = ref::parseIndex(plain, true);
-    std::string aObject = ref::objectPath(store, root.entries[0].id);
-    std::string bObject = ref::objectPath(store, root.entries[1].id);
+    ref::Index root = rootIndex();
+    std::string aObject = ref::objectPath(store(), root.entries[0].id);
+    std::string bObject = ref::objectPath(store(), root.entries[1].id);
     std::string damaged = readFile(aObject);
     damaged[damaged.size() / 2] ^= 0x10;
     writeFile(aObject, damaged);
     fs::remove(bObject);
-    writeFile(store + "/ab/" + std::string(38, 'c'), "stray");
+    writeFile(store() + "/ab/" + std::string(38, 'c'), "stray");
     auto before = snapshotTree(vol);
 
     CliResult r = cli({"check"});
@@ -254,16 +258,13 @@ TEST_F(CliTest, CheckEndsOnAFolderThatHoldsItself)
 {
     init();
     ASSERT_EQ(cli({"mkdir", "loop"}).status, 0);
-    std::string store = vol + "/.TovinCoffervale";
-    ref::Bytes plain =
-        ref::aesCbc(readFile(store + "/index"), ref::rootKey("GoodPassword1"), ref::rootIv(), false);
-    ref::Entry folder = ref::parseIndex(plain, true).entries.at(0);
+    ref::Entry folder = rootIndex().entries.at(0);
     ref::Index inside;
     ref::Entry self = folder;
     self.name = "again/";
     inside.entries.push_back(self);
     ref::Bytes objectKey = ref::sha1("GoodPassword1");
-    writeFile(ref::objectPath(store, folder.id),
+    writeFile(ref::objectPath(store(), folder.id),
               ref::aesCbc(ref::buildIndex(inside, false), ref::objectKey(objectKey, folder.id),
                           ref::objectIv(folder.id), true));
 
@@ -325,7 +326,7 @@ TEST_F(CliBackupTest, BackupListAndRestore)
     EXPECT_NE(made.err.find("Backed up the vault to " + root + "/"), std::string::npos) << made.err;
     const std::vector<std::string> names = listed();
     ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(snapshotTree(root + "/" + names[0]), snapshotTree(vol + "/.TovinCoffervale"));
+    EXPECT_EQ(snapshotTree(root + "/" + names[0]), snapshotTree(store()));
 
     // Changed after the backup: password, hint and content.
     ASSERT_EQ(cli({"passwd", "--hint", "later"}, {"COFFERVALE_NEW_PASSWORD=LaterPassword2"}).status, 0);
@@ -362,7 +363,7 @@ TEST_F(CliBackupTest, RestoreOntoAVolumeWithoutAVault)
     ASSERT_EQ(cli({"backup"}).status, 0);
     const std::vector<std::string> names = listed();
     ASSERT_EQ(names.size(), 1u);
-    fs::remove_all(vol + "/.TovinCoffervale");
+    fs::remove_all(store());
     // Nothing to protect, so no password is asked for.
     CliResult restored = cli({"restore", names[0]}, {"COFFERVALE_PASSWORD="});
     ASSERT_EQ(restored.status, 0) << restored.err;
