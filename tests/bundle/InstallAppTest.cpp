@@ -56,9 +56,7 @@ protected:
 
 TEST_F(InstallAppTest, CopiesTheBundleBesideTheVaultWithoutExecuteBits)
 {
-    const CliResult r = installApp(volume, bundle);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("sh \"" + volume + "/Coffervale/start.sh\""), std::string::npos) << r.out;
+    ASSERT_TRUE(exited(installApp(volume, bundle), 0, "", "sh \"" + volume + "/Coffervale/start.sh\""));
     const std::string installed = volumeDir / "Coffervale";
     EXPECT_EQ(readFile(installed + "/bin/coffervale"), "program v1");
     EXPECT_EQ(readFile(installed + "/lib/libQt6Core.so.6"), std::string(5000, 'q'));
@@ -84,21 +82,18 @@ TEST_F(InstallAppTest, ReplacesAnEarlierBundleAndClearsWhatAnInterruptedRunLeft)
     writeFile(volumeDir / ".Coffervale-installing/bin/coffervale", "half");
     TempDir newer;
     makeBundle(newer / "Coffervale", "program v2");
-    const CliResult r = installApp(volume, newer / "Coffervale");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(exited(installApp(volume, newer / "Coffervale"), 0));
     EXPECT_EQ(readFile(volumeDir / "Coffervale/bin/coffervale"), "program v2");
     EXPECT_FALSE(fs::exists(volumeDir / ".Coffervale-installing"));
     EXPECT_FALSE(fs::exists(volumeDir / ".Coffervale-replaced"));
     EXPECT_EQ(readFile(volumeDir / ".TovinCoffervale/index"), "the vault");
 
     // Run from the installed copy onto its own volume: nothing to do, nothing removed.
-    const CliResult same = installApp(volume, volumeDir / "Coffervale");
-    EXPECT_EQ(same.status, 0) << same.err;
+    EXPECT_TRUE(exited(installApp(volume, volumeDir / "Coffervale"), 0));
     EXPECT_EQ(readFile(volumeDir / "Coffervale/bin/coffervale"), "program v2");
     // From that copy onto another stick: its manifest matches its changed desktop entry.
     TempDir other;
-    const CliResult onward = installApp(other.path(), volumeDir / "Coffervale");
-    EXPECT_EQ(onward.status, 0) << onward.err;
+    EXPECT_TRUE(exited(installApp(other.path(), volumeDir / "Coffervale"), 0));
     EXPECT_NE(readFile(other / "Coffervale/Coffervale.desktop").find("Icon=" + other.path()),
               std::string::npos);
 }
@@ -129,9 +124,7 @@ TEST_F(InstallAppTest, RefusalsLeaveTheVolumeAsItWas)
         makeBundle(bundle);
         c.prepare();
         const Tree before = snapshotTree(volume);
-        const CliResult r = installApp(volume, bundle);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(exited(installApp(volume, bundle), 1, c.message));
         EXPECT_EQ(snapshotTree(volume), before);
         fs::remove_all(volumeDir / "Coffervale");
         fs::remove_all(volumeDir / ".Coffervale-installing");
@@ -141,16 +134,10 @@ TEST_F(InstallAppTest, RefusalsLeaveTheVolumeAsItWas)
 TEST(InstallAppCommandLine, NeedsAVolumeFolderAndABundle)
 {
     TempDir dir;
-    CliResult r = runCli({"install-app"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("no volume"), std::string::npos) << r.err;
-    r = runCli({"install-app", dir / "missing", "--from", dir.path()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("is not a folder"), std::string::npos) << r.err;
+    EXPECT_TRUE(exited(runCli({"install-app"}), 2, "no volume"));
+    EXPECT_TRUE(exited(runCli({"install-app", dir / "missing", "--from", dir.path()}), 1, "is not a folder"));
     // The build's coffervale-cli is not inside a bundle.
-    r = runCli({"install-app", dir.path()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("not running from a bundle"), std::string::npos) << r.err;
+    EXPECT_TRUE(exited(runCli({"install-app", dir.path()}), 1, "not running from a bundle"));
 }
 
 TEST(InstallAppFullVolume, AFullStickKeepsTheEarlierBundleAndTheVault)
@@ -164,9 +151,7 @@ TEST(InstallAppFullVolume, AFullStickKeepsTheEarlierBundleAndTheVault)
         if (!tiny.mounted())
             GTEST_SKIP() << "a tmpfs cannot be mounted here (needs root): " << strerror(errno);
         writeFile(tiny.path() + "/.TovinCoffervale/index", "the vault");
-        const CliResult r = installApp(tiny.path(), bundle);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find("not enough space"), std::string::npos) << r.err;
+        EXPECT_TRUE(exited(installApp(tiny.path(), bundle), 1, "not enough space"));
         EXPECT_EQ(snapshotTree(tiny.path()), (Tree{{".TovinCoffervale/index", "the vault"}}));
     }
     // Room for one copy's files but not two: the second copy fails half-way.
@@ -175,9 +160,7 @@ TEST(InstallAppFullVolume, AFullStickKeepsTheEarlierBundleAndTheVault)
     ASSERT_EQ(installApp(stick.path(), bundle).status, 0);
     const Tree before = snapshotTree(stick.path());
     makeBundle(bundle, "program v2");
-    const CliResult r = installApp(stick.path(), bundle);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_TRUE(exited(installApp(stick.path(), bundle), 1, "No space left on device"));
     EXPECT_EQ(snapshotTree(stick.path()), before);
     EXPECT_FALSE(fs::exists(stick.path() + "/.Coffervale-installing"));
 }

@@ -12,12 +12,25 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 extern char **environ;
 
 struct CliResult {
     int status = -1;
     std::string out, err;
 };
+
+// The run ended with status, its error output holds errPart and its output outPart.
+inline ::testing::AssertionResult exited(const CliResult &r, int status, const std::string &errPart = "",
+                                         const std::string &outPart = "")
+{
+    if (r.status == status && r.err.find(errPart) != std::string::npos &&
+        r.out.find(outPart) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+        << "status " << r.status << "\nerror output: " << r.err << "\noutput: " << r.out;
+}
 
 // argStore[0] is the program started; input, when given, is what the child reads on standard
 // input (else /dev/null).
