@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <QWidget>
 
@@ -19,6 +20,7 @@
 #include "XXAppDelegate.h"
 #include "XXDiskCheck.h"
 #include "XXDiskFileManager.h"
+#include "XXReminderView.h"
 #include "XXTexts.h"
 #include "XXTool.h"
 #include "XXWorker.h"
@@ -99,15 +101,40 @@ inline XXDiskFileManager &manager()
     return XXDiskFileManager::shareDiskFileManager();
 }
 
+// The session calls the screens make, made directly; true on success.
+inline bool startOn(const std::string &volume)
+{
+    return callManager([&](auto done) { manager().startManagerWithDiskPath(volume, done); }).isSuccess();
+}
+inline bool logInWith(const std::string &password)
+{
+    return callManager([&](auto done) { manager().loginWithPassword(password, done); }).isSuccess();
+}
+inline void logOut()
+{
+    callManager([](auto done) { manager().logOutComplete(done); });
+}
+
 // A vault with an account on volume, left logged out.
 inline void makeVault(const std::string &volume, const std::string &password, const std::string &hint = "")
 {
-    ASSERT_TRUE(
-        callManager([&](auto done) { manager().startManagerWithDiskPath(volume, done); }).isSuccess());
+    ASSERT_TRUE(startOn(volume));
     ASSERT_TRUE(callManager([&](auto done) {
                     manager().createAccountWithPassword(password, hint, done);
                 }).isSuccess());
-    callManager([&](auto done) { manager().logOutComplete(done); });
+    logOut();
+}
+
+// The text of the next reminder, which is then dismissed.
+inline QString takeReminder()
+{
+    XXReminderView *reminder = waitForVisible<XXReminderView>();
+    if (!reminder)
+        return "<no reminder>";
+    const QString text = reminderText(reminder);
+    reminder->findChild<QPushButton *>("sureBtn")->click();
+    QApplication::processEvents();
+    return text;
 }
 
 // The process's delegate and a clean slate of windows, volumes and language for each test.
@@ -124,7 +151,7 @@ protected:
     void TearDown() override
     {
         closeAllWindows();
-        callManager([](auto done) { manager().logOutComplete(done); });
+        logOut();
         XXVolumeSource::current() = savedSource_;
         XXTool::shareTool().setLanguageName("en");
     }

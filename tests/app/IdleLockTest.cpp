@@ -8,14 +8,11 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 
 #include "AppTestSupport.h"
+#include "HeldLock.h"
 #include "XXIdleLock.h"
 #include "XXInputPasswordView.h"
 #include "XXLoginViewController.h"
@@ -171,19 +168,15 @@ protected:
     // Stores values in the vault (as an earlier session would have) while logged in.
     void storeSettings(const XXTimeoutValues &values)
     {
-        ASSERT_TRUE(apptest::callManager([&](auto d) {
-                        apptest::manager().startManagerWithDiskPath(volume_, d);
-                    }).isSuccess());
+        ASSERT_TRUE(apptest::startOn(volume_));
         ASSERT_TRUE(xxtimeout::writeTimeoutSettings(values));
-        apptest::callManager([](auto d) { apptest::manager().logOutComplete(d); });
+        apptest::logOut();
     }
 
     // Logs in through the login screen; the unlocked screen, once its settings are read.
     XXMainViewController *logIn(int expectedMinutes)
     {
-        EXPECT_TRUE(apptest::callManager([&](auto d) {
-                        apptest::manager().startManagerWithDiskPath(volume_, d);
-                    }).isSuccess());
+        EXPECT_TRUE(apptest::startOn(volume_));
         window_ = qobject_cast<XXMainWindowController *>(XXAppDelegate::shared()->openMainWindow());
         if (!window_)
             return nullptr;
@@ -286,20 +279,14 @@ TEST_F(IdleLockScreenTest, TheSheetShowsTheStoredValuesAndStoresThemOnlyOnOk)
     EXPECT_TRUE(apptest::visible<XXReminderView>().isEmpty());
 
     // A store that refuses the write: a reminder says so.
-    const std::string lockFile = volume_ + "/.TovinCoffervale/config.lock";
-    writeFile(lockFile, "");
-    const int holder = open(lockFile.c_str(), O_RDWR);
-    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    HeldLock holder(volume_ + "/.TovinCoffervale/config.lock");
     entry->trigger();
     sheet = apptest::waitForVisible<XXTimeoutSettingView>();
     ASSERT_NE(sheet, nullptr);
     sheet->idleMinutesBox()->setValue(7);
     sheet->findChild<QPushButton *>("sureBtn")->click();
-    XXReminderView *reminder = apptest::waitForVisible<XXReminderView>();
-    ASSERT_NE(reminder, nullptr);
-    EXPECT_EQ(apptest::reminderText(reminder), xxplatform::text("String_197"));
-    reminder->findChild<QPushButton *>("sureBtn")->click();
-    close(holder);
+    EXPECT_EQ(apptest::takeReminder(), xxplatform::text("String_197"));
+    holder.release();
     EXPECT_EQ(xxtimeout::readTimeoutSettings(), (XXTimeoutValues{1, true}));
     EXPECT_EQ(unlocked->idleLock()->idleMinutes(), 7) << "holds for this session all the same";
 }

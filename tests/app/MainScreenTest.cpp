@@ -12,9 +12,8 @@
 #include <QToolButton>
 
 #include <filesystem>
-#include <fstream>
 
-#include "AppTestSupport.h"
+#include "UnlockedScreenFixture.h"
 #include "XXClipboard.h"
 #include "XXComputerFileController.h"
 #include "XXComputerFileModel.h"
@@ -30,28 +29,11 @@
 #include "XXTransmissionErrorView.h"
 #include "XXTwoBtnReminderView.h"
 
+using apptest::takeReminder;
 using apptest::waitFor;
 namespace fs = std::filesystem;
 
 namespace {
-
-void writeComputerFile(const std::string &path, const std::string &content)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-// The text of the next reminder, which is then dismissed.
-QString nextReminder()
-{
-    XXReminderView *reminder = apptest::waitForVisible<XXReminderView>();
-    if (!reminder)
-        return "<no reminder>";
-    const QString text = apptest::reminderText(reminder);
-    reminder->findChild<QPushButton *>("sureBtn")->click();
-    QApplication::processEvents();
-    return text;
-}
 
 std::vector<std::string> namesOf(const XXProtectFileArray &entries)
 {
@@ -62,36 +44,15 @@ std::vector<std::string> namesOf(const XXProtectFileArray &entries)
     return names;
 }
 
-class MainScreenTest : public apptest::AppTest {
+class MainScreenTest : public apptest::UnlockedScreenTest {
 protected:
     void SetUp() override
     {
-        AppTest::SetUp();
-        volume_ = dir_ / "stick";
-        computer_ = dir_ / "computer";
-        fs::create_directories(volume_);
-        writeComputerFile(computer_ + "/notes.txt", "some notes");
-        writeComputerFile(computer_ + "/photo.png", "not really a picture");
-        writeComputerFile(computer_ + "/docs/a.txt", "alpha");
-        writeComputerFile(computer_ + "/.hidden", "never shown");
-        useVolumes({volume_});
-        apptest::makeVault(volume_, "Secret#123");
-        ASSERT_TRUE(apptest::callManager([&](auto d) {
-                        apptest::manager().startManagerWithDiskPath(volume_, d);
-                    }).isSuccess());
-        ASSERT_TRUE(apptest::callManager([&](auto d) {
-                        apptest::manager().loginWithPassword("Secret#123", d);
-                    }).isSuccess());
-    }
-
-    XXMainViewController *openScreen()
-    {
-        auto *screen = new XXMainViewController;
-        screen->setAttribute(Qt::WA_DeleteOnClose);
-        screen->resize(1100, 650);
-        screen->show();
-        EXPECT_TRUE(waitFor([&] { return screen->protectTabVC()->isLoaded(); }));
-        return screen;
+        UnlockedScreenTest::SetUp();
+        writeFile(computer_ + "/notes.txt", "some notes");
+        writeFile(computer_ + "/photo.png", "not really a picture");
+        writeFile(computer_ + "/docs/a.txt", "alpha");
+        writeFile(computer_ + "/.hidden", "never shown");
     }
 
     // Enters the vault's root entry (the only row at the top level).
@@ -130,8 +91,7 @@ protected:
         return -1;
     }
 
-    std::string volume_;
-    std::string computer_;
+    const std::string computer_ = dir_ / "computer";
 };
 
 bool enabled(const char *identifier)
@@ -153,7 +113,7 @@ TEST_F(MainScreenTest, HistoryAndTheEnablingRulesFollowNavigation)
     EXPECT_TRUE(enabled("lock"));
 
     screen->createDir();
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_78")) << "no folder outside the volume";
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_78")) << "no folder outside the volume";
 
     QGuiApplication::clipboard()->clear();
     enterVault(screen);
@@ -166,9 +126,9 @@ TEST_F(MainScreenTest, HistoryAndTheEnablingRulesFollowNavigation)
     EXPECT_TRUE(enabled("createDir"));
 
     screen->createDirNamed("one");
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_80"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_80"));
     screen->createDirNamed("two");
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_80"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_80"));
     ASSERT_EQ(pane->model()->rowCount(), 2);
     pane->enterFolder(pane->model()->entry(rowNamed(pane, "one")));
     EXPECT_EQ(pane->currentFolderPath(), "/one");
@@ -205,7 +165,7 @@ TEST_F(MainScreenTest, SelectionTurnsCopyCutAndRenameOnAndTheFocusMovesBetweenPa
     auto *pane = screen->protectTabVC();
     enterVault(screen);
     importThroughScreen(screen, {computer_ + "/notes.txt", computer_ + "/docs"});
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_171"));
     ASSERT_TRUE(waitFor([&] { return pane->model()->rowCount() == 2; }));
 
     select(pane, {"notes.txt"});
@@ -221,11 +181,11 @@ TEST_F(MainScreenTest, SelectionTurnsCopyCutAndRenameOnAndTheFocusMovesBetweenPa
     pane->currentView()->clearSelection();
     EXPECT_FALSE(screen->toolbarButton(XXMainViewController::copyBtn)->isEnabled());
     screen->copyAction();
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_73"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_73"));
 
     select(pane, {"notes.txt"});
     screen->renameSelectedTo("renamed");
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_96"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_96"));
     EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"docs", "renamed.txt"}))
         << "a file keeps its extension";
 
@@ -234,7 +194,7 @@ TEST_F(MainScreenTest, SelectionTurnsCopyCutAndRenameOnAndTheFocusMovesBetweenPa
     auto *confirm = apptest::waitForVisible<XXTwoBtnReminderView>();
     ASSERT_NE(confirm, nullptr);
     confirm->findChild<QPushButton *>("sureBtn")->click();
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_92"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_92"));
     EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"docs"}));
 }
 
@@ -244,9 +204,9 @@ TEST_F(MainScreenTest, DropsImportIntoTheShownFolderMoveOntoFolderRowsAndWaitFor
     auto *pane = screen->protectTabVC();
     enterVault(screen);
     screen->createDirNamed("box");
-    nextReminder();
+    takeReminder();
     importThroughScreen(screen, {computer_ + "/notes.txt"});
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_171"));
 
     // Computer records dropped on a file row go into the shown folder, not the file.
     QMimeData computerDrag;
@@ -256,7 +216,7 @@ TEST_F(MainScreenTest, DropsImportIntoTheShownFolderMoveOntoFolderRowsAndWaitFor
     const int fileRow = rowNamed(pane, "notes.txt");
     ASSERT_TRUE(pane->canDrop(&computerDrag, fileRow));
     pane->drop(&computerDrag, fileRow);
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_171"));
     EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"box", "notes.txt", "photo.png"}));
 
     // Rows dragged inside the pane move onto a folder row, and nowhere else.
@@ -267,7 +227,7 @@ TEST_F(MainScreenTest, DropsImportIntoTheShownFolderMoveOntoFolderRowsAndWaitFor
     EXPECT_FALSE(pane->canDrop(&rowsDrag, rowNamed(pane, "notes.txt"))) << "a file row";
     ASSERT_TRUE(pane->canDrop(&rowsDrag, rowNamed(pane, "box")));
     pane->drop(&rowsDrag, rowNamed(pane, "box"));
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_65"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_65"));
     EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"box", "notes.txt"}));
     auto box = pane->model()->entry(rowNamed(pane, "box"));
     EXPECT_EQ(namesOf(box->allSubFileArray()), (std::vector<std::string>{"photo.png"}));
@@ -279,10 +239,10 @@ TEST_F(MainScreenTest, DropsImportIntoTheShownFolderMoveOntoFolderRowsAndWaitFor
     screen->startSearch("o");
     ASSERT_TRUE(waitFor([&] { return pane->isDisplaySearchResult(); }));
     pane->drop(&foreign, -1);
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_100"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_100"));
     screen->endSearch();
     pane->drop(&foreign, -1);
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_171"));
     EXPECT_NE(rowNamed(pane, "a.txt"), -1);
 }
 
@@ -292,11 +252,11 @@ TEST_F(MainScreenTest, PasteCopiesAfterCopyAndMovesOnceAfterCut)
     auto *pane = screen->protectTabVC();
     enterVault(screen);
     screen->createDirNamed("target");
-    nextReminder();
+    takeReminder();
     screen->createDirNamed("other");
-    nextReminder();
+    takeReminder();
     importThroughScreen(screen, {computer_ + "/notes.txt", computer_ + "/photo.png"});
-    nextReminder();
+    takeReminder();
     auto target = pane->model()->entry(rowNamed(pane, "target"));
 
     select(pane, {"notes.txt", "photo.png"});
@@ -308,7 +268,7 @@ TEST_F(MainScreenTest, PasteCopiesAfterCopyAndMovesOnceAfterCut)
     pane->enterFolder(target);
     EXPECT_TRUE(screen->toolbarButton(XXMainViewController::pasteBtn)->isEnabled());
     screen->pasteAction();
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_65"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_65"));
     EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"notes.txt", "photo.png"}));
     screen->goBackAction();
     EXPECT_NE(rowNamed(pane, "notes.txt"), -1) << "a copy leaves the original";
@@ -317,7 +277,7 @@ TEST_F(MainScreenTest, PasteCopiesAfterCopyAndMovesOnceAfterCut)
     screen->cutAction();
     pane->enterFolder(pane->model()->entry(rowNamed(pane, "other")));
     screen->pasteAction();
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_65"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_65"));
     EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"notes.txt"}));
     EXPECT_FALSE(QGuiApplication::clipboard()->mimeData() &&
                  QGuiApplication::clipboard()->mimeData()->hasFormat(xxplatform::protectItemsMimeType))
@@ -333,14 +293,14 @@ TEST_F(MainScreenTest, ANameConflictAsksAndEachAnswerResumesTheRun)
     auto *pane = screen->protectTabVC();
     enterVault(screen);
     importThroughScreen(screen, {computer_ + "/notes.txt"});
-    nextReminder();
+    takeReminder();
 
     importThroughScreen(screen, {computer_ + "/notes.txt"});
     auto *question = apptest::waitForVisible<XXTransmissionErrorView>();
     ASSERT_NE(question, nullptr);
     EXPECT_TRUE(apptest::reminderText(question).contains(xxplatform::text("String_69")));
     question->findChild<QPushButton *>("sureBtn")->click();  // keep both
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_171"));
     EXPECT_EQ(pane->model()->rowCount(), 2);
 
     importThroughScreen(screen, {computer_ + "/notes.txt"});
@@ -348,7 +308,7 @@ TEST_F(MainScreenTest, ANameConflictAsksAndEachAnswerResumesTheRun)
     ASSERT_NE(question, nullptr);
     question->applyToAllBox()->setChecked(true);
     question->findChild<QPushButton *>("cancelBtn")->click();  // skip
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_171"));
     EXPECT_EQ(pane->model()->rowCount(), 2) << "skipped";
     EXPECT_FALSE(screen->transferFeedback()->isRunning());
 }
@@ -359,10 +319,10 @@ TEST_F(MainScreenTest, AFolderMovedIntoItselfAloneIsAnErrorNotAQuestion)
     auto *pane = screen->protectTabVC();
     enterVault(screen);
     screen->createDirNamed("self");
-    nextReminder();
+    takeReminder();
     auto folder = pane->model()->entry(rowNamed(pane, "self"));
     screen->operateDiskWithSelectedFiles({folder}, folder, false);
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_77"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_77"));
     ASSERT_TRUE(waitFor([&] { return !screen->transferFeedback()->isRunning(); }));
     EXPECT_TRUE(apptest::visible<XXTransmissionErrorView>().isEmpty());
 }
@@ -390,35 +350,30 @@ TEST_F(MainScreenTest, TheComputerPaneHidesDotFilesAndRenamesByTheExtensionRule)
     const QModelIndex root = pane->treeModel()->index(pane->treeModel()->rowCount() - 1, 0);
     pane->computerFileTreeTable()->setCurrentIndex(root);
     ASSERT_TRUE(waitFor([&] { return pane->fileModel()->rowCount() == 3; }));
-    for (const auto &item : pane->fileModel()->items())
-        EXPECT_NE(item->fileName(), ".hidden");
+    auto itemNamed = [&](const std::string &name) {
+        std::shared_ptr<XXFileWrapper> found;
+        for (const auto &item : pane->fileModel()->items())
+            if (item->fileName() == name)
+                found = item;
+        return found;
+    };
+    EXPECT_EQ(itemNamed(".hidden"), nullptr);
 
-    std::shared_ptr<XXFileWrapper> notes;
-    for (const auto &item : pane->fileModel()->items())
-        if (item->fileName() == "notes.txt")
-            notes = item;
-    ASSERT_NE(notes, nullptr);
-    pane->renameItem(notes, "docs");
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_96")) << "docs.txt does not exist";
+    ASSERT_NE(itemNamed("notes.txt"), nullptr);
+    pane->renameItem(itemNamed("notes.txt"), "docs");
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_96")) << "docs.txt does not exist";
     EXPECT_TRUE(fs::exists(computer_ + "/docs.txt"));
-    std::shared_ptr<XXFileWrapper> renamed;
-    for (const auto &item : pane->fileModel()->items())
-        if (item->fileName() == "docs.txt")
-            renamed = item;
-    ASSERT_NE(renamed, nullptr);
-    pane->renameItem(renamed, "photo.png");
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_96"));
-    writeComputerFile(computer_ + "/taken.txt", "x");
-    std::shared_ptr<XXFileWrapper> photoTxt;
-    for (const auto &item : pane->fileModel()->items())
-        if (item->fileName() == "photo.png.txt")
-            photoTxt = item;
+    ASSERT_NE(itemNamed("docs.txt"), nullptr);
+    pane->renameItem(itemNamed("docs.txt"), "photo.png");
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_96"));
+    writeFile(computer_ + "/taken.txt", "x");
+    const auto photoTxt = itemNamed("photo.png.txt");
     ASSERT_NE(photoTxt, nullptr);
     pane->renameItem(photoTxt, "taken");
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_69"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_69"));
     EXPECT_EQ(readFile(computer_ + "/taken.txt"), "x") << "nothing replaced";
     pane->renameItem(photoTxt, "a/b");
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_98"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_98"));
 }
 
 TEST_F(MainScreenTest, OtherProgramsGetTheFilesOnlyOnceDecryptedAndACutEndsWhenTheyTookThem)
@@ -427,7 +382,7 @@ TEST_F(MainScreenTest, OtherProgramsGetTheFilesOnlyOnceDecryptedAndACutEndsWhenT
     auto *pane = screen->protectTabVC();
     enterVault(screen);
     importThroughScreen(screen, {computer_ + "/notes.txt", computer_ + "/docs"});
-    nextReminder();
+    takeReminder();
 
     select(pane, {"notes.txt", "docs"});
     screen->copyAction();
@@ -459,7 +414,7 @@ TEST_F(MainScreenTest, OtherProgramsGetTheFilesOnlyOnceDecryptedAndACutEndsWhenT
     QTest::qWait(1300);
     EXPECT_NE(rowNamed(pane, "notes.txt"), -1) << "not taken yet";
     fs::rename(cut.front(), dir_ / "pasted.txt");
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_178"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_178"));
     EXPECT_EQ(rowNamed(pane, "notes.txt"), -1);
     EXPECT_EQ(readFile(dir_ / "pasted.txt"), "some notes");
 }
@@ -470,7 +425,7 @@ TEST_F(MainScreenTest, ADragDecryptsOnlyWhenAnotherProgramAsksForTheFiles)
     auto *pane = screen->protectTabVC();
     enterVault(screen);
     importThroughScreen(screen, {computer_ + "/notes.txt"});
-    nextReminder();
+    takeReminder();
     const int row = rowNamed(pane, "notes.txt");
     std::unique_ptr<QMimeData> drag(pane->model()->mimeData({pane->model()->index(row, 0)}));
     ASSERT_NE(drag, nullptr);

@@ -22,21 +22,11 @@
 #include "XXStoryboard.h"
 
 using apptest::AppTest;
+using apptest::takeReminder;
 using apptest::waitFor;
 using apptest::waitForVisible;
 
 namespace {
-
-// The text of the reminder that appears next, which is then dismissed.
-QString nextReminder()
-{
-    auto *reminder = waitForVisible<XXReminderView>();
-    if (!reminder)
-        return "(no reminder)";
-    const QString text = apptest::reminderText(reminder);
-    reminder->findChild<QPushButton *>("sureBtn")->click();
-    return text;
-}
 
 // Clicks into a field and replaces its text by typing, as a person would.
 void typeInto(XXSecureTextField *field, const QString &text)
@@ -69,9 +59,7 @@ protected:
 
 TEST_F(PasswordScreenTest, RegisterChecksEachFieldAndCreatesTheAccount)
 {
-    ASSERT_TRUE(apptest::callManager([&](auto d) {
-                    apptest::manager().startManagerWithDiskPath(volume_, d);
-                }).isSuccess());
+    ASSERT_TRUE(apptest::startOn(volume_));
     auto *screen = qobject_cast<XXRegisterViewController *>(XXAppDelegate::shared()->openRegisterWindow());
     ASSERT_NE(screen, nullptr);
     XXSecureTextField *one = screen->secuTextFieldOne(), *two = screen->secuTextFieldTwo();
@@ -93,17 +81,15 @@ TEST_F(PasswordScreenTest, RegisterChecksEachFieldAndCreatesTheAccount)
         {"Abc123!xyz", nullptr, 3},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.password.toStdString());
         typeInto(one, c.password);
         EXPECT_FALSE(screen->firstTipView()->isShowingTip()) << "editing again removes the tip";
         leave(one);
+        EXPECT_EQ(screen->firstTipView()->isShowingTip(), c.tip != nullptr);
         if (c.tip) {
-            EXPECT_TRUE(screen->firstTipView()->isShowingTip()) << c.password.toStdString();
-            EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text(c.tip))
-                << c.password.toStdString();
-        } else {
-            EXPECT_FALSE(screen->firstTipView()->isShowingTip()) << c.password.toStdString();
+            EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text(c.tip));
         }
-        EXPECT_EQ(screen->strengthView()->level(), c.level) << c.password.toStdString();
+        EXPECT_EQ(screen->strengthView()->level(), c.level);
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(screen->strengthView()->labelColor(i),
                       i < c.level ? XXPasswordStrengthView::highlightColor()
@@ -137,7 +123,7 @@ TEST_F(PasswordScreenTest, RegisterChecksEachFieldAndCreatesTheAccount)
     screen->helpGetPWTipTextField()->setText(QString(33, 'h'));
     screen->helpGetPWTipTextField()->blockSignals(false);
     screen->sureBtn()->click();
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_170"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_170"));
     EXPECT_FALSE(std::filesystem::exists(volume_ + "/.TovinCoffervale/index"));
 
     typeInto(screen->helpGetPWTipTextField(), "the usual");
@@ -152,9 +138,7 @@ TEST_F(PasswordScreenTest, RegisterChecksEachFieldAndCreatesTheAccount)
 TEST_F(PasswordScreenTest, LoginRefusesAWrongOrEmptyPasswordAndOpensTheUnlockedScreen)
 {
     apptest::makeVault(volume_, "Secret#123", "my hint");
-    ASSERT_TRUE(apptest::callManager([&](auto d) {
-                    apptest::manager().startManagerWithDiskPath(volume_, d);
-                }).isSuccess());
+    ASSERT_TRUE(apptest::startOn(volume_));
     auto *window = qobject_cast<XXMainWindowController *>(XXAppDelegate::shared()->openMainWindow());
     ASSERT_NE(window, nullptr);
     XXLoginViewController *login = window->loginViewController();
@@ -162,17 +146,17 @@ TEST_F(PasswordScreenTest, LoginRefusesAWrongOrEmptyPasswordAndOpensTheUnlockedS
     EXPECT_EQ(field->echoMode(), QLineEdit::Password);
 
     login->forgetBtn()->click();
-    EXPECT_EQ(nextReminder(), "my hint");
+    EXPECT_EQ(takeReminder(), "my hint");
 
     typeInto(field, "Wrong#123");
     login->sureBtn()->click();
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_142"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_142"));
     EXPECT_FALSE(login->isLogin());
     EXPECT_EQ(field->text(), "Wrong#123") << "a failed login keeps the field";
 
     typeInto(field, "");
     login->sureBtn()->click();
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_142")) << "an empty password is still sent";
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_142")) << "an empty password is still sent";
 
     typeInto(field, "Secret#123");
     QTest::keyClick(field, Qt::Key_Return);
@@ -220,12 +204,8 @@ TEST_F(PasswordScreenTest, TheLanguageChooserRetitlesTheScreenAndTheMenusAtOnce)
 TEST_F(PasswordScreenTest, ChangePasswordNeedsTheCurrentOneAndItsSuccessRunsTheSuccessBlock)
 {
     apptest::makeVault(volume_, "Secret#123", "old hint");
-    ASSERT_TRUE(apptest::callManager([&](auto d) {
-                    apptest::manager().startManagerWithDiskPath(volume_, d);
-                }).isSuccess());
-    ASSERT_TRUE(apptest::callManager([&](auto d) {
-                    apptest::manager().loginWithPassword("Secret#123", d);
-                }).isSuccess());
+    ASSERT_TRUE(apptest::startOn(volume_));
+    ASSERT_TRUE(apptest::logInWith("Secret#123"));
     QWidget owner;
     owner.show();
     auto *screen = qobject_cast<XXChangePWViewController *>(
@@ -248,22 +228,18 @@ TEST_F(PasswordScreenTest, ChangePasswordNeedsTheCurrentOneAndItsSuccessRunsTheS
 
     typeInto(screen->pwTipStringLab(), "new hint");
     screen->sureBtn()->click();
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_156"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_156"));
     EXPECT_TRUE(screen->isVisible());
     EXPECT_EQ(successes, 0);
 
     typeInto(screen->currentPWTextField(), "Secret#123");
     QPointer<XXChangePWViewController> alive(screen);
     screen->sureBtn()->click();
-    EXPECT_EQ(nextReminder(), xxplatform::text("String_45"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_45"));
     EXPECT_EQ(successes, 1);
     EXPECT_TRUE(waitFor([&] { return alive.isNull(); }));
     EXPECT_EQ(apptest::manager().acquirePasswordTip(), "new hint");
-    apptest::callManager([](auto d) { apptest::manager().logOutComplete(d); });
-    EXPECT_TRUE(apptest::callManager([&](auto d) {
-                    apptest::manager().startManagerWithDiskPath(volume_, d);
-                }).isSuccess());
-    EXPECT_TRUE(apptest::callManager([&](auto d) {
-                    apptest::manager().loginWithPassword("New#Pass42", d);
-                }).isSuccess());
+    apptest::logOut();
+    EXPECT_TRUE(apptest::startOn(volume_));
+    EXPECT_TRUE(apptest::logInWith("New#Pass42"));
 }

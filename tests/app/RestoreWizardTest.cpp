@@ -4,11 +4,10 @@
 #include <QProgressBar>
 #include <QTreeWidget>
 
-#include <algorithm>
-
 #include "UnlockedScreenFixture.h"
 #include "XXBackupFlow.h"
 #include "XXResumeDataView.h"
+#include "fs.h"
 
 using apptest::takeReminder;
 using apptest::waitFor;
@@ -35,20 +34,16 @@ protected:
         EXPECT_EQ(takeReminder(), xxplatform::text("String_63"));
     }
 
-    // The names of the files of a fresh login's tree.
-    std::vector<std::string> vaultFileNames()
+    // The names in the vault's top folder, as the engine lists them after a fresh login.
+    static std::vector<std::string> vaultFileNames()
     {
-        XXDiskResultObject tree =
-            apptest::callManager([](auto done) { apptest::manager().acquireProtectFileWithComplete(done); });
+        auto engine = XXDiskFileManager::lockEngine();
         std::vector<std::string> names;
-        const auto *root = std::any_cast<std::shared_ptr<XXProtectFileWrapper>>(&tree.successValue());
-        if (!root || !*root)
-            return names;
-        XXProtectFileArray folders, files;
-        apptest::manager().separateProtectFolderWrapper(*root, folders, files);
-        for (const auto &file : files)
-            names.push_back(file->fileName());
-        std::sort(names.begin(), names.end());
+        fs_dir *dir = fs_opendir("");
+        while (const fs_dirent *record = dir ? fs_readdir(dir) : nullptr)
+            names.push_back(record->name);
+        if (dir)
+            fs_closedir(dir);
         return names;
     }
 };

@@ -9,6 +9,7 @@
 #include <QToolButton>
 
 #include <atomic>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -67,6 +68,13 @@ protected:
         auto *sheet = apptest::waitForVisible<XXLocationSettingView>();
         EXPECT_TRUE(sheet && waitFor([&] { return sheet->isLoaded(); }));
         return sheet;
+    }
+    // A large sparse file makes a copy of the store last long enough to be cancelled midway.
+    void padStore()
+    {
+        std::ofstream padding(storeFolder() + "/padding", std::ios::binary);
+        padding.seekp(160 << 20);
+        padding.put('x');
     }
 };
 
@@ -219,12 +227,7 @@ TEST_F(SettingsScreensTest, CancelledBackupLeavesVaultAndNoBackup)
 {
     auto *screen = openScreen();
     importFile(screen, "a.txt", "alpha");
-    {
-        // A large sparse file makes the copy last long enough to be cancelled midway.
-        std::ofstream padding(storeFolder() + "/padding", std::ios::binary);
-        padding.seekp(160 << 20);
-        padding.put('x');
-    }
+    padStore();
     const auto before = filesBelow(storeFolder());
     screen->backUpData();
     auto *progress = screen->backupFlow()->progressView();
@@ -240,11 +243,7 @@ TEST_F(SettingsScreensTest, CancelledBackupLeavesVaultAndNoBackup)
 TEST_F(SettingsScreensTest, LockDuringBackupCancelsItQuietly)
 {
     auto *screen = openScreen();
-    {
-        std::ofstream padding(storeFolder() + "/padding", std::ios::binary);
-        padding.seekp(160 << 20);
-        padding.put('x');
-    }
+    padStore();
     bool locked = false;
     QObject::connect(screen, &XXMainViewController::sessionLocked, [&] { locked = true; });
     screen->backUpData();

@@ -2,8 +2,6 @@
 // folder so the backups of one test are never seen by another.
 #pragma once
 
-#include <QPushButton>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,21 +13,8 @@
 #include "XXMainViewController.h"
 #include "XXProtectItemModel.h"
 #include "XXProtectTabViewController.h"
-#include "XXReminderView.h"
 
 namespace apptest {
-
-// The text of the next reminder, which is then dismissed.
-inline QString takeReminder()
-{
-    XXReminderView *reminder = waitForVisible<XXReminderView>();
-    if (!reminder)
-        return "<no reminder>";
-    const QString text = reminderText(reminder);
-    reminder->findChild<QPushButton *>("sureBtn")->click();
-    QApplication::processEvents();
-    return text;
-}
 
 class UnlockedScreenTest : public AppTest {
 protected:
@@ -55,8 +40,8 @@ protected:
 
     void login()
     {
-        ASSERT_TRUE(callManager([&](auto d) { manager().startManagerWithDiskPath(volume_, d); }).isSuccess());
-        ASSERT_TRUE(callManager([&](auto d) { manager().loginWithPassword("Secret#123", d); }).isSuccess());
+        ASSERT_TRUE(startOn(volume_));
+        ASSERT_TRUE(logInWith("Secret#123"));
     }
 
     XXMainViewController *openScreen()

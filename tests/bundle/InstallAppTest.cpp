@@ -2,7 +2,6 @@
 // replaces, and that a refusal or a failure changes nothing on the volume.
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <functional>
 
 #include "CliRunner.h"
+#include "SmallVolume.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -56,9 +56,7 @@ protected:
 
 TEST_F(InstallAppTest, CopiesTheBundleBesideTheVaultWithoutExecuteBits)
 {
-    const CliResult r = installApp(volume, bundle);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("sh \"" + volume + "/Coffervale/start.sh\""), std::string::npos) << r.out;
+    ASSERT_TRUE(exited(installApp(volume, bundle), 0, "", "sh \"" + volume + "/Coffervale/start.sh\""));
     const std::string installed = volumeDir / "Coffervale";
     EXPECT_EQ(readFile(installed + "/bin/coffervale"), "program v1");
     EXPECT_EQ(readFile(installed + "/lib/libQt6Core.so.6"), std::string(5000, 'q'));
@@ -84,21 +82,18 @@ TEST_F(InstallAppTest, ReplacesAnEarlierBundleAndClearsWhatAnInterruptedRunLeft)
     writeFile(volumeDir / ".Coffervale-installing/bin/coffervale", "half");
     TempDir newer;
     makeBundle(newer / "Coffervale", "program v2");
-    const CliResult r = installApp(volume, newer / "Coffervale");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(exited(installApp(volume, newer / "Coffervale"), 0));
     EXPECT_EQ(readFile(volumeDir / "Coffervale/bin/coffervale"), "program v2");
     EXPECT_FALSE(fs::exists(volumeDir / ".Coffervale-installing"));
     EXPECT_FALSE(fs::exists(volumeDir / ".Coffervale-replaced"));
     EXPECT_EQ(readFile(volumeDir / ".TovinCoffervale/index"), "the vault");
 
     // Run from the installed copy onto its own volume: nothing to do, nothing removed.
-    const CliResult same = installApp(volume, volumeDir / "Coffervale");
-    EXPECT_EQ(same.status, 0) << same.err;
+    EXPECT_TRUE(exited(installApp(volume, volumeDir / "Coffervale"), 0));
     EXPECT_EQ(readFile(volumeDir / "Coffervale/bin/coffervale"), "program v2");
     // From that copy onto another stick: its manifest matches its changed desktop entry.
     TempDir other;
-    const CliResult onward = installApp(other.path(), volumeDir / "Coffervale");
-    EXPECT_EQ(onward.status, 0) << onward.err;
+    EXPECT_TRUE(exited(installApp(other.path(), volumeDir / "Coffervale"), 0));
     EXPECT_NE(readFile(other / "Coffervale/Coffervale.desktop").find("Icon=" + other.path()),
               std::string::npos);
 }
@@ -129,9 +124,7 @@ TEST_F(InstallAppTest, RefusalsLeaveTheVolumeAsItWas)
         makeBundle(bundle);
         c.prepare();
         const Tree before = snapshotTree(volume);
-        const CliResult r = installApp(volume, bundle);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(exited(installApp(volume, bundle), 1, c.message));
         EXPECT_EQ(snapshotTree(volume), before);
         fs::remove_all(volumeDir / "Coffervale");
         fs::remove_all(volumeDir / ".Coffervale-installing");
@@ -141,36 +134,11 @@ TEST_F(InstallAppTest, RefusalsLeaveTheVolumeAsItWas)
 TEST(InstallAppCommandLine, NeedsAVolumeFolderAndABundle)
 {
     TempDir dir;
-    CliResult r = runCli({"install-app"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("no volume"), std::string::npos) << r.err;
-    r = runCli({"install-app", dir / "missing", "--from", dir.path()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("is not a folder"), std::string::npos) << r.err;
+    EXPECT_TRUE(exited(runCli({"install-app"}), 2, "no volume"));
+    EXPECT_TRUE(exited(runCli({"install-app", dir / "missing", "--from", dir.path()}), 1, "is not a folder"));
     // The build's coffervale-cli is not inside a bundle.
-    r = runCli({"install-app", dir.path()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("not running from a bundle"), std::string::npos) << r.err;
+    EXPECT_TRUE(exited(runCli({"install-app", dir.path()}), 1, "not running from a bundle"));
 }
-
-// A small tmpfs for a stick; unmounted when the test ends.
-class SmallVolume {
-public:
-    explicit SmallVolume(const char *options)
-        : mounted_(mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options) == 0)
-    {}
-    ~SmallVolume()
-    {
-        if (mounted_)
-            umount(dir_.path().c_str());
-    }
-    bool mounted() const { return mounted_; }
-    const std::string &path() const { return dir_.path(); }
-
-private:
-    TempDir dir_;
-    bool mounted_;
-};
 
 TEST(InstallAppFullVolume, AFullStickKeepsTheEarlierBundleAndTheVault)
 {
@@ -183,9 +151,7 @@ TEST(InstallAppFullVolume, AFullStickKeepsTheEarlierBundleAndTheVault)
         if (!tiny.mounted())
             GTEST_SKIP() << "a tmpfs cannot be mounted here (needs root): " << strerror(errno);
         writeFile(tiny.path() + "/.TovinCoffervale/index", "the vault");
-        const CliResult r = installApp(tiny.path(), bundle);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find("not enough space"), std::string::npos) << r.err;
+        EXPECT_TRUE(exited(installApp(tiny.path(), bundle), 1, "not enough space"));
         EXPECT_EQ(snapshotTree(tiny.path()), (Tree{{".TovinCoffervale/index", "the vault"}}));
     }
     // Room for one copy's files but not two: the second copy fails half-way.
@@ -194,9 +160,7 @@ TEST(InstallAppFullVolume, AFullStickKeepsTheEarlierBundleAndTheVault)
     ASSERT_EQ(installApp(stick.path(), bundle).status, 0);
     const Tree before = snapshotTree(stick.path());
     makeBundle(bundle, "program v2");
-    const CliResult r = installApp(stick.path(), bundle);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_TRUE(exited(installApp(stick.path(), bundle), 1, "No space left on device"));
     EXPECT_EQ(snapshotTree(stick.path()), before);
     EXPECT_FALSE(fs::exists(stick.path() + "/.Coffervale-installing"));
 }

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <elf.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ScopedEnv.h"
+#include "CliRunner.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -39,34 +37,13 @@ std::string interpreterOf(const fs::path &program)
     return {};
 }
 
-// The program's output lines; argv[0] is what is started.
+// The program's output lines, without the COFFERVALE_ variables; argv[0] is what is started.
 std::vector<std::string> run(const std::vector<std::string> &argv)
 {
-    int out[2];
-    if (pipe(out) != 0)
-        return {};
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        std::vector<char *> args;
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(out[1]);
-    std::string text;
-    char buffer[512];
-    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(got));
-    close(out[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << argv[0];
+    const CliResult result = runProgram(argv);
+    EXPECT_EQ(result.status, 0) << argv[0];
     std::vector<std::string> lines;
-    std::istringstream stream(text);
+    std::istringstream stream(result.out);
     for (std::string line; std::getline(stream, line);)
         lines.push_back(line);
     return lines;
@@ -77,8 +54,6 @@ std::vector<std::string> run(const std::vector<std::string> &argv)
 TEST(RunPath, IsTheProgramsFolderWhetherStartedDirectlyOrThroughTheLoader)
 {
     const fs::path helper = PRINT_RUN_PATH;
-    ScopedEnv env;
-    env.set("COFFERVALE_RESOURCES", std::nullopt);
     const auto direct = run({helper.string()});
     ASSERT_EQ(direct.size(), 3u);
     EXPECT_EQ(direct[0], helper.parent_path().string());

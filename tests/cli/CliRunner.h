@@ -1,4 +1,5 @@
-// Runs coffervale-cli as a child process and captures what it prints.
+// Runs a program (coffervale-cli, unless named otherwise) as a child process and captures
+// what it prints.
 #pragma once
 
 #include <fcntl.h>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 extern char **environ;
 
 struct CliResult {
@@ -18,12 +21,22 @@ struct CliResult {
     std::string out, err;
 };
 
-// input, when given, is what the child reads on standard input (else /dev/null).
-inline CliResult runCli(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
-                        const std::optional<std::string> &input = std::nullopt)
+// The run ended with status, its error output holds errPart and its output outPart.
+inline ::testing::AssertionResult exited(const CliResult &r, int status, const std::string &errPart = "",
+                                         const std::string &outPart = "")
 {
-    std::vector<std::string> argStore = {COFFERVALE_CLI_PATH};
-    argStore.insert(argStore.end(), args.begin(), args.end());
+    if (r.status == status && r.err.find(errPart) != std::string::npos &&
+        r.out.find(outPart) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+        << "status " << r.status << "\nerror output: " << r.err << "\noutput: " << r.out;
+}
+
+// argStore[0] is the program started; input, when given, is what the child reads on standard
+// input (else /dev/null).
+inline CliResult runProgram(std::vector<std::string> argStore, const std::vector<std::string> &env = {},
+                            const std::optional<std::string> &input = std::nullopt)
+{
     std::vector<char *> argv;
     for (auto &a : argStore)
         argv.push_back(a.data());
@@ -101,4 +114,12 @@ inline CliResult runCli(const std::vector<std::string> &args, const std::vector<
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r;
+}
+
+inline CliResult runCli(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+                        const std::optional<std::string> &input = std::nullopt)
+{
+    std::vector<std::string> argStore = {COFFERVALE_CLI_PATH};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    return runProgram(argStore, env, input);
 }

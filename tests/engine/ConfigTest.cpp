@@ -1,14 +1,12 @@
 // The configuration file: reading, key rules and rewriting, cross-checked with git's reader.
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <map>
 
 #include <gtest/gtest.h>
 
+#include "HeldLock.h"
 #include "TempDir.h"
 #include "config.h"
 
@@ -171,13 +169,11 @@ TEST_F(EngineConfig, DuplicatesLocksAndBadKeys)
     EXPECT_EQ(readFile(path), "[core]\n\tprompt = c\n");
 
     // A lock whose holder lives refuses; one left by a dead process is taken over.
-    writeFile(path + ".lock", "held");
-    int holder = open((path + ".lock").c_str(), O_RDWR);
-    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    HeldLock holder(path + ".lock", "held");
     EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "d", 0), -1);
     EXPECT_EQ(readFile(path), "[core]\n\tprompt = c\n");
     EXPECT_EQ(readFile(path + ".lock"), "held");
-    close(holder);
+    holder.release();
     EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "d", 0), 0);
     EXPECT_EQ(readFile(path), "[core]\n\tprompt = d\n");
     EXPECT_FALSE(std::filesystem::exists(path + ".lock"));

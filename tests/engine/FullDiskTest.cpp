@@ -1,81 +1,57 @@
 // A real volume that fills up: a small tmpfs, where the tests may mount one.
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <random>
 
 #include <gtest/gtest.h>
 
+#include "SmallVolume.h"
 #include "StoreFixture.h"
 
 namespace {
 
-// A 1 MiB tmpfs on a temporary folder, unmounted at the end.
-class SmallVolume {
-public:
-    SmallVolume() { mounted_ = mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, "size=1m") == 0; }
-    ~SmallVolume()
+// A 1 MiB volume, mounted and holding a fresh vault.
+class EngineFullDisk : public StoreTest {
+protected:
+    void SetUp() override
     {
-        if (mounted_)
-            umount2(dir_.path().c_str(), MNT_DETACH);
+        if (geteuid() != 0)
+            GTEST_SKIP() << "mounting a small tmpfs needs root";
+        if (!small.mounted())
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+        ASSERT_EQ(fs_mount(small.path().c_str()), 2);
+        ASSERT_EQ(fs_mkfs("pw", "hint"), 0);
     }
-    bool mounted() const { return mounted_; }
-    const std::string &path() const { return dir_.path(); }
-
-private:
-    TempDir dir_;
-    bool mounted_ = false;
-};
-
-struct Store : StoreTest {
-public:
-    using StoreTest::get;
-    using StoreTest::list;
-    using StoreTest::put;
+    SmallVolume small;
 };
 
 }  // namespace
 
-TEST(EngineFullDisk, AFullVolumeCanBeShrunkAndUsedAgain)
+TEST_F(EngineFullDisk, AFullVolumeCanBeShrunkAndUsedAgain)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "mounting a small tmpfs needs root";
-    SmallVolume volume;
-    if (!volume.mounted())
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
-    ASSERT_EQ(fs_mount(volume.path().c_str()), 2);
-    ASSERT_EQ(fs_mkfs("pw", "hint"), 0);
     const std::string first = noise(400000, 1);
-    ASSERT_EQ(Store::put("r1.bin", first), 0);
+    ASSERT_EQ(put("r1.bin", first), 0);
 
     // Fill the volume to the last block, as an import that does not fit does.
-    EXPECT_EQ(Store::put("r2.bin", noise(900000, 2), 65536), -1);
+    EXPECT_EQ(put("r2.bin", noise(900000, 2), 65536), -1);
     EXPECT_EQ(errno, ENOSPC);
-    EXPECT_EQ(Store::get("r1.bin"), first);
+    EXPECT_EQ(get("r1.bin"), first);
 
     // The incomplete entry and then the complete one go, though no byte is free.
     ASSERT_EQ(fs_unlink("r2.bin"), 0);
-    EXPECT_EQ(Store::get("r1.bin"), first);
+    EXPECT_EQ(get("r1.bin"), first);
     ASSERT_EQ(fs_unlink("r1.bin"), 0);
-    EXPECT_TRUE(Store::list("").empty());
+    EXPECT_TRUE(list("").empty());
 
     EXPECT_EQ(fs_repair(nullptr, nullptr), 0);
     EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
     ASSERT_EQ(fs_mkdir("again"), 0);
-    ASSERT_EQ(Store::put("again/small", "fits"), 0);
-    EXPECT_EQ(Store::get("again/small"), "fits");
-    fs_umount();
+    ASSERT_EQ(put("again/small", "fits"), 0);
+    EXPECT_EQ(get("again/small"), "fits");
 }
 
-TEST(EngineFullDisk, FillingUpFolderByFolderLosesNothingStored)
+TEST_F(EngineFullDisk, FillingUpFolderByFolderLosesNothingStored)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "mounting a small tmpfs needs root";
-    SmallVolume volume;
-    if (!volume.mounted())
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
-    ASSERT_EQ(fs_mount(volume.path().c_str()), 2);
-    ASSERT_EQ(fs_mkfs("pw", "hint"), 0);
     std::vector<std::string> stored;
     // Folders and files until something no longer fits; every failure is reported.
     for (int i = 0; i < 200; i++) {
@@ -85,7 +61,7 @@ TEST(EngineFullDisk, FillingUpFolderByFolderLosesNothingStored)
             break;
         }
         const std::string path = folder + "/data";
-        if (Store::put(path, noise(20000, (unsigned)i)) != 0) {
+        if (put(path, noise(20000, (unsigned)i)) != 0) {
             EXPECT_EQ(errno, ENOSPC);
             fs_unlink(path.c_str());
             break;
@@ -96,9 +72,8 @@ TEST(EngineFullDisk, FillingUpFolderByFolderLosesNothingStored)
     ASSERT_LT(stored.size(), 200u) << "the volume never filled";
     fs_repair(nullptr, nullptr);
     for (size_t i = 0; i < stored.size(); i++)
-        EXPECT_EQ(Store::get(stored[i]), noise(20000, (unsigned)i)) << stored[i];
+        EXPECT_EQ(get(stored[i]), noise(20000, (unsigned)i)) << stored[i];
     // Removing one makes room for the next.
     ASSERT_EQ(fs_unlink(stored.back().c_str()), 0);
-    EXPECT_EQ(Store::put("after", "x"), 0);
-    fs_umount();
+    EXPECT_EQ(put("after", "x"), 0);
 }

@@ -1,6 +1,8 @@
 // Files at and just over the part size (536,870,912 bytes), made of zeros.
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "ReferenceFormat.h"
@@ -9,35 +11,33 @@
 // Zeros compress well, so these stay quick even at the part size.
 class EngineLargeFile : public StoreTest {
 protected:
-    static int putZeros(const std::string &path, uint64_t size)
+    // Writes size zeros to an open handle; false when a write fails.
+    static bool writeZeros(int h, uint64_t size)
     {
         std::vector<char> zeros(8 << 20, 0);
-        int h = fs_open(path.c_str(), FS_O_WRITE, size);
-        if (h < 0)
-            return -1;
         for (uint64_t off = 0; off < size;) {
             uint32_t n = (uint32_t)std::min<uint64_t>(zeros.size(), size - off);
             if (fs_write(h, zeros.data(), n) != (int)n)
-                return -1;
+                return false;
             off += n;
         }
-        return fs_close(h);
+        return true;
     }
-    static uint64_t countZeros(const std::string &path, bool *allZero)
+    // The bytes read back (0 on a failed read); whether all before the last are zero, and the last.
+    static uint64_t readBack(const std::string &path, bool *leadingZeros, char *last)
     {
         int h = fs_open(path.c_str(), FS_O_READ);
         if (h < 0)
             return 0;
         std::vector<char> buf(8 << 20);
         uint64_t total = 0;
-        *allZero = true;
+        *leadingZeros = true;
+        *last = 0;
         int n;
         while ((n = fs_read(h, buf.data(), (uint32_t)buf.size())) > 0) {
-            for (int i = 0; i < n; i++)
-                if (buf[(size_t)i]) {
-                    *allZero = false;
-                    break;
-                }
+            auto isZero = [](char c) { return c == 0; };
+            *leadingZeros = *leadingZeros && !*last && std::all_of(buf.begin(), buf.begin() + n - 1, isZero);
+            *last = buf[(size_t)n - 1];
             total += (uint64_t)n;
         }
         fs_close(h);
@@ -47,22 +47,22 @@ protected:
 
 TEST_F(EngineLargeFile, ExactlyOnePartSizeHasNoPartEntry)
 {
-    ASSERT_EQ(putZeros("exact.bin", FS_PART_SIZE), 0);
+    const int h = fs_open("exact.bin", FS_O_WRITE, FS_PART_SIZE);
+    ASSERT_TRUE(h >= 0 && writeZeros(h, FS_PART_SIZE));
+    ASSERT_EQ(fs_close(h), 0);
     auto entries = ref::readRootIndex(readFile(storeDir() + "/index"), password).entries;
     ASSERT_EQ(entries.size(), 1u);
-    bool allZero = false;
-    EXPECT_EQ(countZeros("exact.bin", &allZero), FS_PART_SIZE);
-    EXPECT_TRUE(allZero);
+    bool zeros = false;
+    char last = 0;
+    EXPECT_EQ(readBack("exact.bin", &zeros, &last), FS_PART_SIZE);
+    EXPECT_TRUE(zeros && last == 0);
 }
 
 TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
 {
     uint64_t size = FS_PART_SIZE + 1;
     int h = fs_open("big.bin", FS_O_WRITE, size);
-    ASSERT_GE(h, 0);
-    std::vector<char> zeros(8 << 20, 0);
-    for (uint64_t off = 0; off < FS_PART_SIZE; off += zeros.size())
-        ASSERT_EQ(fs_write(h, zeros.data(), (uint32_t)zeros.size()), (int)zeros.size());
+    ASSERT_TRUE(h >= 0 && writeZeros(h, FS_PART_SIZE));
     ASSERT_EQ(fs_write(h, "Z", 1), 1);
     ASSERT_EQ(fs_close(h), 0);
 
@@ -94,18 +94,10 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
     EXPECT_STREQ(head, "blob 536870912");
 
     EXPECT_EQ(list(""), std::vector<std::string>{"big.bin"});
-    h = fs_open("big.bin", FS_O_READ);
-    std::vector<char> buf(8 << 20);
-    uint64_t total = 0;
-    int n;
+    bool zeros = false;
     char last = 0;
-    while ((n = fs_read(h, buf.data(), (uint32_t)buf.size())) > 0) {
-        total += (uint64_t)n;
-        last = buf[(size_t)n - 1];
-    }
-    fs_close(h);
-    EXPECT_EQ(n, 0);
-    EXPECT_EQ(total, size);
+    EXPECT_EQ(readBack("big.bin", &zeros, &last), size);
+    EXPECT_TRUE(zeros);
     EXPECT_EQ(last, 'Z');
 
     // Removal takes the part and its object with it.
@@ -117,10 +109,7 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
 TEST_F(EngineLargeFile, AFullVolumeAtThePartBoundaryIsReported)
 {
     int h = fs_open("big.bin", FS_O_WRITE, FS_PART_SIZE + 1);
-    ASSERT_GE(h, 0);
-    std::vector<char> zeros(8 << 20, 0);
-    for (uint64_t off = 0; off < FS_PART_SIZE; off += zeros.size())
-        ASSERT_EQ(fs_write(h, zeros.data(), (uint32_t)zeros.size()), (int)zeros.size());
+    ASSERT_TRUE(h >= 0 && writeZeros(h, FS_PART_SIZE));
 
     // Starting part one records it in the index; that write meets a full volume.
     const std::string root = storeDir() + "/index";

@@ -31,6 +31,12 @@ ref::Index readRoot(const std::string &storeDir, const std::string &password)
     return ref::readRootIndex(readFile(storeDir + "/index"), password);
 }
 
+// Encrypts plain, a root index's bytes, into the store's root index file.
+void writeRoot(const std::string &storeDir, const std::string &password, const ref::Bytes &plain)
+{
+    writeFile(storeDir + "/index", ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
+}
+
 }  // namespace
 
 using EngineObject = StoreTest;
@@ -153,12 +159,10 @@ TEST_F(EngineObject, ReadsObjectsWrittenByAnotherImplementation)
     e.time = 1700000000;
     e.id = ref::objectId("blob", e.size, "foreign.bin");
     root.entries.push_back(e);
-    std::string objFile = ref::objectPath(storeDir(), e.id);
     writeFile(
-        objFile,
+        ref::objectPath(storeDir(), e.id),
         ref::writeContentObject("blob " + std::to_string(e.size), content, objectKeyOf(password), e.id));
-    writeFile(storeDir() + "/index",
-              ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
+    writeRoot(storeDir(), password, ref::buildIndex(root, true));
 
     EXPECT_EQ(get("FOREIGN.BIN"), content);
     auto names = list("");
@@ -282,14 +286,12 @@ TEST_F(EngineIndex, VersionOneIsKeptAndTwoIsRefused)
 {
     ref::Index root = readRoot(storeDir(), password);
     root.version = 1;
-    writeFile(storeDir() + "/index",
-              ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
+    writeRoot(storeDir(), password, ref::buildIndex(root, true));
     ASSERT_EQ(fs_mkdir("x"), 0);
     EXPECT_EQ(readRoot(storeDir(), password).version, 1u);
 
     root.version = 2;
-    writeFile(storeDir() + "/index",
-              ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
+    writeRoot(storeDir(), password, ref::buildIndex(root, true));
     EXPECT_FAILS_WITH(fs_mkdir("y"), EACCES);
 }
 
@@ -300,24 +302,24 @@ TEST_F(EngineIndex, DamagedIndexesAreRefused)
     std::string good = readFile(indexPath);
 
     // A valid checksum over entries that run into the trailer.
-    ref::Index root = readRoot(storeDir(), password);
-    ref::Bytes plain = ref::buildIndex(root, true);
+    const ref::Bytes built = ref::buildIndex(readRoot(storeDir(), password), true);
+    auto writeWithChecksum = [&](ref::Bytes plain) {
+        plain.replace(plain.size() - 20, 20, ref::sha1(plain.substr(0, plain.size() - 20)));
+        writeRoot(storeDir(), password, plain);
+    };
+    ref::Bytes plain = built;
     plain[8] = 50;  // count far beyond the bytes present
-    plain.replace(plain.size() - 20, 20, ref::sha1(plain.substr(0, plain.size() - 20)));
-    writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
+    writeWithChecksum(plain);
     EXPECT_EQ(list("")[0], "<error 74>");
 
-    plain = ref::buildIndex(root, true);
+    plain = built;
     plain[12 + 36] = (char)0xF0;  // name length 0xFF0 overruns
     plain[12 + 37] = (char)0x0F;
-    plain.replace(plain.size() - 20, 20, ref::sha1(plain.substr(0, plain.size() - 20)));
-    writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
+    writeWithChecksum(plain);
     EXPECT_EQ(list("")[0], "<error 74>");
 
     // The smallest file with a valid checksum: too short for a root's trailer and header.
-    plain = ref::Bytes("DIRC\0\0\0\0\1\0\0\0", 12);
-    plain += ref::sha1(plain);
-    writeFile(indexPath, ref::aesCbc(plain, ref::rootKey(password), ref::rootIv(), true));
+    writeWithChecksum(ref::Bytes("DIRC\0\0\0\0\1\0\0\0", 12) + std::string(20, '\0'));
     EXPECT_EQ(list("")[0], "<error 74>");
 
     // Damage no key could explain, told apart from a wrong password.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -118,19 +119,15 @@ TEST(EnginePath, StorePathsAreRelativeToTheRoot)
     EXPECT_EQ(storePath("../x"), "../x");
 
     struct strbuf folder = STRBUF_INIT, name = STRBUF_INIT;
-    split_store_path("/a/b/c.txt", &folder, &name);
-    EXPECT_STREQ(folder.buf, "a/b");
-    EXPECT_STREQ(name.buf, "c.txt");
-    strbuf_reset(&folder);
-    strbuf_reset(&name);
-    split_store_path("c.txt", &folder, &name);
-    EXPECT_STREQ(folder.buf, "");
-    EXPECT_STREQ(name.buf, "c.txt");
-    strbuf_reset(&folder);
-    strbuf_reset(&name);
-    split_store_path("a/b/", &folder, &name);
-    EXPECT_STREQ(folder.buf, "a/b");
-    EXPECT_STREQ(name.buf, "");
+    const std::tuple<const char *, const char *, const char *> splits[] = {
+        {"/a/b/c.txt", "a/b", "c.txt"}, {"c.txt", "", "c.txt"}, {"a/b/", "a/b", ""}};
+    for (const auto &[path, inFolder, named] : splits) {
+        strbuf_reset(&folder);
+        strbuf_reset(&name);
+        split_store_path(path, &folder, &name);
+        EXPECT_STREQ(folder.buf, inFolder) << path;
+        EXPECT_STREQ(name.buf, named) << path;
+    }
     strbuf_release(&folder);
     strbuf_release(&name);
 

@@ -17,46 +17,6 @@ namespace {
 using Snapshot = std::vector<std::pair<std::string, std::string>>;
 using Contents = std::map<std::string, std::string>;
 
-// Every file of the vault as the engine reads it back ("<unreadable>" for one it cannot).
-void readVault(const std::string &folder, Contents &out)
-{
-    std::vector<std::pair<std::string, bool>> records;
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        fs_dir *dir = fs_opendir(folder.c_str());
-        if (!dir) {
-            out[folder + "/"] = "<unlistable>";
-            return;
-        }
-        while (const fs_dirent *record = fs_readdir(dir))
-            records.emplace_back(folder + "/" + record->name, record->type == FS_DT_DIR);
-        fs_closedir(dir);
-    }
-    for (const auto &[path, isFolder] : records) {
-        if (isFolder) {
-            readVault(path, out);
-            continue;
-        }
-        auto engine = XXDiskFileManager::lockEngine();
-        const int handle = fs_open(path.c_str(), FS_O_READ);
-        std::string content;
-        char buffer[65536];
-        int n = handle < 0 ? -1 : 0;
-        while (handle >= 0 && (n = fs_read(handle, buffer, sizeof(buffer))) > 0)
-            content.append(buffer, static_cast<size_t>(n));
-        if (handle >= 0)
-            fs_close(handle);
-        out[path] = n < 0 ? "<unreadable>" : content;
-    }
-}
-
-Contents vaultContents()
-{
-    Contents contents;
-    readVault("", contents);
-    return contents;
-}
-
 class ServiceBackupInjection : public ServiceFixture {
 protected:
     TempDir home;
@@ -75,6 +35,27 @@ protected:
     }
 
     std::string backupRoot() const { return home.path() + "/Documents/TovinUSBENC/Backup"; }
+
+    // Every file of the vault as the engine reads it back ("<unreadable>" for one it cannot).
+    static void readVault(const std::string &folder, Contents &out)
+    {
+        const auto names = storeList(folder);
+        if (!names)
+            out[folder + "/"] = "<unlistable>";
+        for (const std::string &name : names.value_or(std::vector<std::string>{})) {
+            const std::string path = folder + "/" + name;
+            if (name.back() == '/')
+                readVault(path.substr(0, path.size() - 1), out);
+            else
+                out[path] = storeGet(path).value_or("<unreadable>");
+        }
+    }
+    static Contents vaultContents()
+    {
+        Contents contents;
+        readVault("", contents);
+        return contents;
+    }
 
     bool backUp()
     {

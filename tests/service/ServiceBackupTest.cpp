@@ -74,45 +74,18 @@ protected:
         env.set("XDG_DATA_HOME", std::nullopt);
         ServiceFixture::SetUp();
         openVault();
-        for (const char *folder : {"/Docs", "/Docs/Inner", "/Docs/Inner/Deeper"}) {
-            auto engine = XXDiskFileManager::lockEngine();
-            ASSERT_EQ(fs_mkdir(folder), 0) << folder;
-        }
-        put("/Docs/report.pdf", "0123456789");
-        put("/Docs/empty.txt", "");
-        put("/Docs/Inner/Deeper/deep.bin", bigContent);
-        put("/a.png", "abc");
+        for (const char *folder : {"/Docs", "/Docs/Inner", "/Docs/Inner/Deeper"})
+            storeMkdir(folder);
+        storePut("/Docs/report.pdf", "0123456789");
+        storePut("/Docs/empty.txt", "");
+        storePut("/Docs/Inner/Deeper/deep.bin", bigContent);
+        storePut("/a.png", "abc");
         writeFile(storeDir() + "/.hidden", "not the engine's");
         writeFile(storeDir() + "/.extra/.inner/note", "deep and hidden");
         writeFile(storeDir() + "/.empty", "");
     }
 
     std::string backupRoot() const { return home / "Documents/TovinUSBENC/Backup"; }
-
-    static void put(const std::string &path, const std::string &content)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        const int handle = fs_open(path.c_str(), FS_O_WRITE, static_cast<std::uint64_t>(content.size()));
-        ASSERT_GE(handle, 0) << path;
-        EXPECT_EQ(fs_write(handle, content.data(), static_cast<std::uint32_t>(content.size())),
-                  static_cast<int>(content.size()));
-        ASSERT_EQ(fs_close(handle), 0);
-    }
-
-    static std::string get(const std::string &path)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        const int handle = fs_open(path.c_str(), FS_O_READ);
-        if (handle < 0)
-            return "<missing>";
-        std::string content;
-        char buffer[65536];
-        int n;
-        while ((n = fs_read(handle, buffer, sizeof(buffer))) > 0)
-            content.append(buffer, static_cast<size_t>(n));
-        fs_close(handle);
-        return n < 0 ? "<unreadable>" : content;
-    }
 
     // Runs a copy with recording blocks; the result must come exactly once, after all progress.
     template <class Operation>
@@ -326,7 +299,7 @@ TEST_F(ServiceBackup, RestoreBringsBackPasswordHintAndContent)
     ASSERT_TRUE(run([&](auto &block) {
                     manager->changePasswordWithOld(password, "another-Pass1", "new hint", block);
                 }).isSuccess());
-    put("/added.txt", "after the backup");
+    storePut("/added.txt", "after the backup");
     {
         auto engine = XXDiskFileManager::lockEngine();
         ASSERT_EQ(fs_unlink("/Docs/report.pdf"), 0);
@@ -344,9 +317,9 @@ TEST_F(ServiceBackup, RestoreBringsBackPasswordHintAndContent)
     EXPECT_EQ(manager->acquirePasswordTip(), "the usual");
     EXPECT_FALSE(login("another-Pass1").isSuccess());
     ASSERT_TRUE(login(password).isSuccess());
-    EXPECT_EQ(get("/Docs/report.pdf"), "0123456789");
-    EXPECT_EQ(get("/Docs/Inner/Deeper/deep.bin"), bigContent);
-    EXPECT_EQ(get("/added.txt"), "<missing>");
+    EXPECT_EQ(storeGet("/Docs/report.pdf"), "0123456789");
+    EXPECT_EQ(storeGet("/Docs/Inner/Deeper/deep.bin"), bigContent);
+    EXPECT_FALSE(storeGet("/added.txt"));
 }
 
 TEST_F(ServiceBackup, WithoutAStoreOrABackupNothingIsTouched)
@@ -360,7 +333,7 @@ TEST_F(ServiceBackup, WithoutAStoreOrABackupNothingIsTouched)
     EXPECT_EQ(restore(scratch / "missing").tips, Tips(false, "", ""));
     EXPECT_EQ(snapshotTree(storeDir()), before);
     EXPECT_TRUE(manager->isLogin());
-    EXPECT_EQ(get("/a.png"), "abc");
+    EXPECT_EQ(storeGet("/a.png"), "abc");
 
     ASSERT_TRUE(manager->formatDisk());
     outcome = backup();
@@ -380,7 +353,7 @@ TEST_F(ServiceBackup, ARestoreCancelledOrFailingHalfWayKeepsTheOldStore)
 {
     ASSERT_EQ(backup().tips, kFinished);
     const std::string folder = onlyBackup();
-    put("/added.txt", "after the backup");
+    storePut("/added.txt", "after the backup");
     const auto before = snapshotTree(storeDir());
     const struct {
         const char *what;
@@ -412,16 +385,16 @@ TEST_F(ServiceBackup, ARestoreCancelledOrFailingHalfWayKeepsTheOldStore)
         expectOnlyTheStoreOnTheVolume();
         // Not even the session noticed.
         EXPECT_TRUE(manager->isLogin());
-        EXPECT_EQ(get("/added.txt"), "after the backup");
+        EXPECT_EQ(storeGet("/added.txt"), "after the backup");
     }
-    EXPECT_EQ(get("/Docs/Inner/Deeper/deep.bin"), bigContent);
+    EXPECT_EQ(storeGet("/Docs/Inner/Deeper/deep.bin"), bigContent);
 }
 
 TEST_F(ServiceBackup, ARestoreAfterAnInterruptedOneStartsFromAWholeStore)
 {
     ASSERT_EQ(backup().tips, kFinished);
     const std::string folder = onlyBackup();
-    put("/added.txt", "after the backup");
+    storePut("/added.txt", "after the backup");
     manager->logOutComplete(nullptr);
 
     // Cut between the two renames of a swap: the store aside, a staged copy beside it.

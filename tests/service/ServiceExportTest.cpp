@@ -1,11 +1,10 @@
 // The export pipeline end to end: stored entries into real computer folders, the report
 // codes, free names on the computer, names that could leave the folder, incomplete copies.
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 
+#include "FileSizeLimit.h"
 #include "TransferTestSupport.h"
 
 namespace {
@@ -22,13 +21,6 @@ protected:
     void exportEntries(const XXProtectFileArray &items)
     {
         manager->startDecoderSelectedProtectFile(items, destination, recorder());
-    }
-    static Names modelNames(const XXFileArray &models)
-    {
-        Names names;
-        for (const auto &model : models)
-            names.push_back(model->fileName());
-        return names;
     }
 
     std::shared_ptr<XXFileWrapper> destination;
@@ -62,13 +54,12 @@ TEST_F(ServiceExport, FilesAndFoldersArriveWholeWithTheFolderModelInStep)
     EXPECT_EQ(std::count(progressNames.begin(), progressNames.end(), "large.bin"), 3);
     EXPECT_EQ(progressNames.front(), "Docs");
 
-    EXPECT_EQ(modelNames(destination->allWithoutHiddenFileSubFileArray()), (Names{"Docs", "large.bin"}));
-    EXPECT_EQ(modelNames(destination->allSubFolderFileArray()), (Names{"Docs"}));
+    EXPECT_EQ(namesOf(destination->allWithoutHiddenFileSubFileArray()), (Names{"Docs", "large.bin"}));
+    EXPECT_EQ(namesOf(destination->allSubFolderFileArray()), (Names{"Docs"}));
     auto docs = destination->allSubFolderFileArray().front();
     EXPECT_EQ(docs->fullPath(), computer / "out/Docs");
     EXPECT_TRUE(docs->fileAttributes());
-    EXPECT_EQ(modelNames(docs->allWithoutHiddenFileSubFileArray()),
-              (Names{"Inner", "report.txt", "empty.txt"}));
+    EXPECT_EQ(namesOf(docs->allWithoutHiddenFileSubFileArray()), (Names{"Inner", "report.txt", "empty.txt"}));
     EXPECT_EQ(destination->allSubFileArray().back()->fileAttributes()->fileSize, large.size());
 }
 
@@ -125,7 +116,7 @@ TEST_F(ServiceExport, AStoredFileThatEndsEarlyOrCannotBeOpenedLeavesNoFile)
     expectSuccess(lastReport());
     EXPECT_TRUE(logged("文件打开失败 _/ghost.txt"));
     EXPECT_EQ(snapshotTree(computer.path()), (Files{{"out/real.txt", "real"}}));
-    EXPECT_EQ(modelNames(destination->allSubFileArray()), (Names{"real.txt"}));
+    EXPECT_EQ(namesOf(destination->allSubFileArray()), (Names{"real.txt"}));
 }
 
 TEST_F(ServiceExport, CancelDuringAFileDeletesItAndKeepsTheFilesBefore)
@@ -146,15 +137,10 @@ TEST_F(ServiceExport, CancelDuringAFileDeletesItAndKeepsTheFilesBefore)
 TEST_F(ServiceExport, AWriteThatFailsWhileTheNextChunkInflatesFailsTheFile)
 {
     storeAll({{"/large.bin", randomContent(7 * 1024 * 1024, 6)}, {"/after.txt", "after"}});
-    struct rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 3 * 1024 * 1024;  // the computer's disk fills during the second chunk
-    setrlimit(RLIMIT_FSIZE, &limited);
-    exportEntries(entries({"/large.bin", "/after.txt"}));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, handler);
+    {
+        FileSizeLimit limit(3 * 1024 * 1024);  // the computer's disk fills during the second chunk
+        exportEntries(entries({"/large.bin", "/after.txt"}));
+    }
     ASSERT_FALSE(reports.empty());
     EXPECT_FALSE(reports.front().isSuccess());
     EXPECT_EQ(reports.front().errorFileName(), "large.bin");

@@ -9,27 +9,10 @@
 #include <future>
 #include <thread>
 
+#include "FileSizeLimit.h"
 #include "TransferTestSupport.h"
 
 namespace {
-
-// While it lives, no file of this process may grow beyond limit bytes (a volume filling up).
-struct FileSizeLimit {
-    explicit FileSizeLimit(rlim_t limit) : handler(signal(SIGXFSZ, SIG_IGN))
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        struct rlimit limited = saved;
-        limited.rlim_cur = limit;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        signal(SIGXFSZ, handler);
-    }
-    void (*handler)(int);
-    struct rlimit saved {};
-};
 
 // Runs job on a thread whose stack holds only a few frames.
 void runOnSmallStack(std::function<void()> job)
@@ -385,45 +368,33 @@ TEST_F(ServiceImport, TenThousandItemsRunOnASmallStack)
 
 }  // namespace
 
-// A folder of more files than one batch holds arrives whole, in the store and in the tree,
-// with nothing left for check to report.
-TEST_F(ServiceImport, FolderImportsCommittedInBatchesLoseNothing)
+// A folder of more files than one batch holds, and more files chosen directly than one
+// batch holds, arrive whole in store and tree, with nothing left for check to report.
+TEST_F(ServiceImport, ImportsCommittedInBatchesLoseNothing)
 {
-    std::vector<std::pair<std::string, std::string>> files;
-    for (int i = 0; i < 600; i++)
-        files.push_back({"Many/n" + std::to_string(i) + ".txt", "note " + std::to_string(i)});
-    files.push_back({"Many/Sub/last.txt", "last"});
-    writeComputer(files);
-    importNamed({"Many"}, root);
-    ASSERT_EQ(reports.size(), 1u);
-    expectSuccess(lastReport());
-    ASSERT_TRUE(storeList("/Many"));
-    EXPECT_EQ(storeList("/Many")->size(), 601u);
-    EXPECT_EQ(storeGet("/Many/n599.txt"), "note 599");
-    EXPECT_EQ(storeGet("/Many/Sub/last.txt"), "last");
-    ASSERT_TRUE(entry("/Many"));
-    EXPECT_EQ(entry("/Many")->allSubFileArray().size(), 601u);
-    auto engine = XXDiskFileManager::lockEngine();
-    EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
-}
-
-// Files chosen directly share batches too; every one is in store and tree at the end.
-TEST_F(ServiceImport, DirectlyChosenFilesCommittedInBatchesLoseNothing)
-{
-    std::vector<std::pair<std::string, std::string>> files;
+    Files files;
     Names chosen;
     for (int i = 0; i < 300; i++) {
         files.push_back({"f" + std::to_string(i), "content " + std::to_string(i)});
         chosen.push_back("f" + std::to_string(i));
     }
+    for (int i = 0; i < 600; i++)
+        files.push_back({"Many/n" + std::to_string(i) + ".txt", "note " + std::to_string(i)});
+    files.push_back({"Many/Sub/last.txt", "last"});
+    chosen.push_back("Many");
     writeComputer(files);
     importNamed(chosen, root);
     ASSERT_EQ(reports.size(), 1u);
     expectSuccess(lastReport());
-    ASSERT_TRUE(storeList("/"));
-    EXPECT_EQ(storeList("/")->size(), 300u);
+    ASSERT_TRUE(storeList("/Many") && storeList("/"));
+    EXPECT_EQ(storeList("/Many")->size(), 601u);
+    EXPECT_EQ(storeList("/")->size(), 301u);
+    EXPECT_EQ(storeGet("/Many/n599.txt"), "note 599");
+    EXPECT_EQ(storeGet("/Many/Sub/last.txt"), "last");
     EXPECT_EQ(storeGet("/f299"), "content 299");
-    EXPECT_EQ(root->allSubFileArray().size(), 300u);
+    ASSERT_TRUE(entry("/Many"));
+    EXPECT_EQ(entry("/Many")->allSubFileArray().size(), 601u);
+    EXPECT_EQ(root->allSubFileArray().size(), 301u);
     auto engine = XXDiskFileManager::lockEngine();
     EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
 }

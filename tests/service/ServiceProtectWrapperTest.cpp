@@ -1,8 +1,5 @@
 // Tree entries on their own: icons, full paths, parent links, lifetimes and both sorts.
-#include <gtest/gtest.h>
-
-#include "XXDiskFileManager.h"
-#include "XXNotificationCenter.h"
+#include "ServiceTestSupport.h"
 #include "XXProtectFileWrapper.h"
 
 namespace {
@@ -19,14 +16,6 @@ std::shared_ptr<XXProtectFileWrapper> file(const std::string &name, std::int64_t
 }
 
 using V = std::vector<std::string>;
-
-V names(const XXProtectFileArray &entries)
-{
-    V out;
-    for (const auto &entry : entries)
-        out.push_back(entry->fileName());
-    return out;
-}
 
 }  // namespace
 
@@ -67,7 +56,7 @@ TEST(ServiceProtectWrapper, ParentLinksFollowOwnership)
     folder->appendSubFile(a);
     folder->appendSubFile(sub);
     EXPECT_EQ(a->parentWrapper(), folder.get());
-    EXPECT_EQ(names(folder->allSubFolderArray()), V{"sub"});
+    EXPECT_EQ(namesOf(folder->allSubFolderArray()), V{"sub"});
 
     EXPECT_EQ(folder->removeSubFile(a.get()), a);
     EXPECT_EQ(a->parentWrapper(), nullptr);
@@ -123,7 +112,7 @@ TEST(ServiceProtectWrapper, SortGroupsComeBeforeTheKey)
                                XXProtectFileWrapper::makeFolder("/", "zz", "--")};
     for (std::int64_t key = 0; key <= 7; key++) {
         XXProtectFileWrapper::sortFileArray(entries, key);
-        EXPECT_EQ(names(entries), (V{"zz", "v.mp4", "m.mp3", "t.txt", "p.png", "a.zip", "odd"})) << key;
+        EXPECT_EQ(namesOf(entries), (V{"zz", "v.mp4", "m.mp3", "t.txt", "p.png", "a.zip", "odd"})) << key;
     }
 }
 
@@ -134,7 +123,7 @@ TEST(ServiceProtectWrapper, SortKeysWithinAGroup)
                                file("a.txt", 4, 100, "2023-12-31 23:59:59")};
     auto sorted = [&](std::int64_t key) {
         XXProtectFileWrapper::sortFileArray(entries, key);
-        return names(entries);
+        return namesOf(entries);
     };
     EXPECT_EQ(sorted(0), (V{"B.txt", "a.txt", "b.txt"}));  // code order: capitals first
     EXPECT_EQ(sorted(1), (V{"b.txt", "a.txt", "B.txt"}));
@@ -149,7 +138,7 @@ TEST(ServiceProtectWrapper, SortKeysWithinAGroup)
     for (const char *name : {"x.txt", "y.txt", "w.txt"})
         folder->appendSubFile(file(name, 4, 5));
     folder->sortFilesWithType(XXProtectFileWrapper::SortSizeAscending);
-    EXPECT_EQ(names(folder->allSubFileArray()), (V{"x.txt", "y.txt", "w.txt"}));
+    EXPECT_EQ(namesOf(folder->allSubFileArray()), (V{"x.txt", "y.txt", "w.txt"}));
     folder->sortFilesWithType(XXProtectFileWrapper::SortNameAscending);
-    EXPECT_EQ(names(folder->allSubFileArray()), (V{"w.txt", "x.txt", "y.txt"}));
+    EXPECT_EQ(namesOf(folder->allSubFileArray()), (V{"w.txt", "x.txt", "y.txt"}));
 }

@@ -1,44 +1,11 @@
 // The four backup settings: defaults, the stored texts, round trips and refused writes.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 
+#include "HeldLock.h"
 #include "ServiceTestSupport.h"
 
-namespace {
-
-class ServiceSettings : public ServiceFixture {
-protected:
-    void SetUp() override
-    {
-        ServiceFixture::SetUp();
-        openVault();
-    }
-
-    std::string config() const { return readFile(storeDir() + "/config"); }
-
-    // The raw text under key; nullopt when there is none.
-    static std::optional<std::string> stored(const char *key)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        char *value = fs_get_config(key);
-        std::optional<std::string> text = value ? std::optional<std::string>(value) : std::nullopt;
-        std::free(value);
-        return text;
-    }
-    // Stores a raw text the way another program (or an older version) might have.
-    static void storeRaw(const char *key, const char *value)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        fs_set_config(key, value);
-    }
-};
-
-}  // namespace
+using ServiceSettings = OpenVaultFixture;
 
 TEST_F(ServiceSettings, DefaultsStandOnAFreshStoreAndWithoutOne)
 {
@@ -78,13 +45,13 @@ TEST_F(ServiceSettings, ChoicesAreStoredAsTheirFixedTextsAndOthersAsEmpty)
             SCOPED_TRACE(std::string(setting.key) + " " + std::to_string(choice));
             EXPECT_TRUE(setting.set(choice));
             EXPECT_EQ(setting.get(), choice == 1 ? 1 : 0);
-            EXPECT_EQ(stored(setting.key), choice == 0 ? setting.zero : choice == 1 ? setting.one : "");
+            EXPECT_EQ(storedRaw(setting.key), choice == 0 ? setting.zero : choice == 1 ? setting.one : "");
         }
 
     for (const bool on : {false, true}) {
         EXPECT_TRUE(manager->setBackupSetting(on));
         EXPECT_EQ(manager->isTurnOnAutoBackUp(), on);
-        EXPECT_EQ(stored("auto.backup"), on ? "yes" : "no");
+        EXPECT_EQ(storedRaw("auto.backup"), on ? "yes" : "no");
     }
 }
 
@@ -129,14 +96,12 @@ TEST_F(ServiceSettings, TheMaximumIsAPositiveNumberThatTravelsWithTheStore)
 TEST_F(ServiceSettings, AWriteTheConfigurationRefusesReadsBackAsFailed)
 {
     // Another running writer holds the lock: the engine refuses and says why.
-    writeFile(storeDir() + "/config.lock", "");
-    const int holder = open((storeDir() + "/config.lock").c_str(), O_RDWR);
-    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    HeldLock holder(storeDir() + "/config.lock");
     EXPECT_FALSE(manager->setBackupSetting(false));
     EXPECT_TRUE(manager->isTurnOnAutoBackUp());
     EXPECT_TRUE(logged("setting auto.backup was not stored"));
     EXPECT_EQ(manager->lastSettingSystemErrorNumber(), EBUSY);
-    close(holder);
+    holder.release();
     // Its writer gone, the lock left behind no longer blocks.
     EXPECT_TRUE(manager->setBackupSetting(false));
     EXPECT_EQ(manager->lastSettingSystemErrorNumber(), 0);

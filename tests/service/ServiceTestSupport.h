@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -22,6 +23,18 @@
 inline std::string localized(const char *key)
 {
     return XXTool::shareTool().acquireLocalizedStringFromKey(key);
+}
+
+using Names = std::vector<std::string>;
+
+// The file names of tree entries or computer items, in their order.
+template <class Items>
+Names namesOf(const Items &items)
+{
+    Names names;
+    for (const auto &item : items)
+        names.push_back(item->fileName());
+    return names;
 }
 
 class ServiceFixture : public ::testing::Test {
@@ -63,6 +76,52 @@ protected:
     {
         auto engine = XXDiskFileManager::lockEngine();
         ASSERT_EQ(fs_mkdir(path.c_str()), 0) << path;
+    }
+    // The stored content, or nothing when the file cannot be read.
+    static std::optional<std::string> storeGet(const std::string &path)
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        const int handle = fs_open(path.c_str(), FS_O_READ);
+        if (handle < 0)
+            return std::nullopt;
+        std::string content;
+        std::vector<char> buffer(1 << 20);
+        int got;
+        while ((got = fs_read(handle, buffer.data(), static_cast<std::uint32_t>(buffer.size()))) > 0)
+            content.append(buffer.data(), static_cast<size_t>(got));
+        fs_close(handle);
+        return got < 0 ? std::nullopt : std::optional<std::string>(content);
+    }
+    // Names in the folder's store listing, folders with a trailing "/"; nothing when the
+    // folder cannot be listed.
+    static std::optional<std::vector<std::string>> storeList(const std::string &path)
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        fs_dir *dir = fs_opendir(path.c_str());
+        if (!dir)
+            return std::nullopt;
+        std::vector<std::string> names;
+        while (const fs_dirent *record = fs_readdir(dir))
+            names.push_back(std::string(record->name) + (record->type == FS_DT_DIR ? "/" : ""));
+        fs_closedir(dir);
+        return names;
+    }
+
+    // The configuration file's text, a raw value as another program (or an older version)
+    // might have stored it, and the raw value under key (nothing when there is none).
+    std::string config() const { return readFile(storeDir() + "/config"); }
+    static void storeRaw(const char *key, const char *value)
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        fs_set_config(key, value);
+    }
+    static std::optional<std::string> storedRaw(const char *key)
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        char *value = fs_get_config(key);
+        std::optional<std::string> text = value ? std::optional<std::string>(value) : std::nullopt;
+        std::free(value);
+        return text;
     }
 
     // Some log line so far holds part.
@@ -115,6 +174,16 @@ protected:
 private:
     std::mutex logMutex_;
     std::vector<std::string> logLines_;
+};
+
+// The fixture with its vault open from the start.
+class OpenVaultFixture : public ServiceFixture {
+protected:
+    void SetUp() override
+    {
+        ServiceFixture::SetUp();
+        openVault();
+    }
 };
 
 inline void expectError(const XXDiskResultObject &result, const std::string &area, std::int64_t code,

@@ -1,11 +1,8 @@
 // The idle-lock settings on a real store: round trips, lenient reads of damaged texts, and
 // that they share the configuration file with the other settings without disturbing them.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cerrno>
 
+#include "HeldLock.h"
 #include "ServiceTestSupport.h"
 #include "XXTimeoutSettings.h"
 
@@ -14,22 +11,7 @@ using xxtimeout::writeTimeoutSettings;
 
 namespace {
 
-class ServiceTimeoutSettings : public ServiceFixture {
-protected:
-    void SetUp() override
-    {
-        ServiceFixture::SetUp();
-        openVault();
-    }
-
-    std::string config() const { return readFile(storeDir() + "/config"); }
-
-    static void storeRaw(const char *key, const char *value)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        fs_set_config(key, value);
-    }
-};
+using ServiceTimeoutSettings = OpenVaultFixture;
 
 const XXTimeoutValues defaults{};
 
@@ -114,28 +96,20 @@ TEST_F(ServiceTimeoutSettings, OtherSettingsAndUnknownSectionsSurviveBothWays)
     EXPECT_EQ(readTimeoutSettings(), (XXTimeoutValues{3, false}));
     const std::string last = config();
     EXPECT_NE(last.find("[later \"Sub\"]\n  colour=  blue   ; a comment\n"), std::string::npos) << last;
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        char *colour = fs_get_config("later.Sub.colour");
-        ASSERT_NE(colour, nullptr);
-        EXPECT_STREQ(colour, "blue");
-        std::free(colour);
-    }
+    EXPECT_EQ(storedRaw("later.Sub.colour"), "blue");
 }
 
 TEST_F(ServiceTimeoutSettings, AFailedWriteIsReportedAndChangesNothing)
 {
     ASSERT_TRUE(writeTimeoutSettings({30, true}));
     const std::string before = config();
-    writeFile(storeDir() + "/config.lock", "");
-    const int holder = open((storeDir() + "/config.lock").c_str(), O_RDWR);
-    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    HeldLock holder(storeDir() + "/config.lock");
     int err = 0;
     EXPECT_FALSE(writeTimeoutSettings({0, false}, &err));
     EXPECT_EQ(err, EBUSY);
     EXPECT_TRUE(logged("setting coffervale.idleLockMinutes was not stored"));
     EXPECT_TRUE(logged("setting coffervale.lockOnScreenLock was not stored"));
-    close(holder);
+    holder.release();
     EXPECT_EQ(config(), before);
     EXPECT_EQ(readTimeoutSettings(), (XXTimeoutValues{30, true}));
 }

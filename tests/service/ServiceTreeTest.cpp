@@ -12,14 +12,6 @@ namespace {
 
 using V = std::vector<std::string>;
 
-V names(const XXProtectFileArray &entries)
-{
-    V out;
-    for (const auto &entry : entries)
-        out.push_back(entry->fileName());
-    return out;
-}
-
 // The entry at a path below entry ("Docs/Inner"); nullptr when absent.
 std::shared_ptr<XXProtectFileWrapper> entryAt(std::shared_ptr<XXProtectFileWrapper> entry,
                                               const std::string &path)
@@ -45,14 +37,8 @@ void expectLinksHold(const XXProtectFileWrapper &folder)
     }
 }
 
-class ServiceTree : public ServiceFixture {
+class ServiceTree : public OpenVaultFixture {
 protected:
-    void SetUp() override
-    {
-        ServiceFixture::SetUp();
-        openVault();
-    }
-
     // expectedCode 1: some folders cannot be listed, the first of them is unreadable.
     std::shared_ptr<XXProtectFileWrapper> buildTree(int expectedCode = 0, const std::string &unreadable = "")
     {
@@ -129,10 +115,10 @@ TEST_F(ServiceTree, TheTreeMirrorsTheStoreWithoutEmptyFiles)
     ASSERT_NE(root, nullptr);
     expectLinksHold(*root);
     // In the store's index order, which folds case.
-    EXPECT_EQ(names(root->allSubFileArray()), (V{"a.png", "doc.txt", "Docs", "z.mp4"}));
+    EXPECT_EQ(namesOf(root->allSubFileArray()), (V{"a.png", "doc.txt", "Docs", "z.mp4"}));
     const auto docs = entryAt(root, "Docs");
-    EXPECT_EQ(names(docs->allSubFileArray()), (V{"Hollow", "Inner", "report.pdf"}));
-    EXPECT_EQ(names(docs->allSubFolderArray()), (V{"Hollow", "Inner"}));
+    EXPECT_EQ(namesOf(docs->allSubFileArray()), (V{"Hollow", "Inner", "report.pdf"}));
+    EXPECT_EQ(namesOf(docs->allSubFolderArray()), (V{"Hollow", "Inner"}));
     EXPECT_EQ(docs->fileType(), 0);
     EXPECT_EQ(docs->iconName(), "NSFolder");
 
@@ -169,18 +155,18 @@ TEST_F(ServiceTree, SeparationAndSearchListFoldersInPreOrderThenFilesInDiscovery
     // The store lists names in case-folded order: doc.txt before Docs, Hollow before Inner.
     XXProtectFileArray folders, files;
     manager->separateProtectFolderWrapper(root, folders, files);
-    EXPECT_EQ(names(folders), (V{"", "Docs", "Hollow", "Void", "Inner"}));
-    EXPECT_EQ(names(files), (V{"a.png", "doc.txt", "deep.mp3", "report.pdf", "z.mp4"}));
+    EXPECT_EQ(namesOf(folders), (V{"", "Docs", "Hollow", "Void", "Inner"}));
+    EXPECT_EQ(namesOf(files), (V{"a.png", "doc.txt", "deep.mp3", "report.pdf", "z.mp4"}));
     // Levels count from the entry the pass starts at: the root is below the container.
     EXPECT_EQ(root->folderLevel(), 1);
     EXPECT_EQ(entryAt(root, "Docs")->folderLevel(), 2);
     EXPECT_EQ(entryAt(root, "Docs/Hollow/Void")->folderLevel(), 4);
 
     // Matching folders before matching files, although the file doc.txt lies higher.
-    EXPECT_EQ(names(manager->searchFileWithKeyString("o", root)),
+    EXPECT_EQ(namesOf(manager->searchFileWithKeyString("o", root)),
               (V{"Docs", "Hollow", "Void", "doc.txt", "report.pdf"}));
-    EXPECT_EQ(names(manager->searchFileWithKeyString("Doc", root)), (V{"Docs"}));
-    EXPECT_EQ(names(manager->searchFileWithKeyString("doc", root)), (V{"doc.txt"}));
+    EXPECT_EQ(namesOf(manager->searchFileWithKeyString("Doc", root)), (V{"Docs"}));
+    EXPECT_EQ(namesOf(manager->searchFileWithKeyString("doc", root)), (V{"doc.txt"}));
     EXPECT_TRUE(manager->searchFileWithKeyString("", root).empty());
     EXPECT_TRUE(manager->searchFileWithKeyString("a", entryAt(root, "a.png")).empty());
 }
@@ -192,7 +178,7 @@ TEST_F(ServiceTree, ListingAgainReplacesTheChildrenAndRenamesRefreshThePaths)
     const auto docs = entryAt(root, "Docs");
     const auto oldReport = entryAt(docs, "report.pdf");
     manager->fullFileToFolderFile(*docs);
-    EXPECT_EQ(names(docs->allSubFileArray()), (V{"Hollow", "Inner", "report.pdf"}));
+    EXPECT_EQ(namesOf(docs->allSubFileArray()), (V{"Hollow", "Inner", "report.pdf"}));
     EXPECT_EQ(oldReport->parentWrapper(), nullptr);
     EXPECT_EQ(entryAt(docs, "Inner/deep.mp3")->fileSize(), 5u);
 
@@ -229,8 +215,8 @@ TEST_F(ServiceTree, NamesNoPathCanHoldAreLeftOut)
     const auto tree = buildTree();
     ASSERT_NE(tree, nullptr);
     const auto top = tree->allSubFileArray()[0];
-    EXPECT_EQ(names(top->allSubFileArray()), (V{"dir", "good.txt"}));
-    EXPECT_EQ(names(entryAt(top, "dir")->allSubFileArray()), (V{"inside.txt"}));
+    EXPECT_EQ(namesOf(top->allSubFileArray()), (V{"dir", "good.txt"}));
+    EXPECT_EQ(namesOf(entryAt(top, "dir")->allSubFileArray()), (V{"inside.txt"}));
     EXPECT_TRUE(logged("whose name no path can hold: \"x\\x5cy\""));
     EXPECT_TRUE(logged("whose name no path can hold: \"..\""));
     EXPECT_TRUE(logged("whose name no path can hold: \"\\xff\\xfe.txt\""));

@@ -1,9 +1,8 @@
 // Saving an opened copy back: the stored file is replaced only by a complete new one, and
 // editors' rename-over saves are heard.
-#include <sys/resource.h>
-
 #include <fstream>
 
+#include "FileSizeLimit.h"
 #include "TransferTestSupport.h"
 #include "XXPollRunLoop.h"
 #include "XXWriteBack.h"
@@ -66,15 +65,8 @@ TEST_F(ServiceWriteBack, AFailedStoreLeavesTheOldEntryAsItWas)
     // The volume fills up while the new content is being stored.
     writeFile(computer / "big.txt", randomContent(3 * 1024 * 1024, 4));
     {
-        signal(SIGXFSZ, SIG_IGN);
-        struct rlimit saved {};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        struct rlimit small = saved;
-        small.rlim_cur = 1024 * 1024;
-        setrlimit(RLIMIT_FSIZE, &small);
-        const auto result = writeBack("/A/notes.txt", computer / "big.txt");
-        setrlimit(RLIMIT_FSIZE, &saved);
-        expectFailure(result);
+        FileSizeLimit limit(1024 * 1024);
+        expectFailure(writeBack("/A/notes.txt", computer / "big.txt"));
     }
     EXPECT_EQ(storeGet("/A/notes.txt"), "old notes");
     EXPECT_EQ(entry("/A/notes.txt")->fileSize(), 9u);

@@ -20,7 +20,6 @@
 #include "XXProtectFileWrapper.h"
 #include "XXServiceText.h"
 
-using Names = std::vector<std::string>;
 using Files =
     std::vector<std::pair<std::string, std::string>>;  // path and content, as snapshotTree gives them
 
@@ -125,43 +124,7 @@ protected:
         }
         refreshTree();
     }
-    // The stored content, or nothing when the file cannot be read.
-    static std::optional<std::string> storeGet(const std::string &path)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        const int handle = fs_open(path.c_str(), FS_O_READ);
-        if (handle < 0)
-            return std::nullopt;
-        std::string content;
-        std::vector<char> buffer(1 << 20);
-        int got;
-        while ((got = fs_read(handle, buffer.data(), static_cast<std::uint32_t>(buffer.size()))) > 0)
-            content.append(buffer.data(), static_cast<size_t>(got));
-        fs_close(handle);
-        return content;
-    }
-    // Names in the folder's store listing, folders with a trailing "/"; nothing when the
-    // folder cannot be listed.
-    static std::optional<Names> storeList(const std::string &path)
-    {
-        auto engine = XXDiskFileManager::lockEngine();
-        fs_dir *dir = fs_opendir(path.c_str());
-        if (!dir)
-            return std::nullopt;
-        Names names;
-        while (const fs_dirent *record = fs_readdir(dir))
-            names.push_back(std::string(record->name) + (record->type == FS_DT_DIR ? "/" : ""));
-        fs_closedir(dir);
-        return names;
-    }
-
-    static Names childNames(const XXProtectFileWrapper &folder)
-    {
-        Names names;
-        for (const auto &child : folder.allSubFileArray())
-            names.push_back(child->fileName());
-        return names;
-    }
+    static Names childNames(const XXProtectFileWrapper &folder) { return namesOf(folder.allSubFileArray()); }
 
 private:
     ScopedEnv environment;
