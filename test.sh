@@ -17,5 +17,13 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCOFFERVALE_SANITIZE
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE large
 
+# The engine and service tests, whose pipelines run helper threads, under ThreadSanitizer: any
+# data race fails the run. (The window's tests stay with the builds above.)
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCOFFERVALE_TSAN=ON \
+      -DCOFFERVALE_BUILD_APP=OFF -DCOFFERVALE_BUILD_BENCH=OFF
+cmake --build build-tsan -j "$jobs" --target engine_tests service_tests
+TSAN_OPTIONS="halt_on_error=1" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -LE large \
+      -R '^(Engine|Service)'
+
 # Each fuzz target for half a minute over its seeds; a crash, leak or undefined behaviour fails.
 scripts/fuzz.sh 30
