@@ -261,9 +261,22 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
     if (!loop.batch)
         loop.batch = std::make_shared<XXImportBatch>();
     const std::string target = xxservice::joinFullPath(destination->fullPath(), name);
+    if (!loop.ahead) {
+        const XXFileArray chosen = selectedFiles();
+        loop.aheadFrom = index();
+        std::vector<std::string> sources;
+        for (size_t i = static_cast<size_t>(loop.aheadFrom); i < chosen.size(); i++)
+            sources.push_back(chosen[i]->isDirectory() ? std::string() : chosen[i]->fullPath());
+        loop.ahead = std::make_shared<XXImportReadAhead>(std::move(sources));
+    }
     std::uint64_t size = 0;
     int err = 0;
-    switch (importFile(item->fullPath(), target, itemName, "创建文件失败___%s", generation, &size, &err)) {
+    XXImportReadAhead::Ready ready;
+    const char *createFailed = "创建文件失败___%s";
+    const Copied copied = loop.ahead->take(static_cast<size_t>(index() - loop.aheadFrom), &ready)
+        ? storeReadAhead(ready, target, itemName, createFailed, generation, &size, &err)
+        : importFile(item->fullPath(), target, itemName, createFailed, generation, &size, &err);
+    switch (copied) {
     case Copied::cancelled:
         settleBatch(stopped());
         return stopped();

@@ -32,6 +32,9 @@ struct XXEncodeLoop {
     // Files chosen directly, stored since the last commit; committed before anything is
     // reported and after the last item.
     std::shared_ptr<XXImportBatch> batch;
+    // Files chosen directly, read and compressed ahead from item aheadFrom of the selection on.
+    std::shared_ptr<XXImportReadAhead> ahead;
+    std::int64_t aheadFrom = 0;
 };
 
 class XXEncodePipeline final

@@ -14,16 +14,31 @@
 namespace {
 
 std::atomic<int> configuredThreads{0};
+std::atomic<size_t> configuredBudget{0};
+std::atomic<size_t> configuredAhead{0};
 
 // Past 8 the volume, not the compression, sets the pace.
 constexpr int kMaxThreads = 8;
-constexpr size_t kFilesPerThread = 2;
+// Buffers larger than this are freed after use rather than kept, so what stays is small.
+constexpr size_t kKeptBufferMax = 256u << 10;
+
+// A file's share of the budget: its content and, at most, a stream a little larger.
+size_t budgetFor(std::uint64_t size)
+{
+    return static_cast<size_t>(2 * size + 1024);
+}
 
 }  // namespace
 
 void XXImportReadAhead::setThreads(int n)
 {
     configuredThreads = n;
+}
+
+void XXImportReadAhead::setLimits(size_t budget, size_t maxAhead)
+{
+    configuredBudget = budget;
+    configuredAhead = maxAhead;
 }
 
 int XXImportReadAhead::threadsFor(size_t files)
@@ -45,19 +60,22 @@ void XXImportReadAhead::Buffers::release()
     *this = Buffers{};
 }
 
-XXImportReadAhead::XXImportReadAhead(std::vector<std::string> sourcePaths) : paths_(std::move(sourcePaths))
+XXImportReadAhead::XXImportReadAhead(std::vector<std::string> sourcePaths)
+    : paths_(std::move(sourcePaths)), budget_(configuredBudget ? configuredBudget.load() : kBudget),
+      maxAhead_(configuredAhead ? configuredAhead.load() : kMaxAhead)
 {
     const int threads = threadsFor(paths_.size());
     if (threads == 0)
         return;
-    slots_.resize(static_cast<size_t>(threads) * kFilesPerThread);
+    jobs_.resize(paths_.size());
+    poolMax_ = 2 * static_cast<size_t>(threads);
     try {
         for (int i = 0; i < threads; i++)
             workers_.emplace_back([this] { work(); });
     } catch (...) {
         // Fewer workers, or none: the files they would have read are stored the usual way.
         if (workers_.empty())
-            slots_.clear();
+            jobs_.clear();
     }
 }
 
@@ -70,29 +88,47 @@ XXImportReadAhead::~XXImportReadAhead()
     changed_.notify_all();
     for (std::thread &worker : workers_)
         worker.join();
-    for (Slot &slot : slots_)
-        slot.buffers.release();
+    for (Job &job : jobs_)
+        job.buffers.release();
+    for (Buffers &buffers : pool_)
+        buffers.release();
     current_.release();
+}
+
+void XXImportReadAhead::recycle(Buffers &buffers)
+{
+    reserved_ -= buffers.reserved;
+    buffers.reserved = 0;
+    if (pool_.size() < poolMax_ && buffers.contentCap <= kKeptBufferMax &&
+        buffers.streamCap <= kKeptBufferMax)
+        pool_.push_back(std::exchange(buffers, Buffers{}));
+    else
+        buffers.release();
 }
 
 bool XXImportReadAhead::take(size_t index, Ready *ready)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (slots_.empty() || index != taken_ || index >= paths_.size())
+    if (jobs_.empty() || index < taken_ || index >= paths_.size())
         return false;
-    Slot &slot = slots_[index % slots_.size()];
-    changed_.wait(lock, [&] { return slot.state == State::ready || slot.state == State::streamed; });
-    const bool isReady = slot.state == State::ready;
-    // The previous file's buffers, now written, go to the slot for the file after next.
-    std::swap(current_, slot.buffers);
-    ready->size = slot.size;
+    auto done = [&](size_t i) { return jobs_[i].state == State::ready || jobs_[i].state == State::streamed; };
+    // Files passed over (skipped after a conflict) are dropped once their worker is done.
+    for (; taken_ < index; taken_++) {
+        changed_.wait(lock, [&] { return done(taken_); });
+        recycle(jobs_[taken_].buffers);
+    }
+    changed_.notify_all();  // the file waited for may now go beyond the budget
+    changed_.wait(lock, [&] { return done(index); });
+    Job &job = jobs_[index];
+    recycle(current_);  // the file taken before is written by now
+    current_ = std::exchange(job.buffers, Buffers{});
+    ready->size = job.size;
     ready->stream = current_.stream;
-    ready->length = slot.length;
-    slot.state = State::waiting;
+    ready->length = job.length;
     taken_++;
     lock.unlock();
     changed_.notify_all();
-    return isReady;
+    return job.state == State::ready;
 }
 
 void XXImportReadAhead::work()
@@ -101,32 +137,39 @@ void XXImportReadAhead::work()
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         changed_.wait(lock, [&] {
-            return stopping_ || nextToStart_ >= paths_.size() || nextToStart_ < taken_ + slots_.size();
+            return stopping_ || nextToStart_ >= paths_.size() || nextToStart_ < taken_ + maxAhead_;
         });
         if (stopping_ || nextToStart_ >= paths_.size())
             break;
         const size_t index = nextToStart_++;
-        Slot &slot = slots_[index % slots_.size()];
-        slot.state = State::working;
-        Buffers buffers = std::exchange(slot.buffers, Buffers{});
+        jobs_[index].state = State::working;
+        Buffers buffers;
+        if (!pool_.empty()) {
+            buffers = std::move(pool_.back());
+            pool_.pop_back();
+        }
         lock.unlock();
         std::uint64_t size = 0;
         size_t length = 0;
-        const bool ok = deflater && prepare(paths_[index], deflater, buffers, &size, &length);
+        const bool ok = deflater && prepare(index, deflater, buffers, &size, &length);
         lock.lock();
-        slot.buffers = buffers;
-        slot.size = size;
-        slot.length = length;
-        slot.state = ok ? State::ready : State::streamed;
+        Job &job = jobs_[index];
+        job.buffers = std::exchange(buffers, Buffers{});
+        job.size = size;
+        job.length = length;
+        job.state = ok ? State::ready : State::streamed;
         changed_.notify_all();
     }
     lock.unlock();
     fs_deflater_free(deflater);
 }
 
-bool XXImportReadAhead::prepare(const std::string &path, struct fs_deflater *deflater, Buffers &buffers,
+bool XXImportReadAhead::prepare(size_t index, struct fs_deflater *deflater, Buffers &buffers,
                                 std::uint64_t *size, size_t *length)
 {
+    const std::string &path = paths_[index];
+    if (path.empty())
+        return false;
     // Opened as the usual way opens it, so a named pipe is not waited on.
     xxtransfer::XXFileDescriptor source(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat st {};
@@ -134,6 +177,16 @@ bool XXImportReadAhead::prepare(const std::string &path, struct fs_deflater *def
         static_cast<std::uint64_t>(st.st_size) > FS_DEFLATE_MAX)
         return false;
     const size_t want = static_cast<size_t>(st.st_size);
+    {
+        // The file the import waits for always goes on, so the budget cannot hold it up.
+        std::unique_lock<std::mutex> lock(mutex_);
+        const size_t share = budgetFor(want);
+        changed_.wait(lock, [&] { return stopping_ || reserved_ + share <= budget_ || index == taken_; });
+        if (stopping_)
+            return false;
+        reserved_ += share;
+        buffers.reserved = share;
+    }
     if (buffers.contentCap < want) {
         void *bigger = realloc(buffers.content, want);
         if (!bigger)

@@ -41,6 +41,7 @@ protected:
     void TearDown() override
     {
         XXImportReadAhead::setThreads(0);
+        XXImportReadAhead::setLimits(0, 0);
         io_fault_arm(0, IO_FAULT_NONE, 0);
         TransferFixture::TearDown();
     }
@@ -118,7 +119,8 @@ TEST_F(ServiceImportReadAhead, EveryWayStoresTheSameFilesWithTheSameProgress)
 // file, the folder is reported once the others are in, and what was stored stays whole.
 TEST_F(ServiceImportReadAhead, AFailingFileInTheMiddleFailsOnlyItself)
 {
-    for (int threads : {1, 2}) {  // up to 4 files ahead: n09 is not read before it goes
+    XXImportReadAhead::setLimits(0, 4);  // n09 is not read before it goes
+    for (int threads : {1, 2}) {
         SCOPED_TRACE(threads);
         XXImportReadAhead::setThreads(threads);
         const Files files = writeNotes(16);
@@ -167,4 +169,63 @@ TEST_F(ServiceImportReadAhead, CancelStopsAndJoinsTheWorkers)
     EXPECT_EQ(entriesIn("/proc/self/fd"), descriptorsBefore);
     expectStoredWhole("/T", files, 8);  // n00 ... n07; n08 was removed again
     EXPECT_FALSE(storeGet("/T/Docs/n08.txt"));
+}
+
+// Files chosen directly are read ahead too: one passed over after a conflict is dropped, and
+// each file that is stored gets its own bytes whatever lies between.
+TEST_F(ServiceImportReadAhead, DirectlyChosenFilesFollowTheAnswersToConflicts)
+{
+    XXImportReadAhead::setThreads(1);
+    storeAll({{"/a.txt", "stored before"}, {"/b.txt", "also before"}});
+    const Files files{{"a.txt", note(5000, 1)},
+                      {"c.txt", note(7000, 3)},
+                      {"b.txt", note(6000, 2)},
+                      {"Docs/d.txt", note(8000, 4)},
+                      {"e.txt", note(9000, 5)}};
+    writeComputer(files);
+    const XXFileArray chosen{computerItem("a.txt"), computerItem("c.txt"), computerItem("b.txt"),
+                             computerItem("Docs"), computerItem("e.txt")};
+    manager->startEncoderSelectedFilePath(chosen, root, recorder());
+    expectReport(lastReport(), "8+1", 6, "a.txt");
+    manager->continueEncodeFileWithIsExistType(XXExistSkipAll);  // b is passed over as well
+    ASSERT_EQ(reports.size(), 2u);
+    expectSuccess(lastReport());
+    EXPECT_EQ(storeGet("/a.txt"), "stored before");
+    EXPECT_EQ(storeGet("/b.txt"), "also before");
+    EXPECT_EQ(storeGet("/c.txt"), note(7000, 3));
+    EXPECT_EQ(storeGet("/Docs/d.txt"), note(8000, 4));
+    EXPECT_EQ(storeGet("/e.txt"), note(9000, 5));
+
+    // Everything conflicts now; free names for all, in one stretch.
+    reports.clear();
+    manager->startEncoderSelectedFilePath(chosen, root, recorder());
+    manager->continueEncodeFileWithIsExistType(XXExistFreeNameAll);
+    ASSERT_EQ(reports.size(), 2u);
+    expectSuccess(lastReport());
+    for (const auto &[path, content] : files) {
+        const size_t dot = path.find('.');
+        const size_t slash = path.find('/');
+        const std::string renamed = slash != std::string::npos
+            ? path.substr(0, slash) + "(0)" + path.substr(slash)
+            : path.substr(0, dot) + "(0)" + path.substr(dot);
+        EXPECT_EQ(storeGet("/" + renamed), content) << renamed;
+    }
+}
+
+// More than the budget of large small files, on several workers: each file the import waits
+// for goes on, so nothing waits for ever, and every file arrives whole.
+TEST_F(ServiceImportReadAhead, FilesBeyondTheBudgetStillFlow)
+{
+    XXImportReadAhead::setThreads(3);
+    XXImportReadAhead::setLimits(4u << 20, 0);  // room for one of these files
+    Files files;
+    const size_t count = 8;
+    for (size_t i = 0; i < count; i++)
+        files.push_back({"Docs/big" + std::to_string(i + 10) + ".bin",
+                         randomContent(FS_DEFLATE_MAX - i, static_cast<unsigned>(i))});
+    writeComputer(files);
+    importDocs("/T");
+    ASSERT_EQ(reports.size(), 1u);
+    expectSuccess(lastReport());
+    expectStoredWhole("/T", files, files.size());
 }
