@@ -1,9 +1,7 @@
 // Files compressed ahead (fs_deflate_content) and stored with fs_write_deflated: the same
 // object plaintext as the streaming writer makes, readable by the engine and the reference
 // reader, and refused or failed cleanly where the stream cannot be taken.
-#include <atomic>
 #include <random>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -165,30 +163,4 @@ TEST_F(EngineDeflatedWrite, AFullVolumeFailsWriteAndClose)
     io_fault_arm(0, IO_FAULT_NONE, 0);
     EXPECT_EQ(get("before.txt"), prose(5000, 9));
     EXPECT_NE(get("full.bin"), content);
-}
-
-// Deflaters on several threads at once, off the engine, each giving the streaming bytes.
-TEST_F(EngineDeflatedWrite, DeflatersRunConcurrentlyWithoutTheEngine)
-{
-    const std::string content = prose(64 << 10, 11);
-    Deflated expected;
-    ASSERT_EQ(fs_deflate_content(deflater, content.data(), (uint32_t)content.size(), &expected.bytes,
-                                 &expected.cap, &expected.len),
-              0);
-    std::atomic<int> mismatches{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 3; t++)
-        threads.emplace_back([&] {
-            fs_deflater *own = fs_deflater_new();
-            Deflated d;
-            for (int i = 0; i < 20; i++)
-                if (fs_deflate_content(own, content.data(), (uint32_t)content.size(), &d.bytes, &d.cap,
-                                       &d.len) < 0 ||
-                    d.len != expected.len || memcmp(d.bytes, expected.bytes, d.len) != 0)
-                    mismatches++;
-            fs_deflater_free(own);
-        });
-    for (auto &t : threads)
-        t.join();
-    EXPECT_EQ(mismatches, 0);
 }
