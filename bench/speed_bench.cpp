@@ -4,14 +4,16 @@
 //     the in-memory baseline leaves out the volume, which no import can avoid
 //   incompressible export / plain copy of the same bytes         (target >= 0.8)
 //   text import / deflate level 1 alone on one core              (target >= 1.6 on 2 cores)
-//     for large text files (parallel blocks) and for 40 KiB notes (one stream each)
+//     for large text files (parallel blocks) and for 40 KiB notes (one stream each, read
+//     and compressed ahead on worker threads; also shown without that, in the same run)
 //   text stored size / each file deflated alone at level 1       (target within 1.02)
 //   large text stored size / the single-stream writer's          (the blocks' ratio cost)
 //   10,000 small files: one folder / over 100 folders, both ways (target <= 1.3)
 //   per-file cost of files 9,001-10,000 / files 1-1,000          (flat: about 1)
 //   peak resident size                                           (target < 300 MiB)
 //
-// Usage: speed_bench [MiB]   (size of the incompressible and of the text set; 256 by default)
+// Usage: speed_bench [MiB [part ...]]   (size of the incompressible and of the text set, 256 by
+// default; parts: incompressible, large, text, small; all by default)
 #include <openssl/evp.h>
 #include <sys/resource.h>
 #include <fcntl.h>
@@ -31,6 +33,7 @@
 #include "BenchSupport.h"
 #include "XXDiskFileManager.h"
 #include "XXFileWrapper.h"
+#include "XXImportReadAhead.h"
 #include "XXNotificationCenter.h"
 #include "fs.h"
 #include "object.h"
@@ -313,6 +316,32 @@ void largeText(Vault &vault, const std::string &work, uint64_t bytes)
     fsys::remove_all(work + "/Reports1");
 }
 
+// What the volume itself takes: count new files of size bytes each, spread over 256 folders as
+// objects are, with one syncfs per 256 files as the import commits them. In MB/s of source
+// bytes (sourceBytes in all), so it compares with the import's rate.
+double filesToVolume(const std::string &to, uint64_t count, size_t size, uint64_t sourceBytes)
+{
+    const auto bytes = randomBytes(size, 77);
+    const double t = seconds();
+    for (int d = 0; d < 256; d++)
+        fsys::create_directories(to + "/" + std::to_string(d));
+    int syncFd = open(to.c_str(), O_RDONLY | O_DIRECTORY);
+    for (uint64_t i = 0; i < count; i++) {
+        const std::string path = to + "/" + std::to_string(i % 256) + "/" + std::to_string(i);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (write(fd, bytes.data(), bytes.size()) != (ssize_t)bytes.size())
+            perror("write");
+        close(fd);
+        if (i % 256 == 255)
+            syncfs(syncFd);
+    }
+    syncfs(syncFd);
+    close(syncFd);
+    const double secs = seconds() - t;
+    fsys::remove_all(to);
+    return mbPerSecond(sourceBytes, secs);
+}
+
 void text(Vault &vault, const std::string &work, uint64_t bytes)
 {
     const std::string src = work + "/Texts";
@@ -329,6 +358,8 @@ void text(Vault &vault, const std::string &work, uint64_t bytes)
     }
     const uint64_t total = treeBytes(src);
     const double deflateRate = mbPerSecond(total, deflateSecs);
+    // Else the import's first commit (a syncfs) would write the set just made.
+    sync();
     std::string store;
     {
         auto engine = XXDiskFileManager::lockEngine();
@@ -338,8 +369,20 @@ void text(Vault &vault, const std::string &work, uint64_t bytes)
     const double imp = mbPerSecond(total, vault.importFolder(src));
     const uint64_t stored = treeBytes(store) - before;
     const double exp = mbPerSecond(total, vault.exportFolder("Texts", work + "/TextsOut"));
+    fsys::rename(src, work + "/Texts1");
+    sync();
+    XXImportReadAhead::setThreads(-1);
+    const double serial = mbPerSecond(total, vault.importFolder(work + "/Texts1"));
+    XXImportReadAhead::setThreads(0);
+    fsys::rename(work + "/Texts1", src);
     printf("text %4llu MiB in %zu files: import %7.1f MB/s, deflate-1 alone %7.1f -> ratio %.2f (>= 1.6)\n",
            (unsigned long long)(total >> 20), (size_t)count, imp, deflateRate, imp / deflateRate);
+    printf("                          without read-ahead %7.1f MB/s -> ratio %.2f\n", serial,
+           serial / deflateRate);
+    const double volume = filesToVolume(work + "/TextsVolume", count, (size_t)(stored / count), total);
+    printf("                          the volume itself: as many files of the stored size, syncfs per 256 "
+           "%7.1f MB/s -> import/that %.2f\n",
+           volume, imp / volume);
     printf("                          stored %llu bytes, deflated alone %llu -> ratio %.3f (<= 1.02); export "
            "%.1f MB/s\n",
            (unsigned long long)stored, (unsigned long long)deflatedBytes,
@@ -388,6 +431,14 @@ SmallRun smallFiles(Vault &vault, const std::string &work, const std::string &na
 int main(int argc, char **argv)
 {
     const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
+    auto wanted = [&](const std::string &part) {
+        if (argc <= 2)
+            return true;
+        for (int i = 2; i < argc; i++)
+            if (argv[i] == part)
+                return true;
+        return false;
+    };
     std::string pattern = (fsys::temp_directory_path() / "coffervale-speed-bench-XXXXXX").string();
     if (!mkdtemp(pattern.data())) {
         perror("mkdtemp");
@@ -397,9 +448,17 @@ int main(int argc, char **argv)
     fsys::create_directories(work + "/volume");
     {
         Vault vault(work + "/volume");
-        incompressible(vault, work, mib << 20);
-        largeText(vault, work, mib << 20);
-        text(vault, work, mib << 20);
+        if (wanted("incompressible"))
+            incompressible(vault, work, mib << 20);
+        if (wanted("large"))
+            largeText(vault, work, mib << 20);
+        if (wanted("text"))
+            text(vault, work, mib << 20);
+        if (!wanted("small")) {
+            printf("peak resident size: %ld MiB (< 300)\n", peakRssMiB());
+            fsys::remove_all(work);
+            return 0;
+        }
         // Alternated and the better of two kept: the volume's own file-creation cost swings
         // with what was deleted just before.
         SmallRun one = smallFiles(vault, work, "OneFolder", 1);

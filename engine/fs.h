@@ -5,6 +5,7 @@
  * Texts returned by the engine are malloc'd; the caller frees them. */
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -62,6 +63,30 @@ int fs_open(const char *path, int mode, ...);
 int fs_read(int handle, void *buffer, uint32_t length);
 int fs_write(int handle, const void *bytes, uint32_t length);
 int fs_close(int handle);
+
+/* Small files compressed ahead, off the engine's lock. fs_deflate_content makes the complete
+ * compressed stream of the object of a file holding size bytes of content (size at most
+ * FS_DEFLATE_MAX), byte for byte as fs_write and fs_close would make it. It touches no engine
+ * state: any thread, no lock, mounted or not; one deflater per thread at a time. *stream is a
+ * malloc'd buffer of *capacity bytes (NULL and 0 at first), grown with realloc as needed and
+ * the caller's to free; *length gets the stream's length. 0, or -1 with errno (22 EINVAL for
+ * a size too large, 12 ENOMEM).
+ *
+ * fs_write_deflated then stores that stream as the whole content of a file just opened with
+ * fs_open(path, FS_O_WRITE, size) for the same size: it is encrypted with the object's key and
+ * written, and fs_close finishes the file as after fs_write. The caller's obligation: the
+ * stream is fs_deflate_content's for exactly the declared size, as the declared size is the
+ * number of bytes written. Only before any fs_write on the handle, with a declared size of at
+ * most FS_DEFLATE_MAX (else -1 with errno 22 and nothing written), and at most once. Returns
+ * 0, or -1 with errno (28 ENOSPC for a full volume); the file is then incomplete, like after a
+ * failed fs_write. */
+#define FS_DEFLATE_MAX 1048544U
+struct fs_deflater;
+struct fs_deflater *fs_deflater_new(void);
+int fs_deflate_content(struct fs_deflater *deflater, const void *content, uint32_t size,
+                       unsigned char **stream, size_t *capacity, size_t *length);
+void fs_deflater_free(struct fs_deflater *deflater);
+int fs_write_deflated(int handle, const void *stream, uint32_t length);
 
 /* Batches of new files. Between fs_batch_begin and fs_batch_end, a file created by fs_open is
  * recorded in its folder only in memory, and fs_close does not fsync its content. fs_batch_commit

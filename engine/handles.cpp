@@ -565,6 +565,22 @@ int fs_write(int handle, const void *bytes, uint32_t length)
     return r < 0 ? -1 : (int)length;
 }
 
+int fs_write_deflated(int handle, const void *stream, uint32_t length)
+{
+    struct file_handle *h = handle_acquire(handle, 1);
+    if (!h)
+        return -1;
+    int r = -1;
+    if (!stream || length < 2 || h->position || h->declared_size > FS_DEFLATE_MAX || !h->writer_active)
+        errno = EINVAL;
+    else if (object_writer_put_deflated(&h->writer, stream, length) == 0) {
+        h->position = h->declared_size;
+        r = 0;
+    }
+    pthread_mutex_unlock(&h->lock);
+    return r;
+}
+
 static int open_next_part(struct file_handle *h, struct store_index *index, struct strbuf *name,
                           struct strbuf *part)
 {

@@ -218,10 +218,33 @@ static int writer_start_io(struct object_writer *w)
     return 0;
 }
 
+// In memory mode the stream's buffer doubles when full; grow forces it, for a level switch
+// that needs room.
+static int memory_grow(struct object_writer *w, int grow)
+{
+    if (w->z->avail_out && !grow)
+        return 0;
+    size_t used = (size_t)(w->z->next_out - *w->mem);
+    size_t cap = *w->mem_cap * 2 + 4096;
+    unsigned char *bigger = (unsigned char *)realloc(*w->mem, cap);
+    if (!bigger) {
+        errno = ENOMEM;
+        return -1;
+    }
+    *w->mem = bigger;
+    *w->mem_cap = cap;
+    w->z->next_out = bigger + used;
+    size_t room = cap - used;
+    w->z->avail_out = (uInt)(room > (1u << 30) ? (1u << 30) : room);
+    return 0;
+}
+
 // Encrypts and writes the whole 16-byte blocks of the output buffer; keeps the rest.
 static int writer_drain(struct object_writer *w)
 {
-    size_t have = OBJECT_WRITER_BUFSZ - w->z.avail_out;
+    if (w->mem)
+        return memory_grow(w, 0);
+    size_t have = OBJECT_WRITER_BUFSZ - w->z->avail_out;
     size_t whole = have & ~(size_t)(AES_BLOCKSZ - 1);
     if (whole) {
         if (aes_cbc_update(&w->cipher, w->out, w->out, whole) < 0)
@@ -243,24 +266,24 @@ static int writer_drain(struct object_writer *w)
         }
     }
     w->carried = have - whole;
-    w->z.next_out = w->out + w->carried;
-    w->z.avail_out = (uInt)(OBJECT_WRITER_BUFSZ - w->carried);
+    w->z->next_out = w->out + w->carried;
+    w->z->avail_out = (uInt)(OBJECT_WRITER_BUFSZ - w->carried);
     return 0;
 }
 
 static int writer_deflate(struct object_writer *w, int flush)
 {
     for (;;) {
-        int ret = deflate(&w->z, flush);
+        int ret = deflate(w->z, flush);
         if (ret == Z_STREAM_ERROR) {
             errno = EINVAL;
             return -1;
         }
         // A block flush is complete only when deflate stopped with room to spare.
-        int filled = w->z.avail_out == 0;
+        int filled = w->z->avail_out == 0;
         if (writer_drain(w) < 0)
             return -1;
-        if (flush == Z_FINISH ? ret == Z_STREAM_END : w->z.avail_in == 0 && (flush == Z_NO_FLUSH || !filled))
+        if (flush == Z_FINISH ? ret == Z_STREAM_END : w->z->avail_in == 0 && (flush == Z_NO_FLUSH || !filled))
             return 0;
     }
 }
@@ -274,29 +297,103 @@ void object_set_threads(int n)
 
 static int serial_write(struct object_writer *w, const void *bytes, size_t len);
 
+// A finished writer's zlib state (reset, at level 1) and buffers, for the next object: many
+// small files then cost no setting up and tearing down of zlib and buffers each.
+struct writer_parts {
+    z_stream *z;
+    unsigned char *out, *pending;
+};
+
+static std::atomic<struct writer_parts *> spare_parts{nullptr};
+
+static void parts_free(struct writer_parts *p)
+{
+    if (!p)
+        return;
+    if (p->z)
+        deflateEnd(p->z);
+    free(p->z);
+    free(p->out);
+    free(p->pending);
+    free(p);
+}
+
+// Keeps the writer's zlib state and buffers as the spare, or frees them.
+static void parts_park(struct object_writer *w)
+{
+    unsigned char *pending = w->pending ? w->pending : w->pending_idle;
+    struct writer_parts *p = NULL;
+    if (w->z && w->z_active && w->out && deflateReset(w->z) == Z_OK &&
+        deflateParams(w->z, 1, Z_DEFAULT_STRATEGY) == Z_OK)
+        p = (struct writer_parts *)malloc(sizeof(*p));
+    if (p) {
+        p->z = w->z;
+        p->out = w->out;
+        p->pending = pending;
+        parts_free(spare_parts.exchange(p));
+    } else {
+        if (w->z_active)
+            deflateEnd(w->z);
+        free(w->z);
+        free(w->out);
+        free(pending);
+    }
+    w->z = NULL;
+    w->z_active = 0;
+    w->out = NULL;
+    w->pending = w->pending_idle = NULL;
+}
+
+// The zlib state and buffers of a new writer, from the spare when there is one.
+static int parts_take(struct object_writer *w, int parallel)
+{
+    struct writer_parts *p = spare_parts.exchange(nullptr);
+    if (p) {
+        w->z = p->z;
+        w->z_active = 1;
+        w->out = p->out;
+        w->pending = p->pending;
+        free(p);
+    }
+    if (!w->out)
+        w->out = (unsigned char *)malloc(OBJECT_WRITER_BUFSZ);
+    if (parallel && !w->pending)
+        w->pending = (unsigned char *)malloc(BLOCK_DEFLATE_SIZE);
+    if (!parallel && w->pending) {
+        free(w->pending);
+        w->pending = NULL;
+    }
+    if (!w->z)
+        w->z = (z_stream *)calloc(1, sizeof(*w->z));
+    if (!w->out || (parallel && !w->pending) || !w->z) {
+        errno = ENOMEM;
+        return -1;
+    }
+    if (!w->z_active) {
+        if (deflateInit(w->z, 1) != Z_OK) {
+            errno = ENOMEM;
+            return -1;
+        }
+        w->z_active = 1;
+    }
+    return 0;
+}
+
 int object_writer_start(struct object_writer *w, int fd, const char *path, const char *header,
                         size_t header_len)
 {
     memset(w, 0, sizeof(*w));
     w->fd = fd;
-    w->out = (unsigned char *)malloc(OBJECT_WRITER_BUFSZ);
     int parallel = writer_threads >= 0;
-    if (parallel)
-        w->pending = (unsigned char *)malloc(BLOCK_DEFLATE_SIZE);
-    if (!w->out || (parallel && !w->pending)) {
+    if (parts_take(w, parallel) < 0) {
+        int saved = errno;
         object_writer_release(w);
-        errno = ENOMEM;
+        errno = saved;
         return -1;
     }
-    if (deflateInit(&w->z, 1) != Z_OK) {
-        object_writer_release(w);
-        errno = ENOMEM;
-        return -1;
-    }
-    w->z_active = 1;
     w->level = 1;
-    w->z.next_out = w->out;
-    w->z.avail_out = OBJECT_WRITER_BUFSZ;
+    w->z->next_out = w->out;
+    w->z->avail_out = OBJECT_WRITER_BUFSZ;
     if (cipher_setup(path, &w->cipher, 1) < 0) {
         object_writer_release(w);
         return -1;
@@ -316,16 +413,16 @@ int object_writer_start(struct object_writer *w, int fd, const char *path, const
 // Switches the stream's level; zlib ends the current block first, which may need room.
 static int writer_set_level(struct object_writer *w, int level)
 {
-    w->z.avail_in = 0;
+    w->z->avail_in = 0;
     for (int tries = 0; tries < 64; tries++) {
-        int ret = deflateParams(&w->z, level, Z_DEFAULT_STRATEGY);
+        int ret = deflateParams(w->z, level, Z_DEFAULT_STRATEGY);
         if (ret == Z_OK) {
             w->level = level;
             return 0;
         }
         if (ret != Z_BUF_ERROR)
             break;
-        if (writer_drain(w) < 0)
+        if ((w->mem ? memory_grow(w, 1) : writer_drain(w)) < 0)
             return -1;
     }
     errno = EIO;
@@ -338,12 +435,12 @@ static int writer_sample(struct object_writer *w, const unsigned char *p, size_t
 {
     if (w->level != 1 && writer_set_level(w, 1) < 0)
         return -1;
-    uLong out_before = w->z.total_out;
-    w->z.next_in = (Bytef *)p;
-    w->z.avail_in = (uInt)n;
+    uLong out_before = w->z->total_out;
+    w->z->next_in = (Bytef *)p;
+    w->z->avail_in = (uInt)n;
     if (writer_deflate(w, Z_BLOCK) < 0)
         return -1;
-    *compresses = (w->z.total_out - out_before) * 100 < (uLong)n * 97;
+    *compresses = (w->z->total_out - out_before) * 100 < (uLong)n * 97;
     return 0;
 }
 
@@ -364,8 +461,8 @@ static int serial_write(struct object_writer *w, const void *bytes, size_t len)
         size_t piece = len > (1u << 30) ? (1u << 30) : len;
         if (w->chunk_left && piece > w->chunk_left)
             piece = (size_t)w->chunk_left;
-        w->z.next_in = (Bytef *)p;
-        w->z.avail_in = (uInt)piece;
+        w->z->next_in = (Bytef *)p;
+        w->z->avail_in = (uInt)piece;
         if (writer_deflate(w, Z_NO_FLUSH) < 0)
             return -1;
         w->chunk_left -= w->chunk_left ? piece : 0;
@@ -385,7 +482,7 @@ static int serial_take_pending(struct object_writer *w)
         if (r == 0)
             r = serial_write(w, w->pending + w->header_len, w->pending_len - w->header_len);
     }
-    free(w->pending);
+    w->pending_idle = w->pending;
     w->pending = NULL;
     w->pending_len = 0;
     return r;
@@ -410,12 +507,9 @@ static int start_blocks(struct object_writer *w)
     w->blocks = block_deflate_new(w->fd, &w->cipher, threads_wanted());
     if (!w->blocks)
         return serial_take_pending(w);  // slower, still correct
-    deflateEnd(&w->z);
-    w->z_active = 0;
-    free(w->out);
-    w->out = NULL;
+    // The unused single stream and buffers stay for the next object.
     int r = block_deflate_write(w->blocks, w->pending, w->pending_len);
-    free(w->pending);
+    w->pending_idle = w->pending;
     w->pending = NULL;
     w->pending_len = 0;
     return r;
@@ -423,6 +517,11 @@ static int start_blocks(struct object_writer *w)
 
 int object_writer_write(struct object_writer *w, const void *bytes, size_t len)
 {
+    if (w->sealed) {
+        errno = EINVAL;
+        return -1;
+    }
+    w->content_len += len;
     if (w->pending && len <= BLOCK_DEFLATE_SIZE - w->pending_len) {
         memcpy(w->pending + w->pending_len, bytes, len);
         w->pending_len += len;
@@ -444,6 +543,12 @@ static int blocks_finish(struct object_writer *w)
 
 int object_writer_finish(struct object_writer *w)
 {
+    if (w->sealed) {
+        int failed = w->sealed_errno;
+        object_writer_release(w);
+        errno = failed;
+        return failed ? -1 : 0;
+    }
     if (w->blocks)
         return blocks_finish(w);
     if (w->pending && serial_take_pending(w) < 0) {
@@ -452,7 +557,7 @@ int object_writer_finish(struct object_writer *w)
         errno = saved;
         return -1;
     }
-    w->z.avail_in = 0;
+    w->z->avail_in = 0;
     int r = writer_deflate(w, Z_FINISH);
     if (r == 0 && w->io && async_writer_wait(w->io) < 0)
         r = -1;
@@ -476,18 +581,85 @@ void object_writer_release(struct object_writer *w)
 {
     block_deflate_free(w->blocks);  // before the cipher it uses
     w->blocks = NULL;
-    free(w->pending);
-    w->pending = NULL;
-    if (w->z_active)
-        deflateEnd(&w->z);
-    w->z_active = 0;
     async_writer_close(w->io);  // its result is the caller's to ask for before this
     w->io = NULL;
     free(w->spare);
     w->spare = NULL;
-    free(w->out);
-    w->out = NULL;
+    parts_park(w);
     aes_cbc_release(&w->cipher);
+}
+
+int object_writer_put_deflated(struct object_writer *w, const void *stream, size_t len)
+{
+    if (w->sealed || w->blocks || w->mem || w->content_len || !w->out) {
+        errno = EINVAL;
+        return -1;
+    }
+    w->sealed = 1;  // the writer's own stream, holding the header at most, is dropped
+    const unsigned char *p = (const unsigned char *)stream;
+    while (len) {
+        size_t piece = len < (size_t)OBJECT_WRITER_BUFSZ ? len : (size_t)OBJECT_WRITER_BUFSZ;
+        size_t padded = (piece + AES_BLOCKSZ - 1) & ~(size_t)(AES_BLOCKSZ - 1);
+        memcpy(w->out, p, piece);
+        memset(w->out + piece, 0, padded - piece);
+        if (aes_cbc_update(&w->cipher, w->out, w->out, padded) < 0 ||
+            write_in_full(w->fd, w->out, padded) < 0) {
+            w->sealed_errno = errno ? errno : EIO;
+            return -1;
+        }
+        p += piece;
+        len -= piece;
+    }
+    return 0;
+}
+
+int object_deflate_to_memory(struct object_writer *w, const char *header, size_t header_len,
+                             const void *content, size_t len, unsigned char **buf, size_t *cap,
+                             size_t *out_len)
+{
+    if (!w->z_active || header_len + len > BLOCK_DEFLATE_SIZE) {
+        errno = EINVAL;
+        return -1;
+    }
+    z_stream *z = w->z;
+    memset(w, 0, sizeof(*w));
+    w->z = z;
+    w->z_active = 1;
+    w->fd = -1;
+    w->level = 1;
+    w->mem = buf;
+    w->mem_cap = cap;
+    size_t bound = deflateBound(z, (uLong)(header_len + len)) + 64;
+    if (*cap < bound) {
+        unsigned char *bigger = (unsigned char *)realloc(*buf, bound);
+        if (!bigger) {
+            errno = ENOMEM;
+            return -1;
+        }
+        *buf = bigger;
+        *cap = bound;
+    }
+    z->next_out = *buf;
+    z->avail_out = (uInt)*cap;
+    // As serial_take_pending feeds it: the header on its own, then the content.
+    int r = serial_write(w, header, header_len);
+    w->chunk_left = 0;
+    if (r == 0)
+        r = serial_write(w, content, len);
+    z->avail_in = 0;
+    if (r == 0)
+        r = writer_deflate(w, Z_FINISH);
+    if (r == 0)
+        *out_len = (size_t)(z->next_out - *buf);
+    int saved = errno;
+    if (deflateReset(z) != Z_OK || deflateParams(z, 1, Z_DEFAULT_STRATEGY) != Z_OK) {
+        deflateEnd(z);
+        w->z_active = deflateInit(z, 1) == Z_OK;
+    }
+    w->mem = NULL;
+    w->mem_cap = NULL;
+    errno = saved;
+    return w->z_active ? r : -1;
 }
 
 enum stream_state { STREAM_INFLATING, STREAM_DONE, STREAM_FAILED };

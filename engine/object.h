@@ -42,9 +42,10 @@ struct object_writer {
     // Content not yet given to a compressor: an object that ends within one block is written
     // in one stream on the caller's thread, a larger one by the block compressor.
     unsigned char *pending;
+    unsigned char *pending_idle;  // the pending buffer once its bytes were taken, kept for reuse
     size_t pending_len, header_len;
     struct block_deflate *blocks;
-    z_stream z;
+    z_stream *z;  // on the heap, so a finished writer's state can be kept for the next
     int z_active;
     int level;  // of the stream now: 1, or 0 for a chunk that did not shrink
     uint64_t chunk_left;  // input bytes until the next decision
@@ -54,6 +55,12 @@ struct object_writer {
     unsigned char *spare;
     size_t carried;  // 0..15 bytes kept at the start of out between drains
     struct aes_cbc cipher;
+    uint64_t content_len;  // bytes given to object_writer_write
+    int sealed;  // the whole stream was put in by object_writer_put_deflated
+    int sealed_errno;  // its write failed with this: the object is incomplete
+    // Memory mode (object_deflate_to_memory): no file, no cipher; the stream grows in *mem.
+    unsigned char **mem;
+    size_t *mem_cap;
 };
 
 // Threads compressing a large object: 0 (the default) one per core up to 8, n > 0 that many, -1 none
@@ -69,6 +76,20 @@ int object_writer_start(struct object_writer *w, int fd, const char *path, const
 int object_writer_write(struct object_writer *w, const void *bytes, size_t len);
 int object_writer_finish(struct object_writer *w);
 void object_writer_release(struct object_writer *w);
+
+// Encrypts and writes stream, a complete zlib stream with its header, as the whole object,
+// padded as object_writer_finish pads; only on a writer given no content yet. After it,
+// object_writer_finish only releases, and fails again when this failed. -1 with EINVAL when
+// content was already given.
+int object_writer_put_deflated(struct object_writer *w, const void *stream, size_t len);
+
+// Makes in memory the stream the writer makes of header and content for an object that ends
+// within one block (header_len + len <= BLOCK_DEFLATE_SIZE): the same calls, so the same bytes.
+// w is a writer used only for this, whose z is set up (z_active) at level 1, and is again when
+// this returns 0. *buf (malloc'd, *cap bytes) grows as needed; *out_len gets the length.
+int object_deflate_to_memory(struct object_writer *w, const char *header, size_t header_len,
+                             const void *content, size_t len, unsigned char **buf, size_t *cap,
+                             size_t *out_len);
 
 struct object_stream;
 struct object_stream *object_stream_open(const unsigned char *id, int *type_out);

@@ -252,12 +252,15 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
     }
 
     Copied outcome = Copied::done;
-    // One byte more than recorded, so a small file whose data runs longer shows in one read.
-    std::vector<char> buffer(static_cast<size_t>(std::min(XXTransferChunkSize, size + 1)));
+    // Kept by the thread between files: exporting many small ones allocates and clears no
+    // buffer per file. One byte more than recorded, so a small file whose data runs longer
+    // shows in one read.
+    thread_local std::vector<char> buffer, spare;
+    buffer.resize(static_cast<size_t>(std::min(XXTransferChunkSize, size + 1)));
     // A file of several chunks writes one while the next is inflated; the write is joined
     // before the next is started and before the file is closed, on every way out.
     const bool overlap = size > XXTransferChunkSize;
-    std::vector<char> spare(overlap ? buffer.size() : 0);
+    spare.resize(overlap ? buffer.size() : 0);
     std::future<int> writing;  // 0, or the errno of the failed write
     auto joinWrite = [&]() {
         const int failed = writing.valid() ? writing.get() : 0;

@@ -261,9 +261,22 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
     if (!loop.batch)
         loop.batch = std::make_shared<XXImportBatch>();
     const std::string target = xxservice::joinFullPath(destination->fullPath(), name);
+    if (!loop.ahead) {
+        const XXFileArray chosen = selectedFiles();
+        loop.aheadFrom = index();
+        std::vector<std::string> sources;
+        for (size_t i = static_cast<size_t>(loop.aheadFrom); i < chosen.size(); i++)
+            sources.push_back(chosen[i]->isDirectory() ? std::string() : chosen[i]->fullPath());
+        loop.ahead = std::make_shared<XXImportReadAhead>(std::move(sources));
+    }
     std::uint64_t size = 0;
     int err = 0;
-    switch (importFile(item->fullPath(), target, itemName, "创建文件失败___%s", generation, &size, &err)) {
+    XXImportReadAhead::Ready ready;
+    const char *createFailed = "创建文件失败___%s";
+    const Copied copied = loop.ahead->take(static_cast<size_t>(index() - loop.aheadFrom), &ready)
+        ? storeReadAhead(ready, target, itemName, createFailed, generation, &size, &err)
+        : importFile(item->fullPath(), target, itemName, createFailed, generation, &size, &err);
+    switch (copied) {
     case Copied::cancelled:
         settleBatch(stopped());
         return stopped();
@@ -305,6 +318,13 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
     }
     // A file that fails does not stop the others; the folder is reported once they are in.
     XXImportBatch batch;
+    std::vector<std::string> sources;
+    sources.reserve(plan.files.size());
+    for (const XXEncodeFileRecord &record : plan.files)
+        sources.push_back(record.sourcePath);
+    // While one file is stored, the next are read and compressed.
+    XXImportReadAhead ahead(std::move(sources));
+    size_t next = 0;
     auto batchFailed = [&](int err) {
         if (!anyFailed)
             firstError = err;
@@ -313,8 +333,14 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
     for (const XXEncodeFileRecord &record : plan.files) {
         std::uint64_t size = 0;
         int err = 0;
-        switch (importFile(record.sourcePath, record.destinationPath, record.sourceWrapper->fileName(),
-                           "__创建文件失败————%s", generation, &size, &err)) {
+        XXImportReadAhead::Ready ready;
+        const char *createFailed = "__创建文件失败————%s";
+        const Copied copied = ahead.take(next++, &ready)
+            ? storeReadAhead(ready, record.destinationPath, record.sourceWrapper->fileName(), createFailed,
+                             generation, &size, &err)
+            : importFile(record.sourcePath, record.destinationPath, record.sourceWrapper->fileName(),
+                         createFailed, generation, &size, &err);
+        switch (copied) {
         case Copied::cancelled:
             // What was complete before the cancel stays, as it always did.
             batch.finish();
@@ -428,6 +454,52 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
         }
     }
 
+    *size = written;
+    return closeStored(handle, outcome, targetPath, systemError);
+}
+
+XXEncodePipeline::Copied
+XXEncodePipeline::storeReadAhead(const XXImportReadAhead::Ready &ready, const std::string &targetPath,
+                                 const std::string &progressName, const char *createFailedFormat,
+                                 std::uint64_t generation, std::uint64_t *size, int *systemError)
+{
+    *systemError = 0;
+    *size = 0;
+    int handle;
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        handle = fs_open(targetPath.c_str(), FS_O_WRITE, ready.size);
+        if (handle < 0)
+            *systemError = errno;
+    }
+    if (handle < 0) {
+        XXServiceLogf(createFailedFormat, XXServiceLogEscaped(targetPath).c_str());
+        return Copied::failed;
+    }
+    int put;
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        put = fs_write_deflated(handle, ready.stream, static_cast<std::uint32_t>(ready.length));
+        if (put != 0)
+            *systemError = errno;
+    }
+    Copied outcome = Copied::done;
+    if (put != 0) {
+        XXServiceLogf("fs_write--%d errno %d: %s", put, *systemError,
+                      XXServiceLogEscaped(targetPath).c_str());
+        outcome = Copied::failed;
+    } else {
+        *size = ready.size;
+        // As a streamed file, an empty one reports no chunk.
+        if (ready.size && !chunkWritten(generation, ready.size, progressName))
+            outcome = Copied::cancelled;
+    }
+    return closeStored(handle, outcome, targetPath, systemError);
+}
+
+XXEncodePipeline::Copied XXEncodePipeline::closeStored(int handle, Copied outcome,
+                                                       const std::string &targetPath, int *systemError)
+{
     auto engine = XXDiskFileManager::lockEngine();
     const int closed = fs_close(handle);
     if (outcome == Copied::done && closed != 0) {
@@ -439,6 +511,5 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
     if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)
         XXServiceLogf("cannot remove the incomplete %s: errno %d", XXServiceLogEscaped(targetPath).c_str(),
                       errno);
-    *size = written;
     return outcome;
 }

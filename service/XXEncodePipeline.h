@@ -14,6 +14,7 @@
 #include <string>
 
 #include "XXFileWrapper.h"
+#include "XXImportReadAhead.h"
 #include "XXProtectFileWrapper.h"
 #include "XXTransferMachine.h"
 #include "XXTransferNames.h"
@@ -31,6 +32,9 @@ struct XXEncodeLoop {
     // Files chosen directly, stored since the last commit; committed before anything is
     // reported and after the last item.
     std::shared_ptr<XXImportBatch> batch;
+    // Files chosen directly, read and compressed ahead from item aheadFrom of the selection on.
+    std::shared_ptr<XXImportReadAhead> ahead;
+    std::int64_t aheadFrom = 0;
 };
 
 class XXEncodePipeline final
@@ -69,6 +73,12 @@ private:
     Copied importFile(const std::string &sourcePath, const std::string &targetPath,
                       const std::string &progressName, const char *createFailedFormat,
                       std::uint64_t generation, std::uint64_t *size, int *systemError);
+    // The same for a file read and compressed ahead: one fs_write_deflated for its content.
+    Copied storeReadAhead(const XXImportReadAhead::Ready &ready, const std::string &targetPath,
+                          const std::string &progressName, const char *createFailedFormat,
+                          std::uint64_t generation, std::uint64_t *size, int *systemError);
+    // Closes the handle; a file not complete, or whose close fails, is removed again.
+    Copied closeStored(int handle, Copied outcome, const std::string &targetPath, int *systemError);
 
     XXDiskFileManager &manager_;
 };
