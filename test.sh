@@ -21,7 +21,7 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "
 # data race fails the run. (The window's tests stay with the builds above.)
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCOFFERVALE_TSAN=ON \
       -DCOFFERVALE_BUILD_APP=OFF -DCOFFERVALE_BUILD_BENCH=OFF
-cmake --build build-tsan -j "$jobs" --target engine_tests service_tests
+cmake --build build-tsan -j "$jobs" --target engine_tests service_tests service_transfer_tests service_backup_tests
 TSAN_OPTIONS="halt_on_error=1" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -LE large \
       -R '^(Engine|Service)'
 

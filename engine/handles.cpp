@@ -524,6 +524,11 @@ int fs_write(int handle, const void *bytes, uint32_t length)
         pthread_mutex_unlock(&h->lock);
         return 0;
     }
+    if (h->writer_active && h->writer.sealed) {  // refused before anything is touched
+        pthread_mutex_unlock(&h->lock);
+        errno = EINVAL;
+        return -1;
+    }
     struct store_index index = INDEX_INIT;
     struct strbuf name = STRBUF_INIT, part = STRBUF_INIT;
     const unsigned char *p = (const unsigned char *)bytes;
@@ -572,10 +577,12 @@ int fs_write_deflated(int handle, const void *stream, uint32_t length)
         return -1;
     int r = -1;
     if (!stream || length < 2 || h->position || h->declared_size > FS_DEFLATE_MAX || !h->writer_active)
-        errno = EINVAL;
+        errno = EINVAL;  // refused before anything is touched
     else if (object_writer_put_deflated(&h->writer, stream, length) == 0) {
         h->position = h->declared_size;
         r = 0;
+    } else {
+        h->write_failed = 1;
     }
     pthread_mutex_unlock(&h->lock);
     return r;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <future>
@@ -39,6 +40,8 @@ bool isRegularFile(const std::string &path)
 
 }  // namespace
 
+static std::atomic<std::int64_t> commitIntervalMs{500};
+
 // The new files of one folder import, recorded in the store in batches: one syncfs and one
 // index write per folder per batch instead of two fsyncs and a whole index per file. A file
 // joins the tree only once the batch holding it is committed, so the tree never shows a
@@ -64,7 +67,8 @@ public:
     }
     bool due() const
     {
-        return pending_.size() >= kEntries || std::chrono::steady_clock::now() - since_ >= kInterval;
+        return pending_.size() >= kEntries ||
+            std::chrono::steady_clock::now() - since_ >= std::chrono::milliseconds(commitIntervalMs.load());
     }
     // 0, or the errno of the failed commit; the batch's files are then not stored.
     int commit() { return settle(false); }
@@ -77,7 +81,6 @@ private:
         std::uint64_t size;
     };
     static constexpr size_t kEntries = 256;
-    static constexpr std::chrono::milliseconds kInterval{500};
 
     int settle(bool end)
     {
@@ -106,6 +109,11 @@ private:
     std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
     bool open_ = true;
 };
+
+void XXEncodePipeline::setCommitInterval(std::chrono::milliseconds interval)
+{
+    commitIntervalMs = interval.count();
+}
 
 XXEncodePipeline::XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
     : XXTransferMachine(activity, "8+1", true), manager_(manager)

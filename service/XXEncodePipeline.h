@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,9 @@ public:
     // A file's size; a folder's, summed over its descendants that are not hidden.
     static std::uint64_t computerWrapperSize(XXFileWrapper &wrapper);
     static std::uint64_t allSelectedComputerFileSize(const XXFileArray &files);
+    // How long new files may wait in a batch before it is committed (500 ms). Tests that
+    // place a fault at a given call set it far out, so no timed commit moves that call.
+    static void setCommitInterval(std::chrono::milliseconds interval);
 
 private:
     enum class Copied { done, failed, cancelled };
