@@ -13,17 +13,6 @@
 
 namespace {
 
-std::string prose(size_t n)
-{
-    static const char *words[] = {"stick ", "vault ", "notes ", "of ", "the ", "quarterly\n", "meeting, "};
-    std::mt19937_64 rng(7);
-    std::string s;
-    while (s.size() < n)
-        s += words[rng() % 7];
-    s.resize(n);
-    return s;
-}
-
 std::pair<std::string, ref::Bytes> readWithReference(const std::string &storeDir, const std::string &password,
                                                      const std::string &name)
 {

@@ -15,17 +15,6 @@
 
 namespace {
 
-std::string prose(size_t n, uint64_t seed = 7)
-{
-    static const char *words[] = {"stick ", "vault ", "notes ", "of ", "the ", "quarterly\n", "meeting, "};
-    std::mt19937_64 rng(seed);
-    std::string s;
-    while (s.size() < n)
-        s += words[rng() % 7];
-    s.resize(n);
-    return s;
-}
-
 const ref::Entry *rootEntry(const ref::Index &root, const std::string &name)
 {
     for (const auto &e : root.entries)

@@ -12,17 +12,6 @@
 
 namespace {
 
-std::string prose(size_t n, uint64_t seed)
-{
-    static const char *words[] = {"stick ", "vault ", "notes ", "of ", "the ", "quarterly\n", "meeting, "};
-    std::mt19937_64 rng(seed);
-    std::string s;
-    while (s.size() < n)
-        s += words[rng() % 7];
-    s.resize(n);
-    return s;
-}
-
 // The contents that take each of the writer's ways: too short to be judged, judged and
 // deflated, judged and stored, text after noise within the judged chunk, the largest.
 std::vector<std::pair<std::string, std::string>> contents()

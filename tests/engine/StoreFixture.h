@@ -23,6 +23,18 @@ inline std::string noise(size_t n, uint64_t seed)
     return s;
 }
 
+// n bytes of text that compress as notes do, the same for the same seed.
+inline std::string prose(size_t n, uint64_t seed = 7)
+{
+    static const char *words[] = {"stick ", "vault ", "notes ", "of ", "the ", "quarterly\n", "meeting, "};
+    std::mt19937_64 rng(seed);
+    std::string s;
+    while (s.size() < n)
+        s += words[rng() % 7];
+    s.resize(n);
+    return s;
+}
+
 // A call that must fail (-1) with errno err.
 #define EXPECT_FAILS_WITH(call, err) \
     do { \
