@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "adler.h"
 #include "object.h"
 
 namespace {
@@ -86,7 +87,7 @@ int compress_block(z_stream *fast, z_stream *stored, slot *s)
 {
     unsigned char *out = s->out + kLead;
     const int flush = s->last ? Z_FINISH : Z_SYNC_FLUSH;
-    s->adler = adler32(1, s->in, (uInt)s->in_len);
+    s->adler = adler32_fast(1, s->in, s->in_len);
     if (deflateReset(fast) != Z_OK ||
         (s->dict_len && deflateSetDictionary(fast, s->dict, (uInt)s->dict_len) != Z_OK))
         return -1;

@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include "ReferenceFormat.h"
 #include "StoreFixture.h"
+#include "adler.h"
 #include "block_deflate.h"
 #include "object.h"
 #include "sysio.h"
@@ -70,8 +73,9 @@ TEST_F(EngineBlockObject, SizesAroundBlockBoundariesMatchTheSingleStreamWriter)
             // Blocks lose little of the ratio: each starts from the 32 KiB before it.
             EXPECT_LE(blocks.file.size(), single.file.size() + single.file.size() / 50 + 64) << tag;
             // Past one block the objects differ: the blocks' flush points are in the stream.
-            if (size > block)
+            if (size > block) {
                 EXPECT_NE(blocks.file, single.file) << tag;
+            }
         }
     }
 }
@@ -163,4 +167,28 @@ TEST_F(EngineBlockObject, ReadersReuseInflateAfterEndsClosesMidwayAndDamage)
     EXPECT_NE(get("a.txt"), a);
     EXPECT_EQ(get("c.txt"), c);
     EXPECT_EQ(get("b.bin"), b);
+}
+
+// The blocks' checksum is our own; any difference from zlib's makes every reader refuse the
+// object. All-0xff runs are the sums' worst case for overflow.
+TEST(EngineAdler, MatchesZlibOverLengthsOffsetsAndStartValues)
+{
+    std::mt19937 random(7);
+    std::string bytes(3 * 5536 + 200, '\0');
+    for (char &c : bytes)
+        c = (char)random();
+    const std::string full(70000, '\xff');
+    const size_t lengths[] = {0, 1, 31, 32, 33, 5535, 5536, 5537, 3 * 5536 + 100};
+    for (const std::string *data : std::initializer_list<const std::string *>{&bytes, &full})
+        for (const size_t len : lengths)
+            for (const size_t offset : {0, 1, 17})
+                for (const uint32_t start : {1u, 0xfff0fff0u, 0x12345678u % 65521u}) {
+                    if (offset + len > data->size())
+                        continue;
+                    const auto *p = reinterpret_cast<const unsigned char *>(data->data()) + offset;
+                    EXPECT_EQ(adler32_fast(start, p, len), (uint32_t)adler32(start, p, (uInt)len))
+                        << "length " << len << " offset " << offset << " start " << start;
+                }
+    const auto *p = reinterpret_cast<const unsigned char *>(full.data());
+    EXPECT_EQ(adler32_fast(0xfff0fff0u, p, full.size()), (uint32_t)adler32(0xfff0fff0u, p, (uInt)full.size()));
 }
