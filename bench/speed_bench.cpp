@@ -14,6 +14,11 @@
 //
 // Usage: speed_bench [MiB [part ...]]   (size of the incompressible and of the text set, 256 by
 // default; parts: incompressible, large, text, small; all by default)
+//
+// The vault and the data sets go to $TMPDIR (/tmp by default). TMPDIR=/dev/shm measures the
+// program with the disk left out. On ext4, creating files within a minute or so of deleting many
+// is several times slower (the allocator steps over recently freed inodes), so a run straight
+// after another shows the volume's cost more than the program's: give it a minute's pause.
 #include <openssl/evp.h>
 #include <sys/resource.h>
 #include <fcntl.h>
