@@ -66,7 +66,8 @@ int fs_close(int handle);
 
 /* Small files compressed ahead, off the engine's lock. fs_deflate_content makes the complete
  * compressed stream of the object of a file holding size bytes of content (size at most
- * FS_DEFLATE_MAX), byte for byte as fs_write and fs_close would make it. It touches no engine
+ * FS_DEFLATE_MAX): one zlib stream of the same plaintext as fs_write and fs_close would store,
+ * though not always the same bytes (a faster compressor takes what compresses). It touches no engine
  * state: any thread, no lock, mounted or not; one deflater per thread at a time. *stream is a
  * malloc'd buffer of *capacity bytes (NULL and 0 at first), grown with realloc as needed and
  * the caller's to free; *length gets the stream's length. 0, or -1 with errno (22 EINVAL for

