@@ -96,7 +96,7 @@ int compress_block(z_stream *fast, z_stream *stored, slot *s)
     size_t sample = 0;
     bool compresses = true;
     if (s->in_len >= OBJECT_SAMPLE_MIN) {
-        sample = s->in_len < (size_t)OBJECT_SAMPLE ? s->in_len : (size_t)OBJECT_SAMPLE;
+        sample = s->in_len < (size_t)BLOCK_DEFLATE_SAMPLE ? s->in_len : (size_t)BLOCK_DEFLATE_SAMPLE;
         if (run(fast, s->in, sample, Z_BLOCK) < 0)
             return -1;
         compresses = fast->total_out * 100 < (uLong)sample * 97;
