@@ -166,7 +166,7 @@ protected:
             disks[name] = XXDiskDescription{name, "USB", 16'000'000'000ULL, path};
         }
         XXVolumeSource::current() = XXVolumeSource{[disks] { return std::optional<XXDiskDictionary>(disks); },
-                                                   [appRunPath] { return appRunPath; }};
+                                                   [appRunPath] { return appRunPath; }, {}};
     }
 
     TempDir dir_;

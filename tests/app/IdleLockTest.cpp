@@ -188,8 +188,9 @@ protected:
         if (!waitFor([&] { return login_->isLogin(); }))
             return nullptr;
         auto *unlocked = qobject_cast<XXMainViewController *>(window_->presentedView());
-        if (unlocked)
+        if (unlocked) {
             EXPECT_TRUE(waitFor([&] { return unlocked->idleLock()->idleMinutes() == expectedMinutes; }));
+        }
         return unlocked;
     }
 

@@ -90,7 +90,7 @@ TEST_F(StartScreenTest, AVolumeWithoutTheProgramIsStillOpenedAndANewOneLeadsToTh
 TEST_F(StartScreenTest, NoVolumeSaysSoAndItsButtonEndsTheStartWindow)
 {
     XXVolumeSource::current() =
-        XXVolumeSource{[] { return std::optional<XXDiskDictionary>(); }, [] { return std::string(); }};
+        XXVolumeSource{[] { return std::optional<XXDiskDictionary>(); }, [] { return std::string(); }, {}};
     startApplication();
     auto *reminder = waitForVisible<XXReminderView>();
     ASSERT_NE(reminder, nullptr);

@@ -92,8 +92,9 @@ void loginAgain(const TempDir &volume)
 {
     fs_umount();
     ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
-    if (fs_login(kPassword.c_str()) < 0)
+    if (fs_login(kPassword.c_str()) < 0) {
         ASSERT_GE(fs_login(kNewPassword.c_str()), 0) << "neither password opens the vault";
+    }
 }
 
 void verifyAfterFault(const TempDir &volume, const Operation &op, const std::string &where)

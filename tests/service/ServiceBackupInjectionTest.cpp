@@ -141,8 +141,9 @@ TEST_F(ServiceBackupInjection, ABackupIsCompleteOrAbsent)
             const XXFileArray listed = manager->allBackUpFolders();
             for (const auto &backup : listed)
                 EXPECT_EQ(snapshotTree(backup->systemPath()), store) << "a partial backup is listed";
-            if (listed.empty())
+            if (listed.empty()) {
                 EXPECT_TRUE(backUp()) << "the next backup fails";
+            }
             ASSERT_EQ(manager->allBackUpFolders().size(), 1u);
             for (const auto &entry : std::filesystem::directory_iterator(backupRoot()))
                 EXPECT_EQ(entry.path().filename(), manager->allBackUpFolders().front()->fileName())

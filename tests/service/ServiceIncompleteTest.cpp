@@ -34,8 +34,9 @@ protected:
         ASSERT_NE(std::find(listed.begin(), listed.end(), path.substr(slash + 1)), listed.end())
             << path << " was not entered";
         const std::optional<std::string> got = storeGet(path);
-        if (got)
+        if (got) {
             ASSERT_LT(got->size(), 2 * content.size()) << path << " should read back short";
+        }
     }
     void operate(const Names &paths, const std::string &destination, bool isCopy)
     {

@@ -45,8 +45,9 @@ protected:
         const XXDiskResultObject result =
             run([&](const XXDiskResultBlock &b) { manager->acquireProtectFileWithComplete(b); });
         EXPECT_EQ(result.successCode(), expectedCode);
-        if (!unreadable.empty())
+        if (!unreadable.empty()) {
             EXPECT_EQ(result.errorFileName(), unreadable);
+        }
         return result.successWrapper();
     }
 
@@ -253,9 +254,11 @@ TEST_F(ServiceTree, AMissingOrDamagedFolderIndexIsReportedNotShownAsEmpty)
     storeMkdir("/Lost");
     storePut("/Lost/inside.txt", "gone");
     const ref::Index root = readIndex(storeDir() + "/index", ref::rootKey(password), ref::rootIv(), true);
-    for (const ref::Entry &e : root.entries)
-        if (e.name == "Lost/")
+    for (const ref::Entry &e : root.entries) {
+        if (e.name == "Lost/") {
             ASSERT_EQ(unlink(ref::objectPath(storeDir(), e.id).c_str()), 0);
+        }
+    }
 
     const auto tree = buildTree(1, "/Lost");
     ASSERT_NE(tree, nullptr);
