@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "adler.h"
+#include "async_write.h"
 #include "object.h"
 
 namespace {
@@ -148,19 +149,26 @@ void compress_loop(block_deflate *b)
         deflateEnd(&stored);
 }
 
-int write_block(block_deflate *b, slot *s)
+// Encrypts the block with the carry before it in place; its whole cipher blocks are then at
+// *start, and the bytes left over are carried to the next block.
+int encrypt_block(block_deflate *b, slot *s, unsigned char **start, size_t *whole)
 {
     unsigned char *p = s->out + kLead - b->carried;
     memcpy(p, b->carry, b->carried);
     const size_t total = b->carried + s->out_len;
-    const size_t whole = total & ~(size_t)(AES_BLOCKSZ - 1);
-    if (aes_cbc_update(b->cipher, p, p, whole) < 0 || write_in_full(b->fd, p, whole) < 0)
+    *whole = total & ~(size_t)(AES_BLOCKSZ - 1);
+    if (aes_cbc_update(b->cipher, p, p, *whole) < 0)
         return -1;
-    b->carried = total - whole;
-    memcpy(b->carry, p + whole, b->carried);
+    b->carried = total - *whole;
+    memcpy(b->carry, p + *whole, b->carried);
     b->adler = adler32_combine(b->adler, s->adler, (z_off_t)s->in_len);
-    if (!s->last)
-        return 0;
+    *start = p;
+    return 0;
+}
+
+// The stream's end after the last block: the carried bytes, the Adler-32, the padding.
+int write_trailer(block_deflate *b)
+{
     unsigned char tail[2 * AES_BLOCKSZ] = {0};
     memcpy(tail, b->carry, b->carried);
     for (int i = 0; i < 4; i++)
@@ -169,9 +177,13 @@ int write_block(block_deflate *b, slot *s)
     return aes_cbc_update(b->cipher, tail, tail, n) < 0 || write_in_full(b->fd, tail, n) < 0 ? -1 : 0;
 }
 
-// Encryption is one CBC chain, so one thread takes the blocks in order.
+// Encryption is one CBC chain, so one thread takes the blocks in order. The copy into the
+// file goes to a writer thread of its own and overlaps encrypting the next block; the slot
+// whose bytes it writes is freed once that write has ended.
 void write_loop(block_deflate *b)
 {
+    async_writer *io = async_writer_new(b->fd);  // NULL: this thread writes itself
+    slot *writing = nullptr;
     std::unique_lock<std::mutex> guard(b->lock);
     for (;;) {
         b->changed.wait(guard, [b] {
@@ -184,12 +196,26 @@ void write_loop(block_deflate *b)
         const bool failed = b->error != 0;
         guard.unlock();
         int err = 0;
-        if (!failed && write_block(b, s) < 0)
+        unsigned char *start = nullptr;
+        size_t whole = 0;
+        if (!failed && encrypt_block(b, s, &start, &whole) < 0)
             err = errno ? errno : EIO;
+        // The write before ends first: writes land in order, and its slot can go.
+        if (writing && async_writer_wait(io) < 0 && !err)
+            err = errno ? errno : EIO;
+        if (!failed && !err) {
+            const int r = io && !s->last ? async_writer_submit(io, start, whole) : write_in_full(b->fd, start, whole);
+            if (r < 0 || (s->last && write_trailer(b) < 0))
+                err = errno ? errno : EIO;
+        }
         guard.lock();
         if (err && !b->error)
             b->error = err;
-        s->state = SLOT_FREE;
+        if (writing)
+            writing->state = SLOT_FREE;
+        writing = io && !s->last && !failed && !err ? s : nullptr;
+        if (!writing)
+            s->state = SLOT_FREE;
         b->next_write++;
         const bool last = s->last;
         if (last)
@@ -197,6 +223,13 @@ void write_loop(block_deflate *b)
         b->changed.notify_all();
         if (last)
             break;
+    }
+    guard.unlock();
+    // On quit a write may still be in flight: closing waits for it.
+    if (io && async_writer_close(io) < 0) {
+        guard.lock();
+        if (!b->error)
+            b->error = errno ? errno : EIO;
     }
 }
 
