@@ -29,7 +29,7 @@ QString firstCharacters(const QString &text, qsizetype count)
     const auto characters = text.toUcs4();
     if (characters.size() <= count)
         return text;
-    return QString::fromUcs4(characters.constData(), count);
+    return QString::fromUcs4(reinterpret_cast<const char32_t *>(characters.constData()), count);
 }
 
 void wipe(std::string &secret)

@@ -90,8 +90,9 @@ TEST_F(EngineDeflatedWrite, StoresTheStreamingWritersContentReadableEverywhere)
             const ref::Bytes plain = plaintext("new-" + name + suffix);
             const ref::Bytes old = plaintext("old-" + name + suffix);
             // Noise is left to zlib's writer, which stores it; what compresses may be smaller.
-            if (name == "noise")
+            if (name == "noise") {
                 EXPECT_EQ(plain, old);
+            }
             EXPECT_LE(plain.size(), old.size() + old.size() / 50 + 16);
             EXPECT_EQ(plain.substr(0, d.len), std::string((const char *)d.bytes, d.len));
             const ref::Entry e = rootEntry("new-" + name + suffix);
