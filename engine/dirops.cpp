@@ -161,39 +161,46 @@ int fs_rmdir(const char *path)
     return scratch_done(&s, release_after_removal(&s));
 }
 
-int forget_folder_entry(const char *path)
+// Resolves path to an entry of the kind wanted (1 a file, 2 a folder, else wrong_kind), lets
+// edit change it in its folder's index, and writes that index.
+static int edit_one_entry(const char *path, int kind, int wrong_kind,
+                          void (*edit)(struct store_index *index, uint32_t pos))
 {
     struct op_scratch s;
     scratch_init(&s);
     int r = resolve_existing(path, &s, NULL, NULL);
     if (r < 0)
         return scratch_done(&s, -1);
-    if (r != 2)
-        return scratch_done(&s, fail_with(ENOTDIR));
-    if (strbuf_addch(&s.name, '/') < 0)
+    if (r != kind)
+        return scratch_done(&s, fail_with(wrong_kind));
+    if (kind == 2 && strbuf_addch(&s.name, '/') < 0)
         return scratch_done(&s, -1);
     int pos = index_name_pos(&s.index, s.name.buf, s.name.len);
     if (pos < 0)
         return scratch_done(&s, fail_with(ENOENT));
-    index_remove_entry_at(&s.index, (uint32_t)pos);
+    edit(&s.index, (uint32_t)pos);
     return scratch_done(&s, index_release(&s.index));
+}
+
+static void remove_entry(struct store_index *index, uint32_t pos)
+{
+    index_remove_entry_at(index, pos);
+}
+
+static void clear_mark(struct store_index *index, uint32_t pos)
+{
+    index->entries[pos]->type_bits &= ~(uint32_t)INDEX_UNFINISHED;
+    index->changed |= INDEX_REPLACED;
+}
+
+int forget_folder_entry(const char *path)
+{
+    return edit_one_entry(path, 2, ENOTDIR, remove_entry);
 }
 
 int clear_unfinished_mark(const char *path)
 {
-    struct op_scratch s;
-    scratch_init(&s);
-    int r = resolve_existing(path, &s, NULL, NULL);
-    if (r < 0)
-        return scratch_done(&s, -1);
-    if (r != 1)
-        return scratch_done(&s, fail_with(EISDIR));
-    int pos = index_name_pos(&s.index, s.name.buf, s.name.len);
-    if (pos < 0)
-        return scratch_done(&s, fail_with(ENOENT));
-    s.index.entries[pos]->type_bits &= ~(uint32_t)INDEX_UNFINISHED;
-    s.index.changed |= INDEX_REPLACED;
-    return scratch_done(&s, index_release(&s.index));
+    return edit_one_entry(path, 1, EISDIR, clear_mark);
 }
 
 int fs_unlink(const char *path)
