@@ -169,6 +169,15 @@ protected:
                                                    [appRunPath] { return appRunPath; }, {}};
     }
 
+    // One stick volume under the test's folder, the only one the screens see.
+    std::string useStickVolume()
+    {
+        const std::string stick = dir_ / "stick";
+        std::filesystem::create_directories(stick);
+        useVolumes({stick});
+        return stick;
+    }
+
     TempDir dir_;
 
 private:

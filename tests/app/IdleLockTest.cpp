@@ -159,9 +159,7 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
-        volume_ = dir_ / "stick";
-        std::filesystem::create_directories(volume_);
-        useVolumes({volume_});
+        volume_ = useStickVolume();
         apptest::makeVault(volume_, "Secret#123");
     }
 

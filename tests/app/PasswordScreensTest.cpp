@@ -48,9 +48,7 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
-        volume_ = dir_ / "stick";
-        std::filesystem::create_directories(volume_);
-        useVolumes({volume_});
+        volume_ = useStickVolume();
     }
     std::string volume_;
 };

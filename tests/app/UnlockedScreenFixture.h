@@ -25,9 +25,7 @@ protected:
             savedHome_ = home;
         std::filesystem::create_directories(dir_ / "home");
         setenv("HOME", (dir_ / "home").c_str(), 1);
-        volume_ = dir_ / "stick";
-        std::filesystem::create_directories(volume_);
-        useVolumes({volume_});
+        volume_ = useStickVolume();
         makeVault(volume_, "Secret#123");
         login();
     }

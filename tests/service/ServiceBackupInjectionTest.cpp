@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <map>
 
-#include "ScopedEnv.h"
 #include "ServiceTestSupport.h"
 #include "sysio.h"
 
@@ -17,18 +16,11 @@ namespace {
 using Snapshot = std::vector<std::pair<std::string, std::string>>;
 using Contents = std::map<std::string, std::string>;
 
-class ServiceBackupInjection : public ServiceFixture {
+class ServiceBackupInjection : public PrivateHomeVaultFixture {
 protected:
-    TempDir home;
-    ScopedEnv env;
-
     void SetUp() override
     {
-        env.set("HOME", home.path());
-        env.set("XDG_CONFIG_HOME", std::nullopt);
-        env.set("XDG_DATA_HOME", std::nullopt);
-        ServiceFixture::SetUp();
-        openVault();
+        PrivateHomeVaultFixture::SetUp();
         storeMkdir("/Docs");
         storePut("/Docs/a.txt", "alpha");
         storePut("/top.bin", std::string(70000, 't') + "end");

@@ -9,7 +9,6 @@
 #include <tuple>
 #include <utility>
 
-#include "ScopedEnv.h"
 #include "ServiceTestSupport.h"
 #include "XXBackupFiles.h"
 #include "XXBackupFolders.h"
@@ -59,21 +58,15 @@ std::uint64_t bytesIn(const std::string &folder)
     return total;
 }
 
-class ServiceBackup : public ServiceFixture {
+class ServiceBackup : public PrivateHomeVaultFixture {
 protected:
-    TempDir home;
-    ScopedEnv env;
     const std::string bigContent = randomBytes(7 * 1000 * 1000);
 
     // Protected folders three levels deep (each its own index object), an empty stored file,
     // a file of three chunks, and hidden and empty entries of the store directory itself.
     void SetUp() override
     {
-        env.set("HOME", home.path());
-        env.set("XDG_CONFIG_HOME", std::nullopt);
-        env.set("XDG_DATA_HOME", std::nullopt);
-        ServiceFixture::SetUp();
-        openVault();
+        PrivateHomeVaultFixture::SetUp();
         for (const char *folder : {"/Docs", "/Docs/Inner", "/Docs/Inner/Deeper"})
             storeMkdir(folder);
         storePut("/Docs/report.pdf", "0123456789");

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "XXDiskFileManager.h"
 #include "XXNotificationCenter.h"
@@ -181,6 +182,23 @@ class OpenVaultFixture : public ServiceFixture {
 protected:
     void SetUp() override
     {
+        ServiceFixture::SetUp();
+        openVault();
+    }
+};
+
+// The open vault with HOME in a folder of the test's own and no XDG overrides, so backups and
+// caches land where the test looks.
+class PrivateHomeVaultFixture : public ServiceFixture {
+protected:
+    TempDir home;
+    ScopedEnv env;
+
+    void SetUp() override
+    {
+        env.set("HOME", home.path());
+        env.set("XDG_CONFIG_HOME", std::nullopt);
+        env.set("XDG_DATA_HOME", std::nullopt);
         ServiceFixture::SetUp();
         openVault();
     }
