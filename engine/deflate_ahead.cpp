@@ -63,28 +63,12 @@ static int deflate_fast(struct fs_deflater *d, const char *header, size_t hlen, 
                         uint32_t size, unsigned char **stream, size_t *capacity, size_t *length)
 {
     const size_t n = hlen + size;
-    if (d->joined_cap < n) {
-        unsigned char *bigger = (unsigned char *)realloc(d->joined, n);
-        if (!bigger) {
-            errno = ENOMEM;
-            return -1;
-        }
-        d->joined = bigger;
-        d->joined_cap = n;
-    }
+    if (buffer_reserve(&d->joined, &d->joined_cap, n) < 0 ||
+        buffer_reserve(stream, capacity, libdeflate_zlib_compress_bound(d->fast, n)) < 0)
+        return -1;
     memcpy(d->joined, header, hlen);
     if (size)
         memcpy(d->joined + hlen, content, size);
-    const size_t bound = libdeflate_zlib_compress_bound(d->fast, n);
-    if (*capacity < bound) {
-        unsigned char *bigger = (unsigned char *)realloc(*stream, bound);
-        if (!bigger) {
-            errno = ENOMEM;
-            return -1;
-        }
-        *stream = bigger;
-        *capacity = bound;
-    }
     *length = libdeflate_zlib_compress(d->fast, d->joined, n, *stream, *capacity);
     if (!*length) {  // cannot happen with the bound's room
         errno = EIO;

@@ -225,16 +225,10 @@ static int memory_grow(struct object_writer *w, int grow)
     if (w->z->avail_out && !grow)
         return 0;
     size_t used = (size_t)(w->z->next_out - *w->mem);
-    size_t cap = *w->mem_cap * 2 + 4096;
-    unsigned char *bigger = (unsigned char *)realloc(*w->mem, cap);
-    if (!bigger) {
-        errno = ENOMEM;
+    if (buffer_reserve(w->mem, w->mem_cap, *w->mem_cap * 2 + 4096) < 0)
         return -1;
-    }
-    *w->mem = bigger;
-    *w->mem_cap = cap;
-    w->z->next_out = bigger + used;
-    size_t room = cap - used;
+    w->z->next_out = *w->mem + used;
+    size_t room = *w->mem_cap - used;
     w->z->avail_out = (uInt)(room > (1u << 30) ? (1u << 30) : room);
     return 0;
 }
@@ -613,6 +607,20 @@ int object_writer_put_deflated(struct object_writer *w, const void *stream, size
     return 0;
 }
 
+int buffer_reserve(unsigned char **buf, size_t *cap, size_t need)
+{
+    if (*cap >= need)
+        return 0;
+    unsigned char *bigger = (unsigned char *)realloc(*buf, need);
+    if (!bigger) {
+        errno = ENOMEM;
+        return -1;
+    }
+    *buf = bigger;
+    *cap = need;
+    return 0;
+}
+
 int object_deflate_to_memory(struct object_writer *w, const char *header, size_t header_len,
                              const void *content, size_t len, unsigned char **buf, size_t *cap,
                              size_t *out_len)
@@ -629,16 +637,8 @@ int object_deflate_to_memory(struct object_writer *w, const char *header, size_t
     w->level = 1;
     w->mem = buf;
     w->mem_cap = cap;
-    size_t bound = deflateBound(z, (uLong)(header_len + len)) + 64;
-    if (*cap < bound) {
-        unsigned char *bigger = (unsigned char *)realloc(*buf, bound);
-        if (!bigger) {
-            errno = ENOMEM;
-            return -1;
-        }
-        *buf = bigger;
-        *cap = bound;
-    }
+    if (buffer_reserve(buf, cap, deflateBound(z, (uLong)(header_len + len)) + 64) < 0)
+        return -1;
     z->next_out = *buf;
     z->avail_out = (uInt)*cap;
     // As serial_take_pending feeds it: the header on its own, then the content.

@@ -29,6 +29,9 @@ int cipher_setup(const char *path, struct aes_cbc *cipher, int direction);
 void delete_object_file(const char *path);
 
 int write_in_full(int fd, const void *buf, size_t len);
+// Grows *buf (of *cap bytes, NULL and 0 at first) with realloc to hold at least need bytes;
+// -1 with ENOMEM, the buffer then unchanged.
+int buffer_reserve(unsigned char **buf, size_t *cap, size_t need);
 
 // Input is judged per OBJECT_CHUNK bytes: its first OBJECT_SAMPLE bytes are deflated at level 1,
 // and when they did not shrink by 3% the rest of the chunk is stored (level 0). Either way the object
