@@ -100,7 +100,7 @@ int compress_block(z_stream *fast, z_stream *stored, slot *s)
         sample = s->in_len < (size_t)BLOCK_DEFLATE_SAMPLE ? s->in_len : (size_t)BLOCK_DEFLATE_SAMPLE;
         if (run(fast, s->in, sample, Z_BLOCK) < 0)
             return -1;
-        compresses = fast->total_out * 100 < (uLong)sample * 97;
+        compresses = object_sample_shrinks(fast->total_out, sample);
     }
     if (compresses) {
         if (run(fast, s->in + sample, s->in_len - sample, flush) < 0)

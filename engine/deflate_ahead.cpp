@@ -56,7 +56,7 @@ static int compresses(struct fs_deflater *d, const void *content, uint32_t size)
     if (size < JUDGE_MIN)
         return 1;
     size_t out = libdeflate_deflate_compress(d->fast, content, JUDGE_SAMPLE, d->sample_out, sizeof(d->sample_out));
-    return out && out * 100 < (size_t)JUDGE_SAMPLE * 97;
+    return out && object_sample_shrinks(out, JUDGE_SAMPLE);
 }
 
 static int deflate_fast(struct fs_deflater *d, const char *header, size_t hlen, const void *content,

@@ -434,7 +434,7 @@ static int writer_sample(struct object_writer *w, const unsigned char *p, size_t
     w->z->avail_in = (uInt)n;
     if (writer_deflate(w, Z_BLOCK) < 0)
         return -1;
-    *compresses = (w->z->total_out - out_before) * 100 < (uLong)n * 97;
+    *compresses = object_sample_shrinks(w->z->total_out - out_before, n);
     return 0;
 }
 

@@ -37,6 +37,11 @@ int buffer_reserve(unsigned char **buf, size_t *cap, size_t need);
 // and when they did not shrink by 3% the rest of the chunk is stored (level 0). Either way the object
 // stays one zlib stream, so every reader takes it unchanged.
 enum { OBJECT_CHUNK = 2097152, OBJECT_SAMPLE = 32768, OBJECT_SAMPLE_MIN = 4096 };
+// Whether a sample of in bytes that deflated to out bytes counts as compressing (by 3%).
+static inline int object_sample_shrinks(size_t out, size_t in)
+{
+    return out * 100 < in * 97;
+}
 
 struct block_deflate;
 
