@@ -230,8 +230,10 @@ std::string XXDiskFileManager::diskUsedStateString() const
     if (!mountSuccess() || volume.empty() || statvfs(volume.c_str(), &stats) != 0)
         return diskUsedStateZeroString();
     const std::uint64_t blockSize = stats.f_frsize ? stats.f_frsize : stats.f_bsize;
+    // Free is what the person can still write: blocks reserved for the system (ext4 keeps 5%)
+    // count as taken, as df and the file managers show them.
     return diskUsedStateStringForSpace(static_cast<std::uint64_t>(stats.f_blocks) * blockSize,
-                                       static_cast<std::uint64_t>(stats.f_bfree) * blockSize);
+                                       static_cast<std::uint64_t>(stats.f_bavail) * blockSize);
 }
 
 bool XXDiskFileManager::formatDisk()

@@ -89,8 +89,9 @@ public:
     std::string acquirePasswordTip();
     // Cancels the running transfers, unmounts, clears both flags; always success code 0.
     void logOutComplete(const XXDiskResultBlock &complete);
-    // "<String_149>: 75.00%     <String_150>: 3.73GB"; the fixed zero text when nothing is
-    // mounted or the volume's statistics cannot be read.
+    // "<String_149>: 75.00%     <String_150>: 3.73GB", free being the space an unprivileged
+    // user can write; the fixed zero text when nothing is mounted or the volume's statistics
+    // cannot be read.
     std::string diskUsedStateString() const;
     // The line for a volume of totalBytes with freeBytes free.
     static std::string diskUsedStateStringForSpace(std::uint64_t totalBytes, std::uint64_t freeBytes);

@@ -1,9 +1,11 @@
 // The session state machine against the real engine: start, account, login, password
 // change, hint, logout, used space, format and the removal of the volume.
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 
@@ -187,6 +189,32 @@ TEST_F(ServiceSession, UsedSpaceLine)
     EXPECT_TRUE(std::regex_match(manager->diskUsedStateString(), line)) << manager->diskUsedStateString();
     std::filesystem::rename(stick, volume / "gone");  // the volume goes away while mounted
     EXPECT_EQ(manager->diskUsedStateString(), zero);
+}
+
+// An ext4 stick that keeps half of its blocks for the system: free space is what the person
+// can write, not what the file system has unused.
+TEST_F(ServiceSession, FreeSpaceLeavesOutTheSystemsReservedBlocks)
+{
+    TempDir dir;
+    const std::string image = dir / "stick.img", mountPoint = dir / "stick";
+    std::filesystem::create_directory(mountPoint);
+    const std::string make = "mkfs.ext4 -q -F -m 50 '" + image + "' 16M >/dev/null 2>&1";
+    const std::string mount = "mount -o loop '" + image + "' '" + mountPoint + "' >/dev/null 2>&1";
+    if (geteuid() != 0 || std::system(make.c_str()) != 0 || std::system(mount.c_str()) != 0)
+        GTEST_SKIP() << "needs root, mkfs.ext4 and a loop device";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { std::system(("umount '" + path + "'").c_str()); }
+    } unmount{mountPoint};
+
+    ASSERT_TRUE(start(mountPoint).isSuccess());
+    struct statvfs stats {};
+    ASSERT_EQ(statvfs(mountPoint.c_str(), &stats), 0);
+    ASSERT_LT(stats.f_bavail * 3 / 2, stats.f_bfree) << "the reserve was not made";
+    EXPECT_EQ(manager->diskUsedStateString(),
+              XXDiskFileManager::diskUsedStateStringForSpace(std::uint64_t(stats.f_blocks) * stats.f_frsize,
+                                                             std::uint64_t(stats.f_bavail) * stats.f_frsize));
+    logout();
 }
 
 TEST_F(ServiceSession, FormatRemovesOnlyTheStoreDirectory)
