@@ -95,6 +95,9 @@ void passwordEditingEnded(const NewPasswordPair &pair)
 
 void confirmationEditingEnded(const NewPasswordPair &pair)
 {
+    // A password that breaks a rule is told so under itself; only a valid one can mismatch.
+    if (XXTool::judgePasswordIsEffective(pair.password->text().toStdString()) != XXPasswordValid)
+        return;
     if (pair.confirmation->text() != pair.password->text())
         pair.confirmationTip->showTip(xxplatform::text("String_49"));
 }
@@ -106,13 +109,24 @@ bool pairIsAcceptable(const NewPasswordPair &pair)
         password == pair.confirmation->text();
 }
 
-void showAcceptance(const NewPasswordPair &pair, bool acceptable, QPushButton *sure)
+void showAcceptance(const NewPasswordPair &pair, bool acceptable, QPushButton *sure, bool passwordBeingEdited)
 {
     sure->setEnabled(acceptable);
-    if (acceptable)
+    const QString password = pair.password->text();
+    const QString confirmation = pair.confirmation->text();
+    const int code = XXTool::judgePasswordIsEffective(password.toStdString());
+    if (password.isEmpty() || confirmation.isEmpty() || (code == XXPasswordValid && password == confirmation)) {
         pair.confirmationTip->removeTip();
-    else if (!pair.password->text().isEmpty() && !pair.confirmation->text().isEmpty())
-        pair.confirmationTip->showTip(xxplatform::text("String_49"));
+        return;
+    }
+    // The rules in their order: the password's own first, then the two being equal.
+    if (code != XXPasswordValid) {
+        pair.confirmationTip->removeTip();
+        if (!passwordBeingEdited)
+            pair.passwordTip->showTip(tipForCheckCode(code));
+        return;
+    }
+    pair.confirmationTip->showTip(xxplatform::text("String_49"));
 }
 
 }  // namespace xxpasswordform

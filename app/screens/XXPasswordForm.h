@@ -44,11 +44,14 @@ void connectPair(QObject *context, const NewPasswordPair &pair);
 // valid password or the tip of its check code.
 void passwordEditingBegan(const NewPasswordPair &pair);
 void passwordEditingEnded(const NewPasswordPair &pair);
-// Leaving the confirmation shows "String_49" when it differs.
+// Leaving the confirmation shows "String_49" when it differs from a valid password.
 void confirmationEditingEnded(const NewPasswordPair &pair);
 // A valid password, typed the same twice.
 bool pairIsAcceptable(const NewPasswordPair &pair);
-// OK follows acceptable; otherwise two filled fields that differ show "String_49".
-void showAcceptance(const NewPasswordPair &pair, bool acceptable, QPushButton *sure);
+// OK follows acceptable. With both fields filled, the first rule the pair breaks is told: a
+// password breaking its own rule under the password (not while it is being typed, when its
+// tip stays away), else two that differ "String_49" under the confirmation.
+void showAcceptance(const NewPasswordPair &pair, bool acceptable, QPushButton *sure,
+                    bool passwordBeingEdited = false);
 
 }  // namespace xxpasswordform

@@ -76,7 +76,8 @@ xxpasswordform::NewPasswordPair XXRegisterViewController::pair() const
 
 void XXRegisterViewController::textChanged()
 {
-    xxpasswordform::showAcceptance(pair(), xxpasswordform::pairIsAcceptable(pair()), sureBtn_);
+    xxpasswordform::showAcceptance(pair(), xxpasswordform::pairIsAcceptable(pair()), sureBtn_,
+                                   sender() == secuTextFieldOne_);
 }
 
 void XXRegisterViewController::sureAction()

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include <filesystem>
+#include <tuple>
 
 #include "AppTestSupport.h"
 #include "XXActivityIndicator.h"
@@ -100,12 +101,20 @@ TEST_F(PasswordScreenTest, RegisterChecksEachFieldAndCreatesTheAccount)
     leave(one);
     EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text("String_47"));
 
-    // Equal but invalid passwords keep OK disabled and say they differ from the rules' view.
-    typeInto(one, "abc");
-    typeInto(two, "abc");
-    EXPECT_FALSE(screen->sureBtn()->isEnabled());
-    EXPECT_TRUE(screen->nextTipView()->isShowingTip());
-    EXPECT_EQ(screen->nextTipView()->tipString(), xxplatform::text("String_49"));
+    // Equal passwords that break a rule keep OK disabled and are told the rule, under the
+    // password, not that they differ; the password's rule comes first even when they differ.
+    for (const auto &[password, confirmation, tip] :
+         {std::tuple{"abc", "abc", "String_46"}, {"abc def gh", "abc def gh", "String_48"},
+          {"abc", "abcd", "String_46"}}) {
+        SCOPED_TRACE(confirmation);
+        typeInto(one, password);
+        typeInto(two, confirmation);
+        EXPECT_FALSE(screen->sureBtn()->isEnabled());
+        EXPECT_FALSE(screen->nextTipView()->isShowingTip()) << screen->nextTipView()->tipString().toStdString();
+        EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text(tip));
+        leave(two);
+        EXPECT_FALSE(screen->nextTipView()->isShowingTip());
+    }
 
     typeInto(one, "Abc123!xyz");
     typeInto(two, "Abc123!xy");
@@ -218,9 +227,14 @@ TEST_F(PasswordScreenTest, ChangePasswordNeedsTheCurrentOneAndItsSuccessRunsTheS
     EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text("String_46"));
     typeInto(screen->thisPWTextField(), "");
     EXPECT_FALSE(screen->firstTipView()->isShowingTip());
+    typeInto(screen->thisPWTextField(), "abc");
+    typeInto(screen->thisPWAgainTextField(), "abc");
+    EXPECT_FALSE(screen->nextTipView()->isShowingTip()) << "equal, only too short";
+    EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text("String_46"));
     typeInto(screen->thisPWTextField(), "New#Pass42");
     typeInto(screen->thisPWAgainTextField(), "New#Pass42");
     EXPECT_FALSE(screen->sureBtn()->isEnabled()) << "the current password is missing";
+    EXPECT_FALSE(screen->nextTipView()->isShowingTip()) << "the two match";
     typeInto(screen->currentPWTextField(), "Wrong#000");
     EXPECT_TRUE(screen->sureBtn()->isEnabled());
 
