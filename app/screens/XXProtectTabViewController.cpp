@@ -231,10 +231,14 @@ void XXProtectTabViewController::reloadData()
 {
     const auto current = currentProtectFileWrapper();
     XXProtectFileArray entries;
-    if (isDisplaySearchResult_)
+    if (isDisplaySearchResult_) {
         entries = searchResults_;
-    else if (current)
+    } else if (current) {
+        // The rows follow the chosen order whatever changed the folder since it was sorted:
+        // a transfer appends its entries, a write-back replaces one.
         entries = current->allSubFileArray();
+        XXProtectFileWrapper::sortFileArray(entries, sortType_);
+    }
     selection_->clear();
     model_->setEntries(std::move(entries));
     selectedFiles_.clear();
