@@ -1,16 +1,15 @@
 #include "XXComputerFileController.h"
 
 #include <QAction>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <chrono>
@@ -21,8 +20,11 @@
 #include "XXComputerTreeModel.h"
 #include "XXDiskCheck.h"
 #include "XXDropViews.h"
+#include "XXFileOpener.h"
+#include "XXFolderWatcher.h"
 #include "XXMainViewController.h"
 #include "XXMimeFormats.h"
+#include "XXQtRunLoop.h"
 #include "XXReminderView.h"
 #include "XXSingleInputAlertView.h"
 #include "XXTexts.h"
@@ -231,7 +233,12 @@ void XXComputerFileController::tableActivated(const QModelIndex &index)
     if (!item)
         return;
     if (!item->isDirectory()) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(item->fullPath().c_str())));
+        xxplatform::openWithDefaultApplication(this, QString::fromLocal8Bit(item->fullPath().c_str()),
+                                               [this](xxplatform::XXOpener opener) {
+                                                   if (opener == xxplatform::XXOpener::none)
+                                                       XXReminderView::show(window(), xxplatform::text("String_211"),
+                                                                            XXReminderView::error);
+                                               });
         return;
     }
     const QModelIndex parentIndex = tree_->currentIndex();

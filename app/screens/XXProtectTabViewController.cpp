@@ -1,13 +1,11 @@
 #include "XXProtectTabViewController.h"
 
-#include <QDesktopServices>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QThreadPool>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <chrono>
@@ -16,6 +14,7 @@
 #include "XXActivityIndicator.h"
 #include "XXClipboard.h"
 #include "XXDiskFileManager.h"
+#include "XXFileOpener.h"
 #include "XXFolderDetailInfoView.h"
 #include "XXMainViewController.h"
 #include "XXMimeFormats.h"
@@ -419,9 +418,17 @@ void XXProtectTabViewController::openFile(const std::shared_ptr<XXProtectFileWra
         [this, overGuard](const std::optional<std::string> &path) {
             if (overGuard)
                 XXActivityIndicator::stopActivityIndicator(overGuard);
-            if (!path ||
-                !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path->c_str()))))
+            if (!path) {
                 XXReminderView::show(window(), xxplatform::text("String_101"), XXReminderView::error);
+                return;
+            }
+            xxplatform::openWithDefaultApplication(this, QString::fromLocal8Bit(path->c_str()),
+                                                   [this](xxplatform::XXOpener opener) {
+                                                       if (opener == xxplatform::XXOpener::none)
+                                                           XXReminderView::show(window(),
+                                                                                xxplatform::text("String_211"),
+                                                                                XXReminderView::error);
+                                                   });
         });
 }
 
