@@ -8,6 +8,8 @@
 #include "XXDiskFileManager.h"
 #include "XXMainMenu.h"
 #include "XXPasteProtectFileOutAppModel.h"
+#include "XXQtTranslations.h"
+#include "XXTool.h"
 #include "XXStoryboard.h"
 #include "XXWorker.h"
 
@@ -70,6 +72,7 @@ void XXAppDelegate::applicationWillTerminate()
 
 void XXAppDelegate::reSetPageLanguage()
 {
+    xxplatform::useQtTranslations(XXTool::shareTool().languageName());
     mainMenu_->retitle();
 }
 
