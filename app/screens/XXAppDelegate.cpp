@@ -9,8 +9,9 @@
 #include "XXMainMenu.h"
 #include "XXPasteProtectFileOutAppModel.h"
 #include "XXQtTranslations.h"
-#include "XXTool.h"
 #include "XXStoryboard.h"
+#include "XXTool.h"
+#include "XXWindowPlacement.h"
 #include "XXWorker.h"
 
 using namespace std::chrono_literals;
@@ -31,6 +32,7 @@ void removeCaches()
 XXAppDelegate::XXAppDelegate(QObject *parent) : QObject(parent), mainMenu_(new XXMainMenu(this))
 {
     sharedDelegate = this;
+    xxplatform::installWindowCentring(qApp);
     connect(mainMenu_, &XXMainMenu::aboutRequested, this, &XXAppDelegate::aboutUs);
     connect(mainMenu_, &XXMainMenu::checkUpdateRequested, this, &XXAppDelegate::checkUpdate);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &XXAppDelegate::applicationWillTerminate);

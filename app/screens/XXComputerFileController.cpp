@@ -106,8 +106,8 @@ XXComputerFileController::XXComputerFileController(QWidget *parent)
     table->setAllColumnsShowFocus(true);
     table->header()->setStretchLastSection(false);
     table->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    table->setColumnWidth(1, 150);
-    table->setColumnWidth(2, 80);
+    table->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    table->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
 
     XXDropHandler handler{[this](const QMimeData *data, const QModelIndex &) { return canDrop(data); },
                           [this](const QMimeData *data, const QModelIndex &index) {
