@@ -11,7 +11,6 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSplitter>
-#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -31,6 +30,7 @@
 #include "XXFormatFlow.h"
 #include "XXLocationSettingView.h"
 #include "XXIdleLock.h"
+#include "XXImages.h"
 #include "XXMainMenu.h"
 #include "XXPasteStaging.h"
 #include "XXProgressAlertView.h"
@@ -63,10 +63,12 @@ XXMainMenu *mainMenu()
     return delegate ? &delegate->mainMenu() : nullptr;
 }
 
-// Toolbar images: the desktop's icon theme, with the style's own as fallback.
-QIcon toolbarIcon(const char *themeName, QStyle::StandardPixmap fallback)
+// Toolbar images: the desktop's icon theme, else our own drawing of the same name (the
+// style's stand-ins read wrongly: its "discard" looks like Delete on the Cut button).
+QIcon toolbarIcon(const char *themeName)
 {
-    return QIcon::fromTheme(QString::fromLatin1(themeName), QApplication::style()->standardIcon(fallback));
+    const QString name = QString::fromLatin1(themeName);
+    return QIcon::fromTheme(name, xxplatform::namedIcon(QStringLiteral("toolbar-") + name));
 }
 
 // Context-menu entries by tag: no tag 2, no cut and no move.
@@ -195,22 +197,18 @@ QWidget *XXMainViewController::buildToolbar()
     struct ButtonSetup {
         const char *tip;
         const char *theme;
-        QStyle::StandardPixmap fallback;
         void (XXMainViewController::*action)();
         const char *name;
     };
     static const ButtonSetup setups[buttonCount] = {
-        {"String_57", "go-previous", QStyle::SP_ArrowBack, &XXMainViewController::goBackAction, "goBackBtn"},
-        {"String_58", "go-next", QStyle::SP_ArrowForward, &XXMainViewController::goPreviousAction,
-         "goPreviousBtn"},
-        {"String_59", "go-home", QStyle::SP_DirHomeIcon, &XXMainViewController::goRootAction, "goRootBtn"},
-        {"String_8", "document-new", QStyle::SP_FileIcon, &XXMainViewController::addFile, "addFileBtn"},
-        {"String_7", "folder-new", QStyle::SP_FileDialogNewFolder, &XXMainViewController::createDir,
-         "addFolderBtn"},
-        {"String_13", "edit-copy", QStyle::SP_FileLinkIcon, &XXMainViewController::copyAction, "myCopyBtn"},
-        {"String_14", "edit-cut", QStyle::SP_DialogDiscardButton, &XXMainViewController::cutAction, "cutBtn"},
-        {"String_15", "edit-paste", QStyle::SP_DialogApplyButton, &XXMainViewController::pasteAction,
-         "pasteBtn"},
+        {"String_57", "go-previous", &XXMainViewController::goBackAction, "goBackBtn"},
+        {"String_58", "go-next", &XXMainViewController::goPreviousAction, "goPreviousBtn"},
+        {"String_59", "go-home", &XXMainViewController::goRootAction, "goRootBtn"},
+        {"String_8", "document-new", &XXMainViewController::addFile, "addFileBtn"},
+        {"String_7", "folder-new", &XXMainViewController::createDir, "addFolderBtn"},
+        {"String_13", "edit-copy", &XXMainViewController::copyAction, "myCopyBtn"},
+        {"String_14", "edit-cut", &XXMainViewController::cutAction, "cutBtn"},
+        {"String_15", "edit-paste", &XXMainViewController::pasteAction, "pasteBtn"},
     };
     auto *bar = new QWidget;
     auto *row = new QHBoxLayout(bar);
@@ -218,7 +216,7 @@ QWidget *XXMainViewController::buildToolbar()
     for (int i = 0; i < buttonCount; ++i) {
         auto *button = new QToolButton;
         button->setObjectName(QString::fromLatin1(setups[i].name));
-        button->setIcon(toolbarIcon(setups[i].theme, setups[i].fallback));
+        button->setIcon(toolbarIcon(setups[i].theme));
         button->setIconSize(QSize(22, 22));
         button->setAutoRaise(true);
         button->setToolTip(xxplatform::text(setups[i].tip));
@@ -247,7 +245,7 @@ QWidget *XXMainViewController::buildToolbar()
     row->addWidget(searchView_);
     lockBtn_->setObjectName(QStringLiteral("lockBtn"));
     lockBtn_->setText(xxplatform::text("String_10"));
-    lockBtn_->setIcon(toolbarIcon("system-lock-screen", QStyle::SP_BrowserStop));
+    lockBtn_->setIcon(toolbarIcon("system-lock-screen"));
     connect(lockBtn_, &QPushButton::clicked, this, &XXMainViewController::lockAction);
     row->addWidget(lockBtn_);
     return bar;
