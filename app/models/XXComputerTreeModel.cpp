@@ -2,6 +2,9 @@
 
 #include <QFileIconProvider>
 
+#include <unordered_map>
+#include <unordered_set>
+
 #include "XXMimeFormats.h"
 #include "XXWorker.h"
 
@@ -32,14 +35,25 @@ void XXComputerTreeModel::appendRoot(std::shared_ptr<XXFileWrapper> folder, cons
 
 bool XXComputerTreeModel::removeRoot(const std::string &path)
 {
-    for (std::size_t i = 0; i < roots_.size(); ++i)
-        if (roots_[i]->wrapper->fullPath() == path) {
-            beginRemoveRows({}, int(i), int(i));
-            roots_.erase(roots_.begin() + std::ptrdiff_t(i));
-            endRemoveRows();
+    for (const auto &root : roots_)
+        if (root->wrapper->fullPath() == path) {
+            removeNode(root.get());
             return true;
         }
     return false;
+}
+
+void XXComputerTreeModel::removeNode(const Node *node)
+{
+    auto &siblings = node->parent ? node->parent->children : roots_;
+    for (std::size_t i = 0; i < siblings.size(); ++i)
+        if (siblings[i].get() == node) {
+            beginRemoveRows(indexOfNode(node->parent), int(i), int(i));
+            siblings.erase(siblings.begin() + std::ptrdiff_t(i));
+            endRemoveRows();
+            emit listedFoldersChanged();
+            return;
+        }
 }
 
 bool XXComputerTreeModel::hasRoot(const std::string &path) const
@@ -117,17 +131,22 @@ void XXComputerTreeModel::ensureListed(const QModelIndex &index, std::function<v
     startListing(node);
 }
 
+std::weak_ptr<XXComputerTreeModel::Node> XXComputerTreeModel::ownerOf(const Node *node) const
+{
+    // The owning shared_ptr, so that a node removed meanwhile (volume gone) is noticed.
+    const auto &siblings = node->parent ? node->parent->children : roots_;
+    for (const auto &sibling : siblings)
+        if (sibling.get() == node)
+            return sibling;
+    return {};
+}
+
 void XXComputerTreeModel::startListing(Node *node)
 {
     if (node->listed || node->listing)
         return;
     node->listing = true;
-    std::weak_ptr<Node> weak;
-    // Find the owning shared_ptr so a node removed meanwhile (volume gone) is noticed.
-    const auto &siblings = node->parent ? node->parent->children : roots_;
-    for (const auto &sibling : siblings)
-        if (sibling.get() == node)
-            weak = sibling;
+    std::weak_ptr<Node> weak = ownerOf(node);
     auto folder = node->wrapper;
     xxplatform::runInBackground(
         this, 0ms,
@@ -155,11 +174,108 @@ void XXComputerTreeModel::startListing(Node *node)
                 endInsertRows();
             }
             emit folderListed(parentIndex);
+            emit listedFoldersChanged();
             auto waiting = std::move(node->waiting);
             node->waiting.clear();
             for (auto &done : waiting)
                 done();
         });
+}
+
+std::set<std::string> XXComputerTreeModel::listedFolderPaths() const
+{
+    std::set<std::string> paths;
+    std::vector<const Node *> pending;
+    for (const auto &root : roots_)
+        pending.push_back(root.get());
+    while (!pending.empty()) {
+        const Node *node = pending.back();
+        pending.pop_back();
+        if (node->listed)
+            paths.insert(node->wrapper->fullPath());
+        for (const auto &child : node->children)
+            pending.push_back(child.get());
+    }
+    return paths;
+}
+
+void XXComputerTreeModel::refreshFolder(const std::string &path, std::function<void()> done)
+{
+    const Node *found = nodeOf(indexOfPath(path));
+    if (!found || !found->listed)
+        return;
+    std::weak_ptr<Node> weak = ownerOf(found);
+    xxplatform::runInBackground(
+        this, 0ms,
+        [path] {
+            auto fresh = XXFileWrapper::initWithURL(path);
+            fresh->allSubFileArray();
+            fresh->sortFile();
+            return fresh;
+        },
+        [this, weak, done = std::move(done)](const std::shared_ptr<XXFileWrapper> &fresh) {
+            auto owner = weak.lock();
+            if (!owner)
+                return;
+            if (!fresh->isDirectory()) {
+                removeNode(owner.get());
+                return;
+            }
+            mergeListing(owner.get(), *fresh);
+            if (done)
+                done();
+        });
+}
+
+void XXComputerTreeModel::mergeListing(Node *node, XXFileWrapper &fresh)
+{
+    XXFileWrapper &folder = *node->wrapper;
+    // Folders keep their models: rows, listings and the pane's shown folder hang on them.
+    std::unordered_map<std::string, std::shared_ptr<XXFileWrapper>> oldFolders;
+    for (const auto &old : folder.allSubFileArray())
+        if (old->isDirectory())
+            oldFolders.emplace(old->fileName(), old);
+    auto keepFolders = [&oldFolders](XXFileArray items) {
+        for (auto &item : items)
+            if (item->isDirectory())
+                if (const auto found = oldFolders.find(item->fileName()); found != oldFolders.end())
+                    item = found->second;
+        return items;
+    };
+    XXFileArray all = keepFolders(fresh.allSubFileArray());
+    XXFileArray visible = keepFolders(fresh.allWithoutHiddenFileSubFileArray());
+    XXFileArray subFolders = keepFolders(fresh.allSubFolderFileArray());
+    folder.setAllSubFileArray(std::move(all));
+    folder.setAllWithoutHiddenFileSubFileArray(std::move(visible));
+    folder.setAllSubFolderFileArray(subFolders);
+
+    // Rows of folders that went, then rows of new ones. Both lists are in one sort order, so
+    // the rows that stay are already in place.
+    const QModelIndex parentIndex = indexOfNode(node);
+    std::unordered_set<const XXFileWrapper *> staying;
+    for (const auto &sub : subFolders)
+        staying.insert(sub.get());
+    bool changed = false;
+    for (int row = int(node->children.size()) - 1; row >= 0; --row) {
+        if (staying.count(node->children[std::size_t(row)]->wrapper.get()))
+            continue;
+        beginRemoveRows(parentIndex, row, row);
+        node->children.erase(node->children.begin() + row);
+        endRemoveRows();
+        changed = true;
+    }
+    for (std::size_t row = 0; row < subFolders.size(); ++row) {
+        if (row < node->children.size() && node->children[row]->wrapper == subFolders[row])
+            continue;
+        auto child = std::make_shared<Node>();
+        child->wrapper = subFolders[row];
+        child->parent = node;
+        beginInsertRows(parentIndex, int(row), int(row));
+        node->children.insert(node->children.begin() + std::ptrdiff_t(row), std::move(child));
+        endInsertRows();
+    }
+    if (changed)
+        emit listedFoldersChanged();
 }
 
 QModelIndex XXComputerTreeModel::index(int row, int column, const QModelIndex &parent) const

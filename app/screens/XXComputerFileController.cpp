@@ -46,13 +46,15 @@ std::string localPath(const QString &path)
     return QFile::encodeName(path).toStdString();
 }
 
-// The three user folders of the XDG user dirs, then the volumes; all checked on a worker.
+// The user folders of the XDG user dirs (Qt reads user-dirs.dirs and falls back to the
+// usual names under the home folder), those that exist, then the volumes; checked on a worker.
 std::vector<Root> findRoots()
 {
     std::vector<Root> roots;
     const QString home = QDir::homePath();
     for (auto location : {QStandardPaths::DesktopLocation, QStandardPaths::DownloadLocation,
-                          QStandardPaths::DocumentsLocation}) {
+                          QStandardPaths::DocumentsLocation, QStandardPaths::PicturesLocation,
+                          QStandardPaths::MusicLocation, QStandardPaths::MoviesLocation}) {
         const QString path = QStandardPaths::writableLocation(location);
         // Without user dirs some of them fall back to the home folder; show it once at most.
         if (path.isEmpty() || !QDir(path).exists())
@@ -85,8 +87,24 @@ std::string extensionOf(const std::string &name)
 
 XXComputerFileController::XXComputerFileController(QWidget *parent)
     : QWidget(parent), treeModel_(new XXComputerTreeModel(this)), fileModel_(new XXComputerFileModel(this)),
-      contextMenu_(new QMenu(this))
+      contextMenu_(new QMenu(this)), pendingRetry_(new QTimer(this)), loop_(new XXQtRunLoop(this))
 {
+    // Short enough to feel immediate, long enough that a copy of many files is a few reports.
+    folderWatcher_ = std::make_unique<XXFolderWatcher>(
+        *loop_, 300ms, [this](const std::vector<std::string> &folders) { foldersDidChange(folders); });
+    connect(treeModel_, &XXComputerTreeModel::listedFoldersChanged, this, [this] {
+        folderWatcher_->setWatchedFolders(treeModel_->listedFolderPaths());
+        // The shown folder went from the disk: show another rather than a ghost.
+        if (shown_ && !treeModel_->indexOfPath(shown_->fullPath()).isValid()) {
+            shown_ = nullptr;
+            showShownItems();
+            if (!tree_->currentIndex().isValid() && treeModel_->rowCount() > 0)
+                tree_->setCurrentIndex(treeModel_->index(0, 0));
+        }
+    });
+    pendingRetry_->setInterval(500);
+    connect(pendingRetry_, &QTimer::timeout, this, &XXComputerFileController::applyPendingChanges);
+
     setObjectName(QStringLiteral("XXComputerFileController"));
     auto *tree = new XXDropTreeView;
     auto *table = new XXDropTreeView;
@@ -193,26 +211,40 @@ void XXComputerFileController::showFolder(const QModelIndex &treeIndex, bool exp
 
 void XXComputerFileController::reloadData()
 {
-    if (!shown_)
+    if (shown_)
+        foldersDidChange({shown_->fullPath()});
+}
+
+void XXComputerFileController::foldersDidChange(const std::vector<std::string> &folders)
+{
+    pendingChanges_.insert(folders.begin(), folders.end());
+    applyPendingChanges();
+}
+
+void XXComputerFileController::applyPendingChanges()
+{
+    // A transfer reads the folder models on its worker and the export adds to them there.
+    if (isBusy_ && isBusy_()) {
+        pendingRetry_->start();
         return;
-    // Exports add to the folder; list it afresh on a worker so the table shows the disk.
-    auto fresh = XXFileWrapper::initWithURL(shown_->fullPath());
-    auto old = shown_;
-    xxplatform::runInBackground(
-        this, 0ms,
-        [fresh] {
-            fresh->allSubFileArray();
-            fresh->sortFile();
-        },
-        [this, fresh, old] {
-            if (shown_ != old)
-                return;
-            old->setAllSubFileArray(fresh->allSubFileArray());
-            old->setAllWithoutHiddenFileSubFileArray(fresh->allWithoutHiddenFileSubFileArray());
-            old->setAllSubFolderFileArray(fresh->allSubFolderFileArray());
-            showShownItems();
-            emit folderShown();
+    }
+    pendingRetry_->stop();
+    const auto folders = std::move(pendingChanges_);
+    pendingChanges_.clear();
+    for (const std::string &folder : folders) {
+        QPointer<XXComputerFileController> self(this);
+        treeModel_->refreshFolder(folder, [self, folder] {
+            if (self && self->shown_ && self->shown_->fullPath() == folder) {
+                self->showShownItemsKeepingSelection();
+                emit self->folderShown();
+            }
         });
+    }
+}
+
+std::set<std::string> XXComputerFileController::watchedFolders() const
+{
+    return folderWatcher_->watchedFolders();
 }
 
 void XXComputerFileController::showShownItems()
@@ -220,6 +252,31 @@ void XXComputerFileController::showShownItems()
     table_->selectionModel()->clear();
     fileModel_->setItems(shown_ ? shown_->allWithoutHiddenFileSubFileArray() : XXFileArray());
     selectedFiles_.clear();
+}
+
+void XXComputerFileController::showShownItemsKeepingSelection()
+{
+    std::set<std::string> selected;
+    for (const auto &item : selectedFiles_)
+        selected.insert(item->fullPath());
+    const auto current = fileModel_->item(table_->currentIndex().row());
+    const std::string currentPath = current ? current->fullPath() : std::string();
+    const int scrolled = table_->verticalScrollBar()->value();
+
+    fileModel_->setItems(shown_ ? shown_->allWithoutHiddenFileSubFileArray() : XXFileArray());
+    QItemSelection selection;
+    const XXFileArray &items = fileModel_->items();
+    for (int row = 0; row < int(items.size()); ++row) {
+        const std::string path = items[std::size_t(row)]->fullPath();
+        if (selected.count(path))
+            selection.select(fileModel_->index(row, 0),
+                             fileModel_->index(row, XXComputerFileModel::columnCount_ - 1));
+        if (path == currentPath)
+            table_->selectionModel()->setCurrentIndex(fileModel_->index(row, 0), QItemSelectionModel::NoUpdate);
+    }
+    table_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    tableSelectionChanged();
+    table_->verticalScrollBar()->setValue(scrolled);
 }
 
 void XXComputerFileController::deselectedAllFile()

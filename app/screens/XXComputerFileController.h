@@ -1,11 +1,18 @@
-// The computer pane of the unlocked screen: a folder tree (the user's desktop, downloads and
-// documents folders, then every qualifying volume) and the visible items of the chosen folder.
-// It opens, renames and deletes (to the trash) computer files, starts imports by drag and
-// takes exports by drop, and follows volumes coming and going.
+// The computer pane of the unlocked screen: a folder tree (the user's desktop, downloads,
+// documents, pictures, music and videos folders, then every qualifying volume) and the
+// visible items of the chosen folder. It opens, renames and deletes (to the trash) computer
+// files, starts imports by drag and takes exports by drop, follows volumes coming and going,
+// and follows the listed folders on the disk: what another program changes there shows.
 #pragma once
 
 #include <QPointer>
 #include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "XXDiskTool.h"
 #include "XXFileWrapper.h"
@@ -13,10 +20,13 @@
 class QMenu;
 class QMimeData;
 class QModelIndex;
+class QTimer;
 class QTreeView;
 class XXComputerFileModel;
 class XXComputerTreeModel;
+class XXFolderWatcher;
 class XXMainViewController;
+class XXQtRunLoop;
 
 class XXComputerFileController final : public QWidget, public XXDiskToolDelegate {
     Q_OBJECT
@@ -39,8 +49,17 @@ public:
 
     // Shows the folder at the tree index (listing it on a worker first).
     void showFolder(const QModelIndex &treeIndex, bool expand);
+    // Lists the shown folder again (on a worker), keeping the selection where it can.
     void reloadData();
     void deselectedAllFile();
+
+    // While this holds (a transfer reads or fills the computer models on a worker), changes
+    // on the disk wait; they are applied once it no longer does.
+    void setBusyPredicate(std::function<bool()> isBusy) { isBusy_ = std::move(isBusy); }
+    // The folders changed on the disk: their tree rows and, for the shown one, the table are
+    // brought in line. The folder watcher calls this; public for the tests.
+    void foldersDidChange(const std::vector<std::string> &folders);
+    std::set<std::string> watchedFolders() const;
 
     // The file-name rule of the pane: a file keeps its extension when the new name has
     // another one (or none). "" when the rule leaves nothing.
@@ -66,6 +85,9 @@ signals:
 private:
     // The shown folder's visible items, none selected.
     void showShownItems();
+    // The same, keeping the selected items (by path) and the scroll position.
+    void showShownItemsKeepingSelection();
+    void applyPendingChanges();
     void tableActivated(const QModelIndex &index);
     void tableSelectionChanged();
     void showContextMenu(const QPoint &pos);
@@ -85,4 +107,9 @@ private:
     std::shared_ptr<XXFileWrapper> shown_;
     XXFileArray selectedFiles_;
     int clickedRow_ = -1;
+    std::function<bool()> isBusy_;
+    std::set<std::string> pendingChanges_;
+    QTimer *pendingRetry_;
+    XXQtRunLoop *loop_;
+    std::unique_ptr<XXFolderWatcher> folderWatcher_;  // before loop_ goes (a QObject child)
 };

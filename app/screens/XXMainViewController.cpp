@@ -172,6 +172,8 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     xxplatform::runInBackground(
         this, 0ms, [] { return manager().diskUsedStateString(); },
         [this](const std::string &text) { usedStateLab_->setText(QString::fromStdString(text)); });
+    // An export fills the computer pane's folder models on its worker: outside changes wait.
+    computerFileVC_->setBusyPredicate([this] { return feedback_->isRunning(); });
     // Busy work holds the idle lock off.
     idleLock_->setBusyPredicate([this] { return feedback_->isRunning() || isBackupRunning(); });
     xxplatform::runInBackground(
