@@ -45,6 +45,7 @@
 #include "XXTexts.h"
 #include "XXTool.h"
 #include "XXTransferFeedback.h"
+#include "XXVaultPresenceWatch.h"
 #include "XXTwoBtnReminderView.h"
 #include "XXWorker.h"
 
@@ -182,6 +183,11 @@ XXMainViewController::XXMainViewController(QWidget *parent)
             idleLock_->setIdleMinutes(values.idleLockMinutes);
             idleLock_->setLockOnScreenLock(values.lockOnScreenLock);
         });
+    if (manager().isLogin() && !manager().currentStoreDirectory().empty()) {
+        vaultWatch_ = new XXVaultPresenceWatch(manager().currentStoreDirectory(), [this] { vaultWentAway(); }, this);
+        // A format removes the vault and a restore swaps it, both on purpose.
+        vaultWatch_->setExpectedPredicate([this] { return formatFlow_->isRunning() || restoreWizard_; });
+    }
     protectTabVC_->loadTree();
     computerFileVC_->loadRoots();
 }
@@ -497,6 +503,22 @@ void XXMainViewController::lockAction()
         });
 }
 
+void XXMainViewController::vaultWentAway()
+{
+    if (locking_)
+        return;
+    // The session ends at once; the start screen, which finds no vault now and may offer to
+    // make one, waits until the person has read why.
+    QPointer<QWidget> over = window();
+    dismissBlock_ = [over, dismiss = std::move(dismissBlock_)] {
+        XXReminderView::show(over, xxplatform::text("String_210"), XXReminderView::error, [dismiss] {
+            if (dismiss)
+                dismiss();
+        });
+    };
+    lockAction();
+}
+
 void XXMainViewController::changePassword()
 {
     auto *change = qobject_cast<XXChangePWViewController *>(xxstoryboard::instantiateControllerWithIdentifier(
@@ -543,6 +565,7 @@ void XXMainViewController::formatVault()
 void XXMainViewController::restoreData()
 {
     auto *wizard = new XXResumeDataView(window());
+    restoreWizard_ = wizard;
     QPointer<XXMainViewController> self(this);
     wizard->setPageFiveSureBlock([self](bool restored) {
         if (!self)

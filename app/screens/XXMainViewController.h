@@ -30,6 +30,8 @@ class XXFormatFlow;
 class XXPasteStaging;
 class XXProtectTabViewController;
 class XXTransferFeedback;
+class XXResumeDataView;
+class XXVaultPresenceWatch;
 
 class XXMainViewController : public QWidget {
     Q_OBJECT
@@ -80,6 +82,8 @@ public:
 
     // Actions.
     void lockAction();
+    // The vault left the stick while the session was open: locks and says so.
+    void vaultWentAway();
     void goBackAction();
     void goPreviousAction();
     void goRootAction();
@@ -168,4 +172,6 @@ private:
     XXBackupFlow *backupFlow_ = nullptr;
     XXFormatFlow *formatFlow_ = nullptr;
     XXIdleLock *idleLock_;
+    XXVaultPresenceWatch *vaultWatch_ = nullptr;
+    QPointer<XXResumeDataView> restoreWizard_;
 };
