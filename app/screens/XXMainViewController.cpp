@@ -136,13 +136,18 @@ XXMainViewController::XXMainViewController(QWidget *parent)
         font.setBold(true);
         title->setFont(font);
     }
+    // The vault's detail list keeps room for a name beside its date and size columns, also
+    // in the smallest window.
+    const QFontMetrics metrics(font());
+    protectBox->setMinimumWidth(
+        metrics.horizontalAdvance(QStringLiteral("2024-03-05 09:07:01 | 1023bytes | notes from May.txt")) + 40);
     auto *split = new QSplitter(Qt::Horizontal);
+    split_ = split;
     split->addWidget(protectBox);
     split->addWidget(computerBox);
     split->setChildrenCollapsible(false);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 1);
-    split->setSizes({1, 1});  // half and half to start with
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 4, 8, 4);
@@ -190,6 +195,23 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     }
     protectTabVC_->loadTree();
     computerFileVC_->loadRoots();
+}
+
+void XXMainViewController::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Half and half to start with: before the first layout the splitter would share the
+    // space by the panes' size hints, which gives the computer pane twice the room.
+    if (!splitPlaced_) {
+        splitPlaced_ = true;
+        QMetaObject::invokeMethod(
+            split_,
+            [split = split_] {
+                const int width = split->width();
+                split->setSizes({width / 2, width - width / 2});
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 XXMainViewController::~XXMainViewController()

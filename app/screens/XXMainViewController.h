@@ -21,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QSplitter;
 class QTimer;
 class QToolButton;
 class XXBackupFlow;
@@ -138,6 +139,9 @@ public:
 signals:
     void sessionLocked();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QWidget *buildToolbar();
     QWidget *buildBottomBar();
@@ -174,4 +178,6 @@ private:
     XXIdleLock *idleLock_;
     XXVaultPresenceWatch *vaultWatch_ = nullptr;
     QPointer<XXResumeDataView> restoreWizard_;
+    QSplitter *split_ = nullptr;
+    bool splitPlaced_ = false;
 };

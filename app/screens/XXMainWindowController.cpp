@@ -18,7 +18,7 @@ XXMainWindowController::XXMainWindowController(QWidget *parent)
     if (XXAppDelegate *delegate = XXAppDelegate::shared())
         delegate->mainMenu().attachTo(menuBar());
     resize(1120, 720);
-    setMinimumSize(720, 480);
+    setMinimumSize(800, 480);  // room for both panes' name columns
 }
 
 void XXMainWindowController::presentView(QWidget *view)
