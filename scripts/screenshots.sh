@@ -10,7 +10,8 @@ app="$PWD/build/app/coffervale"
 [ -x "$app" ] || { echo "build the program first (./run.sh or ./test.sh)"; exit 1; }
 mkdir -p "$out"
 
-display=":$((90 + RANDOM % 100))"
+# SCREENSHOT_DISPLAY picks the display number where several sessions share the machine.
+display=":${SCREENSHOT_DISPLAY:-$((90 + RANDOM % 100))}"
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 work=$(mktemp -d)
