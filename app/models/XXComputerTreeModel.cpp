@@ -94,7 +94,7 @@ std::shared_ptr<XXFileWrapper> XXComputerTreeModel::wrapper(const QModelIndex &i
     return node ? node->wrapper : nullptr;
 }
 
-QModelIndex XXComputerTreeModel::indexOfPath(const std::string &path) const
+const XXComputerTreeModel::Node *XXComputerTreeModel::findNode(const std::function<bool(const Node &)> &found) const
 {
     std::vector<const Node *> pending;
     for (const auto &root : roots_)
@@ -102,12 +102,17 @@ QModelIndex XXComputerTreeModel::indexOfPath(const std::string &path) const
     while (!pending.empty()) {
         const Node *node = pending.back();
         pending.pop_back();
-        if (node->wrapper->fullPath() == path)
-            return indexOfNode(node);
+        if (found(*node))
+            return node;
         for (const auto &child : node->children)
             pending.push_back(child.get());
     }
-    return {};
+    return nullptr;
+}
+
+QModelIndex XXComputerTreeModel::indexOfPath(const std::string &path) const
+{
+    return indexOfNode(findNode([&path](const Node &node) { return node.wrapper->fullPath() == path; }));
 }
 
 bool XXComputerTreeModel::isListed(const QModelIndex &index) const
@@ -185,17 +190,11 @@ void XXComputerTreeModel::startListing(Node *node)
 std::set<std::string> XXComputerTreeModel::listedFolderPaths() const
 {
     std::set<std::string> paths;
-    std::vector<const Node *> pending;
-    for (const auto &root : roots_)
-        pending.push_back(root.get());
-    while (!pending.empty()) {
-        const Node *node = pending.back();
-        pending.pop_back();
-        if (node->listed)
-            paths.insert(node->wrapper->fullPath());
-        for (const auto &child : node->children)
-            pending.push_back(child.get());
-    }
+    findNode([&paths](const Node &node) {
+        if (node.listed)
+            paths.insert(node.wrapper->fullPath());
+        return false;  // every node
+    });
     return paths;
 }
 

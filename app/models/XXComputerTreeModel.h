@@ -65,6 +65,8 @@ signals:
 private:
     struct Node;
     Node *nodeOf(const QModelIndex &index) const;
+    // The first node, depth first, for which found holds; nullptr when none does.
+    const Node *findNode(const std::function<bool(const Node &)> &found) const;
     QModelIndex indexOfNode(const Node *node) const;
     void startListing(Node *node);
     std::weak_ptr<Node> ownerOf(const Node *node) const;
