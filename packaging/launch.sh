@@ -20,5 +20,12 @@ if [ ! -f "$loader" ]; then
   exit 1
 fi
 
-# The window finds the Qt plugins in the bundle's plugins/ itself.
+# The window finds the Qt plugins in the bundle's plugins/ itself. Its file dialogs are the
+# desktop's own through the portal theme, where the desktop runs the portal (Qt's dialogs
+# otherwise); given as an argument, since QT_QPA_PLATFORMTHEME would reach the programs the
+# window opens files with.
+if [ "$program" = coffervale ] && [ -z "${QT_QPA_PLATFORMTHEME:-}" ] &&
+   [ -f "$bundle/plugins/platformthemes/libqxdgdesktopportal.so" ]; then
+  set -- -platformtheme xdgdesktopportal "$@"
+fi
 exec "$loader" --library-path "$bundle/lib" "$bin/$program" "$@"

@@ -9,8 +9,8 @@ export COFFERVALE_PASSWORD="Stick#Test2026"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIPPED: $*"; exit 77; }
 
-# Found outside a bundle: the C library and loader, the display libraries every desktop has,
-# and what those need themselves.
+# Found outside a bundle: the C library and loader, the display and session libraries every
+# desktop has, and what those need themselves.
 allowed_outside=(linux-vdso.so.1 ld-linux-x86-64.so.2 libc.so.6 libm.so.6 libpthread.so.0
   libdl.so.2 librt.so.1
   libGL.so.1 libEGL.so.1 libGLX.so.0 libOpenGL.so.0 libGLdispatch.so.0 libgbm.so.1 libdrm.so.2
@@ -21,7 +21,9 @@ allowed_outside=(linux-vdso.so.1 ld-linux-x86-64.so.2 libc.so.6 libm.so.6 libpth
   libxcb-xkb.so.1 libxcb-dri2.so.0 libxcb-dri3.so.0 libxcb-present.so.0
   libwayland-client.so.0 libwayland-cursor.so.0 libwayland-egl.so.1
   libxkbcommon.so.0 libxkbcommon-x11.so.0 libfontconfig.so.1 libfreetype.so.6
-  libexpat.so.1 libbrotlidec.so.1 libbrotlicommon.so.1 libbsd.so.0 libmd.so.0 libffi.so.8)
+  libexpat.so.1 libbrotlidec.so.1 libbrotlicommon.so.1 libbsd.so.0 libmd.so.0 libffi.so.8
+  libstdc++.so.6 libgcc_s.so.1 libdbus-1.so.3 libsystemd.so.0 libcap.so.2 libgcrypt.so.20
+  libgpg-error.so.0 liblz4.so.1 libglib-2.0.so.0 libpcre2-8.so.0 libharfbuzz.so.0 libgraphite2.so.3)
 allowed() { local a; for a in "${allowed_outside[@]}"; do [ "$1" = "$a" ] && return 0; done; return 1; }
 
 # The launcher's own check on offscreen Qt; prints the volume chosen.
@@ -45,9 +47,18 @@ self-contained)
   for f in bin/coffervale bin/coffervale-cli plugins/platforms/libqxcb.so plugins/platforms/libqwayland-generic.so \
            plugins/imageformats/libqsvg.so start.sh coffervale-cli.sh Coffervale.desktop coffervale.svg \
            share/coffervale/resources/en.lproj/texts.txt share/coffervale/resources/zh-Hans.lproj/texts.txt \
-           licenses/PACKAGES.txt licenses/libqt6core6.txt; do
+           licenses/PACKAGES.txt licenses/libqt6core6.txt translations/qtbase_zh_CN.qm \
+           plugins/imageformats/libqjpeg.so plugins/imageformats/libqgif.so plugins/imageformats/libqico.so \
+           plugins/imageformats/libqtiff.so plugins/imageformats/libqwebp.so \
+           plugins/platformthemes/libqxdgdesktopportal.so; do
     [ -f "$bundle/$f" ] || fail "missing $f"
   done
+  # The cut-down ICU data answers what Qt asks as the full data does.
+  loader=$(cat "$bundle/bin/loader.txt")
+  full=$("$build/tests/bundle/print_collation") || fail "print_collation with the system's libraries"
+  small=$("$loader" --library-path "$bundle/lib" "$build/tests/bundle/print_collation") ||
+    fail "print_collation with the bundle's libraries"
+  [ "$full" = "$small" ] || fail "the bundle's ICU data sorts or names differently: $(diff <(echo "$full") <(echo "$small"))"
   checked=0
   while IFS= read -r elf; do
     [ "$(head -c 4 "$elf" | tail -c 3)" = ELF ] || continue
