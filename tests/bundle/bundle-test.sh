@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The portable bundle, the installed layout and the Debian package.
 # Usage: bundle-test.sh STEP SOURCE_DIR BUILD_DIR WORK_DIR, STEP one of make, self-contained,
-# stick-fat32, stick-ext2, install, deb. Exit 77 is a skip (the reason is printed).
+# stick-fat32, stick-exfat, stick-ext2, install, deb. Exit 77 is a skip (the reason is printed).
 set -euo pipefail
 step=$1 source=$2 build=$3 work=$4
 bundle="$work/dist/Coffervale"
@@ -87,59 +87,123 @@ self-contained)
   echo "ok: $checked programs and libraries resolve inside the bundle; $(du -sm "$bundle" | cut -f1) MB"
   ;;
 
-stick-fat32 | stick-ext2)
+stick-fat32 | stick-ext2 | stick-exfat)
   fstype=${step#stick-}
   [ "$(id -u)" -eq 0 ] || skip "mounting a $fstype image needs root"
   command -v losetup >/dev/null && [ -e /dev/loop-control ] || skip "no loop devices here"
-  if [ "$fstype" = fat32 ]; then
+  case $fstype in
+  fat32)
     command -v mkfs.vfat >/dev/null || skip "mkfs.vfat is missing (dosfstools)"
     grep -qw vfat /proc/filesystems || modprobe vfat 2>/dev/null || true
     grep -qw vfat /proc/filesystems || skip "this kernel has no vfat file system (and cannot load it)"
-  else
-    grep -qw ext2 /proc/filesystems || skip "this kernel has no ext2 file system"
-  fi
+    ;;
+  exfat)
+    command -v mkfs.exfat >/dev/null || skip "mkfs.exfat is missing (exfatprogs)"
+    command -v mount.exfat-fuse >/dev/null || skip "mount.exfat-fuse is missing (exfat-fuse)"
+    [ -c /dev/fuse ] || skip "no /dev/fuse here"
+    ;;
+  ext2) grep -qw ext2 /proc/filesystems || skip "this kernel has no ext2 file system" ;;
+  esac
   stick_work="$work/$fstype"
   media="$stick_work/media"
-  mnt="$media/MY STICK"  # labels often hold blanks
+  mnt="$media/${SUDO_USER:-$(id -un)}/MY STICK"  # as a desktop mounts it; labels often hold blanks
   rm -rf "$stick_work" && mkdir -p "$mnt"
   image="$stick_work/stick.img"
   truncate -s 300M "$image"
-  if [ "$fstype" = fat32 ]; then
+  loop=""
+  # Unmounted and detached however the test ends; only the loop device made here is touched.
+  release() {
+    if mountpoint -q "$mnt"; then umount "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null || true; fi
+    # The FUSE driver lets go of the device a moment after the unmount.
+    for _ in $(seq 1 50); do
+      [ -z "$loop" ] || ! losetup "$loop" >/dev/null 2>&1 || losetup -d "$loop" 2>/dev/null && break
+      sleep 0.1
+    done
+  }
+  trap release EXIT
+  case $fstype in
+  fat32)
     mkfs.vfat -F 32 -n STICK "$image" >/dev/null
     # As a desktop mounts a FAT32 stick: only .exe, .com and .bat would be executable.
     mount -t vfat -o loop,showexec,uid=0,gid=0 "$image" "$mnt" || skip "mounting the FAT32 image failed"
-  else
+    ;;
+  exfat)
+    mkfs.exfat -L "MY STICK" "$image" >/dev/null
+    loop=$(losetup -f --show "$image") || skip "no free loop device"
+    # The FUSE driver mounts the block device, not the image file.
+    mount.exfat-fuse "$loop" "$mnt" 2>/dev/null || skip "mounting the exFAT volume with exfat-fuse failed"
+    ;;
+  ext2)
     # A stand-in where vfat is missing: install-app writes no execute bits, as FAT32 keeps none.
     mkfs.ext2 -q -F "$image"
     mount -t ext2 -o loop "$image" "$mnt" || skip "mounting the ext2 image failed"
-  fi
-  trap 'umount "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null || true' EXIT
+    ;;
+  esac
   # The loop device is neither USB nor 4 GB: it qualifies as the volume the program runs from,
   # found under a media root given the documented way.
   export COFFERVALE_MEDIA_ROOTS="$media"
+  unset COFFERVALE_VOLUME
 
   sh "$bundle/coffervale-cli.sh" install-app "$mnt" | tee "$stick_work/install.out"
   installed="$mnt/Coffervale"
   [ -f "$installed/start.sh" ] || fail "install-app left no start.sh on the stick"
-  [ -z "$(find "$installed" -type f -perm /111)" ] || fail "files on the stick carry execute bits"
+  # exFAT keeps no modes at all: the driver shows every file alike.
+  if [ "$fstype" != exfat ] && [ -n "$(find "$installed" -type f -perm /111)" ]; then
+    fail "files on the stick carry execute bits"
+  fi
   grep -qx "Icon=$installed/coffervale.svg" "$installed/Coffervale.desktop" || fail "the .desktop icon path"
 
-  cli() { sh "$installed/coffervale-cli.sh" --volume "$mnt" "$@"; }
-  cli init --hint "from the stick" >/dev/null || fail "coffervale-cli init from the stick"
-  echo "written on the stick" > "$stick_work/note.txt"
-  cli put "$stick_work/note.txt" >/dev/null || fail "coffervale-cli put from the stick"
+  # From the stick, the tool and the window find the stick themselves.
+  cli() { sh "$installed/coffervale-cli.sh" "$@"; }
+  cli init --hint "from the stick" >/dev/null || fail "coffervale-cli init from the stick, without --volume"
+  [ -d "$mnt/.TovinCoffervale" ] || fail "the vault was not made on the stick the tool runs from"
+  mkdir -p "$stick_work/in/Photos"
+  echo "written on the stick" > "$stick_work/in/note.txt"
+  head -c 3000000 /dev/urandom > "$stick_work/in/Photos/scan.raw"
+  printf 'GIF89a' > "$stick_work/in/Photos/tiny.gif"
+  cli put "$stick_work/in/note.txt" "$stick_work/in/Photos" >/dev/null || fail "coffervale-cli put from the stick"
   [ "$(cli cat note.txt)" = "written on the stick" ] || fail "coffervale-cli cat from the stick"
+  cli tree | grep -q "scan.raw" || fail "coffervale-cli tree does not list the stored folder: $(cli tree)"
+  mkdir -p "$stick_work/out"
+  cli get Photos --to "$stick_work/out" >/dev/null || fail "coffervale-cli get from the stick"
+  diff -r "$stick_work/in/Photos" "$stick_work/out/Photos" || fail "the files read back differ"
 
-  volume=$(self_test "$installed") || fail "start.sh --self-test: $(cat "$work/self-test.err")"
+  # No display at all, as in a terminal or over ssh: the self-test still decides the volume.
+  volume=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM QT_DEBUG_PLUGINS=1 XDG_RUNTIME_DIR="$work/run" \
+           sh "$installed/start.sh" --self-test 2>"$work/self-test.err") ||
+    fail "start.sh --self-test without a display: $(grep -v qt\\. "$work/self-test.err" | tail -5)"
   [ "$volume" = "$mnt" ] || fail "the application chose $volume, not the stick $mnt"
   grep -q "resources $installed/share/coffervale/resources" "$work/self-test.err" ||
     fail "the application's resources are not the stick's: $(grep -v qt\\. "$work/self-test.err")"
   loaded=$(sed -n 's/.*"\(.*\)" loaded library.*/\1/p' "$work/self-test.err")
-  grep -qx "$installed/plugins/platforms/libqoffscreen.so" <<< "$loaded" || fail "the offscreen plugin is not the stick's"
+  for plugin in platforms/libqoffscreen.so imageformats/libqjpeg.so imageformats/libqgif.so; do
+    grep -qx "$installed/plugins/$plugin" <<< "$loaded" || fail "$plugin did not load from the stick"
+  done
   outside=$(grep -v "^$installed/" <<< "$loaded" || true)
   [ -z "$outside" ] || fail "Qt plugins loaded from outside the bundle: $outside"
 
-  # Installing again replaces the bundle and leaves the vault alone.
+  # An install killed half-way leaves the earlier bundle whole and working.
+  running() { local stat; stat=$(cat "/proc/$1/stat" 2>/dev/null) && [ "$(cut -d' ' -f1 <<< "${stat##*) }")" != Z ]; }
+  for _ in 1 2 3; do
+    sh "$bundle/coffervale-cli.sh" install-app "$mnt" >/dev/null 2>&1 &
+    installer=$!
+    while running "$installer" && [ "$(find "$mnt/.Coffervale-installing" -type f 2>/dev/null | wc -l)" -lt 8 ]; do
+      sleep 0.01
+    done
+    kill -KILL "$installer" 2>/dev/null || true
+    wait "$installer" 2>/dev/null || true
+    # Finished before the kill, the install leaves no unfinished copy; then try again.
+    [ -d "$mnt/.Coffervale-installing" ] && break
+  done
+  [ -d "$mnt/.Coffervale-installing" ] || fail "install-app finished three times before it could be interrupted"
+  listed=$(tail -n +2 "$installed/bundle-manifest.txt")
+  actual=$(cd "$installed" && find . -type f ! -name bundle-manifest.txt -printf '%P\t%s\n' | LC_ALL=C sort)
+  [ "$listed" = "$actual" ] || fail "the earlier bundle changed under the interrupted install"
+  [ "$(cli cat note.txt)" = "written on the stick" ] || fail "the tool from the earlier bundle, after the interruption"
+  volume=$(self_test "$installed") || fail "start.sh --self-test after the interruption: $(cat "$work/self-test.err")"
+  [ "$volume" = "$mnt" ] || fail "after the interruption the application chose $volume"
+
+  # Installing again finishes the job, replaces the bundle and leaves the vault alone.
   sh "$bundle/coffervale-cli.sh" install-app "$mnt" >/dev/null || fail "install-app over the earlier bundle"
   [ "$(cli cat note.txt)" = "written on the stick" ] || fail "the vault changed when the bundle was replaced"
   cli check >/dev/null || fail "coffervale-cli check after reinstalling"
