@@ -182,6 +182,15 @@ stick-fat32 | stick-ext2 | stick-exfat)
   outside=$(grep -v "^$installed/" <<< "$loaded" || true)
   [ -z "$outside" ] || fail "Qt plugins loaded from outside the bundle: $outside"
 
+  # Mounted noexec, the stick cannot run programs: the launcher says so.
+  if mount -o remount,noexec "$mnt" 2>/dev/null; then
+    if sh "$installed/coffervale-cli.sh" tree >/dev/null 2>"$stick_work/noexec.err"; then
+      fail "the tool ran from a volume mounted noexec"
+    fi
+    grep -q "mounted with noexec" "$stick_work/noexec.err" || fail "no clear message on noexec: $(cat "$stick_work/noexec.err")"
+    mount -o remount,exec "$mnt" || fail "remounting the stick with exec"
+  fi
+
   # An install killed half-way leaves the earlier bundle whole and working.
   running() { local stat; stat=$(cat "/proc/$1/stat" 2>/dev/null) && [ "$(cut -d' ' -f1 <<< "${stat##*) }")" != Z ]; }
   for _ in 1 2 3; do
