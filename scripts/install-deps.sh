@@ -12,8 +12,9 @@ packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libdeflate-dev
           # Screenshots, the desktop smoke test and the start benchmark under a virtual display.
           xvfb xauth openbox imagemagick xdotool xclip dbus-daemon
           # The portable bundle (strip, readelf, objdump; ICU's tools cut its data) and its
-          # tests on stick images (exFAT through FUSE).
-          binutils icu-devtools dosfstools e2fsprogs exfatprogs exfat-fuse desktop-file-utils)
+          # tests on stick images (exFAT through FUSE) and of its desktop entry (gio).
+          binutils icu-devtools dosfstools e2fsprogs exfatprogs exfat-fuse desktop-file-utils
+          libglib2.0-bin)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -152,6 +152,9 @@ stick-fat32 | stick-ext2 | stick-exfat)
     fail "files on the stick carry execute bits"
   fi
   grep -qx "Icon=$installed/coffervale.svg" "$installed/Coffervale.desktop" || fail "the .desktop icon path"
+  if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$installed/Coffervale.desktop" || fail "the installed desktop entry is not valid"
+  fi
 
   # From the stick, the tool and the window find the stick themselves.
   cli() { sh "$installed/coffervale-cli.sh" "$@"; }
@@ -181,6 +184,19 @@ stick-fat32 | stick-ext2 | stick-exfat)
   done
   outside=$(grep -v "^$installed/" <<< "$loaded" || true)
   [ -z "$outside" ] || fail "Qt plugins loaded from outside the bundle: $outside"
+
+  # The desktop entry as GLib-based file managers launch it: without the entry's location.
+  if command -v gio >/dev/null; then
+    env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run" \
+      gio launch "$installed/Coffervale.desktop" 2>"$stick_work/gio.err" || fail "gio launch: $(cat "$stick_work/gio.err")"
+    window=""
+    for _ in $(seq 1 100); do
+      window=$(pgrep -f "$installed/bin/coffervale -" | head -1) && [ -n "$window" ] && break
+      sleep 0.05
+    done
+    [ -n "$window" ] || fail "the desktop entry did not start the window: $(cat "$stick_work/gio.err")"
+    kill "$window"
+  fi
 
   # Mounted noexec, the stick cannot run programs: the launcher says so.
   if mount -o remount,noexec "$mnt" 2>/dev/null; then
@@ -218,7 +234,7 @@ stick-fat32 | stick-ext2 | stick-exfat)
   cli check >/dev/null || fail "coffervale-cli check after reinstalling"
   left=$(find "$mnt" -mindepth 1 -maxdepth 1 ! -name Coffervale ! -name .TovinCoffervale ! -name lost+found)
   [ -z "$left" ] || fail "install-app left working folders: $left"
-  echo "ok: the bundle runs from a $fstype volume mounted at $mnt"
+  echo "ok: the bundle runs from the $fstype volume mounted at $mnt"
   ;;
 
 install)
