@@ -47,7 +47,10 @@ start_once() {
   HOME="$work/home" XDG_RUNTIME_DIR="$work/run" sh "$bundle/start.sh" --volume "$work/volume" >/dev/null 2>"$work/app.err" &
   app=$!
   until xdotool search --onlyvisible --pid "$app" >/dev/null 2>&1; do
-    kill -0 "$app" 2>/dev/null || { echo "bundle-start.sh: the window ended before it showed: $(tail -3 "$work/app.err")" >&2; exit 1; }
+    if ! kill -0 "$app" 2>/dev/null; then
+      echo "bundle-start.sh: the window ended before it showed: $(grep -v '^______' "$work/app.err" | head -3)" >&2
+      exit 1
+    fi
     sleep 0.01
   done
   end=$(date +%s%N)
