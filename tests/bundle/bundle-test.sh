@@ -111,8 +111,10 @@ stick-fat32 | stick-ext2 | stick-exfat)
   image="$stick_work/stick.img"
   truncate -s 300M "$image"
   loop=""
+  window=""
   # Unmounted and detached however the test ends; only the loop device made here is touched.
   release() {
+    [ -z "$window" ] || kill "$window" 2>/dev/null || true
     if mountpoint -q "$mnt"; then umount "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null || true; fi
     # The FUSE driver lets go of the device a moment after the unmount.
     for _ in $(seq 1 50); do
@@ -121,6 +123,7 @@ stick-fat32 | stick-ext2 | stick-exfat)
     done
   }
   trap release EXIT
+  wait_gone() { for _ in $(seq 1 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.05; done; }
   case $fstype in
   fat32)
     mkfs.vfat -F 32 -n STICK "$image" >/dev/null
@@ -189,13 +192,13 @@ stick-fat32 | stick-ext2 | stick-exfat)
   if command -v gio >/dev/null; then
     env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/run" \
       gio launch "$installed/Coffervale.desktop" 2>"$stick_work/gio.err" || fail "gio launch: $(cat "$stick_work/gio.err")"
-    window=""
     for _ in $(seq 1 100); do
-      window=$(pgrep -f "$installed/bin/coffervale -" | head -1) && [ -n "$window" ] && break
+      window=$(pgrep -f "$installed/bin/coffervale( |\$)" | head -1) && [ -n "$window" ] && break
       sleep 0.05
     done
     [ -n "$window" ] || fail "the desktop entry did not start the window: $(cat "$stick_work/gio.err")"
-    kill "$window"
+    kill "$window" && wait_gone "$window"
+    window=""
   fi
 
   # Mounted noexec, the stick cannot run programs: the launcher says so.
