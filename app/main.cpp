@@ -6,6 +6,7 @@
 #include <QImageReader>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "XXAppDelegate.h"
@@ -32,9 +33,12 @@ static int runSelfTest()
     std::fprintf(stderr, "coffervale: platform %s, runs from %s, resources %s\n",
                  qPrintable(QGuiApplication::platformName()), runPath.c_str(),
                  xxtool::resourcesDirectory().c_str());
-    if (!QImageReader::supportedImageFormats().contains("svg")) {
-        std::fputs("coffervale: self-test failed: the SVG image plugin did not load\n", stderr);
-        return 1;
+    // SVG draws the window's images; JPEG and GIF are what most photo thumbnails need.
+    for (const char *format : {"svg", "jpeg", "gif"}) {
+        if (!QImageReader::supportedImageFormats().contains(format)) {
+            std::fprintf(stderr, "coffervale: self-test failed: the %s image plugin did not load\n", format);
+            return 1;
+        }
     }
     if (QApplication::windowIcon().pixmap(64).isNull()) {
         std::fputs("coffervale: self-test failed: the icon is missing from the resources\n", stderr);
@@ -64,8 +68,30 @@ static void useBundledPlugins()
         QCoreApplication::setLibraryPaths({QString::fromStdString(plugins.string())});
 }
 
+// The self-test must run where no display can be reached (a terminal, a login over ssh):
+// there it checks on the offscreen platform, and a display that does not answer falls back
+// to it instead of aborting. A platform the user chose is left alone.
+static void letSelfTestRunWithoutDisplay(int argc, char *argv[])
+{
+    bool selfTest = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0)
+            return;
+        selfTest = selfTest || std::strcmp(argv[i], "--self-test") == 0;
+    }
+    if (!selfTest || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return;
+    QByteArray platforms;
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        platforms += "wayland;";
+    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
+        platforms += "xcb;";
+    qputenv("QT_QPA_PLATFORM", platforms + "offscreen");
+}
+
 int main(int argc, char *argv[])
 {
+    letSelfTestRunWithoutDisplay(argc, argv);
     useBundledPlugins();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Coffervale"));

@@ -163,16 +163,44 @@ void clearWorkingFolder(const fs::path &dir)
         failErrno("removing the unfinished copy " + dir.string(), ec.value());
 }
 
-// The icon needs an absolute path; the launcher is found through the entry's own location.
-void pointDesktopFileAtIcon(const fs::path &staged, const fs::path &installed)
+// One argument of a desktop entry's Exec line naming path: quoted, with the characters the
+// entry format reserves escaped, then the backslashes doubled as its string values want.
+std::string execArgument(const std::string &path)
 {
+    std::string quoted = "\"";
+    for (const char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\')
+            quoted += '\\';
+        if (c == '%')
+            quoted += '%';
+        quoted += c;
+    }
+    quoted += '"';
+    std::string value;
+    for (const char c : quoted)
+        value += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return value;
+}
+
+// The icon needs an absolute path. The launcher is found through the entry's own location
+// (%k), which not every launcher passes (GLib's leaves it empty): the entry's installed path
+// stands in, as the argument the bundle's Exec line leaves as "sh".
+void pointDesktopFileAtCopy(const fs::path &staged, const fs::path &installed)
+{
+    static const std::string kEntryArgument = " sh %k";
     const fs::path file = staged / kDesktopFile;
     std::ifstream in(file);
     if (!in)
         return;
     std::string text, line;
-    while (std::getline(in, line))
-        text += (line.rfind("Icon=", 0) == 0 ? "Icon=" + (installed / kIcon).string() : line) + "\n";
+    while (std::getline(in, line)) {
+        if (line.rfind("Icon=", 0) == 0)
+            line = "Icon=" + (installed / kIcon).string();
+        else if (line.rfind("Exec=", 0) == 0 && line.ends_with(kEntryArgument))
+            line.replace(line.size() - kEntryArgument.size(), kEntryArgument.size(),
+                         " " + execArgument((installed / kDesktopFile).string()) + " %k");
+        text += line + "\n";
+    }
     in.close();
     std::error_code ec;
     fs::remove(file, ec);
@@ -197,7 +225,7 @@ void stage(const fs::path &source, const std::vector<BundleFile> &files, const f
             failErrno("creating " + target.parent_path().string(), ec.value());
         copyFile(source / file.path, target);
     }
-    pointDesktopFileAtIcon(staging, destination);
+    pointDesktopFileAtCopy(staging, destination);
     // The manifest last: a folder with it is a whole bundle. It gives the sizes of the copy,
     // whose desktop entry changed, so that the copy can be installed elsewhere in turn.
     std::ifstream in(source / kManifest);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "XXDiskTool.h"
 
 namespace cli {
 
@@ -56,7 +57,9 @@ static const char *const kGlobalUsage =
     "usage: coffervale-cli [--volume DIR] [--password-file FILE] COMMAND [ARGS]\n"
     "\n"
     "DIR is the folder that holds (or will hold) the vault \".TovinCoffervale\";\n"
-    "without --volume the environment variable COFFERVALE_VOLUME names it.\n"
+    "without --volume the environment variable COFFERVALE_VOLUME names it, and\n"
+    "without either the tool started from a stick uses that stick (mounted under\n"
+    "/media, /run/media, /Volumes or a root in COFFERVALE_MEDIA_ROOTS).\n"
     "The password comes from COFFERVALE_PASSWORD, from --password-file FILE, or is\n"
     "asked on the terminal without echo.\n"
     "\n"
@@ -116,7 +119,10 @@ int main(int argc, char **argv)
         else if (const char *env = getenv("COFFERVALE_VOLUME"))
             inv.volume = env;
         else if (command->needsVolume)
-            throw UsageError("no volume: give --volume DIR or set COFFERVALE_VOLUME");
+            inv.volume = XXDiskTool::runVolume(XXDiskToolOptions::fromEnvironment());
+        if (command->needsVolume && inv.volume.empty())
+            throw UsageError(
+                "no volume: give --volume DIR, set COFFERVALE_VOLUME or run the tool from a stick");
         inv.command = args[0];
         inv.args.assign(args.begin() + 1, args.end());
         return command->run(inv);

@@ -2,10 +2,13 @@
 
 #include "XXMonitorLog.h"
 #include "XXMountMonitor.h"
+#include "XXMountTable.h"
 #include "XXExecutablePath.h"
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -29,6 +32,24 @@ std::uint64_t fileSystemSize(const std::string &path)
     return static_cast<std::uint64_t>(info.f_blocks) * info.f_frsize;
 }
 
+// At a name boundary: "/media/a/STICK" does not hold "/media/a/STICK2/Coffervale".
+bool holdsPath(const std::string &volumePath, const std::string &path)
+{
+    if (volumePath.empty() || path.compare(0, volumePath.size(), volumePath) != 0)
+        return false;
+    return path.size() == volumePath.size() || path[volumePath.size()] == '/';
+}
+
+bool liesUnder(const std::vector<std::string> &roots, const std::string &path)
+{
+    for (const std::string &configured : roots) {
+        const std::string root = withoutTrailingSlashes(configured) + "/";
+        if (path.size() > root.size() && path.compare(0, root.size(), root) == 0)
+            return true;
+    }
+    return false;
+}
+
 std::mutex sharedMutex;
 std::optional<XXDiskToolOptions> sharedOptions;
 XXDiskTool *sharedTool = nullptr;
@@ -37,8 +58,14 @@ XXDiskTool *sharedTool = nullptr;
 
 XXDiskToolOptions XXDiskToolOptions::fromEnvironment(XXRunLoop &loop)
 {
-    XXDiskToolOptions options;
+    XXDiskToolOptions options = fromEnvironment();
     options.runLoop = &loop;
+    return options;
+}
+
+XXDiskToolOptions XXDiskToolOptions::fromEnvironment()
+{
+    XXDiskToolOptions options;
     if (const char *roots = std::getenv("COFFERVALE_MEDIA_ROOTS")) {
         std::string_view rest = roots;
         while (!rest.empty()) {
@@ -98,6 +125,20 @@ XXDiskTool &XXDiskTool::shareDiskTool()
 std::string XXDiskTool::getAppRunPath()
 {
     return xxtool::executableFolder();
+}
+
+std::string XXDiskTool::runVolume(const XXDiskToolOptions &options)
+{
+    std::ifstream in(options.procRoot + "/self/mountinfo");
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string found;
+    for (const auto &[name, disk] : XXDescribeMountedDisks(XXParseMountInfo(text.str()), options.sysRoot)) {
+        if (disk.volumePath.size() > found.size() && holdsPath(disk.volumePath, options.appRunPath) &&
+            liesUnder(options.mediaRoots, disk.volumePath))
+            found = disk.volumePath;
+    }
+    return found;
 }
 
 void XXDiskTool::registerDiskNotice()
@@ -227,19 +268,10 @@ bool XXDiskTool::checkDiskType(const XXDiskDescription &disk) const
 
 bool XXDiskTool::holdsAppRunPath(const std::string &volumePath) const
 {
-    // At a name boundary: "/media/a/STICK" does not hold "/media/a/STICK2/Coffervale".
-    const std::string &run = options_.appRunPath;
-    if (volumePath.empty() || run.compare(0, volumePath.size(), volumePath) != 0)
-        return false;
-    return run.size() == volumePath.size() || run[volumePath.size()] == '/';
+    return holdsPath(volumePath, options_.appRunPath);
 }
 
 bool XXDiskTool::liesUnderMediaRoot(const std::string &path) const
 {
-    for (const std::string &configured : options_.mediaRoots) {
-        const std::string root = withoutTrailingSlashes(configured) + "/";
-        if (path.size() > root.size() && path.compare(0, root.size(), root) == 0)
-            return true;
-    }
-    return false;
+    return liesUnder(options_.mediaRoots, path);
 }

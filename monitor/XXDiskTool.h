@@ -67,8 +67,9 @@ struct XXDiskToolOptions {
 
     // The defaults plus the environment: COFFERVALE_MEDIA_ROOTS (colon-separated roots,
     // added to the defaults) and COFFERVALE_VOLUME (the volume folder); appRunPath is
-    // getAppRunPath().
+    // getAppRunPath(). Without a loop, for runVolume(), which needs none.
     static XXDiskToolOptions fromEnvironment(XXRunLoop &loop);
+    static XXDiskToolOptions fromEnvironment();
 };
 
 class XXDiskTool {
@@ -93,6 +94,11 @@ public:
     // The folder that holds the running program's file, also when the program was started
     // through the dynamic loader; empty when it cannot be read.
     static std::string getAppRunPath();
+    // The volume the program runs from, as the window would open it: the mount point of a
+    // block device under one of options.mediaRoots that holds options.appRunPath (the
+    // innermost, when mounts nest), read from options.procRoot and options.sysRoot. Empty
+    // when the program runs from anywhere else. Needs no loop and starts no monitoring.
+    static std::string runVolume(const XXDiskToolOptions &options);
 
     // Starts watching the mount table. The disks mounted now and the volume folder are
     // reported as present from the loop shortly after, as later changes are. Only the first

@@ -20,5 +20,20 @@ if [ ! -f "$loader" ]; then
   exit 1
 fi
 
-# The window finds the Qt plugins in the bundle's plugins/ itself.
+# Nothing on a volume mounted noexec can run, not even through the loader, whose own message
+# ("failed to map segment") would not say why.
+if command -v findmnt >/dev/null 2>&1 &&
+   findmnt -n -o OPTIONS --target "$bin" 2>/dev/null | tr ',' '\n' | grep -qx noexec; then
+  echo "Coffervale: $(findmnt -n -o TARGET --target "$bin") is mounted with noexec, which lets no program on it run. Mount it again without noexec (as desktops mount sticks)." >&2
+  exit 1
+fi
+
+# The window finds the Qt plugins in the bundle's plugins/ itself. Its file dialogs are the
+# desktop's own through the portal theme, where the desktop runs the portal (Qt's dialogs
+# otherwise); given as an argument, since QT_QPA_PLATFORMTHEME would reach the programs the
+# window opens files with.
+if [ "$program" = coffervale ] && [ -z "${QT_QPA_PLATFORMTHEME:-}" ] &&
+   [ -f "$bundle/plugins/platformthemes/libqxdgdesktopportal.so" ]; then
+  set -- -platformtheme xdgdesktopportal "$@"
+fi
 exec "$loader" --library-path "$bundle/lib" "$bin/$program" "$@"

@@ -1,7 +1,9 @@
 # shellcheck shell=bash
-# Libraries a bundle leaves to the computer it runs on: the C library and its loader, and the
+# Libraries a bundle leaves to the computer it runs on: the C library and its loader, the
 # display stack (OpenGL/EGL, X11 and the core xcb libraries, Wayland, xkbcommon, fontconfig and
-# freetype) that must match the computer's drivers, servers and font configuration. Sourced by
+# freetype) that must match the computer's drivers, servers and font configuration, and what
+# every desktop session runs on: the C++ runtime (the computer's graphics driver may need a
+# newer one than ours, and only one can be loaded), D-Bus, GLib and HarfBuzz. Sourced by
 # scripts/bundle.sh and the bundle tests.
 system_library_patterns=(
   linux-vdso.so.1 ld-linux-x86-64.so.2 ld-linux-aarch64.so.1 ld-linux.so.2 ld-linux-armhf.so.3
@@ -14,6 +16,7 @@ system_library_patterns=(
   libxcb-xfixes.so.0 libxcb-xinerama.so.0 libxcb-xinput.so.0 libxcb-xkb.so.1
   libwayland-client.so.0 libwayland-cursor.so.0 libwayland-egl.so.1
   libxkbcommon.so.0 libxkbcommon-x11.so.0 libfontconfig.so.1 libfreetype.so.6
+  libstdc++.so.6 libgcc_s.so.1 libdbus-1.so.3 libglib-2.0.so.0 libharfbuzz.so.0
 )
 
 # is_system_library SONAME: whether the bundle leaves it out.

@@ -15,10 +15,11 @@ for program in "$app" "$cli"; do
   [ -f "$program" ] || { echo "bundle.sh: $program is missing; build first (./run.sh or cmake --build)" >&2; exit 1; }
 done
 
-# Left to the computer the bundle runs on: the C library and its loader, and the display
-# stack that must match the computer's graphics driver and X or Wayland server. The xcb
-# helper libraries (libxcb-cursor, -icccm, -image, -keysyms, -render-util, -util) are not
-# on every desktop and are bundled. tests/bundle/ checks against the same list.
+# Left to the computer the bundle runs on: the C library and its loader, the display stack
+# that must match the computer's graphics driver and X or Wayland server, and the C++ runtime,
+# D-Bus, GLib and HarfBuzz that every desktop has. The xcb helper libraries (libxcb-cursor,
+# -icccm, -image, -keysyms, -render-util, -util) are not on every desktop and are bundled.
+# tests/bundle/ checks against the same list.
 source "$root/packaging/system-libraries.sh"
 
 qt_core=$(ldd "$app" | awk '$1 ~ /^libQt6Core\.so/ { print $3 }')
@@ -39,27 +40,38 @@ mkdir -p "$stage/bin" "$stage/lib" "$stage/plugins" "$stage/licenses" "$stage/sh
 strip --strip-unneeded -o "$stage/bin/coffervale" "$app"
 strip --strip-unneeded -o "$stage/bin/coffervale-cli" "$cli"
 
-# The plugins the window loads: X11 and Wayland (with their shell, decoration and GL
-# integrations), offscreen for --self-test, SVG images and icons, compose and IBus input,
-# and the desktop-portal platform theme where Qt has it.
+# The plugins the window loads: X11, and Wayland with its xdg-shell, decoration and EGL
+# buffer integrations (loaded at start there; X11 never loads a GL integration, as the window
+# draws no OpenGL), offscreen for --self-test, SVG images and icons, the photo formats of the
+# thumbnails (JPEG, GIF, ICO, TIFF, WebP), compose and IBus input, and the desktop-portal
+# platform theme, through which file dialogs are the desktop's own.
 plugin_files=(platforms/libqxcb.so platforms/libqwayland-generic.so platforms/libqwayland-egl.so
-              platforms/libqoffscreen.so xcbglintegrations/libqxcb-glx-integration.so
-              xcbglintegrations/libqxcb-egl-integration.so imageformats/libqsvg.so
+              platforms/libqoffscreen.so imageformats/libqsvg.so
+              imageformats/libqjpeg.so imageformats/libqgif.so imageformats/libqico.so
+              imageformats/libqtiff.so imageformats/libqwebp.so
               iconengines/libqsvgicon.so platforminputcontexts/libcomposeplatforminputcontextplugin.so
               platforminputcontexts/libibusplatforminputcontextplugin.so
               platformthemes/libqxdgdesktopportal.so
-              wayland-shell-integration/libxdg-shell.so wayland-shell-integration/libwl-shell-plugin.so
+              wayland-shell-integration/libxdg-shell.so
               wayland-decoration-client/libbradient.so
-              wayland-graphics-integration-client/libqt-plugin-wayland-egl.so
-              wayland-graphics-integration-client/libshm-emulation-server.so)
+              wayland-graphics-integration-client/libqt-plugin-wayland-egl.so)
 for plugin in "${plugin_files[@]}"; do
   [ -f "$plugins_from/$plugin" ] || { echo "bundle.sh: no $plugin in Qt; left out"; continue; }
   mkdir -p "$stage/plugins/$(dirname "$plugin")"
   strip --strip-unneeded -o "$stage/plugins/$plugin" "$plugins_from/$plugin"
 done
-for required in platforms/libqxcb.so platforms/libqoffscreen.so imageformats/libqsvg.so; do
+for required in platforms/libqxcb.so platforms/libqoffscreen.so imageformats/libqsvg.so imageformats/libqjpeg.so \
+                imageformats/libqgif.so; do
   [ -f "$stage/plugins/$required" ] || { echo "bundle.sh: Qt lacks the plugin $required" >&2; exit 1; }
 done
+
+# Qt's own texts (buttons of its dialogs, the file dialog) for the Chinese screens; English
+# needs none. The window looks in translations/ beside bin/ first.
+translations_from=$(qtpaths6 --query QT_INSTALL_TRANSLATIONS 2>/dev/null || echo /usr/share/qt6/translations)
+[ -f "$translations_from/qtbase_zh_CN.qm" ] ||
+  { echo "bundle.sh: no $translations_from/qtbase_zh_CN.qm (qt6-translations-l10n; scripts/install-deps.sh)" >&2; exit 1; }
+mkdir -p "$stage/translations"
+cp "$translations_from/qtbase_zh_CN.qm" "$stage/translations/"
 
 # Every library the programs and plugins load, under its soname and without links. Only what
 # they need through bundled libraries: what the computer's own display libraries need (expat
@@ -90,15 +102,22 @@ while [ ${#pending[@]} -gt 0 ]; do
   done
 done
 for name in "${!bundled[@]}"; do
-  strip --strip-unneeded -o "$stage/lib/$name" "$(readlink -f "${bundled[$name]}")"
+  case $name in
+    # Only the collation and time zone data Qt reads: 4 MB instead of 30 (see the script).
+    libicudata.so.*) "$root/packaging/small-icu-data.sh" "${bundled[$name]}" "$stage/lib/$name" ;;
+    *) strip --strip-unneeded -o "$stage/lib/$name" "$(readlink -f "${bundled[$name]}")" ;;
+  esac
 done
 
 # Licence texts: Debian keeps each package's in /usr/share/doc/PACKAGE/copyright.
 {
   echo "Libraries and plugins in this bundle, by the Debian package they come from (package version)."
-  echo "Each package's licence is in licenses/PACKAGE.txt. The Qt libraries are used under the LGPL:"
+  echo "Each package's licence is in licenses/PACKAGE.txt, or in the file named after it where packages"
+  echo "share one. The Qt libraries are used under the LGPL:"
   echo "they are separate files in lib/ and plugins/ and may be replaced by other builds of the"
   echo "same Qt version; the sources are those of the listed Debian package versions."
+  echo "lib/libicudata.so.* holds part of the data of the ICU package (collation, time zones),"
+  echo "cut with ICU's icupkg by packaging/small-icu-data.sh of Coffervale's sources."
   echo
 } > "$stage/licenses/PACKAGES.txt"
 if command -v dpkg-query >/dev/null; then
@@ -113,13 +132,19 @@ if command -v dpkg-query >/dev/null; then
     package=$(dpkg-query -S "$(readlink -f "$plugins_from/$plugin")" 2>/dev/null | head -1 | cut -d: -f1) || true
     [ -n "$package" ] && packages[$package]=1
   done
+  # Packages built from one source share one text (Qt's alone is 130 kB): kept once.
+  declare -A text_of=()
   for package in $(printf '%s\n' "${!packages[@]}" | sort); do
     version=$(dpkg-query -W -f='${Version}' "$package" 2>/dev/null || echo unknown)
-    echo "$package ($version)" >> "$stage/licenses/PACKAGES.txt"
-    if [ -f "/usr/share/doc/$package/copyright" ]; then
-      cp "/usr/share/doc/$package/copyright" "$stage/licenses/$package.txt"
+    copyright="/usr/share/doc/$package/copyright"
+    [ -f "$copyright" ] || { echo "bundle.sh: no licence text for $package" >&2; exit 1; }
+    sum=$(sha256sum "$copyright" | cut -d' ' -f1)
+    if [ -n "${text_of[$sum]:-}" ]; then
+      echo "$package ($version): licence in licenses/${text_of[$sum]}" >> "$stage/licenses/PACKAGES.txt"
     else
-      echo "bundle.sh: no licence text for $package" >&2; exit 1
+      text_of[$sum]=$package.txt
+      cp "$copyright" "$stage/licenses/$package.txt"
+      echo "$package ($version)" >> "$stage/licenses/PACKAGES.txt"
     fi
   done
 else

@@ -5,14 +5,16 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libdeflate-dev libssl-dev
           libgtest-dev libgmock-dev libbenchmark-dev git
           # The window: Qt Widgets with its SVG images, the X11 and Wayland platforms, and a
-          # font that has the Chinese texts.
+          # font that has the Chinese texts; for the bundle also the photo formats (TIFF,
+          # WebP), Qt's Chinese texts and the desktop-portal theme.
           qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-wayland fonts-noto-cjk
-          # Qt's own dialogs in Chinese; a private session bus for the file opener's test.
-          qt6-translations-l10n dbus-daemon
-          # Screenshots and the desktop smoke test under a virtual display.
-          xvfb xauth openbox imagemagick xdotool xclip
-          # The portable bundle (strip, readelf, objdump) and its tests on stick images.
-          binutils dosfstools e2fsprogs desktop-file-utils)
+          qt6-image-formats-plugins qt6-translations-l10n qt6-xdgdesktopportal-platformtheme
+          # Screenshots, the desktop smoke test and the start benchmark under a virtual display.
+          xvfb xauth openbox imagemagick xdotool xclip dbus-daemon
+          # The portable bundle (strip, readelf, objdump; ICU's tools cut its data) and its
+          # tests on stick images (exFAT through FUSE) and of its desktop entry (gio).
+          binutils icu-devtools dosfstools e2fsprogs exfatprogs exfat-fuse desktop-file-utils
+          libglib2.0-bin)
 
 missing=()
 for p in "${packages[@]}"; do

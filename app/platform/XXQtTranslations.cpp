@@ -5,13 +5,18 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include "XXExecutablePath.h"
+
 #include <memory>
 
 namespace xxplatform {
 
 QStringList qtTranslationDirectories()
 {
-    return {QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../translations")),
+    // The bundle starts the program through the dynamic loader, whose folder applicationDirPath()
+    // would give; the program's own file is what the bundle's layout is relative to.
+    const QString programFolder = QString::fromStdString(xxtool::executableFolder());
+    return {QDir::cleanPath(programFolder + QStringLiteral("/../translations")),
             QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
 }
 

@@ -19,14 +19,15 @@ using Tree = std::vector<std::pair<std::string, std::string>>;
 namespace {
 
 // A small bundle as scripts/bundle.sh lays it out, with its manifest.
-void makeBundle(const std::string &dir, const std::string &programText = "program v1")
+void makeBundle(const std::string &dir, const std::string &programText = "program v1",
+                const std::string &exec = "sh x")
 {
     const Tree files = {
         {"bin/coffervale", programText},
         {"lib/libQt6Core.so.6", std::string(5000, 'q')},
         {"start.sh", "#!/bin/sh\n"},
         {"coffervale.svg", "<svg/>"},
-        {"Coffervale.desktop", "[Desktop Entry]\nName=Coffervale\nIcon=coffervale\nExec=sh x\n"}};
+        {"Coffervale.desktop", "[Desktop Entry]\nName=Coffervale\nIcon=coffervale\nExec=" + exec + "\n"}};
     std::string manifest = "Coffervale bundle 0.9.0\n";
     for (const auto &[path, text] : files) {
         writeFile(dir + "/" + path, text);
@@ -96,6 +97,20 @@ TEST_F(InstallAppTest, ReplacesAnEarlierBundleAndClearsWhatAnInterruptedRunLeft)
     EXPECT_TRUE(exited(installApp(other.path(), volumeDir / "Coffervale"), 0));
     EXPECT_NE(readFile(other / "Coffervale/Coffervale.desktop").find("Icon=" + other.path()),
               std::string::npos);
+}
+
+TEST_F(InstallAppTest, TheDesktopEntryNamesItsInstalledPlaceForLaunchersThatPassNoLocation)
+{
+    // The entry's own location (%k) stays first; the installed path stands in for "sh" ($0),
+    // quoted as the entry format wants ($ and " escaped, backslashes doubled).
+    makeBundle(bundle, "program v1", "sh -c \"x\" sh %k");
+    const fs::path stick = volumeDir / "my $tick";
+    fs::create_directory(stick);
+    ASSERT_TRUE(exited(installApp(stick, bundle), 0));
+    const std::string entry = (stick / "Coffervale/Coffervale.desktop").string();
+    const std::string quoted = volumeDir.path() + "/my \\\\$tick/Coffervale/Coffervale.desktop";
+    EXPECT_NE(readFile(entry).find("\nExec=sh -c \"x\" \"" + quoted + "\" %k\n"), std::string::npos)
+        << readFile(entry);
 }
 
 TEST_F(InstallAppTest, RefusalsLeaveTheVolumeAsItWas)

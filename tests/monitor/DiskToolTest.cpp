@@ -151,6 +151,30 @@ TEST_F(DiskToolTest, TheDiskTheProgramRunsFromQualifiesUnderAMediaRootWhateverIt
     EXPECT_FALSE(XXDiskTool(fromStick).checkDiskType({"sda1", "", 500'000'000'000, "/"}));
 }
 
+TEST_F(DiskToolTest, RunVolumeIsTheInnermostMountUnderAMediaRootThatHoldsTheProgram)
+{
+    fixture.addBlockDevice("7:0", "devices/virtual/block/loop0", 64'000'000);
+    XXDiskToolOptions fromStick = options();
+    fromStick.appRunPath = "/media/anna/STICK/Coffervale/bin";
+    fixture.setMounts(
+        {stick, DiskFixture::mount("7:0", "/media/anna/STICK/Coffervale", "/dev/loop0", "/", "fuseblk")});
+    EXPECT_EQ(XXDiskTool::runVolume(fromStick), "/media/anna/STICK/Coffervale");
+    fixture.setMounts({DiskFixture::mount("8:33", "/media/anna/SMALL\\040ONE", "/dev/sdc1")});
+    fromStick.appRunPath = "/media/anna/SMALL ONE/Coffervale/bin";
+    EXPECT_EQ(XXDiskTool::runVolume(fromStick), "/media/anna/SMALL ONE");
+
+    // Only a name prefix, outside the media roots, or not below any mount point: no volume.
+    fromStick.appRunPath = "/media/anna/SMALL ONE2/Coffervale/bin";
+    EXPECT_EQ(XXDiskTool::runVolume(fromStick), "");
+    fixture.setMounts({outsideRoots});
+    fromStick.appRunPath = "/mnt/stick/Coffervale/bin";
+    EXPECT_EQ(XXDiskTool::runVolume(fromStick), "");
+    fromStick.mediaRoots.push_back("/mnt");
+    EXPECT_EQ(XXDiskTool::runVolume(fromStick), "/mnt/stick");
+    fromStick.appRunPath = "";
+    EXPECT_EQ(XXDiskTool::runVolume(fromStick), "");
+}
+
 TEST_F(DiskToolTest, RemountAndRemovalPostTheOldMountPathAndTellTheDelegateOnce)
 {
     const auto tool = start({stick, outsideRoots});
