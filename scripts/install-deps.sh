@@ -7,8 +7,8 @@ packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libdeflate-dev
           # The window: Qt Widgets with its SVG images, the X11 and Wayland platforms, and a
           # font that has the Chinese texts.
           qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-wayland fonts-noto-cjk
-          # Screenshots and the desktop smoke test under a virtual display.
-          xvfb xauth openbox imagemagick xdotool xclip
+          # Screenshots and the desktop test under a virtual display, with a real file manager.
+          xvfb xauth openbox imagemagick xdotool xclip pcmanfm dbus-x11
           # The portable bundle (strip, readelf, objdump) and its tests on stick images.
           binutils dosfstools e2fsprogs desktop-file-utils)
 
