@@ -75,7 +75,7 @@ TEST_F(ServiceCache, AFileThatCannotBeReadGivesNothingAndLeavesNothing)
     EXPECT_FALSE(manager->cacheFileToComputer(entry("/A/notes.txt")));
     EXPECT_FALSE(manager->cacheFileToComputer(entry("/A")));  // a folder is not opened
     for (auto &item : std::filesystem::recursive_directory_iterator(runtime.path()))
-        EXPECT_FALSE(item.is_regular_file()) << item.path();
+        EXPECT_FALSE(item.is_regular_file() && item.path().filename() != "owner.lock") << item.path();
 }
 
 TEST_F(ServiceCache, SavingAWatchedCopyReachesTheHookAndCleaningEndsWatchAndCopies)
@@ -132,6 +132,7 @@ TEST_F(ServiceCache, LoggingOutSavesChangedCopiesThenRemovesEveryDecryptedCopy)
     EXPECT_TRUE(kept->empty());
     for (const std::string &path : {*edited, *unread, staged.stagedPaths.front()})
         EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    ASSERT_TRUE(start(volume.path()).isSuccess());
     ASSERT_TRUE(login(password).isSuccess());
     EXPECT_EQ(storeGet("/A/notes.txt"), "edited in another program");
     EXPECT_EQ(storeGet("/B/notes.txt"), "notes of B");
@@ -165,7 +166,7 @@ TEST_F(ServiceCache, TheVolumeGoingAwayRemovesTheCopies)
     ASSERT_TRUE(copy);
     bool ended = false;
     manager->setTerminationHandler([&] { ended = true; });
-    manager->diskRemoved(XXNotification{"XXDiskDidMoveoutNotification", std::any(volume.path().string())});
+    manager->diskRemoved(XXNotification{"XXDiskDidMoveoutNotification", std::any(volume.path())});
     EXPECT_TRUE(ended);
     EXPECT_FALSE(std::filesystem::exists(*copy));
 }
