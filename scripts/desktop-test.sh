@@ -14,7 +14,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-app="$root/build/app/coffervale"
+app="${COFFERVALE_DESKTOP_APP:-$root/build/app/coffervale}"  # another build can be checked
 cli="$root/build/cli/coffervale-cli"
 [ -x "$app" ] && [ -x "$cli" ] || { echo "desktop-test: build the program first (./run.sh or ./test.sh)"; exit 1; }
 skip() { echo "desktop-test: SKIPPED: $*"; exit 0; }

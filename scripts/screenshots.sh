@@ -10,7 +10,7 @@ app="$PWD/build/app/coffervale"
 [ -x "$app" ] || { echo "build the program first (./run.sh or ./test.sh)"; exit 1; }
 mkdir -p "$out"
 
-display=":$((90 + RANDOM % 100))"
+display=":${SCREENSHOT_DISPLAY:-$((90 + RANDOM % 100))}"
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 work=$(mktemp -d)

@@ -195,10 +195,12 @@ std::optional<std::string> instanceFolder()
     if (application.empty())
         return std::nullopt;
     std::lock_guard<std::mutex> lock(claimsMutex());
-    if (auto found = claims().find(application); found != claims().end() && isOwnFolder(found->second.folder))
-        return found->second.folder;
+    // Made private again at every use: someone may have opened it up meanwhile.
     if (!privateApplicationFolder())
         return std::nullopt;
+    if (auto found = claims().find(application); found != claims().end() && isOwnFolder(found->second.folder))
+        return makePrivateFolder(found->second.folder) ? std::optional<std::string>(found->second.folder)
+                                                       : std::nullopt;
     std::optional<Claim> claim = claimIn(application);
     if (!claim)
         return std::nullopt;

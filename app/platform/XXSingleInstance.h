@@ -1,13 +1,14 @@
 // One program per vault and user. The first program on a volume holds a lock file named
 // after the volume's canonical path in the user's private application folder and listens
 // on a local socket beside it; a second start on the same volume finds the lock held, asks
-// the first over the socket to show its window, and ends.
+// the first over the socket to show its window, and ends. Plain Unix sockets: the local
+// socket of Qt's network module would bring Kerberos and proxy libraries into the bundle.
 #pragma once
 
 #include <QObject>
 #include <QString>
 
-class QLocalServer;
+class QSocketNotifier;
 
 class XXSingleInstance final : public QObject {
     Q_OBJECT
@@ -32,9 +33,12 @@ signals:
     void raiseRequested();
 
 private:
-    Role handOver(const QString &socketPath);
+    Role handOver(const QByteArray &socketPath);
+    bool listenOn(const QByteArray &socketPath);
+    void acceptPeer();
 
     Role role_ = Role::unguarded;
     int lockFd_ = -1;
-    QLocalServer *server_ = nullptr;
+    int listenFd_ = -1;
+    QByteArray socketPath_;
 };

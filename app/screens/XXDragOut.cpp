@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "XXDiskFileManager.h"
 #include "XXMimeFormats.h"
@@ -82,11 +83,16 @@ void XXDragOut::start(QAbstractItemView *view, QMimeData *data, const XXProtectF
         [this, staging, entries, progress, source, held](const XXPasteStaging::Result &result) mutable {
             if (progress)
                 progress->dismiss();
-            if (staging_ != staging)
+            const bool current = staging_ == staging;
+            if (current)
+                staging_.reset();
+            if (!current || result.cancelled || staging->isCancelled()) {
+                // Cancelled as it finished: its copies go, unless a newer drag decrypts there.
+                if (!staging_)
+                    for (const std::string &path : result.stagedPaths)
+                        std::filesystem::remove_all(path);
                 return;
-            staging_.reset();
-            if (result.cancelled)
-                return;
+            }
             if (!result.failedFiles.empty()) {
                 const QString first = QString::fromUtf8(result.failedFiles.front()->fileName().c_str());
                 const QString text = xxplatform::text("String_143");

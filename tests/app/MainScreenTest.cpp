@@ -309,7 +309,7 @@ TEST_F(MainScreenTest, ANameConflictAsksAndEachAnswerResumesTheRun)
     ASSERT_NE(question, nullptr);
     question->applyToAllBox()->setChecked(true);
     question->findChild<QPushButton *>("cancelBtn")->click();  // skip
-    EXPECT_EQ(takeReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_244")) << "nothing was stored";
     EXPECT_EQ(pane->model()->rowCount(), 2) << "skipped";
     EXPECT_FALSE(screen->transferFeedback()->isRunning());
 }
@@ -473,6 +473,8 @@ TEST_F(MainScreenTest, ADragOutIsOfferedOnlyOnceItsCopiesAreWhole)
     QTest::qWait(300);
     xxplatform::waitForWorkers(std::chrono::seconds(10));
     EXPECT_EQ(offered.size(), 2u);
+    const std::string cache = XXPasteProtectFileOutAppModel::pasteCacheFolderPath();
+    EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache)) << "a cancelled drag leaves no copy";
 }
 
 // Skipping the only item stores nothing: the result says so instead of "Import complete".
