@@ -243,7 +243,7 @@ case_end_of_session_leaves_no_decrypted_copy() {
 
 # --- Run -----------------------------------------------------------------------------
 start_app || { echo "desktop-test: the program shows no window"; cat "$log"; exit 1; }
-log_in || { echo "desktop-test: could not log in and open the vault"; import -window root "$work/../coffervale-desktop-failure.png"; exit 1; }
+log_in || { echo "desktop-test: could not log in and open the vault"; import -window root /tmp/coffervale-desktop-login.png; exit 1; }
 passed=0; failed=0
 for name in "${CASES[@]}"; do
   started=$SECONDS
