@@ -38,6 +38,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 1" TERM INT HUP  # so that a killed run cleans up too
 
 # Polls COMMAND every 0.1 s until it succeeds or SECONDS pass.
 wait_until() {
