@@ -10,6 +10,10 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+# The window on a real desktop (Xvfb, openbox, pcmanfm): drags and the clipboard both ways, a
+# second start, a lock. Skips by itself where no display server can start.
+scripts/desktop-test.sh
+
 # Everything again under AddressSanitizer, LeakSanitizer and UBSan, the window on the offscreen
 # platform. Tests labelled "large" (hundreds of MiB through the engine) are left to the plain build.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCOFFERVALE_SANITIZE=ON \

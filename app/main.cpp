@@ -4,10 +4,12 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QImageReader>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "XXAppDelegate.h"
 #include "XXAppInfo.h"
@@ -17,6 +19,23 @@
 #include "XXImages.h"
 #include "XXQtRunLoop.h"
 #include "XXResources.h"
+#include "XXSelectionTimeGuard.h"
+#include "XXSingleInstance.h"
+#include "XXTerminationSignals.h"
+#include "XXTexts.h"
+
+// The volume the start screen will open, as the self-test finds it: the monitor reports from
+// the event loop, within a second.
+static std::optional<std::string> volumeToOpen()
+{
+    const XXVolumeSource &source = XXVolumeSource::current();
+    QElapsedTimer waited;
+    waited.start();
+    while (!source.loadedDisk() && waited.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const auto disks = source.loadedDisk();
+    return disks ? chooseVolume(*disks, source.appRunPath()) : std::nullopt;
+}
 
 // The platform plugin has loaded by now (QApplication exists); this checks the SVG plugin and
 // the resources through the icon, then picks the volume as the start screen does. Nothing is
@@ -24,11 +43,7 @@
 static int runSelfTest()
 {
     const XXVolumeSource &source = XXVolumeSource::current();
-    // The monitor reports from the event loop; the start screen waits a second for it.
-    QElapsedTimer waited;
-    waited.start();
-    while (!source.loadedDisk() && waited.elapsed() < 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const auto volume = volumeToOpen();
     const std::string runPath = source.appRunPath();
     std::fprintf(stderr, "coffervale: platform %s, runs from %s, resources %s\n",
                  qPrintable(QGuiApplication::platformName()), runPath.c_str(),
@@ -44,8 +59,6 @@ static int runSelfTest()
         std::fputs("coffervale: self-test failed: the icon is missing from the resources\n", stderr);
         return 1;
     }
-    const auto disks = source.loadedDisk();
-    const auto volume = disks ? chooseVolume(*disks, runPath) : std::nullopt;
     if (!volume) {
         std::fputs("coffervale: self-test failed: no volume qualifies (a USB volume of at least 4 GB under "
                    "/media or /run/media, the volume the program runs from, or --volume DIR)\n",
@@ -122,6 +135,25 @@ int main(int argc, char *argv[])
     if (options.isSet(selfTest))
         return runSelfTest();
 
+    XXSelectionTimeGuard::installOnX11();
+    xxplatform::quitOnTerminationSignals();
+
+    // One program per vault: a second start shows the first one's window instead.
+    XXSingleInstance instance;
+    if (const auto volume = volumeToOpen()) {
+        switch (instance.claim(QString::fromStdString(*volume))) {
+        case XXSingleInstance::Role::handedOver:
+            std::fprintf(stderr, "coffervale: %s is open in another window, shown instead\n", volume->c_str());
+            return 0;
+        case XXSingleInstance::Role::unanswered:
+            QMessageBox::warning(nullptr, xxplatform::windowTitle(), xxplatform::text("String_242"));
+            return 1;
+        case XXSingleInstance::Role::first:
+        case XXSingleInstance::Role::unguarded:
+            break;
+        }
+    }
+
     XXDiskFileManager &manager = XXDiskFileManager::shareDiskFileManager();
     manager.setFileWatcherRunLoop(&loop);
     // The stick went away: the manager has logged out; quit through the normal path, which
@@ -132,6 +164,7 @@ int main(int argc, char *argv[])
     });
 
     XXAppDelegate delegate;
+    QObject::connect(&instance, &XXSingleInstance::raiseRequested, &delegate, &XXAppDelegate::bringToFront);
     delegate.applicationDidFinishLaunching();
     const int status = QApplication::exec();
     manager.setFileWatcherRunLoop(nullptr);

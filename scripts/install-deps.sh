@@ -9,8 +9,9 @@ packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libdeflate-dev
           # WebP), Qt's Chinese texts and the desktop-portal theme.
           qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-wayland fonts-noto-cjk
           qt6-image-formats-plugins qt6-translations-l10n qt6-xdgdesktopportal-platformtheme
-          # Screenshots, the desktop smoke test and the start benchmark under a virtual display.
-          xvfb xauth openbox imagemagick xdotool xclip dbus-daemon
+          # Screenshots, the desktop test (with a real file manager) and the start benchmark under
+          # a virtual display.
+          xvfb xauth openbox imagemagick xdotool xclip dbus-daemon pcmanfm dbus-x11
           # The portable bundle (strip, readelf, objdump; ICU's tools cut its data) and its
           # tests on stick images (exFAT through FUSE) and of its desktop entry (gio).
           binutils icu-devtools dosfstools e2fsprogs exfatprogs exfat-fuse desktop-file-utils

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 
 namespace xxtransfer {
 
@@ -54,6 +56,20 @@ bool writeFully(int fd, const void *bytes, size_t length)
 int createNewFile(const std::string &path, mode_t mode)
 {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
+bool setModificationTime(const std::string &path, const std::string &storedDate)
+{
+    std::tm fields{};
+    int consumed = 0;
+    if (std::sscanf(storedDate.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &fields.tm_year, &fields.tm_mon,
+                    &fields.tm_mday, &fields.tm_hour, &fields.tm_min, &fields.tm_sec, &consumed) != 6 ||
+        consumed != static_cast<int>(storedDate.size()))
+        return false;
+    fields.tm_year -= 1900;
+    fields.tm_mon -= 1;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {timegm(&fields), 0}};
+    return utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool pathExists(const std::string &path)

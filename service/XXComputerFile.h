@@ -34,6 +34,11 @@ bool writeFully(int fd, const void *bytes, size_t length);
 // link: -1 with EEXIST when the name is taken.
 int createNewFile(const std::string &path, mode_t mode);
 
+// Gives the file at path the modification time of a stored entry, its date text
+// ("yyyy-MM-dd HH:mm:ss", UTC, as the tree shows it); false when the text is no such date or
+// the time cannot be set. Links are not followed.
+bool setModificationTime(const std::string &path, const std::string &storedDate);
+
 // Whether anything (a link included) has that name.
 bool pathExists(const std::string &path);
 

@@ -134,7 +134,7 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
     if (xxtransfer::pathExists(joinComputerPath(folder, itemName))) {
         switch (answerConflict(generation)) {
         case ConflictAnswer::skip:
-            return advanced();
+            return skippedItem();
         case ConflictAnswer::cancel:
             return cancelled();
         case ConflictAnswer::stop:
@@ -166,6 +166,8 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
     case Copied::done:
         break;
     }
+    // The vault keeps no other date of a file than the one it shows.
+    xxtransfer::setModificationTime(target, item->createDateString());
     addToFolderModel(*destination, XXFileWrapper::initWithURL(target));
     return advanced();
 }
@@ -218,6 +220,7 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
         case Copied::done:
             break;
         }
+        xxtransfer::setModificationTime(record.destinationPath, record.sourceWrapper->createDateString());
         addToFolderModel(*record.destinationWrapper, XXFileWrapper::initWithURL(record.destinationPath));
     }
     return anyFailed ? failedWith(XXReportFolderFailed, item->fileName(), firstError) : advanced();

@@ -1,6 +1,7 @@
 // The export pipeline's operations on the manager (XXDecodePipeline does the work) and the
 // open-on-computer cache (XXOpenedFileCache).
 #include "XXDiskFileManager.h"
+#include "XXCacheInstance.h"
 
 void XXDiskFileManager::startDecoderSelectedProtectFile(const XXProtectFileArray &files,
                                                         const std::shared_ptr<XXFileWrapper> &destination,
@@ -51,6 +52,17 @@ XXDiskFileManager::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrappe
 std::shared_future<void> XXDiskFileManager::cleanCacheFiles()
 {
     return openedFiles_.cleanCacheFiles();
+}
+
+XXDiskResultObject XXDiskFileManager::saveOpenedCopy(const std::shared_ptr<XXProtectFileWrapper> &entry,
+                                                     const std::string &path)
+{
+    return openedFiles_.saveChangedCopy(entry, path);
+}
+
+std::vector<std::string> XXDiskFileManager::removeLeftoverCaches()
+{
+    return xxcache::removeLeftoversOfEndedRuns();
 }
 
 void XXDiskFileManager::fileWatcherDidChange(XXFileWatcher &watcher)

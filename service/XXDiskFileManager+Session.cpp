@@ -8,6 +8,7 @@
 
 #include "XXBackupFiles.h"
 #include "XXDiskFileManager.h"
+#include "XXPasteProtectFileOutAppModel.h"
 #include "XXServiceLog.h"
 #include "XXTool.h"
 #include "fs.h"
@@ -191,6 +192,9 @@ void XXDiskFileManager::logOutComplete(const XXDiskResultBlock &complete)
     cancelBackup();
     cancelOperateDiskFiles();
     waitForTransfersToStop();
+    // Changes made in opened copies go into the vault while it is still open.
+    if (mountSuccess() && isLogin())
+        openedFiles_.saveChangedCopies();
     {
         auto engine = lockEngine();
         if (fs_store_dir())
@@ -198,7 +202,12 @@ void XXDiskFileManager::logOutComplete(const XXDiskResultBlock &complete)
     }
     setIsLogin(false);
     setMountSuccess(false);
-    call(complete, XXDiskResultObject::success(0));
+    // No decrypted copy outlives the session, except a change that could not be saved.
+    std::vector<std::string> kept = openedFiles_.removeCopies();
+    XXPasteProtectFileOutAppModel::cleanCacheFiles();
+    XXDiskResultObject result = XXDiskResultObject::success(0);
+    result.setSuccessValue(std::move(kept));
+    call(complete, result);
 }
 
 const std::string &XXDiskFileManager::diskUsedStateZeroString()

@@ -87,7 +87,11 @@ public:
                                const std::string &reminder, const XXDiskResultBlock &complete);
     // The stored hint; "" when there is none or nothing is mounted.
     std::string acquirePasswordTip();
-    // Cancels the running transfers, unmounts, clears both flags; always success code 0.
+    // Cancels the running transfers, saves the opened copies that were changed into the
+    // vault, unmounts, clears both flags, and removes this program's decrypted copies (the
+    // open-on-computer and paste caches). Always success code 0; the success value is a
+    // std::vector<std::string> of the changed copies that could not be saved and so were
+    // kept (empty when none).
     void logOutComplete(const XXDiskResultBlock &complete);
     // "<String_149>: 75.00%     <String_150>: 3.73GB", free being the space an unprivileged
     // user can write; the fixed zero text when nothing is mounted or the volume's statistics
@@ -295,8 +299,16 @@ public:
     // thread (a worker's: the file may be large), with no progress and no cancel. With a run loop
     // installed the copy is watched, and its saves reach protectDocumentFileDidChanged.
     std::optional<std::string> cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file);
-    // Ends the watches and removes the cache folder in the background; returns at once.
+    // Ends the watches and removes the cache folder in the background, keeping copies
+    // changed since they were saved; returns at once.
     std::shared_future<void> cleanCacheFiles();
+    // Saves an opened copy into the vault in place of entry when it changed since it was made
+    // or last saved (see XXOpenedFileCache::saveChangedCopy); success when it did not.
+    XXDiskResultObject saveOpenedCopy(const std::shared_ptr<XXProtectFileWrapper> &entry,
+                                      const std::string &path);
+    // At start: removes the decrypted copies of runs that ended without cleaning up, never
+    // those of a running one (see XXCacheInstance.h); returns the changed copies kept.
+    static std::vector<std::string> removeLeftoverCaches();
     void fileWatcherDidChange(XXFileWatcher &watcher);
     void setProtectDocumentFileDidChanged(XXProtectDocumentChangedBlock block);
     // The loop the cache's watchers run on (the application's, or an XXPollRunLoop); none

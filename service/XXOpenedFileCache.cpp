@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "XXCacheInstance.h"
 #include "XXComputerFile.h"
 #include "XXDecodePipeline.h"
 #include "XXDiskFileManager.h"
@@ -12,6 +13,7 @@
 #include "XXServiceLog.h"
 #include "XXTool.h"
 #include "XXTransferNames.h"
+#include "XXWriteBack.h"
 
 namespace {
 
@@ -52,7 +54,7 @@ private:
 };
 
 XXOpenedFileCache::XXOpenedFileCache(XXDiskFileManager &manager)
-    : forwarder_(std::make_shared<Forwarder>(manager))
+    : manager_(manager), forwarder_(std::make_shared<Forwarder>(manager))
 {}
 
 XXOpenedFileCache::~XXOpenedFileCache()
@@ -65,8 +67,8 @@ XXOpenedFileCache::~XXOpenedFileCache()
 
 std::string XXOpenedFileCache::cacheFolderPath()
 {
-    const std::string application = xxcache::applicationFolderPath();
-    return application.empty() ? std::string() : application + "/" + kCacheFolderName;
+    const std::optional<std::string> instance = xxcache::claimedInstanceFolder();
+    return instance ? *instance + "/" + kCacheFolderName : std::string();
 }
 
 std::optional<std::string>
@@ -74,9 +76,10 @@ XXOpenedFileCache::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrappe
 {
     if (!file || file->isDirectory() || !xxtransfer::canBeComputerName(file->fileName()))
         return std::nullopt;
-    const std::optional<std::string> cache = xxcache::privateFolder(kCacheFolderName);
-    if (!cache)
+    const std::optional<std::string> instance = xxcache::instanceFolder();
+    if (!instance || !xxcache::makePrivateFolder(*instance + "/" + kCacheFolderName))
         return std::nullopt;
+    const std::string cache = *instance + "/" + kCacheFolderName;
 
     // The sub-folder is named after the second of the request; a second copy of the same
     // name in that second gets the next free one, so no open copy is ever overwritten.
@@ -84,7 +87,7 @@ XXOpenedFileCache::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrappe
     std::string target;
     for (int attempt = 0; attempt < kMaxSubFolderAttempts && target.empty(); attempt++) {
         const std::string seed = attempt == 0 ? date : date + "#" + std::to_string(attempt);
-        const std::string folder = *cache + "/" + XXTool::md5ForString(seed);
+        const std::string folder = cache + "/" + XXTool::md5ForString(seed);
         if (!xxcache::makePrivateFolder(folder))
             return std::nullopt;
         const std::string candidate = folder + "/" + file->fileName();
@@ -96,6 +99,16 @@ XXOpenedFileCache::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrappe
     if (XXDecodePipeline::copyOut(file->fullPath(), file->fileSize(), target, 0600, nullptr) !=
         XXDecodePipeline::Copied::done)
         return std::nullopt;
+    xxtransfer::setModificationTime(target, file->createDateString());
+    if (!xxcache::recordStamp(*instance, target, xxcache::copyState(target))) {
+        // Without a stamp a later change could not be told apart: no copy rather than one at risk.
+        unlink(target.c_str());
+        return std::nullopt;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        copies_[target] = file;
+    }
     watch(target, file);
     return target;
 }
@@ -121,19 +134,62 @@ std::shared_future<void> XXOpenedFileCache::cleanCacheFiles()
         for (auto &[path, watcher] : watchFileDic_)
             watcher->invalidate();
         watchFileDic_.clear();
+        copies_.clear();
     }
     auto done = std::make_shared<std::promise<void>>();
     std::shared_future<void> finished = done->get_future().share();
-    const std::string application = xxcache::applicationFolderPath();
-    std::thread([application, done] {
-        struct stat st {};
-        // Only a folder that is really ours: a link there could point anywhere.
-        if (!application.empty() && lstat(application.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-            st.st_uid == geteuid())
-            xxcache::removeFolder(application + "/" + kCacheFolderName);
+    const std::optional<std::string> instance = xxcache::claimedInstanceFolder();
+    std::thread([instance, done] {
+        if (instance)
+            xxcache::removeCacheKeepingChanged(*instance, kCacheFolderName);
         done->set_value();
     }).detach();
     return finished;
+}
+
+XXDiskResultObject XXOpenedFileCache::saveChangedCopy(const std::shared_ptr<XXProtectFileWrapper> &entry,
+                                                      const std::string &path)
+{
+    std::lock_guard<std::mutex> saving(saveMutex_);
+    const std::optional<std::string> instance = xxcache::claimedInstanceFolder();
+    if (!instance || !xxcache::changedSinceStamp(*instance, path))
+        return XXDiskResultObject::success();
+    // The state read before the save: a change made while it runs leaves the copy unstamped
+    // as changed, so it is saved again rather than taken for stored.
+    const std::string before = xxcache::copyState(path);
+    XXDiskResultObject result = writeBackChangedCopy(manager_, entry, path);
+    if (result.isSuccess() && xxcache::copyState(path) == before)
+        xxcache::recordStamp(*instance, path, before);
+    return result;
+}
+
+void XXOpenedFileCache::saveChangedCopies()
+{
+    std::map<std::string, std::shared_ptr<XXProtectFileWrapper>> copies;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        copies = copies_;
+    }
+    for (const auto &[path, entry] : copies) {
+        const XXDiskResultObject result = saveChangedCopy(entry, path);
+        if (!result.isSuccess())
+            XXServiceLogf("the changed copy %s could not be saved: errno %d", XXServiceLogEscaped(path).c_str(),
+                          result.systemErrorNumber());
+    }
+}
+
+std::vector<std::string> XXOpenedFileCache::removeCopies()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto &[path, watcher] : watchFileDic_)
+            watcher->invalidate();
+        watchFileDic_.clear();
+        copies_.clear();
+    }
+    std::lock_guard<std::mutex> saving(saveMutex_);
+    const std::optional<std::string> instance = xxcache::claimedInstanceFolder();
+    return instance ? xxcache::removeCacheKeepingChanged(*instance, kCacheFolderName) : std::vector<std::string>();
 }
 
 void XXOpenedFileCache::setRunLoop(XXRunLoop *loop)

@@ -1,6 +1,8 @@
-// Protected files opened with another application: each is exported into the private
-// cache folder ("cacheFolder"), and, once a run loop is installed, watched there, so that
-// the application hears when the user saves the copy again.
+// Protected files opened with another application: each is exported into this instance's
+// cache folder ("cacheFolder", see XXCacheInstance.h), and, once a run loop is installed,
+// watched there, so that the application hears when the user saves the copy again. Every
+// copy carries a stamp of the state the vault holds, so a save can be told from a copy
+// that nobody changed, and no cleanup removes a change that never reached the vault.
 #pragma once
 
 #include <future>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "XXDiskResultObject.h"
 #include "XXFileWatcher.h"
 #include "XXProtectFileWrapper.h"
 #include "XXTransferTypes.h"
@@ -24,16 +27,27 @@ public:
     XXOpenedFileCache(const XXOpenedFileCache &) = delete;
     XXOpenedFileCache &operator=(const XXOpenedFileCache &) = delete;
 
-    // "<application folder>/cacheFolder" (see XXPrivateCacheFolder.h).
+    // "<instance folder>/cacheFolder"; "" before this process made its instance folder.
     static std::string cacheFolderPath();
 
     // The path of a new copy of the file, or nothing when it cannot be made complete. Copies
     // never replace one another: a second file of the same name within the same second goes
     // into a sub-folder of its own.
     std::optional<std::string> cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file);
-    // Stops every watch and removes the cache folder on a thread of its own; the future is
-    // ready once it is gone.
+    // Stops every watch and removes the cache folder on a thread of its own, except copies
+    // changed since they were made or saved; the future is ready once it is done.
     std::shared_future<void> cleanCacheFiles();
+
+    // Stores a copy that changed since its stamp into the vault in place of its entry
+    // (writeBackChangedCopy), then stamps it; success without doing anything when it did not
+    // change. One save at a time. Blocking: call on a worker, while the vault is unlocked.
+    XXDiskResultObject saveChangedCopy(const std::shared_ptr<XXProtectFileWrapper> &entry,
+                                       const std::string &path);
+    // saveChangedCopy for every copy made since the last removeCopies.
+    void saveChangedCopies();
+    // Ends the watches and removes every copy, now, except the changed ones (whose save
+    // failed or was never tried); returns those, which stay where they are.
+    std::vector<std::string> removeCopies();
 
     // The loop the watchers run on; nullptr (the default) starts none. The loop must outlive
     // the watchers (cleanCacheFiles ends them).
@@ -49,9 +63,12 @@ private:
 
     void watch(const std::string &path, const std::shared_ptr<XXProtectFileWrapper> &file);
 
+    XXDiskFileManager &manager_;
     std::shared_ptr<Forwarder> forwarder_;
     mutable std::mutex mutex_;  // guards the three below
     XXRunLoop *loop_ = nullptr;
     std::map<std::string, std::shared_ptr<XXFileWatcher>> watchFileDic_;
+    std::map<std::string, std::shared_ptr<XXProtectFileWrapper>> copies_;  // path -> entry
+    std::mutex saveMutex_;  // one save at a time
     XXProtectDocumentChangedBlock protectDocumentFileDidChanged_;
 };

@@ -91,7 +91,7 @@ XXOperatePipeline::Step XXOperatePipeline::processItem(const ItemPtr &item, std:
         case XXToSelfAsk:
             return asked(XXReportFolderIntoItself, std::string());
         case XXToSelfSkip:
-            return advanced();
+            return skippedItem();
         case XXToSelfCancel:
             return cancelled();
         default:

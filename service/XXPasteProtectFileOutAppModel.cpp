@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "XXDiskFileManager.h"
+#include "XXCacheInstance.h"
 #include "XXPrivateCacheFolder.h"
 
 namespace {
@@ -31,14 +32,23 @@ XXPasteProtectFileOutAppModel::XXPasteProtectFileOutAppModel()
 
 std::string XXPasteProtectFileOutAppModel::pasteCacheFolderPath()
 {
-    const std::string application = xxcache::applicationFolderPath();
-    return application.empty() ? std::string() : application + "/" + kPasteFolderName;
+    const std::optional<std::string> instance = xxcache::instanceFolder();
+    return instance ? *instance + "/" + kPasteFolderName : std::string();
+}
+
+std::optional<std::string> XXPasteProtectFileOutAppModel::privatePasteCacheFolder()
+{
+    const std::optional<std::string> instance = xxcache::instanceFolder();
+    if (!instance || !xxcache::makePrivateFolder(*instance + "/" + kPasteFolderName))
+        return std::nullopt;
+    return *instance + "/" + kPasteFolderName;
 }
 
 void XXPasteProtectFileOutAppModel::cleanCacheFiles()
 {
-    if (isOwnFolder(xxcache::applicationFolderPath()))
-        xxcache::removeFolder(pasteCacheFolderPath());
+    const std::optional<std::string> instance = xxcache::claimedInstanceFolder();
+    if (instance && isOwnFolder(*instance))
+        xxcache::removeFolder(*instance + "/" + kPasteFolderName);
 }
 
 std::string XXPasteProtectFileOutAppModel::fileURLForPath(const std::string &path)
@@ -63,7 +73,7 @@ void XXPasteProtectFileOutAppModel::fullDecodeFiles(const XXProtectFileArray &fi
 {
     std::lock_guard<std::mutex> lock(mutex_);
     cleanCacheFiles();
-    cacheFolderPath_ = xxcache::privateFolder(kPasteFolderName).value_or(pasteCacheFolderPath());
+    cacheFolderPath_ = privatePasteCacheFolder().value_or(pasteCacheFolderPath());
     myFiles_ = files;
     cacheFiles_.clear();
     failedFiles_.clear();

@@ -51,8 +51,11 @@ public:
 
     // Removes the paste cache folder and everything in it; synchronous.
     static void cleanCacheFiles();
-    // "<application folder>/CachePasteFolder" (see XXPrivateCacheFolder.h).
+    // "<instance folder>/CachePasteFolder" (see XXCacheInstance.h); "" when no instance
+    // folder can be made.
     static std::string pasteCacheFolderPath();
+    // The paste cache folder, made private to the user when missing; nullopt when it cannot be.
+    static std::optional<std::string> privatePasteCacheFolder();
     // "file://" and the path with every byte outside A-Z a-z 0-9 - . _ ~ / percent-escaped.
     static std::string fileURLForPath(const std::string &path);
 

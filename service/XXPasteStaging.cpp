@@ -70,9 +70,7 @@ XXPasteStaging::Result XXPasteStaging::stage(const XXProtectFileArray &files, bo
 
     Result result;
     XXPasteProtectFileOutAppModel::cleanCacheFiles();
-    const std::string cachePath = XXPasteProtectFileOutAppModel::pasteCacheFolderPath();
-    const std::optional<std::string> cache =
-        xxcache::privateFolder(fsys::path(cachePath).filename().string());
+    const std::optional<std::string> cache = XXPasteProtectFileOutAppModel::privatePasteCacheFolder();
     if (!cache) {
         XXServiceLogf("pasteStagingNoCache_%d", errno);
         for (const auto &entry : files)

@@ -42,6 +42,8 @@ public:
     // Stops the stage() running now: it returns with cancelled = true, the partial copies
     // removed and nothing offered.
     void cancel();
+    // Whether cancel() came after the stage() now running or last run began.
+    bool isCancelled() const { return cancelled_.load(); }
     // For a cut: another program completed the paste when a staged copy is gone from the
     // paste cache (the file manager moved it away). Removes those entries from the vault
     // (removeProtectedFiles) and returns them; entries whose copy is still there, or that

@@ -78,7 +78,7 @@ bool makePrivateFolder(const std::string &path)
     return true;
 }
 
-std::optional<std::string> privateFolder(const std::string &name)
+std::optional<std::string> privateApplicationFolder()
 {
     const std::string application = applicationFolderPath();
     if (application.empty())
@@ -93,7 +93,15 @@ std::optional<std::string> privateFolder(const std::string &name)
     }
     if (!makePrivateFolder(application))
         return std::nullopt;
-    const std::string folder = application + "/" + name;
+    return application;
+}
+
+std::optional<std::string> privateFolder(const std::string &name)
+{
+    const std::optional<std::string> application = privateApplicationFolder();
+    if (!application)
+        return std::nullopt;
+    const std::string folder = *application + "/" + name;
     if (!makePrivateFolder(folder))
         return std::nullopt;
     return folder;

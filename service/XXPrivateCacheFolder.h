@@ -13,6 +13,10 @@ namespace xxcache {
 // The application folder's path, whether it exists or not; "" when no home can be found.
 std::string applicationFolderPath();
 
+// The application folder, made (mode 0700) when missing; nullopt when it cannot be made
+// private to the user.
+std::optional<std::string> privateApplicationFolder();
+
 // A folder inside the application folder, made (mode 0700, the application folder too)
 // when missing; nullopt when it cannot be made private to the user.
 std::optional<std::string> privateFolder(const std::string &name);

@@ -158,8 +158,15 @@ protected:
         int code = 0;
         std::string name;
         int systemError = 0;  // errno of the call that failed the item, 0 when unknown
+        bool skipped = false;  // an advance past an item that was left out, not transferred
     };
     static Step advanced() { return {Step::advance, 0, {}, 0}; }
+    static Step skippedItem()
+    {
+        Step step = advanced();
+        step.skipped = true;
+        return step;
+    }
     static Step asked(int code, std::string name) { return {Step::question, code, std::move(name), 0}; }
     static Step failedWith(int code, std::string name, int systemError = 0)
     {
@@ -214,7 +221,7 @@ protected:
             return itemName;
         switch (answerConflict(generation)) {
         case ConflictAnswer::skip:
-            *step = advanced();
+            *step = skippedItem();
             return {};
         case ConflictAnswer::cancel:
             *step = cancelled();
@@ -248,6 +255,7 @@ protected:
             std::lock_guard<std::mutex> lock(mutex_);
             ++generation_;
             isCancel_ = false;
+            transferredCount_ = 0;
             selected_ = std::move(items);
             index_ = 0;
             allSize_ = allSize;
@@ -411,6 +419,8 @@ private:
             if (generation != generation_)
                 return false;
             ++index_;
+            if (!step.skipped)
+                ++transferredCount_;
             return true;
         }
         case Step::question: {
@@ -472,6 +482,7 @@ private:
     std::uint64_t existType_ = XXExistAsk;
     ProgressBlock progressBlock_;
     RunState run_{};
+    std::uint64_t transferredCount_ = 0;  // items of the run transferred, not skipped
     // The loop working on the current run: its number, whether it is asking (inside a
     // report's completion), and whether an answer came while it was.
     std::uint64_t loop_ = 0;
@@ -511,6 +522,7 @@ void XXTransferMachine<Item, ProgressArg, RunState, LoopContext>::continueRun()
         ProgressBlock progress;
         ResultBlock finished;
         bool atEnd = false;
+        std::uint64_t transferred = 0;
         std::uint64_t all = 0;
         std::uint64_t done = 0;
         {
@@ -521,6 +533,7 @@ void XXTransferMachine<Item, ProgressArg, RunState, LoopContext>::continueRun()
                 // Reset before the completion runs, so the completion may start a new run.
                 finished = block_;
                 atEnd = true;
+                transferred = transferredCount_;
                 resetLocked();
             } else {
                 item = selected_[static_cast<size_t>(index_)];
@@ -531,8 +544,10 @@ void XXTransferMachine<Item, ProgressArg, RunState, LoopContext>::continueRun()
             }
         }
         if (atEnd) {
+            XXDiskResultObject done = XXDiskResultObject::success(0);
+            done.setSuccessValue(XXTransferOutcome{transferred});
             if (finished)
-                finished(XXDiskResultObject::success(0));
+                finished(done);
             return;
         }
         if (progress)

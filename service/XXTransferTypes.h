@@ -60,6 +60,12 @@ using XXTransferProgressBlock =
 // Progress of copy and move: the third argument is the entry being copied.
 using XXOperateProgressBlock = std::function<void(std::uint64_t allSize, std::uint64_t completeSize,
                                                   const std::shared_ptr<XXProtectFileWrapper> &entry)>;
+// The success value of a finished transfer: how many of the selected items were transferred
+// (the others were skipped, by an answer to a question or after a failure).
+struct XXTransferOutcome {
+    std::uint64_t transferredItems = 0;
+};
+
 // A watched copy of a protected file was saved again: the entry and the copy's path.
 using XXProtectDocumentChangedBlock =
     std::function<void(const std::shared_ptr<XXProtectFileWrapper> &entry, const std::string &path)>;

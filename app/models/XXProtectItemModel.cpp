@@ -9,7 +9,6 @@
 #include "XXFileColumns.h"
 #include "XXImages.h"
 #include "XXMimeFormats.h"
-#include "XXProtectDragData.h"
 #include "XXTexts.h"
 #include "XXTool.h"
 
@@ -166,10 +165,7 @@ QMimeData *XXProtectItemModel::mimeData(const QModelIndexList &indexes) const
         records.append({item->fullPath(), item->isDirectory(), true});
         rowList.append(row);
     }
-    XXProtectFileArray dragged;
-    for (int row : rows)
-        dragged.push_back(entries_[std::size_t(row)]);
-    auto *data = new XXProtectDragData(std::move(dragged), dragStager_);
+    auto *data = new QMimeData;
     data->setData(xxplatform::dragProtectItemsMimeType, xxplatform::encodeRecords(records, false));
     data->setData(xxplatform::dragProtectRowsMimeType, xxplatform::encodeRows(rowList));
     xxplatform::markAsOurs(*data);

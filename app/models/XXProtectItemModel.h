@@ -8,7 +8,6 @@
 #include <QHash>
 #include <QPixmap>
 
-#include "XXProtectDragData.h"
 #include "XXProtectFileWrapper.h"
 
 class XXProtectItemModel final : public QAbstractTableModel {
@@ -38,16 +37,12 @@ public:
     Qt::DropActions supportedDropActions() const override { return Qt::CopyAction | Qt::MoveAction; }
     QStringList mimeTypes() const override;
     // The dragged rows as records (for the computer pane) and as row numbers (for a move onto
-    // a folder row).
+    // a folder row); the files for other programs are added once decrypted (XXDragOut.h).
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
 
     static QIcon iconForEntry(const XXProtectFileWrapper &entry);
 
-    // How a drag towards another program gets decrypted copies (see XXProtectDragData.h).
-    void setDragStager(XXProtectDragData::Stager stager) { dragStager_ = std::move(stager); }
-
 private:
     XXProtectFileArray entries_;
     QHash<const XXProtectFileWrapper *, QPixmap> thumbnails_;
-    XXProtectDragData::Stager dragStager_;
 };

@@ -19,6 +19,18 @@ bool isOurs(const QMimeData *data)
     return data && data->hasFormat(ownerMimeType);
 }
 
+bool setClipboardData(QMimeData *data)
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard || !data)
+        return false;
+    markAsOurs(*data);
+    clipboard->setMimeData(data);
+    // The clipboard answers with our own object only while we own it; after a refused claim
+    // it reads the other program's data.
+    return clipboard->mimeData() == data;
+}
+
 bool clearClipboardIfOurs()
 {
     QClipboard *clipboard = QGuiApplication::clipboard();

@@ -16,6 +16,10 @@ extern const QString ownerMimeType;
 void markAsOurs(QMimeData &data);
 bool isOurs(const QMimeData *data);
 
+// Hands data (marked as ours) to the clipboard, which takes it over; false when the program
+// could not become the clipboard's owner, so other programs do not see the data.
+bool setClipboardData(QMimeData *data);
+
 // Clears the clipboard (and the X11 selection) when it holds data of ours; true when it did.
 bool clearClipboardIfOurs();
 

@@ -19,6 +19,14 @@ QString windowTitle(const QString &subtitle)
     return subtitle.isEmpty() ? name : subtitle + QStringLiteral(" – ") + name;
 }
 
+QString keptCopiesMessage(const std::vector<std::string> &paths)
+{
+    QString message = text("String_240");
+    for (const std::string &path : paths)
+        message += QLatin1Char('\n') + QString::fromLocal8Bit(path.c_str());
+    return message;
+}
+
 qsizetype characterCount(const QString &text)
 {
     return text.toUcs4().size();

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace xxplatform {
 
@@ -12,6 +13,9 @@ namespace xxplatform {
 QString text(std::string_view key);
 // "Coffervale" or "Coffervale – <subtitle>", the form of every window title.
 QString windowTitle(const QString &subtitle = {});
+
+// "String_240" and the paths of the changed copies that were kept, one a line.
+QString keptCopiesMessage(const std::vector<std::string> &paths);
 
 // The number of characters (code points) of text, and text cut to its first count of them;
 // fields count characters, not UTF-16 units.

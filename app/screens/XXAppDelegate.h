@@ -17,12 +17,15 @@ public:
     // The one delegate of the process, or nullptr before it exists.
     static XXAppDelegate *shared();
 
-    // Clears the clipboard when it holds data of ours, removes the caches of earlier runs,
-    // titles the menus and shows the start window.
+    // Clears the clipboard when it holds data of ours, removes the caches of earlier runs
+    // that ended (telling of changed copies kept), titles the menus and shows the start window.
     void applicationDidFinishLaunching();
-    // Logs out (cancelling transfers), clears our clipboard data and removes both caches.
+    // Logs out (cancelling transfers, saving changed opened copies), clears our clipboard
+    // data and removes this program's caches; tells of changed copies that had to be kept.
     // Runs once, from QCoreApplication::aboutToQuit.
     void applicationWillTerminate();
+    // Shows the program's front window above the others (another start asked for it).
+    void bringToFront();
     static constexpr bool applicationShouldTerminateAfterLastWindowClosed() { return true; }
 
     // Titles the main menu in the current language.

@@ -1,10 +1,12 @@
-// Item views whose drops their pane decides: drags start from the model's mimeData, and
-// every drag-enter, -move and drop asks the pane's handler.
+// Item views whose drops their pane decides: every drag-enter, -move and drop asks the pane's
+// handler. A pane may also start the drags itself (a drag starter): the view then hands it
+// the dragged rows and ignores the pointer until the button is let go.
 #pragma once
 
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QMouseEvent>
 #include <QListView>
 #include <QTreeView>
 
@@ -33,8 +35,31 @@ public:
         this->setContextMenuPolicy(Qt::CustomContextMenu);
     }
     void setDropHandler(XXDropHandler handler) { handler_ = std::move(handler); }
+    void setDragStarter(std::function<void(const QModelIndexList &rows)> starter) { starter_ = std::move(starter); }
 
 protected:
+    void startDrag(Qt::DropActions actions) override
+    {
+        if (!starter_) {
+            View::startDrag(actions);
+            return;
+        }
+        dragPending_ = true;
+        starter_(this->selectionModel()->selectedRows());
+    }
+    // While the pane prepares the drag, moving the held button selects nothing.
+    void mouseMoveEvent(QMouseEvent *event) override
+    {
+        if (dragPending_ && event->buttons() != Qt::NoButton)
+            return;
+        dragPending_ = false;
+        View::mouseMoveEvent(event);
+    }
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        dragPending_ = false;
+        View::mouseReleaseEvent(event);
+    }
     void dragEnterEvent(QDragEnterEvent *event) override { decide(event); }
     void dragMoveEvent(QDragMoveEvent *event) override
     {
@@ -66,6 +91,8 @@ private:
         }
     }
     XXDropHandler handler_;
+    std::function<void(const QModelIndexList &rows)> starter_;
+    bool dragPending_ = false;
 };
 
 using XXDropListView = XXDropView<QListView>;

@@ -26,6 +26,7 @@
 #include "XXChangePWViewController.h"
 #include "XXClipboard.h"
 #include "XXComputerFileController.h"
+#include "XXDragOut.h"
 #include "XXDiskFileManager.h"
 #include "XXFormatFlow.h"
 #include "XXLocationSettingView.h"
@@ -505,6 +506,7 @@ void XXMainViewController::lockAction()
     computerFileVC_->setMainVC(nullptr);
     feedback_->cancelRunning();
     backupFlow_->cancelQuietly();
+    protectTabVC_->dragOut()->cancel();
     if (privateModel_) {
         privateModel_->cancel();
         privateModel_->forget();
@@ -513,15 +515,26 @@ void XXMainViewController::lockAction()
     disconnectMenu();
     XXActivityIndicator::showActivityIndicatorOnView(this, Qt::white);
     xxplatform::runInBackground(
-        this, 250ms, [] { manager().logOutComplete([](const XXDiskResultObject &) {}); },
-        [this] {
+        this, 250ms,
+        [] {
+            std::vector<std::string> kept;
+            manager().logOutComplete([&kept](const XXDiskResultObject &result) {
+                if (const auto *paths = std::any_cast<std::vector<std::string>>(&result.successValue()))
+                    kept = *paths;
+            });
+            return kept;
+        },
+        [this](const std::vector<std::string> &kept) {
             XXActivityIndicator::stopActivityIndicator(this);
+            QPointer<QWidget> shownOver(window());
             emit sessionLocked();
             if (dismissBlock_) {
                 auto block = std::move(dismissBlock_);
                 dismissBlock_ = nullptr;
                 block();
             }
+            if (!kept.empty() && shownOver)
+                XXReminderView::show(shownOver, xxplatform::keptCopiesMessage(kept), XXReminderView::notice);
         });
 }
 
@@ -776,11 +789,13 @@ void XXMainViewController::copyOrCut(bool isCut)
         records.append({entry->fullPath(), entry->isDirectory(), !isCut});
     auto *data = new QMimeData;
     data->setData(xxplatform::protectItemsMimeType, xxplatform::encodeRecords(records, true));
-    xxplatform::markAsOurs(*data);
     if (privateModel_)
         privateModel_->forget();
     privateModel_.reset();
-    QGuiApplication::clipboard()->setMimeData(data);
+    if (!xxplatform::setClipboardData(data)) {
+        XXReminderView::show(window(), xxplatform::text("String_241"), XXReminderView::error);
+        return;
+    }
     enableWithIndex(pasteBtn, protectTabVC_->isEnterUSB());
     startStaging(selection, isCut);
 }
@@ -821,8 +836,10 @@ void XXMainViewController::startStaging(const XXProtectFileArray &files, bool is
             auto *data = new QMimeData;
             data->setData(xxplatform::protectItemsMimeType, current->data(xxplatform::protectItemsMimeType));
             xxplatform::setLocalFiles(*data, result.stagedPaths, isCut);
-            xxplatform::markAsOurs(*data);
-            QGuiApplication::clipboard()->setMimeData(data);
+            if (!xxplatform::setClipboardData(data)) {
+                XXReminderView::show(window(), xxplatform::text("String_241"), XXReminderView::error);
+                return;
+            }
             stagedCutCount_ = isCut ? int(result.stagedEntries.size()) : 0;
             if (stagedCutCount_ > 0)
                 cutWatch_->start();
@@ -849,8 +866,7 @@ void XXMainViewController::dropStagedClipboardFiles()
         return;
     auto *data = new QMimeData;
     data->setData(xxplatform::protectItemsMimeType, current->data(xxplatform::protectItemsMimeType));
-    xxplatform::markAsOurs(*data);
-    QGuiApplication::clipboard()->setMimeData(data);
+    xxplatform::setClipboardData(data);
 }
 
 void XXMainViewController::checkCutTakenByOtherPrograms()

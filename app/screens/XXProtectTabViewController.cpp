@@ -18,14 +18,13 @@
 #include "XXFolderDetailInfoView.h"
 #include "XXMainViewController.h"
 #include "XXMimeFormats.h"
-#include "XXPasteStaging.h"
+#include "XXDragOut.h"
 #include "XXProtectItemModel.h"
 #include "XXDropViews.h"
 #include "XXReminderView.h"
 #include "XXTexts.h"
 #include "XXThumbnailLoader.h"
 #include "XXWorker.h"
-#include "XXWriteBack.h"
 
 using namespace std::chrono_literals;
 
@@ -104,19 +103,23 @@ XXProtectTabViewController::XXProtectTabViewController(QWidget *parent)
     connect(selection_, &QItemSelectionModel::selectionChanged, this,
             &XXProtectTabViewController::selectionChanged);
     thumbnails_ = new XXThumbnailLoader(model_, this);
-    model_->setDragStager([this](const XXProtectFileArray &entries) {
-        auto promise = std::make_shared<std::promise<std::vector<std::string>>>();
-        auto future = promise->get_future().share();
-        // The drag's copies replace the clipboard's in the one paste cache.
+    dragOut_ = new XXDragOut(this, manager());
+    // The drag's copies replace the clipboard's in the one paste cache.
+    dragOut_->setBeforeStaging([this] {
         if (mainVC_)
             mainVC_->dropStagedClipboardFiles();
-        auto staging = std::make_shared<XXPasteStaging>(manager());
-        // Straight to the pool: the GUI thread is waiting for this and turns no timers.
-        xxplatform::workerPool().start([staging, entries, promise] {
-            promise->set_value(staging->stage(entries, false, {}).stagedPaths);
-        });
-        return future;
     });
+    auto startDragOut = [this](QAbstractItemView *view, const QModelIndexList &rows) {
+        XXProtectFileArray entries;
+        for (const QModelIndex &row : rows)
+            if (auto entry = model_->entry(row.row()); entry && !entry->isRootWrapper())
+                entries.push_back(entry);
+        if (QMimeData *data = model_->mimeData(rows))
+            dragOut_->start(view, data, entries);
+    };
+    list->setDragStarter([=](const QModelIndexList &rows) { startDragOut(list, rows); });
+    thumb->setDragStarter([=](const QModelIndexList &rows) { startDragOut(thumb, rows); });
+    detail->setDragStarter([=](const QModelIndexList &rows) { startDragOut(detail, rows); });
     connect(thumb->verticalScrollBar(), &QAbstractSlider::valueChanged, this,
             [this] { requestThumbnails(); });
 
@@ -153,7 +156,7 @@ void XXProtectTabViewController::runNextWriteBack()
     auto [entry, path] = writeBackQueue_.front();
     XXActivityIndicator::showActivityIndicatorOnView(this);
     xxplatform::runInBackground(
-        this, 0ms, [entry, path] { return writeBackChangedCopy(manager(), entry, path); },
+        this, 0ms, [entry, path] { return manager().saveOpenedCopy(entry, path); },
         [this](const XXDiskResultObject &result) {
             XXActivityIndicator::stopActivityIndicator(this);
             writeBackQueue_.pop_front();

@@ -16,6 +16,7 @@ class QItemSelectionModel;
 class QMimeData;
 class QStackedWidget;
 class QAbstractItemView;
+class XXDragOut;
 class XXMainViewController;
 class XXProtectItemModel;
 class XXThumbnailLoader;
@@ -46,6 +47,7 @@ public:
     const XXProtectFileArray &selectedFiles() const { return selectedFiles_; }
     bool isDisplaySearchResult() const { return isDisplaySearchResult_; }
     XXProtectItemModel *model() const { return model_; }
+    XXDragOut *dragOut() const { return dragOut_; }
     QAbstractItemView *currentView() const;
     QAbstractItemView *viewForPage(int page) const;
 
@@ -79,7 +81,7 @@ private:
     std::shared_ptr<XXProtectFileWrapper> dropTarget(int row) const;
     void requestThumbnails();
     // A copy opened with another program was saved: it replaces its entry (safely; see
-    // XXWriteBack.h).
+    // XXWriteBack.h), unless it is as it was made.
     void writeBack(const std::shared_ptr<XXProtectFileWrapper> &entry, const std::string &path);
     void runNextWriteBack();
 
@@ -98,5 +100,6 @@ private:
     QStackedWidget *pages_;
     std::vector<QAbstractItemView *> views_;  // by page index; [0] is nullptr
     XXThumbnailLoader *thumbnails_ = nullptr;
+    XXDragOut *dragOut_ = nullptr;
     std::deque<std::pair<std::shared_ptr<XXProtectFileWrapper>, std::string>> writeBackQueue_;
 };

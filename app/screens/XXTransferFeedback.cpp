@@ -217,10 +217,13 @@ void XXTransferFeedback::complete(const XXDiskResultObject &report, const std::s
         progressView_->dismiss();
     progressView_ = nullptr;
     if (report.isSuccess()) {
-        const char *key = kind_ == XXTransferKind::importing ? "String_171"
-            : kind_ == XXTransferKind::exporting             ? "String_172"
-                                                             : "String_65";
-        XXReminderView::show(screen_, xxplatform::text(key), XXReminderView::success);
+        // Every item skipped is no success to report: say that nothing was transferred.
+        const auto *outcome = std::any_cast<XXTransferOutcome>(&report.successValue());
+        const bool nothing = outcome && outcome->transferredItems == 0;
+        const char *key = kind_ == XXTransferKind::importing ? (nothing ? "String_244" : "String_171")
+            : kind_ == XXTransferKind::exporting             ? (nothing ? "String_245" : "String_172")
+                                                             : (nothing ? "String_246" : "String_65");
+        XXReminderView::show(screen_, xxplatform::text(key), nothing ? XXReminderView::notice : XXReminderView::success);
     } else {
         XXReminderView::show(screen_, QString::fromStdString(report.errorTips()), XXReminderView::error);
     }

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "AppTestSupport.h"
 #include "HeldLock.h"
@@ -19,11 +20,15 @@
 #include "XXMainMenu.h"
 #include "XXMainViewController.h"
 #include "XXMainWindowController.h"
+#include "XXPasteStaging.h"
+#include "XXPrivateCacheFolder.h"
+#include "XXTexts.h"
 #include "XXReminderView.h"
 #include "XXSecureTextField.h"
 #include "XXSessionSignals.h"
 #include "XXTimeoutSettingView.h"
 #include "XXTimeoutSettings.h"
+#include "fs.h"
 
 using apptest::waitFor;
 using namespace std::chrono_literals;
@@ -192,12 +197,110 @@ protected:
         return unlocked;
     }
 
+    // A stored file, opened with another program and copied to the clipboard: two decrypted
+    // copies of it on the computer. Returns the opened copy.
+    std::string decryptTwoCopies(const std::string &name, const std::string &content)
+    {
+        const std::string source = dir_ / name;
+        writeFile(source, content);
+        XXDiskFileManager &disk = apptest::manager();
+        auto tree = apptest::callManager([&](auto done) { disk.acquireProtectFileWithComplete(done); });
+        auto top = tree.successWrapper()->allSubFileArray().front();
+        EXPECT_TRUE(apptest::callManager([&](auto done) {
+                        disk.startEncoderSelectedFilePath({XXFileWrapper::initWithURL(source)}, top, done);
+                    }).isSuccess());
+        entry_ = top->allSubFileArray().back();
+        const auto opened = disk.cacheFileToComputer(entry_);
+        XXPasteStaging staging(disk);
+        EXPECT_EQ(staging.stage({entry_}, false, nullptr).stagedPaths.size(), 1u);
+        EXPECT_EQ(copiesOnComputer().size(), 2u);
+        return opened.value_or("");
+    }
+
+    static std::string readStored(const std::string &path)
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        const int handle = fs_open(path.c_str(), FS_O_READ);
+        std::string content;
+        char buffer[4096];
+        for (int got; handle >= 0 && (got = fs_read(handle, buffer, sizeof buffer)) > 0;)
+            content.append(buffer, std::size_t(got));
+        if (handle >= 0)
+            fs_close(handle);
+        return content;
+    }
+
+    // Regular files in the private folder but the lock files.
+    static std::vector<std::string> copiesOnComputer()
+    {
+        std::vector<std::string> copies;
+        std::error_code error;
+        for (std::filesystem::recursive_directory_iterator it(xxcache::applicationFolderPath(), error), end;
+             !error && it != end; it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            if (it->is_regular_file() && name != "owner.lock" && name.rfind("volume-", 0) != 0 &&
+                it->path().parent_path().filename() != "stamps")
+                copies.push_back(it->path().string());
+        }
+        return copies;
+    }
+
     std::string volume_;
     XXMainWindowController *window_ = nullptr;
     XXLoginViewController *login_ = nullptr;
+    std::shared_ptr<XXProtectFileWrapper> entry_;
 };
 
 }  // namespace
+
+// The lock button, the idle lock and the desktop's lock: each ends the session with no
+// decrypted copy left, an opened copy that was changed saved into the vault first.
+TEST_F(IdleLockScreenTest, EveryWayOfLockingLeavesNoDecryptedCopy)
+{
+    const std::vector<std::pair<const char *, std::function<void(XXMainViewController *)>>> ways = {
+        {"lock button", [](XXMainViewController *screen) { screen->lockBtn()->click(); }},
+        {"idle lock",
+         [](XXMainViewController *screen) {
+             static std::chrono::steady_clock::time_point now{};
+             screen->idleLock()->setClock([] { return now; });
+             screen->idleLock()->stopTimer();
+             now += 1h;
+             screen->idleLock()->check();
+         }},
+        {"sleep", [](XXMainViewController *screen) { screen->idleLock()->sessionSignals()->prepareForSleep(true); }},
+    };
+    storeSettings({5, true});
+    for (const auto &[way, lock] : ways) {
+        XXMainViewController *unlocked = logIn(5);
+        ASSERT_NE(unlocked, nullptr) << way;
+        const std::string opened = decryptTwoCopies(std::string(way) + ".txt", "as stored");
+        std::ofstream(opened, std::ios::trunc) << "changed by " << way;
+        lock(unlocked);
+        ASSERT_TRUE(waitFor([&] { return !login_->isLogin(); })) << way;
+        EXPECT_TRUE(copiesOnComputer().empty()) << way << ": " << copiesOnComputer().front();
+        ASSERT_TRUE(apptest::startOn(volume_));
+        ASSERT_TRUE(apptest::logInWith("Secret#123"));
+        EXPECT_EQ(readStored(entry_->fullPath()), std::string("changed by ") + way);
+        apptest::logOut();
+        apptest::closeAllWindows();
+    }
+}
+
+// A change that cannot be saved stays where it was made, and the person is told where.
+TEST_F(IdleLockScreenTest, ALockKeepsAChangeItCannotSaveAndSaysWhere)
+{
+    XXMainViewController *unlocked = logIn(0);
+    ASSERT_NE(unlocked, nullptr);
+    const std::string opened = decryptTwoCopies("doc.txt", "as stored");
+    std::ofstream(opened, std::ios::trunc) << "unsaved work";
+    apptest::callManager([&](auto done) { apptest::manager().removeProtectedFiles({entry_}, done); });
+    unlocked->lockBtn()->click();
+    const QString told = apptest::takeReminder();
+    EXPECT_TRUE(told.startsWith(xxplatform::text("String_240"))) << told.toStdString();
+    EXPECT_TRUE(told.contains(QString::fromStdString(opened))) << told.toStdString();
+    EXPECT_EQ(copiesOnComputer(), std::vector<std::string>{opened});
+    EXPECT_EQ(readFile(opened), "unsaved work");
+}
 
 TEST_F(IdleLockScreenTest, AnIdleTimeoutBringsTheLoginScreenBack)
 {

@@ -18,6 +18,7 @@
 #include "XXComputerFileController.h"
 #include "XXComputerFileModel.h"
 #include "XXComputerTreeModel.h"
+#include "XXDragOut.h"
 #include "XXMainMenu.h"
 #include "XXMainViewController.h"
 #include "XXMimeFormats.h"
@@ -308,7 +309,7 @@ TEST_F(MainScreenTest, ANameConflictAsksAndEachAnswerResumesTheRun)
     ASSERT_NE(question, nullptr);
     question->applyToAllBox()->setChecked(true);
     question->findChild<QPushButton *>("cancelBtn")->click();  // skip
-    EXPECT_EQ(takeReminder(), xxplatform::text("String_171"));
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_244")) << "nothing was stored";
     EXPECT_EQ(pane->model()->rowCount(), 2) << "skipped";
     EXPECT_FALSE(screen->transferFeedback()->isRunning());
 }
@@ -419,24 +420,73 @@ TEST_F(MainScreenTest, OtherProgramsGetTheFilesOnlyOnceDecryptedAndACutEndsWhenT
     EXPECT_EQ(readFile(dir_ / "pasted.txt"), "some notes");
 }
 
-TEST_F(MainScreenTest, ADragDecryptsOnlyWhenAnotherProgramAsksForTheFiles)
+// A program that takes a drop copies the files at once: the drag is offered only once every
+// dragged entry is decrypted whole, and a drag let go too early is offered again at once.
+TEST_F(MainScreenTest, ADragOutIsOfferedOnlyOnceItsCopiesAreWhole)
 {
     XXMainViewController *screen = openScreen();
     auto *pane = screen->protectTabVC();
     enterVault(screen);
-    importThroughScreen(screen, {computer_ + "/notes.txt"});
+    const std::string large(3 << 20, 'x');
+    writeFile(computer_ + "/large.bin", large);
+    importThroughScreen(screen, {computer_ + "/notes.txt", computer_ + "/large.bin"});
     takeReminder();
-    const int row = rowNamed(pane, "notes.txt");
-    std::unique_ptr<QMimeData> drag(pane->model()->mimeData({pane->model()->index(row, 0)}));
-    ASSERT_NE(drag, nullptr);
-    EXPECT_TRUE(drag->hasFormat(xxplatform::dragProtectItemsMimeType));
-    EXPECT_TRUE(drag->hasFormat(xxplatform::uriListMimeType));
-    EXPECT_TRUE(pane->canDrop(drag.get(), -1) == false) << "our records are no foreign files";
-    const std::string cache = XXPasteProtectFileOutAppModel::pasteCacheFolderPath();
-    const bool stagedBefore = fs::exists(cache) && !fs::is_empty(cache);
-    EXPECT_FALSE(stagedBefore) << "nothing is decrypted for a drag inside the window";
+    XXDragOut *dragOut = pane->dragOut();
+    std::vector<std::vector<std::string>> offered;  // the files each drag carried, read at once
+    dragOut->setDragRunner([&](QAbstractItemView *, QMimeData *data) {
+        std::unique_ptr<QMimeData> owned(data);
+        EXPECT_TRUE(data->hasFormat(xxplatform::dragProtectItemsMimeType)) << "the computer pane's records";
+        std::vector<std::string> contents;
+        for (const auto &path : xxplatform::localFilesFrom(data))
+            contents.push_back(readFile(path));
+        offered.push_back(contents);
+    });
+    bool held = true;
+    dragOut->setButtonHeld([&] { return held; });
+    auto drag = [&] {
+        const QModelIndexList rows = {pane->model()->index(rowNamed(pane, "notes.txt"), 0),
+                                      pane->model()->index(rowNamed(pane, "large.bin"), 0)};
+        XXProtectFileArray entries = {pane->model()->entry(rows[0].row()), pane->model()->entry(rows[1].row())};
+        dragOut->start(pane->currentView(), pane->model()->mimeData(rows), entries);
+    };
 
-    const auto files = xxplatform::localFilesFrom(drag.get());  // what a file manager asks
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(readFile(files.front()), "some notes");
+    drag();
+    EXPECT_TRUE(offered.empty()) << "nothing is offered while it is decrypted";
+    ASSERT_TRUE(waitFor([&] { return !offered.empty(); }));
+    EXPECT_EQ(offered.back(), (std::vector<std::string>{"some notes", large}));
+
+    // Let go before the copies were ready: told to drag again, which then starts at once.
+    held = false;
+    fs::remove_all(XXPasteProtectFileOutAppModel::pasteCacheFolderPath());
+    drag();
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_243"));
+    EXPECT_EQ(offered.size(), 1u);
+    held = true;
+    drag();
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(offered.back(), (std::vector<std::string>{"some notes", large}));
+
+    // A lock while it decrypts offers nothing and leaves nothing.
+    fs::remove_all(XXPasteProtectFileOutAppModel::pasteCacheFolderPath());
+    drag();
+    dragOut->cancel();
+    QTest::qWait(300);
+    xxplatform::waitForWorkers(std::chrono::seconds(10));
+    EXPECT_EQ(offered.size(), 2u);
+    const std::string cache = XXPasteProtectFileOutAppModel::pasteCacheFolderPath();
+    EXPECT_TRUE(!fs::exists(cache) || fs::is_empty(cache)) << "a cancelled drag leaves no copy";
+}
+
+// Skipping the only item stores nothing: the result says so instead of "Import complete".
+TEST_F(MainScreenTest, ARunThatStoredNothingSaysSo)
+{
+    XXMainViewController *screen = openScreen();
+    enterVault(screen);
+    importThroughScreen(screen, {computer_ + "/notes.txt"});
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_171"));
+    importThroughScreen(screen, {computer_ + "/notes.txt"});
+    auto *question = apptest::waitForVisible<XXTransmissionErrorView>();
+    ASSERT_NE(question, nullptr);
+    question->findChild<QPushButton *>("cancelBtn")->click();  // skip this one
+    EXPECT_EQ(takeReminder(), xxplatform::text("String_244"));
 }

@@ -6,11 +6,17 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
+#include <cstring>
+#include <filesystem>
 
 #include "AppTestSupport.h"
 #include "XXClipboard.h"
 #include "XXQtRunLoop.h"
+#include "XXSelectionTimeGuard.h"
+#include "XXSingleInstance.h"
+#include "TempDir.h"
 
 using namespace std::chrono_literals;
 using apptest::waitFor;
@@ -117,4 +123,103 @@ TEST(Texts, FieldsCountCharactersNotUtf16Units)
     std::string secret = "Secret#123";
     xxplatform::wipe(secret);
     EXPECT_TRUE(secret.empty());
+}
+
+namespace {
+
+// X11 events in their wire layout, as the server sends them.
+std::array<unsigned char, 32> keyPressAt(std::uint32_t time)
+{
+    std::array<unsigned char, 32> event{};
+    event[0] = 2;
+    std::memcpy(event.data() + 4, &time, 4);
+    return event;
+}
+std::array<unsigned char, 32> propertyNotifyAt(std::uint32_t time)
+{
+    std::array<unsigned char, 32> event{};
+    event[0] = 28;
+    std::memcpy(event.data() + 12, &time, 4);
+    return event;
+}
+std::array<unsigned char, 32> selectionRequestAt(std::uint32_t time)
+{
+    std::array<unsigned char, 32> event{};
+    event[0] = 30;
+    std::memcpy(event.data() + 4, &time, 4);
+    return event;
+}
+std::uint32_t timeOf(const std::array<unsigned char, 32> &event, std::size_t offset)
+{
+    std::uint32_t time;
+    std::memcpy(&time, event.data() + offset, 4);
+    return time;
+}
+// What Qt does with the times it sees: keeps the newest, on the wrapping 32-bit clock.
+struct QtClock {
+    std::uint32_t now = 0;
+    void see(std::uint32_t time)
+    {
+        if (static_cast<std::int32_t>(time - now) > 0 || now == 0)
+            now = time;
+    }
+};
+
+}  // namespace
+
+// pcmanfm asks for a drag's data with the Unix time in seconds, which Qt keeps as its clock;
+// the guard lets the request through and then brings the clock back to the server's.
+TEST(SelectionTimeGuard, AFalseTimeFromTheFutureIsUndoneAfterTheDrag)
+{
+    XXSelectionTimeGuard guard;
+    QtClock qt;
+    auto deliver = [&](std::array<unsigned char, 32> event, std::size_t offset) {
+        guard.inspect(event.data());
+        qt.see(timeOf(event, offset));
+        return timeOf(event, offset);
+    };
+    deliver(keyPressAt(1'000'000), 4);
+    EXPECT_EQ(deliver(selectionRequestAt(1'000'500), 4), 1'000'500u) << "a request of now is left alone";
+    EXPECT_FALSE(guard.isRepairing());
+
+    guard.setDragRunning(true);
+    const std::uint32_t unixSeconds = 1'796'783'870;
+    EXPECT_EQ(deliver(selectionRequestAt(unixSeconds), 4), unixSeconds) << "the drag needs it as it is";
+    EXPECT_EQ(qt.now, unixSeconds);
+    EXPECT_EQ(deliver(propertyNotifyAt(1'001'000), 12), 1'001'000u) << "no repair while the drag runs";
+    guard.setDragRunning(false);
+
+    deliver(keyPressAt(1'002'000), 4);  // the Ctrl of a Ctrl+C
+    EXPECT_NE(qt.now, unixSeconds);
+    deliver(keyPressAt(1'002'100), 4);  // its C
+    EXPECT_EQ(qt.now, 1'002'100u) << "the clock the next copy claims the clipboard with";
+    EXPECT_FALSE(guard.isRepairing());
+    EXPECT_EQ(deliver(keyPressAt(1'002'200), 4), 1'002'200u);
+
+    // Events sent by other programs carry whatever time they like and teach the guard nothing.
+    auto sent = keyPressAt(unixSeconds);
+    sent[0] |= 0x80;
+    guard.inspect(sent.data());
+    EXPECT_EQ(guard.lastServerTime(), 1'002'200u);
+}
+
+// A second start on the same volume (by any path to it) finds the first, which is asked to
+// show itself; another volume gets a program of its own.
+TEST(SingleInstance, ASecondStartOnTheSameVolumeHandsOverToTheFirst)
+{
+    TempDir volumes;
+    std::filesystem::create_directories(volumes / "stick");
+    std::filesystem::create_directories(volumes / "other");
+    std::filesystem::create_directory_symlink(volumes / "stick", volumes / "link");
+    XXSingleInstance first;
+    int raised = 0;
+    QObject::connect(&first, &XXSingleInstance::raiseRequested, [&] { ++raised; });
+    ASSERT_EQ(first.claim(QString::fromStdString(volumes / "stick")), XXSingleInstance::Role::first);
+
+    XXSingleInstance second;
+    EXPECT_EQ(second.claim(QString::fromStdString(volumes / "link")), XXSingleInstance::Role::handedOver);
+    EXPECT_TRUE(apptest::waitFor([&] { return raised == 1; }));
+    XXSingleInstance elsewhere;
+    EXPECT_EQ(elsewhere.claim(QString::fromStdString(volumes / "other")), XXSingleInstance::Role::first);
+    EXPECT_EQ(raised, 1);
 }

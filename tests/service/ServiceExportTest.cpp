@@ -148,3 +148,27 @@ TEST_F(ServiceExport, AWriteThatFailsWhileTheNextChunkInflatesFailsTheFile)
 }
 
 }  // namespace
+
+// The vault keeps one date per file, the one its list shows: the exported file takes it. A run
+// whose every item was skipped succeeds, and says that nothing was transferred.
+TEST_F(ServiceExport, ExportsKeepTheStoredDateAndTellHowManyItemsWentOut)
+{
+    storeAll({{"/a.txt", "stored a"}, {"/b.txt", "stored b"}});
+    entry("/a.txt")->setCreateDateString("2021-03-04 05:06:07");
+    exportEntries(entries({"/a.txt", "/b.txt"}));
+    expectSuccess(lastReport());
+    const auto *outcome = std::any_cast<XXTransferOutcome>(&lastReport().successValue());
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->transferredItems, 2u);
+    struct stat st {};
+    ASSERT_EQ(stat((computer / "out/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1614834367);  // 2021-03-04 05:06:07 UTC
+
+    exportEntries(entries({"/a.txt", "/b.txt"}));
+    expectReport(lastReport(), "7+1", 6, "a.txt");
+    manager->continueDecodeFileWithIsExistType(XXExistSkipAll);
+    expectSuccess(lastReport());
+    outcome = std::any_cast<XXTransferOutcome>(&lastReport().successValue());
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->transferredItems, 0u);
+}

@@ -51,7 +51,9 @@ protected:
 TEST_F(ServicePaste, EachRequestExportsTheNextEntryAndTheLastCallsTheCompletion)
 {
     prepare({"/A/one.txt", "/A/Folder", "/A/two.txt"}, false);
-    EXPECT_EQ(model->cacheFolderPath(), runtime / "TovinUSBENC/CachePasteFolder");
+    const std::filesystem::path cache = model->cacheFolderPath();
+    EXPECT_EQ(cache.filename(), "CachePasteFolder");
+    EXPECT_EQ(cache.parent_path().parent_path(), runtime / "TovinUSBENC");  // the program's own folder
     EXPECT_EQ(ask(), urlOf("one.txt"));
     EXPECT_EQ(ask(), urlOf("Folder"));
     EXPECT_EQ(completions, 0);
