@@ -391,6 +391,12 @@ void check_entry(struct checker *c, const struct store_index *index, uint32_t i)
             report(c, FS_CHECK_UNSAFE_NAME, c->shown.buf, "%s: unsafe name in the vault", c->shown.buf);
         return;
     }
+    // Walked and read all the same, so that nothing below counts as orphaned.
+    const size_t path_len = 1 + c->path.len + (c->path.len ? 1 : 0) + plain_len;
+    if (path_len > FS_PATH_MAX && 1 + c->path.len <= FS_PATH_MAX)
+        report(c, FS_CHECK_PATH_TOO_LONG, c->shown.buf,
+               "%s: its path is longer than the vault allows (%zu bytes, at most %d)", c->shown.buf, path_len,
+               FS_PATH_MAX);
     if (folder)
         enter_folder(c, e, e->name, plain_len);
     else

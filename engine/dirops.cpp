@@ -10,6 +10,7 @@
 #include "context.h"
 #include "engine_internal.h"
 #include "fs.h"
+#include "id_set.h"
 #include "index.h"
 #include "object.h"
 #include "path.h"
@@ -81,7 +82,7 @@ int fs_mkdir(const char *path)
     scratch_init(&s);
     if (resolve_parent(path, &s.index, &s.folder, &s.name) < 0)
         return scratch_done(&s, -1);
-    if (check_new_name(s.name.buf, s.name.len) < 0)
+    if (check_new_name(s.name.buf, s.name.len) < 0 || check_new_path(&s.folder, s.name.len) < 0)
         return scratch_done(&s, -1);
     int r = index_resolve_path(&s.index, s.name.buf, NULL, NULL);
     if (r > 0)
@@ -235,6 +236,68 @@ static int is_same_or_below(const char *moved_folder, size_t moved_len, const ch
     return strlen(c) >= moved_len && !strncasecmp(c, moved_folder, moved_len);
 }
 
+// 1 when every entry below the folder whose index is id has a path within budget bytes counted
+// from that folder's own path ("/" and the names below it), 0 when one passes it, -1 with errno.
+// What cannot be read (damage) has no length here, and a folder met twice is not entered again.
+static int subtree_fits(const unsigned char *id, size_t budget)
+{
+    struct frame {
+        struct strbuf objpath;
+        size_t len;
+    };
+    struct frame *stack = NULL;
+    size_t depth = 0, capacity = 0;
+    struct id_set met = ID_SET_INIT;
+    int result = 1;
+    auto push = [&](const unsigned char *folder_id, size_t len) {
+        if (id_set_add(&met, folder_id) == 0)
+            return 0;
+        if (depth == capacity) {
+            size_t grown = capacity ? capacity * 2 : 16;
+            struct frame *more = (struct frame *)realloc(stack, grown * sizeof(*stack));
+            if (!more)
+                return -1;
+            stack = more;
+            capacity = grown;
+        }
+        strbuf_init(&stack[depth].objpath, 0);
+        stack[depth].len = len;
+        return object_path(&stack[depth++].objpath, folder_id) < 0 ? -1 : 0;
+    };
+    if (push(id, 0) < 0)
+        result = -1;
+    while (depth && result == 1) {
+        struct frame top = stack[--depth];
+        struct store_index index = INDEX_INIT;
+        // Any folder path reads it; it is never written from here.
+        if (index_read_from(&index, "?", top.objpath.buf) >= 0) {
+            for (uint32_t i = 0; i < index.count && result == 1; i++) {
+                const struct index_entry *e = index.entries[i];
+                if (memchr(e->name, '?', e->name_len))
+                    continue;
+                const int folder = e->name_len && e->name[e->name_len - 1] == '/';
+                const size_t len = top.len + 1 + e->name_len - (folder ? 1 : 0);
+                if (len > budget)
+                    result = 0;
+                else if (folder && push(e->id, len) < 0)
+                    result = -1;
+            }
+        } else if (errno == ENOMEM) {
+            result = -1;
+        }
+        index_discard(&index);
+        strbuf_release(&top.objpath);
+    }
+    int saved = errno;
+    while (depth)
+        strbuf_release(&stack[--depth].objpath);
+    free(stack);
+    id_set_release(&met);
+    if (result < 0)
+        errno = saved ? saved : ENOMEM;
+    return result;
+}
+
 // Takes the entries a move added to folder back out again (their objects stay: the old
 // folder still names them).
 static void undo_move(const char *folder, const char *name, uint64_t size)
@@ -275,6 +338,7 @@ int fs_rename(const char *old_path, const char *new_path)
     struct strbuf to_folder = STRBUF_INIT, to_name = STRBUF_INIT, old_name = STRBUF_INIT;
     struct store_index *target = &s.index;
     uint64_t size = 0;
+    unsigned char moved_id[SHA1_RAWSZ];
     int kind, result = 0;
 
 #define RENAME_DONE(r) \
@@ -292,7 +356,7 @@ int fs_rename(const char *old_path, const char *new_path)
         RENAME_DONE(-1);
     if (!s.name.len)
         RENAME_DONE(fail_with(EINVAL));
-    kind = index_resolve_path(&s.index, s.name.buf, NULL, &size);
+    kind = index_resolve_path(&s.index, s.name.buf, moved_id, &size);
     if (kind < 0)
         RENAME_DONE(-1);
     if (kind == 0)
@@ -301,8 +365,14 @@ int fs_rename(const char *old_path, const char *new_path)
     if (split_store_path(new_path, &to_folder, &to_name) < 0 ||
         (to_folder.len && strbuf_addch(&to_folder, '/') < 0))
         RENAME_DONE(-1);
-    if (check_new_name(to_name.buf, to_name.len) < 0)
+    if (check_new_name(to_name.buf, to_name.len) < 0 || check_new_path(&to_folder, to_name.len) < 0)
         RENAME_DONE(-1);
+    // A folder that goes deeper, or gets a longer name, takes its deepest entry along.
+    if (kind == 2 && to_folder.len + to_name.len > s.folder.len + s.name.len) {
+        int fits = subtree_fits(moved_id, FS_PATH_MAX - 1 - to_folder.len - to_name.len);
+        if (fits <= 0)
+            RENAME_DONE(fits < 0 ? -1 : fail_with(ENAMETOOLONG));
+    }
     if (kind == 2) {
         // Moving a folder into itself would cut its subtree off from the tree.
         struct strbuf moved = STRBUF_INIT;

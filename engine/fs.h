@@ -17,6 +17,11 @@ extern "C" {
 #define FS_MAX_HANDLES 2048
 #define FS_NAME_MAX 784
 #define FS_ID_SIZE 20
+/* The longest path of an entry, in bytes, counted as shown with its leading "/" ("/Docs/a.txt"):
+ * 2,048 levels of one-byte names, or 16 of 255 bytes. Every call that makes or moves an entry
+ * refuses a longer one with ENAMETOOLONG (a folder moved or renamed counts its deepest entry),
+ * fs_check reports one, and every walk of a vault within it reaches its last entry. */
+#define FS_PATH_MAX 4096
 
 enum { FS_O_READ = 0, FS_O_WRITE = 1 };
 enum { FS_DT_DIR = 1, FS_DT_FILE = 2 };
@@ -138,7 +143,8 @@ enum fs_check_kind {
     FS_CHECK_PART_MISSING,
     FS_CHECK_ORPHANED_OBJECT, /* an object file no entry names */
     FS_CHECK_LEFTOVER_LOCK, /* the lock file of an interrupted write */
-    FS_CHECK_UNFINISHED_MARK /* a whole file whose entry still says its write never finished */
+    FS_CHECK_UNFINISHED_MARK, /* a whole file whose entry still says its write never finished */
+    FS_CHECK_PATH_TOO_LONG /* an entry whose path passes FS_PATH_MAX (only its topmost is reported) */
 };
 
 struct fs_check_problem {

@@ -16,8 +16,6 @@ namespace xxtransfer {
 
 namespace {
 
-constexpr size_t kMaxListedPathLength = 4096;
-
 std::shared_ptr<XXProtectFileWrapper> entryForRecord(const XXProtectFileWrapper &folder,
                                                      const XXStoreRecord &record)
 {
@@ -51,7 +49,7 @@ std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree, b
     }
     const std::string path = folder.fullPath();
     std::optional<std::vector<XXStoreRecord>> records;
-    if (path.size() <= kMaxListedPathLength)
+    if (path.size() <= FS_PATH_MAX)  // beyond it only a vault the engine did not make
         records = listStoreFolder(path, folder.storeId());
     if (!records) {
         *listed = false;
