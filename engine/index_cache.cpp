@@ -200,8 +200,17 @@ void index_cache_put(struct store_index *index)
     if (slot)
         free_slot(slot);  // an older copy, or the mark of the content handed out
     slot = free_a_slot();
-    if (!slot)
+    if (!slot) {
+        // Every slot is handed out (a walk holding more folders open than there are slots):
+        // this content is not kept. Uncommitted entries are written rather than lost.
+        if (index->deferred) {
+            index->changed |= INDEX_ADDED;
+            if (index_write(index) < 0)
+                cache.lost = 1;
+        }
+        index_discard_content(index);
         return;
+    }
     slot->index = *index;
     slot->out = 0;
     slot->used = ++cache.clock;
