@@ -246,6 +246,8 @@ int runRm(Invocation &inv)
     Vault vault(inv.volume);
     vault.login(inv);
     int failures = 0;
+    XXProtectFileArray entries;
+    std::vector<std::string> paths;
     for (const std::string &path : inv.args) {
         if (storeBaseName(path).empty()) {
             say(path + ": the root folder cannot be removed");
@@ -263,19 +265,31 @@ int runRm(Invocation &inv)
             failures++;
             continue;
         }
-        std::optional<XXDiskResultObject> result;
-        vault.manager().removeProtectedFiles({entry},
-                                             [&](const XXDiskResultObject &r) { result.emplace(r); });
-        if (result && !result->isSuccess() && result->systemErrorNumber() == ELOOP) {
-            say(path + ": could not be removed entirely: folder " + printableName(result->errorFileName()) +
-                " names the index of a folder above it (run check --repair)");
-            failures++;
-        } else if (!result || !result->isSuccess()) {
-            say(path + ": could not be removed entirely");
-            failures++;
-        }
+        entries.push_back(entry);
+        paths.push_back(path);
     }
-    return failures ? 1 : 0;
+    if (entries.empty())
+        return 1;
+    // All in one call: the files of one folder then go together, as a full volume needs.
+    std::optional<XXDiskResultObject> result;
+    vault.manager().removeProtectedFiles(entries, [&](const XXDiskResultObject &r) { result.emplace(r); });
+    if (result && result->isSuccess())
+        return failures ? 1 : 0;
+    const int err = result ? result->systemErrorNumber() : 0;
+    const std::string looping = result ? result->errorFileName() : std::string();
+    for (size_t i = 0; i < entries.size(); i++) {
+        if (!vault.find(paths[i]))
+            continue;  // removed before the removal stopped
+        const std::string below = entries[i]->fullPath() + "/";
+        if (err == ELOOP && looping.compare(0, below.size(), below) == 0)
+            say(paths[i] + ": could not be removed entirely: folder " + printableName(looping) +
+                " names the index of a folder above it (run check --repair)");
+        else
+            say(paths[i] + ": could not be removed" + (entries[i]->isDirectory() ? " entirely" : "") + ": " +
+                causeText(err));
+        failures++;
+    }
+    return 1;
 }
 
 }  // namespace cli

@@ -1,11 +1,14 @@
 // Creating, removing, renaming and listing entries without opening files. Removals write
 // the folder's index first and delete object files only once that index no longer names
-// them, so a failed write leaves every file readable.
+// them, so a failed write leaves every file readable, on a full volume too.
 #include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "context.h"
 #include "engine_internal.h"
@@ -54,20 +57,167 @@ static int out_of_space(int err)
     return err == ENOSPC || err == EDQUOT || err == EFBIG;
 }
 
-// Writes the folder's index without the removed entries, then deletes their objects. On a
-// full volume there may be no room for the new index beside the old one: the objects, which
-// the user asked to be rid of, then go first to make that room, and the write is tried again.
-// Should that also fail, the old index names missing objects of entries meant to go, never a
-// file meant to stay.
+// The bytes cut off the end of an object to make room, kept until they are no longer needed.
+struct cut_tail {
+    const char *path;
+    off_t offset;
+    unsigned char *bytes;
+    size_t len;
+};
+
+static int read_at(int fd, unsigned char *buf, size_t len, off_t offset)
+{
+    while (len) {
+        ssize_t n = pread(fd, buf, len, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return -1;
+        buf += n;
+        len -= (size_t)n;
+        offset += n;
+    }
+    return 0;
+}
+
+static int write_at(int fd, const unsigned char *buf, size_t len, off_t offset)
+{
+    while (len) {
+        ssize_t n = pwrite(fd, buf, len, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return -1;
+        buf += n;
+        len -= (size_t)n;
+        offset += n;
+    }
+    return 0;
+}
+
+// Cuts up to want bytes (in whole 4 KiB blocks, so they are freed) off the end of the object
+// at path, keeping them in *cut; the bytes cut, or -1.
+static ssize_t cut_object_tail(const char *path, size_t want, struct cut_tail *cut)
+{
+    int fd = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) < 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+        if (fd >= 0)
+            close(fd);
+        return 0;  // nothing there to make room with
+    }
+    const off_t size = st.st_size;
+    off_t keep = size > (off_t)want ? (size - (off_t)want) & ~(off_t)4095 : 0;
+    size_t len = (size_t)(size - keep);
+    unsigned char *bytes = (unsigned char *)malloc(len);
+    if (!bytes || read_at(fd, bytes, len, keep) < 0 || ftruncate(fd, keep) < 0) {
+        int saved = bytes ? errno : ENOMEM;
+        free(bytes);
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    close(fd);
+    *cut = {path, keep, bytes, len};
+    return (ssize_t)len;
+}
+
+// Puts cut bytes back where they were; 0, or -1 when the object could not be made whole.
+static int restore_tail(const struct cut_tail *cut)
+{
+    int fd = open(cut->path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    int ok = fd >= 0 && write_at(fd, cut->bytes, cut->len, cut->offset) == 0 && fsync(fd) == 0;
+    if (fd >= 0)
+        close(fd);
+    return ok ? 0 : -1;
+}
+
+// About the bytes the index's file will take, trailer included.
+static size_t index_file_estimate(const struct store_index *index)
+{
+    size_t total = 12 + 16 + 2 * SHA1_RAWSZ;
+    for (uint32_t i = 0; i < index->count; i++)
+        total += index_entry_disk_size(index->entries[i]->name_len & INDEX_NAME_MASK);
+    return total;
+}
+
+// A full volume has no room for the new index beside the old one. The objects the user asked
+// to be rid of give it: their ends are cut off, largest objects first, and kept in memory
+// until the index that no longer names them is on the disk; should it still not fit, they are
+// put back and the entries stay whole. What is kept is bounded by the room the index needs.
+static int write_index_making_room(struct store_index *index, struct strbuf *pending)
+{
+    struct object_size {
+        const char *path;
+        off_t size;
+    };
+    size_t objects = 0;
+    for (size_t off = 0; off < pending->len; off += strlen(pending->buf + off) + 1)
+        objects++;
+    struct object_size *by_size = (struct object_size *)calloc(objects, sizeof(*by_size));
+    // An object may be cut more than once, each cut its own record.
+    const size_t max_cuts = objects + 32;
+    struct cut_tail *cuts = (struct cut_tail *)calloc(max_cuts, sizeof(*cuts));
+    if (!by_size || !cuts) {
+        free(by_size);
+        free(cuts);
+        errno = ENOSPC;
+        return -1;
+    }
+    size_t n = 0;
+    for (size_t off = 0; off < pending->len; off += strlen(pending->buf + off) + 1) {
+        struct stat st;
+        const char *path = pending->buf + off;
+        by_size[n++] = {path, stat(path, &st) == 0 ? st.st_size : 0};
+    }
+    qsort(by_size, n, sizeof(*by_size), [](const void *a, const void *b) {
+        off_t x = ((const struct object_size *)a)->size, y = ((const struct object_size *)b)->size;
+        return x > y ? -1 : x < y;
+    });
+
+    const size_t need = index_file_estimate(index);
+    size_t target = need + 8192, cut_total = 0, ncuts = 0, next = 0;
+    int written = -1, err = ENOSPC;
+    while (target <= 2 * need + (1 << 20)) {
+        // Cut until target bytes are free, or nothing is left to cut.
+        while (cut_total < target && next < n && ncuts < max_cuts) {
+            ssize_t got = cut_object_tail(by_size[next].path, target - cut_total, &cuts[ncuts]);
+            if (got < 0)
+                break;
+            if (got > 0)
+                ncuts++;
+            cut_total += (size_t)got;
+            by_size[next].size -= got;
+            if (by_size[next].size <= 0 || got == 0)
+                next++;
+        }
+        written = index_write(index);
+        if (written == 0 || !out_of_space(errno) || next >= n)
+            break;
+        target *= 2;
+    }
+    if (written < 0)
+        err = errno;
+    int lost = 0;
+    for (size_t i = ncuts; i-- > 0;) {
+        if (written < 0 && restore_tail(&cuts[i]) < 0)
+            lost = 1;
+        free(cuts[i].bytes);
+    }
+    free(cuts);
+    free(by_size);
+    if (written < 0)
+        errno = lost ? EIO : err;
+    return written;
+}
+
+// Writes the folder's index without the removed entries, then deletes their objects: the
+// index change is on the disk before any object goes, so a failure keeps every entry whole.
 static int release_after_removal(struct op_scratch *s)
 {
-    if (index_write(&s->index) < 0) {
-        if (!out_of_space(errno) || !s->pending.len)
-            return -1;
-        delete_pending_objects(&s->pending);
-        if (index_write(&s->index) < 0)
-            return -1;
-    }
+    if (index_write(&s->index) < 0 &&
+        (!out_of_space(errno) || !s->pending.len || write_index_making_room(&s->index, &s->pending) < 0))
+        return -1;
     delete_pending_objects(&s->pending);
     return 0;
 }
@@ -226,6 +376,49 @@ int fs_unlink(const char *path)
         }
     }
     free(parts);
+    return scratch_done(&s, release_after_removal(&s));
+}
+
+int fs_unlink_names(const char *folder, const char *const *names, size_t count)
+{
+    if (require_mounted() < 0)
+        return -1;
+    if (!folder || (count && !names))
+        return fail_with(EINVAL);
+    for (size_t i = 0; i < count; i++)
+        if (!names[i] || !*names[i] || strpbrk(names[i], "/\\"))
+            return fail_with(EINVAL);
+    struct op_scratch s;
+    scratch_init(&s);
+    if (normalize_store_path(&s.folder, folder) < 0 ||
+        (s.folder.len && s.folder.buf[s.folder.len - 1] != '/' && strbuf_addch(&s.folder, '/') < 0))
+        return scratch_done(&s, -1);
+    int r = index_resolve_path(&s.index, s.folder.buf, NULL, NULL);
+    if (r != 0 && r != 2)
+        return scratch_done(&s, r < 0 ? -1 : fail_with(ENOENT));
+    for (size_t i = 0; i < count; i++) {
+        uint64_t size = 0;
+        // One component, so the index stays on the folder.
+        r = index_resolve_path(&s.index, names[i], NULL, &size);
+        if (r < 0)
+            return scratch_done(&s, -1);
+        if (r != 1)
+            return scratch_done(&s, fail_with(EISDIR));
+        uint64_t *parts = NULL;
+        size_t part_count = 0;
+        if (present_parts(&s.index, names[i], size, &parts, &part_count) < 0)
+            return scratch_done(&s, -1);
+        for (size_t k = 0; k <= part_count; k++) {
+            if (part_entry_name(&s.work, names[i], k < part_count ? parts[k] : 0) < 0 ||
+                index_detach_file(&s.index, s.work.buf, &s.pending) < 0) {
+                free(parts);
+                return scratch_done(&s, -1);
+            }
+        }
+        free(parts);
+    }
+    if (!s.index.changed)
+        return scratch_done(&s, 0);
     return scratch_done(&s, release_after_removal(&s));
 }
 

@@ -111,6 +111,12 @@ int fs_mkdir(const char *path);
 int fs_rmdir(const char *path);
 int fs_unlink(const char *path);
 int fs_rename(const char *old_path, const char *new_path);
+/* Removes files of one folder together, with one write of its index: on a full volume the
+ * room all their objects free is there for that write. names are plain names of folder's
+ * files; one that is not there (ENOENT) or is a folder (EISDIR) refuses the whole call before
+ * anything changes. Like fs_unlink, the index without them is on the disk before any object
+ * goes; when it cannot be written, all of them stay whole. 0, or -1 with errno. */
+int fs_unlink_names(const char *folder, const char *const *names, size_t count);
 fs_dir *fs_opendir(const char *path);
 /* Lists the folder whose record (from fs_readdir of its parent) carries id, without resolving
  * path again, so a walk reads each folder once however deep it goes. path names the folder in

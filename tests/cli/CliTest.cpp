@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
@@ -13,6 +14,7 @@
 #include "CliRunner.h"
 #include "ReferenceFormat.h"
 #include "ScopedEnv.h"
+#include "SmallVolume.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -484,4 +486,39 @@ TEST_F(CliTest, MkdirAndRenameFollowTheServiceRules)
     EXPECT_EQ(cli({"mv", "missing", "other"}).status, 1);
     EXPECT_EQ(cli({"tree"}).out, "Papers/\n  Old/\nsummary.pdf\nREAD\n");
     EXPECT_EQ(cli({"check"}).status, 0);
+}
+
+// A stick full to its last block: removing from it never leaves an entry whose object is gone,
+// and many small files of one folder go together, as no one of them frees enough alone.
+TEST_F(CliTest, RemovingFromAFullStickLeavesNoEntryWithoutItsObject)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    SmallVolume small("size=2m");
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+    vol = small.path();
+    init();
+    std::vector<std::string> removed;
+    for (int i = 0; i < 200; i++) {
+        writeFile(tmp / ("many/file-" + std::to_string(i)), std::string(1000, (char)('a' + i % 26)));
+        if (i < 8)
+            removed.push_back("many/file-" + std::to_string(i));
+    }
+    ASSERT_TRUE(exited(cli({"put", tmp / "many"}), 0));
+    {
+        std::ofstream filler(vol + "/filler", std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), (std::streamsize)block.size()) && filler.flush()) {
+        }
+    }
+    std::vector<std::string> rm = {"rm"};
+    rm.insert(rm.end(), removed.begin(), removed.end());
+    EXPECT_TRUE(exited(cli(rm), 0));
+    CliResult check = cli({"check"});
+    EXPECT_TRUE(exited(check, 0)) << "an entry lost its object";
+    EXPECT_NE(check.out.find("192 files"), std::string::npos) << check.out;
+    EXPECT_EQ(cli({"cat", "many/file-8"}).out, std::string(1000, 'i'));
+    EXPECT_TRUE(exited(cli({"rm", "-r", "many"}), 0));
+    EXPECT_TRUE(exited(cli({"check"}), 0, "", "0 files"));
 }
