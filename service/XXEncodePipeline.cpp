@@ -283,7 +283,8 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
     const char *createFailed = "创建文件失败___%s";
     const Copied copied = loop.ahead->take(static_cast<size_t>(index() - loop.aheadFrom), &ready)
         ? storeReadAhead(ready, target, itemName, createFailed, generation, &size, &err)
-        : importFile(item->fullPath(), target, itemName, createFailed, generation, &size, &err);
+        : ready.cutShort ? cutShort(item->fullPath(), ready, &err)
+                         : importFile(item->fullPath(), target, itemName, createFailed, generation, &size, &err);
     switch (copied) {
     case Copied::cancelled:
         settleBatch(stopped());
@@ -346,8 +347,9 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
         const Copied copied = ahead.take(next++, &ready)
             ? storeReadAhead(ready, record.destinationPath, record.sourceWrapper->fileName(), createFailed,
                              generation, &size, &err)
-            : importFile(record.sourcePath, record.destinationPath, record.sourceWrapper->fileName(),
-                         createFailed, generation, &size, &err);
+            : ready.cutShort ? cutShort(record.sourcePath, ready, &err)
+                             : importFile(record.sourcePath, record.destinationPath,
+                                          record.sourceWrapper->fileName(), createFailed, generation, &size, &err);
         switch (copied) {
         case Copied::cancelled:
             // What was complete before the cancel stays, as it always did.
@@ -464,6 +466,16 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
 
     *size = written;
     return closeStored(handle, outcome, targetPath, systemError);
+}
+
+XXEncodePipeline::Copied XXEncodePipeline::cutShort(const std::string &sourcePath,
+                                                    const XXImportReadAhead::Ready &ready, int *systemError)
+{
+    *systemError = ready.error;
+    XXServiceLogf("%s ended after %llu of %llu bytes (errno %d)", XXServiceLogEscaped(sourcePath).c_str(),
+                  static_cast<unsigned long long>(ready.got), static_cast<unsigned long long>(ready.size),
+                  ready.error);
+    return Copied::failed;
 }
 
 XXEncodePipeline::Copied

@@ -5,7 +5,7 @@
 // reports a failure or is cancelled. The progress hook and the completion run on that
 // thread too. On a name conflict or a failed item it reports through the run's completion
 // and stops; the screens answer (exist type, error type) and the run resumes at the same
-// item. Cancel only marks the run and may come from any thread: every run carries a
+// item after a conflict, or past it after a failure (which the answer settles). Cancel only marks the run and may come from any thread: every run carries a
 // generation number, and the running loop checks it after each chunk, so a cancelled or
 // restarted run stops at its next check and never reports again.
 //
@@ -115,14 +115,29 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             existType_ = type;
+            failureAsked_ = false;
         }
         continueRun();
     }
+    // An answer to a failure report settles the item that failed: skipped, or the run is
+    // cancelled. It is not taken again, so its source is read once and what the report said
+    // is what happened to it. With no failure pending, the answer is stored for the next one.
     void continueWithErrorType(std::uint64_t type)
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             errorType_ = type;
+            if (failureAsked_) {
+                failureAsked_ = false;
+                if (type == XXErrorSkipAll || type == XXErrorSkipOne) {
+                    ++index_;
+                    if (type == XXErrorSkipOne)
+                        errorType_ = XXErrorAsk;
+                } else if (type == XXErrorCancel) {
+                    resetLocked();
+                    return;
+                }
+            }
         }
         continueRun();
     }
@@ -255,6 +270,7 @@ protected:
             block_ = std::move(block);
             errorType_ = XXErrorAsk;
             existType_ = XXExistAsk;
+            failureAsked_ = false;
             run_ = std::move(run);
         }
         continueRun();
@@ -361,6 +377,7 @@ private:
         block_ = nullptr;
         errorType_ = XXErrorAsk;
         existType_ = XXExistAsk;
+        failureAsked_ = false;
         run_ = RunState{};
         if (cancelClearsProgress_)
             progressBlock_ = nullptr;
@@ -437,6 +454,10 @@ private:
                 XXDiskResultObject report =
                     XXDiskResultObject::error(area_, std::to_string(step.code), step.systemError);
                 report.setErrorFileName(step.name);
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    failureAsked_ = generation == generation_;
+                }
                 return deliver(generation, loop, report);
             }
             if (type == XXErrorCancel)
@@ -470,6 +491,7 @@ private:
     ResultBlock block_;
     std::uint64_t errorType_ = XXErrorAsk;
     std::uint64_t existType_ = XXExistAsk;
+    bool failureAsked_ = false;  // the item at the index failed, and the report awaits its answer
     ProgressBlock progressBlock_;
     RunState run_{};
     // The loop working on the current run: its number, whether it is asking (inside a

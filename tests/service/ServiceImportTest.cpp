@@ -3,6 +3,7 @@
 // all three pipelines make before they start.
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -178,7 +179,7 @@ TEST_F(ServiceImport, FailedItemsFollowTheStoredErrorType)
     expectReport(lastReport(), "8+1", 8, "gone.txt");
     EXPECT_EQ(lastReport().systemErrorNumber(), ENOENT);  // the cause travels with the report
 
-    // "Skip this one": retried once, skipped when it fails again, then asked again.
+    // "Skip this one": skipped, not read again, then asked again.
     manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
     expectReport(lastReport(), "8+1", 8, "gone2.txt");
     EXPECT_EQ(storeGet("/ok.txt"), "fine");
@@ -199,6 +200,27 @@ TEST_F(ServiceImport, FailedItemsFollowTheStoredErrorType)
     ASSERT_EQ(reports.size(), 2u);
     expectSuccess(lastReport());
     EXPECT_EQ(storeGet("/later.txt"), "later");
+}
+
+// A source that shrinks while it is read fails, and the answer skips it: it is not read a
+// second time, so nothing is stored that the report said was not.
+TEST_F(ServiceImport, ASourceThatShrinksWhileReadIsStoredAsReported)
+{
+    writeComputer({{"shrinks.bin", randomContent(5 * 1024 * 1024, 3)}, {"after.txt", "after"}});
+    const std::string source = computer / "shrinks.bin";
+    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
+        if (name == "shrinks.bin" && done > 0) {
+            ASSERT_EQ(truncate(source.c_str(), 1000), 0);
+        }
+    });
+    importNamed({"shrinks.bin", "after.txt"}, root);
+    expectReport(lastReport(), "8+1", 8, "shrinks.bin");
+    EXPECT_FALSE(storeGet("/shrinks.bin"));
+    manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
+    expectSuccess(lastReport());
+    EXPECT_FALSE(storeGet("/shrinks.bin")) << "stored after all, on a second reading";
+    EXPECT_EQ(storeGet("/after.txt"), "after");
+    EXPECT_EQ(childNames(*root), (Names{"after.txt"}));
 }
 
 // What the store cannot take fails its item, once the rest of a folder is in, and is written
