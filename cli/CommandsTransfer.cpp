@@ -93,6 +93,32 @@ std::shared_ptr<XXProtectFileWrapper> folderAt(Vault &vault, const std::string &
     return folder;
 }
 
+// What a salvage wrote: for each file that does not read back whole, where its copy is and
+// which bytes of it are lost (zeros) or may be wrong. True when there was any.
+bool reportSalvaged(const std::vector<XXSalvagedFile> &files)
+{
+    constexpr size_t kShown = 20;
+    for (const XXSalvagedFile &file : files) {
+        say(printableName(file.storePath) + ": damaged in the vault; what could be read is in " +
+            printableName(file.targetPath));
+        uint64_t lost = 0, doubtful = 0;
+        for (size_t i = 0; i < file.ranges.size(); i++) {
+            const XXSalvagedFile::Range &r = file.ranges[i];
+            (r.unreadable ? lost : doubtful) += r.length;
+            if (i < kShown)
+                fprintf(stderr, "  bytes %llu to %llu (%llu bytes): %s\n", (unsigned long long)r.offset,
+                        (unsigned long long)(r.offset + r.length - 1), (unsigned long long)r.length,
+                        r.unreadable ? "could not be read; the copy holds zeros there"
+                                     : "read, but no checksum confirms them; some may be wrong");
+        }
+        if (file.ranges.size() > kShown)
+            fprintf(stderr, "  and %zu more ranges\n", file.ranges.size() - kShown);
+        fprintf(stderr, "  in all %llu of %llu bytes could not be read, %llu may be wrong\n",
+                (unsigned long long)lost, (unsigned long long)file.size, (unsigned long long)doubtful);
+    }
+    return !files.empty();
+}
+
 }  // namespace
 
 int runPut(Invocation &inv)
@@ -125,6 +151,7 @@ int runPut(Invocation &inv)
 
 int runGet(Invocation &inv)
 {
+    const bool salvage = takeFlag(inv.args, "--salvage");
     const std::string to = localPath(takeOption(inv.args, "--to").value_or("."));
     const TransferPolicy policy = takeTransferPolicy(inv.args);
     rejectUnknownOptions(inv.args);
@@ -172,7 +199,10 @@ int runGet(Invocation &inv)
     run.calls = XXTransferCalls::forExport(manager);
     run.selectedCount = entries.size();
     run.currentName = [&] { return manager.decodePipeline().currentItemName(); };
+    manager.setDecodeSalvage(salvage);
     leftOut += driveTransfer(policy, run, {"could not be written here", "is already in " + to});
+    if (salvage && reportSalvaged(manager.decodePipeline().salvagedFiles()))
+        leftOut++;  // the copies are not the files as they were stored
     return leftOut ? 1 : 0;
 }
 

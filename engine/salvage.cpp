@@ -398,6 +398,10 @@ private:
                 stored = stored << 8 | (unsigned long)b;
             }
             verified_ = whole && stored == adler_;  // a short part's missing end is unreadable
+            // A stream of blocks whose last one came out longer or shorter than the entry
+            // allows went wrong in that block.
+            if (!verified_ && blocked_ && out_ != header_len_ + part_.length)
+                note_unsure(last_boundary_out_, (size_t)(out_ - last_boundary_out_));
             z_value_.end();
             phase_ = DONE;
             return 1;

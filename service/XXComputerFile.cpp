@@ -51,6 +51,24 @@ bool writeFully(int fd, const void *bytes, size_t length)
     return true;
 }
 
+bool writeFullyAt(int fd, const void *bytes, size_t length, std::uint64_t offset)
+{
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n =
+            ::pwrite(fd, static_cast<const char *>(bytes) + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 int createNewFile(const std::string &path, mode_t mode)
 {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
