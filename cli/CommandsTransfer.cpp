@@ -146,6 +146,7 @@ int runPut(Invocation &inv)
     run.calls = XXTransferCalls::forImport(manager);
     run.selectedCount = items.size();
     run.currentName = [&] { return manager.encodePipeline().currentItemName(); };
+    run.failures = [&] { return manager.encodePipeline().failures(); };
     return driveTransfer(policy, run, {"could not be stored", "is already in the vault"}) ? 1 : 0;
 }
 
@@ -199,6 +200,7 @@ int runGet(Invocation &inv)
     run.calls = XXTransferCalls::forExport(manager);
     run.selectedCount = entries.size();
     run.currentName = [&] { return manager.decodePipeline().currentItemName(); };
+    run.failures = [&] { return manager.decodePipeline().failures(); };
     manager.setDecodeSalvage(salvage);
     leftOut += driveTransfer(policy, run, {"could not be written here", "is already in " + to});
     if (salvage && reportSalvaged(manager.decodePipeline().salvagedFiles()))
@@ -234,6 +236,7 @@ static int operate(Vault &vault, const std::vector<std::string> &args, const Tra
     run.calls = XXTransferCalls::forOperate(manager);
     run.selectedCount = entries.size();
     run.currentName = [&] { return manager.operateDiskPipeline().currentItemName(); };
+    run.failures = [&] { return manager.operateDiskPipeline().failures(); };
     leftOut += driveTransfer(policy, run,
                              {isCopy ? "could not be copied" : "could not be moved", "is already in /" + to});
     manager.setOperateDiskProgressBlock(nullptr);

@@ -101,7 +101,7 @@ int fs_write_deflated(int handle, const void *stream, uint32_t length);
  * fs_check to report) but never anything committed before. A file counts as stored only
  * once a commit after its fs_close succeeded. fs_batch_end commits and ends the batch; so do
  * fs_umount, fs_login and fs_chpasswd. Returns 0, or -1 with errno when an index write
- * failed or an uncommitted entry was lost (EIO). */
+ * failed or an uncommitted entry was lost (with the errno of the failure that lost it). */
 int fs_batch_begin(void);
 int fs_batch_commit(void);
 int fs_batch_end(void);

@@ -127,6 +127,7 @@ public:
     {
         end();
         memset(&z_, 0, sizeof(z_));
+        in_.resize(kPlainWindow);
         if (inflateInit2(&z_, -15) != Z_OK)
             return -1;
         active_ = true;
@@ -154,13 +155,13 @@ public:
             if (!z_.avail_in) {
                 // A copy: the stream's window moves with every other reader of it.
                 const unsigned char *bytes;
-                ssize_t n = plain_->at(next_, &bytes, sizeof(in_));
+                ssize_t n = plain_->at(next_, &bytes, in_.size());
                 if (n <= 0) {
                     ret = Z_BUF_ERROR;
                     break;
                 }
-                memcpy(in_, bytes, (size_t)n);
-                z_.next_in = in_;
+                memcpy(in_.data(), bytes, (size_t)n);
+                z_.next_in = in_.data();
                 z_.avail_in = (uInt)n;
                 next_ += (size_t)n;
             }
@@ -187,24 +188,25 @@ private:
     bool active_ = false;
     plain_stream *plain_ = NULL;
     size_t next_ = 0;
-    unsigned char in_[kPlainWindow];
+    std::vector<unsigned char> in_;
 };
 
 enum probe_result { PROBE_BAD, PROBE_FULL, PROBE_FINAL };
 
 // Whether a block starts at plain offset at: a whole block ending at a sync point (*next is
 // the next block's start) or the final block ending the stream (*out_len its bytes).
-probe_result probe_block(plain_stream *plain, size_t at, size_t *next, uint64_t *out_len)
+probe_result probe_block(plain_stream *plain, size_t at, size_t *next, uint64_t *out_len,
+                         std::vector<unsigned char> &sink)
 {
     static const unsigned char stand_in[kDict] = {0};
-    static thread_local unsigned char sink[kPiece];
+    sink.resize(kPiece);
     inflater z;
     if (z.begin(plain, at, stand_in, kDict) < 0)
         return PROBE_BAD;
     uint64_t made_total = 0;
     for (;;) {
         size_t made = 0;
-        int ret = z.step(sink, kPiece, Z_BLOCK, &made);
+        int ret = z.step(sink.data(), kPiece, Z_BLOCK, &made);
         made_total += made;
         if (made_total > kBlock)
             return PROBE_BAD;
@@ -447,7 +449,7 @@ private:
                 for (;;) {
                     size_t next = 0;
                     uint64_t len = 0;
-                    probe_result r = probe_block(&plain_, at, &next, &len);
+                    probe_result r = probe_block(&plain_, at, &next, &len, scratch_);
                     if (r == PROBE_BAD)
                         break;
                     seg.blocks++;
@@ -490,7 +492,7 @@ private:
                     continue;
                 size_t next;
                 uint64_t len;
-                if (probe_block(&plain_, at, &next, &len) != PROBE_BAD)
+                if (probe_block(&plain_, at, &next, &len, scratch_) != PROBE_BAD)
                     return at;
             }
             p += (size_t)n;
@@ -628,7 +630,7 @@ private:
     phase phase_ = START;
     plain_stream plain_;
     inflater z_value_, z_zeros_, z_ones_;
-    std::vector<unsigned char> buffer_, zeros_, ones_;
+    std::vector<unsigned char> buffer_, zeros_, ones_, scratch_;
     size_t header_len_ = part_.header_len;
     bool header_known_ = false;
     uint64_t out_ = 0;  // inflated bytes (header included) at the decoder's place

@@ -13,6 +13,7 @@
 #include "XXDiskFileManager.h"
 #include "XXProtectStoreWalk.h"
 #include "XXServiceLog.h"
+#include "XXTransferFailure.h"
 #include "XXTransferNames.h"
 #include "fs.h"
 
@@ -141,6 +142,7 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
     if (!xxtransfer::canBeComputerName(itemName)) {
         XXServiceLogf("not exported, the name could leave the folder: \"%s\"",
                       XXServiceLogEscaped(itemName).c_str());
+        XXNoteTransferFailure({XXFailedStep::notExportable, item->fullPath()});
         return failedWith(failCode, itemName);
     }
     const std::shared_ptr<XXFileWrapper> &destination = run.destination;
@@ -193,6 +195,7 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
     if (!plan.unreadableFolders.empty()) {
         XXServiceLogf("not exported, the folder %s cannot be read",
                       XXServiceLogEscaped(plan.unreadableFolders.front()).c_str());
+        XXNoteTransferFailure({XXFailedStep::storedFolderUnreadable, plan.unreadableFolders.front(), EBADMSG});
         return failedWith(XXReportFolderFailed, item->fileName(), EBADMSG);
     }
     for (const XXDecodeFolderRecord &record : plan.folders) {
@@ -202,6 +205,7 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
             const int err = errno;
             XXServiceLogf("cannot create the folder %s: errno %d",
                           XXServiceLogEscaped(record.createPath).c_str(), err);
+            XXNoteTransferFailure({XXFailedStep::createTarget, record.createPath, err});
             return failedWith(XXReportFolderFailed, item->fileName(), err);
         }
         const XXFileWrapper created(record.createPath);
@@ -214,6 +218,7 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
     int firstError = 0;  // of the first failure, which the report carries
     for (const std::string &refused : plan.refusedPaths) {
         XXServiceLogf("not exported, no file may have that name: %s", XXServiceLogEscaped(refused).c_str());
+        XXNoteTransferFailure({XXFailedStep::notExportable, refused});
         anyFailed = true;
     }
     for (const XXDecodeFileRecord &record : plan.files) {
@@ -241,17 +246,33 @@ XXDecodePipeline::Copied XXDecodePipeline::exportFile(const std::shared_ptr<XXPr
 {
     auto chunkDone = [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, progressName); };
     bool storeFailed = false;
-    Copied copied =
-        copyOut(source->fullPath(), source->fileSize(), targetPath, 0666, chunkDone, systemError, &storeFailed);
+    std::vector<XXTransferFailure> notes;  // kept only if the file fails in the end
+    Copied copied;
+    {
+        XXTransferFailureScope noting(&notes);
+        copied = copyOut(source->fullPath(), source->fileSize(), targetPath, 0666, chunkDone, systemError,
+                         &storeFailed);
+    }
+    auto keepNotes = [&] {
+        for (XXTransferFailure &note : notes)
+            XXNoteTransferFailure(std::move(note));
+    };
     bool salvage;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         salvage = salvaging_;
     }
-    if (copied != Copied::failed || !storeFailed || !salvage)
+    if (copied != Copied::failed || !storeFailed || !salvage) {
+        keepNotes();
         return copied;
+    }
     XXSalvagedFile salvaged;
-    copied = salvageOut(source->fullPath(), targetPath, 0666, chunkDone, systemError, &salvaged);
+    {
+        XXTransferFailureScope noting(&notes);
+        copied = salvageOut(source->fullPath(), targetPath, 0666, chunkDone, systemError, &salvaged);
+    }
+    if (copied == Copied::failed)
+        keepNotes();
     if (copied == Copied::done && !salvaged.ranges.empty()) {
         std::lock_guard<std::mutex> lock(mutex_);
         salvaged_.push_back(std::move(salvaged));
@@ -277,6 +298,7 @@ XXDecodePipeline::Copied XXDecodePipeline::salvageOut(const std::string &sourceP
     }
     if (!salvage) {
         XXServiceLogf("cannot salvage %s: errno %d", XXServiceLogEscaped(sourcePath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, err});
         return Copied::failed;
     }
     auto close = [&] {
@@ -287,6 +309,7 @@ XXDecodePipeline::Copied XXDecodePipeline::salvageOut(const std::string &sourceP
     if (!target.isOpen()) {
         err = errno;
         XXServiceLogf("cannot create %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::createTarget, targetPath, err});
         close();
         return Copied::failed;
     }
@@ -304,6 +327,7 @@ XXDecodePipeline::Copied XXDecodePipeline::salvageOut(const std::string &sourceP
         }
         if (got < 0) {
             XXServiceLogf("salvaging %s failed: errno %d", XXServiceLogEscaped(sourcePath).c_str(), err);
+            XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, err});
             outcome = Copied::failed;
             break;
         }
@@ -313,6 +337,7 @@ XXDecodePipeline::Copied XXDecodePipeline::salvageOut(const std::string &sourceP
         if (!xxtransfer::writeFullyAt(target.get(), buffer.data(), static_cast<size_t>(got), offset)) {
             err = errno;
             XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+            XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
             outcome = Copied::failed;
             break;
         }
@@ -324,6 +349,7 @@ XXDecodePipeline::Copied XXDecodePipeline::salvageOut(const std::string &sourceP
     if (outcome == Copied::done && ftruncate(target.get(), static_cast<off_t>(size)) != 0) {
         err = errno;
         XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
         outcome = Copied::failed;
     }
     if (outcome == Copied::done && salvaged) {
@@ -340,6 +366,7 @@ XXDecodePipeline::Copied XXDecodePipeline::salvageOut(const std::string &sourceP
     if (target.close() != 0 && outcome == Copied::done) {
         err = errno;
         XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
         outcome = Copied::failed;
     }
     if (outcome != Copied::done)
@@ -370,6 +397,7 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
     }
     if (handle < 0) {
         XXServiceLogf("文件打开失败 _%s", XXServiceLogEscaped(sourcePath).c_str());
+        XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, err, 0, size});
         fromStore = true;
         return Copied::failed;
     }
@@ -377,6 +405,7 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
     if (!target.isOpen()) {
         err = errno;
         XXServiceLogf("cannot create %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::createTarget, targetPath, err});
         auto engine = XXDiskFileManager::lockEngine();
         fs_close(handle);
         return Copied::failed;
@@ -398,6 +427,7 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
         if (failed && outcome == Copied::done) {
             err = failed;
             XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+            XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
             outcome = Copied::failed;
         }
     };
@@ -424,6 +454,7 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
         } else if (!xxtransfer::writeFully(target.get(), buffer.data(), static_cast<size_t>(got))) {
             err = errno;
             XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+            XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
             outcome = Copied::failed;
             break;
         }
@@ -441,11 +472,13 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
     if (target.close() != 0 && outcome == Copied::done) {
         err = errno;
         XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
         outcome = Copied::failed;
     }
     if (outcome == Copied::done && total != size) {
         XXServiceLogf("%s holds %llu of its %llu bytes (errno %d)", XXServiceLogEscaped(sourcePath).c_str(),
                       static_cast<unsigned long long>(total), static_cast<unsigned long long>(size), err);
+        XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, err, total, size});
         outcome = Copied::failed;
         fromStore = true;
     }

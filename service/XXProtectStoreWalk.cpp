@@ -9,6 +9,7 @@
 #include "XXServiceLog.h"
 #include "XXServiceText.h"
 #include "XXTool.h"
+#include "XXTransferFailure.h"
 #include "XXTransferNames.h"
 #include "fs.h"
 
@@ -195,6 +196,7 @@ XXFoldersMade createStoreFolders(const std::vector<XXStoreFolderRecord> &folders
         }
         if (result != 0) {
             XXServiceLogf("创建文件夹失败___%s", XXServiceLogEscaped(record.createPath).c_str());
+            XXNoteTransferFailure({XXFailedStep::createFolder, record.createPath, err});
             if (systemError)
                 *systemError = err;
             return XXFoldersMade::failed;

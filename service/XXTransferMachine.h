@@ -31,6 +31,7 @@
 #include "XXDiskResultObject.h"
 #include "XXServiceLog.h"
 #include "XXTransferActivity.h"
+#include "XXTransferFailure.h"
 #include "XXTransferNames.h"
 #include "XXTransferTypes.h"
 
@@ -93,6 +94,12 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         return run_;
+    }
+    // Why the item whose failure was reported last failed, step by step (see XXTransferFailure).
+    std::vector<XXTransferFailure> failures() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failures_;
     }
     // The name of the item at the index (the one a waiting run asks about); "" past the end.
     std::string currentItemName() const
@@ -222,6 +229,7 @@ protected:
         const int failCode = isFolder ? XXReportFolderFailed : XXReportFileFailed;
         if (!xxtransfer::canBeStoreName(itemName)) {
             XXServiceLogf("the store cannot hold the name \"%s\"", XXServiceLogEscaped(itemName).c_str());
+            XXNoteTransferFailure({XXFailedStep::notStorable, itemName});
             *step = failedWith(failCode, itemName);
             return {};
         }
@@ -271,6 +279,7 @@ protected:
             errorType_ = XXErrorAsk;
             existType_ = XXExistAsk;
             failureAsked_ = false;
+            failures_.clear();
             run_ = std::move(run);
         }
         continueRun();
@@ -492,6 +501,7 @@ private:
     std::uint64_t errorType_ = XXErrorAsk;
     std::uint64_t existType_ = XXExistAsk;
     bool failureAsked_ = false;  // the item at the index failed, and the report awaits its answer
+    std::vector<XXTransferFailure> failures_;  // of the item last reported failed
     ProgressBlock progressBlock_;
     RunState run_{};
     // The loop working on the current run: its number, whether it is asking (inside a
@@ -559,7 +569,18 @@ void XXTransferMachine<Item, ProgressArg, RunState, LoopContext>::continueRun()
         }
         if (progress)
             progress(all, done, progressArgument(item));
-        if (!applyStep(processItem(item, generation, run, context), generation, loop))
+        std::vector<XXTransferFailure> notes;
+        Step step;
+        {
+            XXTransferFailureScope noting(&notes);
+            step = processItem(item, generation, run, context);
+        }
+        if (step.kind == Step::failed) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (generation == generation_)
+                failures_ = std::move(notes);
+        }
+        if (!applyStep(step, generation, loop))
             return;
     }
 }

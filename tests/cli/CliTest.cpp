@@ -402,7 +402,7 @@ TEST_F(CliTest, FailuresAreSkippedOrStopTheTransfer)
     writeFile(tmp / "good.txt", "good");
     const CliResult skipped = cli({"put", tmp / "missing.txt", tmp / "good.txt"});
     EXPECT_TRUE(exited(skipped, 1, "missing.txt: could not be stored"));
-    EXPECT_TRUE(exited(skipped, 1, "errno 2"));  // the reason
+    EXPECT_TRUE(exited(skipped, 1, "reading " + (tmp / "missing.txt") + " failed: No such file or directory"));
     EXPECT_EQ(cli({"cat", "good.txt"}).out, "good");
 
     ASSERT_EQ(cli({"rm", "good.txt"}).status, 0);
@@ -521,4 +521,57 @@ TEST_F(CliTest, RemovingFromAFullStickLeavesNoEntryWithoutItsObject)
     EXPECT_EQ(cli({"cat", "many/file-8"}).out, std::string(1000, 'i'));
     EXPECT_TRUE(exited(cli({"rm", "-r", "many"}), 0));
     EXPECT_TRUE(exited(cli({"check"}), 0, "", "0 files"));
+}
+
+// On a full stick every failure says what failed, on which file and why, in words, and each
+// item only its own reasons; the service's log lines (the design's texts) stay in the log.
+TEST_F(CliTest, FailuresNameTheirCauseAndTheirFiles)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    SmallVolume small("size=1m");
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+    vol = small.path();
+    init();
+    writeFile(tmp / "kept.txt", "kept");
+    writeFile(tmp / "fill.bin", std::string(900000, '\0') + "x");
+    ASSERT_TRUE(exited(cli({"put", tmp / "kept.txt"}), 0));
+    {
+        std::ofstream filler(vol + "/filler", std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), (std::streamsize)block.size()) && filler.flush()) {
+        }
+    }
+    auto noInternalTexts = [](const CliResult &r) {
+        return r.err.find("fs_") == std::string::npos && r.err.find("\xe5\x88\x9b\xe5\xbb\xba") == std::string::npos &&
+            r.err.find("\xe6\x96\x87\xe4\xbb\xb6") == std::string::npos;
+    };
+
+    CliResult mkdir = cli({"mkdir", "New"});
+    EXPECT_TRUE(exited(mkdir, 1, "New: the folder could not be made: the drive is full"));
+    EXPECT_TRUE(noInternalTexts(mkdir)) << mkdir.err;
+
+    writeFile(tmp / "R/S/deep.txt", "deep");
+    CliResult folder = cli({"put", tmp / "R"});
+    EXPECT_TRUE(exited(folder, 1, "could not be made in the vault: the drive is full")) << folder.err;
+    EXPECT_TRUE(noInternalTexts(folder)) << folder.err;
+
+    writeFile(tmp / "a1", std::string(200000, 'a'));
+    writeFile(tmp / "a2", std::string(200000, 'b'));
+    CliResult two = cli({"put", tmp / "a1", tmp / "a2"});
+    EXPECT_TRUE(exited(two, 1, "the drive is full"));
+    const size_t second = two.err.find("a2: could not be stored");
+    ASSERT_NE(second, std::string::npos) << two.err;
+    EXPECT_EQ(two.err.find("/a1", second), std::string::npos) << "the first item's reasons again:\n" << two.err;
+    EXPECT_TRUE(noInternalTexts(two)) << two.err;
+
+    const ref::Index idx = rootIndex();
+    for (const ref::Entry &e : idx.entries)
+        if (e.name == "kept.txt")
+            fs::remove(ref::objectPath(store(), e.id));
+    fs::create_directories(tmp / "out");
+    CliResult get = cli({"get", "kept.txt", "--to", tmp / "out"});
+    EXPECT_TRUE(exited(get, 1, "/kept.txt does not read back whole from the vault")) << get.err;
+    EXPECT_TRUE(noInternalTexts(get)) << get.err;
 }

@@ -223,6 +223,30 @@ TEST_F(ServiceImport, ASourceThatShrinksWhileReadIsStoredAsReported)
     EXPECT_EQ(childNames(*root), (Names{"after.txt"}));
 }
 
+// A batch that cannot be recorded fails the item it ends with, and its reasons name every
+// file left out, with the cause.
+TEST_F(ServiceImport, AFailedCommitNamesTheFilesItLeavesOut)
+{
+    writeComputer({{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
+    XXEncodePipeline::setCommitInterval(std::chrono::hours(1));
+    const std::string lock = storeDir() + "/index.lock";  // where the root index is written
+    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t, const std::string &name) {
+        if (name == "c.txt")
+            std::filesystem::create_directory(lock);
+    });
+    importNamed({"a.txt", "b.txt", "c.txt"}, root);
+    XXEncodePipeline::setCommitInterval(std::chrono::milliseconds(500));
+    std::filesystem::remove(lock);
+    expectReport(lastReport(), "8+1", 8, "c.txt");
+    const std::vector<XXTransferFailure> failures = state().failures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].step, XXFailedStep::commit);
+    EXPECT_EQ(failures[0].systemError, EISDIR);
+    EXPECT_EQ(failures[0].files, (Names{"/a.txt", "/b.txt", "/c.txt"}));
+    EXPECT_EQ(storeList("/"), Names{});
+    EXPECT_TRUE(childNames(*root).empty());
+}
+
 // What the store cannot take fails its item, once the rest of a folder is in, and is written
 // nowhere else: a name with "?" or "\", a named pipe, a folder where a stored file has its
 // name (no conflict, and no folder either). The answer re-enters at a failed folder, which
