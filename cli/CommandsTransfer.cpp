@@ -88,8 +88,11 @@ XXProtectFileArray entriesAt(Vault &vault, const std::vector<std::string> &paths
 std::shared_ptr<XXProtectFileWrapper> folderAt(Vault &vault, const std::string &path)
 {
     auto folder = vault.treeEntry(path);
-    if (!folder || !folder->isDirectory())
+    if (!folder || !folder->isDirectory()) {
+        if (1 + joinStorePath("", path).size() > FS_PATH_MAX)
+            throw OperationError(path + ": " + causeText(ENAMETOOLONG));
         throw OperationError((path.empty() ? "/" : path) + ": no such folder in the vault");
+    }
     return folder;
 }
 

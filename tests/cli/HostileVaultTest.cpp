@@ -333,3 +333,58 @@ TEST_F(HostileVault, RepairKeepsADamagedFileAndSalvageWritesWhatReads)
     ASSERT_EQ(copy.size(), text.size());
     EXPECT_EQ(copy.substr(0, 2 << 20), text.substr(0, 2 << 20)) << "the blocks before the damage";
 }
+
+// Sixteen names of 255 bytes fill the path limit: every command walks such a vault to its
+// end and none makes a longer path; a vault another program made deeper is reported by check,
+// and the listing says why it stops.
+TEST_F(HostileVault, WritersAndWalkersAgreeOnThePathLimit)
+{
+    const std::string n(255, 'n');
+    std::string deepest;
+    for (int level = 0; level < 16; level++) {
+        deepest += "/" + n;
+        ASSERT_EQ(cli({"mkdir", deepest}).status, 0) << level;
+    }
+    EXPECT_TRUE(exited(cli({"mkdir", deepest + "/x"}), 1, "too long for the vault"));
+    writeFile(tmp / "x", "x");
+    EXPECT_TRUE(exited(cli({"put", tmp / "x", "--to", deepest}), 1, "too long for the vault"));
+    EXPECT_TRUE(exited(cli({"ls", deepest}), 0));
+    CliResult tree = cli({"tree"});
+    EXPECT_EQ(tree.status, 0) << tree.err.substr(0, 300);
+    EXPECT_EQ(std::count(tree.out.begin(), tree.out.end(), '\n'), 16);
+    ASSERT_EQ(cli({"mkdir", "/a"}).status, 0);
+    EXPECT_TRUE(exited(cli({"mv", n, "a"}), 1, "too long for the vault"));
+    EXPECT_TRUE(exited(cli({"ls", deepest}), 0)) << "the source of a failed move stays";
+    EXPECT_TRUE(exited(cli({"check"}), 0));
+    EXPECT_TRUE(exited(cli({"rm", "-r", n}), 0));
+    EXPECT_EQ(cli({"ls"}).out.find(n), std::string::npos);
+
+    // 45 levels of 100-byte names: past the limit at level 41, 4,141 bytes.
+    const std::string d(100, 'd');
+    std::vector<ref::Entry> chain(45);
+    std::string path;
+    for (size_t level = 0; level < chain.size(); level++) {
+        path += (level ? "/" : "") + d;
+        chain[level].name = d + "/";
+        chain[level].id = ref::objectId("dirc", 0, path);
+    }
+    for (size_t level = chain.size(); level-- > 0;) {
+        ref::Index inside;
+        if (level + 1 < chain.size())
+            inside.entries.push_back(chain[level + 1]);
+        writeFolder(chain[level], inside);
+    }
+    ref::Index top = root();
+    top.entries.push_back(chain[0]);
+    writeRoot(top);
+    CliResult check = cli({"check"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find("its path is longer than the vault allows (4141 bytes, at most 4096)"),
+              std::string::npos)
+        << check.out.substr(0, 300);
+    EXPECT_EQ(check.out.find("problem:", check.out.find("problem:") + 1), std::string::npos) << "reported once";
+    CliResult ls = cli({"ls", d});
+    EXPECT_EQ(ls.status, 1);
+    EXPECT_NE(ls.err.find("its path is longer than the 4096 bytes a vault may hold"), std::string::npos)
+        << ls.err.substr(0, 300);
+}
