@@ -354,6 +354,23 @@ int clear_unfinished_mark(const char *path)
     return edit_one_entry(path, 1, EISDIR, clear_mark);
 }
 
+// Takes file name (of the recorded size) and its parts out of s->index; their objects go to
+// s->pending. 0, or -1 with errno.
+static int detach_file_and_parts(struct op_scratch *s, const char *name, uint64_t size)
+{
+    uint64_t *parts = NULL;
+    size_t count = 0;
+    if (present_parts(&s->index, name, size, &parts, &count) < 0)
+        return -1;
+    int r = 0;
+    for (size_t i = 0; i <= count && r == 0; i++)
+        if (part_entry_name(&s->work, name, i < count ? parts[i] : 0) < 0 ||
+            index_detach_file(&s->index, s->work.buf, &s->pending) < 0)
+            r = -1;
+    free(parts);
+    return r;
+}
+
 int fs_unlink(const char *path)
 {
     struct op_scratch s;
@@ -364,18 +381,8 @@ int fs_unlink(const char *path)
         return scratch_done(&s, -1);
     if (r != 1)
         return scratch_done(&s, fail_with(EISDIR));
-    uint64_t *parts = NULL;
-    size_t count = 0;
-    if (present_parts(&s.index, s.name.buf, size, &parts, &count) < 0)
+    if (detach_file_and_parts(&s, s.name.buf, size) < 0)
         return scratch_done(&s, -1);
-    for (size_t i = 0; i <= count; i++) {
-        if (part_entry_name(&s.work, s.name.buf, i < count ? parts[i] : 0) < 0 ||
-            index_detach_file(&s.index, s.work.buf, &s.pending) < 0) {
-            free(parts);
-            return scratch_done(&s, -1);
-        }
-    }
-    free(parts);
     return scratch_done(&s, release_after_removal(&s));
 }
 
@@ -404,18 +411,8 @@ int fs_unlink_names(const char *folder, const char *const *names, size_t count)
             return scratch_done(&s, -1);
         if (r != 1)
             return scratch_done(&s, fail_with(EISDIR));
-        uint64_t *parts = NULL;
-        size_t part_count = 0;
-        if (present_parts(&s.index, names[i], size, &parts, &part_count) < 0)
+        if (detach_file_and_parts(&s, names[i], size) < 0)
             return scratch_done(&s, -1);
-        for (size_t k = 0; k <= part_count; k++) {
-            if (part_entry_name(&s.work, names[i], k < part_count ? parts[k] : 0) < 0 ||
-                index_detach_file(&s.index, s.work.buf, &s.pending) < 0) {
-                free(parts);
-                return scratch_done(&s, -1);
-            }
-        }
-        free(parts);
     }
     if (!s.index.changed)
         return scratch_done(&s, 0);

@@ -506,12 +506,7 @@ TEST_F(CliTest, RemovingFromAFullStickLeavesNoEntryWithoutItsObject)
             removed.push_back("many/file-" + std::to_string(i));
     }
     ASSERT_TRUE(exited(cli({"put", tmp / "many"}), 0));
-    {
-        std::ofstream filler(vol + "/filler", std::ios::binary);
-        const std::string block(4096, 'f');
-        while (filler.write(block.data(), (std::streamsize)block.size()) && filler.flush()) {
-        }
-    }
+    small.fillUp();
     std::vector<std::string> rm = {"rm"};
     rm.insert(rm.end(), removed.begin(), removed.end());
     EXPECT_TRUE(exited(cli(rm), 0));
@@ -537,12 +532,7 @@ TEST_F(CliTest, FailuresNameTheirCauseAndTheirFiles)
     writeFile(tmp / "kept.txt", "kept");
     writeFile(tmp / "fill.bin", std::string(900000, '\0') + "x");
     ASSERT_TRUE(exited(cli({"put", tmp / "kept.txt"}), 0));
-    {
-        std::ofstream filler(vol + "/filler", std::ios::binary);
-        const std::string block(4096, 'f');
-        while (filler.write(block.data(), (std::streamsize)block.size()) && filler.flush()) {
-        }
-    }
+    small.fillUp();
     auto noInternalTexts = [](const CliResult &r) {
         return r.err.find("fs_") == std::string::npos && r.err.find("\xe5\x88\x9b\xe5\xbb\xba") == std::string::npos &&
             r.err.find("\xe6\x96\x87\xe4\xbb\xb6") == std::string::npos;

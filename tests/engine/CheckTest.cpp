@@ -77,6 +77,16 @@ protected:
         return e;
     }
     static ref::Bytes idFor(const std::string &seed) { return ref::sha1(seed); }
+    // depth folders "d", each the only entry of the one above; the first's id is idFor("level0").
+    void writeChain(int depth)
+    {
+        for (int level = 0; level < depth; level++) {
+            ref::Index idx;
+            if (level + 1 < depth)
+                idx.entries.push_back(entry("d/", idFor("level" + std::to_string(level + 1))));
+            writeFolder(idFor("level" + std::to_string(level)), idx);
+        }
+    }
 };
 
 }  // namespace
@@ -199,12 +209,7 @@ TEST_F(EngineCheck, DeepChainsAndCyclesEnd)
 {
     // 3,000 folders, each the only entry of the one above.
     const int depth = 3000;
-    for (int level = 0; level < depth; level++) {
-        ref::Index idx;
-        if (level + 1 < depth)
-            idx.entries.push_back(entry("d/", idFor("level" + std::to_string(level + 1))));
-        writeFolder(idFor("level" + std::to_string(level)), idx);
-    }
+    writeChain(depth);
     ref::Index top = root();
     top.entries.push_back(entry("deep/", idFor("level0")));
     // A/ holds B/, whose index names A/'s index again.
@@ -235,12 +240,7 @@ TEST_F(EngineCheck, RepairWalksAChainDeeperThanTheIndexCacheTwice)
     // after the repair's own finds every slot handed out to its walk (a leak the sanitizer
     // build catches). At the top, a file an interrupted write left cut short, to repair.
     const int depth = 4110;
-    for (int level = 0; level < depth; level++) {
-        ref::Index idx;
-        if (level + 1 < depth)
-            idx.entries.push_back(entry("d/", idFor("level" + std::to_string(level + 1))));
-        writeFolder(idFor("level" + std::to_string(level)), idx);
-    }
+    writeChain(depth);
     const std::string content = prose(3000);
     ref::Entry cut = entry("cut.txt", idFor("cut"), content.size());
     cut.flags = 0x1000;

@@ -89,12 +89,7 @@ TEST_F(EngineFullDisk, RemovalsFromAFullVolumeNeverLeaveAnEntryWithoutItsObject)
         ASSERT_EQ(put("many/" + names.back(), noise(1500, (unsigned)i)), 0) << i;
     }
     // Then the last free block goes to a file beside the vault.
-    {
-        std::ofstream filler(small.path() + "/filler", std::ios::binary);
-        const std::string block(4096, 'f');
-        while (filler.write(block.data(), (std::streamsize)block.size()) && filler.flush()) {
-        }
-    }
+    small.fillUp();
     // One by one: each goes, or fails for lack of room and stays whole.
     for (int i = 0; i < 8; i++) {
         const std::string path = "many/" + names[(size_t)i];
