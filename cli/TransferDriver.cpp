@@ -1,5 +1,6 @@
 #include "TransferDriver.h"
 
+#include <errno.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -51,7 +52,12 @@ std::string bytesText(std::uint64_t n)
 std::string describe(const XXTransferFailure &f)
 {
     const std::string path = printableName(f.path);
-    const std::string cause = causeText(f.systemError);
+    const bool onComputer = f.step == XXFailedStep::readSource || f.step == XXFailedStep::createTarget ||
+        f.step == XXFailedStep::writeTarget;
+    // A path too long for this computer is no limit of the vault's.
+    const std::string cause = onComputer && f.systemError == ENAMETOOLONG
+        ? std::string("the path is longer than this computer allows")
+        : causeText(f.systemError);
     switch (f.step) {
     case XXFailedStep::readSource:
         return "reading " + path + " failed: " + cause;

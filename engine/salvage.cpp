@@ -713,7 +713,7 @@ struct fs_salvage *fs_salvage_open(const char *path, uint64_t *size)
             throw errno;
         s = new fs_salvage;
         s->size = recorded;
-        // Part 0, then the parts present, lowest first.
+        // The first part, then the others present, lowest first.
         std::vector<std::pair<uint64_t, std::string>> ids = {{0, std::string((char *)id, SHA1_RAWSZ)}};
         for (size_t i = count; i-- > 0;) {
             struct strbuf part = STRBUF_INIT;
