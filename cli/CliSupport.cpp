@@ -11,15 +11,37 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "fs.h"
+
 namespace cli {
+
+std::string causeText(int err)
+{
+    switch (err) {
+    case 0:
+        return "no system error was reported";
+    case EACCES:
+        return "the vault could not be decrypted (damaged, or not logged in)";
+    case EBADMSG:
+        return "the vault is damaged there (run check)";
+    case ENOSPC:
+    case EDQUOT:
+        return "the drive is full";
+    case EIO:
+        return "the drive reported a read or write error (it may be failing, or was pulled out)";
+    case EROFS:
+        return "the drive is write-protected";
+    case ENAMETOOLONG:
+        return "the name or path is too long for the vault (at most 255 bytes a name, " +
+            std::to_string(FS_PATH_MAX) + " a path)";
+    default:
+        return strerror(err);
+    }
+}
 
 void failErrno(const std::string &what, int err)
 {
-    if (err == EACCES)
-        throw OperationError(what + ": the vault could not be decrypted (damaged, or not logged in)");
-    if (err == EBADMSG)
-        throw OperationError(what + ": the vault is damaged there (run check)");
-    throw OperationError(what + ": " + strerror(err));
+    throw OperationError(what + ": " + causeText(err));
 }
 
 bool stdinIsTerminal()

@@ -27,6 +27,8 @@ struct Invocation {
     std::vector<std::string> args;  // after the command name
 };
 
+// Why a call failed, in words for people: the usual causes spelled out, else the system's text.
+std::string causeText(int err);
 // "what: reason" from errno.
 [[noreturn]] void failErrno(const std::string &what, int err);
 

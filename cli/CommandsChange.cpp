@@ -50,7 +50,7 @@ int runMkdir(Invocation &inv)
     const std::string parent = storeParent(path);
     Vault vault(inv.volume);
     vault.login(inv);
-    // The service names no reason for a refusal of the store's; these are the usual ones.
+    // These are the usual refusals, said before the store is asked.
     if (std::optional<StoreEntry> in = vault.find(parent); !in || !in->folder)
         throw OperationError(shown(parent) + ": no such folder in the vault");
     if (!storeBaseName(path).empty() && vault.find(path))
@@ -62,8 +62,8 @@ int runMkdir(Invocation &inv)
     if (result && result->isSuccess())
         return 0;
     if (!result || result->errorArea() == "6+0")
-        throw OperationError(shown(path) + ": the folder could not be made (" +
-                             (result ? result->errorTips() : "") + ")");
+        throw OperationError(shown(path) + ": the folder could not be made: " +
+                             causeText(result ? result->systemErrorNumber() : 0));
     throw OperationError(shown(path) + ": " + result->errorTips());
 }
 

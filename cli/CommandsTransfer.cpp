@@ -88,9 +88,38 @@ XXProtectFileArray entriesAt(Vault &vault, const std::vector<std::string> &paths
 std::shared_ptr<XXProtectFileWrapper> folderAt(Vault &vault, const std::string &path)
 {
     auto folder = vault.treeEntry(path);
-    if (!folder || !folder->isDirectory())
+    if (!folder || !folder->isDirectory()) {
+        if (1 + joinStorePath("", path).size() > FS_PATH_MAX)
+            throw OperationError(path + ": " + causeText(ENAMETOOLONG));
         throw OperationError((path.empty() ? "/" : path) + ": no such folder in the vault");
+    }
     return folder;
+}
+
+// What a salvage wrote: for each file that does not read back whole, where its copy is and
+// which bytes of it are lost (zeros) or may be wrong. True when there was any.
+bool reportSalvaged(const std::vector<XXSalvagedFile> &files)
+{
+    constexpr size_t kShown = 20;
+    for (const XXSalvagedFile &file : files) {
+        say(printableName(file.storePath) + ": damaged in the vault; what could be read is in " +
+            printableName(file.targetPath));
+        uint64_t lost = 0, doubtful = 0;
+        for (size_t i = 0; i < file.ranges.size(); i++) {
+            const XXSalvagedFile::Range &r = file.ranges[i];
+            (r.unreadable ? lost : doubtful) += r.length;
+            if (i < kShown)
+                fprintf(stderr, "  bytes %llu to %llu (%llu bytes): %s\n", (unsigned long long)r.offset,
+                        (unsigned long long)(r.offset + r.length - 1), (unsigned long long)r.length,
+                        r.unreadable ? "could not be read; the copy holds zeros there"
+                                     : "read, but no checksum confirms them; some may be wrong");
+        }
+        if (file.ranges.size() > kShown)
+            fprintf(stderr, "  and %zu more ranges\n", file.ranges.size() - kShown);
+        fprintf(stderr, "  in all %llu of %llu bytes could not be read, %llu may be wrong\n",
+                (unsigned long long)lost, (unsigned long long)file.size, (unsigned long long)doubtful);
+    }
+    return !files.empty();
 }
 
 }  // namespace
@@ -120,11 +149,13 @@ int runPut(Invocation &inv)
     run.calls = XXTransferCalls::forImport(manager);
     run.selectedCount = items.size();
     run.currentName = [&] { return manager.encodePipeline().currentItemName(); };
+    run.failures = [&] { return manager.encodePipeline().failures(); };
     return driveTransfer(policy, run, {"could not be stored", "is already in the vault"}) ? 1 : 0;
 }
 
 int runGet(Invocation &inv)
 {
+    const bool salvage = takeFlag(inv.args, "--salvage");
     const std::string to = localPath(takeOption(inv.args, "--to").value_or("."));
     const TransferPolicy policy = takeTransferPolicy(inv.args);
     rejectUnknownOptions(inv.args);
@@ -172,7 +203,11 @@ int runGet(Invocation &inv)
     run.calls = XXTransferCalls::forExport(manager);
     run.selectedCount = entries.size();
     run.currentName = [&] { return manager.decodePipeline().currentItemName(); };
+    run.failures = [&] { return manager.decodePipeline().failures(); };
+    manager.setDecodeSalvage(salvage);
     leftOut += driveTransfer(policy, run, {"could not be written here", "is already in " + to});
+    if (salvage && reportSalvaged(manager.decodePipeline().salvagedFiles()))
+        leftOut++;  // the copies are not the files as they were stored
     return leftOut ? 1 : 0;
 }
 
@@ -204,6 +239,7 @@ static int operate(Vault &vault, const std::vector<std::string> &args, const Tra
     run.calls = XXTransferCalls::forOperate(manager);
     run.selectedCount = entries.size();
     run.currentName = [&] { return manager.operateDiskPipeline().currentItemName(); };
+    run.failures = [&] { return manager.operateDiskPipeline().failures(); };
     leftOut += driveTransfer(policy, run,
                              {isCopy ? "could not be copied" : "could not be moved", "is already in /" + to});
     manager.setOperateDiskProgressBlock(nullptr);
@@ -246,6 +282,8 @@ int runRm(Invocation &inv)
     Vault vault(inv.volume);
     vault.login(inv);
     int failures = 0;
+    XXProtectFileArray entries;
+    std::vector<std::string> paths;
     for (const std::string &path : inv.args) {
         if (storeBaseName(path).empty()) {
             say(path + ": the root folder cannot be removed");
@@ -263,19 +301,31 @@ int runRm(Invocation &inv)
             failures++;
             continue;
         }
-        std::optional<XXDiskResultObject> result;
-        vault.manager().removeProtectedFiles({entry},
-                                             [&](const XXDiskResultObject &r) { result.emplace(r); });
-        if (result && !result->isSuccess() && result->systemErrorNumber() == ELOOP) {
-            say(path + ": could not be removed entirely: folder " + printableName(result->errorFileName()) +
-                " names the index of a folder above it (run check --repair)");
-            failures++;
-        } else if (!result || !result->isSuccess()) {
-            say(path + ": could not be removed entirely");
-            failures++;
-        }
+        entries.push_back(entry);
+        paths.push_back(path);
     }
-    return failures ? 1 : 0;
+    if (entries.empty())
+        return 1;
+    // All in one call: the files of one folder then go together, as a full volume needs.
+    std::optional<XXDiskResultObject> result;
+    vault.manager().removeProtectedFiles(entries, [&](const XXDiskResultObject &r) { result.emplace(r); });
+    if (result && result->isSuccess())
+        return failures ? 1 : 0;
+    const int err = result ? result->systemErrorNumber() : 0;
+    const std::string looping = result ? result->errorFileName() : std::string();
+    for (size_t i = 0; i < entries.size(); i++) {
+        if (!vault.find(paths[i]))
+            continue;  // removed before the removal stopped
+        const std::string below = entries[i]->fullPath() + "/";
+        if (err == ELOOP && looping.compare(0, below.size(), below) == 0)
+            say(paths[i] + ": could not be removed entirely: folder " + printableName(looping) +
+                " names the index of a folder above it (run check --repair)");
+        else
+            say(paths[i] + ": could not be removed" + (entries[i]->isDirectory() ? " entirely" : "") + ": " +
+                causeText(err));
+        failures++;
+    }
+    return 1;
 }
 
 }  // namespace cli

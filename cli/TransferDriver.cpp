@@ -1,14 +1,14 @@
 #include "TransferDriver.h"
 
+#include <errno.h>
 #include <stdio.h>
 
 #include <algorithm>
 #include <iostream>
-#include <mutex>
 #include <optional>
 
 #include "CliSupport.h"
-#include "XXServiceLog.h"
+#include "Vault.h"
 
 namespace cli {
 
@@ -43,36 +43,61 @@ TransferPolicy takeTransferPolicy(std::vector<std::string> &args)
 
 namespace {
 
-// The service's diagnostic lines while a transfer runs, so a failure can say why.
-class ServiceLines {
-public:
-    ServiceLines()
-    {
-        XXServiceSetLogSink([this](std::string_view line) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~ServiceLines() { XXServiceSetLogSink({}); }
-    ServiceLines(const ServiceLines &) = delete;
-    ServiceLines &operator=(const ServiceLines &) = delete;
+std::string bytesText(std::uint64_t n)
+{
+    return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
 
-    // The lines since the last call, each once (a retried item repeats its reasons).
-    std::vector<std::string> take()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<std::string> distinct;
-        for (std::string &line : lines_)
-            if (std::find(distinct.begin(), distinct.end(), line) == distinct.end())
-                distinct.push_back(std::move(line));
-        lines_.clear();
-        return distinct;
+// One failure in words: the step, the file, the cause.
+std::string describe(const XXTransferFailure &f)
+{
+    const std::string path = printableName(f.path);
+    const bool onComputer = f.step == XXFailedStep::readSource || f.step == XXFailedStep::createTarget ||
+        f.step == XXFailedStep::writeTarget;
+    // A path too long for this computer is no limit of the vault's.
+    const std::string cause = onComputer && f.systemError == ENAMETOOLONG
+        ? std::string("the path is longer than this computer allows")
+        : causeText(f.systemError);
+    switch (f.step) {
+    case XXFailedStep::readSource:
+        return "reading " + path + " failed: " + cause;
+    case XXFailedStep::sourceChanged:
+        return path + " changed while it was read: it ended after " + bytesText(f.done) + " of the " +
+            bytesText(f.expected) + " it had; nothing of it was stored";
+    case XXFailedStep::notStorable:
+        return path + ": not a name or kind of file the vault can hold";
+    case XXFailedStep::createFolder:
+        return "the folder " + path + " could not be made in the vault: " + cause;
+    case XXFailedStep::createFile:
+        return path + " could not be made in the vault: " + cause;
+    case XXFailedStep::writeFile:
+        return "writing " + path + " into the vault failed: " + cause;
+    case XXFailedStep::commit: {
+        std::string names;
+        for (size_t i = 0; i < f.files.size() && i < 5; i++)
+            names += (i ? ", " : "") + printableName(f.files[i]);
+        if (f.files.size() > 5)
+            names += " and " + std::to_string(f.files.size() - 5) + " more";
+        return std::to_string(f.files.size()) + (f.files.size() == 1 ? " file" : " files") +
+            " could not be recorded in the vault (" + cause + "): " + names;
     }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+    case XXFailedStep::readStored:
+        if (!f.systemError && f.expected && f.done != f.expected)
+            return path + " does not read back whole from the vault (" + bytesText(f.done) + " of " +
+                bytesText(f.expected) + "; run check, and get --salvage for what can be read)";
+        return path + " does not read back whole from the vault: " + cause +
+            " (run check, and get --salvage for what can be read)";
+    case XXFailedStep::storedFolderUnreadable:
+        return "the folder " + path + " cannot be read from the vault (run check)";
+    case XXFailedStep::notExportable:
+        return path + ": no file here may have that name";
+    case XXFailedStep::createTarget:
+        return path + " could not be made: " + cause;
+    case XXFailedStep::writeTarget:
+        return "writing " + path + " failed: " + cause;
+    }
+    return path + ": " + cause;
+}
 
 // One of the letters in choices, read as a line from standard input; nothing at its end.
 std::optional<char> askOnTerminal(const std::string &question, const std::string &choices)
@@ -99,7 +124,6 @@ void say(const std::string &text)
 
 int driveTransfer(const TransferPolicy &policy, const TransferRun &run, const TransferWords &words)
 {
-    ServiceLines serviceLines;
     const XXTransferConversation conversation(run.calls);
     std::optional<XXDiskResultObject> report;
     run.start([&](const XXDiskResultObject &result) { report.emplace(result); });
@@ -118,7 +142,6 @@ int driveTransfer(const TransferPolicy &policy, const TransferRun &run, const Tr
         report.reset();
         if (result.isSuccess())
             return leftOut;
-        const std::vector<std::string> reasons = serviceLines.take();
         const XXTransferQuestion question = XXTransferConversation::questionFor(
             result, run.selectedCount, run.currentName ? run.currentName() : std::string());
         const std::string &name = question.itemName;
@@ -156,9 +179,17 @@ int driveTransfer(const TransferPolicy &policy, const TransferRun &run, const Tr
             }
             continue;
         case XXTransferQuestionKind::itemFailed: {
-            say(name + ": " + words.failed);
-            for (const std::string &reason : reasons)
-                fprintf(stderr, "  %s\n", reason.c_str());
+            const std::vector<XXTransferFailure> failures =
+                run.failures ? run.failures() : std::vector<XXTransferFailure>{};
+            if (failures.empty())
+                say(name + ": " + words.failed + ": " + causeText(question.systemErrorNumber));
+            else
+                say(name + ": " + words.failed);
+            constexpr size_t kShown = 10;
+            for (size_t i = 0; i < failures.size() && i < kShown; i++)
+                fprintf(stderr, "  %s\n", describe(failures[i]).c_str());
+            if (failures.size() > kShown)
+                fprintf(stderr, "  and %zu more\n", failures.size() - kShown);
             leftOut++;
             if (policy.error == TransferPolicy::Error::stop) {
                 answer(question, XXTransferChoice::cancel);

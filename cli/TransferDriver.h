@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "XXDiskFileManager.h"
+#include "XXTransferFailure.h"
 #include "XXTransferConversation.h"
 
 namespace cli {
@@ -32,6 +33,8 @@ struct TransferRun {
     std::size_t selectedCount = 0;  // the items handed to start
     // The name of the item the run stands at (for the question that names none).
     std::function<std::string()> currentName;
+    // Why the item reported failed failed (the pipeline's failures()).
+    std::function<std::vector<XXTransferFailure>()> failures;
 };
 
 struct TransferWords {
@@ -40,8 +43,8 @@ struct TransferWords {
 };
 
 // Runs the pipeline to its end; returns the number of items that were left out against the
-// user's wish (failures, refused conflicts, a cancel). The service's diagnostic lines behind
-// a failure are printed under it.
+// user's wish (failures, refused conflicts, a cancel). Under a failure, what failed on which
+// file and why; the service's own diagnostic lines go to the system log.
 // The questions and their answers are the service's (XXTransferConversation); this only
 // picks the answer from the options or the terminal, and says what happened.
 int driveTransfer(const TransferPolicy &policy, const TransferRun &run, const TransferWords &words);

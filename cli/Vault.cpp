@@ -96,6 +96,9 @@ void Vault::requireReadableBelow(const std::string &path)
     bool inside = below == "/" ||
         (bad.size() >= below.size() && strncasecmp(bad.c_str(), below.c_str(), below.size()) == 0 &&
          (bad.size() == below.size() || bad[below.size()] == '/'));
+    if (inside && bad.size() > FS_PATH_MAX)
+        throw OperationError("folder " + printableName(bad) + " cannot be read: its path is longer than the " +
+                             std::to_string(FS_PATH_MAX) + " bytes a vault may hold (run check)");
     if (inside)
         throw OperationError(
             "folder " + printableName(bad) +

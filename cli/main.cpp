@@ -21,7 +21,9 @@ const std::vector<Command> &allCommands()
         {"find", "find KEYWORD", "list folders, then files, whose names contain KEYWORD", runFind},
         {"put", "put LOCAL... [--to FOLDER] [TRANSFER OPTIONS]",
          "store files and folders (hidden files inside folders are left out)", runPut},
-        {"get", "get PATH... [--to DIR] [TRANSFER OPTIONS]", "copy stored files and folders to this computer",
+        {"get", "get PATH... [--to DIR] [--salvage] [TRANSFER OPTIONS]",
+         "copy stored files and folders to this computer; --salvage writes out what can still be read "
+         "of a damaged file and lists the bytes lost or in doubt (exit status 1)",
          runGet},
         {"cat", "cat STOREPATH", "write a stored file to standard output", runCat},
         {"mkdir", "mkdir PATH", "create a folder", runMkdir},
@@ -40,8 +42,9 @@ const std::vector<Command> &allCommands()
         {"config", "config get KEY | config set KEY VALUE",
          "read or change any key of the configuration file", runConfig},
         {"check", "check [--repair]",
-         "read and verify every index and object; changes nothing, but with --repair removes "
-         "leftover locks, orphaned objects and files an interrupted write left unreadable",
+         "read and verify every index and object; changes nothing, but with --repair removes what "
+         "an interrupted write left (leftover locks, orphaned objects, files whose write never "
+         "finished); files damaged later stay, for get --salvage",
          runCheck},
         {"install-app", "install-app [VOLUME] [--from BUNDLE]",
          "copy the program's bundle onto VOLUME as Coffervale/ beside the vault", runInstallApp, false},

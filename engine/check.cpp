@@ -36,6 +36,7 @@ struct checker {
     struct fs_check_summary sum;
     int problems;
     int failed;  // an errno that ends the check (ENOMEM), else 0
+    int unfinished;  // the file being checked still carries the mark of an unfinished write
     struct id_set referenced;  // every object an entry names
     struct id_set folders;  // folder indexes entered
     struct strbuf path;  // store path of the current folder, no leading or final "/"
@@ -70,7 +71,7 @@ void report(struct checker *c, int kind, const char *path, const char *fmt, ...)
     }
     c->problems++;
     if (c->on_problem) {
-        struct fs_check_problem problem = {kind, path, c->text.buf};
+        struct fs_check_problem problem = {kind, path, c->text.buf, c->unfinished};
         c->on_problem(&problem, c->ctx);
     }
 }
@@ -253,11 +254,13 @@ void check_file(struct checker *c, const struct store_index *index, const struct
     c->sum.bytes = c->sum.bytes + e->size < c->sum.bytes ? UINT64_MAX : c->sum.bytes + e->size;
     const uint64_t first = e->size < FS_PART_SIZE ? e->size : FS_PART_SIZE;
     const int problems = c->problems;
+    c->unfinished = (e->type_bits & INDEX_UNFINISHED) != 0;
     const int64_t got = check_object(c, e->id, first, c->shown.buf);
     if (got >= 0 && (uint64_t)got != first)
         report(c, FS_CHECK_SIZE_MISMATCH, c->shown.buf, "%s: holds %lld bytes, its entry says %llu",
                c->shown.buf, (long long)got, (unsigned long long)first);
     check_parts(c, index, e);
+    c->unfinished = 0;
     if (problems == c->problems && !c->failed && (e->type_bits & INDEX_UNFINISHED))
         report(c, FS_CHECK_UNFINISHED_MARK, c->shown.buf, "%s: marked unfinished, but its content is whole",
                c->shown.buf);
@@ -389,8 +392,19 @@ void check_entry(struct checker *c, const struct store_index *index, uint32_t i)
     if (!is_safe_name(e->name, plain_len)) {
         if (set_shown(c, e->name, plain_len) == 0)
             report(c, FS_CHECK_UNSAFE_NAME, c->shown.buf, "%s: unsafe name in the vault", c->shown.buf);
+        // Still read through, so that nothing it names counts as orphaned.
+        if (folder && set_shown(c, e->name, e->name_len) == 0)
+            enter_folder(c, e, e->name, plain_len);
+        else if (!folder && reference(c, e->id) == 0)
+            check_file(c, index, e);
         return;
     }
+    // Walked and read all the same, so that nothing below counts as orphaned.
+    const size_t path_len = 1 + c->path.len + (c->path.len ? 1 : 0) + plain_len;
+    if (path_len > FS_PATH_MAX && 1 + c->path.len <= FS_PATH_MAX)
+        report(c, FS_CHECK_PATH_TOO_LONG, c->shown.buf,
+               "%s: its path is longer than the vault allows (%zu bytes, at most %d)", c->shown.buf, path_len,
+               FS_PATH_MAX);
     if (folder)
         enter_folder(c, e, e->name, plain_len);
     else

@@ -15,6 +15,10 @@ int require_mounted(void);
 // part entries), at most 255 bytes.
 int check_new_name(const char *name, size_t len);
 
+// A new entry's path within FS_PATH_MAX: folder is its folder's text with the final "/" (empty
+// at the top), name_len its name's length. 0, or -1 with errno ENAMETOOLONG.
+int check_new_path(const struct strbuf *folder, size_t name_len);
+
 // The entry name of part k of a file: the name itself for k = 0, else name, "?" and k.
 int part_entry_name(struct strbuf *sb, const char *name, uint64_t k);
 

@@ -17,6 +17,11 @@ extern "C" {
 #define FS_MAX_HANDLES 2048
 #define FS_NAME_MAX 784
 #define FS_ID_SIZE 20
+/* The longest path of an entry, in bytes, counted as shown with its leading "/" ("/Docs/a.txt"):
+ * 2,048 levels of one-byte names, or 16 of 255 bytes. Every call that makes or moves an entry
+ * refuses a longer one with ENAMETOOLONG (a folder moved or renamed counts its deepest entry),
+ * fs_check reports one, and every walk of a vault within it reaches its last entry. */
+#define FS_PATH_MAX 4096
 
 enum { FS_O_READ = 0, FS_O_WRITE = 1 };
 enum { FS_DT_DIR = 1, FS_DT_FILE = 2 };
@@ -96,7 +101,7 @@ int fs_write_deflated(int handle, const void *stream, uint32_t length);
  * fs_check to report) but never anything committed before. A file counts as stored only
  * once a commit after its fs_close succeeded. fs_batch_end commits and ends the batch; so do
  * fs_umount, fs_login and fs_chpasswd. Returns 0, or -1 with errno when an index write
- * failed or an uncommitted entry was lost (EIO). */
+ * failed or an uncommitted entry was lost (with the errno of the failure that lost it). */
 int fs_batch_begin(void);
 int fs_batch_commit(void);
 int fs_batch_end(void);
@@ -106,6 +111,12 @@ int fs_mkdir(const char *path);
 int fs_rmdir(const char *path);
 int fs_unlink(const char *path);
 int fs_rename(const char *old_path, const char *new_path);
+/* Removes files of one folder together, with one write of its index: on a full volume the
+ * room all their objects free is there for that write. names are plain names of folder's
+ * files; one that is not there (ENOENT) or is a folder (EISDIR) refuses the whole call before
+ * anything changes. Like fs_unlink, the index without them is on the disk before any object
+ * goes; when it cannot be written, all of them stay whole. 0, or -1 with errno. */
+int fs_unlink_names(const char *folder, const char *const *names, size_t count);
 fs_dir *fs_opendir(const char *path);
 /* Lists the folder whose record (from fs_readdir of its parent) carries id, without resolving
  * path again, so a walk reads each folder once however deep it goes. path names the folder in
@@ -138,7 +149,8 @@ enum fs_check_kind {
     FS_CHECK_PART_MISSING,
     FS_CHECK_ORPHANED_OBJECT, /* an object file no entry names */
     FS_CHECK_LEFTOVER_LOCK, /* the lock file of an interrupted write */
-    FS_CHECK_UNFINISHED_MARK /* a whole file whose entry still says its write never finished */
+    FS_CHECK_UNFINISHED_MARK, /* a whole file whose entry still says its write never finished */
+    FS_CHECK_PATH_TOO_LONG /* an entry whose path passes FS_PATH_MAX (only its topmost is reported) */
 };
 
 struct fs_check_problem {
@@ -147,6 +159,10 @@ struct fs_check_problem {
      * store directory that no entry names, its path on the volume. */
     const char *path;
     const char *text; /* one line for people, the path included */
+    /* 1 for a problem of a file's content whose entry still carries the mark of a write that
+     * never finished (see fs_dirent.unfinished): what an interrupted write leaves. 0 for one
+     * damaged after it was written, which only a person may give up. */
+    int unfinished;
 };
 
 typedef void (*fs_check_problem_fn)(const struct fs_check_problem *problem, void *ctx);
@@ -160,16 +176,48 @@ struct fs_check_summary {
 
 int fs_check(fs_check_problem_fn on_problem, void *ctx, struct fs_check_summary *summary);
 
-/* Cleans up after an interrupted run, as found by fs_check: removes leftover lock files and
- * orphaned object files, and removes the file entries whose content is missing, cut short or
- * unreadable (what an interrupted write leaves), with their parts and objects, and takes out
- * the folder entries that name the index of a folder met before (a folder inside itself),
- * leaving that index to the folder that keeps it, and clears the unfinished mark of files
- * whose content reads back whole. Such files and folder indexes are otherwise never touched.
- * on_action (may be NULL) gets one
- * line per change made. Returns the number of changes, or -1 with errno as fs_check; a
- * change that fails is reported as such and not counted. Call it only while no other
- * program uses the vault, as a lock file of a running writer looks like a leftover one. */
+/* Salvage: what can still be read of a file that does not read back whole (fs_check found it
+ * damaged). Each content object is decrypted and inflated as far as it goes; where it breaks
+ * off, reading resumes at its next 1 MiB block (the writer ends each at a sync point) or at
+ * the file's next 512 MiB part, so what lies beyond the damage comes out at its place. A block
+ * after a break lacks the 32 KiB before it that it may copy from: only its bytes that owe
+ * nothing to them are read. Objects written as one stream (small files, other writers) have
+ * no such points: after a break, the rest of their part is lost. Nothing is written. */
+enum fs_salvage_kind {
+    FS_SALVAGE_UNREADABLE = 1, /* not read; a copy holds zeros there */
+    /* read, but the checksum over the part they are in does not match, or could not be
+     * checked for a break in it: some of them may be wrong */
+    FS_SALVAGE_UNVERIFIED = 2
+};
+struct fs_salvage_range {
+    uint64_t offset;
+    uint64_t length;
+    int kind; /* enum fs_salvage_kind */
+};
+struct fs_salvage;
+/* NULL with errno (ENOENT, EISDIR, EACCES, EBADMSG, ENOMEM); *size (may be NULL) gets the
+ * recorded size. Safe to keep across other engine calls, not across fs_umount. */
+struct fs_salvage *fs_salvage_open(const char *path, uint64_t *size);
+/* The next readable bytes, at most length, in increasing order of their place in the file
+ * (*offset gets it); what lies between two pieces is an unreadable range. 0 at the end, -1
+ * with errno (ENOMEM, EINVAL). */
+int fs_salvage_read(struct fs_salvage *s, void *buffer, uint32_t length, uint64_t *offset);
+/* The ranges found so far; every one, in order of offset, once fs_salvage_read gave 0. *ranges
+ * stays valid until the next call on s. */
+size_t fs_salvage_ranges(const struct fs_salvage *s, const struct fs_salvage_range **ranges);
+void fs_salvage_close(struct fs_salvage *s);
+
+/* Cleans up after an interrupted run, as found by fs_check, and nothing else: removes leftover
+ * lock files; removes the file entries whose write never finished (they still carry its mark)
+ * and whose content is missing, cut short or unreadable, with their parts and objects; clears
+ * the mark of such files whose content reads back whole; takes out the folder entries that
+ * name the index of a folder met before (a folder inside itself), leaving that index to the
+ * folder that keeps it; and removes orphaned object files, but only when every folder index
+ * could be read (else they may be the files of a folder that cannot). A file damaged after it
+ * was written stays as it is, listed as damaged, for fs_salvage to read what it can. on_action
+ * (may be NULL) gets one line per change made. Returns the number of changes, or -1 with errno
+ * as fs_check; a change that fails is reported as such and not counted. Call it only while no
+ * other program uses the vault, as a lock file of a running writer looks like a leftover one. */
 typedef void (*fs_repair_fn)(const char *text, void *ctx);
 int fs_repair(fs_repair_fn on_action, void *ctx);
 

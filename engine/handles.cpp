@@ -199,6 +199,15 @@ int check_new_name(const char *name, size_t len)
     return 0;
 }
 
+int check_new_path(const struct strbuf *folder, size_t name_len)
+{
+    if (1 + folder->len + name_len > FS_PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return 0;
+}
+
 int part_entry_name(struct strbuf *sb, const char *name, uint64_t k)
 {
     strbuf_reset(sb);
@@ -382,6 +391,10 @@ static int open_for_write(struct store_index *index, const struct strbuf *full, 
     size_t len = strlen(name);
     if (check_new_name(name, len) < 0)
         return -1;
+    if (1 + full->len > FS_PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
     struct index_entry *entry = index_make_entry(index, name, len);
     if (!entry)
         return -1;

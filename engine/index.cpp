@@ -202,7 +202,7 @@ int index_read_from(struct store_index *index, const char *folder_path, const ch
         return damaged();
     }
     size_t size = (size_t)st.st_size;
-    if (size % AES_BLOCKSZ) {
+    if (size % AES_BLOCKSZ || (!index->folder_path[0] && size < INDEX_MIN_ROOT_FILE)) {
         close(fd);
         return damaged();
     }

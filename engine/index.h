@@ -40,7 +40,9 @@ struct store_index {
 #define INDEX_INIT { NULL, NULL, NULL, 0, 0, 0, 0, 0, {0}, NULL, 0, 0, 0, 0, 0, 0 }
 // clang-format on
 
-enum { INDEX_MIN_FILE = 32, INDEX_NAME_MASK = 0xFFF, INDEX_TYPE_MASK = 0xF000 };
+// The root index's trailer also holds the object key: with the header, no root index is
+// shorter than 64 bytes, and a shorter one is damage whatever the password.
+enum { INDEX_MIN_FILE = 32, INDEX_MIN_ROOT_FILE = 64, INDEX_NAME_MASK = 0xFFF, INDEX_TYPE_MASK = 0xF000 };
 // A type bit set on a file's entry from its open for writing until its close: still marked,
 // the entry is of a write that never finished (or is still running). Readers that do not know
 // it keep it, as they keep every type bit; only reading the content tells for sure.

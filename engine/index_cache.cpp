@@ -32,7 +32,7 @@ static struct {
     uint64_t entries;  // summed over the slots' content
     int batch;
     int unsynced;
-    int lost;
+    int lost;  // errno of the failure that lost uncommitted entries, else 0
 } cache;
 
 // Slot numbers by file path; the keys point at the slots' own file_path texts.
@@ -188,7 +188,7 @@ static struct cache_slot *free_a_slot(void)
             victim = s;
     }
     if (victim && commit_slot(victim) < 0)
-        cache.lost = 1;
+        cache.lost = errno ? errno : EIO;
     if (victim)
         free_slot(victim);
     return victim;
@@ -200,8 +200,17 @@ void index_cache_put(struct store_index *index)
     if (slot)
         free_slot(slot);  // an older copy, or the mark of the content handed out
     slot = free_a_slot();
-    if (!slot)
+    if (!slot) {
+        // Every slot is handed out (a walk holding more folders open than there are slots):
+        // this content is not kept. Uncommitted entries are written rather than lost.
+        if (index->deferred) {
+            index->changed |= INDEX_ADDED;
+            if (index_write(index) < 0)
+                cache.lost = errno ? errno : EIO;
+        }
+        index_discard_content(index);
         return;
+    }
     slot->index = *index;
     slot->out = 0;
     slot->used = ++cache.clock;
@@ -233,7 +242,7 @@ void index_cache_forget(const char *file_path, int deferred)
     if (slot)
         free_slot(slot);
     if (deferred)
-        cache.lost = 1;
+        cache.lost = errno ? errno : EIO;  // as the holder's failed write left it
 }
 
 int index_cache_commit(void)
@@ -249,7 +258,7 @@ int index_cache_commit(void)
         r = -1;
     }
     if (cache.lost && r == 0) {
-        saved = EIO;
+        saved = cache.lost;
         r = -1;
     }
     cache.lost = 0;

@@ -1,5 +1,7 @@
 // Cleaning up after a crash: the problems fs_check finds that an interrupted write can leave
-// are undone; everything else is left for the user to see.
+// are undone; everything else is left for the user to see. No byte a person could still want
+// goes: a file damaged after its write finished stays for salvage, and orphaned objects stay
+// while some folder cannot be read, as they may be its files.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -16,10 +18,11 @@
 namespace {
 
 struct findings {
-    std::set<std::string> entries;  // store paths without the leading "/"
+    std::set<std::string> entries;  // unfinished writes: store paths without the leading "/"
     std::vector<std::string> locks, orphans;  // paths on the volume
     std::vector<std::string> sharing;  // folder entries naming another's index, with a final "/"
     std::vector<std::string> marked;  // whole files still marked unfinished
+    bool unwalked = false;  // a folder index could not be read
 };
 
 void collect(const struct fs_check_problem *p, void *ctx)
@@ -31,10 +34,13 @@ void collect(const struct fs_check_problem *p, void *ctx)
     case FS_CHECK_CONTENT_DAMAGED:  // a stream cut short reads as damaged
     case FS_CHECK_SIZE_MISMATCH:
     case FS_CHECK_PART_MISSING:
-    case FS_CHECK_STRAY_PART:
         // Folder problems are reported with a final "/"; those are never repaired here.
-        if (p->path[0] == '/' && p->path[1] && p->path[strlen(p->path) - 1] != '/')
+        if (p->unfinished && p->path[0] == '/' && p->path[1] && p->path[strlen(p->path) - 1] != '/')
             f->entries.insert(p->path + 1);
+        break;
+    case FS_CHECK_FOLDER_MISSING:
+    case FS_CHECK_FOLDER_DAMAGED:
+        f->unwalked = true;
         break;
     case FS_CHECK_FOLDER_SHARED:
         if (p->path[0] == '/' && strlen(p->path) > 2)
@@ -72,11 +78,11 @@ int fs_repair(fs_repair_fn on_action, void *ctx)
         int done = 0;
         for (const std::string &path : found.entries) {
             if (fs_unlink(path.c_str()) == 0) {
-                tell(on_action, ctx, "removed the incomplete entry /" + path);
+                tell(on_action, ctx, "removed /" + path + ", whose write never finished");
                 done++;
             } else if (errno != ENOENT) {  // gone with the file it was a part of
-                tell(on_action, ctx,
-                     "could not remove the incomplete entry /" + path + ": " + strerror(errno));
+                tell(on_action, ctx, "could not remove /" + path + ", whose write never finished: " +
+                                         strerror(errno));
             }
         }
         // The walk met the shared index first through the other entry, which keeps it.
@@ -107,6 +113,8 @@ int fs_repair(fs_repair_fn on_action, void *ctx)
             }
         }
         for (const std::string &path : found.orphans) {
+            if (found.unwalked)
+                break;
             delete_object_file(path.c_str());
             tell(on_action, ctx, "removed the orphaned object file " + path);
             done++;

@@ -36,11 +36,16 @@ ssize_t readFully(int fd, void *buffer, size_t length)
     return static_cast<ssize_t>(done);
 }
 
-bool writeFully(int fd, const void *bytes, size_t length)
+namespace {
+
+// All length bytes, at offset (pwrite) or where the file stands (offset negative).
+bool writeAll(int fd, const void *bytes, size_t length, std::int64_t offset)
 {
     size_t done = 0;
     while (done < length) {
-        const ssize_t n = ::write(fd, static_cast<const char *>(bytes) + done, length - done);
+        const char *from = static_cast<const char *>(bytes) + done;
+        const ssize_t n = offset < 0 ? ::write(fd, from, length - done)
+                                     : ::pwrite(fd, from, length - done, static_cast<off_t>(offset) + done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -51,6 +56,18 @@ bool writeFully(int fd, const void *bytes, size_t length)
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+}  // namespace
+
+bool writeFully(int fd, const void *bytes, size_t length)
+{
+    return writeAll(fd, bytes, length, -1);
+}
+
+bool writeFullyAt(int fd, const void *bytes, size_t length, std::uint64_t offset)
+{
+    return writeAll(fd, bytes, length, static_cast<std::int64_t>(offset));
 }
 
 int createNewFile(const std::string &path, mode_t mode)

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace xxtransfer {
@@ -29,6 +30,8 @@ private:
 ssize_t readFully(int fd, void *buffer, size_t length);
 // All length bytes, or false with errno set.
 bool writeFully(int fd, const void *bytes, size_t length);
+// The same at offset (pwrite), leaving the file's position alone.
+bool writeFullyAt(int fd, const void *bytes, size_t length, std::uint64_t offset);
 
 // A new file at path for writing, never replacing anything there and never following a
 // link: -1 with EEXIST when the name is taken.

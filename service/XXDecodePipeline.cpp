@@ -13,6 +13,7 @@
 #include "XXDiskFileManager.h"
 #include "XXProtectStoreWalk.h"
 #include "XXServiceLog.h"
+#include "XXTransferFailure.h"
 #include "XXTransferNames.h"
 #include "fs.h"
 
@@ -58,6 +59,17 @@ XXDecodePipeline::XXDecodePipeline(XXDiskFileManager &manager, XXTransferActivit
     : XXTransferMachine(activity, "7+1", true), manager_(manager)
 {}
 
+void XXDecodePipeline::setSalvage(bool on)
+{
+    salvage_ = on;
+}
+
+std::vector<XXSalvagedFile> XXDecodePipeline::salvagedFiles() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return salvaged_;
+}
+
 void XXDecodePipeline::start(const XXProtectFileArray &files,
                              const std::shared_ptr<XXFileWrapper> &destination,
                              const ResultBlock &completeBlock)
@@ -65,6 +77,11 @@ void XXDecodePipeline::start(const XXProtectFileArray &files,
     XXProtectFileArray items;
     if (int code = startRefusal(manager_.mountSuccess(), manager_.isLogin(), files, destination, items))
         return refuseStart(completeBlock, code);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        salvaging_ = salvage_;
+        salvaged_.clear();
+    }
     // Listed before anything is written, so the models the export adds are not listed twice.
     destination->allSubFileArray();
     const std::uint64_t total = manager_.allSelectedProtectFileSize(items);
@@ -125,6 +142,7 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
     if (!xxtransfer::canBeComputerName(itemName)) {
         XXServiceLogf("not exported, the name could leave the folder: \"%s\"",
                       XXServiceLogEscaped(itemName).c_str());
+        XXNoteTransferFailure({XXFailedStep::notExportable, item->fullPath()});
         return failedWith(failCode, itemName);
     }
     const std::shared_ptr<XXFileWrapper> &destination = run.destination;
@@ -156,9 +174,7 @@ XXDecodePipeline::Step XXDecodePipeline::processItem(const ItemPtr &item, std::u
 
     const std::string target = joinComputerPath(folder, name);
     int err = 0;
-    switch (copyOut(
-        item->fullPath(), item->fileSize(), target, 0666,
-        [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, itemName); }, &err)) {
+    switch (exportFile(item, target, generation, itemName, &err)) {
     case Copied::cancelled:
         return stopped();
     case Copied::failed:
@@ -181,6 +197,7 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
     if (!plan.unreadableFolders.empty()) {
         XXServiceLogf("not exported, the folder %s cannot be read",
                       XXServiceLogEscaped(plan.unreadableFolders.front()).c_str());
+        XXNoteTransferFailure({XXFailedStep::storedFolderUnreadable, plan.unreadableFolders.front(), EBADMSG});
         return failedWith(XXReportFolderFailed, item->fileName(), EBADMSG);
     }
     for (const XXDecodeFolderRecord &record : plan.folders) {
@@ -190,6 +207,7 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
             const int err = errno;
             XXServiceLogf("cannot create the folder %s: errno %d",
                           XXServiceLogEscaped(record.createPath).c_str(), err);
+            XXNoteTransferFailure({XXFailedStep::createTarget, record.createPath, err});
             return failedWith(XXReportFolderFailed, item->fileName(), err);
         }
         const XXFileWrapper created(record.createPath);
@@ -202,14 +220,13 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
     int firstError = 0;  // of the first failure, which the report carries
     for (const std::string &refused : plan.refusedPaths) {
         XXServiceLogf("not exported, no file may have that name: %s", XXServiceLogEscaped(refused).c_str());
+        XXNoteTransferFailure({XXFailedStep::notExportable, refused});
         anyFailed = true;
     }
     for (const XXDecodeFileRecord &record : plan.files) {
         const std::string &fileName = record.sourceWrapper->fileName();
         int err = 0;
-        switch (copyOut(
-            record.sourcePath, record.sourceWrapper->fileSize(), record.destinationPath, 0666,
-            [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, fileName); }, &err)) {
+        switch (exportFile(record.sourceWrapper, record.destinationPath, generation, fileName, &err)) {
         case Copied::cancelled:
             return stopped();
         case Copied::failed:
@@ -226,14 +243,154 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
     return anyFailed ? failedWith(XXReportFolderFailed, item->fileName(), firstError) : advanced();
 }
 
-XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath, std::uint64_t size,
-                                                   const std::string &targetPath, mode_t mode,
-                                                   const std::function<bool(std::uint64_t)> &chunkDone,
-                                                   int *systemError)
+XXDecodePipeline::Copied XXDecodePipeline::exportFile(const std::shared_ptr<XXProtectFileWrapper> &source,
+                                                      const std::string &targetPath, std::uint64_t generation,
+                                                      const std::string &progressName, int *systemError)
+{
+    auto chunkDone = [&](std::uint64_t bytes) { return chunkWritten(generation, bytes, progressName); };
+    bool storeFailed = false;
+    std::vector<XXTransferFailure> notes;  // kept only if the file fails in the end
+    Copied copied;
+    {
+        XXTransferFailureScope noting(&notes);
+        copied = copyOut(source->fullPath(), source->fileSize(), targetPath, 0666, chunkDone, systemError,
+                         &storeFailed);
+    }
+    auto keepNotes = [&] {
+        for (XXTransferFailure &note : notes)
+            XXNoteTransferFailure(std::move(note));
+    };
+    bool salvage;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        salvage = salvaging_;
+    }
+    if (copied != Copied::failed || !storeFailed || !salvage) {
+        keepNotes();
+        return copied;
+    }
+    XXSalvagedFile salvaged;
+    {
+        XXTransferFailureScope noting(&notes);
+        copied = salvageOut(source->fullPath(), targetPath, 0666, chunkDone, systemError, &salvaged);
+    }
+    if (copied == Copied::failed)
+        keepNotes();
+    if (copied == Copied::done && !salvaged.ranges.empty()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        salvaged_.push_back(std::move(salvaged));
+    }
+    return copied;
+}
+
+XXDecodePipeline::Copied XXDecodePipeline::salvageOut(const std::string &sourcePath, const std::string &targetPath,
+                                                      mode_t mode,
+                                                      const std::function<bool(std::uint64_t)> &chunkDone,
+                                                      int *systemError, XXSalvagedFile *salvaged)
 {
     int unused;
     int &err = systemError ? *systemError : unused;
     err = 0;
+    std::uint64_t size = 0;
+    fs_salvage *salvage;
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        salvage = fs_salvage_open(sourcePath.c_str(), &size);
+        if (!salvage)
+            err = errno;
+    }
+    if (!salvage) {
+        XXServiceLogf("cannot salvage %s: errno %d", XXServiceLogEscaped(sourcePath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, err});
+        return Copied::failed;
+    }
+    auto close = [&] {
+        auto engine = XXDiskFileManager::lockEngine();
+        fs_salvage_close(salvage);
+    };
+    xxtransfer::XXFileDescriptor target(xxtransfer::createNewFile(targetPath, mode));
+    if (!target.isOpen()) {
+        err = errno;
+        XXServiceLogf("cannot create %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::createTarget, targetPath, err});
+        close();
+        return Copied::failed;
+    }
+    Copied outcome = Copied::done;
+    thread_local std::vector<char> buffer;
+    buffer.resize(static_cast<size_t>(XXTransferChunkSize));
+    for (;;) {
+        int got;
+        std::uint64_t offset = 0;
+        {
+            auto engine = XXDiskFileManager::lockEngine();
+            got = fs_salvage_read(salvage, buffer.data(), static_cast<std::uint32_t>(buffer.size()), &offset);
+            if (got < 0)
+                err = errno;
+        }
+        if (got < 0) {
+            XXServiceLogf("salvaging %s failed: errno %d", XXServiceLogEscaped(sourcePath).c_str(), err);
+            XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, err});
+            outcome = Copied::failed;
+            break;
+        }
+        if (got == 0)
+            break;
+        // What lies between the pieces could not be read; the file's size makes it zeros.
+        if (!xxtransfer::writeFullyAt(target.get(), buffer.data(), static_cast<size_t>(got), offset)) {
+            err = errno;
+            XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+            XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
+            outcome = Copied::failed;
+            break;
+        }
+        if (chunkDone && !chunkDone(static_cast<std::uint64_t>(got))) {
+            outcome = Copied::cancelled;
+            break;
+        }
+    }
+    if (outcome == Copied::done && ftruncate(target.get(), static_cast<off_t>(size)) != 0) {
+        err = errno;
+        XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
+        outcome = Copied::failed;
+    }
+    if (outcome == Copied::done && salvaged) {
+        auto engine = XXDiskFileManager::lockEngine();
+        const fs_salvage_range *ranges = nullptr;
+        const size_t count = fs_salvage_ranges(salvage, &ranges);
+        salvaged->storePath = sourcePath;
+        salvaged->targetPath = targetPath;
+        salvaged->size = size;
+        for (size_t i = 0; i < count; i++)
+            salvaged->ranges.push_back({ranges[i].offset, ranges[i].length, ranges[i].kind == FS_SALVAGE_UNREADABLE});
+    }
+    close();
+    if (target.close() != 0 && outcome == Copied::done) {
+        err = errno;
+        XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
+        outcome = Copied::failed;
+    }
+    if (outcome != Copied::done)
+        unlink(targetPath.c_str());
+    else if (salvaged && !salvaged->ranges.empty())
+        XXServiceLogf("salvaged %s to %s: %zu damaged ranges", XXServiceLogEscaped(sourcePath).c_str(),
+                      XXServiceLogEscaped(targetPath).c_str(), salvaged->ranges.size());
+    return outcome;
+}
+
+XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath, std::uint64_t size,
+                                                   const std::string &targetPath, mode_t mode,
+                                                   const std::function<bool(std::uint64_t)> &chunkDone,
+                                                   int *systemError, bool *storeFailed)
+{
+    int unused;
+    int &err = systemError ? *systemError : unused;
+    err = 0;
+    bool notStored;
+    bool &fromStore = storeFailed ? *storeFailed : notStored;
+    fromStore = false;
     int handle;
     {
         auto engine = XXDiskFileManager::lockEngine();
@@ -243,12 +400,15 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
     }
     if (handle < 0) {
         XXServiceLogf("文件打开失败 _%s", XXServiceLogEscaped(sourcePath).c_str());
+        XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, err, 0, size});
+        fromStore = true;
         return Copied::failed;
     }
     xxtransfer::XXFileDescriptor target(xxtransfer::createNewFile(targetPath, mode));
     if (!target.isOpen()) {
         err = errno;
         XXServiceLogf("cannot create %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::createTarget, targetPath, err});
         auto engine = XXDiskFileManager::lockEngine();
         fs_close(handle);
         return Copied::failed;
@@ -270,6 +430,7 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
         if (failed && outcome == Copied::done) {
             err = failed;
             XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+            XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
             outcome = Copied::failed;
         }
     };
@@ -284,6 +445,8 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
         }
         joinWrite();
         // Below 1 is the end of the data; the total tells whether it came early.
+        if (got < 0)
+            fromStore = true;
         if (got <= 0 || outcome != Copied::done)
             break;
         if (overlap) {
@@ -294,6 +457,7 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
         } else if (!xxtransfer::writeFully(target.get(), buffer.data(), static_cast<size_t>(got))) {
             err = errno;
             XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+            XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
             outcome = Copied::failed;
             break;
         }
@@ -311,12 +475,15 @@ XXDecodePipeline::Copied XXDecodePipeline::copyOut(const std::string &sourcePath
     if (target.close() != 0 && outcome == Copied::done) {
         err = errno;
         XXServiceLogf("cannot write %s: errno %d", XXServiceLogEscaped(targetPath).c_str(), err);
+        XXNoteTransferFailure({XXFailedStep::writeTarget, targetPath, err});
         outcome = Copied::failed;
     }
     if (outcome == Copied::done && total != size) {
         XXServiceLogf("%s holds %llu of its %llu bytes (errno %d)", XXServiceLogEscaped(sourcePath).c_str(),
                       static_cast<unsigned long long>(total), static_cast<unsigned long long>(size), err);
+        XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, err, total, size});
         outcome = Copied::failed;
+        fromStore = true;
     }
     if (outcome != Copied::done)
         unlink(targetPath.c_str());

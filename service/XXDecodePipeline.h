@@ -8,9 +8,11 @@
 // included.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "XXFileWrapper.h"
 #include "XXProtectFileWrapper.h"
@@ -20,6 +22,17 @@ class XXDiskFileManager;
 
 struct XXDecodeRun {
     std::shared_ptr<XXFileWrapper> destination;
+};
+
+// A damaged stored file written out as far as it could be read (an export with salvage on).
+struct XXSalvagedFile {
+    struct Range {
+        std::uint64_t offset = 0, length = 0;
+        bool unreadable = true;  // zeros in the copy; else read, but it may be wrong there
+    };
+    std::string storePath, targetPath;
+    std::uint64_t size = 0;
+    std::vector<Range> ranges;  // in order of offset
 };
 
 struct XXDecodeLoop {};
@@ -36,6 +49,13 @@ public:
                const ResultBlock &completeBlock);
     std::shared_ptr<XXFileWrapper> destinationWrapper() const { return runState().destination; }
 
+    // With salvage on, a stored file that does not read back whole is written out as far as it
+    // can be read, its damage listed in salvagedFiles(), instead of failing its item. For the
+    // runs started later; off by default.
+    void setSalvage(bool on);
+    // The files the current (or last) run wrote out so.
+    std::vector<XXSalvagedFile> salvagedFiles() const;
+
     // The plan of one folder entry exported into destination under name.
     static XXDecodePlan separateFolder(const std::shared_ptr<XXProtectFileWrapper> &source,
                                        const std::shared_ptr<XXFileWrapper> &destination,
@@ -47,9 +67,17 @@ public:
     // false. A copy that does not complete, or whose length is not the recorded size, is
     // removed; the target is never one that was there before. On failed, *systemError (when
     // given) is the errno of the call that failed, 0 for data shorter or longer than recorded.
+    // *storeFailed (when given) tells a failure of the store's side (the file does not read
+    // back whole) from one of the computer's.
     static Copied copyOut(const std::string &sourcePath, std::uint64_t size, const std::string &targetPath,
                           mode_t mode, const std::function<bool(std::uint64_t)> &chunkDone,
-                          int *systemError = nullptr);
+                          int *systemError = nullptr, bool *storeFailed = nullptr);
+    // Writes to a new file at targetPath what can still be read of the stored file (its
+    // recorded size, zeros where nothing could be read); salvaged gets the damage found. As
+    // copyOut, a copy that cannot be finished or is cancelled is removed.
+    static Copied salvageOut(const std::string &sourcePath, const std::string &targetPath, mode_t mode,
+                             const std::function<bool(std::uint64_t)> &chunkDone, int *systemError,
+                             XXSalvagedFile *salvaged);
 
 private:
     Step processItem(const ItemPtr &item, std::uint64_t generation, const XXDecodeRun &run,
@@ -58,6 +86,12 @@ private:
 
     Step exportFolder(const std::shared_ptr<XXProtectFileWrapper> &item, const std::string &name,
                       const std::shared_ptr<XXFileWrapper> &destination, std::uint64_t generation);
+    // copyOut, and with salvage on, salvageOut when the store could not give the file whole.
+    Copied exportFile(const std::shared_ptr<XXProtectFileWrapper> &source, const std::string &targetPath,
+                      std::uint64_t generation, const std::string &progressName, int *systemError);
 
     XXDiskFileManager &manager_;
+    std::atomic<bool> salvage_{false};
+    bool salvaging_ = false;  // salvage_ as the current run started; guarded by mutex_
+    std::vector<XXSalvagedFile> salvaged_;  // guarded by mutex_
 };

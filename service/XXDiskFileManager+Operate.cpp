@@ -173,7 +173,7 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files,
             parent->removeSubFile(target.wrapper.get());
     };
 
-    for (const Target &target : fileTargets) {
+    auto removeOne = [&](const Target &target) {
         int result;
         int err;
         {
@@ -189,6 +189,33 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files,
                 firstError = err;
             failed = true;
         }
+    };
+    // The files of one folder go in one engine call: on a full volume all their objects give
+    // the room the folder's new index needs, which one small file's may not. Should the call
+    // fail, each is tried alone, so every file has its own outcome.
+    constexpr size_t kNamesPerCall = 1024;
+    for (size_t at = 0; at < fileTargets.size();) {
+        const std::string folder = fileTargets[at].wrapper->parentFolderPath();
+        size_t end = at;
+        std::vector<std::string> names;
+        while (end < fileTargets.size() && end - at < kNamesPerCall &&
+               fileTargets[end].wrapper->parentFolderPath() == folder)
+            names.push_back(fileTargets[end++].wrapper->fileName());
+        std::vector<const char *> pointers;
+        for (const std::string &name : names)
+            pointers.push_back(name.c_str());
+        int result;
+        {
+            auto engine = lockEngine();
+            result = fs_unlink_names(folder.c_str(), pointers.data(), pointers.size());
+        }
+        for (size_t i = at; i < end; i++) {
+            if (result == 0)
+                leaveTree(fileTargets[i]);
+            else
+                removeOne(fileTargets[i]);
+        }
+        at = end;
     }
     if (failed) {
         XXDiskResultObject result =

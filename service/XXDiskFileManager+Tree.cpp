@@ -17,11 +17,6 @@
 
 namespace {
 
-// Folders whose store path is longer than the system's path limit are not listed: nothing
-// could be exported from them, and a damaged store whose folder index names itself would
-// otherwise be listed forever.
-constexpr size_t kMaxListedPathLength = 4096;
-
 // A name that can stand as one component of a store path. Anything else (only a damaged or
 // hostile store holds it) would make the entry's path name some other entry.
 bool isComponentName(std::string_view name)
@@ -84,7 +79,9 @@ bool XXDiskFileManager::listFolderInto(XXProtectFileWrapper &folder)
     folder.allSubFileArray().clear();
 
     const std::string path = folder.fullPath();
-    if (path.size() > kMaxListedPathLength) {
+    // The engine makes no longer path; a vault holding one is listed down to it, and check
+    // reports it.
+    if (path.size() > FS_PATH_MAX) {
         XXServiceLogf("folder nested too deep, not listed: %.200s...", XXServiceLogEscaped(path).c_str());
         return false;
     }

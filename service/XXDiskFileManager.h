@@ -293,6 +293,10 @@ public:
                                              const std::shared_ptr<XXFileWrapper> &destination,
                                              const std::string &name);
     const XXDecodePipeline &decodePipeline() const { return decoder_; }
+    // For the exports started later: a stored file that does not read back whole is written
+    // out as far as it can be read (zeros where nothing could be), and listed with its damage
+    // in decodePipeline().salvagedFiles(), instead of failing its item.
+    void setDecodeSalvage(bool salvage) { decoder_.setSalvage(salvage); }
 
     // A new copy of a protected file in the private cache folder, for opening it with
     // another application; nothing when it cannot be made complete. Copies on the calling

@@ -17,6 +17,7 @@
 #include "XXServiceLog.h"
 #include "XXServiceText.h"
 #include "XXTool.h"
+#include "XXTransferFailure.h"
 #include "fs.h"
 
 using xxtransfer::XXFoldedNames;
@@ -97,12 +98,18 @@ private:
             for (const Pending &p : pending_)
                 p.folder->appendSubFile(
                     XXProtectFileWrapper::makeFile(p.folder->fullPath(), p.name, p.size, date));
-        } else {
+        } else if (!pending_.empty()) {
             XXServiceLogf("commit of %zu imported files failed: errno %d", pending_.size(), err);
+            XXTransferFailure failure{XXFailedStep::commit, {}, err ? err : EIO};
+            for (const Pending &p : pending_)
+                failure.files.push_back(xxservice::joinFullPath(p.folder->fullPath(), p.name));
+            XXNoteTransferFailure(std::move(failure));
         }
+        // A failed commit with no file of this batch waiting has lost nothing of it.
+        const bool lost = r != 0 && !pending_.empty();
         pending_.clear();
         since_ = std::chrono::steady_clock::now();
-        return r == 0 ? 0 : (err ? err : EIO);
+        return lost ? (err ? err : EIO) : 0;
     }
 
     std::vector<Pending> pending_;
@@ -283,7 +290,8 @@ XXEncodePipeline::Step XXEncodePipeline::processItem(const ItemPtr &item, std::u
     const char *createFailed = "创建文件失败___%s";
     const Copied copied = loop.ahead->take(static_cast<size_t>(index() - loop.aheadFrom), &ready)
         ? storeReadAhead(ready, target, itemName, createFailed, generation, &size, &err)
-        : importFile(item->fullPath(), target, itemName, createFailed, generation, &size, &err);
+        : ready.cutShort ? cutShort(item->fullPath(), ready, &err)
+                         : importFile(item->fullPath(), target, itemName, createFailed, generation, &size, &err);
     switch (copied) {
     case Copied::cancelled:
         settleBatch(stopped());
@@ -322,6 +330,7 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
     for (const std::string &refused : plan.refusedPaths) {
         XXServiceLogf("not imported (not a file or folder the store can hold): %s",
                       XXServiceLogEscaped(refused).c_str());
+        XXNoteTransferFailure({XXFailedStep::notStorable, refused});
         anyFailed = true;
     }
     // A file that fails does not stop the others; the folder is reported once they are in.
@@ -346,8 +355,9 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
         const Copied copied = ahead.take(next++, &ready)
             ? storeReadAhead(ready, record.destinationPath, record.sourceWrapper->fileName(), createFailed,
                              generation, &size, &err)
-            : importFile(record.sourcePath, record.destinationPath, record.sourceWrapper->fileName(),
-                         createFailed, generation, &size, &err);
+            : ready.cutShort ? cutShort(record.sourcePath, ready, &err)
+                             : importFile(record.sourcePath, record.destinationPath,
+                                          record.sourceWrapper->fileName(), createFailed, generation, &size, &err);
         switch (copied) {
         case Copied::cancelled:
             // What was complete before the cancel stays, as it always did.
@@ -384,10 +394,12 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
     if (!source.isOpen() || fstat(source.get(), &st) != 0) {
         *systemError = errno;
         XXServiceLogf("cannot read %s: errno %d", XXServiceLogEscaped(sourcePath).c_str(), *systemError);
+        XXNoteTransferFailure({XXFailedStep::readSource, sourcePath, *systemError});
         return Copied::failed;
     }
     if (!S_ISREG(st.st_mode)) {
         XXServiceLogf("cannot read %s: not a regular file", XXServiceLogEscaped(sourcePath).c_str());
+        XXNoteTransferFailure({XXFailedStep::notStorable, sourcePath});
         return Copied::failed;
     }
     // The declared size is the file's size now; exactly that many bytes are stored.
@@ -401,6 +413,7 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
     }
     if (handle < 0) {
         XXServiceLogf(createFailedFormat, XXServiceLogEscaped(targetPath).c_str());
+        XXNoteTransferFailure({XXFailedStep::createFile, targetPath, *systemError});
         return Copied::failed;
     }
 
@@ -439,6 +452,8 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
             XXServiceLogf("%s ended after %llu of %llu bytes (errno %d)",
                           XXServiceLogEscaped(sourcePath).c_str(), static_cast<unsigned long long>(written),
                           static_cast<unsigned long long>(declared), *systemError);
+            XXNoteTransferFailure({*systemError ? XXFailedStep::readSource : XXFailedStep::sourceChanged,
+                                   sourcePath, *systemError, written, declared});
             outcome = Copied::failed;
             break;
         }
@@ -452,6 +467,7 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
         if (put != got) {
             XXServiceLogf("fs_write--%d errno %d: %s", put, *systemError,
                           XXServiceLogEscaped(targetPath).c_str());
+            XXNoteTransferFailure({XXFailedStep::writeFile, targetPath, *systemError});
             outcome = Copied::failed;
             break;
         }
@@ -464,6 +480,18 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
 
     *size = written;
     return closeStored(handle, outcome, targetPath, systemError);
+}
+
+XXEncodePipeline::Copied XXEncodePipeline::cutShort(const std::string &sourcePath,
+                                                    const XXImportReadAhead::Ready &ready, int *systemError)
+{
+    *systemError = ready.error;
+    XXServiceLogf("%s ended after %llu of %llu bytes (errno %d)", XXServiceLogEscaped(sourcePath).c_str(),
+                  static_cast<unsigned long long>(ready.got), static_cast<unsigned long long>(ready.size),
+                  ready.error);
+    XXNoteTransferFailure({ready.error ? XXFailedStep::readSource : XXFailedStep::sourceChanged, sourcePath,
+                           ready.error, ready.got, ready.size});
+    return Copied::failed;
 }
 
 XXEncodePipeline::Copied
@@ -482,6 +510,7 @@ XXEncodePipeline::storeReadAhead(const XXImportReadAhead::Ready &ready, const st
     }
     if (handle < 0) {
         XXServiceLogf(createFailedFormat, XXServiceLogEscaped(targetPath).c_str());
+        XXNoteTransferFailure({XXFailedStep::createFile, targetPath, *systemError});
         return Copied::failed;
     }
     int put;
@@ -495,6 +524,7 @@ XXEncodePipeline::storeReadAhead(const XXImportReadAhead::Ready &ready, const st
     if (put != 0) {
         XXServiceLogf("fs_write--%d errno %d: %s", put, *systemError,
                       XXServiceLogEscaped(targetPath).c_str());
+        XXNoteTransferFailure({XXFailedStep::writeFile, targetPath, *systemError});
         outcome = Copied::failed;
     } else {
         *size = ready.size;
@@ -514,6 +544,7 @@ XXEncodePipeline::Copied XXEncodePipeline::closeStored(int handle, Copied outcom
         *systemError = errno;
         XXServiceLogf("fs_close--%d errno %d: %s", closed, *systemError,
                       XXServiceLogEscaped(targetPath).c_str());
+        XXNoteTransferFailure({XXFailedStep::writeFile, targetPath, *systemError});
         outcome = Copied::failed;
     }
     if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)

@@ -78,6 +78,9 @@ private:
                       const std::string &progressName, const char *createFailedFormat,
                       std::uint64_t generation, std::uint64_t *size, int *systemError);
     // The same for a file read and compressed ahead: one fs_write_deflated for its content.
+    // A file the read-ahead met cut short (it changed while read): failed, and not read again.
+    static Copied cutShort(const std::string &sourcePath, const XXImportReadAhead::Ready &ready,
+                           int *systemError);
     Copied storeReadAhead(const XXImportReadAhead::Ready &ready, const std::string &targetPath,
                           const std::string &progressName, const char *createFailedFormat,
                           std::uint64_t generation, std::uint64_t *size, int *systemError);

@@ -111,7 +111,10 @@ bool XXImportReadAhead::take(size_t index, Ready *ready)
     std::unique_lock<std::mutex> lock(mutex_);
     if (jobs_.empty() || index < taken_ || index >= paths_.size())
         return false;
-    auto done = [&](size_t i) { return jobs_[i].state == State::ready || jobs_[i].state == State::streamed; };
+    auto done = [&](size_t i) {
+        return jobs_[i].state == State::ready || jobs_[i].state == State::streamed ||
+            jobs_[i].state == State::cutShort;
+    };
     // Files passed over (skipped after a conflict) are dropped once their worker is done.
     for (; taken_ < index; taken_++) {
         changed_.wait(lock, [&] { return done(taken_); });
@@ -125,6 +128,9 @@ bool XXImportReadAhead::take(size_t index, Ready *ready)
     ready->size = job.size;
     ready->stream = current_.stream;
     ready->length = job.length;
+    ready->cutShort = job.state == State::cutShort;
+    ready->got = job.got;
+    ready->error = job.error;
     taken_++;
     lock.unlock();
     changed_.notify_all();
@@ -149,33 +155,38 @@ void XXImportReadAhead::work()
             pool_.pop_back();
         }
         lock.unlock();
-        std::uint64_t size = 0;
+        std::uint64_t size = 0, got = 0;
         size_t length = 0;
-        const bool ok = deflater && prepare(index, deflater, buffers, &size, &length);
+        int error = 0;
+        const State state =
+            deflater ? prepare(index, deflater, buffers, &size, &length, &got, &error) : State::streamed;
         lock.lock();
         Job &job = jobs_[index];
         job.buffers = std::exchange(buffers, Buffers{});
         job.size = size;
         job.length = length;
-        job.state = ok ? State::ready : State::streamed;
+        job.got = got;
+        job.error = error;
+        job.state = state;
         changed_.notify_all();
     }
     lock.unlock();
     fs_deflater_free(deflater);
 }
 
-bool XXImportReadAhead::prepare(size_t index, struct fs_deflater *deflater, Buffers &buffers,
-                                std::uint64_t *size, size_t *length)
+XXImportReadAhead::State XXImportReadAhead::prepare(size_t index, struct fs_deflater *deflater,
+                                                   Buffers &buffers, std::uint64_t *size, size_t *length,
+                                                   std::uint64_t *got, int *error)
 {
     const std::string &path = paths_[index];
     if (path.empty())
-        return false;
+        return State::streamed;
     // Opened as the usual way opens it, so a named pipe is not waited on.
     xxtransfer::XXFileDescriptor source(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat st {};
     if (!source.isOpen() || fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
         static_cast<std::uint64_t>(st.st_size) > FS_DEFLATE_MAX)
-        return false;
+        return State::streamed;
     const size_t want = static_cast<size_t>(st.st_size);
     {
         // The file the import waits for always goes on, so the budget cannot hold it up.
@@ -183,20 +194,29 @@ bool XXImportReadAhead::prepare(size_t index, struct fs_deflater *deflater, Buff
         const size_t share = budgetFor(want);
         changed_.wait(lock, [&] { return stopping_ || reserved_ + share <= budget_ || index == taken_; });
         if (stopping_)
-            return false;
+            return State::streamed;
         reserved_ += share;
         buffers.reserved = share;
     }
     if (buffers.contentCap < want) {
         void *bigger = realloc(buffers.content, want);
         if (!bigger)
-            return false;
+            return State::streamed;
         buffers.content = static_cast<unsigned char *>(bigger);
         buffers.contentCap = want;
     }
-    if (want && xxtransfer::readFully(source.get(), buffers.content, want) != static_cast<ssize_t>(want))
-        return false;
     *size = want;
+    if (want) {
+        const ssize_t read = xxtransfer::readFully(source.get(), buffers.content, want);
+        if (read != static_cast<ssize_t>(want)) {
+            // Read once already: the file changed while it was read, and that is its outcome.
+            *got = read < 0 ? 0 : static_cast<std::uint64_t>(read);
+            *error = read < 0 ? errno : 0;
+            return State::cutShort;
+        }
+    }
     return fs_deflate_content(deflater, buffers.content, static_cast<uint32_t>(want), &buffers.stream,
-                              &buffers.streamCap, length) == 0;
+                              &buffers.streamCap, length) == 0
+        ? State::ready
+        : State::streamed;
 }

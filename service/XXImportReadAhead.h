@@ -7,8 +7,9 @@
 // at most 1,024 files are read ahead. That is enough to keep the workers busy while the engine
 // commits a batch. A file is read when its worker comes to it: one removed after that is still
 // stored with the content it had. A file that cannot be read ahead whole (missing, unreadable, not a regular
-// file, larger than FS_DEFLATE_MAX, cut short while read) comes back as not ready: the caller
-// stores it the usual way, which meets and reports the same failure as without read-ahead.
+// file, larger than FS_DEFLATE_MAX) comes back as not ready: the caller stores it the usual
+// way, which meets and reports the same failure as without read-ahead. One cut short while it
+// was read comes back so marked: it was read once, and is not read again.
 // The workers touch no engine state, so they need no engine lock; the destructor stops and
 // joins them.
 #pragma once
@@ -41,10 +42,14 @@ public:
         std::uint64_t size = 0;  // bytes of content, as fstat gave them when read
         const unsigned char *stream = nullptr;  // fs_deflate_content's stream of them
         size_t length = 0;
+        // Not ready because the file ended (or failed) after got of its size bytes.
+        bool cutShort = false;
+        std::uint64_t got = 0;
+        int error = 0;  // errno of the failed read, 0 when it just ended
     };
     // Waits for file index, which comes after the file taken last; the files between are
-    // dropped. False when it is to be stored the usual way. The bytes stay valid until the
-    // next take or the destruction.
+    // dropped. False when it is to be stored the usual way, or failed (cutShort). The bytes
+    // stay valid until the next take or the destruction.
     bool take(size_t index, Ready *ready);
 
 private:
@@ -56,18 +61,21 @@ private:
         size_t reserved = 0;  // of the budget, while the file is in flight
         void release();
     };
-    enum class State { waiting, working, ready, streamed };
+    enum class State { waiting, working, ready, streamed, cutShort };
     struct Job {
         State state = State::waiting;
         std::uint64_t size = 0;
         size_t length = 0;
+        std::uint64_t got = 0;
+        int error = 0;
         Buffers buffers;
     };
 
     void work();
-    // Reads and compresses file index into buffers; false to leave it to the usual way.
-    bool prepare(size_t index, struct fs_deflater *deflater, Buffers &buffers, std::uint64_t *size,
-                 size_t *length);
+    // Reads and compresses file index into buffers: ready, streamed to leave it to the usual
+    // way, or cutShort (*got bytes came, *error the read's errno).
+    State prepare(size_t index, struct fs_deflater *deflater, Buffers &buffers, std::uint64_t *size,
+                  size_t *length, std::uint64_t *got, int *error);
     // Under the lock: gives a taken or dropped file's budget and buffers back.
     void recycle(Buffers &buffers);
 

@@ -8,6 +8,7 @@
 #include "XXDiskFileManager.h"
 #include "XXProtectStoreWalk.h"
 #include "XXServiceLog.h"
+#include "XXTransferFailure.h"
 #include "XXServiceText.h"
 #include "XXTool.h"
 #include "fs.h"
@@ -168,6 +169,7 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
     for (const std::string &refused : plan.refusedPaths) {
         XXServiceLogf("not copied, no path can hold the name or the folder cannot be read: %s",
                       XXServiceLogEscaped(refused).c_str());
+        XXNoteTransferFailure({XXFailedStep::notStorable, refused});
         anyFailed = true;
     }
     for (const XXOperateFileRecord &record : plan.files) {
@@ -223,12 +225,14 @@ XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourceP
         if (source < 0) {
             *systemError = errno;
             XXServiceLogf("文件打开失败 _%s", XXServiceLogEscaped(sourcePath).c_str());
+            XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, *systemError, 0, size});
             return Copied::failed;
         }
         target = fs_open(targetPath.c_str(), FS_O_WRITE, size);
         if (target < 0) {
             *systemError = errno;
             XXServiceLogf("创建文件失败___%s", XXServiceLogEscaped(targetPath).c_str());
+            XXNoteTransferFailure({XXFailedStep::createFile, targetPath, *systemError});
             fs_close(source);
             return Copied::failed;
         }
@@ -256,6 +260,10 @@ XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourceP
             XXServiceLogf("copy of %s stopped after %llu of %llu bytes (read %d, write %d, errno %d)",
                           XXServiceLogEscaped(sourcePath).c_str(), static_cast<unsigned long long>(copied),
                           static_cast<unsigned long long>(size), got, put, *systemError);
+            if (got <= 0)
+                XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, *systemError, copied, size});
+            else
+                XXNoteTransferFailure({XXFailedStep::writeFile, targetPath, *systemError});
             outcome = Copied::failed;
             break;
         }
@@ -274,6 +282,7 @@ XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourceP
         if (fs_read(source, &extra, 1) > 0) {
             XXServiceLogf("%s holds more than its recorded %llu bytes",
                           XXServiceLogEscaped(sourcePath).c_str(), static_cast<unsigned long long>(size));
+            XXNoteTransferFailure({XXFailedStep::readStored, sourcePath, 0, size + 1, size});
             outcome = Copied::failed;
         }
     }
@@ -283,6 +292,7 @@ XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourceP
         *systemError = errno;
         XXServiceLogf("fs_close--%d errno %d: %s", closed, *systemError,
                       XXServiceLogEscaped(targetPath).c_str());
+        XXNoteTransferFailure({XXFailedStep::writeFile, targetPath, *systemError});
         outcome = Copied::failed;
     }
     if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)

@@ -9,14 +9,13 @@
 #include "XXServiceLog.h"
 #include "XXServiceText.h"
 #include "XXTool.h"
+#include "XXTransferFailure.h"
 #include "XXTransferNames.h"
 #include "fs.h"
 
 namespace xxtransfer {
 
 namespace {
-
-constexpr size_t kMaxListedPathLength = 4096;
 
 std::shared_ptr<XXProtectFileWrapper> entryForRecord(const XXProtectFileWrapper &folder,
                                                      const XXStoreRecord &record)
@@ -51,7 +50,7 @@ std::vector<Child> childrenOf(const XXProtectFileWrapper &folder, bool inTree, b
     }
     const std::string path = folder.fullPath();
     std::optional<std::vector<XXStoreRecord>> records;
-    if (path.size() <= kMaxListedPathLength)
+    if (path.size() <= FS_PATH_MAX)  // beyond it only a vault the engine did not make
         records = listStoreFolder(path, folder.storeId());
     if (!records) {
         *listed = false;
@@ -197,6 +196,7 @@ XXFoldersMade createStoreFolders(const std::vector<XXStoreFolderRecord> &folders
         }
         if (result != 0) {
             XXServiceLogf("创建文件夹失败___%s", XXServiceLogEscaped(record.createPath).c_str());
+            XXNoteTransferFailure({XXFailedStep::createFolder, record.createPath, err});
             if (systemError)
                 *systemError = err;
             return XXFoldersMade::failed;

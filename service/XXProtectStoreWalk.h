@@ -73,7 +73,7 @@ struct XXProtectWalkNode {
 // each folder's tree children in tree order, then the store entries of that folder the tree
 // does not show, with entries made for them (not attached to the tree). Store entries whose
 // names no path can hold come as nodes that are not addressable, so that whoever walks can
-// say what it could not handle. Folders whose paths pass the system path limit are not
+// say what it could not handle. Folders whose paths pass the vault's limit (FS_PATH_MAX) are not
 // listed, nor a folder whose index the walk met before. A file top gives just itself.
 std::vector<XXProtectWalkNode> walkProtectFolder(const std::shared_ptr<XXProtectFileWrapper> &top);
 

@@ -5,7 +5,7 @@
 // reports a failure or is cancelled. The progress hook and the completion run on that
 // thread too. On a name conflict or a failed item it reports through the run's completion
 // and stops; the screens answer (exist type, error type) and the run resumes at the same
-// item. Cancel only marks the run and may come from any thread: every run carries a
+// item after a conflict, or past it after a failure (which the answer settles). Cancel only marks the run and may come from any thread: every run carries a
 // generation number, and the running loop checks it after each chunk, so a cancelled or
 // restarted run stops at its next check and never reports again.
 //
@@ -31,6 +31,7 @@
 #include "XXDiskResultObject.h"
 #include "XXServiceLog.h"
 #include "XXTransferActivity.h"
+#include "XXTransferFailure.h"
 #include "XXTransferNames.h"
 #include "XXTransferTypes.h"
 
@@ -94,6 +95,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return run_;
     }
+    // Why the item whose failure was reported last failed, step by step (see XXTransferFailure).
+    std::vector<XXTransferFailure> failures() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failures_;
+    }
     // The name of the item at the index (the one a waiting run asks about); "" past the end.
     std::string currentItemName() const
     {
@@ -115,14 +122,29 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             existType_ = type;
+            failureAsked_ = false;
         }
         continueRun();
     }
+    // An answer to a failure report settles the item that failed: skipped, or the run is
+    // cancelled. It is not taken again, so its source is read once and what the report said
+    // is what happened to it. With no failure pending, the answer is stored for the next one.
     void continueWithErrorType(std::uint64_t type)
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             errorType_ = type;
+            if (failureAsked_) {
+                failureAsked_ = false;
+                if (type == XXErrorSkipAll || type == XXErrorSkipOne) {
+                    ++index_;
+                    if (type == XXErrorSkipOne)
+                        errorType_ = XXErrorAsk;
+                } else if (type == XXErrorCancel) {
+                    resetLocked();
+                    return;
+                }
+            }
         }
         continueRun();
     }
@@ -214,6 +236,7 @@ protected:
         const int failCode = isFolder ? XXReportFolderFailed : XXReportFileFailed;
         if (!xxtransfer::canBeStoreName(itemName)) {
             XXServiceLogf("the store cannot hold the name \"%s\"", XXServiceLogEscaped(itemName).c_str());
+            XXNoteTransferFailure({XXFailedStep::notStorable, itemName});
             *step = failedWith(failCode, itemName);
             return {};
         }
@@ -263,6 +286,8 @@ protected:
             block_ = std::move(block);
             errorType_ = XXErrorAsk;
             existType_ = XXExistAsk;
+            failureAsked_ = false;
+            failures_.clear();
             run_ = std::move(run);
         }
         continueRun();
@@ -369,6 +394,7 @@ private:
         block_ = nullptr;
         errorType_ = XXErrorAsk;
         existType_ = XXExistAsk;
+        failureAsked_ = false;
         run_ = RunState{};
         if (cancelClearsProgress_)
             progressBlock_ = nullptr;
@@ -447,6 +473,10 @@ private:
                 XXDiskResultObject report =
                     XXDiskResultObject::error(area_, std::to_string(step.code), step.systemError);
                 report.setErrorFileName(step.name);
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    failureAsked_ = generation == generation_;
+                }
                 return deliver(generation, loop, report);
             }
             if (type == XXErrorCancel)
@@ -480,6 +510,8 @@ private:
     ResultBlock block_;
     std::uint64_t errorType_ = XXErrorAsk;
     std::uint64_t existType_ = XXExistAsk;
+    bool failureAsked_ = false;  // the item at the index failed, and the report awaits its answer
+    std::vector<XXTransferFailure> failures_;  // of the item last reported failed
     ProgressBlock progressBlock_;
     RunState run_{};
     std::uint64_t transferredCount_ = 0;  // items of the run transferred, not skipped
@@ -552,7 +584,18 @@ void XXTransferMachine<Item, ProgressArg, RunState, LoopContext>::continueRun()
         }
         if (progress)
             progress(all, done, progressArgument(item));
-        if (!applyStep(processItem(item, generation, run, context), generation, loop))
+        std::vector<XXTransferFailure> notes;
+        Step step;
+        {
+            XXTransferFailureScope noting(&notes);
+            step = processItem(item, generation, run, context);
+        }
+        if (step.kind == Step::failed) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (generation == generation_)
+                failures_ = std::move(notes);
+        }
+        if (!applyStep(step, generation, loop))
             return;
     }
 }

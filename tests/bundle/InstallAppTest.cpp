@@ -175,7 +175,7 @@ TEST(InstallAppFullVolume, AFullStickKeepsTheEarlierBundleAndTheVault)
     ASSERT_EQ(installApp(stick.path(), bundle).status, 0);
     const Tree before = snapshotTree(stick.path());
     makeBundle(bundle, "program v2");
-    EXPECT_TRUE(exited(installApp(stick.path(), bundle), 1, "No space left on device"));
+    EXPECT_TRUE(exited(installApp(stick.path(), bundle), 1, "the drive is full"));
     EXPECT_EQ(snapshotTree(stick.path()), before);
     EXPECT_FALSE(fs::exists(stick.path() + "/.Coffervale-installing"));
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
@@ -13,6 +14,7 @@
 #include "CliRunner.h"
 #include "ReferenceFormat.h"
 #include "ScopedEnv.h"
+#include "SmallVolume.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -400,7 +402,7 @@ TEST_F(CliTest, FailuresAreSkippedOrStopTheTransfer)
     writeFile(tmp / "good.txt", "good");
     const CliResult skipped = cli({"put", tmp / "missing.txt", tmp / "good.txt"});
     EXPECT_TRUE(exited(skipped, 1, "missing.txt: could not be stored"));
-    EXPECT_TRUE(exited(skipped, 1, "errno 2"));  // the reason
+    EXPECT_TRUE(exited(skipped, 1, "reading " + (tmp / "missing.txt") + " failed: No such file or directory"));
     EXPECT_EQ(cli({"cat", "good.txt"}).out, "good");
 
     ASSERT_EQ(cli({"rm", "good.txt"}).status, 0);
@@ -484,4 +486,82 @@ TEST_F(CliTest, MkdirAndRenameFollowTheServiceRules)
     EXPECT_EQ(cli({"mv", "missing", "other"}).status, 1);
     EXPECT_EQ(cli({"tree"}).out, "Papers/\n  Old/\nsummary.pdf\nREAD\n");
     EXPECT_EQ(cli({"check"}).status, 0);
+}
+
+// A stick full to its last block: removing from it never leaves an entry whose object is gone,
+// and many small files of one folder go together, as no one of them frees enough alone.
+TEST_F(CliTest, RemovingFromAFullStickLeavesNoEntryWithoutItsObject)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    SmallVolume small("size=2m");
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+    vol = small.path();
+    init();
+    std::vector<std::string> removed;
+    for (int i = 0; i < 200; i++) {
+        writeFile(tmp / ("many/file-" + std::to_string(i)), std::string(1000, (char)('a' + i % 26)));
+        if (i < 8)
+            removed.push_back("many/file-" + std::to_string(i));
+    }
+    ASSERT_TRUE(exited(cli({"put", tmp / "many"}), 0));
+    small.fillUp();
+    std::vector<std::string> rm = {"rm"};
+    rm.insert(rm.end(), removed.begin(), removed.end());
+    EXPECT_TRUE(exited(cli(rm), 0));
+    CliResult check = cli({"check"});
+    EXPECT_TRUE(exited(check, 0)) << "an entry lost its object";
+    EXPECT_NE(check.out.find("192 files"), std::string::npos) << check.out;
+    EXPECT_EQ(cli({"cat", "many/file-8"}).out, std::string(1000, 'i'));
+    EXPECT_TRUE(exited(cli({"rm", "-r", "many"}), 0));
+    EXPECT_TRUE(exited(cli({"check"}), 0, "", "0 files"));
+}
+
+// On a full stick every failure says what failed, on which file and why, in words, and each
+// item only its own reasons; the service's log lines (the design's texts) stay in the log.
+TEST_F(CliTest, FailuresNameTheirCauseAndTheirFiles)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    SmallVolume small("size=1m");
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+    vol = small.path();
+    init();
+    writeFile(tmp / "kept.txt", "kept");
+    writeFile(tmp / "fill.bin", std::string(900000, '\0') + "x");
+    ASSERT_TRUE(exited(cli({"put", tmp / "kept.txt"}), 0));
+    small.fillUp();
+    auto noInternalTexts = [](const CliResult &r) {
+        return r.err.find("fs_") == std::string::npos && r.err.find("\xe5\x88\x9b\xe5\xbb\xba") == std::string::npos &&
+            r.err.find("\xe6\x96\x87\xe4\xbb\xb6") == std::string::npos;
+    };
+
+    CliResult mkdir = cli({"mkdir", "New"});
+    EXPECT_TRUE(exited(mkdir, 1, "New: the folder could not be made: the drive is full"));
+    EXPECT_TRUE(noInternalTexts(mkdir)) << mkdir.err;
+
+    writeFile(tmp / "R/S/deep.txt", "deep");
+    CliResult folder = cli({"put", tmp / "R"});
+    EXPECT_TRUE(exited(folder, 1, "could not be made in the vault: the drive is full")) << folder.err;
+    EXPECT_TRUE(noInternalTexts(folder)) << folder.err;
+
+    writeFile(tmp / "a1", std::string(200000, 'a'));
+    writeFile(tmp / "a2", std::string(200000, 'b'));
+    CliResult two = cli({"put", tmp / "a1", tmp / "a2"});
+    EXPECT_TRUE(exited(two, 1, "the drive is full"));
+    const size_t second = two.err.find("a2: could not be stored");
+    ASSERT_NE(second, std::string::npos) << two.err;
+    EXPECT_EQ(two.err.find("/a1", second), std::string::npos) << "the first item's reasons again:\n" << two.err;
+    EXPECT_TRUE(noInternalTexts(two)) << two.err;
+
+    const ref::Index idx = rootIndex();
+    for (const ref::Entry &e : idx.entries)
+        if (e.name == "kept.txt")
+            fs::remove(ref::objectPath(store(), e.id));
+    fs::create_directories(tmp / "out");
+    CliResult get = cli({"get", "kept.txt", "--to", tmp / "out"});
+    EXPECT_TRUE(exited(get, 1, "/kept.txt does not read back whole from the vault")) << get.err;
+    EXPECT_TRUE(noInternalTexts(get)) << get.err;
 }

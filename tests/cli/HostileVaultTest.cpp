@@ -296,3 +296,95 @@ TEST_F(HostileVault, DeepChainListsExportsAndRemoves)
     EXPECT_EQ(cli({"ls"}).out, "");
     EXPECT_EQ(cli({"check"}).status, 0);
 }
+
+// A file damaged after it was stored (one byte changed near the end of its object) is no
+// interrupted write: repair leaves it, check names it, and get --salvage writes out what still
+// reads, saying which bytes are lost or in doubt.
+TEST_F(HostileVault, RepairKeepsADamagedFileAndSalvageWritesWhatReads)
+{
+    std::string text;
+    for (int i = 0; text.size() < 3000000; i++)
+        text += "line " + std::to_string(i * 7919 % 100003) + " of the minutes\n";
+    writeFile(tmp / "minutes.txt", text);
+    ASSERT_EQ(cli({"put", tmp / "minutes.txt"}).status, 0);
+    const std::string object = ref::objectPath(store, entry(root(), "minutes.txt").id);
+    std::string bytes = readFile(object);
+    bytes[bytes.size() - 5000] ^= 0x40;
+    writeFile(object, bytes);
+
+    CliResult repaired = cli({"check", "--repair"});
+    EXPECT_EQ(repaired.status, 1);
+    EXPECT_EQ(repaired.out.find("repaired:"), std::string::npos) << repaired.out;
+    EXPECT_NE(repaired.out.find("problem: /minutes.txt"), std::string::npos) << repaired.out;
+    EXPECT_NE(repaired.out.find("get --salvage"), std::string::npos) << repaired.out;
+    EXPECT_NE(cli({"ls"}).out.find("minutes.txt"), std::string::npos);
+    EXPECT_TRUE(fs::exists(object));
+
+    fs::create_directories(tmp / "out");
+    EXPECT_EQ(cli({"get", "minutes.txt", "--to", tmp / "out"}).status, 1);
+    EXPECT_FALSE(fs::exists(tmp / "out/minutes.txt"));
+    CliResult salvaged = cli({"get", "--salvage", "minutes.txt", "--to", tmp / "out"});
+    EXPECT_EQ(salvaged.status, 1);
+    EXPECT_NE(salvaged.err.find("/minutes.txt: damaged in the vault; what could be read is in"),
+              std::string::npos)
+        << salvaged.err;
+    EXPECT_NE(salvaged.err.find("  bytes "), std::string::npos) << salvaged.err;
+    const std::string copy = readFile(tmp / "out/minutes.txt");
+    ASSERT_EQ(copy.size(), text.size());
+    EXPECT_EQ(copy.substr(0, 2 << 20), text.substr(0, 2 << 20)) << "the blocks before the damage";
+}
+
+// Sixteen names of 255 bytes fill the path limit: every command walks such a vault to its
+// end and none makes a longer path; a vault another program made deeper is reported by check,
+// and the listing says why it stops.
+TEST_F(HostileVault, WritersAndWalkersAgreeOnThePathLimit)
+{
+    const std::string n(255, 'n');
+    std::string deepest;
+    for (int level = 0; level < 16; level++) {
+        deepest += "/" + n;
+        ASSERT_EQ(cli({"mkdir", deepest}).status, 0) << level;
+    }
+    EXPECT_TRUE(exited(cli({"mkdir", deepest + "/x"}), 1, "too long for the vault"));
+    writeFile(tmp / "x", "x");
+    EXPECT_TRUE(exited(cli({"put", tmp / "x", "--to", deepest}), 1, "too long for the vault"));
+    EXPECT_TRUE(exited(cli({"ls", deepest}), 0));
+    CliResult tree = cli({"tree"});
+    EXPECT_EQ(tree.status, 0) << tree.err.substr(0, 300);
+    EXPECT_EQ(std::count(tree.out.begin(), tree.out.end(), '\n'), 16);
+    ASSERT_EQ(cli({"mkdir", "/a"}).status, 0);
+    EXPECT_TRUE(exited(cli({"mv", n, "a"}), 1, "too long for the vault"));
+    EXPECT_TRUE(exited(cli({"ls", deepest}), 0)) << "the source of a failed move stays";
+    EXPECT_TRUE(exited(cli({"check"}), 0));
+    EXPECT_TRUE(exited(cli({"rm", "-r", n}), 0));
+    EXPECT_EQ(cli({"ls"}).out.find(n), std::string::npos);
+
+    // 45 levels of 100-byte names: past the limit at level 41, 4,141 bytes.
+    const std::string d(100, 'd');
+    std::vector<ref::Entry> chain(45);
+    std::string path;
+    for (size_t level = 0; level < chain.size(); level++) {
+        path += (level ? "/" : "") + d;
+        chain[level].name = d + "/";
+        chain[level].id = ref::objectId("dirc", 0, path);
+    }
+    for (size_t level = chain.size(); level-- > 0;) {
+        ref::Index inside;
+        if (level + 1 < chain.size())
+            inside.entries.push_back(chain[level + 1]);
+        writeFolder(chain[level], inside);
+    }
+    ref::Index top = root();
+    top.entries.push_back(chain[0]);
+    writeRoot(top);
+    CliResult check = cli({"check"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find("its path is longer than the vault allows (4141 bytes, at most 4096)"),
+              std::string::npos)
+        << check.out.substr(0, 300);
+    EXPECT_EQ(check.out.find("problem:", check.out.find("problem:") + 1), std::string::npos) << "reported once";
+    CliResult ls = cli({"ls", d});
+    EXPECT_EQ(ls.status, 1);
+    EXPECT_NE(ls.err.find("its path is longer than the 4096 bytes a vault may hold"), std::string::npos)
+        << ls.err.substr(0, 300);
+}

@@ -77,6 +77,16 @@ protected:
         return e;
     }
     static ref::Bytes idFor(const std::string &seed) { return ref::sha1(seed); }
+    // depth folders "d", each the only entry of the one above; the first's id is idFor("level0").
+    void writeChain(int depth)
+    {
+        for (int level = 0; level < depth; level++) {
+            ref::Index idx;
+            if (level + 1 < depth)
+                idx.entries.push_back(entry("d/", idFor("level" + std::to_string(level + 1))));
+            writeFolder(idFor("level" + std::to_string(level)), idx);
+        }
+    }
 };
 
 }  // namespace
@@ -162,7 +172,8 @@ TEST_F(EngineCheck, IndexEntriesThatNoWriterMakes)
     EXPECT_TRUE(run.has(FS_CHECK_STRAY_PART, "/a.txt?1")) << run.all();
     EXPECT_TRUE(run.has(FS_CHECK_ENTRY_ORDER, "/b.txt")) << run.all();
     EXPECT_FALSE(run.has(FS_CHECK_ENTRY_ORDER, "/Z.txt")) << run.all();
-    EXPECT_EQ(run.summary.files, 3u);
+    EXPECT_EQ(run.summary.files, 4u);  // ".." too: read through, though no path can name it
+    EXPECT_TRUE(run.has(FS_CHECK_OBJECT_HEADER, "/..")) << run.all();  // a.txt's object, size 0
 }
 
 TEST_F(EngineCheck, PartsAreCheckedByTheEntriesPresent)
@@ -198,12 +209,7 @@ TEST_F(EngineCheck, DeepChainsAndCyclesEnd)
 {
     // 3,000 folders, each the only entry of the one above.
     const int depth = 3000;
-    for (int level = 0; level < depth; level++) {
-        ref::Index idx;
-        if (level + 1 < depth)
-            idx.entries.push_back(entry("d/", idFor("level" + std::to_string(level + 1))));
-        writeFolder(idFor("level" + std::to_string(level)), idx);
-    }
+    writeChain(depth);
     ref::Index top = root();
     top.entries.push_back(entry("deep/", idFor("level0")));
     // A/ holds B/, whose index names A/'s index again.
@@ -215,9 +221,104 @@ TEST_F(EngineCheck, DeepChainsAndCyclesEnd)
     writeFolder(idFor("A"), a);
     writeFolder(idFor("B"), b);
 
+    // "/deep" and 2,046 times "/d" is the first path past the limit; nothing below it is
+    // reported for its length again, nor counted as orphaned.
+    std::string first = "/deep";
+    for (int i = 0; i < 2046; i++)
+        first += "/d";
     CheckRun run = check();
-    EXPECT_EQ(run.result, 1) << run.all();
-    EXPECT_TRUE(run.has(FS_CHECK_FOLDER_SHARED, "/loop/B/A/")) << run.all();
+    EXPECT_EQ(run.result, 2) << run.all().substr(0, 2000);
+    EXPECT_TRUE(run.has(FS_CHECK_FOLDER_SHARED, "/loop/B/A/"));
+    EXPECT_TRUE(run.has(FS_CHECK_PATH_TOO_LONG, first + "/"));
     EXPECT_EQ(run.summary.folders, (uint64_t)depth + 3);
     EXPECT_EQ(run.summary.orphaned_objects, 0u);
+}
+
+TEST_F(EngineCheck, RepairWalksAChainDeeperThanTheIndexCacheTwice)
+{
+    // More folders in one chain than the index cache has slots, and nothing else: the check
+    // after the repair's own finds every slot handed out to its walk (a leak the sanitizer
+    // build catches). At the top, a file an interrupted write left cut short, to repair.
+    const int depth = 4110;
+    writeChain(depth);
+    const std::string content = prose(3000);
+    ref::Entry cut = entry("cut.txt", idFor("cut"), content.size());
+    cut.flags = 0x1000;
+    const std::string object =
+        ref::writeContentObject("blob " + std::to_string(content.size()), content, objectKey(), cut.id);
+    writeFile(ref::objectPath(storeDir(), cut.id), object.substr(0, object.size() / 2 / 16 * 16));
+    ref::Index top = root();
+    top.entries.push_back(cut);
+    top.entries.push_back(entry("deep/", idFor("level0")));
+    writeRoot(top);
+
+    EXPECT_EQ(fs_repair(nullptr, nullptr), 1);
+    CheckRun run = check();
+    EXPECT_EQ(run.result, 1) << run.all().substr(0, 2000);  // the path past the limit stays
+    EXPECT_EQ(run.summary.folders, (uint64_t)depth);
+    EXPECT_EQ(run.summary.files, 0u);
+    EXPECT_FALSE(std::filesystem::exists(ref::objectPath(storeDir(), cut.id)));
+}
+
+// Repair takes only what an interrupted write left: a file damaged after its write finished
+// stays, listed as damaged, and so do orphaned objects while a folder cannot be read (they may
+// be its files); a name no file may have keeps its object too.
+TEST_F(EngineCheck, RepairKeepsEveryFileWhoseWriteFinished)
+{
+    const std::string content = prose(300000, 2);
+    for (const char *name : {"bent.txt", "short.txt", "gone.txt", "cut.txt"})
+        ASSERT_EQ(put(name, content), 0);
+    ASSERT_EQ(fs_mkdir("Broken"), 0);
+    ASSERT_EQ(put("Broken/inside.txt", "inside"), 0);
+    ref::Index idx = root();
+    auto object = [&](const std::string &name) {
+        for (const ref::Entry &e : idx.entries)
+            if (e.name == name)
+                return ref::objectPath(storeDir(), e.id);
+        return std::string();
+    };
+    std::string bent = readFile(object("bent.txt"));
+    bent[bent.size() - 100] ^= 0x21;
+    writeFile(object("bent.txt"), bent);
+    const std::string whole = readFile(object("short.txt"));
+    writeFile(object("short.txt"), whole.substr(0, whole.size() / 2 / 16 * 16));
+    std::filesystem::remove(object("gone.txt"));
+    // cut.txt was being written when the stick was pulled: cut short, and still marked.
+    writeFile(object("cut.txt"), whole.substr(0, whole.size() / 2 / 16 * 16));
+    for (ref::Entry &e : idx.entries)
+        if (e.name == "cut.txt")
+            e.flags |= 0x1000;
+    ref::Entry odd = entry("a\\b", idFor("odd"), 3);  // no file may be named so
+    writeContent(odd.id, 3, "odd");
+    idx.entries.push_back(odd);
+    std::sort(idx.entries.begin(), idx.entries.end(),
+              [](const ref::Entry &a, const ref::Entry &b) { return ref::compareNames(a.name, b.name) < 0; });
+    writeRoot(idx);
+    std::string folder = readFile(object("Broken/"));
+    folder[5] ^= 1;
+    writeFile(object("Broken/"), folder);
+    const std::string orphan = storeDir() + "/ab/" + std::string(38, 'c');
+    writeFile(orphan, "orphan");
+
+    std::vector<std::string> actions;
+    EXPECT_EQ(fs_repair([](const char *text, void *ctx) { static_cast<std::vector<std::string> *>(ctx)->push_back(text); },
+                        &actions),
+              1);
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(actions[0], "removed /cut.txt, whose write never finished");
+    EXPECT_EQ(list(""), (std::vector<std::string>{"a\\b", "bent.txt", "Broken/", "gone.txt", "short.txt"}));
+    EXPECT_TRUE(std::filesystem::exists(orphan)) << "may be a file of the folder that cannot be read";
+    EXPECT_TRUE(std::filesystem::exists(ref::objectPath(storeDir(), odd.id)));
+    CheckRun run = check();
+    EXPECT_TRUE(run.has(FS_CHECK_OBJECT_MISSING, "/gone.txt")) << run.all();
+    EXPECT_TRUE(run.has(FS_CHECK_FOLDER_DAMAGED, "/Broken/")) << run.all();
+    EXPECT_FALSE(run.has(FS_CHECK_ORPHANED_OBJECT, ref::objectPath(storeDir(), odd.id))) << run.all();
+    for (const Found &f : run.problems)
+        EXPECT_FALSE(f.path == "/bent.txt" && f.kind == FS_CHECK_ORPHANED_OBJECT);
+
+    // Once every folder reads, an orphan is what an interrupted write left, and goes.
+    writeFile(object("Broken/"), readFile(object("Broken/")).replace(5, 1, 1, (char)(folder[5] ^ 1)));
+    EXPECT_EQ(fs_repair(nullptr, nullptr), 1);
+    EXPECT_FALSE(std::filesystem::exists(orphan));
+    EXPECT_EQ(list("").size(), 5u);
 }

@@ -112,6 +112,36 @@ TEST_F(EngineFolders, FolderCannotMoveIntoItself)
     EXPECT_EQ(list("AB/A"), v({"inner/"}));
 }
 
+// Paths count as shown, with the leading "/": sixteen 255-byte names fill the limit exactly.
+TEST_F(EngineFolders, NothingIsMadeOrMovedPastThePathLimit)
+{
+    const std::string n255(255, 'n');
+    std::string deepest;
+    for (int level = 0; level < 16; level++) {
+        deepest += (level ? "/" : "") + n255;
+        ASSERT_EQ(fs_mkdir(deepest.c_str()), 0) << level;
+    }
+    ASSERT_EQ(deepest.size() + 1, (size_t)FS_PATH_MAX);
+    EXPECT_EQ(list(deepest), std::vector<std::string>{});
+    EXPECT_FAILS_WITH(fs_mkdir((deepest + "/x").c_str()), ENAMETOOLONG);
+    EXPECT_FAILS_WITH(fs_open((deepest + "/x").c_str(), FS_O_WRITE, (uint64_t)1), ENAMETOOLONG);
+    const std::string shallower = deepest.substr(0, deepest.size() - 256);
+    ASSERT_EQ(put(shallower + "/" + std::string(254, 'f'), "at the limit, less one"), 0);
+    EXPECT_FAILS_WITH(fs_rename((shallower + "/" + std::string(254, 'f')).c_str(),
+                                (shallower + "/" + n255 + "x").c_str()),
+                      ENAMETOOLONG);
+
+    // A folder takes its deepest entry along: a longer name or a deeper place is refused,
+    // a shorter one allowed, and nothing moved on a refusal.
+    EXPECT_FAILS_WITH(fs_rename(n255.c_str(), (n255 + "x").c_str()), ENAMETOOLONG);
+    ASSERT_EQ(fs_mkdir("top"), 0);
+    EXPECT_FAILS_WITH(fs_rename(n255.c_str(), ("top/" + n255).c_str()), ENAMETOOLONG);
+    EXPECT_EQ(list(""), (std::vector<std::string>{n255 + "/", "top/"}));
+    ASSERT_EQ(fs_rename(n255.c_str(), "short"), 0);
+    EXPECT_EQ(get("short/" + shallower.substr(256) + "/" + std::string(254, 'f')), "at the limit, less one");
+    ASSERT_EQ(fs_rename("short", ("top/" + std::string(250, 's')).c_str()), 0);
+}
+
 TEST_F(EngineFolders, RecreatedFolderGetsANewId)
 {
     ASSERT_EQ(fs_mkdir("x"), 0);

@@ -1,6 +1,7 @@
 // A real volume that fills up: a small tmpfs, where the tests may mount one.
 #include <unistd.h>
 
+#include <fstream>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -76,4 +77,36 @@ TEST_F(EngineFullDisk, FillingUpFolderByFolderLosesNothingStored)
     // Removing one makes room for the next.
     ASSERT_EQ(fs_unlink(stored.back().c_str()), 0);
     EXPECT_EQ(put("after", "x"), 0);
+}
+
+TEST_F(EngineFullDisk, RemovalsFromAFullVolumeNeverLeaveAnEntryWithoutItsObject)
+{
+    // Many small files in one folder, whose index takes more room than any one of them frees.
+    ASSERT_EQ(fs_mkdir("many"), 0);
+    std::vector<std::string> names;
+    for (int i = 0; i < 200; i++) {
+        names.push_back("file-" + std::to_string(i));
+        ASSERT_EQ(put("many/" + names.back(), noise(1500, (unsigned)i)), 0) << i;
+    }
+    // Then the last free block goes to a file beside the vault.
+    small.fillUp();
+    // One by one: each goes, or fails for lack of room and stays whole.
+    for (int i = 0; i < 8; i++) {
+        const std::string path = "many/" + names[(size_t)i];
+        if (fs_unlink(path.c_str()) == 0) {
+            EXPECT_EQ(get(path), "<error 2>");
+        } else {
+            EXPECT_EQ(errno, ENOSPC);
+            EXPECT_EQ(get(path), noise(1500, (unsigned)i)) << path;
+        }
+    }
+    EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
+    // Together, the room of all their objects is enough for the folder's new index.
+    std::vector<const char *> all;
+    for (const std::string &name : names)
+        all.push_back(name.c_str());
+    ASSERT_EQ(fs_unlink_names("many", all.data(), all.size()), 0);
+    EXPECT_TRUE(list("many").empty());
+    EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(fs_rmdir("many"), 0);
 }

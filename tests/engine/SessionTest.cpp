@@ -78,6 +78,16 @@ TEST_F(EngineSessionStore, LoginCountsRootEntriesAndRejectsWrongPasswords)
     // A wrong attempt after a good one keeps the good key.
     EXPECT_EQ(fs_login("wrong"), -1);
     EXPECT_EQ(get("b"), "x");
+
+    // A root index too short for its header, object key and checksum is damage, not a wrong
+    // password; from 64 bytes on, noise may be either.
+    const std::string index = std::string(fs_store_dir()) + "/index";
+    for (size_t length : {16, 32, 48, 64}) {
+        writeFile(index, noise(length, length));
+        fs_umount();
+        ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
+        EXPECT_FAILS_WITH(fs_login(password.c_str()), length < 64 ? EBADMSG : EACCES);
+    }
 }
 
 TEST_F(EngineSessionStore, PasswordChangeKeepsContentReadable)

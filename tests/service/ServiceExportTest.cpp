@@ -119,6 +119,59 @@ TEST_F(ServiceExport, AStoredFileThatEndsEarlyOrCannotBeOpenedLeavesNoFile)
     EXPECT_EQ(namesOf(destination->allSubFileArray()), (Names{"real.txt"}));
 }
 
+// A stored file damaged after it was written fails its item; with salvage on, what still
+// reads of it is written out instead, and the pipeline lists it with its damage.
+TEST_F(ServiceExport, SalvageWritesWhatReadsOfADamagedFileAndListsItsDamage)
+{
+    const std::string large = randomContent(3 * 1024 * 1024, 21);
+    storeAll({{"/large.bin", large}, {"/fine.txt", "fine"}});
+    std::string object;
+    {
+        auto engine = XXDiskFileManager::lockEngine();
+        fs_dir *dir = fs_opendir("");
+        while (const fs_dirent *d = fs_readdir(dir))
+            if (std::string(d->name) == "large.bin") {
+                static const char digits[] = "0123456789abcdef";
+                object = storeDir() + "/";
+                for (int i = 0; i < FS_ID_SIZE; i++) {
+                    object += digits[d->id[i] >> 4];
+                    object += digits[d->id[i] & 15];
+                    if (i == 0)
+                        object += "/";
+                }
+            }
+        fs_closedir(dir);
+    }
+    std::string bytes = readFile(object);
+    bytes[bytes.size() / 2] ^= 0x10;
+    writeFile(object, bytes);
+
+    exportEntries(entries({"/large.bin", "/fine.txt"}));
+    expectReport(lastReport(), "7+1", 8, "large.bin");
+    manager->continueDecodeFileWithIsErrorType(XXErrorSkipOne);
+    expectSuccess(lastReport());
+    EXPECT_FALSE(std::filesystem::exists(computer / "out/large.bin"));
+    EXPECT_TRUE(manager->decodePipeline().salvagedFiles().empty());
+    std::filesystem::remove(computer / "out/fine.txt");
+
+    manager->setDecodeSalvage(true);
+    exportEntries(entries({"/large.bin", "/fine.txt"}));
+    manager->setDecodeSalvage(false);
+    expectSuccess(lastReport());
+    const std::vector<XXSalvagedFile> salvaged = manager->decodePipeline().salvagedFiles();
+    ASSERT_EQ(salvaged.size(), 1u);
+    EXPECT_EQ(salvaged[0].storePath, "/large.bin");
+    EXPECT_EQ(salvaged[0].targetPath, computer / "out/large.bin");
+    ASSERT_FALSE(salvaged[0].ranges.empty());
+    const std::string copy = readFile(computer / "out/large.bin");
+    ASSERT_EQ(copy.size(), large.size());
+    size_t wrong = 0;
+    for (size_t i = 0; i < copy.size(); i++)
+        wrong += copy[i] != large[i];
+    EXPECT_LE(wrong, 17u) << "more than the damaged cipher block";
+    EXPECT_EQ(readFile(computer / "out/fine.txt"), "fine");
+}
+
 TEST_F(ServiceExport, CancelDuringAFileDeletesItAndKeepsTheFilesBefore)
 {
     storeAll({{"/first.txt", "first"},

@@ -3,6 +3,7 @@
 // all three pipelines make before they start.
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -178,7 +179,7 @@ TEST_F(ServiceImport, FailedItemsFollowTheStoredErrorType)
     expectReport(lastReport(), "8+1", 8, "gone.txt");
     EXPECT_EQ(lastReport().systemErrorNumber(), ENOENT);  // the cause travels with the report
 
-    // "Skip this one": retried once, skipped when it fails again, then asked again.
+    // "Skip this one": skipped, not read again, then asked again.
     manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
     expectReport(lastReport(), "8+1", 8, "gone2.txt");
     EXPECT_EQ(storeGet("/ok.txt"), "fine");
@@ -199,6 +200,51 @@ TEST_F(ServiceImport, FailedItemsFollowTheStoredErrorType)
     ASSERT_EQ(reports.size(), 2u);
     expectSuccess(lastReport());
     EXPECT_EQ(storeGet("/later.txt"), "later");
+}
+
+// A source that shrinks while it is read fails, and the answer skips it: it is not read a
+// second time, so nothing is stored that the report said was not.
+TEST_F(ServiceImport, ASourceThatShrinksWhileReadIsStoredAsReported)
+{
+    writeComputer({{"shrinks.bin", randomContent(5 * 1024 * 1024, 3)}, {"after.txt", "after"}});
+    const std::string source = computer / "shrinks.bin";
+    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
+        if (name == "shrinks.bin" && done > 0) {
+            ASSERT_EQ(truncate(source.c_str(), 1000), 0);
+        }
+    });
+    importNamed({"shrinks.bin", "after.txt"}, root);
+    expectReport(lastReport(), "8+1", 8, "shrinks.bin");
+    EXPECT_FALSE(storeGet("/shrinks.bin"));
+    manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
+    expectSuccess(lastReport());
+    EXPECT_FALSE(storeGet("/shrinks.bin")) << "stored after all, on a second reading";
+    EXPECT_EQ(storeGet("/after.txt"), "after");
+    EXPECT_EQ(childNames(*root), (Names{"after.txt"}));
+}
+
+// A batch that cannot be recorded fails the item it ends with, and its reasons name every
+// file left out, with the cause.
+TEST_F(ServiceImport, AFailedCommitNamesTheFilesItLeavesOut)
+{
+    writeComputer({{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
+    XXEncodePipeline::setCommitInterval(std::chrono::hours(1));
+    const std::string lock = storeDir() + "/index.lock";  // where the root index is written
+    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t, const std::string &name) {
+        if (name == "c.txt")
+            std::filesystem::create_directory(lock);
+    });
+    importNamed({"a.txt", "b.txt", "c.txt"}, root);
+    XXEncodePipeline::setCommitInterval(std::chrono::milliseconds(500));
+    std::filesystem::remove(lock);
+    expectReport(lastReport(), "8+1", 8, "c.txt");
+    const std::vector<XXTransferFailure> failures = state().failures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].step, XXFailedStep::commit);
+    EXPECT_EQ(failures[0].systemError, EISDIR);
+    EXPECT_EQ(failures[0].files, (Names{"/a.txt", "/b.txt", "/c.txt"}));
+    EXPECT_EQ(storeList("/"), Names{});
+    EXPECT_TRUE(childNames(*root).empty());
 }
 
 // What the store cannot take fails its item, once the rest of a folder is in, and is written

@@ -4,6 +4,7 @@
 
 #include <sys/mount.h>
 
+#include <fstream>
 #include <string>
 
 #include "TempDir.h"
@@ -23,6 +24,15 @@ public:
 
     bool mounted() const { return mounted_; }
     const std::string &path() const { return dir_.path(); }
+
+    // Takes every block still free with a file beside whatever the volume holds.
+    void fillUp() const
+    {
+        std::ofstream filler(path() + "/filler", std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), (std::streamsize)block.size()) && filler.flush()) {
+        }
+    }
 
 private:
     TempDir dir_;
