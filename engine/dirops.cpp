@@ -11,6 +11,7 @@
 #include "engine_internal.h"
 #include "fs.h"
 #include "index.h"
+#include "index_cache.h"
 #include "object.h"
 #include "path.h"
 
@@ -107,6 +108,14 @@ int fs_mkdir(const char *path)
     if (index_read_from(&folder_index, full->buf, objpath->buf) < 0) {
         index_discard(&folder_index);
         return scratch_done(&s, -1);
+    }
+    if (index_batch_active() && s.index.changed == INDEX_ADDED) {
+        // The folder and its entry go with the batch's next commit, which writes the new
+        // index before the parent's that names it.
+        index_defer_new_folder(&folder_index);
+        index_discard(&folder_index);
+        index_defer(&s.index);
+        return scratch_done(&s, 0);
     }
     folder_index.changed = INDEX_ADDED;
     if (index_release(&folder_index) < 0)

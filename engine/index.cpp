@@ -323,8 +323,9 @@ int index_write(struct store_index *index)
         return -1;
     }
     struct strbuf lock_path = STRBUF_INIT;
-    // Objects closed without fsync in a batch reach the disk before any index names them.
-    if (index_make_objects_durable() < 0)
+    // Objects closed without fsync in a batch, and folders made in it, reach the disk before
+    // any index names them.
+    if (index_cache_commit_new_folders() < 0 || index_make_objects_durable() < 0)
         return -1;
     if (strbuf_addf(&lock_path, "%s.lock", index->file_path) < 0)
         return -1;
@@ -349,6 +350,59 @@ int index_write(struct store_index *index)
     strbuf_release(&lock_path);
     errno = saved;
     return r;
+}
+
+int index_stage(struct store_index *index, struct strbuf *staged)
+{
+    strbuf_reset(staged);
+    if (!index->file_path || !index->folder_path) {
+        errno = EINVAL;
+        return -1;
+    }
+    // A folder made in this batch has no file yet: no index names it before this one is on
+    // the disk, so it goes where it belongs. Any other goes to its lock file, so that an
+    // interrupted commit leaves the old index whole.
+    struct stat st;
+    int fresh = stat(index->file_path, &st) < 0 && errno == ENOENT;
+    if (strbuf_addstr(staged, index->file_path) < 0 || (!fresh && strbuf_addstr(staged, ".lock") < 0))
+        return -1;
+    int fd = fresh ? open_creating_parent(staged->buf, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK,
+                                          O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK)
+                   : open_creating_parent(staged->buf, kLockFlags, kLockFlags);
+    if (fd < 0)
+        return -1;
+    int r = index_write_content(index, fd);
+    int saved = errno;
+    if (close(fd) < 0 && r == 0) {
+        r = -1;
+        saved = errno;
+    }
+    if (r < 0)
+        sys_unlink(staged->buf);
+    errno = saved;
+    return r;
+}
+
+int index_flush_staged(const char *staged)
+{
+    int fd = sys_open(staged, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    int r = sys_fsync(fd);
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return r;
+}
+
+int index_replace_by_staged(struct store_index *index, const char *staged)
+{
+    if (strcmp(staged, index->file_path) != 0 && sys_rename(staged, index->file_path) < 0)
+        return -1;
+    index->changed = 0;
+    index->deferred = 0;
+    index_cache_note_file(index);
+    return 0;
 }
 
 struct index_entry *index_new_entry(struct store_index *index, size_t name_len)

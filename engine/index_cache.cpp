@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <new>
+#include <vector>
 #include <string_view>
 #include <unordered_map>
 
 #include "context.h"
+#include "sysio.h"
 
 // Enough for every level of the deepest path the system allows (4,096 bytes, 2,048 levels),
 // so each operation in a deep folder finds all its ancestors here; the entry bound keeps
@@ -33,6 +35,7 @@ static struct {
     int batch;
     int unsynced;
     int lost;
+    int new_folders;  // deferred indexes of folders made in the batch, whose files do not exist yet
 } cache;
 
 // Slot numbers by file path; the keys point at the slots' own file_path texts.
@@ -152,20 +155,6 @@ int index_cache_take(struct store_index *index)
     return 1;
 }
 
-static int commit_slot(struct cache_slot *slot)
-{
-    if (!slot->index.deferred)
-        return 0;
-    slot->index.changed |= INDEX_ADDED;
-    if (index_write(&slot->index) == 0)
-        return 0;
-    // Not on the disk: memory must not claim it is.
-    int saved = errno;
-    free_slot(slot);
-    errno = saved;
-    return -1;
-}
-
 // A free slot, made by evicting the least recently used index that is not handed out.
 static struct cache_slot *free_a_slot(void)
 {
@@ -187,7 +176,9 @@ static struct cache_slot *free_a_slot(void)
         if (!s->out && (!victim || s->used < victim->used))
             victim = s;
     }
-    if (victim && commit_slot(victim) < 0)
+    // The whole batch goes, as its indexes depend on one another: a parent names the new
+    // folders the batch made.
+    if (victim && victim->index.deferred && index_cache_commit() < 0)
         cache.lost = 1;
     if (victim)
         free_slot(victim);
@@ -200,14 +191,20 @@ void index_cache_put(struct store_index *index)
     if (slot)
         free_slot(slot);  // an older copy, or the mark of the content handed out
     slot = free_a_slot();
-    if (!slot)
+    if (!slot) {
+        if (index->deferred)
+            cache.lost = 1;
+        index_discard_content(index);
         return;
+    }
     slot->index = *index;
     slot->out = 0;
     slot->used = ++cache.clock;
     struct store_index empty = INDEX_INIT;
     *index = empty;
     if (name_slot(slot) < 0) {
+        if (slot->index.deferred)
+            cache.lost = 1;  // entries never written went with it
         index_discard_content(&slot->index);
         return;
     }
@@ -236,25 +233,108 @@ void index_cache_forget(const char *file_path, int deferred)
         cache.lost = 1;
 }
 
+struct staged_slot {
+    struct cache_slot *slot;
+    struct strbuf path;
+    int fresh;  // written where it belongs: a folder made in the batch
+};
+
+// Drops a staged index that will not replace its file: memory must not claim what the disk
+// does not hold.
+static void give_up_staged(struct staged_slot *st)
+{
+    sys_unlink(st->path.buf);
+    free_slot(st->slot);
+    cache.lost = 1;
+}
+
+// Every deferred index is staged first; then one syncfs makes the objects and the staged
+// indexes durable together, where a flush per folder would cost a pass of the volume each.
+// The folders made in the batch are flushed in place before any index that names them
+// replaces its file, so no index on the disk ever names an object that is not.
 int index_cache_commit(void)
 {
     int r = 0, saved = 0;
-    for (int i = 0; i < CACHE_SLOTS; i++)
-        if (cache.slots[i].index.file_path && !cache.slots[i].out && commit_slot(&cache.slots[i]) < 0 && !r) {
-            saved = errno;
+    auto fail = [&](int err) {
+        if (!r) {
             r = -1;
+            saved = err;
         }
-    if (r == 0 && index_make_objects_durable() < 0) {
-        saved = errno;
-        r = -1;
+    };
+    std::vector<staged_slot> staged;
+    int held = 0;  // a deferred index in a caller's hands waits for the next commit
+    try {
+        for (int i = 0; i < CACHE_SLOTS; i++) {
+            const struct cache_slot *slot = &cache.slots[i];
+            if (slot->index.file_path && slot->index.deferred && slot->out)
+                held = 1;
+            else if (slot->index.file_path && slot->index.deferred)
+                staged.push_back({&cache.slots[i], STRBUF_INIT, 0});
+        }
+    } catch (const std::bad_alloc &) {
+        staged.clear();
+        fail(ENOMEM);
     }
-    if (cache.lost && r == 0) {
-        saved = EIO;
-        r = -1;
+    cache.new_folders = held && cache.new_folders;
+    for (size_t i = 0; i < staged.size(); i++) {
+        struct store_index *index = &staged[i].slot->index;
+        index->changed |= INDEX_ADDED;
+        if (index_stage(index, &staged[i].path) < 0) {
+            fail(errno);
+            free_slot(staged[i].slot);
+            cache.lost = 1;
+            strbuf_release(&staged[i].path);
+            staged.erase(staged.begin() + (ptrdiff_t)i--);
+            continue;
+        }
+        staged[i].fresh = !strcmp(staged[i].path.buf, index->file_path);
+        cache.unsynced = 1;
     }
+    // A staged index that cannot be made durable replaces nothing; when that is a new folder,
+    // its parent must not be written either.
+    int durable = index_make_objects_durable() == 0;
+    if (!durable)
+        fail(errno);
+    for (int pass = 1; pass >= 0; pass--)
+        for (staged_slot &st : staged)
+            if (st.slot->index.file_path && st.fresh == pass && (!durable || index_flush_staged(st.path.buf) < 0)) {
+                if (durable)
+                    fail(errno);
+                if (pass)
+                    durable = 0;
+                give_up_staged(&st);
+            }
+    for (staged_slot &st : staged) {
+        if (st.slot->index.file_path && !st.fresh && index_replace_by_staged(&st.slot->index, st.path.buf) < 0) {
+            fail(errno);
+            give_up_staged(&st);
+        } else if (st.slot->index.file_path && st.fresh) {
+            index_replace_by_staged(&st.slot->index, st.path.buf);
+        }
+        strbuf_release(&st.path);
+    }
+    if (cache.lost && r == 0)
+        fail(EIO);
     cache.lost = 0;
     errno = saved ? saved : errno;
     return r;
+}
+
+int index_cache_commit_new_folders(void)
+{
+    return cache.new_folders ? index_cache_commit() : 0;
+}
+
+void index_defer_new_folder(struct store_index *index)
+{
+    index_defer(index);
+    index->loaded = 1;  // holds the folder's whole content: none yet
+    cache.new_folders = 1;
+}
+
+int index_cache_holds(const char *file_path)
+{
+    return find_slot(file_path) != NULL;
 }
 
 int index_cache_drop(void)
@@ -266,6 +346,7 @@ int index_cache_drop(void)
     cache.unsynced = 0;
     cache.lost = 0;
     cache.batch = 0;
+    cache.new_folders = 0;
     errno = saved;
     return r;
 }
