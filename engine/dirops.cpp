@@ -110,10 +110,12 @@ int fs_mkdir(const char *path)
         return scratch_done(&s, -1);
     }
     if (index_batch_active() && s.index.changed == INDEX_ADDED) {
-        // The folder and its entry go with the batch's next commit, which writes the new
-        // index before the parent's that names it.
-        index_defer_new_folder(&folder_index);
+        // The new folder's index is written now but flushed with the batch's objects; its
+        // entry goes with the next commit, after that flush.
+        int made = index_write_new(&folder_index);
         index_discard(&folder_index);
+        if (made < 0)
+            return scratch_done(&s, -1);
         index_defer(&s.index);
         return scratch_done(&s, 0);
     }

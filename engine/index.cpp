@@ -325,7 +325,7 @@ int index_write(struct store_index *index)
     struct strbuf lock_path = STRBUF_INIT;
     // Objects closed without fsync in a batch, and folders made in it, reach the disk before
     // any index names them.
-    if (index_cache_commit_new_folders() < 0 || index_make_objects_durable() < 0)
+    if (index_make_objects_durable() < 0)
         return -1;
     if (strbuf_addf(&lock_path, "%s.lock", index->file_path) < 0)
         return -1;
@@ -359,16 +359,9 @@ int index_stage(struct store_index *index, struct strbuf *staged)
         errno = EINVAL;
         return -1;
     }
-    // A folder made in this batch has no file yet: no index names it before this one is on
-    // the disk, so it goes where it belongs. Any other goes to its lock file, so that an
-    // interrupted commit leaves the old index whole.
-    struct stat st;
-    int fresh = stat(index->file_path, &st) < 0 && errno == ENOENT;
-    if (strbuf_addstr(staged, index->file_path) < 0 || (!fresh && strbuf_addstr(staged, ".lock") < 0))
+    if (strbuf_addf(staged, "%s.lock", index->file_path) < 0)
         return -1;
-    int fd = fresh ? open_creating_parent(staged->buf, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK,
-                                          O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK)
-                   : open_creating_parent(staged->buf, kLockFlags, kLockFlags);
+    int fd = open_creating_parent(staged->buf, kLockFlags, kLockFlags);
     if (fd < 0)
         return -1;
     int r = index_write_content(index, fd);
@@ -381,6 +374,30 @@ int index_stage(struct store_index *index, struct strbuf *staged)
         sys_unlink(staged->buf);
     errno = saved;
     return r;
+}
+
+int index_write_new(struct store_index *index)
+{
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK;
+    int fd = open_creating_parent(index->file_path, flags, flags);
+    if (fd < 0)
+        return -1;
+    int r = index_write_content(index, fd);
+    int saved = errno;
+    if (close(fd) < 0 && r == 0) {
+        r = -1;
+        saved = errno;
+    }
+    if (r < 0) {
+        sys_unlink(index->file_path);
+        errno = saved;
+        return -1;
+    }
+    index->changed = 0;
+    index->loaded = 1;
+    index_note_unsynced_object();
+    index_cache_note_file(index);
+    return 0;
 }
 
 int index_flush_staged(const char *staged)
@@ -397,7 +414,7 @@ int index_flush_staged(const char *staged)
 
 int index_replace_by_staged(struct store_index *index, const char *staged)
 {
-    if (strcmp(staged, index->file_path) != 0 && sys_rename(staged, index->file_path) < 0)
+    if (sys_rename(staged, index->file_path) < 0)
         return -1;
     index->changed = 0;
     index->deferred = 0;

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <new>
@@ -35,7 +36,6 @@ static struct {
     int batch;
     int unsynced;
     int lost;
-    int new_folders;  // deferred indexes of folders made in the batch, whose files do not exist yet
 } cache;
 
 // Slot numbers by file path; the keys point at the slots' own file_path texts.
@@ -176,8 +176,7 @@ static struct cache_slot *free_a_slot(void)
         if (!s->out && (!victim || s->used < victim->used))
             victim = s;
     }
-    // The whole batch goes, as its indexes depend on one another: a parent names the new
-    // folders the batch made.
+    // A deferred victim is committed with the rest of its batch: one sync for them all.
     if (victim && victim->index.deferred && index_cache_commit() < 0)
         cache.lost = 1;
     if (victim)
@@ -236,7 +235,6 @@ void index_cache_forget(const char *file_path, int deferred)
 struct staged_slot {
     struct cache_slot *slot;
     struct strbuf path;
-    int fresh;  // written where it belongs: a folder made in the batch
 };
 
 // Drops a staged index that will not replace its file: memory must not claim what the disk
@@ -248,10 +246,20 @@ static void give_up_staged(struct staged_slot *st)
     cache.lost = 1;
 }
 
+// A FUSE file system's syncfs reaches its server only when the server implements it (exfat-fuse
+// does not), while its fsync always does.
+static int syncfs_reaches_the_disk(void)
+{
+    enum { FUSE_MAGIC = 0x65735546 };
+    struct statfs st;
+    return statfs(the_store->store_dir.buf, &st) == 0 && st.f_type != FUSE_MAGIC;
+}
+
 // Every deferred index is staged first; then one syncfs makes the objects and the staged
-// indexes durable together, where a flush per folder would cost a pass of the volume each.
-// The folders made in the batch are flushed in place before any index that names them
-// replaces its file, so no index on the disk ever names an object that is not.
+// indexes durable together, where an fsync per folder would cost a pass of the volume each.
+// Where syncfs may not reach the disk, each staged index is flushed on its own (the first
+// fsync also flushes what came before). Only then do they replace their files, so no index on
+// the disk names an object that is not.
 int index_cache_commit(void)
 {
     int r = 0, saved = 0;
@@ -262,54 +270,34 @@ int index_cache_commit(void)
         }
     };
     std::vector<staged_slot> staged;
-    int held = 0;  // a deferred index in a caller's hands waits for the next commit
     try {
-        for (int i = 0; i < CACHE_SLOTS; i++) {
-            const struct cache_slot *slot = &cache.slots[i];
-            if (slot->index.file_path && slot->index.deferred && slot->out)
-                held = 1;
-            else if (slot->index.file_path && slot->index.deferred)
-                staged.push_back({&cache.slots[i], STRBUF_INIT, 0});
-        }
+        for (int i = 0; i < CACHE_SLOTS; i++)
+            if (cache.slots[i].index.file_path && !cache.slots[i].out && cache.slots[i].index.deferred)
+                staged.push_back({&cache.slots[i], STRBUF_INIT});
     } catch (const std::bad_alloc &) {
         staged.clear();
         fail(ENOMEM);
     }
-    cache.new_folders = held && cache.new_folders;
-    for (size_t i = 0; i < staged.size(); i++) {
-        struct store_index *index = &staged[i].slot->index;
-        index->changed |= INDEX_ADDED;
-        if (index_stage(index, &staged[i].path) < 0) {
+    for (staged_slot &st : staged) {
+        st.slot->index.changed |= INDEX_ADDED;
+        if (index_stage(&st.slot->index, &st.path) < 0) {
             fail(errno);
-            free_slot(staged[i].slot);
+            free_slot(st.slot);
             cache.lost = 1;
-            strbuf_release(&staged[i].path);
-            staged.erase(staged.begin() + (ptrdiff_t)i--);
-            continue;
+        } else {
+            cache.unsynced = 1;
         }
-        staged[i].fresh = !strcmp(staged[i].path.buf, index->file_path);
-        cache.unsynced = 1;
     }
-    // A staged index that cannot be made durable replaces nothing; when that is a new folder,
-    // its parent must not be written either.
-    int durable = index_make_objects_durable() == 0;
+    const int durable = index_make_objects_durable() == 0;
     if (!durable)
         fail(errno);
-    for (int pass = 1; pass >= 0; pass--)
-        for (staged_slot &st : staged)
-            if (st.slot->index.file_path && st.fresh == pass && (!durable || index_flush_staged(st.path.buf) < 0)) {
-                if (durable)
-                    fail(errno);
-                if (pass)
-                    durable = 0;
-                give_up_staged(&st);
-            }
+    const int flush_each = !staged.empty() && !syncfs_reaches_the_disk();
     for (staged_slot &st : staged) {
-        if (st.slot->index.file_path && !st.fresh && index_replace_by_staged(&st.slot->index, st.path.buf) < 0) {
+        if (st.slot->index.file_path &&
+            (!durable || (flush_each && index_flush_staged(st.path.buf) < 0) ||
+             index_replace_by_staged(&st.slot->index, st.path.buf) < 0)) {
             fail(errno);
             give_up_staged(&st);
-        } else if (st.slot->index.file_path && st.fresh) {
-            index_replace_by_staged(&st.slot->index, st.path.buf);
         }
         strbuf_release(&st.path);
     }
@@ -318,23 +306,6 @@ int index_cache_commit(void)
     cache.lost = 0;
     errno = saved ? saved : errno;
     return r;
-}
-
-int index_cache_commit_new_folders(void)
-{
-    return cache.new_folders ? index_cache_commit() : 0;
-}
-
-void index_defer_new_folder(struct store_index *index)
-{
-    index_defer(index);
-    index->loaded = 1;  // holds the folder's whole content: none yet
-    cache.new_folders = 1;
-}
-
-int index_cache_holds(const char *file_path)
-{
-    return find_slot(file_path) != NULL;
 }
 
 int index_cache_drop(void)
@@ -346,7 +317,6 @@ int index_cache_drop(void)
     cache.unsynced = 0;
     cache.lost = 0;
     cache.batch = 0;
-    cache.new_folders = 0;
     errno = saved;
     return r;
 }

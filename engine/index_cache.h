@@ -8,11 +8,10 @@
 // login, password change and unmount.
 //
 // While a batch is open, a new file's or folder's entry is only recorded in the cached index
-// ("deferred"), a new folder's own index is kept here only, and objects are closed without
-// fsync. A commit stages each deferred index once, makes objects and staged indexes durable
-// with one syncfs pass, and then lets them replace their files. Any other index write in
-// between commits the new folders and syncs the objects first, so no index on the disk ever
-// names an object that is not on the disk.
+// ("deferred"); objects, and a new folder's own empty index, are written without fsync. A
+// commit stages each deferred index once, makes objects and staged indexes durable with one
+// syncfs pass, and then lets them replace their files. Any other index write in between does
+// the same syncfs first, so no index on the disk ever names an object that is not on the disk.
 #pragma once
 
 #include "index.h"
@@ -28,10 +27,6 @@ void index_cache_note_file(struct store_index *index);
 // Writes every deferred index; -1 when one failed or an uncommitted entry was lost (whose
 // objects are then left for check to report as orphans).
 int index_cache_commit(void);
-// Commits when the batch made folders not yet on the disk; done before any other index write.
-int index_cache_commit_new_folders(void);
-// Whether file_path's content is held here (an object path taken by a folder not yet written).
-int index_cache_holds(const char *file_path);
 // Commits, then forgets everything.
 int index_cache_drop(void);
 // The holder of file_path's content changed it and gave it up; with deferred, entries that
@@ -43,8 +38,6 @@ int index_batch_end(void);
 int index_batch_active(void);
 // Records the entry change in index without writing it; only pure additions may be deferred.
 void index_defer(struct store_index *index);
-// The same for the index of a folder made in the batch, which has no file yet.
-void index_defer_new_folder(struct store_index *index);
 // An object was closed without fsync; the next index write syncs the volume first.
 void index_note_unsynced_object(void);
 int index_make_objects_durable(void);

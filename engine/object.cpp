@@ -17,7 +17,6 @@
 #include "async_write.h"
 #include "block_deflate.h"
 #include "context.h"
-#include "index_cache.h"
 #include "path.h"
 #include "sysio.h"
 
@@ -79,13 +78,11 @@ int object_unique_id(struct strbuf *path, unsigned char *id)
         strbuf_reset(path);
         if (object_path(path, id) < 0)
             return -1;
-        // A folder made in an uncommitted batch holds its path before its file exists.
         struct stat st;
         if (stat(path->buf, &st) < 0) {
-            if (errno != ENOENT)
-                return -1;
-            if (!index_cache_holds(path->buf))
+            if (errno == ENOENT)
                 return 0;
+            return -1;
         }
         uint32_t counter =
             (uint32_t)id[16] | (uint32_t)id[17] << 8 | (uint32_t)id[18] << 16 | (uint32_t)id[19] << 24;
