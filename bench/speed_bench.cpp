@@ -3,6 +3,7 @@
 //     also against AES written to the same volume and fsynced per file, as an import is:
 //     the in-memory baseline leaves out the volume, which no import can avoid
 //   incompressible export / plain copy of the same bytes         (target >= 0.8)
+//   bytes the file system is made to write per byte of an incompressible import (<= 1.05)
 //   text import / deflate level 1 alone on one core              (target >= 1.6 on 2 cores)
 //     for large text files (parallel blocks) and for 40 KiB notes (one stream each, read
 //     and compressed ahead on worker threads; also shown without that, in the same run, and
@@ -160,6 +161,13 @@ double plainCopy(const std::string &from, const std::string &to, bool durable = 
     return mbPerSecond(bytes, seconds() - t);
 }
 
+long outputBlocks()
+{
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_oublock;
+}
+
 long peakRssMiB()
 {
     struct rusage usage {};
@@ -180,7 +188,10 @@ void incompressible(Vault &vault, const std::string &work, uint64_t bytes)
     }
     const uint64_t total = treeBytes(src);
     const double aes = aesAlone(total);
+    sync();  // else the import's syncs would write the set just made, charged to no one here
+    const long blocksBefore = outputBlocks();
     const double imp = mbPerSecond(total, vault.importFolder(src));
+    const double writtenPerByte = (double)(outputBlocks() - blocksBefore) * 512 / (double)total;
     const double exp = mbPerSecond(total, vault.exportFolder("Videos", work + "/VideosOut"));
     const double copy = plainCopy(src, work + "/VideosCopy");
     const double durableCopy = plainCopy(src, work + "/VideosDurable", true);
@@ -190,6 +201,9 @@ void incompressible(Vault &vault, const std::string &work, uint64_t bytes)
     printf("                          AES written to the volume, fsync per file %7.1f MB/s -> ratio %.2f "
            "(like with like)\n",
            aesVolume, imp / aesVolume);
+    printf("                          bytes written per byte imported %.3f (<= 1.05; the process's ru_oublock, 0 "
+           "on tmpfs)\n",
+           writtenPerByte);
     printf("                          export %7.1f MB/s, plain copy %7.1f -> ratio %.2f (>= 0.8)\n", exp,
            copy, exp / copy);
     printf("                          the volume itself: copy with fsync per file %7.1f MB/s -> import/that "
