@@ -3,6 +3,7 @@
 // all three pipelines make before they start.
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -397,4 +398,19 @@ TEST_F(ServiceImport, ImportsCommittedInBatchesLoseNothing)
     EXPECT_EQ(root->allSubFileArray().size(), 301u);
     auto engine = XXDiskFileManager::lockEngine();
     EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
+}
+
+// A folder item's folders are recorded by one commit before its files; when the volume refuses
+// it, the item fails with that cause, and the tree shows no folder the store does not hold.
+TEST_F(ServiceImport, FoldersTheVolumeCannotRecordFailTheItemAndLeaveTheTree)
+{
+    writeComputer({{"Album/Sub/", ""}, {"Album/a.txt", "a"}});
+    const std::string lock = volume.path() + "/.TovinCoffervale/index.lock";
+    ASSERT_EQ(symlink("/dev/full", lock.c_str()), 0);  // the top folder's index cannot be written
+    importNamed({"Album"}, root);
+    unlink(lock.c_str());
+    expectReport(lastReport(), "8+1", 7, "Album");
+    EXPECT_EQ(lastReport().systemErrorNumber(), ENOSPC);
+    EXPECT_EQ(storeList("/"), Names{});
+    EXPECT_TRUE(root->allSubFileArray().empty());
 }
