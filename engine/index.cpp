@@ -352,16 +352,11 @@ int index_write(struct store_index *index)
     return r;
 }
 
-int index_stage(struct store_index *index, struct strbuf *staged)
+// Writes the whole content to path, opened with flags, without a flush; a failed write
+// leaves no file behind.
+static int index_write_unflushed(struct store_index *index, const char *path, int flags)
 {
-    strbuf_reset(staged);
-    if (!index->file_path || !index->folder_path) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (strbuf_addf(staged, "%s.lock", index->file_path) < 0)
-        return -1;
-    int fd = open_creating_parent(staged->buf, kLockFlags, kLockFlags);
+    int fd = open_creating_parent(path, flags, flags);
     if (fd < 0)
         return -1;
     int r = index_write_content(index, fd);
@@ -371,28 +366,27 @@ int index_stage(struct store_index *index, struct strbuf *staged)
         saved = errno;
     }
     if (r < 0)
-        sys_unlink(staged->buf);
+        sys_unlink(path);
     errno = saved;
     return r;
 }
 
+int index_stage(struct store_index *index, struct strbuf *staged)
+{
+    strbuf_reset(staged);
+    if (!index->file_path || !index->folder_path) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (strbuf_addf(staged, "%s.lock", index->file_path) < 0)
+        return -1;
+    return index_write_unflushed(index, staged->buf, kLockFlags);
+}
+
 int index_write_new(struct store_index *index)
 {
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK;
-    int fd = open_creating_parent(index->file_path, flags, flags);
-    if (fd < 0)
+    if (index_write_unflushed(index, index->file_path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK) < 0)
         return -1;
-    int r = index_write_content(index, fd);
-    int saved = errno;
-    if (close(fd) < 0 && r == 0) {
-        r = -1;
-        saved = errno;
-    }
-    if (r < 0) {
-        sys_unlink(index->file_path);
-        errno = saved;
-        return -1;
-    }
     index->changed = 0;
     index->loaded = 1;
     index_note_unsynced_object();
