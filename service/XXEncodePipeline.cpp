@@ -51,7 +51,8 @@ static std::atomic<std::int64_t> commitIntervalMs{500};
 // A commit rewrites the whole index of each folder it touches, so a batch waits until the
 // largest of them has grown by half: the index bytes written while a folder fills stay
 // linear in its entries, where a fixed batch made them grow with the square. Time alone
-// commits too, after a wait that grows with that folder from the commit interval up to
+// commits too, after a wait that grows with that folder from the commit interval, and is at
+// least ten times what the last commit took (a slow volume's sync costs more), up to
 // kLongestWait, so no file waits longer than that to be stored.
 class XXImportBatch {
 public:
@@ -81,7 +82,7 @@ public:
         const std::int64_t base = commitIntervalMs.load();
         const std::int64_t grown = base * static_cast<std::int64_t>(std::max<size_t>(largest_, kGrowsFrom)) /
             static_cast<std::int64_t>(kGrowsFrom);
-        const std::int64_t wait = std::max(base, std::min(grown, kLongestWait.count()));
+        const std::int64_t wait = std::max(base, std::min(std::max(grown, 10 * lastCommitMs_), kLongestWait.count()));
         return std::chrono::steady_clock::now() - since_ >= std::chrono::milliseconds(wait);
     }
     // 0, or the errno of the failed commit; the batch's files are then not stored.
@@ -94,7 +95,7 @@ private:
         std::string name;
         std::uint64_t size;
     };
-    static constexpr size_t kEntries = 1024;
+    static constexpr size_t kEntries = 4096;
     // Folders up to this size are committed after the plain interval.
     static constexpr size_t kGrowsFrom = 2048;
     static constexpr std::chrono::milliseconds kLongestWait{2000};
@@ -102,11 +103,14 @@ private:
     int settle(bool end)
     {
         int r, err;
+        const auto started = std::chrono::steady_clock::now();
         {
             auto engine = XXDiskFileManager::lockEngine();
             r = end ? fs_batch_end() : fs_batch_commit();
             err = r == 0 ? 0 : errno;
         }
+        lastCommitMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+                            .count();
         if (end)
             open_ = false;
         if (r == 0) {
@@ -127,6 +131,7 @@ private:
     std::vector<Pending> pending_;
     std::unordered_map<const XXProtectFileWrapper *, size_t> pendingIn_;
     size_t largest_ = 0;  // entries of the fullest folder the batch adds to, its own included
+    std::int64_t lastCommitMs_ = 0;
     std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
     bool open_ = true;
 };

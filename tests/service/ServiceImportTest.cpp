@@ -373,6 +373,7 @@ TEST_F(ServiceImport, TenThousandItemsRunOnASmallStack)
 // batch holds, arrive whole in store and tree, with nothing left for check to report.
 TEST_F(ServiceImport, ImportsCommittedInBatchesLoseNothing)
 {
+    XXEncodePipeline::setCommitInterval(std::chrono::milliseconds(1));  // many timed commits
     Files files;
     Names chosen;
     for (int i = 0; i < 300; i++) {
@@ -396,6 +397,7 @@ TEST_F(ServiceImport, ImportsCommittedInBatchesLoseNothing)
     ASSERT_TRUE(entry("/Many"));
     EXPECT_EQ(entry("/Many")->allSubFileArray().size(), 601u);
     EXPECT_EQ(root->allSubFileArray().size(), 301u);
+    XXEncodePipeline::setCommitInterval(std::chrono::milliseconds(500));
     auto engine = XXDiskFileManager::lockEngine();
     EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
 }
