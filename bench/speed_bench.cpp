@@ -3,18 +3,17 @@
 //     also against AES written to the same volume and fsynced per file, as an import is:
 //     the in-memory baseline leaves out the volume, which no import can avoid
 //   incompressible export / plain copy of the same bytes         (target >= 0.8)
+//   bytes the file system is made to write per byte of an incompressible import (<= 1.05)
 //   text import / deflate level 1 alone on one core              (target >= 1.6 on 2 cores)
 //     for large text files (parallel blocks) and for 40 KiB notes (one stream each, read
 //     and compressed ahead on worker threads; also shown without that, in the same run, and
 //     against libdeflate alone, the compressor those notes go through)
 //   text stored size / each file deflated alone at level 1       (target within 1.02)
 //   large text stored size / the single-stream writer's          (the blocks' ratio cost)
-//   10,000 small files: one folder / over 100 folders, both ways (target <= 1.3)
-//   per-file cost of files 9,001-10,000 / files 1-1,000          (flat: about 1)
 //   peak resident size                                           (target < 300 MiB)
 //
 // Usage: speed_bench [MiB [part ...]]   (size of the incompressible and of the text set, 256 by
-// default; parts: incompressible, large, text, small; all by default)
+// default; parts: incompressible, large, text; all by default). Small files: small_files_bench.
 //
 // The vault and the data sets go to $TMPDIR (/tmp by default). TMPDIR=/dev/shm measures the
 // program with the disk left out. On ext4, creating files within a minute or so of deleting many
@@ -38,6 +37,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchVault.h"
 #include "XXDiskFileManager.h"
 #include "XXFileWrapper.h"
 #include "XXImportReadAhead.h"
@@ -161,82 +161,19 @@ double plainCopy(const std::string &from, const std::string &to, bool durable = 
     return mbPerSecond(bytes, seconds() - t);
 }
 
+long outputBlocks()
+{
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_oublock;
+}
+
 long peakRssMiB()
 {
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024;
 }
-
-class Vault {
-public:
-    explicit Vault(const std::string &volume) : manager_(center_)
-    {
-        bool ok = true;
-        manager_.startManagerWithDiskPath(volume, [&](const XXDiskResultObject &r) { ok &= r.isSuccess(); });
-        manager_.createAccountWithPassword("Bench#2026", "",
-                                           [&](const XXDiskResultObject &r) { ok &= r.isSuccess(); });
-        manager_.loginWithPassword("Bench#2026", [&](const XXDiskResultObject &r) { ok &= r.isSuccess(); });
-        if (!ok) {
-            fprintf(stderr, "cannot open a vault in %s\n", volume.c_str());
-            std::exit(1);
-        }
-    }
-    ~Vault() { manager_.logOutComplete(nullptr); }
-
-    std::shared_ptr<XXProtectFileWrapper> rootEntry()
-    {
-        std::shared_ptr<XXProtectFileWrapper> container;
-        manager_.acquireProtectFileWithComplete(
-            [&](const XXDiskResultObject &r) { container = r.successWrapper(); });
-        return container->allSubFileArray().front();
-    }
-    std::shared_ptr<XXProtectFileWrapper> child(const std::string &name)
-    {
-        const auto root = rootEntry();  // keeps the listed children alive
-        for (const auto &c : root->allSubFileArray())
-            if (c->fileName() == name)
-                return c;
-        return nullptr;
-    }
-    // Imports the computer folder into the root; seconds taken.
-    double importFolder(const std::string &path)
-    {
-        bool ok = false;
-        const double t = seconds();
-        manager_.startEncoderSelectedFilePath({XXFileWrapper::initWithURL(path)}, rootEntry(),
-                                              [&](const XXDiskResultObject &r) { ok = r.isSuccess(); });
-        return finished(ok, "import", t);
-    }
-    double exportFolder(const std::string &name, const std::string &to)
-    {
-        fsys::create_directories(to);
-        bool ok = false;
-        const double t = seconds();
-        manager_.startDecoderSelectedProtectFile(
-            {child(name)}, XXFileWrapper::initWithURL(to), [&](const XXDiskResultObject &r) {
-                ok = r.isSuccess();
-                if (!ok)
-                    fprintf(stderr, "%s code %lld (%s)\n", r.errorArea().c_str(), (long long)r.errorCode(),
-                            r.errorFileName().c_str());
-            });
-        return finished(ok, "export", t);
-    }
-    XXDiskFileManager &manager() { return manager_; }
-
-private:
-    static double finished(bool ok, const char *what, double since)
-    {
-        const double secs = seconds() - since;
-        if (!ok) {
-            fprintf(stderr, "%s failed\n", what);
-            std::exit(1);
-        }
-        return secs;
-    }
-    XXNotificationCenter center_;
-    XXDiskFileManager manager_;
-};
 
 void incompressible(Vault &vault, const std::string &work, uint64_t bytes)
 {
@@ -251,7 +188,10 @@ void incompressible(Vault &vault, const std::string &work, uint64_t bytes)
     }
     const uint64_t total = treeBytes(src);
     const double aes = aesAlone(total);
+    sync();  // else the import's syncs would write the set just made, charged to no one here
+    const long blocksBefore = outputBlocks();
     const double imp = mbPerSecond(total, vault.importFolder(src));
+    const double writtenPerByte = (double)(outputBlocks() - blocksBefore) * 512 / (double)total;
     const double exp = mbPerSecond(total, vault.exportFolder("Videos", work + "/VideosOut"));
     const double copy = plainCopy(src, work + "/VideosCopy");
     const double durableCopy = plainCopy(src, work + "/VideosDurable", true);
@@ -261,6 +201,9 @@ void incompressible(Vault &vault, const std::string &work, uint64_t bytes)
     printf("                          AES written to the volume, fsync per file %7.1f MB/s -> ratio %.2f "
            "(like with like)\n",
            aesVolume, imp / aesVolume);
+    printf("                          bytes written per byte imported %.3f (<= 1.05; the process's ru_oublock, 0 "
+           "on tmpfs)\n",
+           writtenPerByte);
     printf("                          export %7.1f MB/s, plain copy %7.1f -> ratio %.2f (>= 0.8)\n", exp,
            copy, exp / copy);
     printf("                          the volume itself: copy with fsync per file %7.1f MB/s -> import/that "
@@ -413,41 +356,6 @@ void text(Vault &vault, const std::string &work, uint64_t bytes)
     fsys::remove_all(work + "/TextsOut");
 }
 
-// 10,000 files of 4 KiB, in one folder or 100; the progress block marks each file's start.
-struct SmallRun {
-    double importSecs, exportSecs, firstPerFile, lastPerFile;
-};
-
-SmallRun smallFiles(Vault &vault, const std::string &work, const std::string &name, int folders)
-{
-    constexpr int kFiles = 10000;
-    const std::string src = work + "/" + name;
-    const auto content = textLikeBytes(4096, 3);
-    for (int i = 0; i < kFiles; i++) {
-        const std::string folder = folders == 1 ? src : src + "/f" + std::to_string(i % folders);
-        if (i < folders)
-            fsys::create_directories(folder);
-        writeLocal(folder + "/small-" + std::to_string(i) + ".txt", content);
-    }
-    std::map<std::string, double> firstSeen;
-    std::vector<double> starts;
-    vault.manager().setEncodeProgressBlock([&](uint64_t, uint64_t, const std::string &file) {
-        if (file.rfind("small-", 0) == 0 && firstSeen.emplace(file, 0).second)
-            starts.push_back(seconds());
-    });
-    SmallRun run{};
-    run.importSecs = vault.importFolder(src);
-    vault.manager().setEncodeProgressBlock(nullptr);
-    if (starts.size() >= (size_t)kFiles) {
-        run.firstPerFile = (starts[1000] - starts[0]) / 1000;
-        run.lastPerFile = (starts[kFiles - 1] - starts[kFiles - 1001]) / 1000;
-    }
-    run.exportSecs = vault.exportFolder(name, work + "/" + name + "Out");
-    fsys::remove_all(src);
-    fsys::remove_all(work + "/" + name + "Out");
-    return run;
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
@@ -476,35 +384,6 @@ int main(int argc, char **argv)
             largeText(vault, work, mib << 20);
         if (wanted("text"))
             text(vault, work, mib << 20);
-        if (!wanted("small")) {
-            printf("peak resident size: %ld MiB (< 300)\n", peakRssMiB());
-            fsys::remove_all(work);
-            return 0;
-        }
-        // Alternated and the better of two kept: the volume's own file-creation cost swings
-        // with what was deleted just before.
-        SmallRun one = smallFiles(vault, work, "OneFolder", 1);
-        SmallRun spread = smallFiles(vault, work, "Spread", 100);
-        const SmallRun one2 = smallFiles(vault, work, "OneFolder2", 1);
-        const SmallRun spread2 = smallFiles(vault, work, "Spread2", 100);
-        auto better = [](SmallRun &a, const SmallRun &b) {
-            if (b.importSecs < a.importSecs) {
-                a.importSecs = b.importSecs;
-                a.firstPerFile = b.firstPerFile;
-                a.lastPerFile = b.lastPerFile;
-            }
-            a.exportSecs = std::min(a.exportSecs, b.exportSecs);
-        };
-        better(one, one2);
-        better(spread, spread2);
-        printf("10,000 x 4 KiB: one folder import %.1f s export %.1f s; over 100 folders import %.1f s "
-               "export %.1f s\n",
-               one.importSecs, one.exportSecs, spread.importSecs, spread.exportSecs);
-        printf("                one/100 ratios: import %.2f export %.2f (<= 1.3)\n",
-               one.importSecs / spread.importSecs, one.exportSecs / spread.exportSecs);
-        printf(
-            "                per file, one folder: files 1-1000 %.3f ms, 9001-10000 %.3f ms -> ratio %.2f\n",
-            one.firstPerFile * 1e3, one.lastPerFile * 1e3, one.lastPerFile / one.firstPerFile);
     }
     printf("peak resident size: %ld MiB (< 300); %u cores\n", peakRssMiB(),
            std::thread::hardware_concurrency());

@@ -15,6 +15,7 @@
 #include "fs.h"
 #include "id_set.h"
 #include "index.h"
+#include "index_cache.h"
 #include "object.h"
 #include "path.h"
 
@@ -258,6 +259,16 @@ int fs_mkdir(const char *path)
     if (index_read_from(&folder_index, full->buf, objpath->buf) < 0) {
         index_discard(&folder_index);
         return scratch_done(&s, -1);
+    }
+    if (index_batch_active() && s.index.changed == INDEX_ADDED) {
+        // The new folder's index is written now but flushed with the batch's objects; its
+        // entry goes with the next commit, after that flush.
+        int made = index_write_new(&folder_index);
+        index_discard(&folder_index);
+        if (made < 0)
+            return scratch_done(&s, -1);
+        index_defer(&s.index);
+        return scratch_done(&s, 0);
     }
     folder_index.changed = INDEX_ADDED;
     if (index_release(&folder_index) < 0)

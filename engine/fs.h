@@ -94,11 +94,13 @@ int fs_deflate_content(struct fs_deflater *deflater, const void *content, uint32
 void fs_deflater_free(struct fs_deflater *deflater);
 int fs_write_deflated(int handle, const void *stream, uint32_t length);
 
-/* Batches of new files. Between fs_batch_begin and fs_batch_end, a file created by fs_open is
- * recorded in its folder only in memory, and fs_close does not fsync its content. fs_batch_commit
- * makes every such file's content durable (one syncfs) and then writes each changed folder
- * index once; until then a crash loses those files (their objects are left as orphans for
- * fs_check to report) but never anything committed before. A file counts as stored only
+/* Batches of new files and folders. Between fs_batch_begin and fs_batch_end, a file created by
+ * fs_open, or a folder by fs_mkdir, is recorded in its folder only in memory, fs_close does not
+ * fsync the content, and a new folder's own empty index is written without fsync.
+ * fs_batch_commit writes each changed folder index once, to its lock file, makes those and the
+ * content durable together (one syncfs) and then puts the indexes in place; until then a crash
+ * loses those files and folders (their objects are left as orphans for fs_check to report) but
+ * never anything committed before. A file counts as stored only
  * once a commit after its fs_close succeeded. fs_batch_end commits and ends the batch; so do
  * fs_umount, fs_login and fs_chpasswd. Returns 0, or -1 with errno when an index write
  * failed or an uncommitted entry was lost (with the errno of the failure that lost it). */

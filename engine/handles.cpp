@@ -336,19 +336,13 @@ static int create_write_handle(struct store_index *index, const struct strbuf *f
                                struct index_entry *entry, uint64_t size, unsigned long long n)
 {
     struct strbuf objpath = STRBUF_INIT;
-    if (object_unique_id(&objpath, entry->id) < 0) {
-        strbuf_release(&objpath);
-        return -1;
-    }
     int handle = handle_alloc();
-    if (handle < 0) {
-        strbuf_release(&objpath);
+    if (handle < 0)
         return -1;
-    }
     struct file_handle *h = slot_of(handle);
     char header[OBJECT_HEADER_MAX];
     int hlen = object_format_header(header, "blob", n);
-    h->fd = object_create_file(objpath.buf);
+    h->fd = object_create_unique(&objpath, entry->id);
     int created = h->fd >= 0;
     int ok = created;
     if (ok) {

@@ -323,7 +323,8 @@ int index_write(struct store_index *index)
         return -1;
     }
     struct strbuf lock_path = STRBUF_INIT;
-    // Objects closed without fsync in a batch reach the disk before any index names them.
+    // Objects closed without fsync in a batch, and folders made in it, reach the disk before
+    // any index names them.
     if (index_make_objects_durable() < 0)
         return -1;
     if (strbuf_addf(&lock_path, "%s.lock", index->file_path) < 0)
@@ -349,6 +350,70 @@ int index_write(struct store_index *index)
     strbuf_release(&lock_path);
     errno = saved;
     return r;
+}
+
+// Writes the whole content to path, opened with flags, without a flush; a failed write
+// leaves no file behind.
+static int index_write_unflushed(struct store_index *index, const char *path, int flags)
+{
+    int fd = open_creating_parent(path, flags, flags);
+    if (fd < 0)
+        return -1;
+    int r = index_write_content(index, fd);
+    int saved = errno;
+    if (close(fd) < 0 && r == 0) {
+        r = -1;
+        saved = errno;
+    }
+    if (r < 0)
+        sys_unlink(path);
+    errno = saved;
+    return r;
+}
+
+int index_stage(struct store_index *index, struct strbuf *staged)
+{
+    strbuf_reset(staged);
+    if (!index->file_path || !index->folder_path) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (strbuf_addf(staged, "%s.lock", index->file_path) < 0)
+        return -1;
+    return index_write_unflushed(index, staged->buf, kLockFlags);
+}
+
+int index_write_new(struct store_index *index)
+{
+    if (index_write_unflushed(index, index->file_path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK) < 0)
+        return -1;
+    index->changed = 0;
+    index->loaded = 1;
+    index_note_unsynced_object();
+    index_cache_note_file(index);
+    return 0;
+}
+
+int index_flush_staged(const char *staged)
+{
+    int fd = sys_open(staged, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    int r = sys_fsync(fd);
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return r;
+}
+
+int index_replace_by_staged(struct store_index *index, const char *staged)
+{
+    if (sys_rename(staged, index->file_path) < 0)
+        return -1;
+    index->changed = 0;
+    index->deferred = 0;
+    index_cache_note_file(index);
+    return 0;
 }
 
 struct index_entry *index_new_entry(struct store_index *index, size_t name_len)

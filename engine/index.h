@@ -59,6 +59,18 @@ int name_compare(const char *a, size_t alen, const char *b, size_t blen);
 int index_read(struct store_index *index);
 int index_read_from(struct store_index *index, const char *folder_path, const char *file_path);
 int index_write(struct store_index *index);
+// A commit of several indexes in three steps, so that one flush of the volume serves them
+// all: index_stage writes the new content to the index's lock file and puts its path in
+// staged; once the volume is synced, index_flush_staged makes sure it reached the disk, and
+// index_replace_by_staged renames it over the old file. A failed step leaves the old file as
+// it was; the caller unlinks what was staged.
+int index_stage(struct store_index *index, struct strbuf *staged);
+int index_flush_staged(const char *staged);
+int index_replace_by_staged(struct store_index *index, const char *staged);
+// Writes the index of a folder made in a batch to its file, which must not exist yet, without
+// a flush: like a new object, it reaches the disk with the next sync, before any index that
+// names it.
+int index_write_new(struct store_index *index);
 // Writes the index when it changed, then frees it; returns the write's result.
 int index_release(struct store_index *index);
 // Done with the index without writing it: unchanged content goes back to the cache, changed

@@ -7,13 +7,16 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <new>
+#include <vector>
 #include <string_view>
 #include <unordered_map>
 
 #include "context.h"
+#include "sysio.h"
 
 // Enough for every level of the deepest path the system allows (4,096 bytes, 2,048 levels),
 // so each operation in a deep folder finds all its ancestors here; the entry bound keeps
@@ -152,20 +155,6 @@ int index_cache_take(struct store_index *index)
     return 1;
 }
 
-static int commit_slot(struct cache_slot *slot)
-{
-    if (!slot->index.deferred)
-        return 0;
-    slot->index.changed |= INDEX_ADDED;
-    if (index_write(&slot->index) == 0)
-        return 0;
-    // Not on the disk: memory must not claim it is.
-    int saved = errno;
-    free_slot(slot);
-    errno = saved;
-    return -1;
-}
-
 // A free slot, made by evicting the least recently used index that is not handed out.
 static struct cache_slot *free_a_slot(void)
 {
@@ -187,7 +176,8 @@ static struct cache_slot *free_a_slot(void)
         if (!s->out && (!victim || s->used < victim->used))
             victim = s;
     }
-    if (victim && commit_slot(victim) < 0)
+    // A deferred victim is committed with the rest of its batch: one sync for them all.
+    if (victim && victim->index.deferred && index_cache_commit() < 0)
         cache.lost = errno ? errno : EIO;
     if (victim)
         free_slot(victim);
@@ -217,6 +207,8 @@ void index_cache_put(struct store_index *index)
     struct store_index empty = INDEX_INIT;
     *index = empty;
     if (name_slot(slot) < 0) {
+        if (slot->index.deferred)
+            cache.lost = ENOMEM;  // entries never written went with it
         index_discard_content(&slot->index);
         return;
     }
@@ -245,22 +237,77 @@ void index_cache_forget(const char *file_path, int deferred)
         cache.lost = errno ? errno : EIO;  // as the holder's failed write left it
 }
 
+struct staged_slot {
+    struct cache_slot *slot;
+    struct strbuf path;
+};
+
+// Drops a staged index that will not replace its file: memory must not claim what the disk
+// does not hold.
+static void give_up_staged(struct staged_slot *st)
+{
+    cache.lost = errno ? errno : EIO;
+    sys_unlink(st->path.buf);
+    free_slot(st->slot);
+}
+
+// A FUSE file system's syncfs reaches its server only when the server implements it (exfat-fuse
+// does not), while its fsync always does.
+static int syncfs_reaches_the_disk(void)
+{
+    enum { FUSE_MAGIC = 0x65735546 };
+    struct statfs st;
+    return statfs(the_store->store_dir.buf, &st) == 0 && st.f_type != FUSE_MAGIC;
+}
+
+// Every deferred index is staged first; then one syncfs makes the objects and the staged
+// indexes durable together, where an fsync per folder would cost a pass of the volume each.
+// Where syncfs may not reach the disk, each staged index is flushed on its own (the first
+// fsync also flushes what came before). Only then do they replace their files, so no index on
+// the disk names an object that is not.
 int index_cache_commit(void)
 {
     int r = 0, saved = 0;
-    for (int i = 0; i < CACHE_SLOTS; i++)
-        if (cache.slots[i].index.file_path && !cache.slots[i].out && commit_slot(&cache.slots[i]) < 0 && !r) {
-            saved = errno;
+    auto fail = [&](int err) {
+        if (!r) {
             r = -1;
+            saved = err;
         }
-    if (r == 0 && index_make_objects_durable() < 0) {
-        saved = errno;
-        r = -1;
+    };
+    std::vector<staged_slot> staged;
+    try {
+        for (int i = 0; i < CACHE_SLOTS; i++)
+            if (cache.slots[i].index.file_path && !cache.slots[i].out && cache.slots[i].index.deferred)
+                staged.push_back({&cache.slots[i], STRBUF_INIT});
+    } catch (const std::bad_alloc &) {
+        staged.clear();
+        fail(ENOMEM);
     }
-    if (cache.lost && r == 0) {
-        saved = cache.lost;
-        r = -1;
+    for (staged_slot &st : staged) {
+        st.slot->index.changed |= INDEX_ADDED;
+        if (index_stage(&st.slot->index, &st.path) < 0) {
+            fail(errno);
+            free_slot(st.slot);
+            cache.lost = errno ? errno : EIO;
+        } else {
+            cache.unsynced = 1;
+        }
     }
+    const int durable = index_make_objects_durable() == 0;
+    if (!durable)
+        fail(errno);
+    const int flush_each = !staged.empty() && !syncfs_reaches_the_disk();
+    for (staged_slot &st : staged) {
+        if (st.slot->index.file_path &&
+            (!durable || (flush_each && index_flush_staged(st.path.buf) < 0) ||
+             index_replace_by_staged(&st.slot->index, st.path.buf) < 0)) {
+            fail(errno);
+            give_up_staged(&st);
+        }
+        strbuf_release(&st.path);
+    }
+    if (cache.lost && r == 0)
+        fail(cache.lost);
     cache.lost = 0;
     errno = saved ? saved : errno;
     return r;

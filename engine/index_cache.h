@@ -7,10 +7,11 @@
 // whose holder changed it and then dropped it is forgotten. The cache is emptied at mount,
 // login, password change and unmount.
 //
-// While a batch is open, a new file's entry is only recorded in the cached index ("deferred")
-// and its object is closed without fsync. A commit makes the objects durable with one syncfs
-// pass, then writes each deferred index once. Any other index write in between does the same
-// syncfs first, so no index on the disk ever names an object that is not on the disk.
+// While a batch is open, a new file's or folder's entry is only recorded in the cached index
+// ("deferred"); objects, and a new folder's own empty index, are written without fsync. A
+// commit stages each deferred index once, makes objects and staged indexes durable with one
+// syncfs pass, and then lets them replace their files. Any other index write in between does
+// the same syncfs first, so no index on the disk ever names an object that is not on the disk.
 #pragma once
 
 #include "index.h"

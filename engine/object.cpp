@@ -72,6 +72,15 @@ int object_path(struct strbuf *sb, const unsigned char *id)
 // examined must not make the search run without end.
 enum { UNIQUE_ID_TRIES = 65536 };
 
+// Bytes 16-19 of the id, a little-endian counter, go up by one.
+static void next_unique_candidate(unsigned char *id)
+{
+    uint32_t counter = (uint32_t)id[16] | (uint32_t)id[17] << 8 | (uint32_t)id[18] << 16 | (uint32_t)id[19] << 24;
+    counter++;
+    for (int i = 0; i < 4; i++)
+        id[16 + i] = (unsigned char)(counter >> (8 * i));
+}
+
 int object_unique_id(struct strbuf *path, unsigned char *id)
 {
     for (int tries = 0; tries < UNIQUE_ID_TRIES; tries++) {
@@ -84,11 +93,7 @@ int object_unique_id(struct strbuf *path, unsigned char *id)
                 return 0;
             return -1;
         }
-        uint32_t counter =
-            (uint32_t)id[16] | (uint32_t)id[17] << 8 | (uint32_t)id[18] << 16 | (uint32_t)id[19] << 24;
-        counter++;
-        for (int i = 0; i < 4; i++)
-            id[16 + i] = (unsigned char)(counter >> (8 * i));
+        next_unique_candidate(id);
     }
     errno = EEXIST;
     return -1;
@@ -199,6 +204,24 @@ int open_creating_parent(const char *path, int flags, int retry_flags)
 int object_create_file(const char *path)
 {
     return open_creating_parent(path, O_RDWR | O_CREAT | O_TRUNC, O_RDWR | O_CREAT | O_EXCL);
+}
+
+// The exclusive create is the uniqueness test itself: one call per new object instead of a
+// look-up and then a create, which on a stick's FUSE volume is a round trip each.
+int object_create_unique(struct strbuf *path, unsigned char *id)
+{
+    const int flags = O_RDWR | O_CREAT | O_EXCL;
+    for (int tries = 0; tries < UNIQUE_ID_TRIES; tries++) {
+        strbuf_reset(path);
+        if (object_path(path, id) < 0)
+            return -1;
+        int fd = open_creating_parent(path->buf, flags, flags);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+        next_unique_candidate(id);
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 // Drains this large go to the background writer; small objects never start its thread.

@@ -79,6 +79,9 @@ void object_set_threads(int n);
 // again with retry_flags.
 int open_creating_parent(const char *path, int flags, int retry_flags);
 int object_create_file(const char *path);
+// Creates the object file of the first id from id on (made unique as object_unique_id does)
+// whose path does not exist, exclusively; id and path are left naming it. Descriptor or -1.
+int object_create_unique(struct strbuf *path, unsigned char *id);
 int object_writer_start(struct object_writer *w, int fd, const char *path, const char *header,
                         size_t header_len);
 int object_writer_write(struct object_writer *w, const void *bytes, size_t len);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <future>
+#include <unordered_map>
 #include <vector>
 
 #include "XXComputerFile.h"
@@ -47,6 +48,13 @@ static std::atomic<std::int64_t> commitIntervalMs{500};
 // index write per folder per batch instead of two fsyncs and a whole index per file. A file
 // joins the tree only once the batch holding it is committed, so the tree never shows a
 // file a crash could still take away.
+//
+// A commit rewrites the whole index of each folder it touches, so a batch waits until the
+// largest of them has grown by half: the index bytes written while a folder fills stay
+// linear in its entries, where a fixed batch made them grow with the square. Time alone
+// commits too, after a wait that grows with that folder from the commit interval, and is at
+// least ten times what the last commit took (a slow volume's sync costs more), up to
+// kLongestWait, so no file waits longer than that to be stored.
 class XXImportBatch {
 public:
     XXImportBatch()
@@ -65,14 +73,28 @@ public:
     void add(const std::shared_ptr<XXProtectFileWrapper> &folder, const std::string &name, std::uint64_t size)
     {
         pending_.push_back({folder, name, size});
+        const size_t inFolder = ++pendingIn_[folder.get()] + folder->allSubFileArray().size();
+        largest_ = std::max(largest_, inFolder);
     }
     bool due() const
     {
-        return pending_.size() >= kEntries ||
-            std::chrono::steady_clock::now() - since_ >= std::chrono::milliseconds(commitIntervalMs.load());
+        if (pending_.size() >= std::max(kEntries, largest_ / 2))
+            return true;
+        const std::int64_t base = commitIntervalMs.load();
+        const std::int64_t grown = base * static_cast<std::int64_t>(std::max<size_t>(largest_, kGrowsFrom)) /
+            static_cast<std::int64_t>(kGrowsFrom);
+        const std::int64_t wait = std::max(base, std::min(std::max(grown, 10 * lastCommitMs_), kLongestWait.count()));
+        return std::chrono::steady_clock::now() - since_ >= std::chrono::milliseconds(wait);
     }
     // 0, or the errno of the failed commit; the batch's files are then not stored.
     int commit() { return settle(false); }
+    // The same for folders just made, which wait in the batch like files: a failed commit
+    // loses them even when no file is waiting.
+    int commitFolders()
+    {
+        foldersWaiting_ = true;
+        return settle(false);
+    }
     int finish() { return settle(true); }
 
 private:
@@ -81,16 +103,22 @@ private:
         std::string name;
         std::uint64_t size;
     };
-    static constexpr size_t kEntries = 256;
+    static constexpr size_t kEntries = 4096;
+    // Folders up to this size are committed after the plain interval.
+    static constexpr size_t kGrowsFrom = 2048;
+    static constexpr std::chrono::milliseconds kLongestWait{2000};
 
     int settle(bool end)
     {
         int r, err;
+        const auto started = std::chrono::steady_clock::now();
         {
             auto engine = XXDiskFileManager::lockEngine();
             r = end ? fs_batch_end() : fs_batch_commit();
             err = r == 0 ? 0 : errno;
         }
+        lastCommitMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+                            .count();
         if (end)
             open_ = false;
         if (r == 0) {
@@ -105,14 +133,21 @@ private:
                 failure.files.push_back(xxservice::joinFullPath(p.folder->fullPath(), p.name));
             XXNoteTransferFailure(std::move(failure));
         }
-        // A failed commit with no file of this batch waiting has lost nothing of it.
-        const bool lost = r != 0 && !pending_.empty();
+        // A failed commit with nothing of this batch waiting has lost nothing of it.
+        const bool lost = r != 0 && (!pending_.empty() || foldersWaiting_);
+        foldersWaiting_ = false;
         pending_.clear();
+        pendingIn_.clear();
+        largest_ = 0;
         since_ = std::chrono::steady_clock::now();
         return lost ? (err ? err : EIO) : 0;
     }
 
     std::vector<Pending> pending_;
+    std::unordered_map<const XXProtectFileWrapper *, size_t> pendingIn_;
+    size_t largest_ = 0;  // entries of the fullest folder the batch adds to, its own included
+    std::int64_t lastCommitMs_ = 0;
+    bool foldersWaiting_ = false;
     std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
     bool open_ = true;
 };
@@ -316,8 +351,18 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
 {
     XXEncodePlan plan = separateFolder(source, destination, name);
     int firstError = 0;  // of the first failure, which the report carries
-    switch (xxtransfer::createStoreFolders(
-        plan.folders, name, names, [&] { return isLive(generation); }, &firstError)) {
+    // The folders are made in the batch and committed together before any file, so the tree
+    // never shows a folder a crash could still take away.
+    XXImportBatch batch;
+    auto foldersMade = xxtransfer::createStoreFolders(
+        plan.folders, name, names, [&] { return isLive(generation); }, &firstError);
+    if (int err = batch.commitFolders()) {
+        xxtransfer::forgetStoreFolders(plan.folders);
+        if (foldersMade == xxtransfer::XXFoldersMade::all)
+            firstError = err;
+        foldersMade = xxtransfer::XXFoldersMade::failed;
+    }
+    switch (foldersMade) {
     case xxtransfer::XXFoldersMade::stopped:
         return stopped();
     case xxtransfer::XXFoldersMade::failed:
@@ -334,7 +379,6 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
         anyFailed = true;
     }
     // A file that fails does not stop the others; the folder is reported once they are in.
-    XXImportBatch batch;
     std::vector<std::string> sources;
     sources.reserve(plan.files.size());
     for (const XXEncodeFileRecord &record : plan.files)

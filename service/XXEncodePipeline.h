@@ -58,7 +58,9 @@ public:
     // A file's size; a folder's, summed over its descendants that are not hidden.
     static std::uint64_t computerWrapperSize(XXFileWrapper &wrapper);
     static std::uint64_t allSelectedComputerFileSize(const XXFileArray &files);
-    // How long new files may wait in a batch before it is committed (500 ms). Tests that
+    // How long new files may wait in a batch before it is committed (500 ms; for folders of
+    // thousands of entries, or on a volume whose commits take long, up to 2 s, or this
+    // interval when it is longer). Tests that
     // place a fault at a given call set it far out, so no timed commit moves that call.
     static void setCommitInterval(std::chrono::milliseconds interval);
 

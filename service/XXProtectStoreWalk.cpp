@@ -208,4 +208,10 @@ XXFoldersMade createStoreFolders(const std::vector<XXStoreFolderRecord> &folders
     return XXFoldersMade::all;
 }
 
+void forgetStoreFolders(const std::vector<XXStoreFolderRecord> &folders)
+{
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        it->destinationWrapper->removeSubFile(it->waitFullWrapper.get());
+}
+
 }  // namespace xxtransfer

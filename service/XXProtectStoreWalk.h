@@ -51,6 +51,9 @@ XXFoldersMade createStoreFolders(const std::vector<XXStoreFolderRecord> &folders
                                  XXFoldedNames &names, const std::function<bool()> &stillLive,
                                  int *systemError = nullptr);
 
+// Takes the plan's folders out of the tree again, as when the store could not keep them.
+void forgetStoreFolders(const std::vector<XXStoreFolderRecord> &folders);
+
 // The names in a tree folder and in the store's listing of it (which also shows empty files).
 XXFoldedNames namesInTreeAndStore(const XXProtectFileWrapper &folder);
 

@@ -141,3 +141,42 @@ TEST_F(EngineIndexCache, ACrashOrAFailedCommitKeepsEverythingCommittedBefore)
     EXPECT_EQ(get("Box/kept-2"), "k2");
     expectOnlyTheLostAsOrphans();
 }
+
+// Folders made in a batch are recorded with its commit, after the sync that brings their own
+// indexes to the disk, so a crash before it leaves only orphans, even where a rename in the
+// batch already wrote a new folder's index.
+TEST_F(EngineIndexCache, FoldersMadeInABatchGoWithItsCommit)
+{
+    ASSERT_EQ(fs_batch_begin(), 0);
+    ASSERT_EQ(fs_mkdir("Box"), 0);
+    ASSERT_EQ(fs_mkdir("Box/Inner"), 0);
+    ASSERT_EQ(put("Box/Inner/f", "inner"), 0);
+    ASSERT_EQ(fs_rename("Box/Inner", "Box/Moved"), 0);  // written at once, as renames are
+    ASSERT_EQ(fs_mkdir("Box/Inner"), 0);
+    ASSERT_EQ(fs_mkdir("Late"), 0);
+    ASSERT_EQ(put("Late/g", "late"), 0);
+    EXPECT_EQ(list("Box"), std::vector<std::string>({"Inner/", "Moved/"}));
+    TempDir crashed;
+    std::filesystem::copy(volume.path(), crashed.path(),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(fs_batch_end(), 0);
+    ASSERT_EQ(fs_umount(), 0);
+
+    ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
+    ASSERT_GE(fs_login(password.c_str()), 0);
+    EXPECT_EQ(list(""), std::vector<std::string>({"Box/", "Late/"}));
+    EXPECT_EQ(list("Box/Inner"), std::vector<std::string>());
+    EXPECT_EQ(get("Box/Moved/f"), "inner");
+    EXPECT_EQ(get("Late/g"), "late");
+    EXPECT_TRUE(checkStore().kinds.empty());
+    ASSERT_EQ(fs_umount(), 0);
+
+    // Before the end, the top folder named nothing new yet.
+    ASSERT_EQ(fs_mount(crashed.path().c_str()), 0);
+    ASSERT_GE(fs_login(password.c_str()), 0);
+    EXPECT_EQ(list(""), std::vector<std::string>());
+    const Problems p = checkStore();
+    EXPECT_GE(p.count(FS_CHECK_ORPHANED_OBJECT), 3);  // Box's and Inner's indexes, f
+    EXPECT_EQ(p.count(FS_CHECK_ORPHANED_OBJECT), (int)p.kinds.size());
+}

@@ -57,6 +57,15 @@ std::vector<Operation> operations()
                  putFile("tree/sub/two", std::string(5000, '2'));
          },
          {}},
+        {"import a tree in batches",
+         [] {
+             fs_batch_begin();
+             if (fs_mkdir("tree") == 0 && fs_mkdir("tree/sub") == 0 && putFile("tree/one", "1") == 0 &&
+                 fs_batch_commit() == 0 && putFile("tree/sub/two", std::string(5000, '2')) == 0)
+                 fs_mkdir("tree/sub/later");
+             fs_batch_end();
+         },
+         {}},
         {"mkdir", [] { fs_mkdir("made"); }, {}},
         {"rename", [] { fs_rename("top.txt", "renamed.txt"); }, {{"top.txt", {"renamed.txt", false}}}},
         {"move between folders",

@@ -418,6 +418,7 @@ TEST_F(ServiceImport, TenThousandItemsRunOnASmallStack)
 // batch holds, arrive whole in store and tree, with nothing left for check to report.
 TEST_F(ServiceImport, ImportsCommittedInBatchesLoseNothing)
 {
+    XXEncodePipeline::setCommitInterval(std::chrono::milliseconds(1));  // many timed commits
     Files files;
     Names chosen;
     for (int i = 0; i < 300; i++) {
@@ -441,6 +442,22 @@ TEST_F(ServiceImport, ImportsCommittedInBatchesLoseNothing)
     ASSERT_TRUE(entry("/Many"));
     EXPECT_EQ(entry("/Many")->allSubFileArray().size(), 601u);
     EXPECT_EQ(root->allSubFileArray().size(), 301u);
+    XXEncodePipeline::setCommitInterval(std::chrono::milliseconds(500));
     auto engine = XXDiskFileManager::lockEngine();
     EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
+}
+
+// A folder item's folders are recorded by one commit before its files; when the volume refuses
+// it, the item fails with that cause, and the tree shows no folder the store does not hold.
+TEST_F(ServiceImport, FoldersTheVolumeCannotRecordFailTheItemAndLeaveTheTree)
+{
+    writeComputer({{"Album/Sub/", ""}, {"Album/a.txt", "a"}});
+    const std::string lock = volume.path() + "/.TovinCoffervale/index.lock";
+    ASSERT_EQ(symlink("/dev/full", lock.c_str()), 0);  // the top folder's index cannot be written
+    importNamed({"Album"}, root);
+    unlink(lock.c_str());
+    expectReport(lastReport(), "8+1", 7, "Album");
+    EXPECT_EQ(lastReport().systemErrorNumber(), ENOSPC);
+    EXPECT_EQ(storeList("/"), Names{});
+    EXPECT_TRUE(root->allSubFileArray().empty());
 }
