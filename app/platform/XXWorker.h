@@ -9,6 +9,7 @@
 // and given to done only while context still exists.
 #pragma once
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -33,10 +34,23 @@ std::chrono::milliseconds scaledDelay(std::chrono::milliseconds delay);
 // Runs work on a worker thread after delay (measured on the GUI thread, so nothing sleeps).
 void runInBackground(QObject *context, std::chrono::milliseconds delay, std::function<void()> work);
 
-// Runs task on context's thread (the GUI thread for widgets), unless context is gone by then.
-inline void runOnMain(QObject *context, std::function<void()> task)
+// Runs task on the GUI thread unless context is gone by then. May be called from any thread.
+// The task is posted to the application object, which outlives every piece of work, and the
+// guard is read on the GUI thread, where widgets are destroyed: posting to context itself from a
+// worker would reach freed memory if the widget went between the check and the post.
+template <class T>
+void runOnMain(QPointer<T> context, std::function<void()> task)
 {
-    QMetaObject::invokeMethod(context, std::move(task), Qt::QueuedConnection);
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application)
+        return;
+    QMetaObject::invokeMethod(
+        application,
+        [context = std::move(context), task = std::move(task)] {
+            if (context)
+                task();
+        },
+        Qt::QueuedConnection);
 }
 
 template <class Work, class Done>
@@ -47,20 +61,12 @@ void runInBackground(QObject *context, std::chrono::milliseconds delay, Work wor
     if constexpr (std::is_void_v<Result>) {
         runInBackground(context, delay, [guard, work = std::move(work), done = std::move(done)]() mutable {
             work();
-            if (guard)
-                runOnMain(guard, [guard, done = std::move(done)]() mutable {
-                    if (guard)
-                        done();
-                });
+            runOnMain(guard, [done = std::move(done)]() mutable { done(); });
         });
     } else {
         runInBackground(context, delay, [guard, work = std::move(work), done = std::move(done)]() mutable {
             auto result = std::make_shared<Result>(work());
-            if (guard)
-                runOnMain(guard, [guard, result, done = std::move(done)]() mutable {
-                    if (guard)
-                        done(*result);
-                });
+            runOnMain(guard, [result, done = std::move(done)]() mutable { done(*result); });
         });
     }
 }

@@ -321,7 +321,7 @@ void XXMainViewController::connectMenu()
         {"backupData", &XXMainViewController::backUpData},
         {"restoreData", &XXMainViewController::restoreData},
         {"format", &XXMainViewController::formatVault},
-        {"location", &XXMainViewController::showRsumeLocationSetting},
+        {"location", &XXMainViewController::showResumeLocationSetting},
         {"timeout", &XXMainViewController::showTimeoutSetting},
     };
     for (const auto &[identifier, slot] : wiring)
@@ -616,7 +616,7 @@ void XXMainViewController::restoreData()
     wizard->open();
 }
 
-void XXMainViewController::showRsumeLocationSetting()
+void XXMainViewController::showResumeLocationSetting()
 {
     auto *sheet = new XXLocationSettingView(window());
     QPointer<XXMainViewController> self(this);

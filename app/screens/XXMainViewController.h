@@ -104,7 +104,7 @@ public:
     void backUpData();
     void restoreData();
     void formatVault();
-    void showRsumeLocationSetting();
+    void showResumeLocationSetting();
     // A backup copies the vault: the session must not end unasked meanwhile.
     bool isBackupRunning() const;
     XXBackupFlow *backupFlow() const { return backupFlow_; }

@@ -151,7 +151,7 @@ QWidget *XXResumeDataView::buildPageThree()
     pageThreeRestoreBtn_ = namedButton("String_114", "pageThreeRestoreBtn");
     connect(cancel, &QPushButton::clicked, this, &QDialog::close);
     connect(back, &QPushButton::clicked, this, [this] { showPageWithPageNumber(2); });
-    connect(pageThreeRestoreBtn_, &QPushButton::clicked, this, &XXResumeDataView::pageThreeRsumeAction);
+    connect(pageThreeRestoreBtn_, &QPushButton::clicked, this, &XXResumeDataView::pageThreeResumeAction);
     layout->addLayout(buttonRow({cancel, back, pageThreeRestoreBtn_}));
     forwardBtns_[2] = pageThreeRestoreBtn_;
     return pageWith(layout);
@@ -258,7 +258,7 @@ void XXResumeDataView::pageTwoNextAction()
     showPageWithPageNumber(3);
 }
 
-void XXResumeDataView::pageThreeRsumeAction()
+void XXResumeDataView::pageThreeResumeAction()
 {
     const int row = table_->currentIndex().row();
     if (isDoing_ || row < 0 || std::size_t(row) >= pageTwoArray_.size())
@@ -309,7 +309,7 @@ void XXResumeDataView::progress(std::uint64_t total, std::uint64_t done)
 void XXResumeDataView::restoreFinished(bool success)
 {
     isDoing_ = false;
-    restorySuccess_ = success;
+    restoreSuccess_ = success;
     resultTitleLab_->setText(xxplatform::text(success ? "String_111" : "String_123"));
     resultSubtitleLab_->setText(xxplatform::text(success ? "String_110" : "String_124"));
     QTimer::singleShot(xxplatform::scaledDelay(500ms), this, [this] { showPageWithPageNumber(5); });
@@ -351,6 +351,6 @@ void XXResumeDataView::closeEvent(QCloseEvent *event)
     if (currentPage() >= 4 && pageFiveSureBlock_) {
         auto block = std::move(pageFiveSureBlock_);
         pageFiveSureBlock_ = nullptr;
-        block(restorySuccess_);
+        block(restoreSuccess_);
     }
 }

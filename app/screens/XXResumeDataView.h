@@ -42,13 +42,13 @@ public:
     void showPageWithPageNumber(int page);
     int currentPage() const;
     bool isDoing() const { return isDoing_; }
-    bool restorySuccess() const { return restorySuccess_; }
+    bool restoreSuccess() const { return restoreSuccess_; }
     const std::vector<Row> &pageTwoArray() const { return pageTwoArray_; }
 
     // The page actions, public so tests drive the wizard as a person would.
     void pageOneNextAction();
     void pageTwoNextAction();
-    void pageThreeRsumeAction();
+    void pageThreeResumeAction();
     void pageFiveSureAction();
 
     // The handlers of the restore's reports, on the GUI thread.
@@ -93,7 +93,7 @@ private:
     std::vector<Row> pageTwoArray_;
     bool isDoing_ = false;
     bool listing_ = false;
-    bool restorySuccess_ = false;
+    bool restoreSuccess_ = false;
     bool leaving_ = false;
     std::function<void(bool)> pageFiveSureBlock_;
 };

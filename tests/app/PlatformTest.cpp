@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QThread>
+#include <QWidget>
 
 #include <unistd.h>
 
@@ -97,6 +98,29 @@ TEST(Worker, WorkLeavesTheGuiThreadAndItsResultComesBackOnlyWhileTheContextLives
     ASSERT_TRUE(waitFor([&] { return worked.load(); }));
     QTest::qWait(50);
     EXPECT_FALSE(doneCalled);
+}
+
+// A screen closed just as its work ends: the worker must never post to the freed widget. Each
+// round frees the widget at the moment the work returns, so under AddressSanitizer a post that
+// reads the widget after its guard was checked shows up as a use after free.
+TEST(Worker, AScreenClosedAsItsWorkEndsIsNeverTouched)
+{
+    constexpr int rounds = 400;
+    int doneCalls = 0;
+    for (int round = 0; round < rounds; ++round) {
+        auto *screen = new QWidget;
+        std::atomic<bool> ending{false};
+        xxplatform::runInBackground(
+            screen, 0ms, [&ending] { ending = true; }, [&doneCalls] { ++doneCalls; });
+        while (!ending.load())
+            QThread::yieldCurrentThread();
+        for (volatile int spin = 0; spin < round % 64; ++spin) {  // a different moment each round
+        }
+        delete screen;
+    }
+    ASSERT_TRUE(xxplatform::waitForWorkers(5s));
+    QTest::qWait(20);
+    EXPECT_EQ(doneCalls, 0);  // every screen was gone before the GUI thread could show a result
 }
 
 TEST(Clipboard, OnlyOurOwnDataIsCleared)

@@ -154,7 +154,7 @@ TEST_F(RestoreWizardTest, FailedRestoreReportsAndClosesTheWindow)
     wizard->pageTwoNextBtn()->click();
     wizard->pageThreeRestoreBtn()->click();
     ASSERT_TRUE(waitFor([&] { return wizard->currentPage() == 5; }, 10000));
-    EXPECT_FALSE(wizard->restorySuccess());
+    EXPECT_FALSE(wizard->restoreSuccess());
     EXPECT_EQ(wizard->resultTitleLab()->text(), xxplatform::text("String_123"));
     EXPECT_EQ(wizard->resultSubtitleLab()->text(), xxplatform::text("String_124"));
     QPointer<XXMainViewController> shown(screen);

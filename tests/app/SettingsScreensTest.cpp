@@ -64,7 +64,7 @@ class SettingsScreensTest : public apptest::UnlockedScreenTest {
 protected:
     XXLocationSettingView *openSheet(XXMainViewController *screen)
     {
-        screen->showRsumeLocationSetting();
+        screen->showResumeLocationSetting();
         auto *sheet = apptest::waitForVisible<XXLocationSettingView>();
         EXPECT_TRUE(sheet && waitFor([&] { return sheet->isLoaded(); }));
         return sheet;
