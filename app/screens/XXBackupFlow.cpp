@@ -63,11 +63,10 @@ void XXBackupFlow::start()
             BackupOutcome outcome;
             XXDiskFileManager::shareDiskFileManager().backUpDiskDataProgressBlock(
                 [self, weakToken](std::uint64_t total, std::uint64_t done) {
-                    if (self)
-                        xxplatform::runOnMain(self, [self, weakToken, total, done] {
-                            if (self && !weakToken.expired() && self->runToken_ == weakToken.lock())
-                                self->progress(total, done);
-                        });
+                    xxplatform::runOnMain(self, [self, weakToken, total, done] {
+                        if (!weakToken.expired() && self->runToken_ == weakToken.lock())
+                            self->progress(total, done);
+                    });
                 },
                 [&outcome](bool success, const std::string &errorTip, const std::string &completeTip) {
                     outcome = {success, errorTip, completeTip};

@@ -73,11 +73,10 @@ void XXDragOut::start(QAbstractItemView *view, QMimeData *data, const XXProtectF
         this, 0ms,
         [staging, entries, self, progress] {
             return staging->stage(entries, false, [self, progress](std::uint64_t all, std::uint64_t done, const std::string &) {
-                if (self)
-                    xxplatform::runOnMain(self, [progress, all, done] {
-                        if (progress)
-                            progress->setProgress(XXTransferFeedback::progressValue(all, done));
-                    });
+                xxplatform::runOnMain(self, [progress, all, done] {
+                    if (progress)
+                        progress->setProgress(XXTransferFeedback::progressValue(all, done));
+                });
             });
         },
         [this, staging, entries, progress, source, held](const XXPasteStaging::Result &result) mutable {

@@ -818,11 +818,10 @@ void XXMainViewController::startStaging(const XXProtectFileArray &files, bool is
         [staging, files, isCut, self, progress] {
             return staging->stage(
                 files, isCut, [self, progress](std::uint64_t all, std::uint64_t done, const std::string &) {
-                    if (self)
-                        xxplatform::runOnMain(self, [progress, all, done] {
-                            if (progress)
-                                progress->setProgress(XXTransferFeedback::progressValue(all, done));
-                        });
+                    xxplatform::runOnMain(self, [progress, all, done] {
+                        if (progress)
+                            progress->setProgress(XXTransferFeedback::progressValue(all, done));
+                    });
                 });
         },
         [this, staging, progress, isCut](const XXPasteStaging::Result &result) {

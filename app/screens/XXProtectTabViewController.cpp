@@ -126,11 +126,7 @@ XXProtectTabViewController::XXProtectTabViewController(QWidget *parent)
     QPointer<XXProtectTabViewController> self(this);
     manager().setProtectDocumentFileDidChanged(
         [self](const std::shared_ptr<XXProtectFileWrapper> &entry, const std::string &path) {
-            if (self)
-                xxplatform::runOnMain(self, [self, entry, path] {
-                    if (self)
-                        self->writeBack(entry, path);
-                });
+            xxplatform::runOnMain(self, [self, entry, path] { self->writeBack(entry, path); });
         });
 }
 

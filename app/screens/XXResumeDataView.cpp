@@ -275,11 +275,10 @@ void XXResumeDataView::pageThreeResumeAction()
             XXDiskFileManager::shareDiskFileManager().RestoreDiskDataWithSelectedPath(
                 path,
                 [self](std::uint64_t total, std::uint64_t done) {
-                    if (self)
-                        xxplatform::runOnMain(self, [self, total, done] {
-                            if (self && self->isDoing_)
-                                self->progress(total, done);
-                        });
+                    xxplatform::runOnMain(self, [self, total, done] {
+                        if (self->isDoing_)
+                            self->progress(total, done);
+                    });
                 },
                 [&restored](bool success, const std::string &, const std::string &completeTip) {
                     // A cancelled copy reports success with a completion tip; the vault

@@ -77,11 +77,10 @@ std::function<void(XXTransferFeedback::MainTask)> XXTransferFeedback::poster()
     QPointer<XXTransferFeedback> self(this);
     std::weak_ptr<int> token = runToken_;
     return [self, token](MainTask task) {
-        if (self)
-            xxplatform::runOnMain(self, [self, token, task = std::move(task)] {
-                if (self && !token.expired())
-                    task(*self);
-            });
+        xxplatform::runOnMain(self, [self, token, task = std::move(task)] {
+            if (!token.expired())
+                task(*self);
+        });
     };
 }
 
