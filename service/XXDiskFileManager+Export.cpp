@@ -10,11 +10,6 @@ void XXDiskFileManager::startDecoderSelectedProtectFile(const XXProtectFileArray
     decoder_.start(files, destination, completeBlock);
 }
 
-void XXDiskFileManager::continueDecodeFiles()
-{
-    decoder_.continueRun();
-}
-
 void XXDiskFileManager::continueDecodeFileWithIsExistType(std::uint64_t existType)
 {
     decoder_.continueWithExistType(existType);
@@ -33,14 +28,6 @@ void XXDiskFileManager::cancelDecodeFile()
 void XXDiskFileManager::setDecodeProgressBlock(XXTransferProgressBlock block)
 {
     decoder_.setProgressBlock(std::move(block));
-}
-
-XXDecodePlan
-XXDiskFileManager::separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                               const std::shared_ptr<XXFileWrapper> &destination,
-                                               const std::string &name)
-{
-    return XXDecodePipeline::separateFolder(source, destination, name);
 }
 
 std::optional<std::string>

@@ -34,14 +34,6 @@ void XXDiskFileManager::setEncodeProgressBlock(XXTransferProgressBlock block)
     encoder_.setProgressBlock(std::move(block));
 }
 
-XXEncodePlan
-XXDiskFileManager::separateEncodeFolderWrapper(const std::shared_ptr<XXFileWrapper> &source,
-                                               const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                               const std::string &name)
-{
-    return XXEncodePipeline::separateFolder(source, destination, name);
-}
-
 std::uint64_t XXDiskFileManager::allSelectedComputerFileSize(const XXFileArray &files)
 {
     return XXEncodePipeline::allSelectedComputerFileSize(files);

@@ -43,11 +43,6 @@ void XXDiskFileManager::operateDiskFile(const XXProtectFileArray &files,
     operator_.start(files, destination, isCopy, complete);
 }
 
-void XXDiskFileManager::continueOperateDiskFiles()
-{
-    operator_.continueRun();
-}
-
 void XXDiskFileManager::continueOperateDiskFileWithIsExistType(std::uint64_t existType)
 {
     operator_.continueWithExistType(existType);
@@ -71,14 +66,6 @@ void XXDiskFileManager::cancelOperateDiskFiles()
 void XXDiskFileManager::setOperateDiskProgressBlock(XXOperateProgressBlock block)
 {
     operator_.setProgressBlock(std::move(block));
-}
-
-XXOperatePlan
-XXDiskFileManager::separateOperateDiskFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                                    const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                                    const std::string &name)
-{
-    return XXOperatePipeline::separateFolder(source, destination, name);
 }
 
 std::optional<std::string> XXDiskFileManager::renameProtectWrapper(XXProtectFileWrapper &wrapper,

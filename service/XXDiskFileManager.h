@@ -66,7 +66,6 @@ public:
 
     // A volume's store is mounted by the engine.
     bool mountSuccess() const { return mountSuccess_.load(); }
-    void setMountSuccess(bool value) { mountSuccess_.store(value); }
     // A login has succeeded since the mount.
     bool isLogin() const { return isLogin_.load(); }
     void setIsLogin(bool value) { isLogin_.store(value); }
@@ -210,10 +209,6 @@ public:
     void copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDestinationFolderPath,
                                 const BackupProgressBlock &progressBlock,
                                 const BackupResultBlock &resultBlock);
-    // Appends the files below item (item itself when it is a file) to containerArr, with
-    // toDir as the destination folder of item.
-    void acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::string &toDir,
-                                      std::vector<BackupFileCopyItem> &containerArr);
     // Ask the running backup or restore to stop after its current chunk. The flag is cleared
     // when the next copy starts.
     void cancelBackup() { isCancelBackupAndRestore_.store(true); }
@@ -231,6 +226,10 @@ private:
         std::string completeTip;
         int systemErrorNumber = 0;  // of the failed step, when one failed
     };
+    // Appends the files below item (item itself when it is a file) to containerArr, with
+    // toDir as the destination folder of item.
+    void acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::string &toDir,
+                                      std::vector<BackupFileCopyItem> &containerArr);
     // Keeps the failure's errno for lastBackupSystemErrorNumber, then calls the block.
     void reportBackup(const BackupCopyResult &result, const BackupResultBlock &resultBlock);
     BackupCopyResult copyFolderForBackup(const std::string &sourceFolder, const std::string &destination,
@@ -273,9 +272,6 @@ public:
     void cancelEncodeFile();
     // (total bytes, bytes done, name), at the start of each item and after every chunk.
     void setEncodeProgressBlock(XXTransferProgressBlock block);
-    XXEncodePlan separateEncodeFolderWrapper(const std::shared_ptr<XXFileWrapper> &source,
-                                             const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                             const std::string &name);
     std::uint64_t allSelectedComputerFileSize(const XXFileArray &files);
     std::uint64_t computerWrapperSize(XXFileWrapper &wrapper);
     const XXEncodePipeline &encodePipeline() const { return encoder_; }
@@ -284,14 +280,10 @@ public:
     void startDecoderSelectedProtectFile(const XXProtectFileArray &files,
                                          const std::shared_ptr<XXFileWrapper> &destination,
                                          const XXDiskResultBlock &completeBlock);
-    void continueDecodeFiles();
     void continueDecodeFileWithIsExistType(std::uint64_t existType);
     void continueDecodeFileWithIsErrorType(std::uint64_t errorType);
     void cancelDecodeFile();
     void setDecodeProgressBlock(XXTransferProgressBlock block);
-    XXDecodePlan separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                             const std::shared_ptr<XXFileWrapper> &destination,
-                                             const std::string &name);
     const XXDecodePipeline &decodePipeline() const { return decoder_; }
     // For the exports started later: a stored file that does not read back whole is written
     // out as far as it can be read (zeros where nothing could be), and listed with its damage
@@ -324,16 +316,12 @@ public:
     void operateDiskFile(const XXProtectFileArray &files,
                          const std::shared_ptr<XXProtectFileWrapper> &destination, bool isCopy,
                          const XXDiskResultBlock &complete);
-    void continueOperateDiskFiles();
     void continueOperateDiskFileWithIsExistType(std::uint64_t existType);
     void continueOperateDiskFileWithIsErrorType(std::uint64_t errorType);
     void continueOperateDiskFileWithIsToSelfType(std::uint64_t toSelfType);  // XXTransferToSelfType
     void cancelOperateDiskFiles();
     // (total bytes, bytes done, entry being copied). Cancel leaves it installed.
     void setOperateDiskProgressBlock(XXOperateProgressBlock block);
-    XXOperatePlan separateOperateDiskFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                                   const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                                   const std::string &name);
     const XXOperatePipeline &operateDiskPipeline() const { return operator_; }
 
     // Nothing on success, else the message to show ("String_98" a refused name, "String_97"
@@ -367,6 +355,7 @@ private:
     static void call(const XXDiskResultBlock &block, const XXDiskResultObject &result);
 
     // Session
+    void setMountSuccess(bool value) { mountSuccess_.store(value); }
     void setCurrentDiskPath(std::string path);
     void endProcessForRemovedVolume();
 
