@@ -40,7 +40,7 @@ protected:
     }
     void operate(const Names &paths, const std::string &destination, bool isCopy)
     {
-        manager->operateDiskFile(entries(paths), entry(destination), isCopy, recorder());
+        manager->operateJob().start(entries(paths), entry(destination), isCopy, recorder());
     }
     size_t childrenNamed(const std::string &folder, const std::string &name)
     {
@@ -62,7 +62,7 @@ TEST_F(ServiceIncomplete, CopyReplacesAnIncompleteEntryAndStillAsksAboutAWholeOn
     refreshTree();
     operate({"/Src/a.txt", "/Src/b.txt"}, "/Dest", true);
     expectReport(lastReport(), "12+1", 6, "b.txt");  // a.txt went through without a question
-    manager->continueOperateDiskFileWithIsExistType(XXExistFreeNameOne);
+    manager->operateJob().continueWithExistType(XXExistFreeNameOne);
     expectSuccess(lastReport());
     EXPECT_EQ(storeGet("/Dest/a.txt"), "new a");
     EXPECT_EQ(storeGet("/Dest/b.txt"), "old b");

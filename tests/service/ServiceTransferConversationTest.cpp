@@ -153,20 +153,20 @@ TEST_F(ServiceTransferConversation, TheManagersCallsResumeAWaitingCopy)
     const XXTransferConversation conversation(XXTransferCalls::forOperate(*manager));
     auto question = [&](std::size_t selected) {
         return XXTransferConversation::questionFor(lastReport(), selected,
-                                                   manager->operateDiskPipeline().currentItemName());
+                                                   manager->operateJob().currentItemName());
     };
 
-    manager->operateDiskFile(entries({"/A"}), entry("/A/B"), true, recorder());
+    manager->operateJob().start(entries({"/A"}), entry("/A/B"), true, recorder());
     XXTransferQuestion q = question(1);
     EXPECT_EQ(q.kind, Kind::intoItself);
     EXPECT_EQ(q.itemName, "A");
     EXPECT_FALSE(q.offersApplyToAll);
     ASSERT_TRUE(conversation.answer(q, Choice::close, false));
-    EXPECT_TRUE(manager->operateDiskPipeline().isCancel());
+    EXPECT_TRUE(manager->operateJob().isCancel());
     EXPECT_EQ(storeList("/A/B"), Names{});
 
     reports.clear();
-    manager->operateDiskFile(entries({"/A", "/A/x.txt"}), entry("/Dest"), true, recorder());
+    manager->operateJob().start(entries({"/A", "/A/x.txt"}), entry("/Dest"), true, recorder());
     // /A copies; /A/x.txt meets /Dest/x.txt.
     q = question(2);
     ASSERT_EQ(q.kind, Kind::nameTaken);
