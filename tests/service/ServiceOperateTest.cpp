@@ -45,7 +45,6 @@ TEST_F(ServiceOperate, CopyStoresEverythingAnewAndLeavesTheSource)
     EXPECT_EQ(childNames(*entry("/Dest/Src")), (Names{"Sub", "a.txt"}));  // as the source tree shows
     EXPECT_EQ(entry("/Dest/Src/Sub/large.bin")->parentWrapper(), entry("/Dest/Src/Sub").get());
     EXPECT_TRUE(entry("/Src/a.txt"));
-    EXPECT_TRUE(manager->operateJob().isCancel());
 }
 
 TEST_F(ServiceOperate, MoveRemovesEachSourceOnlyOnceItsCopyIsComplete)
@@ -127,7 +126,6 @@ TEST_F(ServiceOperate, AFolderNeverGoesIntoItself)
     expectReport(lastReport(), "12+1", 9);
     manager->operateJob().continueWithToSelfType(XXToSelfCancel);
     EXPECT_EQ(reports.size(), 1u);
-    EXPECT_TRUE(manager->operateJob().isCancel());
     EXPECT_FALSE(storeList("/Z"));
     EXPECT_TRUE(storeList("/A/Z"));  // moved before the question
 }
