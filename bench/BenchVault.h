@@ -50,8 +50,8 @@ public:
     {
         bool ok = false;
         const double t = seconds();
-        manager_.startEncoderSelectedFilePath({XXFileWrapper::initWithURL(path)}, rootEntry(),
-                                              [&](const XXDiskResultObject &r) { ok = r.isSuccess(); });
+        manager_.importJob().start({XXFileWrapper::initWithURL(path)}, rootEntry(),
+                                   [&](const XXDiskResultObject &r) { ok = r.isSuccess(); });
         return finished(ok, "import", t);
     }
     double exportFolder(const std::string &name, const std::string &to)
@@ -59,7 +59,7 @@ public:
         std::filesystem::create_directories(to);
         bool ok = false;
         const double t = seconds();
-        manager_.startDecoderSelectedProtectFile(
+        manager_.exportJob().start(
             {child(name)}, XXFileWrapper::initWithURL(to), [&](const XXDiskResultObject &r) {
                 ok = r.isSuccess();
                 if (!ok)

@@ -154,8 +154,8 @@ void mixedFolder(XXDiskFileManager &manager, const std::string &work, uint64_t t
     auto root = rootEntry(manager);
     bool ok = false;
     double t = seconds();
-    manager.startEncoderSelectedFilePath({XXFileWrapper::initWithURL(source)}, root,
-                                         [&](const XXDiskResultObject &r) { ok = report("import", r); });
+    manager.importJob().start({XXFileWrapper::initWithURL(source)}, root,
+                              [&](const XXDiskResultObject &r) { ok = report("import", r); });
     const double importSecs = seconds() - t;
     if (!ok)
         return;
@@ -166,8 +166,8 @@ void mixedFolder(XXDiskFileManager &manager, const std::string &work, uint64_t t
     std::filesystem::create_directories(out);
     auto destination = XXFileWrapper::initWithURL(out);
     t = seconds();
-    manager.startDecoderSelectedProtectFile({root->allSubFileArray().back()}, destination,
-                                            [&](const XXDiskResultObject &r) { ok = report("export", r); });
+    manager.exportJob().start({root->allSubFileArray().back()}, destination,
+                              [&](const XXDiskResultObject &r) { ok = report("export", r); });
     const double exportSecs = seconds() - t;
     if (!ok)
         return;
@@ -209,16 +209,15 @@ void manySmallFiles(XXDiskFileManager &manager, const std::string &work)
 
     std::vector<double> starts;
     starts.reserve(2 * kFiles);
-    manager.setEncodeProgressBlock([&](uint64_t, uint64_t, const std::string &name) {
+    manager.importJob().setProgressBlock([&](uint64_t, uint64_t, const std::string &name) {
         if (name.rfind("small-", 0) == 0)
             starts.push_back(seconds());
     });
     bool ok = false;
     const double begin = seconds();
-    manager.startEncoderSelectedFilePath(items, many,
-                                         [&](const XXDiskResultObject &r) { ok = report("many", r); });
+    manager.importJob().start(items, many, [&](const XXDiskResultObject &r) { ok = report("many", r); });
     const double end = seconds();
-    manager.setEncodeProgressBlock(nullptr);
+    manager.importJob().setProgressBlock(nullptr);
     if (!ok)
         return;
     // The hook runs at each item's start and after its one chunk: every other mark.

@@ -197,7 +197,7 @@ Case coffervale(Vault &vault, const std::string &set, const std::string &exportT
     std::map<std::string, double> firstSeen;
     std::vector<double> starts;
     starts.reserve(kFiles);
-    vault.manager().setEncodeProgressBlock([&](uint64_t, uint64_t, const std::string &file) {
+    vault.manager().importJob().setProgressBlock([&](uint64_t, uint64_t, const std::string &file) {
         if (file.rfind("small-", 0) == 0 && firstSeen.emplace(file, 0).second)
             starts.push_back(seconds());
     });
@@ -209,7 +209,7 @@ Case coffervale(Vault &vault, const std::string &set, const std::string &exportT
     syncVolume(volume);  // a no-op for the import, which ends durable; counts the device's writes
     run.written = since(before, statFile);
     run.written.syncfss--;
-    vault.manager().setEncodeProgressBlock(nullptr);
+    vault.manager().importJob().setProgressBlock(nullptr);
     if (starts.size() >= (size_t)kFiles) {
         run.firstPerFile = (starts[1000] - starts[0]) / 1000;
         run.lastPerFile = (starts[kFiles - 1] - starts[kFiles - 1001]) / 1000;

@@ -140,16 +140,14 @@ int runPut(Invocation &inv)
         items.push_back(XXFileWrapper::initWithURL(localPath(local)));
 
     TransferProgress progress("storing in /" + storeBaseName(to));
-    manager.setEncodeProgressBlock(
+    manager.importJob().setProgressBlock(
         [&](std::uint64_t total, std::uint64_t done, const std::string &) { progress.update(total, done); });
     TransferRun run;
-    run.start = [&](const XXDiskResultBlock &done) {
-        manager.startEncoderSelectedFilePath(items, destination, done);
-    };
+    run.start = [&](const XXDiskResultBlock &done) { manager.importJob().start(items, destination, done); };
     run.calls = XXTransferCalls::forImport(manager);
     run.selectedCount = items.size();
-    run.currentName = [&] { return manager.encodePipeline().currentItemName(); };
-    run.failures = [&] { return manager.encodePipeline().failures(); };
+    run.currentName = [&] { return manager.importJob().currentItemName(); };
+    run.failures = [&] { return manager.importJob().failures(); };
     return driveTransfer(policy, run, {"could not be stored", "is already in the vault"}) ? 1 : 0;
 }
 
@@ -194,19 +192,17 @@ int runGet(Invocation &inv)
 
     auto destination = XXFileWrapper::initWithURL(to);
     TransferProgress progress("writing to " + to);
-    manager.setDecodeProgressBlock(
+    manager.exportJob().setProgressBlock(
         [&](std::uint64_t total, std::uint64_t done, const std::string &) { progress.update(total, done); });
     TransferRun run;
-    run.start = [&](const XXDiskResultBlock &done) {
-        manager.startDecoderSelectedProtectFile(entries, destination, done);
-    };
+    run.start = [&](const XXDiskResultBlock &done) { manager.exportJob().start(entries, destination, done); };
     run.calls = XXTransferCalls::forExport(manager);
     run.selectedCount = entries.size();
-    run.currentName = [&] { return manager.decodePipeline().currentItemName(); };
-    run.failures = [&] { return manager.decodePipeline().failures(); };
-    manager.setDecodeSalvage(salvage);
+    run.currentName = [&] { return manager.exportJob().currentItemName(); };
+    run.failures = [&] { return manager.exportJob().failures(); };
+    manager.exportJob().setSalvage(salvage);
     leftOut += driveTransfer(policy, run, {"could not be written here", "is already in " + to});
-    if (salvage && reportSalvaged(manager.decodePipeline().salvagedFiles()))
+    if (salvage && reportSalvaged(manager.exportJob().salvagedFiles()))
         leftOut++;  // the copies are not the files as they were stored
     return leftOut ? 1 : 0;
 }
@@ -228,21 +224,21 @@ static int operate(Vault &vault, const std::vector<std::string> &args, const Tra
         return 1;
 
     TransferProgress progress(std::string(isCopy ? "copying" : "moving") + " to /" + storeBaseName(to));
-    manager.setOperateDiskProgressBlock(
+    manager.operateJob().setProgressBlock(
         [&](std::uint64_t total, std::uint64_t done, const std::shared_ptr<XXProtectFileWrapper> &) {
             progress.update(total, done);
         });
     TransferRun run;
     run.start = [&](const XXDiskResultBlock &done) {
-        manager.operateDiskFile(entries, destination, isCopy, done);
+        manager.operateJob().start(entries, destination, isCopy, done);
     };
     run.calls = XXTransferCalls::forOperate(manager);
     run.selectedCount = entries.size();
-    run.currentName = [&] { return manager.operateDiskPipeline().currentItemName(); };
-    run.failures = [&] { return manager.operateDiskPipeline().failures(); };
+    run.currentName = [&] { return manager.operateJob().currentItemName(); };
+    run.failures = [&] { return manager.operateJob().failures(); };
     leftOut += driveTransfer(policy, run,
                              {isCopy ? "could not be copied" : "could not be moved", "is already in /" + to});
-    manager.setOperateDiskProgressBlock(nullptr);
+    manager.operateJob().setProgressBlock(nullptr);
     return leftOut ? 1 : 0;
 }
 

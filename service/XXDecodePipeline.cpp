@@ -216,31 +216,26 @@ XXDecodePipeline::Step XXDecodePipeline::exportFolder(const std::shared_ptr<XXPr
         addToFolderModel(*record.destinationWrapper, record.waitFullWrapper);
     }
 
-    bool anyFailed = false;
-    int firstError = 0;  // of the first failure, which the report carries
+    xxtransfer::XXFolderFailures failures;  // the first one's errno is the report's
     for (const std::string &refused : plan.refusedPaths) {
         XXServiceLogf("not exported, no file may have that name: %s", XXServiceLogEscaped(refused).c_str());
         XXNoteTransferFailure({XXFailedStep::notExportable, refused});
-        anyFailed = true;
+        failures.add(0);
     }
-    for (const XXDecodeFileRecord &record : plan.files) {
-        const std::string &fileName = record.sourceWrapper->fileName();
-        int err = 0;
-        switch (exportFile(record.sourceWrapper, record.destinationPath, generation, fileName, &err)) {
-        case Copied::cancelled:
-            return stopped();
-        case Copied::failed:
-            if (!anyFailed)
-                firstError = err;
-            anyFailed = true;
-            continue;
-        case Copied::done:
-            break;
-        }
-        xxtransfer::setModificationTime(record.destinationPath, record.sourceWrapper->createDateString());
-        addToFolderModel(*record.destinationWrapper, XXFileWrapper::initWithURL(record.destinationPath));
-    }
-    return anyFailed ? failedWith(XXReportFolderFailed, item->fileName(), firstError) : advanced();
+    const bool whole = xxtransfer::copyFolderFiles(
+        plan.files, failures,
+        [&](const XXDecodeFileRecord &record, int *err) {
+            return exportFile(record.sourceWrapper, record.destinationPath, generation,
+                              record.sourceWrapper->fileName(), err);
+        },
+        [&](const XXDecodeFileRecord &record) {
+            xxtransfer::setModificationTime(record.destinationPath, record.sourceWrapper->createDateString());
+            addToFolderModel(*record.destinationWrapper, XXFileWrapper::initWithURL(record.destinationPath));
+        });
+    if (!whole)
+        return stopped();
+    return failures.any ? failedWith(XXReportFolderFailed, item->fileName(), failures.firstError)
+                        : advanced();
 }
 
 XXDecodePipeline::Copied XXDecodePipeline::exportFile(const std::shared_ptr<XXProtectFileWrapper> &source,

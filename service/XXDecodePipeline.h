@@ -61,7 +61,7 @@ public:
                                        const std::shared_ptr<XXFileWrapper> &destination,
                                        const std::string &name);
 
-    enum class Copied { done, failed, cancelled };
+    using Copied = XXCopied;
     // Copies the stored file at sourcePath, of the recorded size, to a new file at
     // targetPath. chunkDone (optional) hears of every chunk written and cancels by returning
     // false. A copy that does not complete, or whose length is not the recorded size, is

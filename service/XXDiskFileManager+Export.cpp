@@ -1,47 +1,6 @@
-// The export pipeline's operations on the manager (XXDecodePipeline does the work) and the
-// open-on-computer cache (XXOpenedFileCache).
+// The open-on-computer cache's operations on the manager (XXOpenedFileCache does the work).
 #include "XXDiskFileManager.h"
 #include "XXCacheInstance.h"
-
-void XXDiskFileManager::startDecoderSelectedProtectFile(const XXProtectFileArray &files,
-                                                        const std::shared_ptr<XXFileWrapper> &destination,
-                                                        const XXDiskResultBlock &completeBlock)
-{
-    decoder_.start(files, destination, completeBlock);
-}
-
-void XXDiskFileManager::continueDecodeFiles()
-{
-    decoder_.continueRun();
-}
-
-void XXDiskFileManager::continueDecodeFileWithIsExistType(std::uint64_t existType)
-{
-    decoder_.continueWithExistType(existType);
-}
-
-void XXDiskFileManager::continueDecodeFileWithIsErrorType(std::uint64_t errorType)
-{
-    decoder_.continueWithErrorType(errorType);
-}
-
-void XXDiskFileManager::cancelDecodeFile()
-{
-    decoder_.cancel();
-}
-
-void XXDiskFileManager::setDecodeProgressBlock(XXTransferProgressBlock block)
-{
-    decoder_.setProgressBlock(std::move(block));
-}
-
-XXDecodePlan
-XXDiskFileManager::separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                               const std::shared_ptr<XXFileWrapper> &destination,
-                                               const std::string &name)
-{
-    return XXDecodePipeline::separateFolder(source, destination, name);
-}
 
 std::optional<std::string>
 XXDiskFileManager::cacheFileToComputer(const std::shared_ptr<XXProtectFileWrapper> &file)

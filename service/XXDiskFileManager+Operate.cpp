@@ -1,5 +1,4 @@
-// Copy and move inside the protected area (XXOperatePipeline does the work), and the single
-// calls that change its structure: rename, remove, create folder.
+// The single calls that change the protected area's structure: rename, remove, create folder.
 #include <algorithm>
 #include <cerrno>
 #include <unordered_set>
@@ -35,51 +34,6 @@ size_t componentCount(const std::string &path)
 }
 
 }  // namespace
-
-void XXDiskFileManager::operateDiskFile(const XXProtectFileArray &files,
-                                        const std::shared_ptr<XXProtectFileWrapper> &destination, bool isCopy,
-                                        const XXDiskResultBlock &complete)
-{
-    operator_.start(files, destination, isCopy, complete);
-}
-
-void XXDiskFileManager::continueOperateDiskFiles()
-{
-    operator_.continueRun();
-}
-
-void XXDiskFileManager::continueOperateDiskFileWithIsExistType(std::uint64_t existType)
-{
-    operator_.continueWithExistType(existType);
-}
-
-void XXDiskFileManager::continueOperateDiskFileWithIsErrorType(std::uint64_t errorType)
-{
-    operator_.continueWithErrorType(errorType);
-}
-
-void XXDiskFileManager::continueOperateDiskFileWithIsToSelfType(std::uint64_t toSelfType)
-{
-    operator_.continueWithToSelfType(toSelfType);
-}
-
-void XXDiskFileManager::cancelOperateDiskFiles()
-{
-    operator_.cancel();
-}
-
-void XXDiskFileManager::setOperateDiskProgressBlock(XXOperateProgressBlock block)
-{
-    operator_.setProgressBlock(std::move(block));
-}
-
-XXOperatePlan
-XXDiskFileManager::separateOperateDiskFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                                    const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                                    const std::string &name)
-{
-    return XXOperatePipeline::separateFolder(source, destination, name);
-}
 
 std::optional<std::string> XXDiskFileManager::renameProtectWrapper(XXProtectFileWrapper &wrapper,
                                                                    const std::string &newName)

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <filesystem>
 
 #include "XXBackupFiles.h"
@@ -183,14 +184,20 @@ std::string XXDiskFileManager::acquirePasswordTip()
     return tip;
 }
 
+void XXDiskFileManager::waitForTransfersToStop()
+{
+    if (!transferActivity_.cancelAllAndWait(std::chrono::seconds(10)))
+        XXServiceLog("a transfer did not stop within 10 s; unmounting anyway");
+}
+
 void XXDiskFileManager::logOutComplete(const XXDiskResultBlock &complete)
 {
     // Each transfer pipeline is cancelled here before the unmount (export, import, backup,
     // copy/move, in that order), so none of them writes to the store once it is gone.
-    cancelDecodeFile();
-    cancelEncodeFile();
+    decoder_.cancel();
+    encoder_.cancel();
     cancelBackup();
-    cancelOperateDiskFiles();
+    operator_.cancel();
     waitForTransfersToStop();
     // Changes made in opened copies go into the vault while it is still open.
     if (mountSuccess() && isLogin())

@@ -66,7 +66,6 @@ public:
 
     // A volume's store is mounted by the engine.
     bool mountSuccess() const { return mountSuccess_.load(); }
-    void setMountSuccess(bool value) { mountSuccess_.store(value); }
     // A login has succeeded since the mount.
     bool isLogin() const { return isLogin_.load(); }
     void setIsLogin(bool value) { isLogin_.store(value); }
@@ -210,10 +209,6 @@ public:
     void copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDestinationFolderPath,
                                 const BackupProgressBlock &progressBlock,
                                 const BackupResultBlock &resultBlock);
-    // Appends the files below item (item itself when it is a file) to containerArr, with
-    // toDir as the destination folder of item.
-    void acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::string &toDir,
-                                      std::vector<BackupFileCopyItem> &containerArr);
     // Ask the running backup or restore to stop after its current chunk. The flag is cleared
     // when the next copy starts.
     void cancelBackup() { isCancelBackupAndRestore_.store(true); }
@@ -231,6 +226,10 @@ private:
         std::string completeTip;
         int systemErrorNumber = 0;  // of the failed step, when one failed
     };
+    // Appends the files below item (item itself when it is a file) to containerArr, with
+    // toDir as the destination folder of item.
+    void acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::string &toDir,
+                                      std::vector<BackupFileCopyItem> &containerArr);
     // Keeps the failure's errno for lastBackupSystemErrorNumber, then calls the block.
     void reportBackup(const BackupCopyResult &result, const BackupResultBlock &resultBlock);
     BackupCopyResult copyFolderForBackup(const std::string &sourceFolder, const std::string &destination,
@@ -242,14 +241,16 @@ private:
     std::atomic<int> lastBackupSystemErrorNumber_{0};
 
 public:
-    // --- Import, export, copy and move (XXDiskFileManager+Import.cpp, +Export.cpp,
-    // +Operate.cpp; the pipelines themselves in XXEncodePipeline, XXDecodePipeline and
-    // XXOperatePipeline) -------------------------------------------------------------------
-    // Each pipeline runs one selection at a time. It reports the final success, every
-    // question (codes 5, 6, 9) and every failed item (7, 8) through the completion given to
-    // its start, and then waits: the screens answer with the continue calls, which resume at
-    // the same item (XXTransferConversation picks the call for an answer). The pipeline
-    // objects show a run's state (index, sizes, stored answers, cancel flag).
+    // --- Import, export, copy and move (the jobs XXEncodePipeline, XXDecodePipeline and
+    // XXOperatePipeline; the open-on-computer cache in +Export.cpp, the single calls in
+    // +Operate.cpp) ----------------------------------------------------------------------------
+    // Callers hold the job: importJob().start(files, destination, complete), its answers
+    // (continueWithExistType, continueWithErrorType, continueWithToSelfType), cancel() and
+    // setProgressBlock. Each job runs one selection at a time. It reports the final success,
+    // every question (codes 5, 6, 9) and every failed item (7, 8) through the completion
+    // given to its start, and then waits: the screens answer with the continue calls, which
+    // resume at the same item (XXTransferConversation picks the call for an answer). The
+    // jobs show a run's state (index, sizes, stored answers, cancel flag).
     //
     // Threads, which a window must respect:
     // - start... and every continue... do the copying on the caller's thread: they return
@@ -263,40 +264,15 @@ public:
     //   thread, the event loop's included. The copying thread stops after its current chunk,
     //   removes the partial file and reports nothing more.
 
-    // Import into the tree folder destination ("8+1").
-    void startEncoderSelectedFilePath(const XXFileArray &files,
-                                      const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                      const XXDiskResultBlock &complete);
-    void continueEncodeFile();
-    void continueEncodeFileWithIsExistType(std::uint64_t existType);  // XXTransferExistType
-    void continueEncodeFileWithIsErrorType(std::uint64_t errorType);  // XXTransferErrorType
-    void cancelEncodeFile();
-    // (total bytes, bytes done, name), at the start of each item and after every chunk.
-    void setEncodeProgressBlock(XXTransferProgressBlock block);
-    XXEncodePlan separateEncodeFolderWrapper(const std::shared_ptr<XXFileWrapper> &source,
-                                             const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                             const std::string &name);
-    std::uint64_t allSelectedComputerFileSize(const XXFileArray &files);
-    std::uint64_t computerWrapperSize(XXFileWrapper &wrapper);
-    const XXEncodePipeline &encodePipeline() const { return encoder_; }
-
-    // Export into the computer folder destination ("7+1").
-    void startDecoderSelectedProtectFile(const XXProtectFileArray &files,
-                                         const std::shared_ptr<XXFileWrapper> &destination,
-                                         const XXDiskResultBlock &completeBlock);
-    void continueDecodeFiles();
-    void continueDecodeFileWithIsExistType(std::uint64_t existType);
-    void continueDecodeFileWithIsErrorType(std::uint64_t errorType);
-    void cancelDecodeFile();
-    void setDecodeProgressBlock(XXTransferProgressBlock block);
-    XXDecodePlan separateDecodeFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                             const std::shared_ptr<XXFileWrapper> &destination,
-                                             const std::string &name);
-    const XXDecodePipeline &decodePipeline() const { return decoder_; }
-    // For the exports started later: a stored file that does not read back whole is written
-    // out as far as it can be read (zeros where nothing could be), and listed with its damage
-    // in decodePipeline().salvagedFiles(), instead of failing its item.
-    void setDecodeSalvage(bool salvage) { decoder_.setSalvage(salvage); }
+    // Import into a tree folder ("8+1"); progress (total bytes, bytes done, name), at the
+    // start of each item and after every chunk.
+    XXEncodePipeline &importJob() { return encoder_; }
+    const XXEncodePipeline &importJob() const { return encoder_; }
+    // Export into a computer folder ("7+1"); exportJob().setSalvage(true) writes a stored
+    // file that does not read back whole out as far as it can be read, for the exports
+    // started later.
+    XXDecodePipeline &exportJob() { return decoder_; }
+    const XXDecodePipeline &exportJob() const { return decoder_; }
 
     // A new copy of a protected file in the private cache folder, for opening it with
     // another application; nothing when it cannot be made complete. Copies on the calling
@@ -320,21 +296,10 @@ public:
     void setFileWatcherRunLoop(XXRunLoop *loop);
     std::vector<std::string> watchedCacheFilePaths() const;
 
-    // Copy (isCopy) or move into the tree folder destination ("12+1").
-    void operateDiskFile(const XXProtectFileArray &files,
-                         const std::shared_ptr<XXProtectFileWrapper> &destination, bool isCopy,
-                         const XXDiskResultBlock &complete);
-    void continueOperateDiskFiles();
-    void continueOperateDiskFileWithIsExistType(std::uint64_t existType);
-    void continueOperateDiskFileWithIsErrorType(std::uint64_t errorType);
-    void continueOperateDiskFileWithIsToSelfType(std::uint64_t toSelfType);  // XXTransferToSelfType
-    void cancelOperateDiskFiles();
-    // (total bytes, bytes done, entry being copied). Cancel leaves it installed.
-    void setOperateDiskProgressBlock(XXOperateProgressBlock block);
-    XXOperatePlan separateOperateDiskFolderWrapper(const std::shared_ptr<XXProtectFileWrapper> &source,
-                                                   const std::shared_ptr<XXProtectFileWrapper> &destination,
-                                                   const std::string &name);
-    const XXOperatePipeline &operateDiskPipeline() const { return operator_; }
+    // Copy (isCopy) or move into a tree folder ("12+1"); progress (total bytes, bytes done,
+    // entry being copied), which a cancel leaves installed.
+    XXOperatePipeline &operateJob() { return operator_; }
+    const XXOperatePipeline &operateJob() const { return operator_; }
 
     // Nothing on success, else the message to show ("String_98" a refused name, "String_97"
     // the store refused). A file keeps its extension when newName has none.
@@ -367,6 +332,7 @@ private:
     static void call(const XXDiskResultBlock &block, const XXDiskResultObject &result);
 
     // Session
+    void setMountSuccess(bool value) { mountSuccess_.store(value); }
     void setCurrentDiskPath(std::string path);
     void endProcessForRemovedVolume();
 

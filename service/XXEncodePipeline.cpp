@@ -371,12 +371,12 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
         break;
     }
 
-    bool anyFailed = false;
+    xxtransfer::XXFolderFailures failures;
     for (const std::string &refused : plan.refusedPaths) {
         XXServiceLogf("not imported (not a file or folder the store can hold): %s",
                       XXServiceLogEscaped(refused).c_str());
         XXNoteTransferFailure({XXFailedStep::notStorable, refused});
-        anyFailed = true;
+        failures.add(0);
     }
     // A file that fails does not stop the others; the folder is reported once they are in.
     std::vector<std::string> sources;
@@ -386,43 +386,36 @@ XXEncodePipeline::Step XXEncodePipeline::importFolder(
     // While one file is stored, the next are read and compressed.
     XXImportReadAhead ahead(std::move(sources));
     size_t next = 0;
-    auto batchFailed = [&](int err) {
-        if (!anyFailed)
-            firstError = err;
-        anyFailed = true;
-    };
-    for (const XXEncodeFileRecord &record : plan.files) {
-        std::uint64_t size = 0;
-        int err = 0;
-        XXImportReadAhead::Ready ready;
-        const char *createFailed = "__创建文件失败————%s";
-        const Copied copied = ahead.take(next++, &ready)
-            ? storeReadAhead(ready, record.destinationPath, record.sourceWrapper->fileName(), createFailed,
-                             generation, &size, &err)
-            : ready.cutShort ? cutShort(record.sourcePath, ready, &err)
-                             : importFile(record.sourcePath, record.destinationPath,
-                                          record.sourceWrapper->fileName(), createFailed, generation, &size, &err);
-        switch (copied) {
-        case Copied::cancelled:
-            // What was complete before the cancel stays, as it always did.
-            batch.finish();
-            return stopped();
-        case Copied::failed:
-            if (!anyFailed)
-                firstError = err;
-            anyFailed = true;
-            continue;
-        case Copied::done:
-            break;
-        }
-        batch.add(record.destinationWrapper, record.destinationName, size);
-        if (batch.due())
-            if (int err = batch.commit())
-                batchFailed(err);
+    std::uint64_t size = 0;  // of the file just stored
+    const bool whole = xxtransfer::copyFolderFiles(
+        plan.files, failures,
+        [&](const XXEncodeFileRecord &record, int *err) {
+            size = 0;
+            XXImportReadAhead::Ready ready;
+            const char *createFailed = "__创建文件失败————%s";
+            const std::string &name = record.sourceWrapper->fileName();
+            if (ahead.take(next++, &ready))
+                return storeReadAhead(ready, record.destinationPath, name, createFailed, generation, &size,
+                                      err);
+            if (ready.cutShort)
+                return cutShort(record.sourcePath, ready, err);
+            return importFile(record.sourcePath, record.destinationPath, name, createFailed, generation,
+                              &size, err);
+        },
+        [&](const XXEncodeFileRecord &record) {
+            batch.add(record.destinationWrapper, record.destinationName, size);
+            if (batch.due())
+                if (int err = batch.commit())
+                    failures.add(err);
+        });
+    if (!whole) {
+        // What was complete before the cancel stays, as it always did.
+        batch.finish();
+        return stopped();
     }
     if (int err = batch.finish())
-        batchFailed(err);
-    return anyFailed ? failedWith(XXReportFolderFailed, item.fileName(), firstError) : advanced();
+        failures.add(err);
+    return failures.any ? failedWith(XXReportFolderFailed, item.fileName(), failures.firstError) : advanced();
 }
 
 XXEncodePipeline::Copied
@@ -523,7 +516,7 @@ XXEncodePipeline::importFile(const std::string &sourcePath, const std::string &t
     }
 
     *size = written;
-    return closeStored(handle, outcome, targetPath, systemError);
+    return xxtransfer::closeStoreTarget(handle, outcome, targetPath, systemError);
 }
 
 XXEncodePipeline::Copied XXEncodePipeline::cutShort(const std::string &sourcePath,
@@ -576,23 +569,5 @@ XXEncodePipeline::storeReadAhead(const XXImportReadAhead::Ready &ready, const st
         if (ready.size && !chunkWritten(generation, ready.size, progressName))
             outcome = Copied::cancelled;
     }
-    return closeStored(handle, outcome, targetPath, systemError);
-}
-
-XXEncodePipeline::Copied XXEncodePipeline::closeStored(int handle, Copied outcome,
-                                                       const std::string &targetPath, int *systemError)
-{
-    auto engine = XXDiskFileManager::lockEngine();
-    const int closed = fs_close(handle);
-    if (outcome == Copied::done && closed != 0) {
-        *systemError = errno;
-        XXServiceLogf("fs_close--%d errno %d: %s", closed, *systemError,
-                      XXServiceLogEscaped(targetPath).c_str());
-        XXNoteTransferFailure({XXFailedStep::writeFile, targetPath, *systemError});
-        outcome = Copied::failed;
-    }
-    if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)
-        XXServiceLogf("cannot remove the incomplete %s: errno %d", XXServiceLogEscaped(targetPath).c_str(),
-                      errno);
-    return outcome;
+    return xxtransfer::closeStoreTarget(handle, outcome, targetPath, systemError);
 }

@@ -65,7 +65,7 @@ public:
     static void setCommitInterval(std::chrono::milliseconds interval);
 
 private:
-    enum class Copied { done, failed, cancelled };
+    using Copied = XXCopied;
 
     Step processItem(const ItemPtr &item, std::uint64_t generation, const XXEncodeRun &run,
                      XXEncodeLoop &loop) override;
@@ -86,8 +86,6 @@ private:
     Copied storeReadAhead(const XXImportReadAhead::Ready &ready, const std::string &targetPath,
                           const std::string &progressName, const char *createFailedFormat,
                           std::uint64_t generation, std::uint64_t *size, int *systemError);
-    // Closes the handle; a file not complete, or whose close fails, is removed again.
-    Copied closeStored(int handle, Copied outcome, const std::string &targetPath, int *systemError);
 
     XXDiskFileManager &manager_;
 };

@@ -165,47 +165,42 @@ XXOperatePipeline::Step XXOperatePipeline::copyFolder(const ItemPtr &item, const
     }
 
     // A file that fails does not stop the others; the folder is reported once they are done.
-    bool anyFailed = false;
+    xxtransfer::XXFolderFailures failures;
     for (const std::string &refused : plan.refusedPaths) {
         XXServiceLogf("not copied, no path can hold the name or the folder cannot be read: %s",
                       XXServiceLogEscaped(refused).c_str());
         XXNoteTransferFailure({XXFailedStep::notStorable, refused});
-        anyFailed = true;
+        failures.add(0);
     }
-    for (const XXOperateFileRecord &record : plan.files) {
-        const std::uint64_t size = record.sourceWrapper->fileSize();
-        int err = 0;
-        switch (copyFile(record.sourcePath, size, record.destinationPath, record.sourceWrapper, generation,
-                         &err)) {
-        case Copied::cancelled:
-            return stopped();
-        case Copied::failed:
-            if (!anyFailed)
-                firstError = err;
-            anyFailed = true;
-            continue;
-        case Copied::done:
-            break;
-        }
-        // An empty file the source tree did not show stays out of the copy's tree as well.
-        if (record.sourceInTree || size > 0)
-            record.destinationWrapper->appendSubFile(XXProtectFileWrapper::makeFile(
-                record.destinationWrapper->fullPath(), record.sourceWrapper->fileName(), size,
-                XXTool::shareTool().currentDate()));
-        if (run.isCopy)
-            continue;
-        int removed;
-        {
-            auto engine = XXDiskFileManager::lockEngine();
-            removed = fs_unlink(record.sourcePath.c_str());
-        }
-        if (removed != 0)
-            XXServiceLogf("__剪切删除失败___%s", XXServiceLogEscaped(record.sourcePath).c_str());
-        else if (record.sourceInTree && record.sourceWrapperParentWrapper)
-            record.sourceWrapperParentWrapper->removeSubFile(record.sourceWrapper.get());
-    }
-    if (anyFailed)
-        return failedWith(XXReportFolderFailed, item->fileName(), firstError);
+    const bool whole = xxtransfer::copyFolderFiles(
+        plan.files, failures,
+        [&](const XXOperateFileRecord &record, int *err) {
+            return copyFile(record.sourcePath, record.sourceWrapper->fileSize(), record.destinationPath,
+                            record.sourceWrapper, generation, err);
+        },
+        [&](const XXOperateFileRecord &record) {
+            const std::uint64_t size = record.sourceWrapper->fileSize();
+            // An empty file the source tree did not show stays out of the copy's tree as well.
+            if (record.sourceInTree || size > 0)
+                record.destinationWrapper->appendSubFile(XXProtectFileWrapper::makeFile(
+                    record.destinationWrapper->fullPath(), record.sourceWrapper->fileName(), size,
+                    XXTool::shareTool().currentDate()));
+            if (run.isCopy)
+                return;
+            int removed;
+            {
+                auto engine = XXDiskFileManager::lockEngine();
+                removed = fs_unlink(record.sourcePath.c_str());
+            }
+            if (removed != 0)
+                XXServiceLogf("__剪切删除失败___%s", XXServiceLogEscaped(record.sourcePath).c_str());
+            else if (record.sourceInTree && record.sourceWrapperParentWrapper)
+                record.sourceWrapperParentWrapper->removeSubFile(record.sourceWrapper.get());
+        });
+    if (!whole)
+        return stopped();
+    if (failures.any)
+        return failedWith(XXReportFolderFailed, item->fileName(), failures.firstError);
     if (!run.isCopy)
         manager_.removeProtectedFiles({item}, nullptr);
     return advanced();
@@ -287,16 +282,5 @@ XXOperatePipeline::Copied XXOperatePipeline::copyFile(const std::string &sourceP
         }
     }
     fs_close(source);
-    const int closed = fs_close(target);
-    if (outcome == Copied::done && closed != 0) {
-        *systemError = errno;
-        XXServiceLogf("fs_close--%d errno %d: %s", closed, *systemError,
-                      XXServiceLogEscaped(targetPath).c_str());
-        XXNoteTransferFailure({XXFailedStep::writeFile, targetPath, *systemError});
-        outcome = Copied::failed;
-    }
-    if (outcome != Copied::done && fs_unlink(targetPath.c_str()) != 0)
-        XXServiceLogf("cannot remove the incomplete %s: errno %d", XXServiceLogEscaped(targetPath).c_str(),
-                      errno);
-    return outcome;
+    return xxtransfer::closeStoreTarget(target, outcome, targetPath, systemError);
 }

@@ -53,7 +53,7 @@ public:
                                         const std::string &name);
 
 private:
-    enum class Copied { done, failed, cancelled };
+    using Copied = XXCopied;
 
     Step processItem(const ItemPtr &item, std::uint64_t generation, const XXOperateRun &run,
                      XXOperateLoop &loop) override;

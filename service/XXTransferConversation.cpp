@@ -20,24 +20,26 @@ std::optional<XXTransferKind> transferOfArea(const std::string &area)
 
 XXTransferCalls XXTransferCalls::forImport(XXDiskFileManager &manager)
 {
-    return {[&manager](std::uint64_t type) { manager.continueEncodeFileWithIsExistType(type); },
-            [&manager](std::uint64_t type) { manager.continueEncodeFileWithIsErrorType(type); }, nullptr,
-            [&manager] { manager.cancelEncodeFile(); }};
+    XXEncodePipeline &job = manager.importJob();
+    return {[&job](std::uint64_t type) { job.continueWithExistType(type); },
+            [&job](std::uint64_t type) { job.continueWithErrorType(type); }, nullptr,
+            [&job] { job.cancel(); }};
 }
 
 XXTransferCalls XXTransferCalls::forExport(XXDiskFileManager &manager)
 {
-    return {[&manager](std::uint64_t type) { manager.continueDecodeFileWithIsExistType(type); },
-            [&manager](std::uint64_t type) { manager.continueDecodeFileWithIsErrorType(type); }, nullptr,
-            [&manager] { manager.cancelDecodeFile(); }};
+    XXDecodePipeline &job = manager.exportJob();
+    return {[&job](std::uint64_t type) { job.continueWithExistType(type); },
+            [&job](std::uint64_t type) { job.continueWithErrorType(type); }, nullptr,
+            [&job] { job.cancel(); }};
 }
 
 XXTransferCalls XXTransferCalls::forOperate(XXDiskFileManager &manager)
 {
-    return {[&manager](std::uint64_t type) { manager.continueOperateDiskFileWithIsExistType(type); },
-            [&manager](std::uint64_t type) { manager.continueOperateDiskFileWithIsErrorType(type); },
-            [&manager](std::uint64_t type) { manager.continueOperateDiskFileWithIsToSelfType(type); },
-            [&manager] { manager.cancelOperateDiskFiles(); }};
+    XXOperatePipeline &job = manager.operateJob();
+    return {[&job](std::uint64_t type) { job.continueWithExistType(type); },
+            [&job](std::uint64_t type) { job.continueWithErrorType(type); },
+            [&job](std::uint64_t type) { job.continueWithToSelfType(type); }, [&job] { job.cancel(); }};
 }
 
 XXTransferQuestion XXTransferConversation::questionFor(const XXDiskResultObject &report,

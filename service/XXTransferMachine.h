@@ -32,6 +32,7 @@
 #include "XXServiceLog.h"
 #include "XXTransferActivity.h"
 #include "XXTransferFailure.h"
+#include "XXTransferFileSteps.h"
 #include "XXTransferNames.h"
 #include "XXTransferTypes.h"
 

@@ -95,17 +95,16 @@ void XXTransferFeedback::runImport(XXFileArray files, std::shared_ptr<XXProtectF
     auto onMain = poster();
     XXDiskFileManager *manager = &manager_;
     xxplatform::runInBackground(this, 0ms, [=, files = std::move(files)] {
-        manager->setEncodeProgressBlock(
+        manager->importJob().setProgressBlock(
             [onMain](std::uint64_t all, std::uint64_t done, const std::string &name) {
                 onMain([all, done, name = nameText(name)](XXTransferFeedback &feedback) {
                     feedback.progress(all, done, name);
                 });
             });
-        manager->startEncoderSelectedFilePath(
-            files, destination, [onMain, manager](const XXDiskResultObject &r) {
-                const std::string item = manager->encodePipeline().currentItemName();
-                onMain([r, item](XXTransferFeedback &feedback) { feedback.complete(r, item); });
-            });
+        manager->importJob().start(files, destination, [onMain, manager](const XXDiskResultObject &r) {
+            const std::string item = manager->importJob().currentItemName();
+            onMain([r, item](XXTransferFeedback &feedback) { feedback.complete(r, item); });
+        });
     });
 }
 
@@ -119,17 +118,16 @@ void XXTransferFeedback::runExport(XXProtectFileArray files, std::shared_ptr<XXF
     auto onMain = poster();
     XXDiskFileManager *manager = &manager_;
     xxplatform::runInBackground(this, 0ms, [=, files = std::move(files)] {
-        manager->setDecodeProgressBlock([onMain](std::uint64_t all, std::uint64_t done,
-                                                 const std::string &name) {
+        manager->exportJob().setProgressBlock([onMain](std::uint64_t all, std::uint64_t done,
+                                                       const std::string &name) {
             onMain([all, done, name = QString::fromLocal8Bit(name.c_str())](XXTransferFeedback &feedback) {
                 feedback.progress(all, done, name);
             });
         });
-        manager->startDecoderSelectedProtectFile(
-            files, destination, [onMain, manager](const XXDiskResultObject &r) {
-                const std::string item = manager->decodePipeline().currentItemName();
-                onMain([r, item](XXTransferFeedback &feedback) { feedback.complete(r, item); });
-            });
+        manager->exportJob().start(files, destination, [onMain, manager](const XXDiskResultObject &r) {
+            const std::string item = manager->exportJob().currentItemName();
+            onMain([r, item](XXTransferFeedback &feedback) { feedback.complete(r, item); });
+        });
     });
 }
 
@@ -148,15 +146,16 @@ void XXTransferFeedback::runOperate(XXProtectFileArray files,
     auto onMain = poster();
     XXDiskFileManager *manager = &manager_;
     xxplatform::runInBackground(this, 0ms, [=, files = std::move(files)] {
-        manager->setOperateDiskProgressBlock([onMain](std::uint64_t all, std::uint64_t done,
-                                                      const std::shared_ptr<XXProtectFileWrapper> &entry) {
+        manager->operateJob().setProgressBlock([onMain](std::uint64_t all, std::uint64_t done,
+                                                        const std::shared_ptr<XXProtectFileWrapper> &entry) {
             const QString name = entry ? nameText(entry->fileName()) : QString();
             onMain([all, done, name](XXTransferFeedback &feedback) { feedback.progress(all, done, name); });
         });
-        manager->operateDiskFile(files, destination, isCopy, [onMain, manager](const XXDiskResultObject &r) {
-            const std::string item = manager->operateDiskPipeline().currentItemName();
-            onMain([r, item](XXTransferFeedback &feedback) { feedback.complete(r, item); });
-        });
+        manager->operateJob().start(
+            files, destination, isCopy, [onMain, manager](const XXDiskResultObject &r) {
+                const std::string item = manager->operateJob().currentItemName();
+                onMain([r, item](XXTransferFeedback &feedback) { feedback.complete(r, item); });
+            });
     });
 }
 

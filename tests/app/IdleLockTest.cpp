@@ -207,7 +207,7 @@ protected:
         auto tree = apptest::callManager([&](auto done) { disk.acquireProtectFileWithComplete(done); });
         auto top = tree.successWrapper()->allSubFileArray().front();
         EXPECT_TRUE(apptest::callManager([&](auto done) {
-                        disk.startEncoderSelectedFilePath({XXFileWrapper::initWithURL(source)}, top, done);
+                        disk.importJob().start({XXFileWrapper::initWithURL(source)}, top, done);
                     }).isSuccess());
         entry_ = top->allSubFileArray().back();
         const auto opened = disk.cacheFileToComputer(entry_);

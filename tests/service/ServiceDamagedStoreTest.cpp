@@ -35,9 +35,9 @@ protected:
 TEST_F(ServiceDamagedStore, ExportWritesTheRestAndReportsTheFolder)
 {
     std::filesystem::create_directories(computer / "out/Box");  // so "../" would reach "out"
-    manager->startDecoderSelectedProtectFile({entry("/Box")}, computerItem("out"), recorder());
+    manager->exportJob().start({entry("/Box")}, computerItem("out"), recorder());
     expectReport(lastReport(), "7+1", 5);  // out/Box is taken
-    manager->continueDecodeFileWithIsExistType(XXExistFreeNameOne);
+    manager->exportJob().continueWithExistType(XXExistFreeNameOne);
     expectReport(lastReport(), "7+1", 7);
     EXPECT_EQ(lastReport().errorFileName(), "Box");
     EXPECT_EQ(snapshotTree(computer.path()),
@@ -46,7 +46,7 @@ TEST_F(ServiceDamagedStore, ExportWritesTheRestAndReportsTheFolder)
 
 TEST_F(ServiceDamagedStore, AMoveKeepsTheFolderWithWhatItCouldNotCopy)
 {
-    manager->operateDiskFile({entry("/Box")}, entry("/Dest"), false, recorder());
+    manager->operateJob().start({entry("/Box")}, entry("/Dest"), false, recorder());
     expectReport(lastReport(), "12+1", 7);
     EXPECT_EQ(storeGet("/Dest/Box/x.txt"), "inside");
     EXPECT_EQ(storeList("/Dest/Box"), (std::vector<std::string>{"x.txt"}));

@@ -20,7 +20,7 @@ protected:
 
     void exportEntries(const XXProtectFileArray &items)
     {
-        manager->startDecoderSelectedProtectFile(items, destination, recorder());
+        manager->exportJob().start(items, destination, recorder());
     }
 
     std::shared_ptr<XXFileWrapper> destination;
@@ -38,7 +38,7 @@ TEST_F(ServiceExport, FilesAndFoldersArriveWholeWithTheFolderModelInStep)
               {"/Docs/Inner/Void/", ""},
               {"/large.bin", large}});
     Names progressNames;
-    manager->setDecodeProgressBlock(
+    manager->exportJob().setProgressBlock(
         [&](std::uint64_t, std::uint64_t, const std::string &name) { progressNames.push_back(name); });
     exportEntries(entries({"/Docs", "/large.bin"}));
     ASSERT_EQ(reports.size(), 1u);
@@ -72,10 +72,10 @@ TEST_F(ServiceExport, AnythingAtTheTargetNameConflictsAndFreeNamesAvoidIt)
 
     exportEntries(entries({"/a.txt", "/Photos"}));
     expectReport(lastReport(), "7+1", 6, "a.txt");
-    manager->continueDecodeFileWithIsExistType(XXExistFreeNameOne);
+    manager->exportJob().continueWithExistType(XXExistFreeNameOne);
     expectReport(lastReport(), "7+1", 5, "Photos");
     EXPECT_EQ(readFile(computer / "out/a(0).txt"), "stored a");
-    manager->continueDecodeFileWithIsExistType(XXExistFreeNameOne);
+    manager->exportJob().continueWithExistType(XXExistFreeNameOne);
     expectSuccess(lastReport());
     // The dangling link was a name taken, not a way out.
     EXPECT_EQ(readFile(computer / "out/Photos(1)/p.png"), "png");
@@ -94,7 +94,7 @@ TEST_F(ServiceExport, NamesThatCouldLeaveTheFolderFailAndWriteNothing)
 
     exportEntries({evil});
     expectReport(lastReport(), "7+1", 8, "../evil.txt");
-    manager->cancelDecodeFile();
+    manager->exportJob().cancel();
     // The tree's ".." names no entry of the store; the store's own y.txt still goes out,
     // under its own name, inside the folder.
     exportEntries({entry("/Box")});
@@ -111,7 +111,7 @@ TEST_F(ServiceExport, AStoredFileThatEndsEarlyOrCannotBeOpenedLeavesNoFile)
 
     exportEntries({entry("/short.txt"), ghost, entry("/real.txt")});
     expectReport(lastReport(), "7+1", 8, "short.txt");
-    manager->continueDecodeFileWithIsErrorType(XXErrorSkipAll);
+    manager->exportJob().continueWithErrorType(XXErrorSkipAll);
     ASSERT_EQ(reports.size(), 2u);
     expectSuccess(lastReport());
     EXPECT_TRUE(logged("文件打开失败 _/ghost.txt"));
@@ -148,17 +148,17 @@ TEST_F(ServiceExport, SalvageWritesWhatReadsOfADamagedFileAndListsItsDamage)
 
     exportEntries(entries({"/large.bin", "/fine.txt"}));
     expectReport(lastReport(), "7+1", 8, "large.bin");
-    manager->continueDecodeFileWithIsErrorType(XXErrorSkipOne);
+    manager->exportJob().continueWithErrorType(XXErrorSkipOne);
     expectSuccess(lastReport());
     EXPECT_FALSE(std::filesystem::exists(computer / "out/large.bin"));
-    EXPECT_TRUE(manager->decodePipeline().salvagedFiles().empty());
+    EXPECT_TRUE(manager->exportJob().salvagedFiles().empty());
     std::filesystem::remove(computer / "out/fine.txt");
 
-    manager->setDecodeSalvage(true);
+    manager->exportJob().setSalvage(true);
     exportEntries(entries({"/large.bin", "/fine.txt"}));
-    manager->setDecodeSalvage(false);
+    manager->exportJob().setSalvage(false);
     expectSuccess(lastReport());
-    const std::vector<XXSalvagedFile> salvaged = manager->decodePipeline().salvagedFiles();
+    const std::vector<XXSalvagedFile> salvaged = manager->exportJob().salvagedFiles();
     ASSERT_EQ(salvaged.size(), 1u);
     EXPECT_EQ(salvaged[0].storePath, "/large.bin");
     EXPECT_EQ(salvaged[0].targetPath, computer / "out/large.bin");
@@ -177,14 +177,13 @@ TEST_F(ServiceExport, CancelDuringAFileDeletesItAndKeepsTheFilesBefore)
     storeAll({{"/first.txt", "first"},
               {"/large.bin", randomContent(5 * 1024 * 1024, 5)},
               {"/never.txt", "never"}});
-    manager->setDecodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
+    manager->exportJob().setProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
         if (name == "large.bin" && done > 5)
-            manager->cancelDecodeFile();
+            manager->exportJob().cancel();
     });
     exportEntries(entries({"/first.txt", "/large.bin", "/never.txt"}));
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(snapshotTree(computer.path()), (Files{{"out/first.txt", "first"}}));
-    EXPECT_TRUE(manager->decodePipeline().isCancel());
 }
 
 TEST_F(ServiceExport, AWriteThatFailsWhileTheNextChunkInflatesFailsTheFile)
@@ -219,7 +218,7 @@ TEST_F(ServiceExport, ExportsKeepTheStoredDateAndTellHowManyItemsWentOut)
 
     exportEntries(entries({"/a.txt", "/b.txt"}));
     expectReport(lastReport(), "7+1", 6, "a.txt");
-    manager->continueDecodeFileWithIsExistType(XXExistSkipAll);
+    manager->exportJob().continueWithExistType(XXExistSkipAll);
     expectSuccess(lastReport());
     outcome = std::any_cast<XXTransferOutcome>(&lastReport().successValue());
     ASSERT_TRUE(outcome);

@@ -63,7 +63,7 @@ protected:
     {
         storeMkdir(into);
         refreshTree();
-        manager->startEncoderSelectedFilePath({computerItem("Docs")}, entry(into), recorder());
+        manager->importJob().start({computerItem("Docs")}, entry(into), recorder());
     }
     // Every file of the store listing of folder/Docs, which files must hold, reads back whole.
     void expectStoredWhole(const std::string &folder, const Files &files, size_t expectedCount)
@@ -100,9 +100,10 @@ TEST_F(ServiceImportReadAhead, EveryWayStoresTheSameFilesWithTheSameProgress)
         SCOPED_TRACE(threads);
         XXImportReadAhead::setThreads(threads);
         progress.emplace_back();
-        manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
-            progress.back().push_back({name, done});
-        });
+        manager->importJob().setProgressBlock(
+            [&](std::uint64_t, std::uint64_t done, const std::string &name) {
+                progress.back().push_back({name, done});
+            });
         reports.clear();
         const std::string into = "/T" + std::to_string(threads);
         importDocs(into);
@@ -126,7 +127,7 @@ TEST_F(ServiceImportReadAhead, AFailingFileInTheMiddleFailsOnlyItself)
         SCOPED_TRACE(threads);
         XXImportReadAhead::setThreads(threads);
         const Files files = writeNotes(16);
-        manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t, const std::string &name) {
+        manager->importJob().setProgressBlock([&](std::uint64_t, std::uint64_t, const std::string &name) {
             if (name == "n03.txt")
                 std::filesystem::remove(computer / "Docs/n09.txt");
             if (name == "n11.txt")  // the next file's object creation or write
@@ -145,8 +146,8 @@ TEST_F(ServiceImportReadAhead, AFailingFileInTheMiddleFailsOnlyItself)
         EXPECT_FALSE(storeGet(into + "/Docs/n12.txt"));
         EXPECT_TRUE(storeGet(into + "/Docs/n13.txt"));
 
-        manager->setEncodeProgressBlock(nullptr);
-        manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
+        manager->importJob().setProgressBlock(nullptr);
+        manager->importJob().continueWithErrorType(XXErrorSkipOne);
         expectSuccess(lastReport());
         std::filesystem::remove_all(computer / "Docs");
     }
@@ -180,9 +181,9 @@ TEST_F(ServiceImportReadAhead, CancelStopsAndJoinsTheWorkers)
     reports.clear();
     const size_t threadsBefore = entriesIn("/proc/self/task");
     const size_t descriptorsBefore = entriesIn("/proc/self/fd");
-    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t, const std::string &name) {
+    manager->importJob().setProgressBlock([&](std::uint64_t, std::uint64_t, const std::string &name) {
         if (name == "n07.txt")
-            manager->cancelEncodeFile();
+            manager->importJob().cancel();
     });
     importDocs("/T");
     EXPECT_TRUE(reports.empty());
@@ -206,9 +207,9 @@ TEST_F(ServiceImportReadAhead, DirectlyChosenFilesFollowTheAnswersToConflicts)
     writeComputer(files);
     const XXFileArray chosen{computerItem("a.txt"), computerItem("c.txt"), computerItem("b.txt"),
                              computerItem("Docs"), computerItem("e.txt")};
-    manager->startEncoderSelectedFilePath(chosen, root, recorder());
+    manager->importJob().start(chosen, root, recorder());
     expectReport(lastReport(), "8+1", 6, "a.txt");
-    manager->continueEncodeFileWithIsExistType(XXExistSkipAll);  // b is passed over as well
+    manager->importJob().continueWithExistType(XXExistSkipAll);  // b is passed over as well
     ASSERT_EQ(reports.size(), 2u);
     expectSuccess(lastReport());
     EXPECT_EQ(storeGet("/a.txt"), "stored before");
@@ -219,8 +220,8 @@ TEST_F(ServiceImportReadAhead, DirectlyChosenFilesFollowTheAnswersToConflicts)
 
     // Everything conflicts now; free names for all, in one stretch.
     reports.clear();
-    manager->startEncoderSelectedFilePath(chosen, root, recorder());
-    manager->continueEncodeFileWithIsExistType(XXExistFreeNameAll);
+    manager->importJob().start(chosen, root, recorder());
+    manager->importJob().continueWithExistType(XXExistFreeNameAll);
     ASSERT_EQ(reports.size(), 2u);
     expectSuccess(lastReport());
     for (const auto &[path, content] : files) {

