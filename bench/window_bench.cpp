@@ -62,7 +62,7 @@ BENCHMARK(SortTenThousandEntries)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 XXDiskResultObject call(const std::function<void(const XXDiskResultBlock &)> &operation)
 {
-    XXDiskResultObject outcome = XXDiskResultObject::error("0+1", "0");
+    XXDiskResultObject outcome = XXDiskResultObject();
     operation([&outcome](const XXDiskResultObject &result) { outcome = result; });
     return outcome;
 }

@@ -61,7 +61,7 @@ int runMkdir(Invocation &inv)
                                           [&](const XXDiskResultObject &r) { result.emplace(r); });
     if (result && result->isSuccess())
         return 0;
-    if (!result || result->errorArea() == "6+0")
+    if (!result || result->failedCall() == XXEngineCall::mkdir)
         throw OperationError(shown(path) + ": the folder could not be made: " +
                              causeText(result ? result->systemErrorNumber() : 0));
     throw OperationError(shown(path) + ": " + result->errorTips());

@@ -30,10 +30,10 @@ Vault::Vault(const std::string &volume) : manager_(XXDiskFileManager::shareDiskF
     });
     XXDiskResultObject r = resultOf([&](auto &done) { manager_.startManagerWithDiskPath(volume, done); });
     if (!r.isSuccess()) {
-        int64_t code = r.errorCode();
-        if (code == -1)
+        if (r.failedCall() == XXEngineCall::mount && r.engineReturn() == -1)
             throw OperationError("cannot open the volume " + volume + ": no such folder");
-        failErrno("cannot read the vault on " + volume, (int)code);
+        // A positive answer of the engine is itself the error number.
+        failErrno("cannot read the vault on " + volume, r.systemErrorNumber());
     }
     hasAccount_ = r.successCode() == 1;
 }

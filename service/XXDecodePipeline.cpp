@@ -56,7 +56,7 @@ std::shared_ptr<XXFileWrapper> newFolderModel(const std::string &parentPath, con
 }  // namespace
 
 XXDecodePipeline::XXDecodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
-    : XXTransferMachine(activity, "7+1", true), manager_(manager)
+    : XXTransferMachine(activity, XXResultArea::exporting, true), manager_(manager)
 {}
 
 void XXDecodePipeline::setSalvage(bool on)

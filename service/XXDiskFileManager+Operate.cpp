@@ -172,8 +172,8 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files,
         at = end;
     }
     if (failed) {
-        XXDiskResultObject result =
-            XXDiskResultObject::error("9+1", "1", loopingFolder.empty() ? firstError : ELOOP);
+        XXDiskResultObject result = XXDiskResultObject::refused(XXRemoveCondition::notAllRemoved,
+                                                                loopingFolder.empty() ? firstError : ELOOP);
         if (!loopingFolder.empty())
             result.setErrorFileName(loopingFolder);
         call(complete, result);
@@ -191,7 +191,7 @@ void XXDiskFileManager::removeProtectedFiles(const XXProtectFileArray &files,
         }
         if (result != 0) {
             XXServiceLogf("removeFailed__%s", XXServiceLogEscaped(target.path).c_str());
-            call(complete, XXDiskResultObject::error("9+1", "1", err));
+            call(complete, XXDiskResultObject::refused(XXRemoveCondition::notAllRemoved, err));
             return;
         }
         leaveTree(target);
@@ -203,19 +203,19 @@ void XXDiskFileManager::createDirInFolderPath(const std::string &parentPath, con
                                               const XXDiskResultBlock &complete)
 {
     if (!mountSuccess()) {
-        call(complete, XXDiskResultObject::error("6+1", "1"));
+        call(complete, XXDiskResultObject::refused(XXFolderCondition::notMounted));
         return;
     }
     if (!isLogin()) {
-        call(complete, XXDiskResultObject::error("6+1", "2"));
+        call(complete, XXDiskResultObject::refused(XXFolderCondition::notLoggedIn));
         return;
     }
     if (dirName.empty()) {
-        call(complete, XXDiskResultObject::error("6+1", "3"));
+        call(complete, XXDiskResultObject::refused(XXFolderCondition::noName));
         return;
     }
     if (!XXTool::checkFileName(dirName)) {
-        call(complete, XXDiskResultObject::error("6+1", "4"));
+        call(complete, XXDiskResultObject::refused(XXFolderCondition::badName));
         return;
     }
     const std::string path = xxservice::joinFullPath(parentPath, dirName);
@@ -227,9 +227,11 @@ void XXDiskFileManager::createDirInFolderPath(const std::string &parentPath, con
         err = result != 0 ? errno : 0;
     }
     if (result != 0) {
-        const std::string code = "fs_mkdir--" + std::to_string(result);
-        XXServiceLogf("%s errno %d: %s", code.c_str(), err, XXServiceLogEscaped(path).c_str());
-        call(complete, XXDiskResultObject::error("6+0", code, err));
+        const XXDiskResultObject refusal =
+            XXDiskResultObject::engineRefused(XXEngineCall::mkdir, result, err);
+        XXServiceLogf("%s errno %d: %s", refusal.errorCodeText().c_str(), err,
+                      XXServiceLogEscaped(path).c_str());
+        call(complete, refusal);
         return;
     }
     XXDiskResultObject created = XXDiskResultObject::success(0);

@@ -16,13 +16,6 @@
 
 namespace {
 
-std::string formatted(const char *format, int value)
-{
-    char text[64];
-    std::snprintf(text, sizeof(text), format, value);
-    return text;
-}
-
 // The engine reads texts up to the first NUL: a password holding one would be cut short.
 bool usableSecret(const std::string &text)
 {
@@ -58,7 +51,7 @@ void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath,
                                                  const XXDiskResultBlock &completeBlock)
 {
     if (diskPath.empty() || diskPath.find('\0') != std::string::npos) {
-        call(completeBlock, XXDiskResultObject::error("1+1", "1"));
+        call(completeBlock, XXDiskResultObject::refused(XXStartCondition::noVolume));
         return;
     }
     int r;
@@ -84,22 +77,22 @@ void XXDiskFileManager::startManagerWithDiskPath(const std::string &diskPath,
         call(completeBlock, XXDiskResultObject::success(r == 0 ? 1 : 0));
         return;
     }
-    const std::string code = formatted("fs_mount--%d", r);
-    XXServiceLog(code);
+    const XXDiskResultObject refusal = XXDiskResultObject::engineRefused(XXEngineCall::mount, r, err);
+    XXServiceLog(refusal.errorCodeText());
     if (r < 0)
         XXServiceLogf("fs_mount errno %d", err);
-    call(completeBlock, XXDiskResultObject::error("1+0", code, err));
+    call(completeBlock, refusal);
 }
 
 void XXDiskFileManager::createAccountWithPassword(const std::string &password, const std::string &tip,
                                                   const XXDiskResultBlock &completeBlock)
 {
     if (!mountSuccess()) {
-        call(completeBlock, XXDiskResultObject::error("2+1", "1"));
+        call(completeBlock, XXDiskResultObject::refused(XXAccountCondition::notMounted));
         return;
     }
     if (!usableSecret(password)) {
-        call(completeBlock, XXDiskResultObject::error("2+1", "2"));
+        call(completeBlock, XXDiskResultObject::refused(XXAccountCondition::noPassword));
         return;
     }
     int r;
@@ -110,9 +103,9 @@ void XXDiskFileManager::createAccountWithPassword(const std::string &password, c
         err = r != 0 ? errno : 0;
     }
     if (r != 0) {
-        const std::string code = formatted("fs_mkfs--%d", r);
-        XXServiceLogf("%s errno %d", code.c_str(), err);
-        call(completeBlock, XXDiskResultObject::error("2+0", code, err));
+        const XXDiskResultObject refusal = XXDiskResultObject::engineRefused(XXEngineCall::mkfs, r, err);
+        XXServiceLogf("%s errno %d", refusal.errorCodeText().c_str(), err);
+        call(completeBlock, refusal);
         return;
     }
     call(completeBlock, XXDiskResultObject::success(0));
@@ -121,11 +114,11 @@ void XXDiskFileManager::createAccountWithPassword(const std::string &password, c
 void XXDiskFileManager::loginWithPassword(const std::string &password, const XXDiskResultBlock &completeBlock)
 {
     if (!mountSuccess()) {
-        call(completeBlock, XXDiskResultObject::error("3+1", "1"));
+        call(completeBlock, XXDiskResultObject::refused(XXLoginCondition::notMounted));
         return;
     }
     if (!usableSecret(password)) {
-        call(completeBlock, XXDiskResultObject::error("3+1", "2"));
+        call(completeBlock, XXDiskResultObject::refused(XXLoginCondition::noPassword));
         return;
     }
     int r;
@@ -136,9 +129,9 @@ void XXDiskFileManager::loginWithPassword(const std::string &password, const XXD
         err = r < 0 ? errno : 0;
     }
     if (r < 0) {
-        const std::string code = formatted("fs_login--%d", r);
-        XXServiceLogf("%s errno %d", code.c_str(), err);
-        call(completeBlock, XXDiskResultObject::error("3+0", code, err));
+        const XXDiskResultObject refusal = XXDiskResultObject::engineRefused(XXEngineCall::login, r, err);
+        XXServiceLogf("%s errno %d", refusal.errorCodeText().c_str(), err);
+        call(completeBlock, refusal);
         return;
     }
     setIsLogin(true);
@@ -149,15 +142,15 @@ void XXDiskFileManager::changePasswordWithOld(const std::string &oldPassword, co
                                               const std::string &reminder, const XXDiskResultBlock &complete)
 {
     if (!mountSuccess()) {
-        call(complete, XXDiskResultObject::error("4+1", "1"));
+        call(complete, XXDiskResultObject::refused(XXPasswordCondition::notMounted));
         return;
     }
     if (!usableSecret(oldPassword)) {
-        call(complete, XXDiskResultObject::error("4+1", "2"));
+        call(complete, XXDiskResultObject::refused(XXPasswordCondition::noOldPassword));
         return;
     }
     if (!usableSecret(newPassword)) {
-        call(complete, XXDiskResultObject::error("4+1", "3"));
+        call(complete, XXDiskResultObject::refused(XXPasswordCondition::noNewPassword));
         return;
     }
     int r;
@@ -169,7 +162,7 @@ void XXDiskFileManager::changePasswordWithOld(const std::string &oldPassword, co
     }
     if (r < 0) {
         XXServiceLogf("fs_chpasswd--%d errno %d", r, err);
-        call(complete, XXDiskResultObject::error("4+0", localized("String_156"), err));
+        call(complete, XXDiskResultObject::engineRefused(XXEngineCall::chpasswd, r, err));
         return;
     }
     call(complete, XXDiskResultObject::success(0));

@@ -30,7 +30,7 @@ bool isComponentName(std::string_view name)
 void XXDiskFileManager::acquireProtectFileWithComplete(const XXDiskResultBlock &complete)
 {
     if (!mountSuccess()) {
-        call(complete, XXDiskResultObject::error("5+1", "1"));
+        call(complete, XXDiskResultObject::refused(XXTreeCondition::notMounted));
         return;
     }
     std::shared_ptr<XXProtectFileWrapper> container = XXProtectFileWrapper::makeRootContainer();

@@ -3,7 +3,6 @@
 #include <cerrno>
 
 #include "XXProtectFileWrapper.h"
-#include "XXServiceText.h"
 #include "XXTool.h"
 
 const std::string DiskErrorAreaKey = "DiskErrorEareKey";
@@ -60,62 +59,103 @@ const char *transferTip(std::int64_t code)
     }
 }
 
-// The tip of a kind 1 record; empty when the area does not report that code.
-std::string preconditionTip(std::int64_t area, std::int64_t code)
+// The tip of a condition record; empty when the area does not report that code.
+std::string conditionTip(XXResultArea area, int code)
 {
     switch (area) {
-    case 1:
-        if (code == 1)
+    case XXResultArea::start:
+        if (code == static_cast<int>(XXStartCondition::noVolume))
             return localized("String_103");
         break;
-    case 2:
-        if (code == 1)
+    case XXResultArea::createAccount:
+        if (code == static_cast<int>(XXAccountCondition::notMounted))
             return localized("String_104");
-        if (code == 2)
+        if (code == static_cast<int>(XXAccountCondition::noPassword))
             return localized("String_105");
         break;
-    case 3:
-        if (code == 1)
+    case XXResultArea::login:
+        if (code == static_cast<int>(XXLoginCondition::notMounted))
             return localized("String_104");
-        if (code == 2)
+        if (code == static_cast<int>(XXLoginCondition::noPassword))
             return localized("String_142");
         break;
-    case 4:
-        if (code == 1)
+    case XXResultArea::changePassword:
+        if (code == static_cast<int>(XXPasswordCondition::notMounted))
             return localized("String_104");
-        if (code == 2 || code == 3)
+        if (code == static_cast<int>(XXPasswordCondition::noOldPassword) ||
+            code == static_cast<int>(XXPasswordCondition::noNewPassword))
             return localized("String_105");
         break;
-    case 6:
-        if (code == 1)
+    case XXResultArea::createFolder:
+        if (code == static_cast<int>(XXFolderCondition::notMounted))
             return localized("String_104");
-        if (code == 2)
+        if (code == static_cast<int>(XXFolderCondition::notLoggedIn))
             return localized("String_106");
-        if (code == 3)
+        if (code == static_cast<int>(XXFolderCondition::noName))
             return localized("String_107");
-        if (code == 4)
+        if (code == static_cast<int>(XXFolderCondition::badName))
             return localized("String_98");
         break;
-    case 7:
-    case 8:
-    case 12:
-        if (code == 1)
+    case XXResultArea::exporting:
+    case XXResultArea::importing:
+    case XXResultArea::operating:
+        if (code == XXReportNotMounted)
             return localized("String_104");
         if (const char *tip = transferTip(code))
             return tip;
-        if (area == 12 && code == 9)
+        if (area == XXResultArea::operating && code == XXReportFolderIntoItself)
             return "不可将文件夹复制/移动到自己内部";
-        if (area == 12 && code == 10)
+        if (area == XXResultArea::operating && code == XXReportDestinationIsParent)
             return localized("String_176");
         break;
-    case 9:
-        if (code == 1)
+    case XXResultArea::remove:
+        if (code == static_cast<int>(XXRemoveCondition::notAllRemoved))
             return localized("String_93");
         break;
-    default:  // area 5 and the areas no operation reports take the default tip
+    case XXResultArea::readTree:  // takes the default tip
         break;
     }
     return std::string();
+}
+
+// The area an engine call's refusal is reported in.
+XXResultArea areaOfCall(XXEngineCall call)
+{
+    switch (call) {
+    case XXEngineCall::mount:
+        return XXResultArea::start;
+    case XXEngineCall::mkfs:
+        return XXResultArea::createAccount;
+    case XXEngineCall::login:
+        return XXResultArea::login;
+    case XXEngineCall::chpasswd:
+        return XXResultArea::changePassword;
+    case XXEngineCall::mkdir:
+        return XXResultArea::createFolder;
+    case XXEngineCall::writeBack:
+        break;
+    }
+    return XXResultArea::importing;
+}
+
+// The engine's name of a call whose refusal is written "fs_mount--<return>"; nullptr for the
+// two whose record shows their own text instead, and no number.
+const char *engineFunctionName(XXEngineCall call)
+{
+    switch (call) {
+    case XXEngineCall::mount:
+        return "fs_mount";
+    case XXEngineCall::mkfs:
+        return "fs_mkfs";
+    case XXEngineCall::login:
+        return "fs_login";
+    case XXEngineCall::mkdir:
+        return "fs_mkdir";
+    case XXEngineCall::chpasswd:
+    case XXEngineCall::writeBack:
+        break;
+    }
+    return nullptr;
 }
 
 // The engine answers a wrong password, and an index it cannot decrypt, with EACCES; an
@@ -160,54 +200,69 @@ std::string XXDiskResultObject::vaultUnreadableTip(int systemErrorNumber)
     return localized("String_179") + " " + vaultUnreadableCause(systemErrorNumber);
 }
 
-std::string XXDiskResultObject::tipsFromErrorAreaCode(std::string_view errorArea, std::string_view errorCode,
-                                                      int systemErrorNumber)
+XXDiskResultObject XXDiskResultObject::success(std::int32_t code)
 {
-    const std::string defaultTip = localized("String_102");
-    const std::vector<std::string> pieces = xxservice::splitText(errorArea, "+");
-    if (pieces.size() < 2)
-        return defaultTip;
-    const std::int64_t area = xxservice::integerValue(pieces[0]);
-    if (area < 1 || area > 12 || area == 10 || area == 11)
-        return defaultTip;
-    const std::int64_t kind = xxservice::integerValue(pieces[1]);
-    if (kind == 0) {
-        // A login or password change that the vault's state refused is not a wrong password.
-        if (area == 3)
-            return isPasswordAnswer(systemErrorNumber) ? localized("String_142")
-                                                       : vaultUnreadableTip(systemErrorNumber);
-        if (area == 4 && !isPasswordAnswer(systemErrorNumber))
-            return localized("String_180") + " " + vaultUnreadableCause(systemErrorNumber);
-        return std::string(errorCode);
-    }
-    if (kind == 1) {
-        std::string tip = preconditionTip(area, xxservice::integerValue(errorCode));
-        return tip.empty() ? defaultTip : tip;
-    }
-    return defaultTip;
+    XXDiskResultObject result;
+    result.isSuccess_ = true;
+    result.successDic_ = XXDiskSuccessDic{code};
+    return result;
 }
 
-XXDiskResultObject::XXDiskResultObject(std::int32_t successCode, std::string_view errorArea,
-                                       std::string_view errorCode, int systemErrorNumber)
+XXDiskResultObject XXDiskResultObject::reported(XXResultArea transfer, XXTransferReportCode code,
+                                                int systemErrorNumber)
 {
-    if (successCode >= 0) {
-        isSuccess_ = true;
-        successDic_ = XXDiskSuccessDic{successCode};
-        return;
-    }
+    return XXDiskResultObject(transfer, XXResultKind::condition, code, std::nullopt, systemErrorNumber);
+}
+
+XXDiskResultObject XXDiskResultObject::engineRefused(XXEngineCall call, int returned, int systemErrorNumber)
+{
+    return XXDiskResultObject(areaOfCall(call), XXResultKind::engine, returned, call, systemErrorNumber);
+}
+
+std::optional<XXTransferReportCode> XXDiskResultObject::transferReport() const
+{
+    if (kind_ != XXResultKind::condition)
+        return std::nullopt;
+    if (area_ != XXResultArea::exporting && area_ != XXResultArea::importing &&
+        area_ != XXResultArea::operating)
+        return std::nullopt;
+    return static_cast<XXTransferReportCode>(code_);
+}
+
+std::string XXDiskResultObject::errorCodeText() const
+{
+    if (isSuccess_)
+        return std::string();
+    if (!failedCall_)
+        return std::to_string(code_);
+    if (const char *name = engineFunctionName(*failedCall_))
+        return std::string(name) + "--" + std::to_string(code_);
+    return localized(*failedCall_ == XXEngineCall::chpasswd ? "String_156" : "String_168");
+}
+
+XXDiskResultObject::XXDiskResultObject(XXResultArea area, XXResultKind kind, int code,
+                                       std::optional<XXEngineCall> call, int systemErrorNumber)
+    : area_(area), kind_(kind), code_(code), failedCall_(call), systemErrorNumber_(systemErrorNumber)
+{
     XXDiskErrorDic dic;
-    dic.area = std::string(errorArea);
-    const std::vector<std::string> areaPieces = xxservice::splitText(errorArea, "+");
-    if (areaPieces.size() >= 2 && xxservice::integerValue(areaPieces[1]) == 1) {
-        dic.code = xxservice::integerValue(errorCode);
+    dic.area = std::to_string(static_cast<int>(area)) + (kind == XXResultKind::engine ? "+0" : "+1");
+    // The numeric code: the condition's, or what the engine returned; the two engine records
+    // that show their own text have none.
+    dic.code = !call || engineFunctionName(*call) ? code : 0;
+    if (kind == XXResultKind::condition) {
+        dic.tips = conditionTip(area, code);
+        if (dic.tips.empty())
+            dic.tips = localized("String_102");
+    } else if (call == XXEngineCall::login) {
+        // A login or password change that the vault's state refused is not a wrong password.
+        dic.tips = isPasswordAnswer(systemErrorNumber) ? localized("String_142")
+                                                       : vaultUnreadableTip(systemErrorNumber);
+    } else if (call == XXEngineCall::chpasswd && !isPasswordAnswer(systemErrorNumber)) {
+        dic.tips = localized("String_180") + " " + vaultUnreadableCause(systemErrorNumber);
     } else {
-        // Engine failures are written "fs_login--%d": the number follows the "--".
-        const std::vector<std::string> codePieces = xxservice::splitText(errorCode, "--");
-        dic.code = codePieces.size() >= 2 ? xxservice::integerValue(codePieces[1]) : 0;
+        dic.tips = errorCodeText();
     }
-    dic.tips = tipsFromErrorAreaCode(errorArea, errorCode, systemErrorNumber);
     errorDic_ = std::move(dic);
-    systemErrorNumber_ = systemErrorNumber;
 }
 
 std::shared_ptr<XXProtectFileWrapper> XXDiskResultObject::successWrapper() const

@@ -158,7 +158,7 @@ void XXEncodePipeline::setCommitInterval(std::chrono::milliseconds interval)
 }
 
 XXEncodePipeline::XXEncodePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
-    : XXTransferMachine(activity, "8+1", true), manager_(manager)
+    : XXTransferMachine(activity, XXResultArea::importing, true), manager_(manager)
 {}
 
 void XXEncodePipeline::start(const XXFileArray &files,

@@ -16,7 +16,7 @@
 using xxtransfer::XXFoldedNames;
 
 XXOperatePipeline::XXOperatePipeline(XXDiskFileManager &manager, XXTransferActivity &activity)
-    : XXTransferMachine(activity, "12+1", false), manager_(manager)
+    : XXTransferMachine(activity, XXResultArea::operating, false), manager_(manager)
 {}
 
 void XXOperatePipeline::start(const XXProtectFileArray &files,

@@ -135,8 +135,8 @@ XXPasteStaging::Result XXPasteStaging::stage(const XXProtectFileArray &files, bo
             // A question or a failed item leaves the run waiting: end it, and drop the part
             // of a folder that did get out.
             exporter_.cancel();
-            if (outcome && outcome->errorCode() != XXReportFolderExists &&
-                outcome->errorCode() != XXReportFileExists)
+            if (outcome && outcome->transferReport() != XXReportFolderExists &&
+                outcome->transferReport() != XXReportFileExists)
                 removeAll(path);
             result.failedFiles.push_back(entry);
         }

@@ -5,13 +5,13 @@
 
 namespace {
 
-std::optional<XXTransferKind> transferOfArea(const std::string &area)
+std::optional<XXTransferKind> transferOfArea(std::optional<XXResultArea> area)
 {
-    if (area == "8+1")
+    if (area == XXResultArea::importing)
         return XXTransferKind::importing;
-    if (area == "7+1")
+    if (area == XXResultArea::exporting)
         return XXTransferKind::exporting;
-    if (area == "12+1")
+    if (area == XXResultArea::operating)
         return XXTransferKind::operating;
     return std::nullopt;
 }
@@ -47,11 +47,12 @@ XXTransferQuestion XXTransferConversation::questionFor(const XXDiskResultObject 
                                                        const std::string &currentItemName)
 {
     XXTransferQuestion question;
-    const std::optional<XXTransferKind> transfer = transferOfArea(report.errorArea());
-    if (report.isSuccess() || !transfer)
+    const std::optional<XXTransferKind> transfer = transferOfArea(report.area());
+    const std::optional<XXTransferReportCode> code = report.transferReport();
+    if (!transfer || !code)
         return question;
     question.transfer = *transfer;
-    question.code = static_cast<int>(report.errorCode());
+    question.code = *code;
     switch (question.code) {
     case XXReportFolderExists:
     case XXReportFileExists:

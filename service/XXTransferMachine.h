@@ -162,8 +162,8 @@ public:
     }
 
 protected:
-    XXTransferMachine(XXTransferActivity &activity, std::string area, bool cancelClearsProgress)
-        : activity_(activity), area_(std::move(area)), cancelClearsProgress_(cancelClearsProgress)
+    XXTransferMachine(XXTransferActivity &activity, XXResultArea area, bool cancelClearsProgress)
+        : activity_(activity), area_(area), cancelClearsProgress_(cancelClearsProgress)
     {
         cancelToken_ = activity_.addCancelHandler([this] { cancel(); });
     }
@@ -225,7 +225,7 @@ protected:
     void refuseStart(const ResultBlock &complete, int code) const
     {
         if (complete)
-            complete(XXDiskResultObject::error(area_, std::to_string(code)));
+            complete(XXDiskResultObject::reported(area_, static_cast<XXTransferReportCode>(code)));
     }
 
     // The name an item takes in a store folder that holds names: its own, or a free one when
@@ -451,7 +451,8 @@ private:
             return true;
         }
         case Step::question: {
-            XXDiskResultObject report = XXDiskResultObject::error(area_, std::to_string(step.code));
+            XXDiskResultObject report =
+                XXDiskResultObject::reported(area_, static_cast<XXTransferReportCode>(step.code));
             if (!step.name.empty())
                 report.setExistFileName(step.name);
             return deliver(generation, loop, report);
@@ -471,8 +472,8 @@ private:
                 }
             }
             if (type == XXErrorAsk) {
-                XXDiskResultObject report =
-                    XXDiskResultObject::error(area_, std::to_string(step.code), step.systemError);
+                XXDiskResultObject report = XXDiskResultObject::reported(
+                    area_, static_cast<XXTransferReportCode>(step.code), step.systemError);
                 report.setErrorFileName(step.name);
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
@@ -494,7 +495,7 @@ private:
     }
 
     XXTransferActivity &activity_;
-    const std::string area_;
+    const XXResultArea area_;
     const bool cancelClearsProgress_;
     std::uint64_t cancelToken_ = 0;
 

@@ -22,8 +22,7 @@ namespace {
 
 XXDiskResultObject failed(int systemError)
 {
-    return XXDiskResultObject::error("8+0", XXTool::shareTool().acquireLocalizedStringFromKey("String_168"),
-                                     systemError);
+    return XXDiskResultObject::engineRefused(XXEngineCall::writeBack, 0, systemError);
 }
 
 // A hidden name no entry of the folder has, as the store compares names.

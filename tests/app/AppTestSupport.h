@@ -91,7 +91,7 @@ inline void closeAllWindows()
 
 inline XXDiskResultObject callManager(const std::function<void(const XXDiskResultBlock &)> &call)
 {
-    XXDiskResultObject outcome = XXDiskResultObject::error("0+1", "0");
+    XXDiskResultObject outcome = XXDiskResultObject();
     call([&outcome](const XXDiskResultObject &result) { outcome = result; });
     return outcome;
 }

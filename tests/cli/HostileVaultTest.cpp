@@ -202,13 +202,20 @@ TEST_F(HostileVault, NamesThatClimbOrSplitAreNeitherShownNorExported)
     addNamedFile("..");
     addNamedFile("../x");
     addNamedFile("a/b");
+    addNamedFile("..\\y");
+    writeFile(tmp / "ok.txt", "fine");
+    ASSERT_EQ(cli({"put", tmp / "ok.txt"}).status, 0);
     CliResult ls = cli({"ls"});
     EXPECT_EQ(ls.out.find(".."), std::string::npos) << ls.out;
     EXPECT_EQ(ls.out.find("a/b"), std::string::npos) << ls.out;
     fs::create_directories(tmp / "out/inner");
-    cli({"get", "/", "--to", tmp / "out/inner"});
-    EXPECT_FALSE(fs::exists(tmp / "out/x"));
-    EXPECT_FALSE(fs::exists(tmp / "out/inner/a"));
+    EXPECT_EQ(cli({"get", "/", "--to", tmp / "out/inner"}).status, 1);
+    // Only the good file is written, and only inside the target.
+    EXPECT_EQ(readFile(tmp / "out/inner/ok.txt"), "fine");
+    size_t files = 0;
+    for (auto &e : fs::recursive_directory_iterator(tmp / "out"))
+        files += e.is_regular_file();
+    EXPECT_EQ(files, 1u);
     CliResult check = cli({"check"});
     EXPECT_EQ(check.status, 1);
     EXPECT_NE(check.out.find("unsafe name"), std::string::npos) << check.out;

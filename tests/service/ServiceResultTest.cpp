@@ -1,6 +1,6 @@
-// Result records: which dictionary a record carries, how the code is read from the code
-// text, and the tips of the areas and codes. The session's preconditions (areas 1 to 4) are
-// checked against real refusals in ServiceSessionTest.
+// Result records: the record (area text, code, tip, keys) each typed result shows, which the
+// screens, the logs and docs/errors.md rely on. The session's refusals are checked against real
+// engine answers (a missing, damaged or full vault among them) in ServiceSessionTest.
 #include <cerrno>
 
 #include "ServiceTestSupport.h"
@@ -8,16 +8,16 @@
 
 TEST(ServiceResult, SuccessAndErrorRecordsCarryOneDictionaryEach)
 {
-    const XXDiskResultObject ok(1, "ignored+1", "ignored");
+    const XXDiskResultObject ok = XXDiskResultObject::success(1);
     EXPECT_TRUE(ok.isSuccess());
     EXPECT_FALSE(ok.errorDic().has_value());
+    EXPECT_FALSE(ok.area().has_value());
     ASSERT_TRUE(ok.successDic().has_value());
     EXPECT_EQ(ok.successDic()->keys(), std::vector<std::string>{"DiskSuccessCodeKey"});
     EXPECT_EQ(std::get<std::int64_t>(*ok.successDic()->valueForKey(DiskSuccessCodeKey)), 1);
     EXPECT_FALSE(ok.successDic()->valueForKey(DiskErrorCodeKey).has_value());
 
-    const XXDiskResultObject failed(-1, "3+0", "fs_login---1");
-    expectError(failed, "3+0", -1, localized("String_142"));
+    const XXDiskResultObject failed = XXDiskResultObject::engineRefused(XXEngineCall::login, -1, EACCES);
     const XXDiskErrorDic &dic = *failed.errorDic();
     EXPECT_EQ(dic.keys(),
               (std::vector<std::string>{"DiskErrorEareKey", "DiskErrorCodeKey", "DiskErrorTipsKey"}));
@@ -25,6 +25,13 @@ TEST(ServiceResult, SuccessAndErrorRecordsCarryOneDictionaryEach)
     EXPECT_EQ(std::get<std::int64_t>(*dic.valueForKey(DiskErrorCodeKey)), -1);
     EXPECT_EQ(std::get<std::string>(*dic.valueForKey(DiskErrorTipsKey)), localized("String_142"));
     EXPECT_FALSE(dic.valueForKey(DiskSuccessCodeKey).has_value());
+    EXPECT_FALSE(failed.successDic().has_value());
+    EXPECT_EQ(failed.systemErrorNumber(), EACCES);
+
+    const XXDiskResultObject none;  // no completion yet
+    EXPECT_FALSE(none.isSuccess());
+    EXPECT_FALSE(none.errorDic().has_value());
+    EXPECT_FALSE(none.successDic().has_value());
 }
 
 TEST(ServiceResult, OnlyATreeEntryPayloadReadsAsAnEntry)
@@ -37,95 +44,109 @@ TEST(ServiceResult, OnlyATreeEntryPayloadReadsAsAnEntry)
     EXPECT_EQ(ok.successWrapper(), nullptr);
 }
 
-TEST(ServiceResult, EveryAreaAndCodeGetsItsCodeAndTip)
+TEST(ServiceResult, EveryResultShowsItsRecord)
 {
     const std::string fallback = localized("String_102");
+    const std::string unreadable = localized("String_179") + " ";
+    const std::string notChanged = localized("String_180") + " ";
+    using Result = XXDiskResultObject;
+    using Area = XXResultArea;
     struct Case {
+        XXDiskResultObject result;
         const char *area;
-        std::string codeText;
         std::int64_t code;
+        std::string codeText;
         std::string tip;
     };
     const Case cases[] = {
-        // Engine failures: the number after the "--", and the code text as tip except at login.
-        {"1+0", "fs_mount--13", 13, "fs_mount--13"},
-        {"6+0", "fs_mkdir---1", -1, "fs_mkdir---1"},
-        {"3+0", "fs_login---1", -1, localized("String_142")},
-        {"4+0", localized("String_156"), 0, localized("String_156")},  // the password change's own text
-        // Preconditions and transfer conditions: the whole code text is the code.
-        {"5+1", "1", 1, fallback},
-        {"6+1", "1", 1, localized("String_104")},
-        {"6+1", "2", 2, localized("String_106")},
-        {"6+1", "3", 3, localized("String_107")},
-        {"6+1", "4", 4, localized("String_98")},
-        {"7+1", "1", 1, localized("String_104")},
-        {"8+1", "1", 1, localized("String_104")},
-        {"9+1", "1", 1, localized("String_93")},
-        {"12+1", "1", 1, localized("String_104")},
-        {"12+1", "9", 9, "不可将文件夹复制/移动到自己内部"},
-        {"12+1", "10", 10, localized("String_176")},
-        // Codes and areas nobody reports, and area texts outside the contract.
-        {"7+1", "9", 9, fallback},
-        {"7+1", "10", 10, fallback},
-        {"8+1", "six", 0, fallback},
-        {"1+1", "2", 2, fallback},
-        {"13+1", "1", 1, fallback},
-        {"0+1", "1", 1, fallback},
-        {"10+1", "1", 1, fallback},
-        {"11+0", "fs_x--1", 1, fallback},
-        {"6+2", "1", 0, fallback},
-        {"6", "1", 0, fallback},
+        {Result::refused(XXStartCondition::noVolume), "1+1", 1, "1", localized("String_103")},
+        {Result::engineRefused(XXEngineCall::mount, 20, ENOTDIR), "1+0", 20, "fs_mount--20", "fs_mount--20"},
+        {Result::refused(XXAccountCondition::notMounted), "2+1", 1, "1", localized("String_104")},
+        {Result::refused(XXAccountCondition::noPassword), "2+1", 2, "2", localized("String_105")},
+        {Result::engineRefused(XXEngineCall::mkfs, -1, EEXIST), "2+0", -1, "fs_mkfs---1", "fs_mkfs---1"},
+        {Result::refused(XXLoginCondition::notMounted), "3+1", 1, "1", localized("String_104")},
+        {Result::refused(XXLoginCondition::noPassword, EIO), "3+1", 2, "2", localized("String_142")},
+        // A login refused by the vault's state, not by the password, says why.
+        {Result::engineRefused(XXEngineCall::login, -1, 0), "3+0", -1, "fs_login---1",
+         localized("String_142")},
+        {Result::engineRefused(XXEngineCall::login, -1, ENOENT), "3+0", -1, "fs_login---1",
+         unreadable + localized("String_181")},
+        {Result::engineRefused(XXEngineCall::login, -1, EIO), "3+0", -1, "fs_login---1",
+         unreadable + localized("String_182")},
+        {Result::engineRefused(XXEngineCall::login, -1, EROFS), "3+0", -1, "fs_login---1",
+         unreadable + localized("String_183")},
+        {Result::engineRefused(XXEngineCall::login, -1, ENOMEM), "3+0", -1, "fs_login---1",
+         unreadable + localized("String_185") + " 12"},
+        {Result::refused(XXPasswordCondition::notMounted), "4+1", 1, "1", localized("String_104")},
+        {Result::refused(XXPasswordCondition::noOldPassword), "4+1", 2, "2", localized("String_105")},
+        {Result::refused(XXPasswordCondition::noNewPassword), "4+1", 3, "3", localized("String_105")},
+        // The password change shows its own text, and no number.
+        {Result::engineRefused(XXEngineCall::chpasswd, -1, EACCES), "4+0", 0, localized("String_156"),
+         localized("String_156")},
+        {Result::engineRefused(XXEngineCall::chpasswd, -1, 0), "4+0", 0, localized("String_156"),
+         localized("String_156")},
+        {Result::engineRefused(XXEngineCall::chpasswd, -1, EROFS), "4+0", 0, localized("String_156"),
+         notChanged + localized("String_183")},
+        {Result::refused(XXTreeCondition::notMounted), "5+1", 1, "1", fallback},
+        {Result::refused(XXFolderCondition::notMounted), "6+1", 1, "1", localized("String_104")},
+        {Result::refused(XXFolderCondition::notLoggedIn), "6+1", 2, "2", localized("String_106")},
+        {Result::refused(XXFolderCondition::noName), "6+1", 3, "3", localized("String_107")},
+        {Result::refused(XXFolderCondition::badName), "6+1", 4, "4", localized("String_98")},
+        {Result::engineRefused(XXEngineCall::mkdir, -1, EEXIST), "6+0", -1, "fs_mkdir---1", "fs_mkdir---1"},
+        {Result::engineRefused(XXEngineCall::writeBack, 0, ENOSPC), "8+0", 0, localized("String_168"),
+         localized("String_168")},
+        {Result::refused(XXRemoveCondition::notAllRemoved, ELOOP), "9+1", 1, "1", localized("String_93")},
+        {Result::reported(Area::exporting, XXReportNotMounted), "7+1", 1, "1", localized("String_104")},
+        {Result::reported(Area::importing, XXReportNotMounted), "8+1", 1, "1", localized("String_104")},
+        {Result::reported(Area::operating, XXReportNotMounted), "12+1", 1, "1", localized("String_104")},
+        {Result::reported(Area::operating, XXReportFolderIntoItself), "12+1", 9, "9",
+         "不可将文件夹复制/移动到自己内部"},
+        {Result::reported(Area::operating, XXReportDestinationIsParent), "12+1", 10, "10",
+         localized("String_176")},
+        // Only copy and move report these two.
+        {Result::reported(Area::exporting, XXReportFolderIntoItself), "7+1", 9, "9", fallback},
+        {Result::reported(Area::importing, XXReportDestinationIsParent), "8+1", 10, "10", fallback},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.area) + " " + c.codeText);
-        expectError(XXDiskResultObject::error(c.area, c.codeText), c.area, c.code, c.tip);
+        SCOPED_TRACE(std::string(c.area) + " " + c.codeText + " errno " +
+                     std::to_string(c.result.systemErrorNumber()));
+        expectError(c.result, c.area, c.code, c.tip);
+        EXPECT_EQ(c.result.errorCodeText(), c.codeText);
+        EXPECT_EQ(c.result.errorDic()->keys().size(), 3u);
     }
     const char *transferTips[] = {"未登录",     "未选择文件", "未选择目标文件夹", "文件夹已存在",
                                   "文件已存在", "文件夹出错", "文件出错"};
-    for (const char *area : {"7+1", "8+1", "12+1"})
+    for (const auto &[area, text] : {std::pair{Area::exporting, "7+1"}, std::pair{Area::importing, "8+1"},
+                                     std::pair{Area::operating, "12+1"}})
         for (int code = 2; code <= 8; code++) {
-            SCOPED_TRACE(std::string(area) + " " + std::to_string(code));
-            expectError(XXDiskResultObject::error(area, std::to_string(code)), area, code,
-                        transferTips[code - 2]);
+            SCOPED_TRACE(std::string(text) + " " + std::to_string(code));
+            const Result report = Result::reported(area, static_cast<XXTransferReportCode>(code), EIO);
+            expectError(report, text, code, transferTips[code - 2]);
+            EXPECT_EQ(report.systemErrorNumber(), EIO);
         }
 }
 
-// The system error number rides along without touching the dictionaries; only a login or
-// password change that is not a password's fault gets another tip.
-TEST(ServiceResult, TheSystemErrorNumberDecidesOnlyTheRefusedLoginsTip)
+// Callers test the typed fields, never the record's texts.
+TEST(ServiceResult, TheTypedFieldsNameWhatHappened)
 {
-    const std::string unreadable = localized("String_179") + " ";
-    const std::string notChanged = localized("String_180") + " ";
-    struct Case {
-        const char *area;
-        std::string codeText;
-        int systemErrorNumber;
-        std::string tip;
-    };
-    const Case cases[] = {
-        {"3+0", "fs_login---1", 0, localized("String_142")},
-        {"3+0", "fs_login---1", EACCES, localized("String_142")},
-        {"3+0", "fs_login---1", ENOENT, unreadable + localized("String_181")},
-        {"3+0", "fs_login---1", EBADF, unreadable + localized("String_181")},
-        {"3+0", "fs_login---1", EIO, unreadable + localized("String_182")},
-        {"3+0", "fs_login---1", EROFS, unreadable + localized("String_183")},
-        {"3+0", "fs_login---1", ENOSPC, unreadable + localized("String_184")},
-        {"3+0", "fs_login---1", ENOMEM, unreadable + localized("String_185") + " 12"},
-        {"3+1", "2", EIO, localized("String_142")},  // the missing password stays what it was
-        {"4+0", localized("String_156"), EACCES, localized("String_156")},
-        {"4+0", localized("String_156"), 0, localized("String_156")},
-        {"4+0", localized("String_156"), EROFS, notChanged + localized("String_183")},
-        {"1+0", "fs_mount--20", ENOTDIR, "fs_mount--20"},
-        {"2+0", "fs_mkfs---1", ENOSPC, "fs_mkfs---1"},
-        {"6+0", "fs_mkdir---1", EEXIST, "fs_mkdir---1"},
-        {"8+1", "8", EIO, "文件出错"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.area) + " errno " + std::to_string(c.systemErrorNumber));
-        const XXDiskResultObject result = XXDiskResultObject::error(c.area, c.codeText, c.systemErrorNumber);
-        EXPECT_EQ(result.errorTips(), c.tip);
-        EXPECT_EQ(result.systemErrorNumber(), c.systemErrorNumber);
-        EXPECT_EQ(result.errorDic()->keys().size(), 3u);
-    }
-    EXPECT_EQ(XXDiskResultObject(0, "3+0", "fs_login---1", EIO).systemErrorNumber(), 0);
+    const XXDiskResultObject mkdir = XXDiskResultObject::engineRefused(XXEngineCall::mkdir, -1, ENOSPC);
+    EXPECT_EQ(mkdir.area(), XXResultArea::createFolder);
+    EXPECT_EQ(mkdir.kind(), XXResultKind::engine);
+    EXPECT_EQ(mkdir.failedCall(), XXEngineCall::mkdir);
+    EXPECT_EQ(mkdir.engineReturn(), -1);
+    EXPECT_FALSE(mkdir.is(XXFolderCondition::notMounted));  // the same number, of another kind
+    EXPECT_FALSE(mkdir.transferReport().has_value());
+
+    const XXDiskResultObject noName = XXDiskResultObject::refused(XXFolderCondition::noName);
+    EXPECT_TRUE(noName.is(XXFolderCondition::noName));
+    EXPECT_FALSE(noName.is(XXFolderCondition::badName));
+    EXPECT_FALSE(noName.is(XXPasswordCondition::noNewPassword));  // the same number, of another area
+    EXPECT_FALSE(noName.failedCall().has_value());
+    EXPECT_EQ(noName.engineReturn(), 0);
+
+    const XXDiskResultObject taken =
+        XXDiskResultObject::reported(XXResultArea::exporting, XXReportFileExists);
+    EXPECT_EQ(taken.transferReport(), XXReportFileExists);
+    EXPECT_FALSE(XXDiskResultObject::refused(XXRemoveCondition::notAllRemoved).transferReport().has_value());
+    EXPECT_FALSE(XXDiskResultObject::success().transferReport().has_value());
 }

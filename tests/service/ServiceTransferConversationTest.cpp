@@ -11,9 +11,14 @@ using Choice = XXTransferChoice;
 using Call = XXTransferCall;
 using Kind = XXTransferQuestionKind;
 
-XXDiskResultObject report(const char *area, int code, const std::string &name = "", int err = 0)
+constexpr XXResultArea importing = XXResultArea::importing;
+constexpr XXResultArea exporting = XXResultArea::exporting;
+constexpr XXResultArea operating = XXResultArea::operating;
+
+XXDiskResultObject report(XXResultArea area, int code, const std::string &name = "", int err = 0)
 {
-    XXDiskResultObject result = XXDiskResultObject::error(area, std::to_string(code), err);
+    XXDiskResultObject result =
+        XXDiskResultObject::reported(area, static_cast<XXTransferReportCode>(code), err);
     if (code == 5 || code == 6)
         result.setExistFileName(name);
     else
@@ -43,18 +48,19 @@ TEST(TransferConversation, EachReportAsksItsQuestion)
         bool applyToAll;
     };
     const Case cases[] = {
-        {report("8+1", 5, "Photos"), 1, Kind::nameTaken, XXTransferKind::importing, true, "Photos", true},
-        {report("7+1", 6, "a.txt"), 1, Kind::nameTaken, XXTransferKind::exporting, false, "a.txt", true},
-        {report("12+1", 7, "Docs"), 3, Kind::itemFailed, XXTransferKind::operating, true, "Docs", true},
-        {report("8+1", 8, "b.bin"), 1, Kind::itemFailed, XXTransferKind::importing, false, "b.bin", true},
+        {report(importing, 5, "Photos"), 1, Kind::nameTaken, XXTransferKind::importing, true, "Photos", true},
+        {report(exporting, 6, "a.txt"), 1, Kind::nameTaken, XXTransferKind::exporting, false, "a.txt", true},
+        {report(operating, 7, "Docs"), 3, Kind::itemFailed, XXTransferKind::operating, true, "Docs", true},
+        {report(importing, 8, "b.bin"), 1, Kind::itemFailed, XXTransferKind::importing, false, "b.bin", true},
         // The to-self report names nobody: the item the run stands at is the one.
-        {report("12+1", 9), 2, Kind::intoItself, XXTransferKind::operating, true, "current", true},
-        {report("12+1", 9), 1, Kind::intoItself, XXTransferKind::operating, true, "current", false},
+        {report(operating, 9), 2, Kind::intoItself, XXTransferKind::operating, true, "current", true},
+        {report(operating, 9), 1, Kind::intoItself, XXTransferKind::operating, true, "current", false},
         // Reports that end the run, and codes an area does not ask with.
-        {report("12+1", 10), 2, Kind::none, XXTransferKind::operating, false, "", false},
-        {report("8+1", 9), 2, Kind::none, XXTransferKind::importing, false, "", false},
-        {report("7+1", 2), 1, Kind::none, XXTransferKind::exporting, false, "", false},
-        {report("6+1", 5, "x"), 1, Kind::none, XXTransferKind::importing, false, "", false},
+        {report(operating, 10), 2, Kind::none, XXTransferKind::operating, false, "", false},
+        {report(importing, 9), 2, Kind::none, XXTransferKind::importing, false, "", false},
+        {report(exporting, 2), 1, Kind::none, XXTransferKind::exporting, false, "", false},
+        {XXDiskResultObject::refused(XXFolderCondition::notMounted), 1, Kind::none, XXTransferKind::importing,
+         false, "", false},
         {XXDiskResultObject::success(0), 1, Kind::none, XXTransferKind::importing, false, "", false},
     };
     for (const Case &c : cases) {
@@ -67,7 +73,8 @@ TEST(TransferConversation, EachReportAsksItsQuestion)
         EXPECT_EQ(q.itemName, c.name);
         EXPECT_EQ(q.offersApplyToAll, c.applyToAll);
     }
-    EXPECT_EQ(XXTransferConversation::questionFor(report("7+1", 8, "c", EIO), 1, "").systemErrorNumber, EIO);
+    EXPECT_EQ(XXTransferConversation::questionFor(report(exporting, 8, "c", EIO), 1, "").systemErrorNumber,
+              EIO);
 }
 
 TEST(TransferConversation, EveryAnswerToEveryQuestionMakesItsCall)
@@ -78,33 +85,33 @@ TEST(TransferConversation, EveryAnswerToEveryQuestionMakesItsCall)
     auto error = [](XXTransferErrorType type) { return Call{Call::errorType, type}; };
     const Call toSelfSkip{Call::toSelfType, XXToSelfSkip};
     struct Row {
-        const char *area;
+        XXResultArea area;
         int code;
         Choice choice;
         std::optional<Call> alone, forAll;  // without and with apply-to-all
     };
     // One row a rule: a cancel or an ask is the same whatever was asked.
     const Row rows[] = {
-        {"8+1", 5, Choice::skip, exist(XXExistSkipOne), exist(XXExistSkipAll)},
-        {"8+1", 5, Choice::rename, exist(XXExistFreeNameOne), exist(XXExistFreeNameAll)},
-        {"8+1", 5, Choice::cancel, cancel, cancel},
-        {"8+1", 5, Choice::close, cancel, cancel},
-        {"8+1", 5, Choice::ask, none, none},
-        {"12+1", 7, Choice::skip, error(XXErrorSkipOne), error(XXErrorSkipAll)},
-        {"12+1", 7, Choice::rename, none, none},
-        {"12+1", 7, Choice::close, cancel, cancel},
-        {"8+1", 8, Choice::skip, error(XXErrorSkipOne), error(XXErrorSkipAll)},
-        {"8+1", 8, Choice::rename, none, none},
-        {"8+1", 8, Choice::cancel, cancel, cancel},
-        {"8+1", 8, Choice::close, error(XXErrorCancel), error(XXErrorCancel)},  // the design's close
-        {"12+1", 9, Choice::skip, toSelfSkip, toSelfSkip},
-        {"12+1", 9, Choice::rename, none, none},
-        {"12+1", 9, Choice::close, cancel, cancel},
-        {"12+1", 10, Choice::skip, none, none},
+        {importing, 5, Choice::skip, exist(XXExistSkipOne), exist(XXExistSkipAll)},
+        {importing, 5, Choice::rename, exist(XXExistFreeNameOne), exist(XXExistFreeNameAll)},
+        {importing, 5, Choice::cancel, cancel, cancel},
+        {importing, 5, Choice::close, cancel, cancel},
+        {importing, 5, Choice::ask, none, none},
+        {operating, 7, Choice::skip, error(XXErrorSkipOne), error(XXErrorSkipAll)},
+        {operating, 7, Choice::rename, none, none},
+        {operating, 7, Choice::close, cancel, cancel},
+        {importing, 8, Choice::skip, error(XXErrorSkipOne), error(XXErrorSkipAll)},
+        {importing, 8, Choice::rename, none, none},
+        {importing, 8, Choice::cancel, cancel, cancel},
+        {importing, 8, Choice::close, error(XXErrorCancel), error(XXErrorCancel)},  // the design's close
+        {operating, 9, Choice::skip, toSelfSkip, toSelfSkip},
+        {operating, 9, Choice::rename, none, none},
+        {operating, 9, Choice::close, cancel, cancel},
+        {operating, 10, Choice::skip, none, none},
     };
     for (const Row &row : rows) {
-        SCOPED_TRACE(std::string(row.area) + " code " + std::to_string(row.code) + " choice " +
-                     std::to_string(static_cast<int>(row.choice)));
+        SCOPED_TRACE(std::to_string(static_cast<int>(row.area)) + " code " + std::to_string(row.code) +
+                     " choice " + std::to_string(static_cast<int>(row.choice)));
         const XXTransferQuestion q =
             XXTransferConversation::questionFor(report(row.area, row.code, "x"), 2, "x");
         EXPECT_EQ(describe(XXTransferConversation::callFor(q, row.choice, false)), describe(row.alone));
@@ -121,13 +128,13 @@ TEST(TransferConversation, AnAnswerReachesTheMatchingCallOnly)
     calls.cancel = [&] { made.push_back("cancel"); };
     const XXTransferConversation conversation(calls);  // no to-self answer: an import
 
-    EXPECT_TRUE(conversation.answer(XXTransferConversation::questionFor(report("8+1", 6, "a"), 1, ""),
+    EXPECT_TRUE(conversation.answer(XXTransferConversation::questionFor(report(importing, 6, "a"), 1, ""),
                                     Choice::rename, true));
-    EXPECT_TRUE(conversation.answer(XXTransferConversation::questionFor(report("8+1", 8, "a"), 1, ""),
+    EXPECT_TRUE(conversation.answer(XXTransferConversation::questionFor(report(importing, 8, "a"), 1, ""),
                                     Choice::close, false));
-    EXPECT_TRUE(conversation.answer(XXTransferConversation::questionFor(report("8+1", 7, "a"), 1, ""),
+    EXPECT_TRUE(conversation.answer(XXTransferConversation::questionFor(report(importing, 7, "a"), 1, ""),
                                     Choice::cancel, false));
-    EXPECT_FALSE(conversation.answer(XXTransferConversation::questionFor(report("8+1", 7, "a"), 1, ""),
+    EXPECT_FALSE(conversation.answer(XXTransferConversation::questionFor(report(importing, 7, "a"), 1, ""),
                                      Choice::ask, false));
     // A to-self question cannot be answered through calls that have no to-self answer.
     XXTransferQuestion intoItself;

@@ -46,7 +46,7 @@ protected:
     }
     const XXDiskResultObject &lastReport()
     {
-        static const XXDiskResultObject none = XXDiskResultObject::error("0+0", "no report");
+        static const XXDiskResultObject none = XXDiskResultObject();
         return reports.empty() ? none : reports.back();
     }
 
