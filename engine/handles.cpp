@@ -16,7 +16,6 @@
 #include "index_cache.h"
 #include "object.h"
 #include "path.h"
-#include "sysio.h"
 
 enum { HANDLE_BLOCKS = 64, HANDLES_PER_BLOCK = 32 };
 

@@ -12,10 +12,10 @@
 #include <unistd.h>
 
 #include "context.h"
+#include "fs.h"
 #include "index_cache.h"
 #include "object.h"
 #include "path.h"
-#include "sysio.h"
 
 static inline int fold(int c)
 {

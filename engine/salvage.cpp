@@ -33,7 +33,6 @@
 #include "fs.h"
 #include "index.h"
 #include "object.h"
-#include "sysio.h"
 
 namespace {
 
