@@ -43,7 +43,6 @@
 #include "XXImportReadAhead.h"
 #include "XXNotificationCenter.h"
 #include "fs.h"
-#include "object.h"
 
 using namespace bench;
 namespace fsys = std::filesystem;
@@ -263,9 +262,9 @@ void largeText(Vault &vault, const std::string &work, uint64_t bytes)
     double blocksSecs = 0, singleSecs = 0;
     const uint64_t blocks = storedBytes(vault, src, &blocksSecs);
     fsys::rename(src, work + "/Reports1");
-    object_set_threads(-1);
+    fs_set_deflate_threads(-1);
     const uint64_t single = storedBytes(vault, work + "/Reports1", &singleSecs);
-    object_set_threads(0);
+    fs_set_deflate_threads(0);
     const double imp = mbPerSecond(total, blocksSecs), deflateRate = mbPerSecond(total, deflateSecs);
     printf(
         "large text %4llu MiB in 4 files: import %7.1f MB/s, deflate-1 alone %7.1f -> ratio %.2f (>= 1.6)\n",

@@ -11,7 +11,6 @@
 #include "Vault.h"
 #include "XXDiskFileManager.h"
 #include "XXTool.h"
-#include "config.h"
 #include "fs.h"
 
 namespace cli {
@@ -128,9 +127,8 @@ int runConfig(Invocation &inv)
         Vault vault(inv.volume);
         if (!vault.hasAccount())
             throw OperationError("no vault on " + inv.volume);
-        char *key = nullptr;
-        size_t baselen = 0;
-        if (config_parse_key(inv.args[1].c_str(), &key, &baselen) < 0)
+        char *key = fs_config_key(inv.args[1].c_str());
+        if (!key)
             throw OperationError("invalid key " + inv.args[1]);
         char *value;
         {
@@ -149,17 +147,17 @@ int runConfig(Invocation &inv)
         vault.login(inv);
         const std::string &key = inv.args[1];
         auto guard = vault.lockEngine();
-        switch (config_set_in_file(nullptr, key.c_str(), inv.args[2].c_str(), 0)) {
-        case CONFIG_OK:
+        switch (fs_set_config_status(key.c_str(), inv.args[2].c_str())) {
+        case FS_CONFIG_OK:
             return 0;
-        case CONFIG_INVALID_KEY:
-        case CONFIG_NO_SECTION_OR_NAME:
+        case FS_CONFIG_INVALID_KEY:
+        case FS_CONFIG_NO_SECTION_OR_NAME:
             throw OperationError("invalid key " + key + " (use section.name)");
-        case CONFIG_LOCK_FAILED:
+        case FS_CONFIG_LOCK_FAILED:
             throw OperationError("the configuration file is locked (config.lock exists)");
-        case CONFIG_NOTHING_SET:
+        case FS_CONFIG_NOTHING_SET:
             throw OperationError(key + " is set more than once; nothing changed");
-        case CONFIG_READ_FAILED:
+        case FS_CONFIG_READ_FAILED:
             throw OperationError("the configuration file cannot be read");
         default:
             throw OperationError("the configuration file cannot be written");

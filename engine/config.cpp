@@ -14,10 +14,10 @@
 #include <unistd.h>
 
 #include "context.h"
+#include "fs.h"
 #include "object.h"
 #include "lockfile.h"
 #include "strbuf.h"
-#include "sysio.h"
 
 enum config_event {
     EVENT_SECTION = 0,
@@ -605,22 +605,22 @@ static int commit_new_content(struct lock_file *lock, const struct strbuf *conte
     if (write_in_full(lock->fd, content->buf, content->len) < 0 ||
         config_from_file(compare_last, lock->path.buf, &rb) < 0 || !rb.same) {
         lock_file_rollback(lock);
-        return CONFIG_WRITE_FAILED;
+        return FS_CONFIG_WRITE_FAILED;
     }
-    return lock_file_commit(lock) < 0 ? CONFIG_WRITE_FAILED : CONFIG_OK;
+    return lock_file_commit(lock) < 0 ? FS_CONFIG_WRITE_FAILED : FS_CONFIG_OK;
 }
 
 int config_set_in_file(const char *path, const char *key, const char *value, int replace_all)
 {
     if (!key || !value)
-        return CONFIG_INVALID_KEY;
+        return FS_CONFIG_INVALID_KEY;
     char *normalised = NULL;
     size_t baselen = 0;
     int r = config_parse_key(key, &normalised, &baselen);
     if (r == -2)
-        return CONFIG_NO_SECTION_OR_NAME;
+        return FS_CONFIG_NO_SECTION_OR_NAME;
     if (r < 0)
-        return CONFIG_INVALID_KEY;
+        return FS_CONFIG_INVALID_KEY;
 
     struct strbuf store_path = STRBUF_INIT;
     struct strbuf content = STRBUF_INIT;
@@ -637,21 +637,21 @@ int config_set_in_file(const char *path, const char *key, const char *value, int
     if (!path) {
         if (!the_store ||
             strbuf_addf(&store_path, "%s/%s", the_store->store_dir.buf, the_store->config_name) < 0) {
-            status = CONFIG_READ_FAILED;
+            status = FS_CONFIG_READ_FAILED;
             goto done;
         }
         path = store_path.buf;
     }
     if (lock_file_hold(&lock, path) < 0) {
-        status = CONFIG_LOCK_FAILED;
+        status = FS_CONFIG_LOCK_FAILED;
         goto done;
     }
     f = open_config(path);
     if (!f) {
         if (errno != ENOENT) {
-            status = CONFIG_READ_FAILED;
+            status = FS_CONFIG_READ_FAILED;
         } else if (write_section_header(&content, key) < 0 || write_entry(&content, key, value) < 0) {
-            status = CONFIG_WRITE_FAILED;
+            status = FS_CONFIG_WRITE_FAILED;
         } else {
             status = commit_new_content(&lock, &content, normalised, value);
         }
@@ -659,24 +659,24 @@ int config_set_in_file(const char *path, const char *key, const char *value, int
     }
     // Readers stop at a syntax error, so a value written after one would never be read.
     if (parse_file(f, set_entry, set_event, &st) < 0 || st.syntax_error) {
-        status = CONFIG_READ_FAILED;
+        status = FS_CONFIG_READ_FAILED;
         goto done;
     }
     if (st.matches_nr > 1 && !replace_all) {
-        status = CONFIG_NOTHING_SET;
+        status = FS_CONFIG_NOTHING_SET;
         goto done;
     }
     {
         struct stat info;
         if (fstat(fileno(f), &info) < 0) {
-            status = CONFIG_READ_FAILED;
+            status = FS_CONFIG_READ_FAILED;
             goto done;
         }
         size = (size_t)info.st_size;
         if (size) {
             void *m = mmap(NULL, size, PROT_READ, MAP_PRIVATE, fileno(f), 0);
             if (m == MAP_FAILED) {
-                status = CONFIG_READ_FAILED;
+                status = FS_CONFIG_READ_FAILED;
                 goto done;
             }
             map = (char *)m;
@@ -684,12 +684,12 @@ int config_set_in_file(const char *path, const char *key, const char *value, int
         fclose(f);
         f = NULL;
         if (fchmod(lock.fd, info.st_mode & 07777) < 0) {
-            status = CONFIG_WRITE_FAILED;
+            status = FS_CONFIG_WRITE_FAILED;
             goto done;
         }
     }
     if (build_content(&content, &st, map ? map : "", size, key, value) < 0) {
-        status = CONFIG_WRITE_FAILED;
+        status = FS_CONFIG_WRITE_FAILED;
         goto done;
     }
     status = commit_new_content(&lock, &content, normalised, value);

@@ -3,20 +3,12 @@
 
 #include <stddef.h>
 
+#include "fs.h"
+
 // Called for every entry in file order with its full name ("section.name" or
 // "section.subsection.name") and its value, or NULL for a bare entry. A negative
 // return stops the parse with an error.
 typedef int (*config_fn)(const char *name, const char *value, void *data);
-
-enum config_set_status {
-    CONFIG_LOCK_FAILED = -1,
-    CONFIG_OK = 0,
-    CONFIG_INVALID_KEY = 1,
-    CONFIG_NO_SECTION_OR_NAME = 2,
-    CONFIG_READ_FAILED = 3,
-    CONFIG_WRITE_FAILED = 4,
-    CONFIG_NOTHING_SET = 5,
-};
 
 // 0, -1 (invalid key) or -2 (no section or name). On 0, *normalised is a new string the
 // caller frees and *baselen the length before the last ".".

@@ -235,10 +235,10 @@ int fs_mkdir(const char *path)
         return scratch_done(&s, -1);
     if (check_new_name(s.name.buf, s.name.len) < 0 || check_new_path(&s.folder, s.name.len) < 0)
         return scratch_done(&s, -1);
-    int r = index_resolve_path(&s.index, s.name.buf, NULL, NULL);
-    if (r > 0)
+    enum index_path_kind kind = index_resolve_path(&s.index, s.name.buf, NULL, NULL);
+    if (kind == INDEX_PATH_FILE || kind == INDEX_PATH_FOLDER)
         return scratch_done(&s, fail_with(EEXIST));
-    if (r < 0 && errno != ENOENT)
+    if (kind == INDEX_PATH_FAILED && errno != ENOENT)
         return scratch_done(&s, -1);
 
     struct strbuf *full = &s.folder;
@@ -282,16 +282,19 @@ int fs_mkdir(const char *path)
 
 // Loads the folder that holds path's last component and finds that entry: 1 a file, 2 a
 // folder, 0 when the path names no entry (it ends in "/"), -1 with errno.
-static int resolve_existing(const char *path, struct op_scratch *s, unsigned char *id, uint64_t *size)
+static enum index_path_kind resolve_existing(const char *path, struct op_scratch *s, unsigned char *id,
+                                             uint64_t *size)
 {
     if (require_mounted() < 0)
-        return -1;
-    if (!path)
-        return fail_with(EINVAL);
+        return INDEX_PATH_FAILED;
+    if (!path) {
+        errno = EINVAL;
+        return INDEX_PATH_FAILED;
+    }
     if (resolve_parent(path, &s->index, &s->folder, &s->name) < 0)
-        return -1;
+        return INDEX_PATH_FAILED;
     if (!s->name.len)
-        return 0;
+        return INDEX_PATH_START;
     return index_resolve_path(&s->index, s->name.buf, id, size);
 }
 
@@ -300,17 +303,17 @@ int fs_rmdir(const char *path)
     struct op_scratch s;
     scratch_init(&s);
     unsigned char id[SHA1_RAWSZ];
-    int r = resolve_existing(path, &s, id, NULL);
-    if (r < 0)
+    enum index_path_kind kind = resolve_existing(path, &s, id, NULL);
+    if (kind == INDEX_PATH_FAILED)
         return scratch_done(&s, -1);
-    if (r != 2)
+    if (kind != INDEX_PATH_FOLDER)
         return scratch_done(&s, fail_with(EINVAL));
 
     struct strbuf *full = &s.folder;
     if (strbuf_addbuf(full, &s.name) < 0 || object_path(&s.work, id) < 0)
         return scratch_done(&s, -1);
     struct store_index folder_index = INDEX_INIT;
-    r = index_read_from(&folder_index, full->buf, s.work.buf);
+    int r = index_read_from(&folder_index, full->buf, s.work.buf);
     uint32_t entries = folder_index.count;
     index_discard(&folder_index);
     if (r < 0)
@@ -323,19 +326,19 @@ int fs_rmdir(const char *path)
     return scratch_done(&s, release_after_removal(&s));
 }
 
-// Resolves path to an entry of the kind wanted (1 a file, 2 a folder, else wrong_kind), lets
-// edit change it in its folder's index, and writes that index.
-static int edit_one_entry(const char *path, int kind, int wrong_kind,
+// Resolves path to an entry of the kind wanted (else fails with wrong_kind), lets edit change
+// it in its folder's index, and writes that index.
+static int edit_one_entry(const char *path, enum index_path_kind kind, int wrong_kind,
                           void (*edit)(struct store_index *index, uint32_t pos))
 {
     struct op_scratch s;
     scratch_init(&s);
-    int r = resolve_existing(path, &s, NULL, NULL);
-    if (r < 0)
+    enum index_path_kind found = resolve_existing(path, &s, NULL, NULL);
+    if (found == INDEX_PATH_FAILED)
         return scratch_done(&s, -1);
-    if (r != kind)
+    if (found != kind)
         return scratch_done(&s, fail_with(wrong_kind));
-    if (kind == 2 && strbuf_addch(&s.name, '/') < 0)
+    if (kind == INDEX_PATH_FOLDER && strbuf_addch(&s.name, '/') < 0)
         return scratch_done(&s, -1);
     int pos = index_name_pos(&s.index, s.name.buf, s.name.len);
     if (pos < 0)
@@ -357,12 +360,12 @@ static void clear_mark(struct store_index *index, uint32_t pos)
 
 int forget_folder_entry(const char *path)
 {
-    return edit_one_entry(path, 2, ENOTDIR, remove_entry);
+    return edit_one_entry(path, INDEX_PATH_FOLDER, ENOTDIR, remove_entry);
 }
 
 int clear_unfinished_mark(const char *path)
 {
-    return edit_one_entry(path, 1, EISDIR, clear_mark);
+    return edit_one_entry(path, INDEX_PATH_FILE, EISDIR, clear_mark);
 }
 
 // Takes file name (of the recorded size) and its parts out of s->index; their objects go to
@@ -387,10 +390,10 @@ int fs_unlink(const char *path)
     struct op_scratch s;
     scratch_init(&s);
     uint64_t size = 0;
-    int r = resolve_existing(path, &s, NULL, &size);
-    if (r < 0)
+    enum index_path_kind kind = resolve_existing(path, &s, NULL, &size);
+    if (kind == INDEX_PATH_FAILED)
         return scratch_done(&s, -1);
-    if (r != 1)
+    if (kind != INDEX_PATH_FILE)
         return scratch_done(&s, fail_with(EISDIR));
     if (detach_file_and_parts(&s, s.name.buf, size) < 0)
         return scratch_done(&s, -1);
@@ -411,16 +414,18 @@ int fs_unlink_names(const char *folder, const char *const *names, size_t count)
     if (normalize_store_path(&s.folder, folder) < 0 ||
         (s.folder.len && s.folder.buf[s.folder.len - 1] != '/' && strbuf_addch(&s.folder, '/') < 0))
         return scratch_done(&s, -1);
-    int r = index_resolve_path(&s.index, s.folder.buf, NULL, NULL);
-    if (r != 0 && r != 2)
-        return scratch_done(&s, r < 0 ? -1 : fail_with(ENOENT));
+    enum index_path_kind kind = index_resolve_path(&s.index, s.folder.buf, NULL, NULL);
+    if (kind == INDEX_PATH_FAILED)
+        return scratch_done(&s, -1);
+    if (kind == INDEX_PATH_FILE)
+        return scratch_done(&s, fail_with(ENOENT));
     for (size_t i = 0; i < count; i++) {
         uint64_t size = 0;
         // One component, so the index stays on the folder.
-        r = index_resolve_path(&s.index, names[i], NULL, &size);
-        if (r < 0)
+        kind = index_resolve_path(&s.index, names[i], NULL, &size);
+        if (kind == INDEX_PATH_FAILED)
             return scratch_done(&s, -1);
-        if (r != 1)
+        if (kind != INDEX_PATH_FILE)
             return scratch_done(&s, fail_with(EISDIR));
         if (detach_file_and_parts(&s, names[i], size) < 0)
             return scratch_done(&s, -1);
@@ -506,8 +511,8 @@ static void undo_move(const char *folder, const char *name, uint64_t size)
     int saved = errno;
     struct store_index index = INDEX_INIT;
     struct strbuf part = STRBUF_INIT;
-    int r = index_resolve_path(&index, folder, NULL, NULL);
-    if (r == 0 || r == 2) {
+    enum index_path_kind kind = index_resolve_path(&index, folder, NULL, NULL);
+    if (kind == INDEX_PATH_START || kind == INDEX_PATH_FOLDER) {
         uint64_t *parts = NULL;
         size_t count = 0;
         if (present_parts(&index, name, size, &parts, &count) == 0) {
@@ -540,7 +545,8 @@ int fs_rename(const char *old_path, const char *new_path)
     struct store_index *target = &s.index;
     uint64_t size = 0;
     unsigned char moved_id[SHA1_RAWSZ];
-    int kind, result = 0;
+    enum index_path_kind kind;
+    int result = 0;
 
 #define RENAME_DONE(r) \
     do { \
@@ -558,9 +564,9 @@ int fs_rename(const char *old_path, const char *new_path)
     if (!s.name.len)
         RENAME_DONE(fail_with(EINVAL));
     kind = index_resolve_path(&s.index, s.name.buf, moved_id, &size);
-    if (kind < 0)
+    if (kind == INDEX_PATH_FAILED)
         RENAME_DONE(-1);
-    if (kind == 0)
+    if (kind == INDEX_PATH_START)
         RENAME_DONE(fail_with(EINVAL));
 
     if (split_store_path(new_path, &to_folder, &to_name) < 0 ||
@@ -569,12 +575,12 @@ int fs_rename(const char *old_path, const char *new_path)
     if (check_new_name(to_name.buf, to_name.len) < 0 || check_new_path(&to_folder, to_name.len) < 0)
         RENAME_DONE(-1);
     // A folder that goes deeper, or gets a longer name, takes its deepest entry along.
-    if (kind == 2 && to_folder.len + to_name.len > s.folder.len + s.name.len) {
+    if (kind == INDEX_PATH_FOLDER && to_folder.len + to_name.len > s.folder.len + s.name.len) {
         int fits = subtree_fits(moved_id, FS_PATH_MAX - 1 - to_folder.len - to_name.len);
         if (fits <= 0)
             RENAME_DONE(fits < 0 ? -1 : fail_with(ENAMETOOLONG));
     }
-    if (kind == 2) {
+    if (kind == INDEX_PATH_FOLDER) {
         // Moving a folder into itself would cut its subtree off from the tree.
         struct strbuf moved = STRBUF_INIT;
         int inside = strbuf_addbuf(&moved, &s.folder) == 0 && strbuf_addbuf(&moved, &s.name) == 0 &&
@@ -584,21 +590,21 @@ int fs_rename(const char *old_path, const char *new_path)
             RENAME_DONE(fail_with(EINVAL));
     }
     if (strcasecmp(s.folder.buf, to_folder.buf) != 0) {
-        int r = index_resolve_path(&target_index, to_folder.buf, NULL, NULL);
-        if (r < 0)
+        enum index_path_kind found = index_resolve_path(&target_index, to_folder.buf, NULL, NULL);
+        if (found == INDEX_PATH_FAILED)
             RENAME_DONE(-1);
-        if (r != 0 && r != 2)
+        if (found == INDEX_PATH_FILE)
             RENAME_DONE(fail_with(ENOENT));
         target = &target_index;
     }
     {
-        int r = index_resolve_path(target, to_name.buf, NULL, NULL);
-        if (r > 0)
+        enum index_path_kind found = index_resolve_path(target, to_name.buf, NULL, NULL);
+        if (found == INDEX_PATH_FILE || found == INDEX_PATH_FOLDER)
             RENAME_DONE(fail_with(EEXIST));
-        if (r < 0 && errno != ENOENT)
+        if (found == INDEX_PATH_FAILED && errno != ENOENT)
             RENAME_DONE(-1);
     }
-    if (kind == 2 && (strbuf_addch(&s.name, '/') < 0 || strbuf_addch(&to_name, '/') < 0))
+    if (kind == INDEX_PATH_FOLDER && (strbuf_addch(&s.name, '/') < 0 || strbuf_addch(&to_name, '/') < 0))
         RENAME_DONE(-1);
 
     uint64_t *parts = NULL;
@@ -685,9 +691,9 @@ fs_dir *fs_opendir(const char *path)
         scratch_done(&s, -1);
         return NULL;
     }
-    int r = index_resolve_path(&s.index, s.work.buf, NULL, NULL);
-    if (r != 0 && r != 2) {
-        if (r > 0)
+    enum index_path_kind kind = index_resolve_path(&s.index, s.work.buf, NULL, NULL);
+    if (kind == INDEX_PATH_FAILED || kind == INDEX_PATH_FILE) {
+        if (kind == INDEX_PATH_FILE)
             errno = ENOENT;
         scratch_done(&s, -1);
         return NULL;

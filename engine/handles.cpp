@@ -16,7 +16,6 @@
 #include "index_cache.h"
 #include "object.h"
 #include "path.h"
-#include "sysio.h"
 
 enum { HANDLE_BLOCKS = 64, HANDLES_PER_BLOCK = 32 };
 
@@ -175,10 +174,10 @@ int resolve_parent(const char *path, struct store_index *index, struct strbuf *f
         return -1;
     if (folder->len && strbuf_addch(folder, '/') < 0)
         return -1;
-    int r = index_resolve_path(index, folder->buf, NULL, NULL);
-    if (r < 0)
+    enum index_path_kind kind = index_resolve_path(index, folder->buf, NULL, NULL);
+    if (kind == INDEX_PATH_FAILED)
         return -1;
-    if (r != 0 && r != 2) {
+    if (kind == INDEX_PATH_FILE) {
         errno = ENOENT;
         return -1;
     }
@@ -279,10 +278,10 @@ static int open_for_read(struct store_index *index, const struct strbuf *full, c
 {
     unsigned char id[SHA1_RAWSZ];
     uint64_t size = 0;
-    int r = name[0] ? index_resolve_path(index, name, id, &size) : 2;
-    if (r < 0)
+    enum index_path_kind kind = name[0] ? index_resolve_path(index, name, id, &size) : INDEX_PATH_START;
+    if (kind == INDEX_PATH_FAILED)
         return -1;
-    if (r != 1) {
+    if (kind != INDEX_PATH_FILE) {
         errno = EISDIR;
         return -1;
     }
@@ -399,19 +398,19 @@ static int open_for_write(struct store_index *index, const struct strbuf *full, 
         return -1;
 
     uint64_t old_size = 0;
-    int r = index_resolve_path(index, name, entry->id, &old_size);
-    if (r == 2) {
+    enum index_path_kind kind = index_resolve_path(index, name, entry->id, &old_size);
+    if (kind == INDEX_PATH_FOLDER) {
         errno = EISDIR;
         return -1;
     }
-    if (r < 0 && errno != ENOENT)
+    if (kind == INDEX_PATH_FAILED && errno != ENOENT)
         return -1;
     // A replaced file's objects go only once an index without it is on the disk, so a
     // replacement that fails keeps the old file whole. The new content starts from the old
     // entry's id; the unique-id search steps past the old object.
     struct strbuf replaced = STRBUF_INIT;
     int handle = -1;
-    if (r != 1 || detach_old_content(index, name, old_size, &replaced) == 0)
+    if (kind != INDEX_PATH_FILE || detach_old_content(index, name, old_size, &replaced) == 0)
         handle = create_write_handle(index, full, entry, size, n);
     int saved = errno;
     if (handle >= 0)
@@ -493,14 +492,14 @@ static int start_next_part(struct file_handle *h, struct store_index *index, str
         return -1;
 
     struct strbuf objpath = STRBUF_INIT;
-    r = index_resolve_path(index, part->buf, entry->id, NULL);
-    if (r == 2) {
+    enum index_path_kind kind = index_resolve_path(index, part->buf, entry->id, NULL);
+    if (kind == INDEX_PATH_FOLDER) {
         errno = EISDIR;
         return -1;
     }
-    if (r < 0 && errno != ENOENT)
+    if (kind == INDEX_PATH_FAILED && errno != ENOENT)
         return -1;
-    r = r == 1 ? object_path(&objpath, entry->id) : object_unique_id(&objpath, entry->id);
+    r = kind == INDEX_PATH_FILE ? object_path(&objpath, entry->id) : object_unique_id(&objpath, entry->id);
     int fd = r < 0 ? -1 : object_create_file(objpath.buf);
     if (fd < 0) {
         strbuf_release(&objpath);
@@ -605,10 +604,10 @@ static int open_next_part(struct file_handle *h, struct store_index *index, stru
     if (part_entry_name(part, name->buf, h->position / FS_PART_SIZE) < 0)
         return -1;
     unsigned char id[SHA1_RAWSZ];
-    int r = index_resolve_path(index, part->buf, id, NULL);
-    if (r < 0)
+    enum index_path_kind kind = index_resolve_path(index, part->buf, id, NULL);
+    if (kind == INDEX_PATH_FAILED)
         return -1;
-    if (r != 1) {
+    if (kind != INDEX_PATH_FILE) {
         errno = EISDIR;
         return -1;
     }

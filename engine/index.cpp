@@ -12,10 +12,10 @@
 #include <unistd.h>
 
 #include "context.h"
+#include "fs.h"
 #include "index_cache.h"
 #include "object.h"
 #include "path.h"
-#include "sysio.h"
 
 static inline int fold(int c)
 {
@@ -537,20 +537,21 @@ int entry_match(const struct index_entry *entry, const char *component, size_t l
     if (entry->name_len < len || name_compare(entry->name, len, component, len) != 0)
         return -1;
     if (entry->name_len == len)
-        return 1;
+        return INDEX_PATH_FILE;
     if (component[len - 1] == '/' || entry->name[len] == '/')
-        return 2;
+        return INDEX_PATH_FOLDER;
     return 0;
 }
 
-int index_resolve_path(struct store_index *index, const char *path, unsigned char *id_out, uint64_t *size_out)
+enum index_path_kind index_resolve_path(struct store_index *index, const char *path, unsigned char *id_out,
+                                        uint64_t *size_out)
 {
     if (!index->file_path && index_read(index) < 0)
-        return -1;
+        return INDEX_PATH_FAILED;
     struct strbuf running = STRBUF_INIT;
     struct strbuf key = STRBUF_INIT;
     struct strbuf objpath = STRBUF_INIT;
-    int result = 0;
+    enum index_path_kind result = INDEX_PATH_START;
     const char *p = path;
     if (strbuf_addstr(&running, index->folder_path) < 0)
         goto fail;
@@ -586,7 +587,7 @@ int index_resolve_path(struct store_index *index, const char *path, unsigned cha
                 break;
             }
         }
-        if (!found || (more && match != 2)) {
+        if (!found || (more && match != INDEX_PATH_FOLDER)) {
             errno = ENOENT;
             goto fail;
         }
@@ -595,7 +596,7 @@ int index_resolve_path(struct store_index *index, const char *path, unsigned cha
         if (size_out)
             *size_out = found->size;
         if (!more) {
-            result = match;
+            result = match == INDEX_PATH_FOLDER ? INDEX_PATH_FOLDER : INDEX_PATH_FILE;
             break;
         }
         if (running.len && running.buf[running.len - 1] != '/' && strbuf_addch(&running, '/') < 0)
@@ -614,7 +615,7 @@ int index_resolve_path(struct store_index *index, const char *path, unsigned cha
             errno = EBADMSG;
             goto fail;
         }
-        result = 2;
+        result = INDEX_PATH_FOLDER;
     }
     strbuf_release(&running);
     strbuf_release(&key);
@@ -627,6 +628,6 @@ fail : {
     strbuf_release(&key);
     strbuf_release(&objpath);
     errno = saved;
-    return -1;
+    return INDEX_PATH_FAILED;
 }
 }

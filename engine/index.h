@@ -89,6 +89,17 @@ int index_remove_file(struct store_index *index, const char *name);
 // that no longer names them is safely written.
 int index_detach_file(struct store_index *index, const char *name, struct strbuf *pending);
 void delete_pending_objects(struct strbuf *pending);
+// -1 when the entry sorts past component, 0 when it only starts with it, else INDEX_PATH_FILE
+// or INDEX_PATH_FOLDER for the entry component names.
 int entry_match(const struct index_entry *entry, const char *component, size_t len);
-int index_resolve_path(struct store_index *index, const char *path, unsigned char *id_out,
-                       uint64_t *size_out);
+// What a path resolved to. On INDEX_PATH_FAILED errno says why (ENOENT for a missing
+// component). The id and size are those of the last entry found; INDEX_PATH_START found none.
+enum index_path_kind {
+    INDEX_PATH_FAILED = -1,
+    INDEX_PATH_START = 0,  // no component: the folder the index holds itself
+    INDEX_PATH_FILE = 1,
+    INDEX_PATH_FOLDER = 2,  // after a trailing separator the index holds that folder
+};
+// Follows path from the folder the index holds, reading each folder's index on the way.
+enum index_path_kind index_resolve_path(struct store_index *index, const char *path, unsigned char *id_out,
+                                        uint64_t *size_out);

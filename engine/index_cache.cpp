@@ -16,7 +16,7 @@
 #include <unordered_map>
 
 #include "context.h"
-#include "sysio.h"
+#include "fs.h"
 
 // Enough for every level of the deepest path the system allows (4,096 bytes, 2,048 levels),
 // so each operation in a deep folder finds all its ancestors here; the entry bound keeps

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sysio.h"
+#include "fs.h"
 
 // A holder keeps an flock on its lock file for as long as it writes. A lock file that no
 // process has locked was left by one that died: it is taken over rather than blocking every

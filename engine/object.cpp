@@ -17,8 +17,8 @@
 #include "async_write.h"
 #include "block_deflate.h"
 #include "context.h"
+#include "fs.h"
 #include "path.h"
-#include "sysio.h"
 
 static const char *const type_names[] = {NULL, "blob", "dirc"};
 
@@ -307,7 +307,7 @@ static int writer_deflate(struct object_writer *w, int flush)
 
 static std::atomic<int> writer_threads{0};
 
-void object_set_threads(int n)
+void fs_set_deflate_threads(int n)
 {
     writer_threads = n;
 }

@@ -71,10 +71,6 @@ struct object_writer {
     size_t *mem_cap;
 };
 
-// Threads compressing a large object: 0 (the default) one per core up to 8, n > 0 that many, -1 none
-// (every object one stream deflated on the caller's thread). Applies to objects started later.
-void object_set_threads(int n);
-
 // Opens path (mode 0666); when its parent directory is missing, creates it (0777) and opens
 // again with retry_flags.
 int open_creating_parent(const char *path, int flags, int retry_flags);

@@ -13,7 +13,6 @@
 #include "engine_internal.h"
 #include "fs.h"
 #include "object.h"
-#include "sysio.h"
 
 namespace {
 

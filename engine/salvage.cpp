@@ -33,7 +33,6 @@
 #include "fs.h"
 #include "index.h"
 #include "object.h"
-#include "sysio.h"
 
 namespace {
 
@@ -700,12 +699,13 @@ struct fs_salvage *fs_salvage_open(const char *path, uint64_t *size)
     try {
         unsigned char id[SHA1_RAWSZ];
         uint64_t recorded = 0;
-        int r = resolve_parent(path, &index, &folder, &name);
-        if (r == 0)
-            r = name.len ? index_resolve_path(&index, name.buf, id, &recorded) : 2;
-        if (r < 0)
+        if (resolve_parent(path, &index, &folder, &name) < 0)
             throw errno;
-        if (r != 1)
+        enum index_path_kind kind =
+            name.len ? index_resolve_path(&index, name.buf, id, &recorded) : INDEX_PATH_START;
+        if (kind == INDEX_PATH_FAILED)
+            throw errno;
+        if (kind != INDEX_PATH_FILE)
             throw EISDIR;
         uint64_t *numbers = NULL;
         size_t count = 0;

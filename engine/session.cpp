@@ -14,7 +14,6 @@
 #include "index.h"
 #include "index_cache.h"
 #include "path.h"
-#include "sysio.h"
 
 static struct store_context store_ctx = {STRBUF_INIT, NULL, NULL, NULL, {0}, {0}, 0};
 struct store_context *the_store;
@@ -448,6 +447,28 @@ char *fs_get_prompt(void)
     return fs_get_config("core.prompt");
 }
 
+char *fs_config_key(const char *key)
+{
+    char *normalised = NULL;
+    size_t baselen = 0;
+    if (!key) {
+        errno = EINVAL;
+        return NULL;
+    }
+    errno = 0;
+    if (config_parse_key(key, &normalised, &baselen) < 0) {
+        if (errno != ENOMEM)
+            errno = EINVAL;
+        return NULL;
+    }
+    return normalised;
+}
+
+enum fs_config_status fs_set_config_status(const char *key, const char *value)
+{
+    return (enum fs_config_status)config_set_in_file(NULL, key, value, 0);
+}
+
 int fs_set_config(const char *key, const char *value)
 {
     if (!the_store) {
@@ -455,16 +476,16 @@ int fs_set_config(const char *key, const char *value)
         return -1;
     }
     errno = 0;
-    switch (config_set_in_file(NULL, key, value, 0)) {
-    case CONFIG_OK:
+    switch (fs_set_config_status(key, value)) {
+    case FS_CONFIG_OK:
         return 0;
-    case CONFIG_LOCK_FAILED:
+    case FS_CONFIG_LOCK_FAILED:
         if (errno == EEXIST)
             errno = EBUSY;  // the lock of a running writer, not a taken name
         break;
-    case CONFIG_INVALID_KEY:
-    case CONFIG_NO_SECTION_OR_NAME:
-    case CONFIG_NOTHING_SET:
+    case FS_CONFIG_INVALID_KEY:
+    case FS_CONFIG_NO_SECTION_OR_NAME:
+    case FS_CONFIG_NOTHING_SET:
         errno = EINVAL;
         break;
     default:

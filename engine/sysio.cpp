@@ -1,6 +1,6 @@
 // The counted system-call seam. Counting costs one atomic increment per call; the fault path
 // is taken only when a test armed it.
-#include "sysio.h"
+#include "fs.h"
 
 #include <errno.h>
 #include <fcntl.h>

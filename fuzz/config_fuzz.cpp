@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     config_from_file(ignore, path.c_str(), nullptr);
     int status = config_set_in_file(path.c_str(), "core.prompt", "a \"new\" hint; #1\n", 0);
-    if (status == CONFIG_OK) {
+    if (status == FS_CONFIG_OK) {
         Last last;
         if (config_from_file(keepPrompt, path.c_str(), &last) == 0 &&
             (!last.found || last.value != "a \"new\" hint; #1\n"))

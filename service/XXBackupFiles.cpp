@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "XXServiceLog.h"
-#include "sysio.h"
+#include "fs.h"
 
 namespace xxbackup {
 

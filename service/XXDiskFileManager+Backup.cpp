@@ -17,7 +17,6 @@
 #include "XXServiceLog.h"
 #include "XXTool.h"
 #include "fs.h"
-#include "sysio.h"
 
 namespace fs = std::filesystem;
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 
 #include "XXTool.h"
 #include "XXUtf8.h"
@@ -110,17 +111,6 @@ std::string iconNameFor(bool isDirectory, std::string_view name)
     if (isDirectory)
         return "NSFolder";
     return xxservice::iconNameForFileType(XXTool::shareTool().changeFileTypeWithName(name));
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -264,11 +254,13 @@ std::optional<std::string> XXFileWrapper::percentDecodedBytes(std::string_view t
         }
         if (i + 2 >= text.size())
             return std::nullopt;
-        const int high = hexValue(text[i + 1]);
-        const int low = hexValue(text[i + 2]);
-        if (high < 0 || low < 0)
+        // Both characters must be hex digits: an unsigned parse takes no sign, space or "0x".
+        unsigned value = 0;
+        const char *escape = text.data() + i + 1;
+        const auto [end, error] = std::from_chars(escape, escape + 2, value, 16);
+        if (error != std::errc() || end != escape + 2)
             return std::nullopt;
-        decoded += static_cast<char>(high * 16 + low);
+        decoded += static_cast<char>(value);
         i += 2;
     }
     if (decoded.find('\0') != std::string::npos)

@@ -14,7 +14,7 @@
 #include "adler.h"
 #include "block_deflate.h"
 #include "object.h"
-#include "sysio.h"
+#include "fs.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ class EngineBlockObject : public StoreTest {
 protected:
     void TearDown() override
     {
-        object_set_threads(0);
+        fs_set_deflate_threads(0);
         StoreTest::TearDown();
     }
     // Content and header as the independent reader decodes them, and the object file.
@@ -60,9 +60,9 @@ TEST_F(EngineBlockObject, SizesAroundBlockBoundariesMatchTheSingleStreamWriter)
         for (const size_t size : sizes) {
             const std::string content = text ? prose(size, size) : noise(size, size);
             const std::string tag = (text ? "text-" : "noise-") + std::to_string(size);
-            object_set_threads(-1);
+            fs_set_deflate_threads(-1);
             ASSERT_EQ(put("single-" + tag, content), 0) << tag;
-            object_set_threads(2);
+            fs_set_deflate_threads(2);
             ASSERT_EQ(put("blocks-" + tag, content, 300000), 0) << tag;  // writes across blocks
 
             const Read single = reference("single-" + tag), blocks = reference("blocks-" + tag);
@@ -86,7 +86,7 @@ TEST_F(EngineBlockObject, StoredAndDeflatedBlocksMixInOneObject)
     const std::string noiseOnly = noise(4 * block + 100, 1);
     const std::string mixed = noise(block, 2) + prose(block + 5000) + noise(block / 2, 3) + prose(2 * block);
     for (const int threads : {1, 3}) {
-        object_set_threads(threads);
+        fs_set_deflate_threads(threads);
         const std::string suffix = std::to_string(threads);
         ASSERT_EQ(put("noise" + suffix, noiseOnly), 0);
         ASSERT_EQ(put("mixed" + suffix, mixed, 777777), 0);
@@ -102,7 +102,7 @@ TEST_F(EngineBlockObject, StoredAndDeflatedBlocksMixInOneObject)
 
 TEST_F(EngineBlockObject, AFileClosedMidwayAsOnCancelHoldsWhatWasWritten)
 {
-    object_set_threads(2);
+    fs_set_deflate_threads(2);
     const std::string content = prose(9 * BLOCK_DEFLATE_SIZE);
     const size_t part = 6 * BLOCK_DEFLATE_SIZE + 10;
     const int h = fs_open("cancelled.txt", FS_O_WRITE, (uint64_t)content.size());
@@ -118,7 +118,7 @@ TEST_F(EngineBlockObject, AFileClosedMidwayAsOnCancelHoldsWhatWasWritten)
 
 TEST_F(EngineBlockObject, AFailedWriteMidwayIsReportedAndTheNextObjectIsWhole)
 {
-    object_set_threads(2);
+    fs_set_deflate_threads(2);
     const std::string content = noise(8 * BLOCK_DEFLATE_SIZE, 5);
     // The first and the fourth write of blocks after the open fail: the volume is full.
     for (const unsigned long nth : {1ul, 4ul}) {

@@ -190,17 +190,17 @@ TEST_F(EngineConfig, SetRefusesWhatReadersWouldNotSee)
     // Readers stop at the error, so an entry added after it would be lost.
     const std::string broken = "[a]\nx = 1\n!oops\n";
     writeFile(path, broken);
-    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), CONFIG_READ_FAILED);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), FS_CONFIG_READ_FAILED);
     EXPECT_EQ(readFile(path), broken);
 
     // A final line continuation would swallow an appended section header.
     const std::string continued = "[a]\nx = one\\\n";
     writeFile(path, continued);
-    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), CONFIG_WRITE_FAILED);
+    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), FS_CONFIG_WRITE_FAILED);
     EXPECT_EQ(readFile(path), continued);
     EXPECT_FALSE(std::filesystem::exists(path + ".lock"));
 
     writeFile(path, "[a]\nx = one\n");
-    ASSERT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), CONFIG_OK);
+    ASSERT_EQ(config_set_in_file(path.c_str(), "core.prompt", "hint", 0), FS_CONFIG_OK);
     EXPECT_EQ(readAll(path), (Values{{"a.x", "one"}, {"core.prompt", "hint"}}));
 }

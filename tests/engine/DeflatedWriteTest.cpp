@@ -8,7 +8,7 @@
 #include "ReferenceFormat.h"
 #include "StoreFixture.h"
 #include "object.h"
-#include "sysio.h"
+#include "fs.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ protected:
     void TearDown() override
     {
         fs_deflater_free(deflater);
-        object_set_threads(0);
+        fs_set_deflate_threads(0);
         io_fault_arm(0, IO_FAULT_NONE, 0);
         StoreTest::TearDown();
     }
@@ -79,7 +79,7 @@ protected:
 TEST_F(EngineDeflatedWrite, StoresTheStreamingWritersContentReadableEverywhere)
 {
     for (int threads : {0, -1}) {
-        object_set_threads(threads);
+        fs_set_deflate_threads(threads);
         for (const auto &[name, content] : contents()) {
             SCOPED_TRACE(name + " threads " + std::to_string(threads));
             const std::string suffix = std::to_string(threads);

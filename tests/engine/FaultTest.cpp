@@ -107,7 +107,7 @@ TEST_F(EngineFaults, FullVolumeWhileMovingBetweenFolders)
     ASSERT_EQ(fs_mkdir("to"), 0);
     ASSERT_EQ(put("from/f", "moving"), 0);
     struct store_index to = INDEX_INIT;
-    ASSERT_EQ(index_resolve_path(&to, "to/", nullptr, nullptr), 2);
+    ASSERT_EQ(index_resolve_path(&to, "to/", nullptr, nullptr), INDEX_PATH_FOLDER);
     std::string target = to.file_path;
     index_discard(&to);
     failWritesOf(target);

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "StoreFixture.h"
-#include "sysio.h"
+#include "fs.h"
 
 namespace {
 

@@ -264,21 +264,21 @@ TEST_F(EngineIndex, ResolutionOfFilesFoldersAndPrefixes)
     ASSERT_EQ(put("x", "file"), 0);
 
     struct store_index idx = INDEX_INIT;
-    EXPECT_EQ(index_resolve_path(&idx, "", nullptr, nullptr), 0);
+    EXPECT_EQ(index_resolve_path(&idx, "", nullptr, nullptr), INDEX_PATH_START);
     index_discard(&idx);
-    EXPECT_EQ(index_resolve_path(&idx, "docs", nullptr, nullptr), 2);
+    EXPECT_EQ(index_resolve_path(&idx, "docs", nullptr, nullptr), INDEX_PATH_FOLDER);
     EXPECT_STREQ(idx.folder_path, "");  // left on the containing folder
     index_discard(&idx);
-    EXPECT_EQ(index_resolve_path(&idx, "docs/", nullptr, nullptr), 2);
+    EXPECT_EQ(index_resolve_path(&idx, "docs/", nullptr, nullptr), INDEX_PATH_FOLDER);
     EXPECT_STREQ(idx.folder_path, "docs");
     index_discard(&idx);
     uint64_t size = 0;
-    EXPECT_EQ(index_resolve_path(&idx, "DOCS\\A.TXT", nullptr, &size), 1);
+    EXPECT_EQ(index_resolve_path(&idx, "DOCS\\A.TXT", nullptr, &size), INDEX_PATH_FILE);
     EXPECT_EQ(size, 1u);
     index_discard(&idx);
     EXPECT_FAILS_WITH(index_resolve_path(&idx, "x/y", nullptr, nullptr), ENOENT);
     index_discard(&idx);
-    EXPECT_EQ(index_resolve_path(&idx, "missing", nullptr, nullptr), -1);
+    EXPECT_EQ(index_resolve_path(&idx, "missing", nullptr, nullptr), INDEX_PATH_FAILED);
     index_discard(&idx);
 }
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "StoreFixture.h"
-#include "sysio.h"
+#include "fs.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "ServiceTestSupport.h"
-#include "sysio.h"
+#include "fs.h"
 
 namespace {
 

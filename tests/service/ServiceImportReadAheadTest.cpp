@@ -9,7 +9,7 @@
 
 #include "TransferTestSupport.h"
 #include "XXImportReadAhead.h"
-#include "sysio.h"
+#include "fs.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/types.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -59,6 +60,22 @@ char *fs_get_config(const char *key);
  * or EIO when the file cannot be read to its end). A lock left by a dead process is taken
  * over. */
 int fs_set_config(const char *key, const char *value);
+/* A configuration key as the file holds it: section and name lower-cased, a subsection
+ * ("section.sub.name") as given. malloc'd; NULL with errno 22 (EINVAL) for a key without a
+ * section or a name, or with a character no key may hold, 12 (ENOMEM). */
+char *fs_config_key(const char *key);
+/* What a setting of the configuration came to, for a caller that words each outcome itself. */
+enum fs_config_status {
+    FS_CONFIG_LOCK_FAILED = -1, /* config.lock could not be made: another writer holds it */
+    FS_CONFIG_OK = 0,
+    FS_CONFIG_INVALID_KEY = 1,
+    FS_CONFIG_NO_SECTION_OR_NAME = 2,
+    FS_CONFIG_READ_FAILED = 3,
+    FS_CONFIG_WRITE_FAILED = 4,
+    FS_CONFIG_NOTHING_SET = 5 /* the key stands in the file more than once; nothing changed */
+};
+/* fs_set_config, telling its outcomes apart instead of through errno. */
+enum fs_config_status fs_set_config_status(const char *key, const char *value);
 /* The canonical store directory of the mounted store, or nothing. Not to be freed. */
 const char *fs_store_dir(void);
 
@@ -93,6 +110,11 @@ int fs_deflate_content(struct fs_deflater *deflater, const void *content, uint32
                        unsigned char **stream, size_t *capacity, size_t *length);
 void fs_deflater_free(struct fs_deflater *deflater);
 int fs_write_deflated(int handle, const void *stream, uint32_t length);
+
+/* Threads compressing a large object: 0 (the default) one per core up to 8, n > 0 that many,
+ * -1 none (every object one stream deflated on the caller's thread). Applies to objects
+ * started later; for measuring the writers against each other. */
+void fs_set_deflate_threads(int n);
 
 /* Batches of new files and folders. Between fs_batch_begin and fs_batch_end, a file created by
  * fs_open, or a folder by fs_mkdir, is recorded in its folder only in memory, fs_close does not
@@ -222,6 +244,36 @@ void fs_salvage_close(struct fs_salvage *s);
  * other program uses the vault, as a lock file of a running writer looks like a leftover one. */
 typedef void (*fs_repair_fn)(const char *text, void *ctx);
 int fs_repair(fs_repair_fn on_action, void *ctx);
+
+/* The system calls by which the engine opens and changes store files. Other code that writes
+ * on the volume for the vault (the service's backup copies) calls them too, so that all of it
+ * passes through one counter and tests can make the N-th call fail, or end the process at it,
+ * and check that no interruption costs a committed file. */
+int sys_open(const char *path, int flags, mode_t mode);
+ssize_t sys_write(int fd, const void *buf, size_t len);
+int sys_fsync(int fd);
+int sys_rename(const char *from, const char *to);
+int sys_unlink(const char *path);
+/* Swaps two names in one step (renameat2 RENAME_EXCHANGE); where the file system cannot,
+ * fails with its EINVAL or ENOSYS and changes nothing. */
+int sys_rename_exchange(const char *a, const char *b);
+/* Opens a file that must be a regular file, without ever waiting on it: a FIFO or device in
+ * place of a store file fails with EBADMSG (the vault is damaged). Counted as one open. */
+int sys_open_regular(const char *path, int flags);
+
+enum io_fault_action {
+    IO_FAULT_NONE = 0,
+    IO_FAULT_FAIL, /* the call fails with the given errno and does nothing */
+    IO_FAULT_EXIT /* the process ends with _exit(code) before the call does anything */
+};
+
+/* Restarts the count; the call numbered nth (from 1) after this one gets the action, the
+ * others run normally. nth 0 only counts. */
+void io_fault_arm(unsigned long nth, int action, int value);
+/* Calls since the last arm. */
+unsigned long io_fault_calls(void);
+/* 1 once the armed call was reached. */
+int io_fault_fired(void);
 
 #ifdef __cplusplus
 }
