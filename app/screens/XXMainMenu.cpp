@@ -3,10 +3,10 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QHash>
-#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 
+#include "XXCommands.h"
 #include "XXTexts.h"
 
 namespace {
@@ -16,22 +16,6 @@ const QHash<QString, const char *> &menuTitleKeys()
     static const QHash<QString, const char *> keys = {
         {"mainItemSubOne", "String_5"},   {"mainItemSubTwo", "String_12"},  {"mainItemSubThree", "String_20"},
         {"mainItemSubFour", "String_25"}, {"mainItemSubFive", "String_31"},
-    };
-    return keys;
-}
-
-const QHash<QString, const char *> &entryTitleKeys()
-{
-    static const QHash<QString, const char *> keys = {
-        {"create", "String_6"},      {"createDir", "String_7"},    {"addFile", "String_8"},
-        {"saveFileTo", "String_9"},  {"lock", "String_10"},        {"exist", "String_11"},
-        {"copy", "String_13"},       {"cut", "String_14"},         {"paste", "String_15"},
-        {"rename", "String_16"},     {"delete", "String_17"},      {"moveToDir", "String_18"},
-        {"selecteAll", "String_19"}, {"detailInfo", "String_21"},  {"list", "String_22"},
-        {"thumb", "String_23"},      {"attribute", "String_24"},   {"changePW", "String_26"},
-        {"backupData", "String_27"}, {"restoreData", "String_28"}, {"format", "String_162"},
-        {"location", "String_29"},   {"timeout", "String_30"},     {"updata", "String_32"},
-        {"about", "String_33"},
     };
     return keys;
 }
@@ -51,59 +35,58 @@ const QStringList &XXMainMenu::menuIdentifiers()
     return ids;
 }
 
-XXMainMenu::XXMainMenu(QObject *parent) : QObject(parent)
+XXMainMenu::XXMainMenu(QObject *parent) : QObject(parent), commands_(new XXCommands(this))
 {
+    using C = XXCommands;
+    auto add = [this](QMenu *menu, C::Command command) { menu->addAction(commands_->action(command)); };
     QMenu *file = addMenu("mainItemSubOne");
-    QAction *create = addEntry(file, "create");
+    add(file, C::create);
     auto *createMenu = new QMenu(file);
     createMenu->setObjectName("createMenu");
-    create->setMenu(createMenu);
-    addEntry(createMenu, "createDir")->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
-    addEntry(file, "addFile")->setShortcut(QKeySequence::Open);
-    addEntry(file, "saveFileTo")->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    commands_->action(C::create)->setMenu(createMenu);
+    add(createMenu, C::createDir);
+    add(file, C::addFile);
+    add(file, C::saveFileTo);
     file->addSeparator();
-    addEntry(file, "lock")->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
+    add(file, C::lock);
     file->addSeparator();
-    QAction *quit = addEntry(file, "exist");
-    quit->setShortcut(QKeySequence::Quit);
-    quit->setMenuRole(QAction::QuitRole);
-    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    add(file, C::quit);
+    connect(commands_->action(C::quit), &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
     QMenu *edit = addMenu("mainItemSubTwo");
-    addEntry(edit, "copy")->setShortcut(QKeySequence::Copy);
-    addEntry(edit, "cut")->setShortcut(QKeySequence::Cut);
-    addEntry(edit, "paste")->setShortcut(QKeySequence::Paste);
+    add(edit, C::copy);
+    add(edit, C::cut);
+    add(edit, C::paste);
     edit->addSeparator();
-    addEntry(edit, "rename")->setShortcut(QKeySequence(Qt::Key_F2));
-    addEntry(edit, "delete")->setShortcut(QKeySequence::Delete);
-    addEntry(edit, "moveToDir");
+    add(edit, C::rename);
+    add(edit, C::remove);
     edit->addSeparator();
-    addEntry(edit, "selecteAll")->setShortcut(QKeySequence::SelectAll);
+    add(edit, C::selectAll);
 
     QMenu *view = addMenu("mainItemSubThree");
-    addEntry(view, "detailInfo")->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
-    addEntry(view, "list")->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
-    addEntry(view, "thumb")->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_3));
+    add(view, C::detailPage);
+    add(view, C::listPage);
+    add(view, C::thumbPage);
     view->addSeparator();
-    addEntry(view, "attribute")->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    add(view, C::attribute);
 
     QMenu *settings = addMenu("mainItemSubFour");
-    addEntry(settings, "changePW");
+    add(settings, C::changePassword);
     settings->addSeparator();
-    addEntry(settings, "backupData");
-    addEntry(settings, "restoreData");
+    add(settings, C::backupData);
+    add(settings, C::restoreData);
     settings->addSeparator();
-    addEntry(settings, "location");
-    addEntry(settings, "timeout");
+    add(settings, C::location);
+    add(settings, C::timeout);
     settings->addSeparator();
-    addEntry(settings, "format");
+    add(settings, C::format);
 
     QMenu *help = addMenu("mainItemSubFive");
-    connect(addEntry(help, "updata"), &QAction::triggered, this, &XXMainMenu::checkUpdateRequested);
-    QAction *about = addEntry(help, "about");
-    about->setMenuRole(QAction::AboutRole);
+    add(help, C::checkUpdate);
+    add(help, C::about);
+    connect(commands_->action(C::checkUpdate), &QAction::triggered, this, &XXMainMenu::checkUpdateRequested);
+    connect(commands_->action(C::about), &QAction::triggered, this, &XXMainMenu::aboutRequested);
 
-    setSessionActionsEnabled(false);
     retitle();
 }
 
@@ -118,13 +101,6 @@ QMenu *XXMainMenu::addMenu(const QString &identifier)
     menu->setObjectName(identifier);
     menus_.append(menu);
     return menu;
-}
-
-QAction *XXMainMenu::addEntry(QMenu *menu, const QString &identifier)
-{
-    QAction *entry = menu->addAction(identifier);
-    entry->setObjectName(identifier);
-    return entry;
 }
 
 QMenu *XXMainMenu::menu(const QString &identifier) const
@@ -155,58 +131,16 @@ QAction *XXMainMenu::action(const QString &identifier) const
 
 void XXMainMenu::retitle()
 {
+    commands_->retitle();
     for (QMenu *menu : menus_) {
         const auto menuKey = menuTitleKeys().find(menu->objectName());
         if (menuKey == menuTitleKeys().end())
             continue;
         menu->setTitle(xxplatform::text(menuKey.value()));
-        for (QAction *entry : menu->actions()) {
-            if (entry->isSeparator())
-                continue;
-            const auto key = entryTitleKeys().find(entry->objectName());
-            if (key == entryTitleKeys().end()) {
+        for (QAction *entry : menu->actions())
+            if (!entry->isSeparator() && entry->parent() != commands_)
                 removeAction(menu, entry);
-                continue;
-            }
-            entry->setText(xxplatform::text(key.value()));
-            if (entry->objectName() == "create" && entry->menu()) {
-                for (QAction *inner : entry->menu()->actions()) {
-                    if (inner->objectName() == "createDir")
-                        inner->setText(xxplatform::text("String_7"));
-                }
-            }
-            if (entry->objectName() == "about") {
-                connect(entry, &QAction::triggered, this, &XXMainMenu::aboutRequested, Qt::UniqueConnection);
-            }
-        }
     }
-    if (QMenu *edit = menu("mainItemSubTwo")) {
-        for (QAction *entry : edit->actions()) {
-            if (entry->objectName() == "moveToDir")
-                removeAction(edit, entry);
-        }
-    }
-}
-
-QList<QAction *> XXMainMenu::sessionActions() const
-{
-    QList<QAction *> found;
-    for (int i = 0; i < 4 && i < menus_.size(); ++i) {
-        for (QAction *entry : menus_[i]->actions()) {
-            if (entry->isSeparator() || entry->objectName() == "exist")
-                continue;
-            found.append(entry);
-            if (entry->menu())
-                found.append(entry->menu()->actions());
-        }
-    }
-    return found;
-}
-
-void XXMainMenu::setSessionActionsEnabled(bool enabled)
-{
-    for (QAction *entry : sessionActions())
-        entry->setEnabled(enabled);
 }
 
 void XXMainMenu::attachTo(QMenuBar *bar) const

@@ -16,7 +16,6 @@
 #include "XXDiskFileManager.h"
 #include "XXFileOpener.h"
 #include "XXFolderDetailInfoView.h"
-#include "XXMainViewController.h"
 #include "XXMimeFormats.h"
 #include "XXDragOut.h"
 #include "XXProtectItemModel.h"
@@ -101,14 +100,11 @@ XXProtectTabViewController::XXProtectTabViewController(QWidget *parent)
         sortProtectFileWithType(sortType_ == ascending ? ascending + 1 : ascending);
     });
     connect(selection_, &QItemSelectionModel::selectionChanged, this,
-            &XXProtectTabViewController::selectionChanged);
+            &XXProtectTabViewController::readSelection);
     thumbnails_ = new XXThumbnailLoader(model_, this);
     dragOut_ = new XXDragOut(this, manager());
     // The drag's copies replace the clipboard's in the one paste cache.
-    dragOut_->setBeforeStaging([this] {
-        if (mainVC_)
-            mainVC_->dropStagedClipboardFiles();
-    });
+    dragOut_->setBeforeStaging([this] { emit dragOutStarting(); });
     auto startDragOut = [this](QAbstractItemView *view, const QModelIndexList &rows) {
         XXProtectFileArray entries;
         for (const QModelIndex &row : rows)
@@ -186,7 +182,7 @@ void XXProtectTabViewController::loadTree()
             history_ = {root_};
             historyIndex_ = 0;
             showWithIndex(detailPage);
-            enableDockBar();
+            emit locationChanged();
             if (result.successCode() == 1)
                 XXReminderView::show(window(),
                                      xxplatform::text("String_187") + " " +
@@ -263,8 +259,7 @@ void XXProtectTabViewController::showWithIndex(int page)
     currentPageIndex_ = page;
     pages_->setCurrentIndex(page);
     reloadData();
-    if (mainVC_)
-        mainVC_->checkViewMenu(page);
+    emit pageShown(page);
 }
 
 void XXProtectTabViewController::activated(const QModelIndex &index)
@@ -287,17 +282,10 @@ void XXProtectTabViewController::enterFolder(const std::shared_ptr<XXProtectFile
     historyIndex_ = int(history_.size()) - 1;
     isDisplaySearchResult_ = false;
     searchResults_.clear();
-    if (mainVC_)
-        mainVC_->leaveSearchField();
-    enableDockBar();
-    if (mainVC_) {
-        mainVC_->enableWithIndex(5, false);
-        mainVC_->enableWithIndex(6, false);
-        mainVC_->enableRenameMenu(false);
-        mainVC_->refreshPasteEnabling();
-    }
+    emit folderEntered();
     folder->sortFilesWithType(sortType_);
     reloadData();
+    emit locationChanged();
 }
 
 void XXProtectTabViewController::goBack()
@@ -305,7 +293,7 @@ void XXProtectTabViewController::goBack()
     if (historyIndex_ > 0)
         --historyIndex_;
     reloadData();
-    enableDockBar();
+    emit locationChanged();
 }
 
 void XXProtectTabViewController::goPrevious()
@@ -313,7 +301,7 @@ void XXProtectTabViewController::goPrevious()
     if (historyIndex_ + 1 < int(history_.size()))
         ++historyIndex_;
     reloadData();
-    enableDockBar();
+    emit locationChanged();
 }
 
 void XXProtectTabViewController::goRoot()
@@ -323,20 +311,7 @@ void XXProtectTabViewController::goRoot()
     history_ = {root_};
     historyIndex_ = 0;
     reloadData();
-    enableDockBar();
-}
-
-void XXProtectTabViewController::enableDockBar()
-{
-    if (!mainVC_)
-        return;
-    const bool atFirst = historyIndex_ <= 0;
-    const bool hasNext = historyIndex_ + 1 < int(history_.size());
-    mainVC_->enableWithIndex(0, !atFirst);
-    mainVC_->enableWithIndex(1, hasNext);
-    mainVC_->enableWithIndex(2, !atFirst);
-    mainVC_->enableWithIndex(3, isEnterUSB());
-    mainVC_->enableWithIndex(4, isEnterUSB());
+    emit locationChanged();
 }
 
 void XXProtectTabViewController::selectedAllFile()
@@ -352,21 +327,13 @@ void XXProtectTabViewController::deselectedAllFile()
     selection_->clearSelection();
 }
 
-void XXProtectTabViewController::selectionChanged()
+void XXProtectTabViewController::readSelection()
 {
     selectedFiles_.clear();
     for (const QModelIndex &index : selection_->selectedRows(0))
         if (auto entry = model_->entry(index.row()))
             selectedFiles_.push_back(entry);
-    if (!mainVC_)
-        return;
-    const bool any = !selectedFiles_.empty() && isEnterUSB();
-    mainVC_->enableWithIndex(5, any);
-    mainVC_->enableWithIndex(6, any);
-    mainVC_->enableRenameMenu(any && selectedFiles_.size() == 1);
-    mainVC_->enableFileAttributeMenu(selectedFiles_.size() == 1 && selectedFiles_.front()->isDirectory());
-    if (any)
-        mainVC_->setFocusLocation(1);
+    emit selectionChanged();
 }
 
 void XXProtectTabViewController::sortProtectFileWithType(std::int64_t type)
@@ -411,7 +378,7 @@ void XXProtectTabViewController::endSearch()
 
 void XXProtectTabViewController::openFile(const std::shared_ptr<XXProtectFileWrapper> &file)
 {
-    QWidget *over = mainVC_ ? static_cast<QWidget *>(mainVC_.data()) : this;
+    QWidget *over = host_ ? host_.data() : this;
     XXActivityIndicator::showActivityIndicatorOnView(over);
     QPointer<QWidget> overGuard(over);
     xxplatform::runInBackground(
@@ -470,16 +437,18 @@ bool XXProtectTabViewController::canDrop(const QMimeData *data, int row) const
 
 void XXProtectTabViewController::drop(const QMimeData *data, int row)
 {
-    if (!canDrop(data, row) || !mainVC_)
+    if (!canDrop(data, row))
         return;
     if (isDisplaySearchResult_) {
         XXReminderView::show(window(), xxplatform::text("String_100"), XXReminderView::notice);
         return;
     }
     const auto target = dropTarget(row);
+    XXFileArray files;
     if (data->hasFormat(xxplatform::dragComputerItemsMimeType)) {
-        mainVC_->encodeRecords(xxplatform::decodeRecords(data->data(xxplatform::dragComputerItemsMimeType)),
-                               target);
+        for (const auto &record : xxplatform::decodeRecords(data->data(xxplatform::dragComputerItemsMimeType)))
+            files.push_back(XXFileWrapper::initWithURL(record.path));
+        emit importRequested(files, target);
         return;
     }
     if (data->hasFormat(xxplatform::dragProtectRowsMimeType)) {
@@ -488,13 +457,12 @@ void XXProtectTabViewController::drop(const QMimeData *data, int row)
             if (auto entry = model_->entry(dragged))
                 moved.push_back(entry);
         if (!moved.empty())
-            mainVC_->operateDiskWithSelectedFiles(moved, target, false);
+            emit moveRequested(moved, target);
         return;
     }
-    XXFileArray files;
     for (const std::string &path : xxplatform::localFilesFrom(data))
         files.push_back(XXFileWrapper::initWithURL(path));
-    mainVC_->encodeSelectedComputerFiles(files, target);
+    emit importRequested(files, target);
 }
 
 void XXProtectTabViewController::requestThumbnails()
