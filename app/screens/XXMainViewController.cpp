@@ -902,11 +902,8 @@ void XXMainViewController::renameSelectedTo(const QString &name)
             }
             QPointer<XXMainViewController> self(this);
             XXReminderView::show(window(), xxplatform::text("String_96"), XXReminderView::success, [self] {
-                if (!self)
-                    return;
-                if (auto folder = self->protectTabVC_->currentProtectFileWrapper())
-                    folder->sortFilesWithType(self->protectTabVC_->sortType());
-                self->protectTabVC_->reloadData();
+                if (self)
+                    self->protectTabVC_->reloadData();
             });
         });
 }

@@ -5,11 +5,10 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QStackedWidget>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include <chrono>
-#include <future>
+#include <unordered_map>
 
 #include "XXActivityIndicator.h"
 #include "XXClipboard.h"
@@ -233,7 +232,21 @@ void XXProtectTabViewController::reloadData()
         // The rows follow the chosen order whatever changed the folder since it was sorted:
         // a transfer appends its entries, a write-back replaces one.
         entries = current->allSubFileArray();
+        // The sort is stable: entries of equal keys stay as they were last shown, new ones after.
+        if (shownFolder_.lock() == current) {
+            std::unordered_map<const XXProtectFileWrapper *, std::size_t> rank;
+            for (std::size_t i = 0; i < shownOrder_.size(); ++i)
+                rank.emplace(shownOrder_[i].get(), i);
+            auto rankOf = [&rank](const std::shared_ptr<XXProtectFileWrapper> &entry) {
+                const auto found = rank.find(entry.get());
+                return found == rank.end() ? rank.size() : found->second;
+            };
+            std::stable_sort(entries.begin(), entries.end(),
+                             [&rankOf](const auto &a, const auto &b) { return rankOf(a) < rankOf(b); });
+        }
         XXProtectFileWrapper::sortFileArray(entries, sortType_);
+        shownFolder_ = current;
+        shownOrder_ = entries;
     }
     selection_->clear();
     model_->setEntries(std::move(entries));
@@ -248,7 +261,6 @@ void XXProtectTabViewController::insertFileWrappers(const XXProtectFileArray &en
         return;
     for (const auto &entry : entries)
         current->appendSubFile(entry);
-    current->sortFilesWithType(sortType_);
     reloadData();
 }
 
@@ -283,7 +295,6 @@ void XXProtectTabViewController::enterFolder(const std::shared_ptr<XXProtectFile
     isDisplaySearchResult_ = false;
     searchResults_.clear();
     emit folderEntered();
-    folder->sortFilesWithType(sortType_);
     reloadData();
     emit locationChanged();
 }
@@ -336,30 +347,17 @@ void XXProtectTabViewController::readSelection()
     emit selectionChanged();
 }
 
+// The tree is never sorted: a transfer may be changing it on a worker. The rows are a sorted
+// copy (reloadData), and the search results the pane's own array.
 void XXProtectTabViewController::sortProtectFileWithType(std::int64_t type)
 {
     sortType_ = type;
-    auto folder = currentProtectFileWrapper();
-    const bool searching = isDisplaySearchResult_;
-    auto results = std::make_shared<XXProtectFileArray>(searchResults_);
-    XXActivityIndicator::showActivityIndicatorOnView(this);
-    xxplatform::runInBackground(
-        this, 0ms,
-        [folder, type, searching, results] {
-            if (folder)
-                folder->sortFilesWithType(type);
-            if (searching)
-                XXProtectFileWrapper::sortFileArray(*results, type);
-        },
-        [this, results, searching] {
-            XXActivityIndicator::stopActivityIndicator(this);
-            if (searching && isDisplaySearchResult_)
-                searchResults_ = *results;
-            if (auto *detail = qobject_cast<QTreeView *>(viewForPage(detailPage)))
-                detail->header()->setSortIndicator(int(sortType_ / 2),
-                                                   sortType_ % 2 ? Qt::DescendingOrder : Qt::AscendingOrder);
-            reloadData();
-        });
+    if (isDisplaySearchResult_)
+        XXProtectFileWrapper::sortFileArray(searchResults_, type);
+    if (auto *detail = qobject_cast<QTreeView *>(viewForPage(detailPage)))
+        detail->header()->setSortIndicator(int(sortType_ / 2),
+                                           sortType_ % 2 ? Qt::DescendingOrder : Qt::AscendingOrder);
+    reloadData();
 }
 
 void XXProtectTabViewController::showSearchResults(XXProtectFileArray results)

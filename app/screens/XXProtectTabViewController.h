@@ -105,6 +105,9 @@ private:
     XXProtectFileArray searchResults_;
     bool isDisplaySearchResult_ = false;
     XXProtectFileArray selectedFiles_;
+    // The shown folder's entries in the order last shown, outside a search too.
+    std::weak_ptr<XXProtectFileWrapper> shownFolder_;
+    XXProtectFileArray shownOrder_;
 
     XXProtectItemModel *model_;
     QItemSelectionModel *selection_;
