@@ -122,9 +122,8 @@ XXComputerFileController::XXComputerFileController(QWidget *parent)
     table->setUniformRowHeights(true);
     table->setAllColumnsShowFocus(true);
     table->header()->setStretchLastSection(false);
-    table->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    table->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-    table->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    table->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->header()->setSectionResizeMode(XXComputerFileModel::nameColumn, QHeaderView::Stretch);
 
     XXDropHandler handler{[this](const QMimeData *data, const QModelIndex &) { return canDrop(data); },
                           [this](const QMimeData *data, const QModelIndex &index) {

@@ -90,9 +90,8 @@ XXProtectTabViewController::XXProtectTabViewController(QWidget *parent)
     }
     // Date and size take what their texts need, the name all the rest: fixed widths left the
     // name nothing in a small window.
-    detail->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    detail->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-    detail->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    detail->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    detail->header()->setSectionResizeMode(XXProtectItemModel::nameColumn, QHeaderView::Stretch);
     connect(detail->header(), &QHeaderView::sectionClicked, this, [this](int section) {
         // Each column sorts ascending first and flips on the next click.
         const std::int64_t ascending = std::int64_t(section) * 2;
