@@ -8,11 +8,6 @@
 
 #include <functional>
 
-class QPushButton;
-class XXPasswordStrengthView;
-class XXPasswordTipView;
-class XXSecureTextField;
-
 class XXChangePWViewController : public QWidget {
     Q_OBJECT
 public:
@@ -22,15 +17,7 @@ public:
     void setSuccessBlock(std::function<void()> block) { successBlock_ = std::move(block); }
     void setCancelBlock(std::function<void()> block) { cancelBlock_ = std::move(block); }
 
-    XXSecureTextField *currentPWTextField() const { return currentPWTextField_; }
-    XXSecureTextField *thisPWTextField() const { return thisPWTextField_; }
-    XXSecureTextField *thisPWAgainTextField() const { return thisPWAgainTextField_; }
-    XXSecureTextField *pwTipStringLab() const { return pwTipStringLab_; }
-    XXPasswordStrengthView *strengthView() const { return strength_; }
-    XXPasswordTipView *firstTipView() const { return firstTipView_; }
-    XXPasswordTipView *nextTipView() const { return nextTipView_; }
-    QPushButton *sureBtn() const { return sureBtn_; }
-    QPushButton *cancelBtn() const { return cancelBtn_; }
+    const xxpasswordform::Form &form() const { return form_; }
 
     void sureAction();
 
@@ -39,18 +26,9 @@ protected:
 
 private:
     void textChanged();
-    xxpasswordform::NewPasswordPair pair() const;
     bool inputIsAcceptable() const;
 
-    XXSecureTextField *currentPWTextField_;
-    XXSecureTextField *thisPWTextField_;
-    XXSecureTextField *thisPWAgainTextField_;
-    XXSecureTextField *pwTipStringLab_;
-    XXPasswordStrengthView *strength_;
-    XXPasswordTipView *firstTipView_ = nullptr;
-    XXPasswordTipView *nextTipView_ = nullptr;
-    QPushButton *sureBtn_;
-    QPushButton *cancelBtn_;
+    xxpasswordform::Form form_;
     std::function<void()> successBlock_;
     std::function<void()> cancelBlock_;
     bool changing_ = false;

@@ -22,7 +22,6 @@
 #include "XXDropViews.h"
 #include "XXFileOpener.h"
 #include "XXFolderWatcher.h"
-#include "XXMainViewController.h"
 #include "XXMimeFormats.h"
 #include "XXQtRunLoop.h"
 #include "XXReminderView.h"
@@ -123,9 +122,8 @@ XXComputerFileController::XXComputerFileController(QWidget *parent)
     table->setUniformRowHeights(true);
     table->setAllColumnsShowFocus(true);
     table->header()->setStretchLastSection(false);
-    table->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    table->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-    table->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    table->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->header()->setSectionResizeMode(XXComputerFileModel::nameColumn, QHeaderView::Stretch);
 
     XXDropHandler handler{[this](const QMimeData *data, const QModelIndex &) { return canDrop(data); },
                           [this](const QMimeData *data, const QModelIndex &index) {
@@ -313,8 +311,7 @@ void XXComputerFileController::tableSelectionChanged()
             selectedFiles_.push_back(item);
     renameItem_->setEnabled(selectedFiles_.size() == 1);
     deleteItem_->setEnabled(!selectedFiles_.empty());
-    if (!selectedFiles_.empty() && mainVC_)
-        mainVC_->setFocusLocation(2);
+    emit selectionChanged();
 }
 
 void XXComputerFileController::showContextMenu(const QPoint &pos)
@@ -358,7 +355,7 @@ void XXComputerFileController::renameAction()
     if (!item || items.size() != 1)
         return;
     QPointer<XXComputerFileController> self(this);
-    QWidget *over = mainVC_ ? static_cast<QWidget *>(mainVC_.data()) : window();
+    QWidget *over = host_ ? host_.data() : window();
     XXSingleInputAlertView::show(over, xxplatform::text("String_95"), [self, item](const QString &text) {
         if (self)
             self->renameItem(item, text);
@@ -457,10 +454,9 @@ bool XXComputerFileController::canDrop(const QMimeData *data) const
 
 void XXComputerFileController::dropOnFolder(const QMimeData *data, std::shared_ptr<XXFileWrapper> target)
 {
-    if (!canDrop(data) || !target || !mainVC_)
+    if (!canDrop(data) || !target)
         return;
-    mainVC_->decodeRecords(xxplatform::decodeRecords(data->data(xxplatform::dragProtectItemsMimeType)),
-                           target);
+    emit exportRequested(xxplatform::decodeRecords(data->data(xxplatform::dragProtectItemsMimeType)), target);
 }
 
 void XXComputerFileController::diskDidAppear(XXDiskTool &, const XXDiskDescription &disk)

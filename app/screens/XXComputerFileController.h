@@ -2,7 +2,8 @@
 // documents, pictures, music and videos folders, then every qualifying volume) and the
 // visible items of the chosen folder. It opens, renames and deletes (to the trash) computer
 // files, starts imports by drag and takes exports by drop, follows volumes coming and going,
-// and follows the listed folders on the disk: what another program changes there shows.
+// and follows the listed folders on the disk: what another program changes there shows. It
+// tells the screen what happened through its signals and never calls up into it.
 #pragma once
 
 #include <QPointer>
@@ -16,6 +17,7 @@
 
 #include "XXDiskTool.h"
 #include "XXFileWrapper.h"
+#include "XXMimeFormats.h"
 
 class QMenu;
 class QMimeData;
@@ -25,7 +27,6 @@ class QTreeView;
 class XXComputerFileModel;
 class XXComputerTreeModel;
 class XXFolderWatcher;
-class XXMainViewController;
 class XXQtRunLoop;
 
 class XXComputerFileController final : public QWidget, public XXDiskToolDelegate {
@@ -34,7 +35,8 @@ public:
     explicit XXComputerFileController(QWidget *parent = nullptr);
     ~XXComputerFileController() override;
 
-    void setMainVC(XXMainViewController *mainVC) { mainVC_ = mainVC; }
+    // The widget the pane's rename question is shown over (the whole screen).
+    void setHostView(QWidget *host) { host_ = host; }
 
     // Builds the roots (on a worker: the folders are checked there) and shows the first.
     void loadRoots();
@@ -81,6 +83,9 @@ public:
 
 signals:
     void folderShown();
+    void selectionChanged();
+    // Protected items dropped on a computer folder, to export there.
+    void exportRequested(const QList<xxplatform::XXItemRecord> &records, const std::shared_ptr<XXFileWrapper> &folder);
 
 private:
     // The shown folder's visible items, none selected.
@@ -96,7 +101,7 @@ private:
                               const std::shared_ptr<XXFileWrapper> &renamed);
     void removeFromShownFolder(const XXFileArray &removed);
 
-    QPointer<XXMainViewController> mainVC_;
+    QPointer<QWidget> host_;
     XXComputerTreeModel *treeModel_;
     XXComputerFileModel *fileModel_;
     QTreeView *tree_;

@@ -73,32 +73,6 @@ QIcon toolbarIcon(const char *themeName)
     return QIcon::fromTheme(name, xxplatform::namedIcon(QStringLiteral("toolbar-") + name));
 }
 
-// Context-menu entries by tag: no tag 2, no cut and no move.
-const std::map<int, QString> &contextMenuTags()
-{
-    static const std::map<int, QString> tags = {
-        {0, "copy"},       {1, "paste"},     {3, "backupData"}, {4, "addFile"},
-        {5, "saveFileTo"}, {6, "createDir"}, {7, "rename"},     {8, "delete"},
-    };
-    return tags;
-}
-
-// Menu entries that follow a toolbar button (enableWithIndex).
-const std::vector<QString> &menuEntriesOfButton(int index)
-{
-    static const std::vector<std::vector<QString>> entries = {
-        {},
-        {},
-        {"createDir", "addFile", "selecteAll"},
-        {"addFile"},
-        {"createDir"},
-        {"copy", "delete", "saveFileTo"},
-        {"cut", "delete"},
-        {"paste"},
-    };
-    return entries[std::size_t(index)];
-}
-
 bool clipboardHasRecords()
 {
     const QMimeData *data = QGuiApplication::clipboard()->mimeData();
@@ -115,8 +89,10 @@ XXMainViewController::XXMainViewController(QWidget *parent)
       protectTabMenu_(new QMenu(this)), idleLock_(new XXIdleLock([this] { lockAction(); }, this))
 {
     setObjectName(QStringLiteral("XXMainViewController"));
-    protectTabVC_->setMainVC(this);
-    computerFileVC_->setMainVC(this);
+    XXMainMenu *menu = mainMenu();
+    commands_ = menu ? &menu->commands() : new XXCommands(this);
+    protectTabVC_->setHostView(this);
+    computerFileVC_->setHostView(this);
 
     auto *protectBox = new QWidget;
     auto *protectLayout = new QVBoxLayout(protectBox);
@@ -156,10 +132,9 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     layout->addWidget(split, 1);
     layout->addWidget(buildBottomBar());
 
-    connect(protectTabVC_, &XXProtectTabViewController::contextMenuRequested, this,
-            [this](const QPoint &pos) { protectTabMenu_->popup(pos); });
-    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
-            &XXMainViewController::refreshPasteEnabling);
+    connectPanes();
+    // Paste follows the clipboard: our records of a copy or cut, or files of another program.
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &XXMainViewController::updateCommands);
 
     // A cut that a file manager pasted: its copies leave the paste cache, and only then do
     // the entries leave the vault.
@@ -170,11 +145,9 @@ XXMainViewController::XXMainViewController(QWidget *parent)
     backupFlow_ = new XXBackupFlow(this);
     formatFlow_ = new XXFormatFlow(this);
 
-    connectMenu();
+    connectCommands();
     buildContextMenu();
-    enableProtectDockBarBack(false, false, false, false, false, false, false, false);
-    enableRenameMenu(false);
-    enableFileAttributeMenu(false);
+    updateCommands();
 
     xxplatform::runInBackground(
         this, 0ms, [] { return manager().diskUsedStateString(); },
@@ -217,45 +190,43 @@ void XXMainViewController::showEvent(QShowEvent *event)
 
 XXMainViewController::~XXMainViewController()
 {
+    // The panes go after this part of the screen: nothing they say may reach it.
+    disconnect(protectTabVC_, nullptr, this, nullptr);
+    disconnect(computerFileVC_, nullptr, this, nullptr);
     if (privateModel_)
         privateModel_->forget();
-    disconnectMenu();
+    disconnectCommands();
     xxplatform::clearClipboardIfOurs();
 }
 
 QWidget *XXMainViewController::buildToolbar()
 {
+    using C = XXCommands;
     struct ButtonSetup {
-        const char *tip;
+        C::Command command;
         const char *theme;
-        void (XXMainViewController::*action)();
         const char *name;
     };
-    static const ButtonSetup setups[buttonCount] = {
-        {"String_57", "go-previous", &XXMainViewController::goBackAction, "goBackBtn"},
-        {"String_58", "go-next", &XXMainViewController::goPreviousAction, "goPreviousBtn"},
-        {"String_59", "go-home", &XXMainViewController::goRootAction, "goRootBtn"},
-        {"String_8", "document-new", &XXMainViewController::addFile, "addFileBtn"},
-        {"String_7", "folder-new", &XXMainViewController::createDir, "addFolderBtn"},
-        {"String_13", "edit-copy", &XXMainViewController::copyAction, "myCopyBtn"},
-        {"String_14", "edit-cut", &XXMainViewController::cutAction, "cutBtn"},
-        {"String_15", "edit-paste", &XXMainViewController::pasteAction, "pasteBtn"},
+    static const ButtonSetup setups[] = {
+        {C::goBack, "go-previous", "goBackBtn"},   {C::goForward, "go-next", "goPreviousBtn"},
+        {C::goHome, "go-home", "goRootBtn"},       {C::addFile, "document-new", "addFileBtn"},
+        {C::createDir, "folder-new", "addFolderBtn"}, {C::copy, "edit-copy", "myCopyBtn"},
+        {C::cut, "edit-cut", "cutBtn"},            {C::paste, "edit-paste", "pasteBtn"},
     };
     auto *bar = new QWidget;
     auto *row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
-    for (int i = 0; i < buttonCount; ++i) {
+    for (const ButtonSetup &setup : setups) {
+        QAction *command = commands_->action(setup.command);
+        command->setIcon(toolbarIcon(setup.theme));
         auto *button = new QToolButton;
-        button->setObjectName(QString::fromLatin1(setups[i].name));
-        button->setIcon(toolbarIcon(setups[i].theme));
+        button->setObjectName(QString::fromLatin1(setup.name));
+        button->setDefaultAction(command);
         button->setIconSize(QSize(22, 22));
         button->setAutoRaise(true);
-        button->setToolTip(xxplatform::text(setups[i].tip));
-        button->setAccessibleName(xxplatform::text(setups[i].tip));
-        connect(button, &QToolButton::clicked, this, setups[i].action);
-        buttons_[std::size_t(i)] = button;
+        button->setAccessibleName(command->text());
         row->addWidget(button);
-        if (i == rootBtn || i == addFolderBtn)
+        if (setup.command == C::goHome || setup.command == C::createDir)
             row->addSpacing(12);
     }
     row->addStretch();
@@ -296,156 +267,117 @@ QWidget *XXMainViewController::buildBottomBar()
     return bar;
 }
 
-QToolButton *XXMainViewController::toolbarButton(int index) const
+void XXMainViewController::connectPanes()
 {
-    return index >= 0 && index < buttonCount ? buttons_[std::size_t(index)] : nullptr;
+    using Vault = XXProtectTabViewController;
+    connect(protectTabVC_, &Vault::contextMenuRequested, this,
+            [this](const QPoint &pos) { protectTabMenu_->popup(pos); });
+    connect(protectTabVC_, &Vault::selectionChanged, this, &XXMainViewController::protectSelectionChanged);
+    connect(protectTabVC_, &Vault::locationChanged, this, &XXMainViewController::updateCommands);
+    connect(protectTabVC_, &Vault::pageShown, this, &XXMainViewController::updateCommands);
+    connect(protectTabVC_, &Vault::folderEntered, this, &XXMainViewController::leaveSearchField);
+    connect(protectTabVC_, &Vault::dragOutStarting, this, &XXMainViewController::dropStagedClipboardFiles);
+    connect(protectTabVC_, &Vault::importRequested, this, &XXMainViewController::encodeSelectedComputerFiles);
+    connect(protectTabVC_, &Vault::moveRequested, this,
+            [this](const XXProtectFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination) {
+                operateDiskWithSelectedFiles(files, destination, false);
+            });
+    connect(computerFileVC_, &XXComputerFileController::selectionChanged, this, [this] {
+        if (!computerFileVC_->selectedFiles().empty())
+            setFocusLocation(2);
+    });
+    connect(computerFileVC_, &XXComputerFileController::exportRequested, this,
+            &XXMainViewController::decodeRecords);
 }
 
-void XXMainViewController::connectMenu()
+void XXMainViewController::protectSelectionChanged()
 {
-    XXMainMenu *menu = mainMenu();
-    if (!menu)
-        return;
-    const std::vector<std::pair<QString, void (XXMainViewController::*)()>> wiring = {
-        {"lock", &XXMainViewController::lockAction},
-        {"addFile", &XXMainViewController::addFile},
-        {"createDir", &XXMainViewController::createDir},
-        {"saveFileTo", &XXMainViewController::saveFileTo},
-        {"copy", &XXMainViewController::copyAction},
-        {"cut", &XXMainViewController::cutAction},
-        {"paste", &XXMainViewController::pasteAction},
-        {"delete", &XXMainViewController::deleteSelectedFiles},
-        {"rename", &XXMainViewController::renameAction},
-        {"selecteAll", &XXMainViewController::selectedAllFiles},
-        {"changePW", &XXMainViewController::changePassword},
-        {"backupData", &XXMainViewController::backUpData},
-        {"restoreData", &XXMainViewController::restoreData},
-        {"format", &XXMainViewController::formatVault},
-        {"location", &XXMainViewController::showResumeLocationSetting},
-        {"timeout", &XXMainViewController::showTimeoutSetting},
+    updateCommands();
+    if (!protectTabVC_->selectedFiles().empty() && protectTabVC_->isEnterUSB())
+        setFocusLocation(1);
+}
+
+void XXMainViewController::connectCommands()
+{
+    using C = XXCommands;
+    const std::vector<std::pair<C::Command, void (XXMainViewController::*)()>> wiring = {
+        {C::lock, &XXMainViewController::lockAction},
+        {C::addFile, &XXMainViewController::addFile},
+        {C::createDir, &XXMainViewController::createDir},
+        {C::saveFileTo, &XXMainViewController::saveFileTo},
+        {C::copy, &XXMainViewController::copyAction},
+        {C::cut, &XXMainViewController::cutAction},
+        {C::paste, &XXMainViewController::pasteAction},
+        {C::remove, &XXMainViewController::deleteSelectedFiles},
+        {C::rename, &XXMainViewController::renameAction},
+        {C::selectAll, &XXMainViewController::selectedAllFiles},
+        {C::changePassword, &XXMainViewController::changePassword},
+        {C::backupData, &XXMainViewController::backUpData},
+        {C::restoreData, &XXMainViewController::restoreData},
+        {C::format, &XXMainViewController::formatVault},
+        {C::location, &XXMainViewController::showResumeLocationSetting},
+        {C::timeout, &XXMainViewController::showTimeoutSetting},
+        {C::goBack, &XXMainViewController::goBackAction},
+        {C::goForward, &XXMainViewController::goPreviousAction},
+        {C::goHome, &XXMainViewController::goRootAction},
     };
-    for (const auto &[identifier, slot] : wiring)
-        if (QAction *entry = menu->action(identifier))
-            menuConnections_.append(connect(entry, &QAction::triggered, this, slot));
-    const std::vector<std::pair<QString, int>> pages = {{"list", 1}, {"thumb", 2}, {"detailInfo", 3}};
-    for (const auto &[identifier, page] : pages)
-        if (QAction *entry = menu->action(identifier)) {
-            entry->setCheckable(true);
-            entry->setEnabled(true);
-            menuConnections_.append(connect(entry, &QAction::triggered, this, [this, page = page] {
-                if (protectTabVC_->currentPageIndex() == page) {
-                    checkViewMenu(page);  // choosing the checked entry does nothing
-                    return;
-                }
+    for (const auto &[command, slot] : wiring)
+        menuConnections_.append(connect(commands_->action(command), &QAction::triggered, this, slot));
+    const std::vector<std::pair<C::Command, int>> pages = {
+        {C::listPage, XXProtectTabViewController::listPage},
+        {C::thumbPage, XXProtectTabViewController::thumbPage},
+        {C::detailPage, XXProtectTabViewController::detailPage}};
+    for (const auto &[command, page] : pages)
+        menuConnections_.append(connect(commands_->action(command), &QAction::triggered, this, [this, page = page] {
+            if (protectTabVC_->currentPageIndex() == page)
+                updateCommands();  // choosing the checked entry does nothing
+            else
                 protectTabVC_->showWithIndex(page);
-            }));
-        }
-    if (QAction *entry = menu->action(QStringLiteral("attribute")))
-        menuConnections_.append(connect(entry, &QAction::triggered, protectTabVC_,
-                                        &XXProtectTabViewController::showProtectFileDetailInfo));
-    for (const char *always :
-         {"lock", "changePW", "backupData", "restoreData", "format", "location", "timeout"})
-        if (QAction *entry = menu->action(QString::fromLatin1(always)))
-            entry->setEnabled(true);
+        }));
+    menuConnections_.append(connect(commands_->action(C::attribute), &QAction::triggered, protectTabVC_,
+                                    &XXProtectTabViewController::showProtectFileDetailInfo));
 }
 
-void XXMainViewController::disconnectMenu()
+void XXMainViewController::disconnectCommands()
 {
     for (const auto &connection : menuConnections_)
         disconnect(connection);
     menuConnections_.clear();
-    if (XXMainMenu *menu = mainMenu()) {
-        for (QAction *entry : menu->sessionActions()) {
-            entry->setChecked(false);
-            entry->setCheckable(false);
-        }
-        menu->setSessionActionsEnabled(false);
-    }
+    commands_->apply(XXCommands::State{});
 }
 
 void XXMainViewController::buildContextMenu()
 {
-    XXMainMenu *menu = mainMenu();
-    if (!menu)
-        return;
-    // The main menu's own entries: enabling one enables both, as the rules want.
-    for (const auto &[tag, identifier] : contextMenuTags())
-        if (QAction *entry = menu->action(identifier))
-            protectTabMenu_->addAction(entry);
+    using C = XXCommands;
+    // No cut and no move here.
+    for (C::Command command : {C::copy, C::paste, C::backupData, C::addFile, C::saveFileTo, C::createDir,
+                               C::rename, C::remove})
+        protectTabMenu_->addAction(commands_->action(command));
 }
 
-QAction *XXMainViewController::acquireProtectMenuItemWithId(const QString &identifier) const
+XXCommands::State XXMainViewController::commandState() const
 {
-    for (QAction *entry : protectTabMenu_->actions())
-        if (entry->objectName() == identifier)
-            return entry;
-    return nullptr;
-}
-
-void XXMainViewController::enableMenu(const QString &identifier, bool enable)
-{
-    if (XXMainMenu *menu = mainMenu())
-        if (QAction *entry = menu->action(identifier))
-            entry->setEnabled(enable);
-}
-
-void XXMainViewController::enableProtectDockBarBack(bool back, bool previous, bool home, bool addFile,
-                                                    bool addFolder, bool copy, bool cut, bool paste)
-{
-    const bool flags[buttonCount] = {back, previous, home, addFile, addFolder, copy, cut, paste};
-    for (int i = 0; i < buttonCount; ++i)
-        buttons_[std::size_t(i)]->setEnabled(flags[i]);
-    enableMenu("addFile", addFile);
-    enableMenu("createDir", addFolder);
-    enableMenu("copy", copy);
-    enableMenu("saveFileTo", copy);
-    enableMenu("cut", cut);
-    enableMenu("paste", paste);
-}
-
-void XXMainViewController::enableWithIndex(int index, bool enable)
-{
-    if (index < 0 || index >= buttonCount)
-        return;
-    buttons_[std::size_t(index)]->setEnabled(enable);
-    for (const QString &identifier : menuEntriesOfButton(index))
-        enableMenu(identifier, enable);
-}
-
-void XXMainViewController::enableRenameMenu(bool enable)
-{
-    enableMenu("rename", enable);
-}
-
-void XXMainViewController::enableFileAttributeMenu(bool enable)
-{
-    enableMenu("attribute", enable);
-}
-
-void XXMainViewController::enableMoveToFolderMenu(bool enable)
-{
-    enableMenu("moveToDir", enable);
-}
-
-void XXMainViewController::refreshPasteEnabling()
-{
-    if (locking_)
-        return;
-    const bool available =
+    XXCommands::State state;
+    state.session = !locking_;
+    const int index = protectTabVC_->historyIndex();
+    state.canGoBack = index > 0;
+    state.canGoForward = index + 1 < int(protectTabVC_->historyShowWrappers().size());
+    state.inVault = protectTabVC_->isEnterUSB();
+    const XXProtectFileArray &selected = protectTabVC_->selectedFiles();
+    state.selectedCount = int(selected.size());
+    state.singleFolderSelected = selected.size() == 1 && selected.front()->isDirectory();
+    state.clipboardOffersFiles =
         clipboardHasRecords() || xxplatform::offersForeignFiles(QGuiApplication::clipboard()->mimeData());
-    enableWithIndex(pasteBtn,
-                    available && protectTabVC_->isEnterUSB() && !protectTabVC_->isDisplaySearchResult());
+    state.searching = protectTabVC_->isDisplaySearchResult();
+    state.page = protectTabVC_->currentPageIndex();
+    state.held = held_;
+    return state;
 }
 
-void XXMainViewController::checkViewMenu(int page)
+void XXMainViewController::updateCommands()
 {
-    XXMainMenu *menu = mainMenu();
-    if (!menu)
-        return;
-    const std::vector<std::pair<QString, int>> pages = {{"list", 1}, {"thumb", 2}, {"detailInfo", 3}};
-    for (const auto &[identifier, index] : pages)
-        if (QAction *entry = menu->action(identifier))
-            entry->setChecked(index == page);
+    if (!locking_)
+        commands_->apply(commandState());
 }
 
 void XXMainViewController::setFocusLocation(int location)
@@ -464,16 +396,12 @@ void XXMainViewController::leaveSearchField()
     searchView_->clearFocus();
 }
 
-// Back and forward leave the search and turn off what a selection had turned on.
+// Back and forward leave the search.
 void XXMainViewController::navigateHistory(void (XXProtectTabViewController::*step)())
 {
     protectTabVC_->endSearch();
     leaveSearchField();
     (protectTabVC_->*step)();
-    enableWithIndex(copyBtn, false);
-    enableWithIndex(cutBtn, false);
-    enableRenameMenu(false);
-    refreshPasteEnabling();
 }
 
 void XXMainViewController::goBackAction()
@@ -491,10 +419,6 @@ void XXMainViewController::goRootAction()
     protectTabVC_->endSearch();
     leaveSearchField();
     protectTabVC_->goRoot();
-    enableWithIndex(copyBtn, false);
-    enableWithIndex(cutBtn, false);
-    enableWithIndex(pasteBtn, false);
-    enableRenameMenu(false);
 }
 
 void XXMainViewController::lockAction()
@@ -502,8 +426,8 @@ void XXMainViewController::lockAction()
     if (locking_)
         return;
     locking_ = true;
-    protectTabVC_->setMainVC(nullptr);
-    computerFileVC_->setMainVC(nullptr);
+    disconnect(protectTabVC_, nullptr, this, nullptr);
+    disconnect(computerFileVC_, nullptr, this, nullptr);
     feedback_->cancelRunning();
     backupFlow_->cancelQuietly();
     protectTabVC_->dragOut()->cancel();
@@ -512,7 +436,7 @@ void XXMainViewController::lockAction()
         privateModel_->forget();
     }
     xxplatform::clearClipboardIfOurs();
-    disconnectMenu();
+    disconnectCommands();
     XXActivityIndicator::showActivityIndicatorOnView(this, Qt::white);
     xxplatform::runInBackground(
         this, 250ms,
@@ -565,18 +489,19 @@ void XXMainViewController::changePassword()
         if (self)
             self->lockAction();
     });
-    holdMenuEntryWhileShown(QStringLiteral("changePW"), change);
+    holdCommandWhileShown(XXCommands::changePassword, change);
     change->show();
 }
 
-void XXMainViewController::holdMenuEntryWhileShown(const QString &identifier, QObject *shown)
+void XXMainViewController::holdCommandWhileShown(XXCommands::Command command, QObject *shown)
 {
-    enableMenu(identifier, false);
-    // Kept with the menu's connections, so neither a lock nor this screen's own teardown
-    // hands the entry back.
-    menuConnections_.append(connect(shown, &QObject::destroyed, this, [this, identifier] {
-        if (!locking_)
-            enableMenu(identifier, true);
+    held_.insert(command);
+    updateCommands();
+    // Kept with the commands' connections, so neither a lock nor this screen's own teardown
+    // hands the command back.
+    menuConnections_.append(connect(shown, &QObject::destroyed, this, [this, command] {
+        held_.erase(command);
+        updateCommands();
     }));
 }
 
@@ -612,7 +537,7 @@ void XXMainViewController::restoreData()
         else
             self->window()->close();
     });
-    holdMenuEntryWhileShown(QStringLiteral("restoreData"), wizard);
+    holdCommandWhileShown(XXCommands::restoreData, wizard);
     wizard->open();
 }
 
@@ -625,7 +550,7 @@ void XXMainViewController::showResumeLocationSetting()
             if (self)
                 self->storeBackupSettings(location, isAutoBackup, number, fixLocation);
         });
-    holdMenuEntryWhileShown(QStringLiteral("location"), sheet);
+    holdCommandWhileShown(XXCommands::location, sheet);
     sheet->open();
 }
 
@@ -651,14 +576,14 @@ void XXMainViewController::storeBackupSettings(std::int64_t location, bool isAut
 
 void XXMainViewController::showTimeoutSetting()
 {
-    QAction *entry = mainMenu() ? mainMenu()->action(QStringLiteral("timeout")) : nullptr;
-    if (entry)
-        entry->setEnabled(false);
+    held_.insert(XXCommands::timeout);
+    updateCommands();
     QPointer<XXMainViewController> self(this);
-    QPointer<QAction> guard(entry);
-    XXTimeoutSettingView::editSettings(this, idleLock_, [self, guard] {
-        if (self && !self->locking_ && guard)
-            guard->setEnabled(true);
+    XXTimeoutSettingView::editSettings(this, idleLock_, [self] {
+        if (!self)
+            return;
+        self->held_.erase(XXCommands::timeout);
+        self->updateCommands();
     });
 }
 
@@ -796,7 +721,7 @@ void XXMainViewController::copyOrCut(bool isCut)
         XXReminderView::show(window(), xxplatform::text("String_241"), XXReminderView::error);
         return;
     }
-    enableWithIndex(pasteBtn, protectTabVC_->isEnterUSB());
+    updateCommands();
     startStaging(selection, isCut);
 }
 
@@ -909,7 +834,7 @@ void XXMainViewController::pasteAction()
                 privateModel_->forget();
             privateModel_.reset();
             QGuiApplication::clipboard()->clear();
-            enableWithIndex(pasteBtn, false);
+            updateCommands();
         }
         operateDiskWithSelectedFiles(entries, destination, isCopy);
         return;
@@ -977,11 +902,8 @@ void XXMainViewController::renameSelectedTo(const QString &name)
             }
             QPointer<XXMainViewController> self(this);
             XXReminderView::show(window(), xxplatform::text("String_96"), XXReminderView::success, [self] {
-                if (!self)
-                    return;
-                if (auto folder = self->protectTabVC_->currentProtectFileWrapper())
-                    folder->sortFilesWithType(self->protectTabVC_->sortType());
-                self->protectTabVC_->reloadData();
+                if (self)
+                    self->protectTabVC_->reloadData();
             });
         });
 }
@@ -1001,21 +923,20 @@ void XXMainViewController::startSearch(const QString &keyword)
         [this](const XXProtectFileArray &results) {
             XXActivityIndicator::stopActivityIndicator(this);
             protectTabVC_->showSearchResults(results);
-            refreshPasteEnabling();
+            updateCommands();
         });
 }
 
 void XXMainViewController::endSearch()
 {
     protectTabVC_->endSearch();
-    refreshPasteEnabling();
+    updateCommands();
 }
 
 void XXMainViewController::reloadProtectPane()
 {
     protectTabVC_->reloadData();
-    protectTabVC_->enableDockBar();
-    refreshPasteEnabling();
+    updateCommands();
 }
 
 XXProtectFileArray

@@ -7,11 +7,12 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 
+#include "XXCommands.h"
 #include "XXFileWrapper.h"
 #include "XXMimeFormats.h"
 #include "XXProtectFileWrapper.h"
@@ -23,7 +24,6 @@ class QMenu;
 class QPushButton;
 class QSplitter;
 class QTimer;
-class QToolButton;
 class XXBackupFlow;
 class XXIdleLock;
 class XXComputerFileController;
@@ -37,19 +37,6 @@ class XXVaultPresenceWatch;
 class XXMainViewController : public QWidget {
     Q_OBJECT
 public:
-    // The toolbar's buttons, in the order of enableWithIndex.
-    enum Button {
-        backBtn = 0,
-        previousBtn,
-        rootBtn,
-        addFileBtn,
-        addFolderBtn,
-        copyBtn,
-        cutBtn,
-        pasteBtn,
-        buttonCount
-    };
-
     explicit XXMainViewController(QWidget *parent = nullptr);
     ~XXMainViewController() override;
 
@@ -60,7 +47,9 @@ public:
     XXComputerFileController *computerFileVC() const { return computerFileVC_; }
     XXTransferFeedback *transferFeedback() const { return feedback_; }
     XXIdleLock *idleLock() const { return idleLock_; }
-    QToolButton *toolbarButton(int index) const;
+    // The commands of the menus, the context menu and the toolbar (the main menu's, or the
+    // screen's own when there is no application delegate).
+    XXCommands *commands() const { return commands_; }
     QPushButton *lockBtn() const { return lockBtn_; }
     QLineEdit *searchView() const { return searchView_; }
     QMenu *protectTabMenu() const { return protectTabMenu_; }
@@ -68,18 +57,10 @@ public:
     int focusLocation() const { return focusLocation_; }
     void setFocusLocation(int location);
 
-    // The enabling rules: toolbar buttons and the menu entries that follow them.
-    void enableProtectDockBarBack(bool back, bool previous, bool home, bool addFile, bool addFolder,
-                                  bool copy, bool cut, bool paste);
-    void enableWithIndex(int index, bool enable);
-    void enableRenameMenu(bool enable);
-    void enableFileAttributeMenu(bool enable);
-    void enableMoveToFolderMenu(bool enable);
-    // Paste follows the clipboard: our records of a copy or cut, or files of another program.
-    void refreshPasteEnabling();
-    QAction *acquireProtectMenuItemWithId(const QString &identifier) const;
-    // Marks the View menu's entry of the page shown.
-    void checkViewMenu(int page);
+    // The commands' enabling rules read this.
+    XXCommands::State commandState() const;
+    // Applies the rules to the state now; every change of state calls it.
+    void updateCommands();
 
     // Actions.
     void lockAction();
@@ -145,23 +126,25 @@ protected:
 private:
     QWidget *buildToolbar();
     QWidget *buildBottomBar();
-    void connectMenu();
-    void disconnectMenu();
+    void connectCommands();
+    void disconnectCommands();
+    void connectPanes();
     void buildContextMenu();
-    void enableMenu(const QString &identifier, bool enable);
+    void protectSelectionChanged();
     void copyOrCut(bool isCut);
     void startStaging(const XXProtectFileArray &files, bool isCut);
     void reloadProtectPane();
     void navigateHistory(void (XXProtectTabViewController::*step)());
     void checkCutTakenByOtherPrograms();
-    // While a sheet or window of an entry is shown, the entry cannot open a second one.
-    void holdMenuEntryWhileShown(const QString &identifier, QObject *shown);
+    // While a sheet or window of a command is shown, the command cannot open a second one.
+    void holdCommandWhileShown(XXCommands::Command command, QObject *shown);
 
     std::function<void()> dismissBlock_;
     XXProtectTabViewController *protectTabVC_;
     XXComputerFileController *computerFileVC_;
     XXTransferFeedback *feedback_;
-    std::array<QToolButton *, buttonCount> buttons_{};
+    XXCommands *commands_;
+    std::set<XXCommands::Command> held_;
     QPushButton *lockBtn_;
     QLineEdit *searchView_;
     QLabel *usedStateLab_;

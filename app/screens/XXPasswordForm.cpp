@@ -1,14 +1,18 @@
 #include "XXPasswordForm.h"
 
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "XXPasswordStrengthView.h"
 #include "XXPasswordTipView.h"
+#include "XXReminderView.h"
 #include "XXSecureTextField.h"
 #include "XXTexts.h"
 #include "XXTool.h"
+#include "XXWindowStyle.h"
 
 namespace xxpasswordform {
 
@@ -127,6 +131,55 @@ void showAcceptance(const NewPasswordPair &pair, bool acceptable, QPushButton *s
         return;
     }
     pair.confirmationTip->showTip(xxplatform::text("String_49"));
+}
+
+Form buildForm(QWidget &window, const FormTitles &titles)
+{
+    Form form;
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(32, 24, 32, 20);
+    layout->setSpacing(14);
+    layout->addWidget(xxscreens::headingLabel(titles.heading));
+
+    auto *grid = new QGridLayout;
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(4);
+    grid->setColumnStretch(1, 1);
+    if (!titles.current.isEmpty())
+        form.current = addField(*grid, titles.current, false, nullptr);
+    form.password = addField(*grid, titles.password, false, &form.passwordTip);
+    form.strength = new XXPasswordStrengthView;
+    addRow(*grid, form.strength);
+    form.confirmation = addField(*grid, titles.confirmation, false, &form.confirmationTip);
+    form.hint = addField(*grid, xxplatform::text("String_37"), true, nullptr);
+    addNote(*grid, xxplatform::text("String_39"));
+    layout->addLayout(grid);
+    layout->addStretch();
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    form.cancel = new QPushButton(xxplatform::text("String_44"));
+    form.sure = new QPushButton(xxplatform::text("String_1"));
+    form.cancel->setObjectName(QStringLiteral("cancelBtn"));
+    form.sure->setObjectName(QStringLiteral("sureBtn"));
+    form.sure->setDefault(true);
+    form.sure->setEnabled(false);
+    buttons->addWidget(form.cancel);
+    buttons->addWidget(form.sure);
+    layout->addLayout(buttons);
+
+    connectPair(&window, form.pair());
+    QObject::connect(form.cancel, &QPushButton::clicked, &window, &QWidget::close);
+    (form.current ? form.current : form.password)->setFocus();
+    return form;
+}
+
+bool refuseLongHint(QWidget &window, const Form &form)
+{
+    if (!hintIsTooLong(form.hint->text()))
+        return false;
+    XXReminderView::show(&window, xxplatform::text("String_170"), XXReminderView::error);
+    return true;
 }
 
 }  // namespace xxpasswordform

@@ -1,5 +1,6 @@
-// The rows the register and change-password screens share: titled fields with their tip
-// balloons, the hint with its explanation, and the strength labels.
+// What the register and change-password screens share: the window's heading, titled fields
+// with their tip balloons, the hint with its explanation, the strength labels, Cancel and OK,
+// and the rules that check a new password as it is typed.
 #pragma once
 
 #include <QString>
@@ -53,5 +54,33 @@ bool pairIsAcceptable(const NewPasswordPair &pair);
 // tip stays away), else two that differ "String_49" under the confirmation.
 void showAcceptance(const NewPasswordPair &pair, bool acceptable, QPushButton *sure,
                     bool passwordBeingEdited = false);
+
+// The whole form of one of the two screens.
+struct Form {
+    XXSecureTextField *current = nullptr;  // the change-password screen's current password
+    XXSecureTextField *password = nullptr;
+    XXSecureTextField *confirmation = nullptr;
+    XXSecureTextField *hint = nullptr;
+    XXPasswordTipView *passwordTip = nullptr;
+    XXPasswordTipView *confirmationTip = nullptr;
+    XXPasswordStrengthView *strength = nullptr;
+    QPushButton *sure = nullptr;
+    QPushButton *cancel = nullptr;
+
+    NewPasswordPair pair() const { return {password, confirmation, passwordTip, confirmationTip, strength}; }
+};
+
+struct FormTitles {
+    QString heading;
+    QString current;  // empty: no current-password field
+    QString password;
+    QString confirmation;
+};
+
+// Lays the form out in window (heading, fields, the hint and its note, Cancel and a disabled
+// default OK), wires the pair's rules and Cancel's closing, and focuses the first field.
+Form buildForm(QWidget &window, const FormTitles &titles);
+// A hint longer than allowed is refused with "String_170" over window; true when it was.
+bool refuseLongHint(QWidget &window, const Form &form);
 
 }  // namespace xxpasswordform

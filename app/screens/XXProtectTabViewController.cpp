@@ -5,18 +5,16 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QStackedWidget>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include <chrono>
-#include <future>
+#include <unordered_map>
 
 #include "XXActivityIndicator.h"
 #include "XXClipboard.h"
 #include "XXDiskFileManager.h"
 #include "XXFileOpener.h"
 #include "XXFolderDetailInfoView.h"
-#include "XXMainViewController.h"
 #include "XXMimeFormats.h"
 #include "XXDragOut.h"
 #include "XXProtectItemModel.h"
@@ -92,23 +90,19 @@ XXProtectTabViewController::XXProtectTabViewController(QWidget *parent)
     }
     // Date and size take what their texts need, the name all the rest: fixed widths left the
     // name nothing in a small window.
-    detail->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    detail->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-    detail->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    detail->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    detail->header()->setSectionResizeMode(XXProtectItemModel::nameColumn, QHeaderView::Stretch);
     connect(detail->header(), &QHeaderView::sectionClicked, this, [this](int section) {
         // Each column sorts ascending first and flips on the next click.
         const std::int64_t ascending = std::int64_t(section) * 2;
         sortProtectFileWithType(sortType_ == ascending ? ascending + 1 : ascending);
     });
     connect(selection_, &QItemSelectionModel::selectionChanged, this,
-            &XXProtectTabViewController::selectionChanged);
+            &XXProtectTabViewController::readSelection);
     thumbnails_ = new XXThumbnailLoader(model_, this);
     dragOut_ = new XXDragOut(this, manager());
     // The drag's copies replace the clipboard's in the one paste cache.
-    dragOut_->setBeforeStaging([this] {
-        if (mainVC_)
-            mainVC_->dropStagedClipboardFiles();
-    });
+    dragOut_->setBeforeStaging([this] { emit dragOutStarting(); });
     auto startDragOut = [this](QAbstractItemView *view, const QModelIndexList &rows) {
         XXProtectFileArray entries;
         for (const QModelIndex &row : rows)
@@ -186,7 +180,7 @@ void XXProtectTabViewController::loadTree()
             history_ = {root_};
             historyIndex_ = 0;
             showWithIndex(detailPage);
-            enableDockBar();
+            emit locationChanged();
             if (result.successCode() == 1)
                 XXReminderView::show(window(),
                                      xxplatform::text("String_187") + " " +
@@ -237,7 +231,21 @@ void XXProtectTabViewController::reloadData()
         // The rows follow the chosen order whatever changed the folder since it was sorted:
         // a transfer appends its entries, a write-back replaces one.
         entries = current->allSubFileArray();
+        // The sort is stable: entries of equal keys stay as they were last shown, new ones after.
+        if (shownFolder_.lock() == current) {
+            std::unordered_map<const XXProtectFileWrapper *, std::size_t> rank;
+            for (std::size_t i = 0; i < shownOrder_.size(); ++i)
+                rank.emplace(shownOrder_[i].get(), i);
+            auto rankOf = [&rank](const std::shared_ptr<XXProtectFileWrapper> &entry) {
+                const auto found = rank.find(entry.get());
+                return found == rank.end() ? rank.size() : found->second;
+            };
+            std::stable_sort(entries.begin(), entries.end(),
+                             [&rankOf](const auto &a, const auto &b) { return rankOf(a) < rankOf(b); });
+        }
         XXProtectFileWrapper::sortFileArray(entries, sortType_);
+        shownFolder_ = current;
+        shownOrder_ = entries;
     }
     selection_->clear();
     model_->setEntries(std::move(entries));
@@ -252,7 +260,6 @@ void XXProtectTabViewController::insertFileWrappers(const XXProtectFileArray &en
         return;
     for (const auto &entry : entries)
         current->appendSubFile(entry);
-    current->sortFilesWithType(sortType_);
     reloadData();
 }
 
@@ -263,8 +270,7 @@ void XXProtectTabViewController::showWithIndex(int page)
     currentPageIndex_ = page;
     pages_->setCurrentIndex(page);
     reloadData();
-    if (mainVC_)
-        mainVC_->checkViewMenu(page);
+    emit pageShown(page);
 }
 
 void XXProtectTabViewController::activated(const QModelIndex &index)
@@ -287,17 +293,9 @@ void XXProtectTabViewController::enterFolder(const std::shared_ptr<XXProtectFile
     historyIndex_ = int(history_.size()) - 1;
     isDisplaySearchResult_ = false;
     searchResults_.clear();
-    if (mainVC_)
-        mainVC_->leaveSearchField();
-    enableDockBar();
-    if (mainVC_) {
-        mainVC_->enableWithIndex(5, false);
-        mainVC_->enableWithIndex(6, false);
-        mainVC_->enableRenameMenu(false);
-        mainVC_->refreshPasteEnabling();
-    }
-    folder->sortFilesWithType(sortType_);
+    emit folderEntered();
     reloadData();
+    emit locationChanged();
 }
 
 void XXProtectTabViewController::goBack()
@@ -305,7 +303,7 @@ void XXProtectTabViewController::goBack()
     if (historyIndex_ > 0)
         --historyIndex_;
     reloadData();
-    enableDockBar();
+    emit locationChanged();
 }
 
 void XXProtectTabViewController::goPrevious()
@@ -313,7 +311,7 @@ void XXProtectTabViewController::goPrevious()
     if (historyIndex_ + 1 < int(history_.size()))
         ++historyIndex_;
     reloadData();
-    enableDockBar();
+    emit locationChanged();
 }
 
 void XXProtectTabViewController::goRoot()
@@ -323,20 +321,7 @@ void XXProtectTabViewController::goRoot()
     history_ = {root_};
     historyIndex_ = 0;
     reloadData();
-    enableDockBar();
-}
-
-void XXProtectTabViewController::enableDockBar()
-{
-    if (!mainVC_)
-        return;
-    const bool atFirst = historyIndex_ <= 0;
-    const bool hasNext = historyIndex_ + 1 < int(history_.size());
-    mainVC_->enableWithIndex(0, !atFirst);
-    mainVC_->enableWithIndex(1, hasNext);
-    mainVC_->enableWithIndex(2, !atFirst);
-    mainVC_->enableWithIndex(3, isEnterUSB());
-    mainVC_->enableWithIndex(4, isEnterUSB());
+    emit locationChanged();
 }
 
 void XXProtectTabViewController::selectedAllFile()
@@ -352,47 +337,26 @@ void XXProtectTabViewController::deselectedAllFile()
     selection_->clearSelection();
 }
 
-void XXProtectTabViewController::selectionChanged()
+void XXProtectTabViewController::readSelection()
 {
     selectedFiles_.clear();
     for (const QModelIndex &index : selection_->selectedRows(0))
         if (auto entry = model_->entry(index.row()))
             selectedFiles_.push_back(entry);
-    if (!mainVC_)
-        return;
-    const bool any = !selectedFiles_.empty() && isEnterUSB();
-    mainVC_->enableWithIndex(5, any);
-    mainVC_->enableWithIndex(6, any);
-    mainVC_->enableRenameMenu(any && selectedFiles_.size() == 1);
-    mainVC_->enableFileAttributeMenu(selectedFiles_.size() == 1 && selectedFiles_.front()->isDirectory());
-    if (any)
-        mainVC_->setFocusLocation(1);
+    emit selectionChanged();
 }
 
+// The tree is never sorted: a transfer may be changing it on a worker. The rows are a sorted
+// copy (reloadData), and the search results the pane's own array.
 void XXProtectTabViewController::sortProtectFileWithType(std::int64_t type)
 {
     sortType_ = type;
-    auto folder = currentProtectFileWrapper();
-    const bool searching = isDisplaySearchResult_;
-    auto results = std::make_shared<XXProtectFileArray>(searchResults_);
-    XXActivityIndicator::showActivityIndicatorOnView(this);
-    xxplatform::runInBackground(
-        this, 0ms,
-        [folder, type, searching, results] {
-            if (folder)
-                folder->sortFilesWithType(type);
-            if (searching)
-                XXProtectFileWrapper::sortFileArray(*results, type);
-        },
-        [this, results, searching] {
-            XXActivityIndicator::stopActivityIndicator(this);
-            if (searching && isDisplaySearchResult_)
-                searchResults_ = *results;
-            if (auto *detail = qobject_cast<QTreeView *>(viewForPage(detailPage)))
-                detail->header()->setSortIndicator(int(sortType_ / 2),
-                                                   sortType_ % 2 ? Qt::DescendingOrder : Qt::AscendingOrder);
-            reloadData();
-        });
+    if (isDisplaySearchResult_)
+        XXProtectFileWrapper::sortFileArray(searchResults_, type);
+    if (auto *detail = qobject_cast<QTreeView *>(viewForPage(detailPage)))
+        detail->header()->setSortIndicator(int(sortType_ / 2),
+                                           sortType_ % 2 ? Qt::DescendingOrder : Qt::AscendingOrder);
+    reloadData();
 }
 
 void XXProtectTabViewController::showSearchResults(XXProtectFileArray results)
@@ -411,7 +375,7 @@ void XXProtectTabViewController::endSearch()
 
 void XXProtectTabViewController::openFile(const std::shared_ptr<XXProtectFileWrapper> &file)
 {
-    QWidget *over = mainVC_ ? static_cast<QWidget *>(mainVC_.data()) : this;
+    QWidget *over = host_ ? host_.data() : this;
     XXActivityIndicator::showActivityIndicatorOnView(over);
     QPointer<QWidget> overGuard(over);
     xxplatform::runInBackground(
@@ -470,16 +434,18 @@ bool XXProtectTabViewController::canDrop(const QMimeData *data, int row) const
 
 void XXProtectTabViewController::drop(const QMimeData *data, int row)
 {
-    if (!canDrop(data, row) || !mainVC_)
+    if (!canDrop(data, row))
         return;
     if (isDisplaySearchResult_) {
         XXReminderView::show(window(), xxplatform::text("String_100"), XXReminderView::notice);
         return;
     }
     const auto target = dropTarget(row);
+    XXFileArray files;
     if (data->hasFormat(xxplatform::dragComputerItemsMimeType)) {
-        mainVC_->encodeRecords(xxplatform::decodeRecords(data->data(xxplatform::dragComputerItemsMimeType)),
-                               target);
+        for (const auto &record : xxplatform::decodeRecords(data->data(xxplatform::dragComputerItemsMimeType)))
+            files.push_back(XXFileWrapper::initWithURL(record.path));
+        emit importRequested(files, target);
         return;
     }
     if (data->hasFormat(xxplatform::dragProtectRowsMimeType)) {
@@ -488,13 +454,12 @@ void XXProtectTabViewController::drop(const QMimeData *data, int row)
             if (auto entry = model_->entry(dragged))
                 moved.push_back(entry);
         if (!moved.empty())
-            mainVC_->operateDiskWithSelectedFiles(moved, target, false);
+            emit moveRequested(moved, target);
         return;
     }
-    XXFileArray files;
     for (const std::string &path : xxplatform::localFilesFrom(data))
         files.push_back(XXFileWrapper::initWithURL(path));
-    mainVC_->encodeSelectedComputerFiles(files, target);
+    emit importRequested(files, target);
 }
 
 void XXProtectTabViewController::requestThumbnails()

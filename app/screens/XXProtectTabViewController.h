@@ -1,6 +1,7 @@
 // The protected pane of the unlocked screen: the vault's tree shown in one of three views (a
 // name list, thumbnails, a detail list), with the history of visited folders, the sort order,
-// the search results, opening through the cache, and the drops onto the pane.
+// the search results, opening through the cache, and the drops onto the pane. It tells the
+// screen what happened through its signals and never calls up into it.
 #pragma once
 
 #include <QPointer>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "XXFileWrapper.h"
 #include "XXProtectFileWrapper.h"
 
 class QItemSelectionModel;
@@ -17,7 +19,6 @@ class QMimeData;
 class QStackedWidget;
 class QAbstractItemView;
 class XXDragOut;
-class XXMainViewController;
 class XXProtectItemModel;
 class XXThumbnailLoader;
 
@@ -29,7 +30,8 @@ public:
     explicit XXProtectTabViewController(QWidget *parent = nullptr);
     ~XXProtectTabViewController() override;
 
-    void setMainVC(XXMainViewController *mainVC) { mainVC_ = mainVC; }
+    // The widget the busy indicator of opening a file covers (the whole screen).
+    void setHostView(QWidget *host) { host_ = host; }
 
     // Loads the tree on a worker and shows the detail list.
     void loadTree();
@@ -58,7 +60,6 @@ public:
     void goBack();
     void goPrevious();
     void goRoot();
-    void enableDockBar();
     void selectedAllFile();
     void deselectedAllFile();
     void sortProtectFileWithType(std::int64_t type);
@@ -74,9 +75,19 @@ public:
 signals:
     void treeLoaded(bool success);
     void contextMenuRequested(const QPoint &globalPos);
+    void selectionChanged();
+    // The shown folder changed: entered, back, forward, home, or the tree loaded.
+    void locationChanged();
+    void folderEntered();
+    void pageShown(int page);
+    // A drag out of the pane is about to stage its copies in the paste cache.
+    void dragOutStarting();
+    // Drops: files to import into the folder, entries to move into it.
+    void importRequested(const XXFileArray &files, const std::shared_ptr<XXProtectFileWrapper> &destination);
+    void moveRequested(const XXProtectFileArray &entries, const std::shared_ptr<XXProtectFileWrapper> &destination);
 
 private:
-    void selectionChanged();
+    void readSelection();
     void activated(const QModelIndex &index);
     std::shared_ptr<XXProtectFileWrapper> dropTarget(int row) const;
     void requestThumbnails();
@@ -85,7 +96,7 @@ private:
     void writeBack(const std::shared_ptr<XXProtectFileWrapper> &entry, const std::string &path);
     void runNextWriteBack();
 
-    QPointer<XXMainViewController> mainVC_;
+    QPointer<QWidget> host_;
     std::shared_ptr<XXProtectFileWrapper> root_;
     XXProtectFileArray history_;
     int historyIndex_ = -1;
@@ -94,6 +105,9 @@ private:
     XXProtectFileArray searchResults_;
     bool isDisplaySearchResult_ = false;
     XXProtectFileArray selectedFiles_;
+    // The shown folder's entries in the order last shown, outside a search too.
+    std::weak_ptr<XXProtectFileWrapper> shownFolder_;
+    XXProtectFileArray shownOrder_;
 
     XXProtectItemModel *model_;
     QItemSelectionModel *selection_;

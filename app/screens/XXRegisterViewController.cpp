@@ -1,9 +1,6 @@
 #include "XXRegisterViewController.h"
 
-#include <QGridLayout>
-#include <QHBoxLayout>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 #include <chrono>
 #include <memory>
@@ -12,86 +9,45 @@
 #include "XXAppDelegate.h"
 #include "XXDiskFileManager.h"
 #include "XXPasswordForm.h"
-#include "XXPasswordStrengthView.h"
-#include "XXPasswordTipView.h"
 #include "XXReminderView.h"
 #include "XXSecureTextField.h"
 #include "XXTexts.h"
-#include "XXTool.h"
 #include "XXWindowStyle.h"
 #include "XXWorker.h"
 
 using namespace std::chrono_literals;
 
-XXRegisterViewController::XXRegisterViewController(QWidget *parent)
-    : QWidget(parent, Qt::Window), strength_(new XXPasswordStrengthView),
-      sureBtn_(new QPushButton(xxplatform::text("String_1"))),
-      cancelBtn_(new QPushButton(xxplatform::text("String_44")))
+XXRegisterViewController::XXRegisterViewController(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("XXRegisterViewController"));
     xxscreens::prepareWindow(*this, xxplatform::text("String_50"));
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(32, 24, 32, 20);
-    layout->setSpacing(14);
-    layout->addWidget(xxscreens::headingLabel(xxplatform::text("String_50")));
-
-    auto *grid = new QGridLayout;
-    grid->setHorizontalSpacing(12);
-    grid->setVerticalSpacing(4);
-    grid->setColumnStretch(1, 1);
-    secuTextFieldOne_ = xxpasswordform::addField(*grid, xxplatform::text("String_51"), false, &firstTipView_);
-    xxpasswordform::addRow(*grid, strength_);
-    secuTextFieldTwo_ = xxpasswordform::addField(*grid, xxplatform::text("String_52"), false, &nextTipView_);
-    helpGetPWTipTextField_ = xxpasswordform::addField(*grid, xxplatform::text("String_37"), true, nullptr);
-    xxpasswordform::addNote(*grid, xxplatform::text("String_39"));
-    layout->addLayout(grid);
-    layout->addStretch();
-    secuTextFieldOne_->setObjectName(QStringLiteral("secuTextFieldOne"));
-    secuTextFieldTwo_->setObjectName(QStringLiteral("secuTextFieldTwo"));
-    helpGetPWTipTextField_->setObjectName(QStringLiteral("helpGetPWTipTextField"));
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    cancelBtn_->setObjectName(QStringLiteral("cancelBtn"));
-    sureBtn_->setObjectName(QStringLiteral("sureBtn"));
-    sureBtn_->setDefault(true);
-    sureBtn_->setEnabled(false);
-    buttons->addWidget(cancelBtn_);
-    buttons->addWidget(sureBtn_);
-    layout->addLayout(buttons);
-
-    for (XXSecureTextField *field : {secuTextFieldOne_, secuTextFieldTwo_, helpGetPWTipTextField_})
+    form_ = xxpasswordform::buildForm(*this, {xxplatform::text("String_50"), {}, xxplatform::text("String_51"),
+                                              xxplatform::text("String_52")});
+    form_.password->setObjectName(QStringLiteral("secuTextFieldOne"));
+    form_.confirmation->setObjectName(QStringLiteral("secuTextFieldTwo"));
+    form_.hint->setObjectName(QStringLiteral("helpGetPWTipTextField"));
+    for (XXSecureTextField *field : {form_.password, form_.confirmation, form_.hint})
         connect(field, &QLineEdit::textChanged, this, &XXRegisterViewController::textChanged);
-    xxpasswordform::connectPair(this, pair());
-    connect(sureBtn_, &QPushButton::clicked, this, &XXRegisterViewController::sureAction);
-    connect(cancelBtn_, &QPushButton::clicked, this, &QWidget::close);
-    secuTextFieldOne_->setFocus();
+    connect(form_.sure, &QPushButton::clicked, this, &XXRegisterViewController::sureAction);
     resize(560, 460);
-}
-
-xxpasswordform::NewPasswordPair XXRegisterViewController::pair() const
-{
-    return {secuTextFieldOne_, secuTextFieldTwo_, firstTipView_, nextTipView_, strength_};
 }
 
 void XXRegisterViewController::textChanged()
 {
-    xxpasswordform::showAcceptance(pair(), xxpasswordform::pairIsAcceptable(pair()), sureBtn_,
-                                   sender() == secuTextFieldOne_);
+    xxpasswordform::showAcceptance(form_.pair(), xxpasswordform::pairIsAcceptable(form_.pair()), form_.sure,
+                                   sender() == form_.password);
 }
 
 void XXRegisterViewController::sureAction()
 {
-    if (xxpasswordform::hintIsTooLong(helpGetPWTipTextField_->text())) {
-        XXReminderView::show(this, xxplatform::text("String_170"), XXReminderView::error);
+    if (xxpasswordform::refuseLongHint(*this, form_))
         return;
-    }
-    if (!xxpasswordform::pairIsAcceptable(pair()) || registering_)
+    if (!xxpasswordform::pairIsAcceptable(form_.pair()) || registering_)
         return;
     registering_ = true;
     XXActivityIndicator::showActivityIndicatorOnView(this, Qt::darkGray);
-    auto password = std::make_shared<std::string>(secuTextFieldOne_->secretText());
-    const std::string hint = helpGetPWTipTextField_->text().toStdString();
+    auto password = std::make_shared<std::string>(form_.password->secretText());
+    const std::string hint = form_.hint->text().toStdString();
     xxplatform::runInBackground(
         this, 1000ms,
         [password, hint] {

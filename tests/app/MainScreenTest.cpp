@@ -95,6 +95,11 @@ protected:
     const std::string computer_ = dir_ / "computer";
 };
 
+QToolButton *button(XXMainViewController *screen, const char *name)
+{
+    return screen->findChild<QToolButton *>(QString::fromLatin1(name));
+}
+
 bool enabled(const char *identifier)
 {
     return XXAppDelegate::shared()->mainMenu().action(identifier)->isEnabled();
@@ -108,8 +113,9 @@ TEST_F(MainScreenTest, HistoryAndTheEnablingRulesFollowNavigation)
     auto *pane = screen->protectTabVC();
     EXPECT_EQ(pane->currentPageIndex(), XXProtectTabViewController::detailPage);
     EXPECT_FALSE(pane->isEnterUSB());
-    for (int i = 0; i < XXMainViewController::buttonCount; ++i)
-        EXPECT_FALSE(screen->toolbarButton(i)->isEnabled()) << "button " << i << " at the start";
+    for (const char *name : {"goBackBtn", "goPreviousBtn", "goRootBtn", "addFileBtn", "addFolderBtn", "myCopyBtn",
+                             "cutBtn", "pasteBtn"})
+        EXPECT_FALSE(button(screen, name)->isEnabled()) << name << " at the start";
     EXPECT_FALSE(enabled("addFile"));
     EXPECT_TRUE(enabled("lock"));
 
@@ -120,9 +126,9 @@ TEST_F(MainScreenTest, HistoryAndTheEnablingRulesFollowNavigation)
     enterVault(screen);
     EXPECT_TRUE(pane->isEnterUSB());
     EXPECT_EQ(pane->currentFolderPath(), "/");
-    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::pasteBtn)->isEnabled()) << "nothing to paste";
-    EXPECT_TRUE(screen->toolbarButton(XXMainViewController::backBtn)->isEnabled());
-    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::previousBtn)->isEnabled());
+    EXPECT_FALSE(button(screen, "pasteBtn")->isEnabled()) << "nothing to paste";
+    EXPECT_TRUE(button(screen, "goBackBtn")->isEnabled());
+    EXPECT_FALSE(button(screen, "goPreviousBtn")->isEnabled());
     EXPECT_TRUE(enabled("addFile"));
     EXPECT_TRUE(enabled("createDir"));
 
@@ -139,25 +145,25 @@ TEST_F(MainScreenTest, HistoryAndTheEnablingRulesFollowNavigation)
     screen->goBackAction();
     screen->goBackAction();  // at the first entry already: stays
     EXPECT_EQ(pane->historyIndex(), 0);
-    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::backBtn)->isEnabled());
-    EXPECT_TRUE(screen->toolbarButton(XXMainViewController::previousBtn)->isEnabled());
+    EXPECT_FALSE(button(screen, "goBackBtn")->isEnabled());
+    EXPECT_TRUE(button(screen, "goPreviousBtn")->isEnabled());
     screen->goPreviousAction();
     screen->goPreviousAction();
     screen->goPreviousAction();  // at the last: stays
     EXPECT_EQ(pane->currentFolderPath(), "/one");
-    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::previousBtn)->isEnabled());
+    EXPECT_FALSE(button(screen, "goPreviousBtn")->isEnabled());
 
     // Entering after going back drops the entries ahead.
     screen->goBackAction();
     pane->enterFolder(pane->model()->entry(rowNamed(pane, "two")));
     ASSERT_EQ(pane->historyShowWrappers().size(), 3u);
     EXPECT_EQ(pane->historyShowWrappers().back()->fileName(), "two");
-    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::previousBtn)->isEnabled());
+    EXPECT_FALSE(button(screen, "goPreviousBtn")->isEnabled());
 
     screen->goRootAction();
     EXPECT_EQ(pane->historyShowWrappers().size(), 1u);
     EXPECT_FALSE(pane->isEnterUSB());
-    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::pasteBtn)->isEnabled());
+    EXPECT_FALSE(button(screen, "pasteBtn")->isEnabled());
 }
 
 TEST_F(MainScreenTest, SelectionTurnsCopyCutAndRenameOnAndTheFocusMovesBetweenPanes)
@@ -170,7 +176,7 @@ TEST_F(MainScreenTest, SelectionTurnsCopyCutAndRenameOnAndTheFocusMovesBetweenPa
     ASSERT_TRUE(waitFor([&] { return pane->model()->rowCount() == 2; }));
 
     select(pane, {"notes.txt"});
-    EXPECT_TRUE(screen->toolbarButton(XXMainViewController::copyBtn)->isEnabled());
+    EXPECT_TRUE(button(screen, "myCopyBtn")->isEnabled());
     EXPECT_TRUE(enabled("rename"));
     EXPECT_FALSE(enabled("attribute")) << "details are for one folder";
     EXPECT_EQ(screen->focusLocation(), 1);
@@ -180,7 +186,7 @@ TEST_F(MainScreenTest, SelectionTurnsCopyCutAndRenameOnAndTheFocusMovesBetweenPa
     EXPECT_TRUE(enabled("attribute"));
 
     pane->currentView()->clearSelection();
-    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::copyBtn)->isEnabled());
+    EXPECT_FALSE(button(screen, "myCopyBtn")->isEnabled());
     screen->copyAction();
     EXPECT_EQ(takeReminder(), xxplatform::text("String_73"));
 
@@ -267,7 +273,7 @@ TEST_F(MainScreenTest, PasteCopiesAfterCopyAndMovesOnceAfterCut)
     EXPECT_EQ(xxplatform::decodeRecords(clip->data(xxplatform::protectItemsMimeType)).size(), 2);
     EXPECT_TRUE(xxplatform::isOurs(clip));
     pane->enterFolder(target);
-    EXPECT_TRUE(screen->toolbarButton(XXMainViewController::pasteBtn)->isEnabled());
+    EXPECT_TRUE(button(screen, "pasteBtn")->isEnabled());
     screen->pasteAction();
     EXPECT_EQ(takeReminder(), xxplatform::text("String_65"));
     EXPECT_EQ(namesOf(pane->model()->entries()), (std::vector<std::string>{"notes.txt", "photo.png"}));
@@ -283,7 +289,7 @@ TEST_F(MainScreenTest, PasteCopiesAfterCopyAndMovesOnceAfterCut)
     EXPECT_FALSE(QGuiApplication::clipboard()->mimeData() &&
                  QGuiApplication::clipboard()->mimeData()->hasFormat(xxplatform::protectItemsMimeType))
         << "a cut is pasted once";
-    EXPECT_FALSE(screen->toolbarButton(XXMainViewController::pasteBtn)->isEnabled());
+    EXPECT_FALSE(button(screen, "pasteBtn")->isEnabled());
     screen->goBackAction();
     EXPECT_EQ(rowNamed(pane, "notes.txt"), -1) << "the cut entry moved";
 }

@@ -61,10 +61,10 @@ TEST_F(PasswordScreenTest, RegisterChecksEachFieldAndCreatesTheAccount)
     ASSERT_TRUE(apptest::startOn(volume_));
     auto *screen = qobject_cast<XXRegisterViewController *>(XXAppDelegate::shared()->openRegisterWindow());
     ASSERT_NE(screen, nullptr);
-    XXSecureTextField *one = screen->secuTextFieldOne(), *two = screen->secuTextFieldTwo();
+    XXSecureTextField *one = screen->form().password, *two = screen->form().confirmation;
 
     // The 33rd character is dropped in every field.
-    for (XXSecureTextField *field : {one, two, screen->helpGetPWTipTextField()}) {
+    for (XXSecureTextField *field : {one, two, screen->form().hint}) {
         typeInto(field, QString(33, 'a'));
         EXPECT_EQ(field->text().size(), 32);
     }
@@ -82,15 +82,15 @@ TEST_F(PasswordScreenTest, RegisterChecksEachFieldAndCreatesTheAccount)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.password.toStdString());
         typeInto(one, c.password);
-        EXPECT_FALSE(screen->firstTipView()->isShowingTip()) << "editing again removes the tip";
+        EXPECT_FALSE(screen->form().passwordTip->isShowingTip()) << "editing again removes the tip";
         leave(one);
-        EXPECT_EQ(screen->firstTipView()->isShowingTip(), c.tip != nullptr);
+        EXPECT_EQ(screen->form().passwordTip->isShowingTip(), c.tip != nullptr);
         if (c.tip) {
-            EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text(c.tip));
+            EXPECT_EQ(screen->form().passwordTip->tipString(), xxplatform::text(c.tip));
         }
-        EXPECT_EQ(screen->strengthView()->level(), c.level);
+        EXPECT_EQ(screen->form().strength->level(), c.level);
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(screen->strengthView()->labelColor(i),
+            EXPECT_EQ(screen->form().strength->labelColor(i),
                       i < c.level ? XXPasswordStrengthView::highlightColor()
                                   : XXPasswordStrengthView::greyColor());
     }
@@ -99,7 +99,7 @@ TEST_F(PasswordScreenTest, RegisterChecksEachFieldAndCreatesTheAccount)
     one->setText(QString(33, 'b'));
     one->blockSignals(false);
     leave(one);
-    EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text("String_47"));
+    EXPECT_EQ(screen->form().passwordTip->tipString(), xxplatform::text("String_47"));
 
     // Equal passwords that break a rule keep OK disabled and are told the rule, under the
     // password, not that they differ; the password's rule comes first even when they differ.
@@ -109,32 +109,32 @@ TEST_F(PasswordScreenTest, RegisterChecksEachFieldAndCreatesTheAccount)
         SCOPED_TRACE(confirmation);
         typeInto(one, password);
         typeInto(two, confirmation);
-        EXPECT_FALSE(screen->sureBtn()->isEnabled());
-        EXPECT_FALSE(screen->nextTipView()->isShowingTip()) << screen->nextTipView()->tipString().toStdString();
-        EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text(tip));
+        EXPECT_FALSE(screen->form().sure->isEnabled());
+        EXPECT_FALSE(screen->form().confirmationTip->isShowingTip()) << screen->form().confirmationTip->tipString().toStdString();
+        EXPECT_EQ(screen->form().passwordTip->tipString(), xxplatform::text(tip));
         leave(two);
-        EXPECT_FALSE(screen->nextTipView()->isShowingTip());
+        EXPECT_FALSE(screen->form().confirmationTip->isShowingTip());
     }
 
     typeInto(one, "Abc123!xyz");
     typeInto(two, "Abc123!xy");
     leave(two);
-    EXPECT_FALSE(screen->sureBtn()->isEnabled());
-    EXPECT_EQ(screen->nextTipView()->tipString(), xxplatform::text("String_49"));
+    EXPECT_FALSE(screen->form().sure->isEnabled());
+    EXPECT_EQ(screen->form().confirmationTip->tipString(), xxplatform::text("String_49"));
     typeInto(two, "Abc123!xyz");
-    EXPECT_TRUE(screen->sureBtn()->isEnabled());
-    EXPECT_FALSE(screen->nextTipView()->isShowingTip());
+    EXPECT_TRUE(screen->form().sure->isEnabled());
+    EXPECT_FALSE(screen->form().confirmationTip->isShowingTip());
 
     // A hint longer than 32 characters never reaches the vault.
-    screen->helpGetPWTipTextField()->blockSignals(true);
-    screen->helpGetPWTipTextField()->setText(QString(33, 'h'));
-    screen->helpGetPWTipTextField()->blockSignals(false);
-    screen->sureBtn()->click();
+    screen->form().hint->blockSignals(true);
+    screen->form().hint->setText(QString(33, 'h'));
+    screen->form().hint->blockSignals(false);
+    screen->form().sure->click();
     EXPECT_EQ(takeReminder(), xxplatform::text("String_170"));
     EXPECT_FALSE(std::filesystem::exists(volume_ + "/.TovinCoffervale/index"));
 
-    typeInto(screen->helpGetPWTipTextField(), "the usual");
-    screen->sureBtn()->click();
+    typeInto(screen->form().hint, "the usual");
+    screen->form().sure->click();
     auto *main = waitForVisible<XXMainWindowController>();
     ASSERT_NE(main, nullptr);
     EXPECT_TRUE(waitFor([] { return apptest::visible<XXRegisterViewController>().isEmpty(); }));
@@ -223,30 +223,30 @@ TEST_F(PasswordScreenTest, ChangePasswordNeedsTheCurrentOneAndItsSuccessRunsTheS
     screen->show();
 
     // Judged while typing.
-    typeInto(screen->thisPWTextField(), "abc");
-    EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text("String_46"));
-    typeInto(screen->thisPWTextField(), "");
-    EXPECT_FALSE(screen->firstTipView()->isShowingTip());
-    typeInto(screen->thisPWTextField(), "abc");
-    typeInto(screen->thisPWAgainTextField(), "abc");
-    EXPECT_FALSE(screen->nextTipView()->isShowingTip()) << "equal, only too short";
-    EXPECT_EQ(screen->firstTipView()->tipString(), xxplatform::text("String_46"));
-    typeInto(screen->thisPWTextField(), "New#Pass42");
-    typeInto(screen->thisPWAgainTextField(), "New#Pass42");
-    EXPECT_FALSE(screen->sureBtn()->isEnabled()) << "the current password is missing";
-    EXPECT_FALSE(screen->nextTipView()->isShowingTip()) << "the two match";
-    typeInto(screen->currentPWTextField(), "Wrong#000");
-    EXPECT_TRUE(screen->sureBtn()->isEnabled());
+    typeInto(screen->form().password, "abc");
+    EXPECT_EQ(screen->form().passwordTip->tipString(), xxplatform::text("String_46"));
+    typeInto(screen->form().password, "");
+    EXPECT_FALSE(screen->form().passwordTip->isShowingTip());
+    typeInto(screen->form().password, "abc");
+    typeInto(screen->form().confirmation, "abc");
+    EXPECT_FALSE(screen->form().confirmationTip->isShowingTip()) << "equal, only too short";
+    EXPECT_EQ(screen->form().passwordTip->tipString(), xxplatform::text("String_46"));
+    typeInto(screen->form().password, "New#Pass42");
+    typeInto(screen->form().confirmation, "New#Pass42");
+    EXPECT_FALSE(screen->form().sure->isEnabled()) << "the current password is missing";
+    EXPECT_FALSE(screen->form().confirmationTip->isShowingTip()) << "the two match";
+    typeInto(screen->form().current, "Wrong#000");
+    EXPECT_TRUE(screen->form().sure->isEnabled());
 
-    typeInto(screen->pwTipStringLab(), "new hint");
-    screen->sureBtn()->click();
+    typeInto(screen->form().hint, "new hint");
+    screen->form().sure->click();
     EXPECT_EQ(takeReminder(), xxplatform::text("String_156"));
     EXPECT_TRUE(screen->isVisible());
     EXPECT_EQ(successes, 0);
 
-    typeInto(screen->currentPWTextField(), "Secret#123");
+    typeInto(screen->form().current, "Secret#123");
     QPointer<XXChangePWViewController> alive(screen);
-    screen->sureBtn()->click();
+    screen->form().sure->click();
     EXPECT_EQ(takeReminder(), xxplatform::text("String_45"));
     EXPECT_EQ(successes, 1);
     EXPECT_TRUE(waitFor([&] { return alive.isNull(); }));

@@ -202,7 +202,7 @@ TEST_F(SettingsScreensTest, ShownSheetHoldsItsMenuEntryUntilAnswered)
     EXPECT_FALSE(change->isEnabled());
     change->trigger();
     EXPECT_EQ(apptest::visible<XXChangePWViewController>().size(), 1);
-    window->cancelBtn()->click();
+    window->form().cancel->click();
     EXPECT_TRUE(waitFor([&] { return change->isEnabled(); }));
 }
 

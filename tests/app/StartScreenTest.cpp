@@ -15,6 +15,7 @@
 #include "XXHelloViewController.h"
 #include "XXMainMenu.h"
 #include "XXMainWindowController.h"
+#include "XXCommands.h"
 #include "XXRegisterViewController.h"
 #include "XXReminderView.h"
 #include "XXStoryboard.h"
@@ -185,4 +186,41 @@ TEST_F(MenuTest, SessionEntriesAreDisabledWithoutASessionButQuitAndHelpWork)
     EXPECT_TRUE(XXAppDelegate::shared()->aboutUsWindow()->isVisible());
     menu.action("updata")->trigger();
     EXPECT_TRUE(XXAppDelegate::shared()->checkVersionWindow()->isVisible());
+}
+
+TEST(CommandsTest, TheEditCommandsFollowTheSelectionInTheVaultAndPasteTheClipboard)
+{
+    using C = XXCommands;
+    C::State state;
+    EXPECT_FALSE(C::isEnabled(C::lock, state)) << "no session";
+    EXPECT_TRUE(C::isEnabled(C::quit, state));
+    state.session = true;
+    state.inVault = true;
+    for (C::Command command : {C::copy, C::cut, C::remove, C::saveFileTo, C::rename}) {
+        state.selectedCount = 0;
+        EXPECT_FALSE(C::isEnabled(command, state)) << C::identifier(command) << " with nothing selected";
+        state.selectedCount = 1;
+        EXPECT_TRUE(C::isEnabled(command, state)) << C::identifier(command) << " with one selected";
+        state.selectedCount = 2;
+        EXPECT_EQ(C::isEnabled(command, state), command != C::rename) << C::identifier(command);
+    }
+    state.inVault = false;
+    EXPECT_FALSE(C::isEnabled(C::copy, state)) << "the volume's entry is not copied";
+    state.clipboardOffersFiles = true;
+    EXPECT_FALSE(C::isEnabled(C::paste, state)) << "nowhere to paste";
+    state.inVault = true;
+    EXPECT_TRUE(C::isEnabled(C::paste, state));
+    state.searching = true;
+    EXPECT_FALSE(C::isEnabled(C::paste, state)) << "not into search results";
+    state.held = {C::changePassword};
+    EXPECT_FALSE(C::isEnabled(C::changePassword, state)) << "its window is shown";
+    EXPECT_TRUE(C::isEnabled(C::timeout, state));
+
+    C commands;
+    state.page = 2;
+    commands.apply(state);
+    EXPECT_TRUE(commands.action(C::thumbPage)->isChecked());
+    EXPECT_FALSE(commands.action(C::detailPage)->isChecked());
+    EXPECT_FALSE(commands.action(C::changePassword)->isEnabled());
+    EXPECT_EQ(commands.action(C::remove)->objectName(), "delete");
 }

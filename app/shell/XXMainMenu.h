@@ -1,6 +1,7 @@
-// The five menus of the main window, found by identifier as their entries are. The entries'
-// titles come from the text tables (retitle()); the actions of the first four menus belong to
-// the unlocked screen, which connects and enables them while a session is open.
+// The five menus of the main window, found by identifier as their entries are. The entries are
+// the program's commands (XXCommands), titled from the text tables (retitle()); those of the
+// first four menus belong to the unlocked screen, which connects them and hands in the state
+// that enables them while a session is open.
 #pragma once
 
 #include <QList>
@@ -10,6 +11,7 @@
 class QAction;
 class QMenu;
 class QMenuBar;
+class XXCommands;
 
 class XXMainMenu : public QObject {
     Q_OBJECT
@@ -20,19 +22,15 @@ public:
     explicit XXMainMenu(QObject *parent = nullptr);
     ~XXMainMenu() override;
 
+    XXCommands &commands() const { return *commands_; }
     QList<QMenu *> menus() const { return menus_; }
     QMenu *menu(const QString &identifier) const;
     // An entry of any menu, submenus included; nullptr when there is none.
     QAction *action(const QString &identifier) const;
 
-    // Titles every known menu and entry in the current language, removes the entries that
-    // are neither known nor separators, and removes "moveToDir": moving is cut and paste or
-    // a drag.
+    // Titles every menu and command in the current language and removes the entries that
+    // are neither commands nor separators.
     void retitle();
-
-    // The entries of the first four menus but Quit: disabled while no session is open.
-    QList<QAction *> sessionActions() const;
-    void setSessionActionsEnabled(bool enabled);
 
     // Shows the menus in bar (which does not own them).
     void attachTo(QMenuBar *bar) const;
@@ -43,7 +41,7 @@ signals:
 
 private:
     QMenu *addMenu(const QString &identifier);
-    QAction *addEntry(QMenu *menu, const QString &identifier);
 
+    XXCommands *commands_;
     QList<QMenu *> menus_;
 };
