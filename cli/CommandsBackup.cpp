@@ -21,7 +21,7 @@ XXDiskFileManager *interruptedManager = nullptr;
 void cancelCopy(int)
 {
     if (interruptedManager)
-        interruptedManager->cancelBackup();  // one atomic store: safe in a signal handler
+        interruptedManager->backupJob().cancel();  // one atomic store: safe in a signal handler
 }
 
 class CancelOnInterrupt {
@@ -102,7 +102,7 @@ int runBackup(Invocation &inv)
     XXDiskFileManager &m = vault.manager();
     const std::set<std::string> before = backupNames(m);
     const CopyOutcome outcome = runCopy(
-        m, "backup", [&](auto &progress, auto &result) { m.backUpDiskDataProgressBlock(progress, result); });
+        m, "backup", [&](auto &progress, auto &result) { m.backupJob().backUpDiskDataProgressBlock(progress, result); });
     if (!outcome.success)
         throw OperationError("the backup failed: " + outcome.errorTip);
     if (!outcome.completeTip.empty())
@@ -149,7 +149,7 @@ int runRestore(Invocation &inv)
         throw OperationError("no backup named \"" + name + "\" in " + m.backupRootFolderPath() +
                              " (backups lists them)");
     const CopyOutcome outcome = runCopy(m, "restore", [&](auto &progress, auto &result) {
-        m.RestoreDiskDataWithSelectedPath(folderPath, progress, result);
+        m.backupJob().RestoreDiskDataWithSelectedPath(folderPath, progress, result);
     });
     if (!outcome.success) {
         if (outcome.errorTip == kNoVaultTip)

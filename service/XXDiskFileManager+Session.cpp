@@ -189,7 +189,7 @@ void XXDiskFileManager::logOutComplete(const XXDiskResultBlock &complete)
     // copy/move, in that order), so none of them writes to the store once it is gone.
     decoder_.cancel();
     encoder_.cancel();
-    cancelBackup();
+    backup_.cancel();
     operator_.cancel();
     waitForTransfersToStop();
     // Changes made in opened copies go into the vault while it is still open.

@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "XXBackupJob.h"
 #include "XXDiskResultObject.h"
 #include "XXFileWrapper.h"
 #include "XXNotificationCenter.h"
@@ -157,88 +158,17 @@ public:
     // Rewrites the parent paths of every descendant after the folder's name changed.
     void wrapperChangeSubFilePath(XXProtectFileWrapper &folder);
 
-    // --- Backup and restore (XXDiskFileManager+Backup.cpp) ---------------------------------
-    // Backups are plain copies of the store directory in dated folders
-    // "<documents or data folder>/TovinUSBENC/Backup/yyyy-MM-dd HH:mm:ss". One backup or
-    // restore runs at a time, while nothing else changes the store (the screens run them
-    // modally). Each operation copies on the calling thread (call it from a worker) and
-    // calls its result block exactly once before it returns; the progress and result blocks
-    // run on that thread, outside the engine lock. cancelBackup and cancelRestore only set
-    // the flag the copy reads after each chunk, from any thread.
-
-    // (total bytes, bytes done), after every chunk of 3 MiB.
-    using BackupProgressBlock = std::function<void(std::uint64_t total, std::uint64_t done)>;
-    // (success, error tip, completion tip). A cancelled copy reports success with the
-    // completion tip "String_65"; a finished one (true, "", "").
-    using BackupResultBlock =
-        std::function<void(bool success, const std::string &errorTip, const std::string &completeTip)>;
-    // One file of a folder copy.
-    struct BackupFileCopyItem {
-        std::string sourcePath;
-        std::string name;
-        std::string dirPath;  // the destination folder that receives it
-        std::uint64_t fileSize = 0;
-    };
-
-    // Copies the store directory to a new dated backup folder, then, with auto backup on,
-    // removes the oldest backups beyond the maximum number (only after a finished copy, and
-    // never the folder just made). (false, "未发现保管库", "") without a store directory.
-    void backUpDiskDataProgressBlock(const BackupProgressBlock &progressBlock,
-                                     const BackupResultBlock &resultBlock);
+    // --- Backup and restore (the job XXBackupJob; the listing in +Backup.cpp) -----------------
+    // backupJob().backUpDiskDataProgressBlock(progress, result), RestoreDiskDataWithSelectedPath,
+    // copyComputerFolderFile and cancel(), as XXBackupJob.h describes.
+    using BackupProgressBlock = XXBackupJob::ProgressBlock;
+    using BackupResultBlock = XXBackupJob::ResultBlock;
+    XXBackupJob &backupJob() { return backup_; }
     // The backup folders under the backup root of the current location setting, oldest
     // first, each with its folder size set. Entries not named by a date are left out.
     XXFileArray allBackUpFolders();
     // The backup root for the current location setting.
     std::string backupRootFolderPath();
-    // Replaces the store directory with a copy of the backup folder at selectedPath. The copy
-    // is made beside the store on the volume and flushed, and only then swapped in; until
-    // then, and after any failure or cancel, the previous store is there as it was. A folder
-    // without a root index ("index") is refused with (false, "未发现保管库", "") before
-    // anything is touched. The swap unmounts the engine, so no handle writes into the old
-    // store, and mounts it again: a restored store must be logged into afresh (isLogin off).
-    void RestoreDiskDataWithSelectedPath(const std::string &selectedPath,
-                                         const BackupProgressBlock &ProgressBlock,
-                                         const BackupResultBlock &resultBlock);
-    // Copies every file below sourceFolder (hidden ones included, leftover "*.lock" files of
-    // interrupted writes left out) to the same relative paths below toDestinationFolderPath, which
-    // must not exist yet; folders are made for the files they receive. Results:
-    // (false, "", "") source missing; (false, "String_81", "") a file that cannot be read or
-    // written, a folder that cannot be made, or anything but a regular file or folder in the
-    // source; (false, "String_66", "") destination present; cancelled; finished. Only a
-    // finished copy leaves the destination, with every file flushed to the disk.
-    void copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDestinationFolderPath,
-                                const BackupProgressBlock &progressBlock,
-                                const BackupResultBlock &resultBlock);
-    // Ask the running backup or restore to stop after its current chunk. The flag is cleared
-    // when the next copy starts.
-    void cancelBackup() { isCancelBackupAndRestore_.store(true); }
-    void cancelRestore() { isCancelBackupAndRestore_.store(true); }
-    bool isCancelBackupAndRestore() const { return isCancelBackupAndRestore_.load(); }
-    // The result block carries no record: this is the errno of the step that failed the
-    // last backup, restore or folder copy (a file that could not be read or written, a
-    // folder that could not be made, the swap), 0 when it did not fail or no call failed.
-    int lastBackupSystemErrorNumber() const { return lastBackupSystemErrorNumber_.load(); }
-
-private:
-    struct BackupCopyResult {
-        bool success = false;
-        std::string errorTip;
-        std::string completeTip;
-        int systemErrorNumber = 0;  // of the failed step, when one failed
-    };
-    // Appends the files below item (item itself when it is a file) to containerArr, with
-    // toDir as the destination folder of item.
-    void acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::string &toDir,
-                                      std::vector<BackupFileCopyItem> &containerArr);
-    // Keeps the failure's errno for lastBackupSystemErrorNumber, then calls the block.
-    void reportBackup(const BackupCopyResult &result, const BackupResultBlock &resultBlock);
-    BackupCopyResult copyFolderForBackup(const std::string &sourceFolder, const std::string &destination,
-                                         const BackupProgressBlock &progressBlock);
-    void removeBackupsBeyondMaximum(const std::string &backupRoot, const std::string &keptFolderName);
-    BackupCopyResult swapInRestoredStore(const std::string &stagingFolder);
-
-    std::atomic<bool> isCancelBackupAndRestore_{false};
-    std::atomic<int> lastBackupSystemErrorNumber_{0};
 
 public:
     // --- Import, export, copy and move (the jobs XXEncodePipeline, XXDecodePipeline and
@@ -327,6 +257,8 @@ private:
     XXDecodePipeline decoder_{*this, transferActivity_};
     XXOperatePipeline operator_{*this, transferActivity_};
     XXOpenedFileCache openedFiles_{*this};
+    XXBackupJob backup_{*this};
+    friend class XXBackupJob;  // a restore mounts the store again
 
 private:
     static void call(const XXDiskResultBlock &block, const XXDiskResultObject &result);

@@ -52,7 +52,7 @@ void XXBackupFlow::start()
         [] {
             // The flag is read by the copying worker; setting it never waits.
             xxplatform::runInBackground(nullptr, 0ms,
-                                        [] { XXDiskFileManager::shareDiskFileManager().cancelBackup(); });
+                                        [] { XXDiskFileManager::shareDiskFileManager().backupJob().cancel(); });
         },
         xxplatform::text("String_61"));
     QPointer<XXBackupFlow> self(this);
@@ -61,7 +61,7 @@ void XXBackupFlow::start()
         this, 0ms,
         [self, weakToken] {
             BackupOutcome outcome;
-            XXDiskFileManager::shareDiskFileManager().backUpDiskDataProgressBlock(
+            XXDiskFileManager::shareDiskFileManager().backupJob().backUpDiskDataProgressBlock(
                 [self, weakToken](std::uint64_t total, std::uint64_t done) {
                     xxplatform::runOnMain(self, [self, weakToken, total, done] {
                         if (!weakToken.expired() && self->runToken_ == weakToken.lock())
@@ -86,7 +86,7 @@ void XXBackupFlow::cancelQuietly()
     if (!running_)
         return;
     quiet_ = true;
-    XXDiskFileManager::shareDiskFileManager().cancelBackup();
+    XXDiskFileManager::shareDiskFileManager().backupJob().cancel();
     if (progressView_)
         progressView_->dismiss();
 }

@@ -272,7 +272,7 @@ void XXResumeDataView::pageThreeResumeAction()
         this, 0ms,
         [self, path] {
             bool restored = false;
-            XXDiskFileManager::shareDiskFileManager().RestoreDiskDataWithSelectedPath(
+            XXDiskFileManager::shareDiskFileManager().backupJob().RestoreDiskDataWithSelectedPath(
                 path,
                 [self](std::uint64_t total, std::uint64_t done) {
                     xxplatform::runOnMain(self, [self, total, done] {

@@ -300,6 +300,8 @@ TEST_F(IdleLockScreenTest, ALockKeepsAChangeItCannotSaveAndSaysWhere)
     EXPECT_TRUE(told.contains(QString::fromStdString(opened))) << told.toStdString();
     EXPECT_EQ(copiesOnComputer(), std::vector<std::string>{opened});
     EXPECT_EQ(readFile(opened), "unsaved work");
+    // The kept copy would be named again by every later lock in this process.
+    std::filesystem::remove(opened);
 }
 
 TEST_F(IdleLockScreenTest, AnIdleTimeoutBringsTheLoginScreenBack)

@@ -52,7 +52,7 @@ protected:
     bool backUp()
     {
         bool ok = false;
-        manager->backUpDiskDataProgressBlock(
+        manager->backupJob().backUpDiskDataProgressBlock(
             nullptr,
             [&](bool success, const std::string &, const std::string &tip) { ok = success && tip.empty(); });
         return ok;
@@ -60,7 +60,7 @@ protected:
     bool restore(const std::string &folder)
     {
         bool ok = false;
-        manager->RestoreDiskDataWithSelectedPath(
+        manager->backupJob().RestoreDiskDataWithSelectedPath(
             folder, nullptr,
             [&](bool success, const std::string &, const std::string &tip) { ok = success && tip.empty(); });
         return ok;

@@ -101,17 +101,17 @@ protected:
     }
     CopyOutcome backup(const ProgressHook &hook = {})
     {
-        return collect(std::bind_front(&XXDiskFileManager::backUpDiskDataProgressBlock, &*manager), hook);
+        return collect(std::bind_front(&XXBackupJob::backUpDiskDataProgressBlock, &manager->backupJob()), hook);
     }
     CopyOutcome restore(const std::string &folder, const ProgressHook &hook = {})
     {
         return collect(
-            std::bind_front(&XXDiskFileManager::RestoreDiskDataWithSelectedPath, &*manager, folder), hook);
+            std::bind_front(&XXBackupJob::RestoreDiskDataWithSelectedPath, &manager->backupJob(), folder), hook);
     }
     CopyOutcome copyFolder(const std::string &source, const std::string &destination)
     {
         return collect(
-            std::bind_front(&XXDiskFileManager::copyComputerFolderFile, &*manager, source, destination), {});
+            std::bind_front(&XXBackupJob::copyComputerFolderFile, &manager->backupJob(), source, destination), {});
     }
 
     // The one backup folder there is.
@@ -245,17 +245,17 @@ TEST_F(ServiceBackup, ACancelledBackupLeavesNoFolder)
     ASSERT_TRUE(manager->setMaxBackupFileNum("1"));
     const CopyOutcome outcome = backup([&](std::uint64_t done) {
         if (done > 0)
-            manager->cancelBackup();
+            manager->backupJob().cancel();
     });
     EXPECT_EQ(outcome.tips, Tips(true, "", localized("String_65")));
     EXPECT_EQ(outcome.progress.size(), 2u);  // the total, then the one chunk before the stop
     EXPECT_EQ(entryNames(backupRoot()),
               (std::vector<std::string>{"2020-01-01 00:00:00", "2021-01-01 00:00:00"}));
-    EXPECT_TRUE(manager->isCancelBackupAndRestore());
+    EXPECT_TRUE(manager->backupJob().isCancel());
 
     // The next backup starts afresh.
     EXPECT_EQ(backup().tips, kFinished);
-    EXPECT_FALSE(manager->isCancelBackupAndRestore());
+    EXPECT_FALSE(manager->backupJob().isCancel());
 }
 
 TEST_F(ServiceBackup, FolderCopyResults)
@@ -354,7 +354,7 @@ TEST_F(ServiceBackup, ARestoreCancelledOrFailingHalfWayKeepsTheOldStore)
         Tips tips;
         int systemErrorNumber;
     } rows[] = {
-        {"cancelled", [&] { manager->cancelRestore(); }, {true, "", localized("String_65")}, 0},
+        {"cancelled", [&] { manager->backupJob().cancel(); }, {true, "", localized("String_65")}, 0},
         // The root index is copied last; once the copy is under way it becomes unreadable.
         {"failing",
          [&] {
@@ -373,7 +373,7 @@ TEST_F(ServiceBackup, ARestoreCancelledOrFailingHalfWayKeepsTheOldStore)
         });
         EXPECT_TRUE(acted);
         EXPECT_EQ(outcome.tips, row.tips);
-        EXPECT_EQ(manager->lastBackupSystemErrorNumber(), row.systemErrorNumber);
+        EXPECT_EQ(manager->backupJob().lastSystemErrorNumber(), row.systemErrorNumber);
         EXPECT_EQ(snapshotTree(storeDir()), before);
         expectOnlyTheStoreOnTheVolume();
         // Not even the session noticed.

@@ -1,0 +1,93 @@
+// Backup and restore: plain copies of the store directory in dated folders
+// "<documents or data folder>/TovinUSBENC/Backup/yyyy-MM-dd HH:mm:ss", and the swap of one of
+// them in for the store. One backup or restore runs at a time, while nothing else changes the
+// store (the screens run them modally). Each operation copies on the calling thread (call it
+// from a worker) and calls its result block exactly once before it returns; the progress and
+// result blocks run on that thread, outside the engine lock. cancel() only sets the flag the
+// copy reads after each chunk, from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "XXFileWrapper.h"
+
+class XXDiskFileManager;
+
+class XXBackupJob {
+public:
+    // (total bytes, bytes done), after every chunk of 3 MiB.
+    using ProgressBlock = std::function<void(std::uint64_t total, std::uint64_t done)>;
+    // (success, error tip, completion tip). A cancelled copy reports success with the
+    // completion tip "String_65"; a finished one (true, "", "").
+    using ResultBlock =
+        std::function<void(bool success, const std::string &errorTip, const std::string &completeTip)>;
+
+    explicit XXBackupJob(XXDiskFileManager &manager) : manager_(manager) {}
+    XXBackupJob(const XXBackupJob &) = delete;
+    XXBackupJob &operator=(const XXBackupJob &) = delete;
+
+    // Copies the store directory to a new dated backup folder, then, with auto backup on,
+    // removes the oldest backups beyond the maximum number (only after a finished copy, and
+    // never the folder just made). (false, "未发现保管库", "") without a store directory.
+    void backUpDiskDataProgressBlock(const ProgressBlock &progressBlock, const ResultBlock &resultBlock);
+    // Replaces the store directory with a copy of the backup folder at selectedPath. The copy
+    // is made beside the store on the volume and flushed, and only then swapped in; until
+    // then, and after any failure or cancel, the previous store is there as it was. A folder
+    // without a root index ("index") is refused with (false, "未发现保管库", "") before
+    // anything is touched. The swap unmounts the engine, so no handle writes into the old
+    // store, and mounts it again: a restored store must be logged into afresh (isLogin off).
+    void RestoreDiskDataWithSelectedPath(const std::string &selectedPath, const ProgressBlock &ProgressBlock,
+                                         const ResultBlock &resultBlock);
+    // Copies every file below sourceFolder (hidden ones included, leftover "*.lock" files of
+    // interrupted writes left out) to the same relative paths below toDestinationFolderPath, which
+    // must not exist yet; folders are made for the files they receive. Results:
+    // (false, "", "") source missing; (false, "String_81", "") a file that cannot be read or
+    // written, a folder that cannot be made, or anything but a regular file or folder in the
+    // source; (false, "String_66", "") destination present; cancelled; finished. Only a
+    // finished copy leaves the destination, with every file flushed to the disk.
+    void copyComputerFolderFile(const std::string &sourceFolder, const std::string &toDestinationFolderPath,
+                                const ProgressBlock &progressBlock, const ResultBlock &resultBlock);
+
+    // Asks the running backup or restore to stop after its current chunk: one atomic store,
+    // so a signal handler may call it. The flag is cleared when the next copy starts.
+    void cancel() { isCancel_.store(true); }
+    bool isCancel() const { return isCancel_.load(); }
+    // The result block carries no record: this is the errno of the step that failed the
+    // last backup, restore or folder copy (a file that could not be read or written, a
+    // folder that could not be made, the swap), 0 when it did not fail or no call failed.
+    int lastSystemErrorNumber() const { return lastSystemErrorNumber_.load(); }
+
+private:
+    struct CopyResult {
+        bool success = false;
+        std::string errorTip;
+        std::string completeTip;
+        int systemErrorNumber = 0;  // of the failed step, when one failed
+    };
+    // One file of a folder copy.
+    struct FileCopyItem {
+        std::string sourcePath;
+        std::string name;
+        std::string dirPath;  // the destination folder that receives it
+        std::uint64_t fileSize = 0;
+    };
+
+    // Appends the files below item (item itself when it is a file) to containerArr, with
+    // toDir as the destination folder of item.
+    static void acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::string &toDir,
+                                             std::vector<FileCopyItem> &containerArr);
+    // Keeps the failure's errno for lastSystemErrorNumber, then calls the block.
+    void reportBackup(const CopyResult &result, const ResultBlock &resultBlock);
+    CopyResult copyFolderForBackup(const std::string &sourceFolder, const std::string &destination,
+                                   const ProgressBlock &progressBlock);
+    void removeBackupsBeyondMaximum(const std::string &backupRoot, const std::string &keptFolderName);
+    CopyResult swapInRestoredStore(const std::string &stagingFolder);
+
+    XXDiskFileManager &manager_;
+    std::atomic<bool> isCancel_{false};
+    std::atomic<int> lastSystemErrorNumber_{0};
+};
