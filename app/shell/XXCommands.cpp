@@ -99,8 +99,7 @@ bool XXCommands::isEnabled(Command command, const State &state)
         return false;
     const bool selectionInVault = state.selectedCount > 0 && state.inVault;
     switch (command) {
-    case create:
-        return false;  // never enabled so far; its one entry has a shortcut and a button
+    case create:  // the submenu holding createDir: a disabled one would hide it from the menu
     case createDir:
     case addFile:
     case selectAll:

@@ -204,8 +204,10 @@ TEST(CommandsTest, TheEditCommandsFollowTheSelectionInTheVaultAndPasteTheClipboa
         state.selectedCount = 2;
         EXPECT_EQ(C::isEnabled(command, state), command != C::rename) << C::identifier(command);
     }
+    EXPECT_TRUE(C::isEnabled(C::create, state)) << "File > New > Folder is reachable";
     state.inVault = false;
     EXPECT_FALSE(C::isEnabled(C::copy, state)) << "the volume's entry is not copied";
+    EXPECT_FALSE(C::isEnabled(C::create, state)) << "no folder is made on the volume's entry";
     state.clipboardOffersFiles = true;
     EXPECT_FALSE(C::isEnabled(C::paste, state)) << "nowhere to paste";
     state.inVault = true;
