@@ -3,16 +3,19 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "TempDir.h"
 
 extern char **environ;
 
@@ -33,86 +36,53 @@ inline ::testing::AssertionResult exited(const CliResult &r, int status, const s
 }
 
 // argStore[0] is the program started; input, when given, is what the child reads on standard
-// input (else /dev/null).
+// input (else /dev/null). What it prints goes to files, which never fill up as a pipe would.
 inline CliResult runProgram(std::vector<std::string> argStore, const std::vector<std::string> &env = {},
                             const std::optional<std::string> &input = std::nullopt)
 {
-    std::vector<char *> argv;
-    for (auto &a : argStore)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
     // The test's variables first (the first of two equal names wins), then the parent's
     // that the test does not set, leaving out every COFFERVALE_ one.
     std::vector<std::string> envStore = env;
     auto nameOf = [](const std::string &kv) { return kv.substr(0, kv.find('=')); };
     for (char **e = environ; *e; e++) {
-        std::string kv = *e;
-        bool overridden = false;
-        for (const auto &mine : env)
-            overridden = overridden || nameOf(mine) == nameOf(kv);
+        const std::string kv = *e;
+        const bool overridden =
+            std::any_of(env.begin(), env.end(), [&](auto &mine) { return nameOf(mine) == nameOf(kv); });
         if (kv.rfind("COFFERVALE_", 0) != 0 && !overridden)
             envStore.push_back(kv);
     }
-    std::vector<char *> envp;
-    for (auto &e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    auto pointers = [](std::vector<std::string> &strings) {
+        std::vector<char *> result;
+        for (auto &s : strings)
+            result.push_back(s.data());
+        result.push_back(nullptr);
+        return result;
+    };
+    const std::vector<char *> argv = pointers(argStore), envp = pointers(envStore);
 
-    int outPipe[2], errPipe[2], inPipe[2] = {-1, -1};
-    if (pipe(outPipe) < 0 || pipe(errPipe) < 0 || (input && pipe(inPipe) < 0))
-        return {};
+    TempDir io;
+    if (input)
+        writeFile(io / "in", *input);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (input) {
-        posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-        posix_spawn_file_actions_addclose(&actions, inPipe[1]);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    }
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+    posix_spawn_file_actions_addopen(&actions, 0, input ? (io / "in").c_str() : "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     // No controlling terminal: setsid keeps /dev/tty out of reach, as in a script.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
     pid_t pid;
-    CliResult r;
-    if (posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data()) != 0)
-        return r;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (input) {
-        // Small answers fit in the pipe's buffer; the child reads them when it asks.
-        close(inPipe[0]);
-        [[maybe_unused]] const ssize_t written = write(inPipe[1], input->data(), input->size());
-        close(inPipe[1]);
-    }
-    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    char buf[65536];
-    while (open) {
-        poll(fds, 2, -1);
-        for (int i = 0; i < 2; i++) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            ssize_t n = read(fds[i].fd, buf, sizeof(buf));
-            if (n <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                open--;
-            } else {
-                (i ? r.err : r.out).append(buf, (size_t)n);
-            }
-        }
-    }
+    CliResult r;
     int status = 0;
-    waitpid(pid, &status, 0);
+    if (spawned != 0 || waitpid(pid, &status, 0) != pid)
+        return r;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = readFile(io / "out");
+    r.err = readFile(io / "err");
     return r;
 }
 
@@ -123,3 +93,28 @@ inline CliResult runCli(const std::vector<std::string> &args, const std::vector<
     argStore.insert(argStore.end(), args.begin(), args.end());
     return runProgram(argStore, env, input);
 }
+
+// A volume folder and a folder to take files out to, in a temporary one; cli() runs
+// coffervale-cli on the volume with the password in pw unless env names another.
+class CliVolumeTest : public ::testing::Test {
+protected:
+    TempDir tmp;
+    std::string vol = tmp / "vol";
+    std::vector<std::string> pw = {"COFFERVALE_PASSWORD=GoodPassword1"};
+
+    void SetUp() override
+    {
+        std::filesystem::create_directories(vol);
+        std::filesystem::create_directories(tmp / "out");
+    }
+    CliResult cli(std::vector<std::string> args, const std::vector<std::string> &env = {},
+                  const std::optional<std::string> &input = std::nullopt)
+    {
+        args.insert(args.begin(), {"--volume", vol});
+        // The first of two equal names wins: what a test passes overrides the default.
+        std::vector<std::string> all = env;
+        all.insert(all.end(), pw.begin(), pw.end());
+        return runCli(args, all, input);
+    }
+    std::string store() const { return vol + "/.TovinCoffervale"; }
+};
