@@ -69,9 +69,6 @@ TEST(RunPath, IsTheProgramsFolderWhetherStartedDirectlyOrThroughTheLoader)
     fs::create_directories(stick / "share/coffervale/resources");
     fs::copy_file(helper, copy);
     fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    const auto viaLoader = run({loader, copy.string()});
-    ASSERT_EQ(viaLoader.size(), 3u);
-    EXPECT_EQ(viaLoader[0], copy.parent_path().string());
-    EXPECT_EQ(viaLoader[1], copy.string());
-    EXPECT_EQ(viaLoader[2], (stick / "share/coffervale/resources").string());
+    EXPECT_EQ(run({loader, copy.string()}),
+              (std::vector<std::string>{copy.parent_path(), copy, stick / "share/coffervale/resources"}));
 }

@@ -15,12 +15,8 @@ namespace {
 double localSeconds(int year, int month, int day, int hour, int minute)
 {
     std::tm fields{};
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_isdst = -1;
+    std::tie(fields.tm_year, fields.tm_mon, fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_isdst) =
+        std::make_tuple(year - 1900, month - 1, day, hour, minute, -1);
     return static_cast<double>(std::mktime(&fields));
 }
 

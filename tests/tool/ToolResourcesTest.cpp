@@ -2,6 +2,7 @@
 // against every key and image name that the program's sources quote.
 #include <gtest/gtest.h>
 
+#include <ranges>
 #include <regex>
 #include <set>
 
@@ -18,21 +19,19 @@ xxtool::TextMap loadTable(const std::string &language)
 {
     const auto parsed =
         xxtool::loadTextTableFile(kResources / (language + ".lproj") / xxtool::kTextTableFileName);
-    if (!parsed)
+    if (!parsed) {
         ADD_FAILURE() << "no table for " << language;
-    if (parsed) {
-        for (const auto &problem : parsed->problems)
-            ADD_FAILURE() << language << ": " << problem;
+        return {};
     }
-    return parsed ? parsed->texts : xxtool::TextMap{};
+    for (const auto &problem : parsed->problems)
+        ADD_FAILURE() << language << ": " << problem;
+    return parsed->texts;
 }
 
 std::set<std::string> keysOf(const xxtool::TextMap &table)
 {
-    std::set<std::string> keys;
-    for (const auto &entry : table)
-        keys.insert(entry.first);
-    return keys;
+    const auto keys = std::views::keys(table);
+    return {keys.begin(), keys.end()};
 }
 
 // Every match of the pattern's first group in the text, in order.
