@@ -262,11 +262,3 @@ TEST(DiskToolShared, NeedsItsLoopInstalledFirstAndIsSingle)
     loop.runFor(0ms);  // starts on the real mount table without trouble
     XXMonitorSetLogSink(nullptr);
 }
-
-TEST(DiskToolAppPath, IsTheFolderOfTheRunningExecutable)
-{
-    const std::string folder = XXDiskTool::getAppRunPath();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_NE(folder.back(), '/');
-    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::path(folder) / "monitor_tests"));
-}

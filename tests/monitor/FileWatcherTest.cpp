@@ -102,17 +102,6 @@ TEST_F(FileWatcherTest, DeletingTheFileOrTouchingOthersGivesNoReport)
     EXPECT_EQ(delegate.reports, 0);
 }
 
-TEST_F(FileWatcherTest, AnEditorStyleSaveGivesOneReport)
-{
-    watch(file);
-    const auto temporary = scratch.path() / ".report.txt.swp";
-    writeFile(temporary, "saved by an editor");
-    std::filesystem::rename(temporary, file);
-    ASSERT_TRUE(reported());
-    loop.runFor(300ms);
-    EXPECT_EQ(delegate.reports, 1);
-}
-
 TEST_F(FileWatcherTest, InvalidateDeliversThePendingReportThenCloses)
 {
     watchWithAReportPending();

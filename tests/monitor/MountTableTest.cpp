@@ -1,4 +1,5 @@
-// Reading mountinfo and sysfs into disk descriptions, and comparing two readings.
+// Reading mountinfo and sysfs into disk descriptions; how two readings compare shows in the disk
+// monitor's reports (DiskToolTest).
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -48,27 +49,6 @@ TEST(MountTable, DescribesMountedBlockDevicesFromSysfs)
               (XXDiskDictionary{{"sda2", {"sda2", "", 500'000'000'000, "/"}},
                                 {"sdb1", {"sdb1", "USB", 8'000'000'000 / 512 * 512, "/media/anna/STICK ONE"}},
                                 {"sdc1", {"sdc1", "USB", 64'000'000'000, "/media/anna/BTR"}}}));
-}
-
-TEST(MountTable, ComparesReadingsIntoGonePresentAndModified)
-{
-    const XXDiskDescription a{"sdb1", "USB", 8'000'000'000, "/media/a"};
-    const XXDiskDescription b{"sdc1", "USB", 8'000'000'000, "/media/b"};
-    const XXDiskDescription c{"sdd1", "USB", 8'000'000'000, "/media/c"};
-    XXDiskDescription bResized = b;
-    bResized.mediaSize = 16'000'000'000;
-    XXDiskDescription cMoved = c;
-    cMoved.volumePath = "/media/c2";
-    const XXDiskDescription d{"sde1", "", 1'000, "/mnt/d"};
-
-    const XXDiskTableChanges changes = XXCompareDiskTables(
-        {{"sdb1", a}, {"sdc1", b}, {"sdd1", c}}, {{"sdc1", bResized}, {"sdd1", cMoved}, {"sde1", d}});
-    EXPECT_EQ(changes.gone, (std::vector<XXDiskDescription>{a, c}));
-    EXPECT_EQ(changes.present, (std::vector<XXDiskDescription>{cMoved, d}));
-    EXPECT_EQ(changes.modified, (std::vector<XXDiskDescription>{bResized}));
-
-    const XXDiskTableChanges none = XXCompareDiskTables({{"sdb1", a}}, {{"sdb1", a}});
-    EXPECT_TRUE(none.gone.empty() && none.present.empty() && none.modified.empty());
 }
 
 TEST(MountMonitor, OpensTheRealMountTableAndRefusesAMissingOne)
