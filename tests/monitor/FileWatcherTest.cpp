@@ -17,12 +17,10 @@ namespace {
 struct CountingDelegate : XXFileWatcherDelegate {
     int reports = 0;
     Clock::time_point lastReport;
-    std::string lastPath;
-    void fileWatcherDidChange(XXFileWatcher &watcher) override
+    void fileWatcherDidChange(XXFileWatcher &) override
     {
         ++reports;
         lastReport = Clock::now();
-        lastPath = watcher.watchPath();
     }
 };
 
@@ -84,8 +82,6 @@ TEST_F(FileWatcherTest, ABurstOfSavesGivesOneReportASecondAfterTheFirst)
     const auto delay = delegate.lastReport - firstSave;
     EXPECT_GE(delay, 950ms);
     EXPECT_LT(delay, 1350ms);
-    EXPECT_EQ(delegate.lastPath, file.string());
-    EXPECT_EQ(std::any_cast<std::string>(watcher->protectFileWrapper()), "protected item");
     EXPECT_FALSE(watcher->haveDoSomething());
     loop.runFor(1200ms);
     EXPECT_EQ(delegate.reports, 1);
