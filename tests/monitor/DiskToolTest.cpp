@@ -243,7 +243,6 @@ TEST(DiskToolOptions, EnvironmentAddsMediaRootsAndTheVolumeFolder)
         options = XXDiskToolOptions::fromEnvironment(loop);
     }
 
-    EXPECT_EQ(options.runLoop, &loop);
     EXPECT_EQ(options.mediaRoots, (Names{"/media", "/run/media", "/Volumes", "/srv/sticks", "/mnt/usb/"}));
     EXPECT_EQ(options.volumeFolder, "/home/anna/vault");
     EXPECT_EQ(options.appRunPath, XXDiskTool::getAppRunPath());
