@@ -1,10 +1,7 @@
 // Register, change password and login on real vaults.
 #include <QComboBox>
 #include <QMenu>
-#include <QLabel>
-#include <QPushButton>
 
-#include <filesystem>
 #include <tuple>
 
 #include "AppTestSupport.h"
@@ -18,7 +15,6 @@
 #include "XXPasswordStrengthView.h"
 #include "XXPasswordTipView.h"
 #include "XXRegisterViewController.h"
-#include "XXReminderView.h"
 #include "XXSecureTextField.h"
 #include "XXStoryboard.h"
 
