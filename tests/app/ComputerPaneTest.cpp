@@ -1,13 +1,9 @@
 // The computer pane follows the disk: folders and files made or removed by other programs, and
 // by the program's own exports, show in the tree and the list without losing the person's
-// place; and the user folders it offers.
+// place; its hidden files and renames; and the user folders it offers.
 #include <QItemSelectionModel>
 #include <QTreeView>
 
-#include <filesystem>
-#include <fstream>
-
-#include "ScopedEnv.h"
 #include "UnlockedScreenFixture.h"
 #include "XXComputerFileController.h"
 #include "XXComputerFileModel.h"
@@ -38,6 +34,13 @@ protected:
         for (const auto &item : pane_->fileModel()->items())
             names.push_back(item->fileName());
         return names;
+    }
+    std::shared_ptr<XXFileWrapper> listed(const std::string &name) const
+    {
+        for (const auto &item : pane_->fileModel()->items())
+            if (item->fileName() == name)
+                return item;
+        return nullptr;
     }
     Names treeNames(const std::string &path) const
     {
@@ -96,6 +99,38 @@ TEST_F(ComputerPaneTest, ChangesMadeOutsideShowInTheTreeAndTheListKeepingSelecti
     EXPECT_FALSE(pane_->watchedFolders().count(computer_ + "/docs/deeper"));
 }
 
+TEST_F(ComputerPaneTest, DotFilesAreHiddenAndARenameKeepsTheExtensionAndNeverReplaces)
+{
+    fs::create_directories(computer_ + "/docs");
+    writeFile(computer_ + "/notes.txt", "some notes");
+    writeFile(computer_ + "/photo.png", "not really a picture");
+    writeFile(computer_ + "/.hidden", "never shown");
+    const XXFileWrapper file(computer_ + "/notes.txt"), folder(computer_ + "/docs");
+    EXPECT_EQ(XXComputerFileController::renamedName(file, "draft"), "draft.txt");
+    EXPECT_EQ(XXComputerFileController::renamedName(file, "draft.md"), "draft.md.txt");
+    EXPECT_EQ(XXComputerFileController::renamedName(file, "draft.txt"), "draft.txt");
+    EXPECT_EQ(XXComputerFileController::renamedName(folder, "pics.old"), "pics.old");
+
+    showRoot(computer_);
+    ASSERT_TRUE(waitFor([&] { return tableNames().size() == 3; }));
+    EXPECT_EQ(listed(".hidden"), nullptr);
+    ASSERT_NE(listed("notes.txt"), nullptr);
+    pane_->renameItem(listed("notes.txt"), "docs");
+    EXPECT_EQ(apptest::takeReminder(), xxplatform::text("String_96")) << "docs.txt does not exist";
+    EXPECT_TRUE(fs::exists(computer_ + "/docs.txt"));
+    ASSERT_NE(listed("docs.txt"), nullptr);
+    pane_->renameItem(listed("docs.txt"), "photo.png");
+    EXPECT_EQ(apptest::takeReminder(), xxplatform::text("String_96"));
+    writeFile(computer_ + "/taken.txt", "x");
+    const auto photoTxt = listed("photo.png.txt");
+    ASSERT_NE(photoTxt, nullptr);
+    pane_->renameItem(photoTxt, "taken");
+    EXPECT_EQ(apptest::takeReminder(), xxplatform::text("String_69"));
+    EXPECT_EQ(readFile(computer_ + "/taken.txt"), "x") << "nothing replaced";
+    pane_->renameItem(photoTxt, "a/b");
+    EXPECT_EQ(apptest::takeReminder(), xxplatform::text("String_98"));
+}
+
 TEST_F(ComputerPaneTest, AnExportIntoANewFolderShowsItUnderItsParent)
 {
     const std::string documents = dir_ / "home/Documents";
@@ -116,8 +151,7 @@ TEST_F(ComputerPaneTest, ThePicturesMusicAndVideosFoldersAreOfferedWhenTheyExist
     const std::string home = dir_ / "home";
     ScopedEnv env;
     env.set("XDG_CONFIG_HOME", home + "/.config");
-    fs::create_directories(home + "/.config");
-    std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_MUSIC_DIR=\"$HOME/Musik\"\n";
+    writeFile(home + "/.config/user-dirs.dirs", "XDG_MUSIC_DIR=\"$HOME/Musik\"\n");
     for (const char *folder : {"Documents", "Pictures", "Musik", "Music"})
         fs::create_directories(home + "/" + folder);
 

@@ -9,9 +9,6 @@
 #include <QStandardPaths>
 
 #include <climits>
-#include <filesystem>
-#include <fstream>
-#include <optional>
 #include <unistd.h>
 
 #if __has_include(<QDBusConnection>)

@@ -1,12 +1,10 @@
 // Each dialog runs exactly the block of the answer given, once, after it is gone.
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QPushButton>
 
 #include "AppTestSupport.h"
 #include "XXActivityIndicator.h"
 #include "XXProgressAlertView.h"
-#include "XXReminderView.h"
 #include "XXSingleInputAlertView.h"
 #include "XXTransmissionErrorView.h"
 #include "XXTwoBtnReminderView.h"

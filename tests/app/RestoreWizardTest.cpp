@@ -1,7 +1,5 @@
 // The restore wizard on a real vault: its pages, the backup table, the progress text, the
 // refusal to close while restoring, and a restore that brings an older vault back.
-#include <QLabel>
-#include <QProgressBar>
 #include <QTreeWidget>
 
 #include "UnlockedScreenFixture.h"

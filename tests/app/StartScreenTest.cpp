@@ -1,13 +1,7 @@
 // The start window's choice of volume and hand-over, the agreement and the menus.
 #include <QAction>
-#include <QLabel>
 #include <QMenu>
-#include <QPushButton>
 #include <QTextBlock>
-#include <QTextEdit>
-
-#include <filesystem>
-#include <fstream>
 
 #include "AppTestSupport.h"
 #include "XXAgreeProtocolWindow.h"
@@ -17,7 +11,6 @@
 #include "XXMainWindowController.h"
 #include "XXCommands.h"
 #include "XXRegisterViewController.h"
-#include "XXReminderView.h"
 #include "XXStoryboard.h"
 
 using apptest::AppTest;
@@ -103,8 +96,7 @@ TEST_F(StartScreenTest, NoVolumeSaysSoAndItsButtonEndsTheStartWindow)
 TEST_F(StartScreenTest, AStoreThatCannotBeOpenedShowsTheErrorAndTheStartWindowStays)
 {
     const std::string broken = dir_ / "broken";
-    std::filesystem::create_directories(broken);
-    std::ofstream(broken + "/.TovinCoffervale") << "not a folder";
+    writeFile(broken + "/.TovinCoffervale", "not a folder");
     useVolumes({broken});
     startApplication();
     auto *reminder = waitForVisible<XXReminderView>();

@@ -2,13 +2,8 @@
 // folder so the backups of one test are never seen by another.
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <optional>
-#include <string>
-
 #include "AppTestSupport.h"
+#include "ScopedEnv.h"
 #include "XXFileWrapper.h"
 #include "XXMainViewController.h"
 #include "XXProtectItemModel.h"
@@ -21,19 +16,11 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
-        if (const char *home = std::getenv("HOME"))
-            savedHome_ = home;
         std::filesystem::create_directories(dir_ / "home");
-        setenv("HOME", (dir_ / "home").c_str(), 1);
+        home_.set("HOME", dir_ / "home");
         volume_ = useStickVolume();
         makeVault(volume_, "Secret#123");
         login();
-    }
-    void TearDown() override
-    {
-        AppTest::TearDown();
-        if (savedHome_)
-            setenv("HOME", savedHome_->c_str(), 1);
     }
 
     void login()
@@ -56,8 +43,7 @@ protected:
     void importFile(XXMainViewController *screen, const std::string &name, const std::string &content)
     {
         const std::string path = dir_ / "computer" + "/" + name;
-        std::filesystem::create_directories(dir_ / "computer");
-        std::ofstream(path, std::ios::binary) << content;
+        writeFile(path, content);
         auto *pane = screen->protectTabVC();
         if (!pane->isEnterUSB())
             pane->enterFolder(pane->model()->entry(0));
@@ -69,7 +55,7 @@ protected:
     std::string storeFolder() const { return volume_ + "/.TovinCoffervale"; }
 
     std::string volume_;
-    std::optional<std::string> savedHome_;
+    ScopedEnv home_;  // put back after TearDown, once the screens are gone
 };
 
 }  // namespace apptest

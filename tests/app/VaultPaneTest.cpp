@@ -3,16 +3,11 @@
 // detail list readable on any desktop.
 #include <QHeaderView>
 #include <QIcon>
-#include <QPushButton>
 #include <QToolButton>
 #include <QTreeView>
 
 #include <sys/mount.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include "ScopedEnv.h"
 #include "SmallVolume.h"
 #include "UnlockedScreenFixture.h"
 #include "XXImages.h"
@@ -72,7 +67,6 @@ TEST_F(VaultPaneTest, RowsFollowTheSortOrderInBothDirectionsAfterEveryImport)
     EXPECT_EQ(rowNames(pane), (Names{"notes.txt", "report.md", "a(0).jpg", "a.jpg", "b.jpg"}));
 
     clickHeader(pane, 0);  // name, descending now
-    ASSERT_EQ(pane->sortType(), XXProtectFileWrapper::SortNameDescending);
     EXPECT_EQ(rowNames(pane), (Names{"report.md", "notes.txt", "b.jpg", "a.jpg", "a(0).jpg"}));
     importFile(screen, "c.md", "hi");
     EXPECT_EQ(rowNames(pane), (Names{"report.md", "notes.txt", "c.md", "b.jpg", "a.jpg", "a(0).jpg"}))
@@ -81,7 +75,6 @@ TEST_F(VaultPaneTest, RowsFollowTheSortOrderInBothDirectionsAfterEveryImport)
     clickHeader(pane, 0);
     EXPECT_EQ(rowNames(pane), (Names{"c.md", "notes.txt", "report.md", "a(0).jpg", "a.jpg", "b.jpg"}));
     clickHeader(pane, 2);
-    EXPECT_EQ(pane->sortType(), XXProtectFileWrapper::SortSizeAscending);
     EXPECT_EQ(rowNames(pane), (Names{"c.md", "notes.txt", "report.md", "a(0).jpg", "a.jpg", "b.jpg"}));
     clickHeader(pane, 2);
     EXPECT_EQ(rowNames(pane), (Names{"report.md", "notes.txt", "c.md", "b.jpg", "a(0).jpg", "a.jpg"}));
