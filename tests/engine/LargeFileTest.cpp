@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "ReferenceFormat.h"
 #include "StoreFixture.h"
 
 // Zeros compress well, so these stay quick even at the part size.
@@ -50,7 +49,7 @@ TEST_F(EngineLargeFile, ExactlyOnePartSizeHasNoPartEntry)
     const int h = fs_open("exact.bin", FS_O_WRITE, FS_PART_SIZE);
     ASSERT_TRUE(h >= 0 && writeZeros(h, FS_PART_SIZE));
     ASSERT_EQ(fs_close(h), 0);
-    auto entries = ref::readRootIndex(readFile(storeDir() + "/index"), password).entries;
+    auto entries = rootIndex().entries;
     ASSERT_EQ(entries.size(), 1u);
     bool zeros = false;
     char last = 0;
@@ -66,7 +65,7 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
     ASSERT_EQ(fs_write(h, "Z", 1), 1);
     ASSERT_EQ(fs_close(h), 0);
 
-    auto entries = ref::readRootIndex(readFile(storeDir() + "/index"), password).entries;
+    auto entries = rootIndex().entries;
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].name, "big.bin");
     EXPECT_EQ(entries[0].size, size);
@@ -74,13 +73,13 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
     EXPECT_EQ(entries[1].size, 0u);
     EXPECT_EQ(entries[1].id, ref::objectId("blob", 0, "/big.bin?1"));
     auto [header, content] = ref::readContentObject(readFile(ref::objectPath(storeDir(), entries[1].id)),
-                                                    ref::sha1(password), entries[1].id);
+                                                    objectKey(), entries[1].id);
     EXPECT_EQ(header, "blob 0");
     EXPECT_EQ(content, "Z");
     // The first object's header caps the size at the part size.
     std::string first = readFile(ref::objectPath(storeDir(), entries[0].id));
     ref::Bytes firstPlain =
-        ref::aesCbc(first.substr(0, 16 * 64), ref::objectKey(ref::sha1(password), entries[0].id),
+        ref::aesCbc(first.substr(0, 16 * 64), ref::objectKey(objectKey(), entries[0].id),
                     ref::objectIv(entries[0].id), false);
     z_stream z{};
     inflateInit(&z);
