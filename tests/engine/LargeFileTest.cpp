@@ -22,25 +22,24 @@ protected:
         }
         return true;
     }
-    // The bytes read back (0 on a failed read); whether all before the last are zero, and the last.
-    static uint64_t readBack(const std::string &path, bool *leadingZeros, char *last)
+    // The bytes read back and the last of them; 0 bytes on a failed read or a non-zero byte before the last.
+    static std::pair<uint64_t, char> readBack(const std::string &path)
     {
         int h = fs_open(path.c_str(), FS_O_READ);
         if (h < 0)
-            return 0;
+            return {0, 0};
         std::vector<char> buf(8 << 20);
         uint64_t total = 0;
-        *leadingZeros = true;
-        *last = 0;
+        bool leadingZeros = true;
+        char last = 0;
         int n;
         while ((n = fs_read(h, buf.data(), (uint32_t)buf.size())) > 0) {
-            auto isZero = [](char c) { return c == 0; };
-            *leadingZeros = *leadingZeros && !*last && std::all_of(buf.begin(), buf.begin() + n - 1, isZero);
-            *last = buf[(size_t)n - 1];
+            leadingZeros = leadingZeros && !last && std::all_of(buf.begin(), buf.begin() + n - 1, [](char c) { return !c; });
+            last = buf[(size_t)n - 1];
             total += (uint64_t)n;
         }
         fs_close(h);
-        return n < 0 ? 0 : total;
+        return {n < 0 || !leadingZeros ? 0 : total, last};
     }
 };
 
@@ -51,10 +50,7 @@ TEST_F(EngineLargeFile, ExactlyOnePartSizeHasNoPartEntry)
     ASSERT_EQ(fs_close(h), 0);
     auto entries = rootIndex().entries;
     ASSERT_EQ(entries.size(), 1u);
-    bool zeros = false;
-    char last = 0;
-    EXPECT_EQ(readBack("exact.bin", &zeros, &last), FS_PART_SIZE);
-    EXPECT_TRUE(zeros && last == 0);
+    EXPECT_EQ(readBack("exact.bin"), std::make_pair((uint64_t)FS_PART_SIZE, '\0'));
 }
 
 TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
@@ -93,11 +89,7 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
     EXPECT_STREQ(head, "blob 536870912");
 
     EXPECT_EQ(list(""), std::vector<std::string>{"big.bin"});
-    bool zeros = false;
-    char last = 0;
-    EXPECT_EQ(readBack("big.bin", &zeros, &last), size);
-    EXPECT_TRUE(zeros);
-    EXPECT_EQ(last, 'Z');
+    EXPECT_EQ(readBack("big.bin"), std::make_pair(size, 'Z'));
 
     // Removal takes the part and its object with it.
     ASSERT_EQ(fs_unlink("big.bin"), 0);

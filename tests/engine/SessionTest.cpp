@@ -48,9 +48,7 @@ TEST_F(EngineSession, MkfsCreatesTheStoreOnce)
 {
     ASSERT_EQ(fs_mount((volume.path() + "/").c_str()), 2);
     ASSERT_EQ(fs_mkfs("pw", "blue door"), 0);
-    struct stat st;
-    ASSERT_EQ(stat((volume / ".TovinCoffervale/index").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 64);
+    EXPECT_EQ(std::filesystem::file_size(volume / ".TovinCoffervale/index"), 64u);
     EXPECT_EQ(readFile(volume / ".TovinCoffervale/config"), "[core]\n\tprompt = blue door\n");
     char *prompt = fs_get_prompt();
     ASSERT_NE(prompt, nullptr);
