@@ -7,74 +7,17 @@
 
 #include <gtest/gtest.h>
 
-#include "ReferenceFormat.h"
 #include "StoreFixture.h"
 
 namespace {
 
-struct Found {
-    int kind;
-    std::string path, text;
-};
-
-struct CheckRun {
-    int result = 0;
-    fs_check_summary summary{};
-    std::vector<Found> problems;
-
-    bool has(int kind, const std::string &path) const
-    {
-        return std::any_of(problems.begin(), problems.end(),
-                           [&](const Found &f) { return f.kind == kind && f.path == path; });
-    }
-    std::string all() const
-    {
-        std::string s;
-        for (const Found &f : problems)
-            s += f.text + "\n";
-        return s;
-    }
-};
-
 class EngineCheck : public StoreTest {
 protected:
-    ref::Bytes objectKey() const { return ref::sha1(password); }
-
-    CheckRun check()
-    {
-        CheckRun run;
-        run.result = fs_check(
-            [](const fs_check_problem *p, void *ctx) {
-                static_cast<CheckRun *>(ctx)->problems.push_back({p->kind, p->path, p->text});
-            },
-            &run, &run.summary);
-        return run;
-    }
-
-    ref::Index root() { return ref::readRootIndex(readFile(storeDir() + "/index"), password); }
-    void writeRoot(const ref::Index &idx)
-    {
-        writeFile(storeDir() + "/index",
-                  ref::aesCbc(ref::buildIndex(idx, true), ref::rootKey(password), ref::rootIv(), true));
-    }
     void writeFolder(const ref::Bytes &id, const ref::Index &idx)
     {
         writeFile(ref::objectPath(storeDir(), id),
                   ref::aesCbc(ref::buildIndex(idx, false), ref::objectKey(objectKey(), id), ref::objectIv(id),
                               true));
-    }
-    void writeContent(const ref::Bytes &id, uint64_t header, const std::string &content)
-    {
-        writeFile(ref::objectPath(storeDir(), id),
-                  ref::writeContentObject("blob " + std::to_string(header), content, objectKey(), id));
-    }
-    static ref::Entry entry(const std::string &name, const ref::Bytes &id, uint64_t size = 0)
-    {
-        ref::Entry e;
-        e.name = name;
-        e.id = id;
-        e.size = size;
-        return e;
     }
     static ref::Bytes idFor(const std::string &seed) { return ref::sha1(seed); }
     // depth folders "d", each the only entry of the one above; the first's id is idFor("level0").
@@ -83,7 +26,7 @@ protected:
         for (int level = 0; level < depth; level++) {
             ref::Index idx;
             if (level + 1 < depth)
-                idx.entries.push_back(entry("d/", idFor("level" + std::to_string(level + 1))));
+                idx.entries.push_back(ref::entry("d/", idFor("level" + std::to_string(level + 1))));
             writeFolder(idFor("level" + std::to_string(level)), idx);
         }
     }
@@ -100,7 +43,7 @@ TEST_F(EngineCheck, CleanVaultReportsNothingAndCountsEverything)
     ASSERT_EQ(put("b.bin", std::string(300000, 'b')), 0);
     const auto before = snapshotTree(storeDir());
 
-    CheckRun run = check();
+    CheckRun run = checkVault();
     EXPECT_EQ(run.result, 0) << run.all();
     EXPECT_EQ(run.summary.folders, 2u);
     EXPECT_EQ(run.summary.files, 3u);
@@ -113,7 +56,7 @@ TEST_F(EngineCheck, CleanVaultReportsNothingAndCountsEverything)
     ASSERT_EQ(fs_umount(), 0);
     EXPECT_FAILS_WITH(fs_check(nullptr, nullptr, nullptr), EBADF);
     ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
-    run = check();
+    run = checkVault();
     EXPECT_EQ(run.result, 1);
     EXPECT_TRUE(run.has(FS_CHECK_ROOT_INDEX, "/")) << run.all();
 }
@@ -124,23 +67,20 @@ TEST_F(EngineCheck, DamagedObjectsAndStrayFilesAreEachReported)
     ASSERT_EQ(put("bent.txt", std::string(100000, 'x')), 0);
     ASSERT_EQ(put("short.txt", "short"), 0);
     ASSERT_EQ(fs_mkdir("Broken"), 0);
-    const std::vector<ref::Entry> entries = root().entries;  // Broken/, bent, gone, short
+    const std::vector<ref::Entry> entries = rootIndex().entries;  // Broken/, bent, gone, short
     ASSERT_EQ(entries.size(), 4u);
     std::filesystem::remove(ref::objectPath(storeDir(), entries[2].id));
-    std::string bent = readFile(ref::objectPath(storeDir(), entries[1].id));
-    bent[bent.size() / 2] ^= 0x10;
-    writeFile(ref::objectPath(storeDir(), entries[1].id), bent);
+    const std::string bent = ref::objectPath(storeDir(), entries[1].id);
+    flipByte(bent, (long)readFile(bent).size() / 2, 0x10);
     writeContent(entries[3].id, 5, "shor");  // header says 5, content holds 4
-    std::string folder = readFile(ref::objectPath(storeDir(), entries[0].id));
-    folder[3] ^= 1;
-    writeFile(ref::objectPath(storeDir(), entries[0].id), folder);
+    flipByte(ref::objectPath(storeDir(), entries[0].id), 3, 1);
     const std::string stray = storeDir() + "/ab/" + std::string(38, 'c');
     writeFile(stray, "stray");
     writeFile(storeDir() + "/ab/" + std::string(38, 'd') + ".lock", "");
     writeFile(storeDir() + "/config.lock", "");
     const auto before = snapshotTree(storeDir());
 
-    CheckRun run = check();
+    CheckRun run = checkVault();
     EXPECT_EQ(run.result, (int)run.problems.size());
     EXPECT_EQ(run.problems.size(), 7u) << run.all();
     EXPECT_TRUE(run.has(FS_CHECK_OBJECT_MISSING, "/gone.txt")) << run.all();
@@ -159,15 +99,15 @@ TEST_F(EngineCheck, DamagedObjectsAndStrayFilesAreEachReported)
 TEST_F(EngineCheck, IndexEntriesThatNoWriterMakes)
 {
     ASSERT_EQ(put("a.txt", "alpha"), 0);
-    ref::Index idx = root();
+    ref::Index idx = rootIndex();
     const ref::Entry a = idx.entries.at(0);
-    idx.entries.push_back(entry("..", a.id));
-    idx.entries.push_back(entry("a.txt?1", a.id));  // a 5-byte file has no part 1
-    idx.entries.push_back(entry("Z.txt", a.id, 5));
-    idx.entries.push_back(entry("b.txt", a.id, 5));  // after "Z.txt": out of order
-    writeRoot(idx);
+    idx.entries.push_back(ref::entry("..", a.id));
+    idx.entries.push_back(ref::entry("a.txt?1", a.id));  // a 5-byte file has no part 1
+    idx.entries.push_back(ref::entry("Z.txt", a.id, 5));
+    idx.entries.push_back(ref::entry("b.txt", a.id, 5));  // after "Z.txt": out of order
+    writeRootIndex(idx);
 
-    CheckRun run = check();
+    CheckRun run = checkVault();
     EXPECT_TRUE(run.has(FS_CHECK_UNSAFE_NAME, "/..")) << run.all();
     EXPECT_TRUE(run.has(FS_CHECK_STRAY_PART, "/a.txt?1")) << run.all();
     EXPECT_TRUE(run.has(FS_CHECK_ENTRY_ORDER, "/b.txt")) << run.all();
@@ -181,19 +121,19 @@ TEST_F(EngineCheck, PartsAreCheckedByTheEntriesPresent)
     const uint64_t part = FS_PART_SIZE;
     ref::Index idx;
     // Declared 3 parts beyond the first; part 2 is missing, part 1 is short, part 3 is right.
-    idx.entries.push_back(entry("m.bin", idFor("m0"), 3 * part + 5));
-    idx.entries.push_back(entry("m.bin?1", idFor("m1")));
-    idx.entries.push_back(entry("m.bin?3", idFor("m3")));
+    idx.entries.push_back(ref::entry("m.bin", idFor("m0"), 3 * part + 5));
+    idx.entries.push_back(ref::entry("m.bin?1", idFor("m1")));
+    idx.entries.push_back(ref::entry("m.bin?3", idFor("m3")));
     // An absurd size: 2^53 bytes would be 2^24 parts.
-    idx.entries.push_back(entry("z.bin", idFor("z0"), 1ull << 53));
+    idx.entries.push_back(ref::entry("z.bin", idFor("z0"), 1ull << 53));
     idx.objectKey = objectKey();
-    writeRoot(idx);
+    writeRootIndex(idx);
     writeContent(idFor("m0"), part, "first");
     writeContent(idFor("m1"), 0, "one");
     writeContent(idFor("m3"), 0, "three");
     writeContent(idFor("z0"), 7, "seven!!");
 
-    CheckRun run = check();
+    CheckRun run = checkVault();
     const std::string text = run.all();
     EXPECT_NE(text.find("/m.bin: holds 5 bytes, its entry says 536870912"), std::string::npos) << text;
     EXPECT_NE(text.find("/m.bin: part 1 holds 3 bytes, expected 536870912"), std::string::npos) << text;
@@ -210,14 +150,14 @@ TEST_F(EngineCheck, DeepChainsAndCyclesEnd)
     // 3,000 folders, each the only entry of the one above.
     const int depth = 3000;
     writeChain(depth);
-    ref::Index top = root();
-    top.entries.push_back(entry("deep/", idFor("level0")));
+    ref::Index top = rootIndex();
+    top.entries.push_back(ref::entry("deep/", idFor("level0")));
     // A/ holds B/, whose index names A/'s index again.
-    top.entries.push_back(entry("loop/", idFor("A")));
-    writeRoot(top);
+    top.entries.push_back(ref::entry("loop/", idFor("A")));
+    writeRootIndex(top);
     ref::Index a, b;
-    a.entries.push_back(entry("B/", idFor("B")));
-    b.entries.push_back(entry("A/", idFor("A")));
+    a.entries.push_back(ref::entry("B/", idFor("B")));
+    b.entries.push_back(ref::entry("A/", idFor("A")));
     writeFolder(idFor("A"), a);
     writeFolder(idFor("B"), b);
 
@@ -226,7 +166,7 @@ TEST_F(EngineCheck, DeepChainsAndCyclesEnd)
     std::string first = "/deep";
     for (int i = 0; i < 2046; i++)
         first += "/d";
-    CheckRun run = check();
+    CheckRun run = checkVault();
     EXPECT_EQ(run.result, 2) << run.all().substr(0, 2000);
     EXPECT_TRUE(run.has(FS_CHECK_FOLDER_SHARED, "/loop/B/A/"));
     EXPECT_TRUE(run.has(FS_CHECK_PATH_TOO_LONG, first + "/"));
@@ -242,18 +182,18 @@ TEST_F(EngineCheck, RepairWalksAChainDeeperThanTheIndexCacheTwice)
     const int depth = 4110;
     writeChain(depth);
     const std::string content = prose(3000);
-    ref::Entry cut = entry("cut.txt", idFor("cut"), content.size());
+    ref::Entry cut = ref::entry("cut.txt", idFor("cut"), content.size());
     cut.flags = 0x1000;
     const std::string object =
         ref::writeContentObject("blob " + std::to_string(content.size()), content, objectKey(), cut.id);
     writeFile(ref::objectPath(storeDir(), cut.id), object.substr(0, object.size() / 2 / 16 * 16));
-    ref::Index top = root();
+    ref::Index top = rootIndex();
     top.entries.push_back(cut);
-    top.entries.push_back(entry("deep/", idFor("level0")));
-    writeRoot(top);
+    top.entries.push_back(ref::entry("deep/", idFor("level0")));
+    writeRootIndex(top);
 
     EXPECT_EQ(fs_repair(nullptr, nullptr), 1);
-    CheckRun run = check();
+    CheckRun run = checkVault();
     EXPECT_EQ(run.result, 1) << run.all().substr(0, 2000);  // the path past the limit stays
     EXPECT_EQ(run.summary.folders, (uint64_t)depth);
     EXPECT_EQ(run.summary.files, 0u);
@@ -270,54 +210,42 @@ TEST_F(EngineCheck, RepairKeepsEveryFileWhoseWriteFinished)
         ASSERT_EQ(put(name, content), 0);
     ASSERT_EQ(fs_mkdir("Broken"), 0);
     ASSERT_EQ(put("Broken/inside.txt", "inside"), 0);
-    ref::Index idx = root();
-    auto object = [&](const std::string &name) {
-        for (const ref::Entry &e : idx.entries)
-            if (e.name == name)
-                return ref::objectPath(storeDir(), e.id);
-        return std::string();
-    };
-    std::string bent = readFile(object("bent.txt"));
-    bent[bent.size() - 100] ^= 0x21;
-    writeFile(object("bent.txt"), bent);
-    const std::string whole = readFile(object("short.txt"));
-    writeFile(object("short.txt"), whole.substr(0, whole.size() / 2 / 16 * 16));
-    std::filesystem::remove(object("gone.txt"));
+    ref::Index idx = rootIndex();
+    flipByte(objectOf("bent.txt"), -100, 0x21);
+    const std::string whole = readFile(objectOf("short.txt"));
+    writeFile(objectOf("short.txt"), whole.substr(0, whole.size() / 2 / 16 * 16));
+    std::filesystem::remove(objectOf("gone.txt"));
     // cut.txt was being written when the stick was pulled: cut short, and still marked.
-    writeFile(object("cut.txt"), whole.substr(0, whole.size() / 2 / 16 * 16));
+    writeFile(objectOf("cut.txt"), whole.substr(0, whole.size() / 2 / 16 * 16));
     for (ref::Entry &e : idx.entries)
         if (e.name == "cut.txt")
             e.flags |= 0x1000;
-    ref::Entry odd = entry("a\\b", idFor("odd"), 3);  // no file may be named so
+    ref::Entry odd = ref::entry("a\\b", idFor("odd"), 3);  // no file may be named so
     writeContent(odd.id, 3, "odd");
     idx.entries.push_back(odd);
-    std::sort(idx.entries.begin(), idx.entries.end(),
-              [](const ref::Entry &a, const ref::Entry &b) { return ref::compareNames(a.name, b.name) < 0; });
-    writeRoot(idx);
-    std::string folder = readFile(object("Broken/"));
-    folder[5] ^= 1;
-    writeFile(object("Broken/"), folder);
+    ref::sortEntries(idx);
+    writeRootIndex(idx);
+    flipByte(objectOf("Broken/"), 5, 1);
     const std::string orphan = storeDir() + "/ab/" + std::string(38, 'c');
     writeFile(orphan, "orphan");
 
-    std::vector<std::string> actions;
-    EXPECT_EQ(fs_repair([](const char *text, void *ctx) { static_cast<std::vector<std::string> *>(ctx)->push_back(text); },
-                        &actions),
-              1);
+    int repaired = 0;
+    const std::vector<std::string> actions = repairVault(&repaired);
+    EXPECT_EQ(repaired, 1);
     ASSERT_EQ(actions.size(), 1u);
     EXPECT_EQ(actions[0], "removed /cut.txt, whose write never finished");
     EXPECT_EQ(list(""), (std::vector<std::string>{"a\\b", "bent.txt", "Broken/", "gone.txt", "short.txt"}));
     EXPECT_TRUE(std::filesystem::exists(orphan)) << "may be a file of the folder that cannot be read";
     EXPECT_TRUE(std::filesystem::exists(ref::objectPath(storeDir(), odd.id)));
-    CheckRun run = check();
+    CheckRun run = checkVault();
     EXPECT_TRUE(run.has(FS_CHECK_OBJECT_MISSING, "/gone.txt")) << run.all();
     EXPECT_TRUE(run.has(FS_CHECK_FOLDER_DAMAGED, "/Broken/")) << run.all();
     EXPECT_FALSE(run.has(FS_CHECK_ORPHANED_OBJECT, ref::objectPath(storeDir(), odd.id))) << run.all();
-    for (const Found &f : run.problems)
+    for (const CheckRun::Found &f : run.problems)
         EXPECT_FALSE(f.path == "/bent.txt" && f.kind == FS_CHECK_ORPHANED_OBJECT);
 
     // Once every folder reads, an orphan is what an interrupted write left, and goes.
-    writeFile(object("Broken/"), readFile(object("Broken/")).replace(5, 1, 1, (char)(folder[5] ^ 1)));
+    flipByte(objectOf("Broken/"), 5, 1);
     EXPECT_EQ(fs_repair(nullptr, nullptr), 1);
     EXPECT_FALSE(std::filesystem::exists(orphan));
     EXPECT_EQ(list("").size(), 5u);

@@ -58,21 +58,19 @@ TEST_F(EngineConfig, ReadsSectionsValuesAndEscapes)
               "[backup \"Sub\\\"Q\"]\n  location=  \"  two  \" and  three #note\n"
               "[auto]\nbackup = a\\tb\\n\\\\\\\"c\nbare\n; done\n"
               "[cont]\nvalue = one\\\ntwo\n");
-    Values v = readAll(path);
-    Values expected = {{"core.prompt", "x"},
-                       {"backup.Sub\"Q.location", "  two   and  three"},
-                       {"auto.backup", "a\tb\n\\\"c"},
-                       {"auto.bare", "<bare>"},
-                       {"cont.value", "onetwo"}};
-    EXPECT_EQ(v, expected);
+    EXPECT_EQ(readAll(path), (Values{{"core.prompt", "x"},
+                                     {"backup.Sub\"Q.location", "  two   and  three"},
+                                     {"auto.backup", "a\tb\n\\\"c"},
+                                     {"auto.bare", "<bare>"},
+                                     {"cont.value", "onetwo"}}));
 }
 
 TEST_F(EngineConfig, SyntaxErrorsEndTheReadQuietly)
 {
-    writeFile(path, "[a]\nx = 1\ny = \"\\q\"\nz = 3\n");
-    EXPECT_EQ(readAll(path), (Values{{"a.x", "1"}}));
-    writeFile(path, "[a]\nx = 1\n!oops\nz = 3\n");
-    EXPECT_EQ(readAll(path), (Values{{"a.x", "1"}}));
+    for (const char *text : {"[a]\nx = 1\ny = \"\\q\"\nz = 3\n", "[a]\nx = 1\n!oops\nz = 3\n"}) {
+        writeFile(path, text);
+        EXPECT_EQ(readAll(path), (Values{{"a.x", "1"}})) << text;
+    }
     writeFile(path, "[a]\nx = \"open\n");
     EXPECT_TRUE(readAll(path).empty());
     EXPECT_EQ(config_from_file(collect, (dir / "missing").c_str(), nullptr), -1);
@@ -89,39 +87,37 @@ TEST_F(EngineConfig, KeyRules)
     ASSERT_EQ(config_parse_key("Sec.Sub Case.Name", &key, &baselen), 0);
     EXPECT_STREQ(key, "sec.Sub Case.name");
     free(key);
-    EXPECT_EQ(config_parse_key("nodot", &key, &baselen), -2);
-    EXPECT_EQ(config_parse_key(".x", &key, &baselen), -2);
-    EXPECT_EQ(config_parse_key("x.", &key, &baselen), -2);
-    EXPECT_EQ(config_parse_key("a.1x", &key, &baselen), -1);
-    EXPECT_EQ(config_parse_key("a_b.x", &key, &baselen), -1);
-    EXPECT_EQ(config_parse_key("a.b\nc.x", &key, &baselen), -1);
+    // -2 for a missing section or name, -1 for a character no key may hold there.
+    for (const auto &[bad, result] : {std::pair{"nodot", -2}, {".x", -2}, {"x.", -2}, {"a.1x", -1}, {"a_b.x", -1},
+                                      {"a.b\nc.x", -1}})
+        EXPECT_EQ(config_parse_key(bad, &key, &baselen), result) << bad;
 }
 
 TEST_F(EngineConfig, SetWritesTheDocumentedText)
 {
-    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", "blue door", 0), 0);
-    EXPECT_EQ(config_set_in_file(path.c_str(), "backup.location", "appData", 0), 0);
-    EXPECT_EQ(config_set_in_file(path.c_str(), "auto.backup", "no", 0), 0);
-    EXPECT_EQ(config_set_in_file(path.c_str(), "back.number", "3", 0), 0);
+    const char *keys[] = {"core.prompt", "backup.location", "auto.backup", "back.number"};
+    auto setAll = [&](const std::vector<const char *> &values) {
+        for (size_t i = 0; i < values.size(); i++)
+            EXPECT_EQ(config_set_in_file(path.c_str(), keys[i], values[i], 0), 0) << keys[i];
+    };
+    setAll({"blue door", "appData", "no", "3"});
     EXPECT_EQ(readFile(path),
               "[core]\n\tprompt = blue door\n[backup]\n\tlocation = appData\n"
               "[auto]\n\tbackup = no\n[back]\n\tnumber = 3\n");
     EXPECT_EQ(gitGet(path, "back.number"), "3");
 
-    EXPECT_EQ(config_set_in_file(path.c_str(), "core.prompt", " padded ", 0), 0);
-    EXPECT_EQ(config_set_in_file(path.c_str(), "backup.location", "a;b", 0), 0);
-    EXPECT_EQ(config_set_in_file(path.c_str(), "auto.backup", "line\none\t\"q\" \\", 0), 0);
-    EXPECT_EQ(config_set_in_file(path.c_str(), "back.number", "", 0), 0);
+    // Values that need quotes or escapes read back as set, by git's reader and ours.
+    const std::vector<const char *> odd = {" padded ", "a;b", "line\none\t\"q\" \\", ""};
+    setAll(odd);
     EXPECT_EQ(readFile(path),
               "[core]\n\tprompt = \" padded \"\n[backup]\n\tlocation = \"a;b\"\n"
               "[auto]\n\tbackup = line\\none\\t\\\"q\\\" \\\\\n[back]\n\tnumber = \n");
-    EXPECT_EQ(gitGet(path, "core.prompt"), " padded ");
-    EXPECT_EQ(gitGet(path, "backup.location"), "a;b");
-    EXPECT_EQ(gitGet(path, "auto.backup"), "line\none\t\"q\" \\");
-    Values v = readAll(path);
-    EXPECT_EQ(v[0].second, " padded ");
-    EXPECT_EQ(v[2].second, "line\none\t\"q\" \\");
-    EXPECT_EQ(v[3].second, "");
+    const Values v = readAll(path);
+    ASSERT_EQ(v.size(), 4u);
+    for (size_t i = 0; i < odd.size(); i++) {
+        EXPECT_EQ(gitGet(path, keys[i]), odd[i]) << keys[i];
+        EXPECT_EQ(v[i].second, odd[i]) << keys[i];
+    }
 }
 
 TEST_F(EngineConfig, SetKeepsOtherLinesByteForByte)

@@ -1,11 +1,8 @@
 // Files compressed ahead (fs_deflate_content) and stored with fs_write_deflated: the same
 // content as the streaming writer stores, no larger, readable by the engine and the reference
 // reader, and refused or failed cleanly where the stream cannot be taken.
-#include <random>
-
 #include <gtest/gtest.h>
 
-#include "ReferenceFormat.h"
 #include "StoreFixture.h"
 #include "object.h"
 #include "fs.h"
@@ -42,10 +39,13 @@ protected:
         StoreTest::TearDown();
     }
 
+    int deflate(const std::string &content, Deflated &d)
+    {
+        return fs_deflate_content(deflater, content.data(), (uint32_t)content.size(), &d.bytes, &d.cap, &d.len);
+    }
     int putDeflated(const std::string &path, const std::string &content, Deflated &d)
     {
-        if (fs_deflate_content(deflater, content.data(), (uint32_t)content.size(), &d.bytes, &d.cap, &d.len) <
-            0)
+        if (deflate(content, d) < 0)
             return -1;
         int h = fs_open(path.c_str(), FS_O_WRITE, (uint64_t)content.size());
         if (h < 0)
@@ -55,20 +55,6 @@ protected:
         int closed = fs_close(h);
         errno = put < 0 ? saved : errno;
         return put < 0 || closed < 0 ? -1 : 0;
-    }
-    ref::Entry rootEntry(const std::string &name)
-    {
-        for (const auto &e : ref::readRootIndex(readFile(storeDir() + "/index"), password).entries)
-            if (e.name == name)
-                return e;
-        return {};
-    }
-    // The object's plaintext: the zlib stream and its padding.
-    ref::Bytes plaintext(const std::string &name)
-    {
-        const ref::Entry e = rootEntry(name);
-        return ref::aesCbc(readFile(ref::objectPath(storeDir(), e.id)),
-                           ref::objectKey(ref::sha1(password), e.id), ref::objectIv(e.id), false);
     }
 };
 
@@ -87,20 +73,18 @@ TEST_F(EngineDeflatedWrite, StoresTheStreamingWritersContentReadableEverywhere)
             Deflated d;
             ASSERT_EQ(putDeflated("new-" + name + suffix, content, d), 0);
             EXPECT_EQ(get("new-" + name + suffix), content);
-            const ref::Bytes plain = plaintext("new-" + name + suffix);
-            const ref::Bytes old = plaintext("old-" + name + suffix);
+            const ref::Bytes plain = objectPlain("new-" + name + suffix);
+            const ref::Bytes old = objectPlain("old-" + name + suffix);
             // Noise is left to zlib's writer, which stores it; what compresses may be smaller.
             if (name == "noise") {
                 EXPECT_EQ(plain, old);
             }
             EXPECT_LE(plain.size(), old.size() + old.size() / 50 + 16);
             EXPECT_EQ(plain.substr(0, d.len), std::string((const char *)d.bytes, d.len));
-            const ref::Entry e = rootEntry("new-" + name + suffix);
-            const auto [header, stored] = ref::readContentObject(readFile(ref::objectPath(storeDir(), e.id)),
-                                                                 ref::sha1(password), e.id);
+            const auto [header, stored] = readObject("new-" + name + suffix);
             EXPECT_EQ(header, "blob " + std::to_string(content.size()));
             EXPECT_EQ(stored, content);
-            EXPECT_EQ(e.size, content.size());
+            EXPECT_EQ(entryOf("new-" + name + suffix).size, content.size());
         }
     }
     EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
@@ -110,9 +94,8 @@ TEST_F(EngineDeflatedWrite, RefusesWhereTheStreamCannotBeTheWholeContent)
 {
     Deflated d;
     const std::string big(FS_DEFLATE_MAX + 1, 'x');
-    EXPECT_FAILS_WITH(
-        fs_deflate_content(deflater, big.data(), (uint32_t)big.size(), &d.bytes, &d.cap, &d.len), EINVAL);
-    ASSERT_EQ(fs_deflate_content(deflater, "abc", 3, &d.bytes, &d.cap, &d.len), 0);
+    EXPECT_FAILS_WITH(deflate(big, d), EINVAL);
+    ASSERT_EQ(deflate("abc", d), 0);
 
     // Content already written: refused, and the file still ends as fs_write made it.
     int h = fs_open("written.txt", FS_O_WRITE, (uint64_t)3);
@@ -146,8 +129,7 @@ TEST_F(EngineDeflatedWrite, AFullVolumeFailsWriteAndClose)
     ASSERT_EQ(put("before.txt", prose(5000, 9)), 0);
     Deflated d;
     const std::string content = noise(100 << 10, 8);
-    ASSERT_EQ(
-        fs_deflate_content(deflater, content.data(), (uint32_t)content.size(), &d.bytes, &d.cap, &d.len), 0);
+    ASSERT_EQ(deflate(content, d), 0);
     int h = fs_open("full.bin", FS_O_WRITE, (uint64_t)content.size());
     ASSERT_GE(h, 0);
     io_fault_arm(1, IO_FAULT_FAIL, ENOSPC);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "ReferenceFormat.h"
 #include "StoreFixture.h"
 
 using EngineFolders = StoreTest;
@@ -148,7 +147,7 @@ TEST_F(EngineFolders, RecreatedFolderGetsANewId)
     ASSERT_EQ(put("x/kept", "kept"), 0);
     ASSERT_EQ(fs_rename("x", "y"), 0);
     ASSERT_EQ(fs_mkdir("x"), 0);
-    auto entries = ref::readRootIndex(readFile(storeDir() + "/index"), password).entries;
+    auto entries = rootIndex().entries;
     ASSERT_EQ(entries.size(), 2u);
     ref::Bytes expected = ref::objectId("dirc", 0, "x");
     EXPECT_EQ(entries[1].name, "y/");

@@ -4,35 +4,31 @@
 
 #include <gtest/gtest.h>
 
-#include "ReferenceFormat.h"
 #include "StoreFixture.h"
 
-using EngineHandles = StoreTest;
+class EngineHandles : public StoreTest {
+protected:
+    // The unfinished flag fs_readdir gives for name in the root, and the type bits on the disk.
+    std::pair<int, int> unfinishedMark(const std::string &name)
+    {
+        int listed = -1;
+        fs_dir *dir = fs_opendir("");
+        while (struct fs_dirent *d = dir ? fs_readdir(dir) : nullptr)
+            if (name == d->name)
+                listed = d->unfinished;
+        fs_closedir(dir);
+        const ref::Entry e = entryOf(name);
+        return {listed, e.name.empty() ? -1 : e.flags & 0xF000};
+    }
+};
 
 TEST_F(EngineHandles, RoundTripsAcrossChunkAndBufferSizes)
 {
-    std::string data(5 * 1024 * 1024 + 123, '\0');
-    uint32_t x = 12345;
-    for (auto &c : data) {
-        x = x * 1103515245 + 12345;
-        c = (char)(x >> 16);
-    }
+    const std::string data = noise(5 * 1024 * 1024 + 123, 12345);
     ASSERT_EQ(fs_mkdir("d"), 0);
     ASSERT_EQ(put("d/random.bin", data, 700001), 0);
     EXPECT_EQ(get("d/random.bin"), data);
-
-    // Reads of odd sizes deliver every byte once, then 0.
-    int h = fs_open("d/random.bin", FS_O_READ);
-    ASSERT_GE(h, 0);
-    std::string back;
-    std::vector<char> buf(99991);
-    int n;
-    while ((n = fs_read(h, buf.data(), (uint32_t)buf.size())) > 0)
-        back.append(buf.data(), (size_t)n);
-    EXPECT_EQ(n, 0);
-    EXPECT_EQ(fs_read(h, buf.data(), 10), 0);
-    EXPECT_EQ(fs_close(h), 0);
-    EXPECT_EQ(back, data);
+    EXPECT_EQ(get("d/random.bin", 99991), data);  // reads of odd sizes deliver every byte once
 }
 
 TEST_F(EngineHandles, ModeAndHandleErrors)
@@ -69,10 +65,9 @@ TEST_F(EngineHandles, ModeAndHandleErrors)
 TEST_F(EngineHandles, ReplacingStartsFromTheOldIdAndKeepsTheNewName)
 {
     ASSERT_EQ(put("Notes.txt", "old words"), 0);
-    auto rootEntries = [&] { return ref::readRootIndex(readFile(storeDir() + "/index"), password).entries; };
-    ref::Bytes oldId = rootEntries().at(0).id;
+    const ref::Bytes oldId = entryOf("Notes.txt").id;
     ASSERT_EQ(put("notes.TXT", "new words, longer"), 0);
-    auto entries = rootEntries();
+    const auto entries = rootIndex().entries;
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "notes.TXT");
     // The old object stays until the new entry is recorded, so the unique-id search steps
@@ -97,49 +92,28 @@ TEST_F(EngineHandles, HandleTableGrowsToItsLimit)
         fs_close(x);
 }
 
-namespace {
-
-// The unfinished flag fs_readdir gives for name in the root, and the type bits on the disk.
-std::pair<int, int> unfinishedMark(const std::string &store, const std::string &password,
-                                   const std::string &name)
-{
-    int listed = -1;
-    fs_dir *dir = fs_opendir("");
-    while (struct fs_dirent *d = dir ? fs_readdir(dir) : nullptr)
-        if (name == d->name)
-            listed = d->unfinished;
-    fs_closedir(dir);
-    int bits = -1;
-    for (const ref::Entry &e : ref::readRootIndex(readFile(store + "/index"), password).entries)
-        if (e.name == name)
-            bits = e.flags & 0xF000;
-    return {listed, bits};
-}
-
-}  // namespace
-
 TEST_F(EngineHandles, AnEntryIsMarkedUnfinishedFromOpenUntilAWholeClose)
 {
     int h = fs_open("half.bin", FS_O_WRITE, (uint64_t)10);
     ASSERT_GE(h, 0);
     ASSERT_EQ(fs_write(h, "01234", 5), 5);
     // What a crash now leaves on the disk, and what any listing shows meanwhile.
-    EXPECT_EQ(unfinishedMark(storeDir(), password, "half.bin"), std::make_pair(1, 0x1000));
+    EXPECT_EQ(unfinishedMark("half.bin"), std::make_pair(1, 0x1000));
     ASSERT_EQ(fs_write(h, "56789", 5), 5);
     ASSERT_EQ(fs_close(h), 0);
-    EXPECT_EQ(unfinishedMark(storeDir(), password, "half.bin"), std::make_pair(0, 0));
+    EXPECT_EQ(unfinishedMark("half.bin"), std::make_pair(0, 0));
 
     // Closed short of its size, a file stays marked.
     h = fs_open("short.bin", FS_O_WRITE, (uint64_t)10);
     ASSERT_EQ(fs_write(h, "012", 3), 3);
     ASSERT_EQ(fs_close(h), 0);
-    EXPECT_EQ(unfinishedMark(storeDir(), password, "short.bin"), std::make_pair(1, 0x1000));
+    EXPECT_EQ(unfinishedMark("short.bin"), std::make_pair(1, 0x1000));
 
     // In a batch the mark never reaches the disk for a file closed before the commit.
     ASSERT_EQ(fs_batch_begin(), 0);
     ASSERT_EQ(put("batched.bin", "whole"), 0);
     ASSERT_EQ(fs_batch_end(), 0);
-    EXPECT_EQ(unfinishedMark(storeDir(), password, "batched.bin"), std::make_pair(0, 0));
+    EXPECT_EQ(unfinishedMark("batched.bin"), std::make_pair(0, 0));
     EXPECT_EQ(get("batched.bin"), "whole");
 }
 
@@ -147,23 +121,17 @@ TEST_F(EngineHandles, RepairClearsTheMarkOfAWholeFileOnly)
 {
     ASSERT_EQ(put("whole.txt", "all of it"), 0);
     // A mark whose clearing failed (a full volume at the close): the content is whole.
-    ref::Index root = ref::readRootIndex(readFile(storeDir() + "/index"), password);
+    ref::Index root = rootIndex();
     for (ref::Entry &e : root.entries)
         e.flags |= 0x1000;
-    writeFile(storeDir() + "/index",
-              ref::aesCbc(ref::buildIndex(root, true), ref::rootKey(password), ref::rootIv(), true));
-    ASSERT_EQ(fs_umount(), 0);
-    ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
-    ASSERT_EQ(fs_login(password.c_str()), 1);
+    writeRootIndex(root);
+    relogin();
 
-    std::vector<int> kinds;
-    auto collect = [](const fs_check_problem *p, void *ctx) {
-        static_cast<std::vector<int> *>(ctx)->push_back(p->kind);
-    };
-    EXPECT_EQ(fs_check(collect, &kinds, nullptr), 1);
-    EXPECT_EQ(kinds, std::vector<int>{FS_CHECK_UNFINISHED_MARK});
+    const CheckRun run = checkVault();
+    EXPECT_EQ(run.result, 1);
+    EXPECT_TRUE(run.has(FS_CHECK_UNFINISHED_MARK, "/whole.txt")) << run.all();
     EXPECT_EQ(fs_repair(nullptr, nullptr), 1);
     EXPECT_EQ(fs_check(nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(unfinishedMark(storeDir(), password, "whole.txt"), std::make_pair(0, 0));
+    EXPECT_EQ(unfinishedMark("whole.txt"), std::make_pair(0, 0));
     EXPECT_EQ(get("whole.txt"), "all of it");
 }

@@ -7,44 +7,26 @@
 
 #include <gtest/gtest.h>
 
-#include "ReferenceFormat.h"
 #include "StoreFixture.h"
 
 namespace {
 
-struct Problems {
-    std::vector<int> kinds;
-    int count(int kind) const { return (int)std::count(kinds.begin(), kinds.end(), kind); }
-};
-
-Problems checkStore()
+// A copy of the volume as a crash now would leave it.
+void copyVolume(const TempDir &from, const TempDir &to)
 {
-    Problems p;
-    fs_check([](const fs_check_problem *problem,
-                void *ctx) { static_cast<Problems *>(ctx)->kinds.push_back(problem->kind); },
-             &p, nullptr);
-    return p;
+    std::filesystem::copy(from.path(), to.path(),
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
 }
 
 }  // namespace
 
-class EngineIndexCache : public StoreTest {
-protected:
-    std::string folderIndexPath(const std::string &folder)
-    {
-        ref::Index root = ref::readRootIndex(readFile(storeDir() + "/index"), password);
-        for (const auto &e : root.entries)
-            if (e.name == folder + "/")
-                return ref::objectPath(storeDir(), e.id);
-        return "";
-    }
-};
+using EngineIndexCache = StoreTest;
 
 TEST_F(EngineIndexCache, ChangesByThisProcessAndFromOutsideAreSeen)
 {
     ASSERT_EQ(fs_mkdir("Docs"), 0);
     ASSERT_EQ(put("Docs/a.txt", "alpha"), 0);
-    const std::string indexFile = folderIndexPath("Docs");
+    const std::string indexFile = objectOf("Docs/");
     const std::string oneEntry = readFile(indexFile);
     EXPECT_EQ(list("Docs"), std::vector<std::string>({"a.txt"}));
 
@@ -64,19 +46,6 @@ TEST_F(EngineIndexCache, ChangesByThisProcessAndFromOutsideAreSeen)
     EXPECT_EQ(get("Docs/a.txt"), "alpha");
 }
 
-TEST_F(EngineIndexCache, LoginAndPasswordChangeReadTheRootFromTheDisk)
-{
-    ASSERT_EQ(put("kept.txt", "x"), 0);
-    ASSERT_EQ(list("").size(), 1u);  // the root is now cached
-    EXPECT_EQ(fs_login("wrong password"), -1);
-    ASSERT_GE(fs_login(password.c_str()), 0);
-    EXPECT_EQ(fs_chpasswd("wrong password", "new one", nullptr), -1);
-    ASSERT_GE(fs_chpasswd(password.c_str(), "new one", nullptr), 0);
-    EXPECT_EQ(fs_login(password.c_str()), -1);
-    ASSERT_GE(fs_login("new one"), 0);
-    EXPECT_EQ(get("kept.txt"), "x");
-}
-
 TEST_F(EngineIndexCache, BatchEntriesReachTheDiskOnlyAtTheCommit)
 {
     ASSERT_EQ(fs_mkdir("Box"), 0);
@@ -84,20 +53,17 @@ TEST_F(EngineIndexCache, BatchEntriesReachTheDiskOnlyAtTheCommit)
     ASSERT_EQ(put("Box/one", "1"), 0);
     ASSERT_EQ(put("Box/two", "2"), 0);
     EXPECT_EQ(list("Box").size(), 2u);  // this process sees them at once
-    const std::string indexFile = folderIndexPath("Box");
+    const std::string indexFile = objectOf("Box/");
     const ref::Bytes before = readFile(indexFile);
     ASSERT_EQ(fs_batch_commit(), 0);
     EXPECT_NE(readFile(indexFile), before);
     ASSERT_EQ(put("Box/three", "3"), 0);
     ASSERT_EQ(fs_batch_end(), 0);
 
-    // Read afresh, as another process would.
-    ASSERT_EQ(fs_umount(), 0);
-    ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
-    ASSERT_GE(fs_login(password.c_str()), 0);
+    relogin();  // read afresh, as another process would
     EXPECT_EQ(list("Box"), std::vector<std::string>({"one", "three", "two"}));
     EXPECT_EQ(get("Box/three"), "3");
-    EXPECT_TRUE(checkStore().kinds.empty());
+    EXPECT_EQ(checkVault().all(), "");
 }
 
 // A crash before the next commit, or a commit that meets a full volume, loses the files
@@ -111,18 +77,15 @@ TEST_F(EngineIndexCache, ACrashOrAFailedCommitKeepsEverythingCommittedBefore)
     ASSERT_EQ(fs_batch_commit(), 0);
     ASSERT_EQ(put("Box/lost-1", "l1"), 0);
     ASSERT_EQ(put("Box/lost-2", "l2"), 0);
-    // The volume as a crash now would leave it.
     TempDir crashed;
-    std::filesystem::copy(volume.path(), crashed.path(),
-                          std::filesystem::copy_options::recursive |
-                              std::filesystem::copy_options::overwrite_existing);
+    copyVolume(volume, crashed);
     auto expectOnlyTheLostAsOrphans = [] {
-        const Problems p = checkStore();
-        EXPECT_EQ(p.count(FS_CHECK_ORPHANED_OBJECT), 2);
-        EXPECT_EQ(p.kinds.size(), 2u);
+        const CheckRun run = checkVault();
+        EXPECT_EQ(run.count(FS_CHECK_ORPHANED_OBJECT), 2);
+        EXPECT_EQ(run.problems.size(), 2u) << run.all();
     };
 
-    const std::string lock = folderIndexPath("Box") + ".lock";
+    const std::string lock = objectOf("Box/") + ".lock";
     ASSERT_EQ(symlink("/dev/full", lock.c_str()), 0);  // a full volume
     EXPECT_FAILS_WITH(fs_batch_commit(), ENOSPC);
     unlink(lock.c_str());
@@ -133,10 +96,7 @@ TEST_F(EngineIndexCache, ACrashOrAFailedCommitKeepsEverythingCommittedBefore)
     EXPECT_EQ(list("Box"), std::vector<std::string>({"after", "kept-1", "kept-2"}));
     EXPECT_EQ(get("Box/kept-2"), "k2");
     expectOnlyTheLostAsOrphans();
-    ASSERT_EQ(fs_umount(), 0);
-
-    ASSERT_EQ(fs_mount(crashed.path().c_str()), 0);
-    ASSERT_GE(fs_login(password.c_str()), 0);
+    relogin(crashed.path());
     EXPECT_EQ(list("Box"), std::vector<std::string>({"kept-1", "kept-2"}));
     EXPECT_EQ(get("Box/kept-2"), "k2");
     expectOnlyTheLostAsOrphans();
@@ -157,26 +117,19 @@ TEST_F(EngineIndexCache, FoldersMadeInABatchGoWithItsCommit)
     ASSERT_EQ(put("Late/g", "late"), 0);
     EXPECT_EQ(list("Box"), std::vector<std::string>({"Inner/", "Moved/"}));
     TempDir crashed;
-    std::filesystem::copy(volume.path(), crashed.path(),
-                          std::filesystem::copy_options::recursive |
-                              std::filesystem::copy_options::overwrite_existing);
+    copyVolume(volume, crashed);
     ASSERT_EQ(fs_batch_end(), 0);
-    ASSERT_EQ(fs_umount(), 0);
-
-    ASSERT_EQ(fs_mount(volume.path().c_str()), 0);
-    ASSERT_GE(fs_login(password.c_str()), 0);
+    relogin();
     EXPECT_EQ(list(""), std::vector<std::string>({"Box/", "Late/"}));
     EXPECT_EQ(list("Box/Inner"), std::vector<std::string>());
     EXPECT_EQ(get("Box/Moved/f"), "inner");
     EXPECT_EQ(get("Late/g"), "late");
-    EXPECT_TRUE(checkStore().kinds.empty());
-    ASSERT_EQ(fs_umount(), 0);
+    EXPECT_EQ(checkVault().all(), "");
 
     // Before the end, the top folder named nothing new yet.
-    ASSERT_EQ(fs_mount(crashed.path().c_str()), 0);
-    ASSERT_GE(fs_login(password.c_str()), 0);
+    relogin(crashed.path());
     EXPECT_EQ(list(""), std::vector<std::string>());
-    const Problems p = checkStore();
-    EXPECT_GE(p.count(FS_CHECK_ORPHANED_OBJECT), 3);  // Box's and Inner's indexes, f
-    EXPECT_EQ(p.count(FS_CHECK_ORPHANED_OBJECT), (int)p.kinds.size());
+    const CheckRun run = checkVault();
+    EXPECT_GE(run.count(FS_CHECK_ORPHANED_OBJECT), 3);  // Box's and Inner's indexes, f
+    EXPECT_EQ(run.count(FS_CHECK_ORPHANED_OBJECT), (int)run.problems.size());
 }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "ReferenceFormat.h"
 #include "StoreFixture.h"
 
 // Zeros compress well, so these stay quick even at the part size.
@@ -23,25 +22,24 @@ protected:
         }
         return true;
     }
-    // The bytes read back (0 on a failed read); whether all before the last are zero, and the last.
-    static uint64_t readBack(const std::string &path, bool *leadingZeros, char *last)
+    // The bytes read back and the last of them; 0 bytes on a failed read or a non-zero byte before the last.
+    static std::pair<uint64_t, char> readBack(const std::string &path)
     {
         int h = fs_open(path.c_str(), FS_O_READ);
         if (h < 0)
-            return 0;
+            return {0, 0};
         std::vector<char> buf(8 << 20);
         uint64_t total = 0;
-        *leadingZeros = true;
-        *last = 0;
+        bool leadingZeros = true;
+        char last = 0;
         int n;
         while ((n = fs_read(h, buf.data(), (uint32_t)buf.size())) > 0) {
-            auto isZero = [](char c) { return c == 0; };
-            *leadingZeros = *leadingZeros && !*last && std::all_of(buf.begin(), buf.begin() + n - 1, isZero);
-            *last = buf[(size_t)n - 1];
+            leadingZeros = leadingZeros && !last && std::all_of(buf.begin(), buf.begin() + n - 1, [](char c) { return !c; });
+            last = buf[(size_t)n - 1];
             total += (uint64_t)n;
         }
         fs_close(h);
-        return n < 0 ? 0 : total;
+        return {n < 0 || !leadingZeros ? 0 : total, last};
     }
 };
 
@@ -50,12 +48,9 @@ TEST_F(EngineLargeFile, ExactlyOnePartSizeHasNoPartEntry)
     const int h = fs_open("exact.bin", FS_O_WRITE, FS_PART_SIZE);
     ASSERT_TRUE(h >= 0 && writeZeros(h, FS_PART_SIZE));
     ASSERT_EQ(fs_close(h), 0);
-    auto entries = ref::readRootIndex(readFile(storeDir() + "/index"), password).entries;
+    auto entries = rootIndex().entries;
     ASSERT_EQ(entries.size(), 1u);
-    bool zeros = false;
-    char last = 0;
-    EXPECT_EQ(readBack("exact.bin", &zeros, &last), FS_PART_SIZE);
-    EXPECT_TRUE(zeros && last == 0);
+    EXPECT_EQ(readBack("exact.bin"), std::make_pair((uint64_t)FS_PART_SIZE, '\0'));
 }
 
 TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
@@ -66,7 +61,7 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
     ASSERT_EQ(fs_write(h, "Z", 1), 1);
     ASSERT_EQ(fs_close(h), 0);
 
-    auto entries = ref::readRootIndex(readFile(storeDir() + "/index"), password).entries;
+    auto entries = rootIndex().entries;
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].name, "big.bin");
     EXPECT_EQ(entries[0].size, size);
@@ -74,13 +69,13 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
     EXPECT_EQ(entries[1].size, 0u);
     EXPECT_EQ(entries[1].id, ref::objectId("blob", 0, "/big.bin?1"));
     auto [header, content] = ref::readContentObject(readFile(ref::objectPath(storeDir(), entries[1].id)),
-                                                    ref::sha1(password), entries[1].id);
+                                                    objectKey(), entries[1].id);
     EXPECT_EQ(header, "blob 0");
     EXPECT_EQ(content, "Z");
     // The first object's header caps the size at the part size.
     std::string first = readFile(ref::objectPath(storeDir(), entries[0].id));
     ref::Bytes firstPlain =
-        ref::aesCbc(first.substr(0, 16 * 64), ref::objectKey(ref::sha1(password), entries[0].id),
+        ref::aesCbc(first.substr(0, 16 * 64), ref::objectKey(objectKey(), entries[0].id),
                     ref::objectIv(entries[0].id), false);
     z_stream z{};
     inflateInit(&z);
@@ -94,11 +89,7 @@ TEST_F(EngineLargeFile, OneByteOverThePartSizeMakesPartOne)
     EXPECT_STREQ(head, "blob 536870912");
 
     EXPECT_EQ(list(""), std::vector<std::string>{"big.bin"});
-    bool zeros = false;
-    char last = 0;
-    EXPECT_EQ(readBack("big.bin", &zeros, &last), size);
-    EXPECT_TRUE(zeros);
-    EXPECT_EQ(last, 'Z');
+    EXPECT_EQ(readBack("big.bin"), std::make_pair(size, 'Z'));
 
     // Removal takes the part and its object with it.
     ASSERT_EQ(fs_unlink("big.bin"), 0);

@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -110,6 +111,22 @@ struct Index {
     std::vector<Entry> entries;
     Bytes objectKey;  // root only
 };
+
+inline Entry entry(const std::string &name, const Bytes &id, uint64_t size = 0)
+{
+    Entry e;
+    e.name = name;
+    e.id = id;
+    e.size = size;
+    return e;
+}
+
+// Puts entries added by hand into the order readers search in.
+inline void sortEntries(Index &idx)
+{
+    std::sort(idx.entries.begin(), idx.entries.end(),
+              [](const Entry &a, const Entry &b) { return compareNames(a.name, b.name) < 0; });
+}
 
 // Parses a decrypted index; throws on anything that does not match the format.
 inline Index parseIndex(const Bytes &plain, bool root)

@@ -48,9 +48,7 @@ TEST_F(EngineSession, MkfsCreatesTheStoreOnce)
 {
     ASSERT_EQ(fs_mount((volume.path() + "/").c_str()), 2);
     ASSERT_EQ(fs_mkfs("pw", "blue door"), 0);
-    struct stat st;
-    ASSERT_EQ(stat((volume / ".TovinCoffervale/index").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 64);
+    EXPECT_EQ(std::filesystem::file_size(volume / ".TovinCoffervale/index"), 64u);
     EXPECT_EQ(readFile(volume / ".TovinCoffervale/config"), "[core]\n\tprompt = blue door\n");
     char *prompt = fs_get_prompt();
     ASSERT_NE(prompt, nullptr);
@@ -94,8 +92,16 @@ TEST_F(EngineSessionStore, PasswordChangeKeepsContentReadable)
 {
     ASSERT_EQ(fs_mkdir("Photos"), 0);
     ASSERT_EQ(put("Photos/cat.jpg", "meow"), 0);
+    // With the root index cached, login and change still read it from the disk.
+    ASSERT_EQ(list("").size(), 1u);
+    EXPECT_EQ(fs_login("wrong"), -1);
+    ASSERT_GE(fs_login(password.c_str()), 0);
     EXPECT_FAILS_WITH(fs_chpasswd("wrong", "new", "h2"), EACCES);
-    EXPECT_EQ(fs_chpasswd(password.c_str(), "new pass", "second hint"), 1);
+    ASSERT_GE(fs_chpasswd(password.c_str(), "interim", nullptr), 0);
+    EXPECT_EQ(fs_login(password.c_str()), -1);
+    ASSERT_GE(fs_login("interim"), 0);
+    EXPECT_EQ(get("Photos/cat.jpg"), "meow");
+    EXPECT_EQ(fs_chpasswd("interim", "new pass", "second hint"), 1);
     char *prompt = fs_get_prompt();
     EXPECT_STREQ(prompt, "second hint");
     free(prompt);
