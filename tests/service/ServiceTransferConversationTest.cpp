@@ -156,7 +156,7 @@ TEST_F(ServiceTransferConversation, TheManagersCallsResumeAWaitingCopy)
                                                    manager->operateJob().currentItemName());
     };
 
-    manager->operateJob().start(entries({"/A"}), entry("/A/B"), true, recorder());
+    operate({"/A"}, "/A/B", true);
     XXTransferQuestion q = question(1);
     EXPECT_EQ(q.kind, Kind::intoItself);
     EXPECT_EQ(q.itemName, "A");
@@ -166,7 +166,7 @@ TEST_F(ServiceTransferConversation, TheManagersCallsResumeAWaitingCopy)
     EXPECT_EQ(storeList("/A/B"), Names{});
 
     reports.clear();
-    manager->operateJob().start(entries({"/A", "/A/x.txt"}), entry("/Dest"), true, recorder());
+    operate({"/A", "/A/x.txt"}, "/Dest", true);
     // /A copies; /A/x.txt meets /Dest/x.txt.
     q = question(2);
     ASSERT_EQ(q.kind, Kind::nameTaken);

@@ -10,8 +10,6 @@
 
 namespace {
 
-using V = std::vector<std::string>;
-
 // The entry at a path below entry ("Docs/Inner"); nullptr when absent.
 std::shared_ptr<XXProtectFileWrapper> entryAt(std::shared_ptr<XXProtectFileWrapper> entry,
                                               const std::string &path)
@@ -116,10 +114,10 @@ TEST_F(ServiceTree, TheTreeMirrorsTheStoreWithoutEmptyFiles)
     ASSERT_NE(root, nullptr);
     expectLinksHold(*root);
     // In the store's index order, which folds case.
-    EXPECT_EQ(namesOf(root->allSubFileArray()), (V{"a.png", "doc.txt", "Docs", "z.mp4"}));
+    EXPECT_EQ(namesOf(root->allSubFileArray()), (Names{"a.png", "doc.txt", "Docs", "z.mp4"}));
     const auto docs = entryAt(root, "Docs");
-    EXPECT_EQ(namesOf(docs->allSubFileArray()), (V{"Hollow", "Inner", "report.pdf"}));
-    EXPECT_EQ(namesOf(docs->allSubFolderArray()), (V{"Hollow", "Inner"}));
+    EXPECT_EQ(namesOf(docs->allSubFileArray()), (Names{"Hollow", "Inner", "report.pdf"}));
+    EXPECT_EQ(namesOf(docs->allSubFolderArray()), (Names{"Hollow", "Inner"}));
     EXPECT_EQ(docs->fileType(), 0);
     EXPECT_EQ(docs->iconName(), "NSFolder");
 
@@ -156,8 +154,8 @@ TEST_F(ServiceTree, SeparationAndSearchListFoldersInPreOrderThenFilesInDiscovery
     // The store lists names in case-folded order: doc.txt before Docs, Hollow before Inner.
     XXProtectFileArray folders, files;
     manager->separateProtectFolderWrapper(root, folders, files);
-    EXPECT_EQ(namesOf(folders), (V{"", "Docs", "Hollow", "Void", "Inner"}));
-    EXPECT_EQ(namesOf(files), (V{"a.png", "doc.txt", "deep.mp3", "report.pdf", "z.mp4"}));
+    EXPECT_EQ(namesOf(folders), (Names{"", "Docs", "Hollow", "Void", "Inner"}));
+    EXPECT_EQ(namesOf(files), (Names{"a.png", "doc.txt", "deep.mp3", "report.pdf", "z.mp4"}));
     // Levels count from the entry the pass starts at: the root is below the container.
     EXPECT_EQ(root->folderLevel(), 1);
     EXPECT_EQ(entryAt(root, "Docs")->folderLevel(), 2);
@@ -165,9 +163,9 @@ TEST_F(ServiceTree, SeparationAndSearchListFoldersInPreOrderThenFilesInDiscovery
 
     // Matching folders before matching files, although the file doc.txt lies higher.
     EXPECT_EQ(namesOf(manager->searchFileWithKeyString("o", root)),
-              (V{"Docs", "Hollow", "Void", "doc.txt", "report.pdf"}));
-    EXPECT_EQ(namesOf(manager->searchFileWithKeyString("Doc", root)), (V{"Docs"}));
-    EXPECT_EQ(namesOf(manager->searchFileWithKeyString("doc", root)), (V{"doc.txt"}));
+              (Names{"Docs", "Hollow", "Void", "doc.txt", "report.pdf"}));
+    EXPECT_EQ(namesOf(manager->searchFileWithKeyString("Doc", root)), (Names{"Docs"}));
+    EXPECT_EQ(namesOf(manager->searchFileWithKeyString("doc", root)), (Names{"doc.txt"}));
     EXPECT_TRUE(manager->searchFileWithKeyString("", root).empty());
     EXPECT_TRUE(manager->searchFileWithKeyString("a", entryAt(root, "a.png")).empty());
 }
@@ -179,7 +177,7 @@ TEST_F(ServiceTree, ListingAgainReplacesTheChildrenAndRenamesRefreshThePaths)
     const auto docs = entryAt(root, "Docs");
     const auto oldReport = entryAt(docs, "report.pdf");
     manager->fullFileToFolderFile(*docs);
-    EXPECT_EQ(namesOf(docs->allSubFileArray()), (V{"Hollow", "Inner", "report.pdf"}));
+    EXPECT_EQ(namesOf(docs->allSubFileArray()), (Names{"Hollow", "Inner", "report.pdf"}));
     EXPECT_EQ(oldReport->parentWrapper(), nullptr);
     EXPECT_EQ(entryAt(docs, "Inner/deep.mp3")->fileSize(), 5u);
 
@@ -216,8 +214,8 @@ TEST_F(ServiceTree, NamesNoPathCanHoldAreLeftOut)
     const auto tree = buildTree();
     ASSERT_NE(tree, nullptr);
     const auto top = tree->allSubFileArray()[0];
-    EXPECT_EQ(namesOf(top->allSubFileArray()), (V{"dir", "good.txt"}));
-    EXPECT_EQ(namesOf(entryAt(top, "dir")->allSubFileArray()), (V{"inside.txt"}));
+    EXPECT_EQ(namesOf(top->allSubFileArray()), (Names{"dir", "good.txt"}));
+    EXPECT_EQ(namesOf(entryAt(top, "dir")->allSubFileArray()), (Names{"inside.txt"}));
     EXPECT_TRUE(logged("whose name no path can hold: \"x\\x5cy\""));
     EXPECT_TRUE(logged("whose name no path can hold: \"..\""));
     EXPECT_TRUE(logged("whose name no path can hold: \"\\xff\\xfe.txt\""));
