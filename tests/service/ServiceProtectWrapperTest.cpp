@@ -1,4 +1,4 @@
-// Tree entries on their own: icons, full paths, parent links, lifetimes and both sorts.
+// Tree entries on their own: icons, parent links, lifetimes and both sorts.
 #include "ServiceTestSupport.h"
 #include "XXProtectFileWrapper.h"
 
@@ -28,18 +28,6 @@ TEST(ServiceProtectWrapper, IconRule)
     for (const auto &[type, icon] : icons) {
         entry.setFileType(type);
         EXPECT_EQ(entry.iconName(), icon) << type;
-    }
-}
-
-TEST(ServiceProtectWrapper, FullPathsJoinOnceAtTheRoot)
-{
-    const std::tuple<const char *, const char *, const char *> cases[] = {
-        {"", "", "/"}, {"/", "a", "/a"}, {"/a", "b c", "/a/b c"}};
-    for (const auto &[parent, name, full] : cases) {
-        XXProtectFileWrapper entry;
-        entry.setParentFolderPath(parent);
-        entry.setFileName(name);
-        EXPECT_EQ(entry.fullPath(), full) << parent << " + " << name;
     }
     auto folder = XXProtectFileWrapper::makeFolder("/", "New", "2024-03-05 09:07:01");
     EXPECT_TRUE(folder->isDirectory());
