@@ -54,7 +54,6 @@ TEST(TransferConversation, EachReportAsksItsQuestion)
         {report(importing, 8, "b.bin"), 1, Kind::itemFailed, XXTransferKind::importing, false, "b.bin", true},
         // The to-self report names nobody: the item the run stands at is the one.
         {report(operating, 9), 2, Kind::intoItself, XXTransferKind::operating, true, "current", true},
-        {report(operating, 9), 1, Kind::intoItself, XXTransferKind::operating, true, "current", false},
         // Reports that end the run, and codes an area does not ask with.
         {report(operating, 10), 2, Kind::none, XXTransferKind::operating, false, "", false},
         {report(importing, 9), 2, Kind::none, XXTransferKind::importing, false, "", false},
