@@ -1,4 +1,5 @@
-// The computer-side model on a real folder tree with hidden entries, links and escapes.
+// The computer-side model on a real folder tree with hidden entries, links and escapes. (Its
+// sort order shows in the window's computer pane test.)
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,20 +80,6 @@ TEST_F(ServiceFileWrapper, HiddenChildrenAreListedButNotShown)
 
     // The link named directly is followed.
     EXPECT_TRUE(XXFileWrapper(top + "/loop").isDirectory());
-}
-
-TEST_F(ServiceFileWrapper, SortingGroupsByKindThenName)
-{
-    auto model = XXFileWrapper::initWithURL(top);
-    model->sortFile();
-    EXPECT_EQ(namesOf(model->allWithoutHiddenFileSubFileArray()), (Names{"z", "b.mp3", "a.jpg", "loop"}));
-    EXPECT_EQ(namesOf(model->allSubFileArray()),
-              (Names{".hidden", "z", "b.mp3", "a.jpg", ".DS_Store", "loop"}));
-
-    XXFileArray items{item("x.zip", false), item("Y.mov", false), item("B", true),
-                      item("a", true),      item("n.txt", false), item("m", false)};
-    XXFileWrapper::sortFileArray(items);
-    EXPECT_EQ(namesOf(items), (Names{"B", "a", "Y.mov", "n.txt", "x.zip", "m"}));
 }
 
 TEST_F(ServiceFileWrapper, EscapedPathsAreTriedDecoded)
