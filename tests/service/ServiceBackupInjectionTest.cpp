@@ -26,8 +26,6 @@ protected:
         storePut("/top.bin", std::string(70000, 't') + "end");
     }
 
-    std::string backupRoot() const { return home.path() + "/Documents/TovinUSBENC/Backup"; }
-
     // Every file of the vault as the engine reads it back ("<unreadable>" for one it cannot).
     static void readVault(const std::string &folder, Contents &out)
     {

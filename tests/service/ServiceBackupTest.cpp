@@ -78,8 +78,6 @@ protected:
         writeFile(storeDir() + "/.empty", "");
     }
 
-    std::string backupRoot() const { return home / "Documents/TovinUSBENC/Backup"; }
-
     // Runs a copy with recording blocks; the result must come exactly once, after all progress.
     template <class Operation>
     CopyOutcome collect(const Operation &operation, const ProgressHook &hook)

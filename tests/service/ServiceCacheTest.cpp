@@ -1,8 +1,5 @@
 // The private cache folders, the open-on-computer cache and the watch on its copies, and the
 // removal of every decrypted copy when the session ends or a later start finds them.
-#include <sys/stat.h>
-#include <utime.h>
-
 #include <chrono>
 #include <fstream>
 
@@ -16,12 +13,6 @@
 #include "XXPrivateCacheFolder.h"
 
 namespace {
-
-mode_t modeOf(const std::string &path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
 
 class ServiceCache : public TransferFixture {
 protected:

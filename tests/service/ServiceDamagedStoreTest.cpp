@@ -46,7 +46,7 @@ TEST_F(ServiceDamagedStore, ExportWritesTheRestAndReportsTheFolder)
 
 TEST_F(ServiceDamagedStore, AMoveKeepsTheFolderWithWhatItCouldNotCopy)
 {
-    manager->operateJob().start({entry("/Box")}, entry("/Dest"), false, recorder());
+    operate({"/Box"}, "/Dest", false);
     expectReport(lastReport(), "12+1", 7);
     EXPECT_EQ(storeGet("/Dest/Box/x.txt"), "inside");
     EXPECT_EQ(storeList("/Dest/Box"), (std::vector<std::string>{"x.txt"}));

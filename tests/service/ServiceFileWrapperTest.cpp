@@ -1,4 +1,5 @@
-// The computer-side model on a real folder tree with hidden entries, links and escapes.
+// The computer-side model on a real folder tree with hidden entries, links and escapes. (Its
+// sort order shows in the window's computer pane test.)
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,8 +9,6 @@
 #include "XXFileWrapper.h"
 
 namespace {
-
-using V = std::vector<std::string>;
 
 std::shared_ptr<XXFileWrapper> item(const std::string &name, bool folder)
 {
@@ -62,15 +61,16 @@ TEST_F(ServiceFileWrapper, AFolderAndItsAttributes)
 TEST_F(ServiceFileWrapper, HiddenChildrenAreListedButNotShown)
 {
     auto model = XXFileWrapper::initWithURL(top);
-    EXPECT_EQ(namesOf(model->allSubFileArray()), (V{".DS_Store", ".hidden", "a.jpg", "b.mp3", "loop", "z"}));
-    EXPECT_EQ(namesOf(model->allWithoutHiddenFileSubFileArray()), (V{"a.jpg", "b.mp3", "loop", "z"}));
+    EXPECT_EQ(namesOf(model->allSubFileArray()),
+              (Names{".DS_Store", ".hidden", "a.jpg", "b.mp3", "loop", "z"}));
+    EXPECT_EQ(namesOf(model->allWithoutHiddenFileSubFileArray()), (Names{"a.jpg", "b.mp3", "loop", "z"}));
     // The link to the folder itself is not a folder of the model, so no walk can loop.
-    EXPECT_EQ(namesOf(model->allSubFolderFileArray()), (V{"z"}));
+    EXPECT_EQ(namesOf(model->allSubFolderFileArray()), (Names{"z"}));
     for (const auto &child : model->allSubFileArray())
         EXPECT_EQ(child->parentFolderPath(), top);
 
     const auto z = model->allSubFolderFileArray()[0];
-    EXPECT_EQ(namesOf(z->allSubFileArray()), (V{"inner.txt"}));
+    EXPECT_EQ(namesOf(z->allSubFileArray()), (Names{"inner.txt"}));
     EXPECT_EQ(z->allSubFileArray()[0]->fullPath(), top + "/z/inner.txt");
     EXPECT_EQ(z->allSubFileArray()[0]->fileAttributes()->fileSize, 5u);
 
@@ -80,19 +80,6 @@ TEST_F(ServiceFileWrapper, HiddenChildrenAreListedButNotShown)
 
     // The link named directly is followed.
     EXPECT_TRUE(XXFileWrapper(top + "/loop").isDirectory());
-}
-
-TEST_F(ServiceFileWrapper, SortingGroupsByKindThenName)
-{
-    auto model = XXFileWrapper::initWithURL(top);
-    model->sortFile();
-    EXPECT_EQ(namesOf(model->allWithoutHiddenFileSubFileArray()), (V{"z", "b.mp3", "a.jpg", "loop"}));
-    EXPECT_EQ(namesOf(model->allSubFileArray()), (V{".hidden", "z", "b.mp3", "a.jpg", ".DS_Store", "loop"}));
-
-    XXFileArray items{item("x.zip", false), item("Y.mov", false), item("B", true),
-                      item("a", true),      item("n.txt", false), item("m", false)};
-    XXFileWrapper::sortFileArray(items);
-    EXPECT_EQ(namesOf(items), (V{"B", "a", "Y.mov", "n.txt", "x.zip", "m"}));
 }
 
 TEST_F(ServiceFileWrapper, EscapedPathsAreTriedDecoded)
@@ -106,7 +93,7 @@ TEST_F(ServiceFileWrapper, EscapedPathsAreTriedDecoded)
     XXFileWrapper url("file://" + dir.path() + "/my%20docs");
     EXPECT_TRUE(url.isDirectory());
     EXPECT_EQ(url.fileName(), "my docs");
-    EXPECT_EQ(namesOf(url.allSubFileArray()), (V{"file one.txt"}));
+    EXPECT_EQ(namesOf(url.allSubFileArray()), (Names{"file one.txt"}));
 
     // A name that really holds an escape is opened as it stands.
     writeFile(dir / "100%25", "literal");
@@ -143,6 +130,6 @@ TEST_F(ServiceFileWrapper, SetArraysAreNotReplacedByALaterListing)
 {
     XXFileWrapper model(top);
     model.setAllSubFileArray({item("mine", false)});
-    EXPECT_EQ(namesOf(model.allWithoutHiddenFileSubFileArray()), (V{"a.jpg", "b.mp3", "loop", "z"}));
-    EXPECT_EQ(namesOf(model.allSubFileArray()), (V{"mine"}));
+    EXPECT_EQ(namesOf(model.allWithoutHiddenFileSubFileArray()), (Names{"a.jpg", "b.mp3", "loop", "z"}));
+    EXPECT_EQ(namesOf(model.allSubFileArray()), (Names{"mine"}));
 }

@@ -38,10 +38,6 @@ protected:
             ASSERT_LT(got->size(), 2 * content.size()) << path << " should read back short";
         }
     }
-    void operate(const Names &paths, const std::string &destination, bool isCopy)
-    {
-        manager->operateJob().start(entries(paths), entry(destination), isCopy, recorder());
-    }
     size_t childrenNamed(const std::string &folder, const std::string &name)
     {
         size_t n = 0;

@@ -9,13 +9,7 @@
 
 namespace {
 
-class ServiceOperate : public TransferFixture {
-protected:
-    void operate(const Names &paths, const std::string &destination, bool isCopy)
-    {
-        manager->operateJob().start(entries(paths), entry(destination), isCopy, recorder());
-    }
-};
+using ServiceOperate = TransferFixture;
 
 TEST_F(ServiceOperate, CopyStoresEverythingAnewAndLeavesTheSource)
 {

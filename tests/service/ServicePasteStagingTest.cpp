@@ -1,7 +1,5 @@
 // Staging a selection for a paste into another program: whole trees, clashing names, cancel,
 // and a cut that removes only what another program took.
-#include <sys/stat.h>
-
 #include <thread>
 
 #include "TransferTestSupport.h"
@@ -33,12 +31,6 @@ protected:
         TransferFixture::TearDown();
     }
     static std::string cache() { return XXPasteProtectFileOutAppModel::pasteCacheFolderPath(); }
-    static mode_t modeOf(const std::string &path)
-    {
-        struct stat st {};
-        EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
-        return st.st_mode & 07777;
-    }
 
     std::optional<XXPasteStaging> staging;
 };

@@ -1,4 +1,4 @@
-// Tree entries on their own: icons, full paths, parent links, lifetimes and both sorts.
+// Tree entries on their own: icons, parent links, lifetimes and both sorts.
 #include "ServiceTestSupport.h"
 #include "XXProtectFileWrapper.h"
 
@@ -15,8 +15,6 @@ std::shared_ptr<XXProtectFileWrapper> file(const std::string &name, std::int64_t
     return entry;
 }
 
-using V = std::vector<std::string>;
-
 }  // namespace
 
 TEST(ServiceProtectWrapper, IconRule)
@@ -31,18 +29,6 @@ TEST(ServiceProtectWrapper, IconRule)
         entry.setFileType(type);
         EXPECT_EQ(entry.iconName(), icon) << type;
     }
-}
-
-TEST(ServiceProtectWrapper, FullPathsJoinOnceAtTheRoot)
-{
-    const std::tuple<const char *, const char *, const char *> cases[] = {
-        {"", "", "/"}, {"/", "a", "/a"}, {"/a", "b c", "/a/b c"}};
-    for (const auto &[parent, name, full] : cases) {
-        XXProtectFileWrapper entry;
-        entry.setParentFolderPath(parent);
-        entry.setFileName(name);
-        EXPECT_EQ(entry.fullPath(), full) << parent << " + " << name;
-    }
     auto folder = XXProtectFileWrapper::makeFolder("/", "New", "2024-03-05 09:07:01");
     EXPECT_TRUE(folder->isDirectory());
     EXPECT_EQ(folder->iconName(), "NSFolder");
@@ -56,7 +42,7 @@ TEST(ServiceProtectWrapper, ParentLinksFollowOwnership)
     folder->appendSubFile(a);
     folder->appendSubFile(sub);
     EXPECT_EQ(a->parentWrapper(), folder.get());
-    EXPECT_EQ(namesOf(folder->allSubFolderArray()), V{"sub"});
+    EXPECT_EQ(namesOf(folder->allSubFolderArray()), Names{"sub"});
 
     EXPECT_EQ(folder->removeSubFile(a.get()), a);
     EXPECT_EQ(a->parentWrapper(), nullptr);
@@ -112,7 +98,7 @@ TEST(ServiceProtectWrapper, SortGroupsComeBeforeTheKey)
                                XXProtectFileWrapper::makeFolder("/", "zz", "--")};
     for (std::int64_t key = 0; key <= 7; key++) {
         XXProtectFileWrapper::sortFileArray(entries, key);
-        EXPECT_EQ(namesOf(entries), (V{"zz", "v.mp4", "m.mp3", "t.txt", "p.png", "a.zip", "odd"})) << key;
+        EXPECT_EQ(namesOf(entries), (Names{"zz", "v.mp4", "m.mp3", "t.txt", "p.png", "a.zip", "odd"})) << key;
     }
 }
 
@@ -125,20 +111,20 @@ TEST(ServiceProtectWrapper, SortKeysWithinAGroup)
         XXProtectFileWrapper::sortFileArray(entries, key);
         return namesOf(entries);
     };
-    EXPECT_EQ(sorted(0), (V{"B.txt", "a.txt", "b.txt"}));  // code order: capitals first
-    EXPECT_EQ(sorted(1), (V{"b.txt", "a.txt", "B.txt"}));
-    EXPECT_EQ(sorted(2), (V{"a.txt", "b.txt", "B.txt"}));
-    EXPECT_EQ(sorted(3), (V{"B.txt", "b.txt", "a.txt"}));
-    EXPECT_EQ(sorted(4), (V{"B.txt", "b.txt", "a.txt"}));  // 9 < 10 < 100, as numbers
+    EXPECT_EQ(sorted(0), (Names{"B.txt", "a.txt", "b.txt"}));  // code order: capitals first
+    EXPECT_EQ(sorted(1), (Names{"b.txt", "a.txt", "B.txt"}));
+    EXPECT_EQ(sorted(2), (Names{"a.txt", "b.txt", "B.txt"}));
+    EXPECT_EQ(sorted(3), (Names{"B.txt", "b.txt", "a.txt"}));
+    EXPECT_EQ(sorted(4), (Names{"B.txt", "b.txt", "a.txt"}));  // 9 < 10 < 100, as numbers
     for (std::int64_t key : {5, 6, 7, 1000})
-        EXPECT_EQ(sorted(key), (V{"a.txt", "b.txt", "B.txt"})) << key;
+        EXPECT_EQ(sorted(key), (Names{"a.txt", "b.txt", "B.txt"})) << key;
 
     // Equal keys keep their order; sortFilesWithType sorts the entry's own children.
     auto folder = XXProtectFileWrapper::makeFolder("/", "F", "--");
     for (const char *name : {"x.txt", "y.txt", "w.txt"})
         folder->appendSubFile(file(name, 4, 5));
     folder->sortFilesWithType(XXProtectFileWrapper::SortSizeAscending);
-    EXPECT_EQ(namesOf(folder->allSubFileArray()), (V{"x.txt", "y.txt", "w.txt"}));
+    EXPECT_EQ(namesOf(folder->allSubFileArray()), (Names{"x.txt", "y.txt", "w.txt"}));
     folder->sortFilesWithType(XXProtectFileWrapper::SortNameAscending);
-    EXPECT_EQ(namesOf(folder->allSubFileArray()), (V{"w.txt", "x.txt", "y.txt"}));
+    EXPECT_EQ(namesOf(folder->allSubFileArray()), (Names{"w.txt", "x.txt", "y.txt"}));
 }

@@ -1,10 +1,9 @@
 // Result records: the record (area text, code, tip, keys) each typed result shows, which the
-// screens, the logs and docs/errors.md rely on. The session's refusals are checked against real
-// engine answers (a missing, damaged or full vault among them) in ServiceSessionTest.
+// screens, the logs and docs/errors.md rely on. Records the session, tree and folder tests get
+// from real engine answers (a missing, damaged or full vault among them) are checked there only.
 #include <cerrno>
 
 #include "ServiceTestSupport.h"
-#include "XXProtectFileWrapper.h"
 
 TEST(ServiceResult, SuccessAndErrorRecordsCarryOneDictionaryEach)
 {
@@ -34,16 +33,6 @@ TEST(ServiceResult, SuccessAndErrorRecordsCarryOneDictionaryEach)
     EXPECT_FALSE(none.successDic().has_value());
 }
 
-TEST(ServiceResult, OnlyATreeEntryPayloadReadsAsAnEntry)
-{
-    XXDiskResultObject ok = XXDiskResultObject::success();
-    auto folder = XXProtectFileWrapper::makeFolder("/", "a", "--");
-    ok.setSuccessValue(folder);
-    EXPECT_EQ(ok.successWrapper(), folder);
-    ok.setSuccessValue(std::string("not an entry"));
-    EXPECT_EQ(ok.successWrapper(), nullptr);
-}
-
 TEST(ServiceResult, EveryResultShowsItsRecord)
 {
     const std::string fallback = localized("String_102");
@@ -59,43 +48,23 @@ TEST(ServiceResult, EveryResultShowsItsRecord)
         std::string tip;
     };
     const Case cases[] = {
-        {Result::refused(XXStartCondition::noVolume), "1+1", 1, "1", localized("String_103")},
-        {Result::engineRefused(XXEngineCall::mount, 20, ENOTDIR), "1+0", 20, "fs_mount--20", "fs_mount--20"},
-        {Result::refused(XXAccountCondition::notMounted), "2+1", 1, "1", localized("String_104")},
-        {Result::refused(XXAccountCondition::noPassword), "2+1", 2, "2", localized("String_105")},
-        {Result::engineRefused(XXEngineCall::mkfs, -1, EEXIST), "2+0", -1, "fs_mkfs---1", "fs_mkfs---1"},
-        {Result::refused(XXLoginCondition::notMounted), "3+1", 1, "1", localized("String_104")},
         {Result::refused(XXLoginCondition::noPassword, EIO), "3+1", 2, "2", localized("String_142")},
         // A login refused by the vault's state, not by the password, says why.
         {Result::engineRefused(XXEngineCall::login, -1, 0), "3+0", -1, "fs_login---1",
          localized("String_142")},
-        {Result::engineRefused(XXEngineCall::login, -1, ENOENT), "3+0", -1, "fs_login---1",
-         unreadable + localized("String_181")},
         {Result::engineRefused(XXEngineCall::login, -1, EIO), "3+0", -1, "fs_login---1",
          unreadable + localized("String_182")},
         {Result::engineRefused(XXEngineCall::login, -1, EROFS), "3+0", -1, "fs_login---1",
          unreadable + localized("String_183")},
         {Result::engineRefused(XXEngineCall::login, -1, ENOMEM), "3+0", -1, "fs_login---1",
          unreadable + localized("String_185") + " 12"},
-        {Result::refused(XXPasswordCondition::notMounted), "4+1", 1, "1", localized("String_104")},
-        {Result::refused(XXPasswordCondition::noOldPassword), "4+1", 2, "2", localized("String_105")},
-        {Result::refused(XXPasswordCondition::noNewPassword), "4+1", 3, "3", localized("String_105")},
         // The password change shows its own text, and no number.
-        {Result::engineRefused(XXEngineCall::chpasswd, -1, EACCES), "4+0", 0, localized("String_156"),
-         localized("String_156")},
         {Result::engineRefused(XXEngineCall::chpasswd, -1, 0), "4+0", 0, localized("String_156"),
          localized("String_156")},
         {Result::engineRefused(XXEngineCall::chpasswd, -1, EROFS), "4+0", 0, localized("String_156"),
          notChanged + localized("String_183")},
-        {Result::refused(XXTreeCondition::notMounted), "5+1", 1, "1", fallback},
-        {Result::refused(XXFolderCondition::notMounted), "6+1", 1, "1", localized("String_104")},
-        {Result::refused(XXFolderCondition::notLoggedIn), "6+1", 2, "2", localized("String_106")},
-        {Result::refused(XXFolderCondition::noName), "6+1", 3, "3", localized("String_107")},
-        {Result::refused(XXFolderCondition::badName), "6+1", 4, "4", localized("String_98")},
-        {Result::engineRefused(XXEngineCall::mkdir, -1, EEXIST), "6+0", -1, "fs_mkdir---1", "fs_mkdir---1"},
         {Result::engineRefused(XXEngineCall::writeBack, 0, ENOSPC), "8+0", 0, localized("String_168"),
          localized("String_168")},
-        {Result::refused(XXRemoveCondition::notAllRemoved, ELOOP), "9+1", 1, "1", localized("String_93")},
         {Result::reported(Area::exporting, XXReportNotMounted), "7+1", 1, "1", localized("String_104")},
         {Result::reported(Area::importing, XXReportNotMounted), "8+1", 1, "1", localized("String_104")},
         {Result::reported(Area::operating, XXReportNotMounted), "12+1", 1, "1", localized("String_104")},

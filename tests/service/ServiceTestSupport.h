@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -202,7 +203,16 @@ protected:
         ServiceFixture::SetUp();
         openVault();
     }
+
+    std::string backupRoot() const { return home / "Documents/TovinUSBENC/Backup"; }
 };
+
+// The permission bits of path itself (links not followed); 0 when it is missing.
+inline mode_t modeOf(const std::string &path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
 
 inline void expectError(const XXDiskResultObject &result, const std::string &area, std::int64_t code,
                         const std::string &tip)

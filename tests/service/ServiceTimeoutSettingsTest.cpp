@@ -20,8 +20,6 @@ const XXTimeoutValues defaults{};
 TEST_F(ServiceTimeoutSettings, ValuesRoundTripUnderASectionOfTheirOwn)
 {
     EXPECT_EQ(readTimeoutSettings(), defaults) << "fresh store";
-    EXPECT_EQ(defaults.idleLockMinutes, 10);
-    EXPECT_TRUE(defaults.lockOnScreenLock);
 
     for (const XXTimeoutValues values : {XXTimeoutValues{0, false}, XXTimeoutValues{1, true},
                                          XXTimeoutValues{120, false}, XXTimeoutValues{10, true}}) {

@@ -54,7 +54,6 @@ TEST(TransferConversation, EachReportAsksItsQuestion)
         {report(importing, 8, "b.bin"), 1, Kind::itemFailed, XXTransferKind::importing, false, "b.bin", true},
         // The to-self report names nobody: the item the run stands at is the one.
         {report(operating, 9), 2, Kind::intoItself, XXTransferKind::operating, true, "current", true},
-        {report(operating, 9), 1, Kind::intoItself, XXTransferKind::operating, true, "current", false},
         // Reports that end the run, and codes an area does not ask with.
         {report(operating, 10), 2, Kind::none, XXTransferKind::operating, false, "", false},
         {report(importing, 9), 2, Kind::none, XXTransferKind::importing, false, "", false},
@@ -156,7 +155,7 @@ TEST_F(ServiceTransferConversation, TheManagersCallsResumeAWaitingCopy)
                                                    manager->operateJob().currentItemName());
     };
 
-    manager->operateJob().start(entries({"/A"}), entry("/A/B"), true, recorder());
+    operate({"/A"}, "/A/B", true);
     XXTransferQuestion q = question(1);
     EXPECT_EQ(q.kind, Kind::intoItself);
     EXPECT_EQ(q.itemName, "A");
@@ -166,7 +165,7 @@ TEST_F(ServiceTransferConversation, TheManagersCallsResumeAWaitingCopy)
     EXPECT_EQ(storeList("/A/B"), Names{});
 
     reports.clear();
-    manager->operateJob().start(entries({"/A", "/A/x.txt"}), entry("/Dest"), true, recorder());
+    operate({"/A", "/A/x.txt"}, "/Dest", true);
     // /A copies; /A/x.txt meets /Dest/x.txt.
     q = question(2);
     ASSERT_EQ(q.kind, Kind::nameTaken);

@@ -1,4 +1,5 @@
-// The name rules the transfers share.
+// The name rules the transfers share, where the transfer tests do not meet them: plain free
+// names and folders inside folders show in the import, export and copy tests.
 #include <gtest/gtest.h>
 
 #include "XXTransferNames.h"
@@ -9,9 +10,6 @@ using namespace xxtransfer;
 
 TEST(ServiceTransferNames, FreeNamesNumberBeforeTheLastExtension)
 {
-    EXPECT_EQ(numberedName("a.txt", false, 0), "a(0).txt");
-    EXPECT_EQ(numberedName("a.tar.gz", false, 1), "a.tar(1).gz");
-    EXPECT_EQ(numberedName("README", false, 0), "README(0)");
     EXPECT_EQ(numberedName(".profile", false, 0), ".profile(0)");
     EXPECT_EQ(numberedName("trailing.", false, 0), "trailing.(0)");
     EXPECT_EQ(numberedName("Photos.2024", true, 3), "Photos.2024(3)");  // folders keep their dots
@@ -29,10 +27,7 @@ TEST(ServiceTransferNames, FreeNamesNumberBeforeTheLastExtension)
 
 TEST(ServiceTransferNames, InsideMeansWholeComponentsWhateverTheCase)
 {
-    EXPECT_TRUE(isSameOrInside("/A", "/A"));
-    EXPECT_TRUE(isSameOrInside("/A/B/C", "/A"));
     EXPECT_TRUE(isSameOrInside("/a/b", "/A/"));
-    EXPECT_FALSE(isSameOrInside("/AB", "/A"));
     EXPECT_FALSE(isSameOrInside("/A", "/A/B"));
     EXPECT_TRUE(isSameOrInside("/anything", "/"));
     EXPECT_FALSE(isSameOrInside("/", "/A"));

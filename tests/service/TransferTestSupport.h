@@ -126,6 +126,12 @@ protected:
     }
     static Names childNames(const XXProtectFileWrapper &folder) { return namesOf(folder.allSubFileArray()); }
 
+    // Copies (or moves) the entries at paths into the folder at destination.
+    void operate(const Names &paths, const std::string &destination, bool isCopy)
+    {
+        manager->operateJob().start(entries(paths), entry(destination), isCopy, recorder());
+    }
+
 private:
     ScopedEnv environment;
 };
