@@ -49,21 +49,15 @@ private:
     struct sigaction oldTerm_ {};
 };
 
-struct CopyOutcome {
-    bool success = false;
-    std::string errorTip;
-    std::string completeTip;
-};
-
 // Runs a backup or restore with a progress line made from its first (total, 0) report.
-CopyOutcome runCopy(XXDiskFileManager &manager, const std::string &label,
+XXBackupResult runCopy(XXDiskFileManager &manager, const std::string &label,
                     const std::function<void(const XXDiskFileManager::BackupProgressBlock &,
                                              const XXDiskFileManager::BackupResultBlock &)> &copy)
 {
     CancelOnInterrupt cancel(manager);
     std::optional<Progress> progress;
     uint64_t shown = 0;
-    CopyOutcome outcome;
+    XXBackupResult outcome;
     copy(
         [&](uint64_t total, uint64_t done) {
             if (!progress)
@@ -73,9 +67,7 @@ CopyOutcome runCopy(XXDiskFileManager &manager, const std::string &label,
                 shown = done;
             }
         },
-        [&](bool success, const std::string &errorTip, const std::string &completeTip) {
-            outcome = {success, errorTip, completeTip};
-        });
+        [&](const XXBackupResult &result) { outcome = result; });
     return outcome;
 }
 
@@ -86,9 +78,6 @@ std::set<std::string> backupNames(XXDiskFileManager &manager)
         names.insert(folder->fileName());
     return names;
 }
-
-// The service's fixed text for a folder without a vault.
-const std::string kNoVaultTip = "未发现保管库";
 
 }  // namespace
 
@@ -101,12 +90,12 @@ int runBackup(Invocation &inv)
     vault.login(inv);
     XXDiskFileManager &m = vault.manager();
     const std::set<std::string> before = backupNames(m);
-    const CopyOutcome outcome = runCopy(
+    const XXBackupResult outcome = runCopy(
         m, "backup", [&](auto &progress, auto &result) { m.backupJob().backUpDiskDataProgressBlock(progress, result); });
-    if (!outcome.success)
-        throw OperationError("the backup failed: " + outcome.errorTip);
-    if (!outcome.completeTip.empty())
+    if (outcome.outcome == XXBackupOutcome::cancelled)
         throw OperationError("the backup was cancelled; nothing of it was kept");
+    if (!outcome.success())
+        throw OperationError("the backup failed: " + outcome.errorTip());
     for (const auto &folder : m.allBackUpFolders())
         if (!before.count(folder->fileName()))
             fprintf(stderr, "Backed up the vault to %s (%s)\n", folder->fullPath().c_str(),
@@ -148,19 +137,24 @@ int runRestore(Invocation &inv)
     if (folderPath.empty())
         throw OperationError("no backup named \"" + name + "\" in " + m.backupRootFolderPath() +
                              " (backups lists them)");
-    const CopyOutcome outcome = runCopy(m, "restore", [&](auto &progress, auto &result) {
+    const XXBackupResult outcome = runCopy(m, "restore", [&](auto &progress, auto &result) {
         m.backupJob().RestoreDiskDataWithSelectedPath(folderPath, progress, result);
     });
-    if (!outcome.success) {
-        if (outcome.errorTip == kNoVaultTip)
-            throw OperationError("\"" + name + "\" holds no vault; the vault on " + inv.volume +
-                                 " is unchanged");
-        const std::string reason = outcome.errorTip.empty() ? "the backup folder is gone" : outcome.errorTip;
-        throw OperationError("the restore failed (" + reason + "); the vault on " + inv.volume +
+    switch (outcome.outcome) {
+    case XXBackupOutcome::finished:
+        break;
+    case XXBackupOutcome::cancelled:
+        throw OperationError("the restore was cancelled; the vault on " + inv.volume + " is unchanged");
+    case XXBackupOutcome::noVault:
+        throw OperationError("\"" + name + "\" holds no vault; the vault on " + inv.volume + " is unchanged");
+    case XXBackupOutcome::sourceMissing:
+        throw OperationError("the restore failed (the backup folder is gone); the vault on " + inv.volume +
+                             " is unchanged");
+    case XXBackupOutcome::destinationPresent:
+    case XXBackupOutcome::copyFailed:
+        throw OperationError("the restore failed (" + outcome.errorTip() + "); the vault on " + inv.volume +
                              " is unchanged");
     }
-    if (!outcome.completeTip.empty())
-        throw OperationError("the restore was cancelled; the vault on " + inv.volume + " is unchanged");
     fprintf(stderr, "Restored the vault from the backup of %s; it opens with the password it had then\n",
             name.c_str());
     return 0;

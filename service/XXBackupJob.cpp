@@ -108,6 +108,28 @@ std::string nearestExistingAncestor(const std::string &path)
 
 }  // namespace
 
+std::string XXBackupResult::errorTip() const
+{
+    switch (outcome) {
+    case XXBackupOutcome::noVault:
+        return kNoVaultTip;
+    case XXBackupOutcome::destinationPresent:
+        return localized("String_66");
+    case XXBackupOutcome::copyFailed:
+        return localized("String_81");
+    case XXBackupOutcome::finished:
+    case XXBackupOutcome::cancelled:
+    case XXBackupOutcome::sourceMissing:
+        break;
+    }
+    return "";
+}
+
+std::string XXBackupResult::completeTip() const
+{
+    return outcome == XXBackupOutcome::cancelled ? localized("String_65") : "";
+}
+
 void XXBackupJob::acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::string &toDir,
                                                      std::vector<FileCopyItem> &containerArr)
 {
@@ -127,7 +149,7 @@ void XXBackupJob::acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::s
     containerArr.push_back(std::move(entry));
 }
 
-XXBackupJob::CopyResult
+XXBackupResult
 XXBackupJob::copyFolderForBackup(const std::string &sourceFolder, const std::string &destinationPath,
                                        const ProgressBlock &progressBlock)
 {
@@ -136,9 +158,9 @@ XXBackupJob::copyFolderForBackup(const std::string &sourceFolder, const std::str
     while (destination.size() > 1 && destination.back() == '/')
         destination.pop_back();
     if (!isFolder(sourceFolder))
-        return {false, "", ""};
+        return {XXBackupOutcome::sourceMissing};
     if (pathExists(destination))
-        return {false, localized("String_66"), ""};
+        return {XXBackupOutcome::destinationPresent};
     isCancel_.store(false);
 
     XXFileWrapper source(sourceFolder);
@@ -159,7 +181,7 @@ XXBackupJob::copyFolderForBackup(const std::string &sourceFolder, const std::str
         if (destinationMade)
             removeTree(destination);
     };
-    auto failedWith = [](int err) { return CopyResult{false, localized("String_81"), "", err}; };
+    auto failedWith = [](int err) { return XXBackupResult{XXBackupOutcome::copyFailed, err}; };
 
     std::vector<char> buffer(xxbackup::kCopyChunkSize);
     std::uint64_t done = 0;
@@ -173,7 +195,7 @@ XXBackupJob::copyFolderForBackup(const std::string &sourceFolder, const std::str
                 const int err = errno;
                 XXServiceLogf("backup: cannot create %s: %s", XXServiceLogEscaped(destination).c_str(),
                               std::strerror(err));
-                return {false, localized(err == EEXIST ? "String_66" : "String_81"), "", err};
+                return {err == EEXIST ? XXBackupOutcome::destinationPresent : XXBackupOutcome::copyFailed, err};
             }
             destinationMade = true;
         }
@@ -203,7 +225,7 @@ XXBackupJob::copyFolderForBackup(const std::string &sourceFolder, const std::str
         if (outcome == xxbackup::FileCopyOutcome::cancelled) {
             XXServiceLogf("backup: copy to %s cancelled", XXServiceLogEscaped(destination).c_str());
             discardDestination();
-            return {true, "", localized("String_65")};
+            return {XXBackupOutcome::cancelled};
         }
         if (outcome == xxbackup::FileCopyOutcome::failed) {
             discardDestination();
@@ -220,7 +242,7 @@ XXBackupJob::copyFolderForBackup(const std::string &sourceFolder, const std::str
             }
         }
     }
-    return {true, "", ""};
+    return {XXBackupOutcome::finished};
 }
 
 void XXBackupJob::copyComputerFolderFile(const std::string &sourceFolder,
@@ -228,23 +250,28 @@ void XXBackupJob::copyComputerFolderFile(const std::string &sourceFolder,
                                                const ProgressBlock &progressBlock,
                                                const ResultBlock &resultBlock)
 {
-    const CopyResult result = copyFolderForBackup(sourceFolder, toDestinationFolderPath, progressBlock);
-    reportBackup(result, resultBlock);
+    const XXBackupResult result = copyFolderForBackup(sourceFolder, toDestinationFolderPath, progressBlock);
+    if (resultBlock)
+        resultBlock(result);
 }
 
 void XXBackupJob::backUpDiskDataProgressBlock(const ProgressBlock &progressBlock,
                                                     const ResultBlock &resultBlock)
 {
+    auto report = [&](const XXBackupResult &result) {
+        if (resultBlock)
+            resultBlock(result);
+    };
     const std::string store = manager_.currentStoreDirectory();
     if (store.empty() || !isFolder(store)) {
-        reportBackup({false, kNoVaultTip, ""}, resultBlock);
+        report({XXBackupOutcome::noVault});
         return;
     }
     const std::string backupRoot = manager_.backupRootFolderPath();
     const std::string folderName = XXTool::shareTool().currentDate();
     const std::string finalPath = backupRoot + "/" + folderName;
     if (pathExists(finalPath)) {
-        reportBackup({false, localized("String_66"), ""}, resultBlock);
+        report({XXBackupOutcome::destinationPresent});
         return;
     }
     removeUnfinishedBackups(backupRoot);
@@ -252,25 +279,25 @@ void XXBackupJob::backUpDiskDataProgressBlock(const ProgressBlock &progressBlock
     // complete: an interrupted backup is never offered for a restore.
     const std::string staging =
         backupRoot + "/" + kUnfinishedBackupPrefix + folderName + "-" + std::to_string(::getpid());
-    CopyResult result = copyFolderForBackup(store, staging, progressBlock);
-    if (result.success && result.completeTip.empty()) {
+    XXBackupResult result = copyFolderForBackup(store, staging, progressBlock);
+    if (result.outcome == XXBackupOutcome::finished) {
         int err = 0;
         if (pathExists(finalPath)) {
             removeTree(staging);
-            result = {false, localized("String_66"), "", EEXIST};
+            result = {XXBackupOutcome::destinationPresent, EEXIST};
         } else if (sys_rename(staging.c_str(), finalPath.c_str()) != 0 ||
                    !xxbackup::flushFolder(backupRoot, &err)) {
             err = err ? err : errno;
             XXServiceLogf("backup: cannot name %s: %s", XXServiceLogEscaped(finalPath).c_str(),
                           std::strerror(err));
             removeTree(pathExists(staging) ? staging : finalPath);
-            result = {false, localized("String_81"), "", err};
+            result = {XXBackupOutcome::copyFailed, err};
         }
     }
     // A failed or cancelled backup must not cost an old one.
-    if (result.success && result.completeTip.empty())
+    if (result.outcome == XXBackupOutcome::finished)
         removeBackupsBeyondMaximum(backupRoot, folderName);
-    reportBackup(result, resultBlock);
+    report(result);
 }
 
 void XXBackupJob::removeBackupsBeyondMaximum(const std::string &backupRoot,
@@ -298,30 +325,26 @@ void XXBackupJob::removeBackupsBeyondMaximum(const std::string &backupRoot,
     }
 }
 
-void XXBackupJob::reportBackup(const CopyResult &result, const ResultBlock &resultBlock)
-{
-    lastSystemErrorNumber_.store(result.success ? 0 : result.systemErrorNumber);
-    if (resultBlock)
-        resultBlock(result.success, result.errorTip, result.completeTip);
-}
-
 void XXBackupJob::RestoreDiskDataWithSelectedPath(const std::string &selectedPath,
                                                         const ProgressBlock &ProgressBlock,
                                                         const ResultBlock &resultBlock)
 {
-    auto report = [&](const CopyResult &result) { reportBackup(result, resultBlock); };
+    auto report = [&](const XXBackupResult &result) {
+        if (resultBlock)
+            resultBlock(result);
+    };
     const std::string store = manager_.currentStoreDirectory();
     if (store.empty()) {
-        report({false, kNoVaultTip, ""});
+        report({XXBackupOutcome::noVault});
         return;
     }
     if (!isFolder(selectedPath)) {
-        report({false, "", ""});
+        report({XXBackupOutcome::sourceMissing});
         return;
     }
     if (!isRegularFile(selectedPath + "/index")) {
         XXServiceLogf("restore: %s holds no root index", XXServiceLogEscaped(selectedPath).c_str());
-        report({false, kNoVaultTip, ""});
+        report({XXBackupOutcome::noVault});
         return;
     }
 
@@ -336,13 +359,13 @@ void XXBackupJob::RestoreDiskDataWithSelectedPath(const std::string &selectedPat
     if (pathExists(aside) && pathExists(store))
         removeTree(aside);
 
-    CopyResult result = copyFolderForBackup(selectedPath, staging, ProgressBlock);
-    if (result.success && result.completeTip.empty())
+    XXBackupResult result = copyFolderForBackup(selectedPath, staging, ProgressBlock);
+    if (result.outcome == XXBackupOutcome::finished)
         result = swapInRestoredStore(staging);
     report(result);
 }
 
-XXBackupJob::CopyResult XXBackupJob::swapInRestoredStore(const std::string &stagingFolder)
+XXBackupResult XXBackupJob::swapInRestoredStore(const std::string &stagingFolder)
 {
     const std::string volume = manager_.currentDiskPath();
     const std::string store = manager_.currentStoreDirectory();
@@ -352,7 +375,7 @@ XXBackupJob::CopyResult XXBackupJob::swapInRestoredStore(const std::string &stag
         auto engine = XXDiskFileManager::lockEngine();
         if (isCancel_.load()) {
             removeTree(stagingFolder);
-            return {true, "", localized("String_65")};
+            return {XXBackupOutcome::cancelled};
         }
         // Unmounting releases every open handle, so nothing writes into the store being
         // replaced; the keys of the old login go with it.
@@ -374,10 +397,10 @@ XXBackupJob::CopyResult XXBackupJob::swapInRestoredStore(const std::string &stag
     }
     if (!previous) {
         removeTree(stagingFolder);
-        return {false, localized("String_81"), "", swapError};
+        return {XXBackupOutcome::copyFailed, swapError};
     }
     if (!previous->empty())
         removeTree(*previous);
     XXServiceLog("restore: the store was replaced by the backup");
-    return {true, "", ""};
+    return {XXBackupOutcome::finished};
 }

@@ -18,12 +18,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct BackupOutcome {
-    bool success = false;
-    std::string errorTip;
-    std::string completeTip;
-};
-
 double nowSeconds()
 {
     return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
@@ -60,7 +54,7 @@ void XXBackupFlow::start()
     xxplatform::runInBackground(
         this, 0ms,
         [self, weakToken] {
-            BackupOutcome outcome;
+            XXBackupResult outcome;
             XXDiskFileManager::shareDiskFileManager().backupJob().backUpDiskDataProgressBlock(
                 [self, weakToken](std::uint64_t total, std::uint64_t done) {
                     xxplatform::runOnMain(self, [self, weakToken, total, done] {
@@ -68,16 +62,14 @@ void XXBackupFlow::start()
                             self->progress(total, done);
                     });
                 },
-                [&outcome](bool success, const std::string &errorTip, const std::string &completeTip) {
-                    outcome = {success, errorTip, completeTip};
-                });
+                [&outcome](const XXBackupResult &result) { outcome = result; });
             return outcome;
         },
-        [this, token](const BackupOutcome &outcome) {
+        [this, token](const XXBackupResult &outcome) {
             if (runToken_ != token)
                 return;
-            finish(outcome.success, QString::fromStdString(outcome.errorTip),
-                   QString::fromStdString(outcome.completeTip));
+            finish(outcome.success(), QString::fromStdString(outcome.errorTip()),
+                   QString::fromStdString(outcome.completeTip()));
         });
 }
 

@@ -280,10 +280,8 @@ void XXResumeDataView::pageThreeResumeAction()
                             self->progress(total, done);
                     });
                 },
-                [&restored](bool success, const std::string &, const std::string &completeTip) {
-                    // A cancelled copy reports success with a completion tip; the vault
-                    // was not replaced then.
-                    restored = success && completeTip.empty();
+                [&restored](const XXBackupResult &result) {
+                    restored = result.outcome == XXBackupOutcome::finished;
                 });
             return restored;
         },
