@@ -52,7 +52,7 @@ protected:
         bool ok = false;
         manager->backupJob().backUpDiskDataProgressBlock(
             nullptr,
-            [&](bool success, const std::string &, const std::string &tip) { ok = success && tip.empty(); });
+            [&](const XXBackupResult &result) { ok = result.outcome == XXBackupOutcome::finished; });
         return ok;
     }
     bool restore(const std::string &folder)
@@ -60,7 +60,7 @@ protected:
         bool ok = false;
         manager->backupJob().RestoreDiskDataWithSelectedPath(
             folder, nullptr,
-            [&](bool success, const std::string &, const std::string &tip) { ok = success && tip.empty(); });
+            [&](const XXBackupResult &result) { ok = result.outcome == XXBackupOutcome::finished; });
         return ok;
     }
 
@@ -68,16 +68,16 @@ protected:
     void inject(unsigned long n, bool fail, const std::function<void()> &operation)
     {
         if (fail) {
-            io_fault_arm(n, IO_FAULT_FAIL, n % 2 ? ENOSPC : EIO);
+            fs_fault_arm(n, FS_FAULT_FAIL, n % 2 ? ENOSPC : EIO);
             operation();
-            io_fault_arm(0, IO_FAULT_NONE, 0);
+            fs_fault_arm(0, FS_FAULT_NONE, 0);
             return;
         }
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             alarm(30);
-            io_fault_arm(n, IO_FAULT_EXIT, 0);
+            fs_fault_arm(n, FS_FAULT_EXIT, 0);
             operation();
             _exit(0);
         }
@@ -110,9 +110,9 @@ protected:
 
     unsigned long countCalls(const std::function<void()> &operation)
     {
-        io_fault_arm(0, IO_FAULT_NONE, 0);
+        fs_fault_arm(0, FS_FAULT_NONE, 0);
         operation();
-        return io_fault_calls();
+        return fs_fault_calls();
     }
 };
 

@@ -25,7 +25,8 @@ const Tips kFinished{true, "", ""};
 
 struct CopyOutcome {
     int calls = 0;
-    Tips tips;
+    Tips tips;  // the texts built from the result
+    int systemErrorNumber = 0;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
 };
 using ProgressHook = std::function<void(std::uint64_t done)>;
@@ -90,9 +91,10 @@ protected:
                 if (hook)
                     hook(done);
             },
-            [&](bool success, const std::string &errorTip, const std::string &completeTip) {
+            [&](const XXBackupResult &result) {
                 ++outcome.calls;
-                outcome.tips = {success, errorTip, completeTip};
+                outcome.tips = {result.success(), result.errorTip(), result.completeTip()};
+                outcome.systemErrorNumber = result.systemErrorNumber;
             });
         EXPECT_EQ(outcome.calls, 1);
         return outcome;
@@ -371,7 +373,7 @@ TEST_F(ServiceBackup, ARestoreCancelledOrFailingHalfWayKeepsTheOldStore)
         });
         EXPECT_TRUE(acted);
         EXPECT_EQ(outcome.tips, row.tips);
-        EXPECT_EQ(manager->backupJob().lastSystemErrorNumber(), row.systemErrorNumber);
+        EXPECT_EQ(outcome.systemErrorNumber, row.systemErrorNumber);
         EXPECT_EQ(snapshotTree(storeDir()), before);
         expectOnlyTheStoreOnTheVolume();
         // Not even the session noticed.
