@@ -96,8 +96,10 @@ TEST(Worker, AScreenClosedAsItsWorkEndsIsNeverTouched)
             screen, 0ms, [&ending] { ending = true; }, [&doneCalls] { ++doneCalls; });
         while (!ending.load())
             QThread::yieldCurrentThread();
-        for (volatile int spin = 0; spin < round % 64; ++spin) {  // a different moment each round
-        }
+        // A different moment each round; the volatile store keeps the loop from being optimised away.
+        volatile int spin = 0;
+        while (spin < round % 64)
+            spin = spin + 1;
         delete screen;
     }
     ASSERT_TRUE(xxplatform::waitForWorkers(5s));
