@@ -340,7 +340,7 @@ static int parse_file(FILE *file, config_fn fn, config_event_fn event_fn, void *
 // Never waits on a FIFO put in place of the file.
 static FILE *open_config(const char *path)
 {
-    int fd = sys_open_regular(path, O_RDONLY);
+    int fd = fs_sys_open_regular(path, O_RDONLY);
     if (fd < 0)
         return NULL;
     FILE *f = fdopen(fd, "r");

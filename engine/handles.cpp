@@ -476,7 +476,7 @@ static int start_next_part(struct file_handle *h, struct store_index *index, str
 {
     int ok = object_writer_finish(&h->writer) == 0;
     h->writer_active = 0;
-    if (!ok || sys_fsync(h->fd) < 0)
+    if (!ok || fs_sys_fsync(h->fd) < 0)
         return -1;
     if (!index->file_path && load_handle_folder(h, index, name) < 0)
         return -1;
@@ -712,7 +712,7 @@ int fs_close(int handle)
             r = -1;
         } else if (index_batch_active())
             index_note_unsynced_object();
-        else if (sys_fsync(h->fd) < 0)
+        else if (fs_sys_fsync(h->fd) < 0)
             r = -1;
         h->writer_active = 0;
         int saved = errno;

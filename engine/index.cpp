@@ -187,7 +187,7 @@ int index_read_from(struct store_index *index, const char *folder_path, const ch
     int hit = index_cache_take(index);
     if (hit != 0)
         return hit < 0 ? -1 : (int)index->count;
-    int fd = sys_open_regular(index->file_path, O_RDONLY);
+    int fd = fs_sys_open_regular(index->file_path, O_RDONLY);
     if (fd < 0)
         return errno == ENOENT ? 0 : -1;
     struct stat st;
@@ -331,17 +331,17 @@ int index_write(struct store_index *index)
         return -1;
     int r = -1;
     int fd = open_creating_parent(lock_path.buf, kLockFlags, kLockFlags);
-    if (fd >= 0 && index_write_content(index, fd) == 0 && sys_fsync(fd) == 0) {
+    if (fd >= 0 && index_write_content(index, fd) == 0 && fs_sys_fsync(fd) == 0) {
         int closing = fd;
         fd = -1;
-        if (close(closing) == 0 && sys_rename(lock_path.buf, index->file_path) == 0)
+        if (close(closing) == 0 && fs_sys_rename(lock_path.buf, index->file_path) == 0)
             r = 0;
     }
     int saved = errno;
     if (fd >= 0)
         close(fd);
     if (r < 0) {
-        sys_unlink(lock_path.buf);
+        fs_sys_unlink(lock_path.buf);
     } else {
         index->changed = 0;
         index->deferred = 0;
@@ -366,7 +366,7 @@ static int index_write_unflushed(struct store_index *index, const char *path, in
         saved = errno;
     }
     if (r < 0)
-        sys_unlink(path);
+        fs_sys_unlink(path);
     errno = saved;
     return r;
 }
@@ -396,10 +396,10 @@ int index_write_new(struct store_index *index)
 
 int index_flush_staged(const char *staged)
 {
-    int fd = sys_open(staged, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
+    int fd = fs_sys_open(staged, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0)
         return -1;
-    int r = sys_fsync(fd);
+    int r = fs_sys_fsync(fd);
     int saved = errno;
     close(fd);
     errno = saved;
@@ -408,7 +408,7 @@ int index_flush_staged(const char *staged)
 
 int index_replace_by_staged(struct store_index *index, const char *staged)
 {
-    if (sys_rename(staged, index->file_path) < 0)
+    if (fs_sys_rename(staged, index->file_path) < 0)
         return -1;
     index->changed = 0;
     index->deferred = 0;

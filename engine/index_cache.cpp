@@ -247,7 +247,7 @@ struct staged_slot {
 static void give_up_staged(struct staged_slot *st)
 {
     cache.lost = errno ? errno : EIO;
-    sys_unlink(st->path.buf);
+    fs_sys_unlink(st->path.buf);
     free_slot(st->slot);
 }
 

@@ -16,7 +16,7 @@
 // later write until someone removes it by hand.
 static int take_over_stale(const char *path)
 {
-    int fd = sys_open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK, 0);
+    int fd = fs_sys_open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0)
         return -1;
     struct stat held, now;
@@ -35,13 +35,13 @@ int lock_file_hold(struct lock_file *lk, const char *path)
     strbuf_reset(&lk->path);
     if (strbuf_addstr(&lk->path, path) < 0 || strbuf_addstr(&lk->path, ".lock") < 0)
         return -1;
-    int fd = sys_open(lk->path.buf, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0666);
+    int fd = fs_sys_open(lk->path.buf, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0 && errno == EINVAL)
-        fd = sys_open(lk->path.buf, O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK, 0666);
+        fd = fs_sys_open(lk->path.buf, O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK, 0666);
     if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) < 0) {
         int saved = errno;
         close(fd);
-        sys_unlink(lk->path.buf);
+        fs_sys_unlink(lk->path.buf);
         errno = saved;
         return -1;
     }
@@ -73,14 +73,14 @@ int lock_file_commit(struct lock_file *lk)
         return -1;
     }
     // The new content must be on the disk before it replaces the old file.
-    int failed = sys_fsync(lk->fd) < 0;
+    int failed = fs_sys_fsync(lk->fd) < 0;
     int saved = errno;
     if (close(lk->fd) < 0 && !failed) {
         failed = 1;
         saved = errno;
     }
     lk->fd = -1;
-    if (!failed && sys_rename(lk->path.buf, target.buf) < 0) {
+    if (!failed && fs_sys_rename(lk->path.buf, target.buf) < 0) {
         failed = 1;
         saved = errno;
     }
@@ -103,7 +103,7 @@ void lock_file_rollback(struct lock_file *lk)
     if (lk->fd >= 0)
         close(lk->fd);
     lk->fd = -1;
-    sys_unlink(lk->path.buf);
+    fs_sys_unlink(lk->path.buf);
     lk->active = 0;
     strbuf_release(&lk->path);
     errno = saved;

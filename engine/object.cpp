@@ -150,7 +150,7 @@ void delete_object_file(const char *path)
 {
     int saved = errno;
     struct strbuf dir = STRBUF_INIT;
-    if ((sys_unlink(path) == 0 || errno == ENOENT || errno == ENOTDIR) && strbuf_addstr(&dir, path) == 0) {
+    if ((fs_sys_unlink(path) == 0 || errno == ENOENT || errno == ENOTDIR) && strbuf_addstr(&dir, path) == 0) {
         for (;;) {
             char *slash = strrchr(dir.buf, '/');
             if (!slash || slash == dir.buf)
@@ -168,7 +168,7 @@ int write_in_full(int fd, const void *buf, size_t len)
 {
     const char *p = (const char *)buf;
     while (len) {
-        ssize_t n = sys_write(fd, p, len);
+        ssize_t n = fs_sys_write(fd, p, len);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -186,7 +186,7 @@ int write_in_full(int fd, const void *buf, size_t len)
 
 int open_creating_parent(const char *path, int flags, int retry_flags)
 {
-    int fd = sys_open(path, flags | O_CLOEXEC, 0666);
+    int fd = fs_sys_open(path, flags | O_CLOEXEC, 0666);
     const char *slash = strrchr(path, '/');
     if (fd < 0 && errno == ENOENT && slash) {
         struct strbuf dir = STRBUF_INIT;
@@ -196,7 +196,7 @@ int open_creating_parent(const char *path, int flags, int retry_flags)
         strbuf_release(&dir);
         if (!made)
             return -1;
-        fd = sys_open(path, retry_flags | O_CLOEXEC, 0666);
+        fd = fs_sys_open(path, retry_flags | O_CLOEXEC, 0666);
     }
     return fd;
 }
@@ -798,7 +798,7 @@ static int parse_header(const unsigned char *h, size_t len, int *type, uint64_t 
 
 struct object_stream *object_stream_open_path(const char *path, int *type_out)
 {
-    int fd = sys_open_regular(path, O_RDONLY);
+    int fd = fs_sys_open_regular(path, O_RDONLY);
     if (fd < 0)
         return NULL;
     struct stat st;

@@ -104,7 +104,7 @@ int fs_repair(fs_repair_fn on_action, void *ctx)
             }
         }
         for (const std::string &path : found.locks) {
-            if (sys_unlink(path.c_str()) == 0 || errno == ENOENT) {
+            if (fs_sys_unlink(path.c_str()) == 0 || errno == ENOENT) {
                 tell(on_action, ctx, "removed the leftover lock file " + path);
                 done++;
             } else {

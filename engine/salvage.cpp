@@ -63,7 +63,7 @@ public:
     {
         key_ = part.key;
         iv_ = part.iv;
-        int fd = sys_open_regular(part.path.c_str(), O_RDONLY);
+        int fd = fs_sys_open_regular(part.path.c_str(), O_RDONLY);
         struct stat st;
         if (fd < 0)
             return false;

@@ -197,7 +197,7 @@ static int root_index_fingerprint(char *hex_out /* FINGERPRINT_HEX + 1 */)
     struct strbuf path = STRBUF_INIT;
     if (strbuf_addf(&path, "%s/%s", store_ctx.store_dir.buf, store_ctx.index_name) < 0)
         return -1;
-    int fd = sys_open_regular(path.buf, O_RDONLY);
+    int fd = fs_sys_open_regular(path.buf, O_RDONLY);
     strbuf_release(&path);
     if (fd < 0)
         return -1;

@@ -14,7 +14,7 @@ namespace {
 
 std::atomic<unsigned long> calls{0};
 std::atomic<unsigned long> armed_at{0};
-std::atomic<int> action{IO_FAULT_NONE};
+std::atomic<int> action{FS_FAULT_NONE};
 std::atomic<int> action_value{0};
 std::atomic<int> fired{0};
 
@@ -22,10 +22,10 @@ std::atomic<int> fired{0};
 bool injected()
 {
     unsigned long n = ++calls;
-    if (action.load(std::memory_order_relaxed) == IO_FAULT_NONE || n != armed_at.load())
+    if (action.load(std::memory_order_relaxed) == FS_FAULT_NONE || n != armed_at.load())
         return false;
     fired = 1;
-    if (action == IO_FAULT_EXIT)
+    if (action == FS_FAULT_EXIT)
         _exit(action_value);
     errno = action_value;
     return true;
@@ -33,39 +33,39 @@ bool injected()
 
 }  // namespace
 
-int sys_open(const char *path, int flags, mode_t mode)
+int fs_sys_open(const char *path, int flags, mode_t mode)
 {
     return injected() ? -1 : open(path, flags, mode);
 }
 
-ssize_t sys_write(int fd, const void *buf, size_t len)
+ssize_t fs_sys_write(int fd, const void *buf, size_t len)
 {
     return injected() ? -1 : write(fd, buf, len);
 }
 
-int sys_fsync(int fd)
+int fs_sys_fsync(int fd)
 {
     return injected() ? -1 : fsync(fd);
 }
 
-int sys_rename(const char *from, const char *to)
+int fs_sys_rename(const char *from, const char *to)
 {
     return injected() ? -1 : rename(from, to);
 }
 
-int sys_unlink(const char *path)
+int fs_sys_unlink(const char *path)
 {
     return injected() ? -1 : unlink(path);
 }
 
-int sys_rename_exchange(const char *a, const char *b)
+int fs_sys_rename_exchange(const char *a, const char *b)
 {
     return injected() ? -1 : renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE);
 }
 
-int sys_open_regular(const char *path, int flags)
+int fs_sys_open_regular(const char *path, int flags)
 {
-    int fd = sys_open(path, flags | O_NONBLOCK | O_CLOEXEC, 0);
+    int fd = fs_sys_open(path, flags | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     struct stat st;
@@ -78,22 +78,22 @@ int sys_open_regular(const char *path, int flags)
     return fd;
 }
 
-void io_fault_arm(unsigned long nth, int act, int value)
+void fs_fault_arm(unsigned long nth, int act, int value)
 {
-    action = IO_FAULT_NONE;
+    action = FS_FAULT_NONE;
     calls = 0;
     fired = 0;
     armed_at = nth;
     action_value = value;
-    action = nth ? act : IO_FAULT_NONE;
+    action = nth ? act : FS_FAULT_NONE;
 }
 
-unsigned long io_fault_calls(void)
+unsigned long fs_fault_calls(void)
 {
     return calls.load();
 }
 
-int io_fault_fired(void)
+int fs_fault_fired(void)
 {
     return fired.load();
 }

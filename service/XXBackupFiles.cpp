@@ -60,7 +60,7 @@ ssize_t readSome(int fd, char *buffer, size_t length)
 bool writeAll(int fd, const char *bytes, size_t length)
 {
     while (length) {
-        const ssize_t n = sys_write(fd, bytes, length);
+        const ssize_t n = fs_sys_write(fd, bytes, length);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -95,7 +95,7 @@ FileCopyOutcome copyFileInChunks(const std::string &source, const std::string &d
                                  const std::function<bool(std::uint64_t)> &afterChunk, int *systemError)
 {
     // O_NONBLOCK: a named pipe in the source must fail the check below, not hang the open.
-    FileDescriptor in(sys_open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+    FileDescriptor in(fs_sys_open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
     if (!in.valid()) {
         logFailure("cannot open", source, errno, systemError);
         return FileCopyOutcome::failed;
@@ -109,7 +109,7 @@ FileCopyOutcome copyFileInChunks(const std::string &source, const std::string &d
         logFailure("not a regular file:", source, EINVAL, systemError);
         return FileCopyOutcome::failed;
     }
-    FileDescriptor out(sys_open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    FileDescriptor out(fs_sys_open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!out.valid()) {
         logFailure("cannot create", destination, errno, systemError);
         return FileCopyOutcome::failed;
@@ -129,7 +129,7 @@ FileCopyOutcome copyFileInChunks(const std::string &source, const std::string &d
         if (n == 0)
             break;
     }
-    if (sys_fsync(out.get()) != 0 || !out.close()) {
+    if (fs_sys_fsync(out.get()) != 0 || !out.close()) {
         logFailure("cannot flush", destination, errno, systemError);
         return FileCopyOutcome::failed;
     }
@@ -138,9 +138,9 @@ FileCopyOutcome copyFileInChunks(const std::string &source, const std::string &d
 
 bool flushFolder(const std::string &path, int *systemError)
 {
-    FileDescriptor folder(sys_open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    FileDescriptor folder(fs_sys_open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     // Some file systems cannot flush a folder (EINVAL); their names are written with the files.
-    if (!folder.valid() || (sys_fsync(folder.get()) != 0 && errno != EINVAL)) {
+    if (!folder.valid() || (fs_sys_fsync(folder.get()) != 0 && errno != EINVAL)) {
         logFailure("cannot flush", path, errno, systemError);
         return false;
     }
@@ -151,24 +151,24 @@ std::optional<std::string> replaceFolder(const std::string &replacement, const s
                                          const std::string &aside, bool tryExchange, int *systemError)
 {
     if (!exists(target)) {
-        if (sys_rename(replacement.c_str(), target.c_str()) != 0) {
+        if (fs_sys_rename(replacement.c_str(), target.c_str()) != 0) {
             logFailure("cannot move into place", replacement, errno, systemError);
             return std::nullopt;
         }
         flushFolder(parentFolder(target));
         return std::string();
     }
-    if (tryExchange && sys_rename_exchange(replacement.c_str(), target.c_str()) == 0) {
+    if (tryExchange && fs_sys_rename_exchange(replacement.c_str(), target.c_str()) == 0) {
         flushFolder(parentFolder(target));
         return replacement;
     }
-    if (sys_rename(target.c_str(), aside.c_str()) != 0) {
+    if (fs_sys_rename(target.c_str(), aside.c_str()) != 0) {
         logFailure("cannot move aside", target, errno, systemError);
         return std::nullopt;
     }
-    if (sys_rename(replacement.c_str(), target.c_str()) != 0) {
+    if (fs_sys_rename(replacement.c_str(), target.c_str()) != 0) {
         const int err = errno;
-        if (sys_rename(aside.c_str(), target.c_str()) != 0)
+        if (fs_sys_rename(aside.c_str(), target.c_str()) != 0)
             logFailure("cannot move back, the previous folder is at", aside, errno);
         logFailure("cannot move into place", replacement, err, systemError);
         return std::nullopt;
@@ -183,7 +183,7 @@ bool putBackStoreLeftAside(const std::string &store)
     struct stat st {};
     if (exists(store) || ::stat(aside.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
-    if (sys_rename(aside.c_str(), store.c_str()) != 0) {
+    if (fs_sys_rename(aside.c_str(), store.c_str()) != 0) {
         logFailure("cannot put back", aside, errno);
         return false;
     }

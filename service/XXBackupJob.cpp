@@ -285,7 +285,7 @@ void XXBackupJob::backUpDiskDataProgressBlock(const ProgressBlock &progressBlock
         if (pathExists(finalPath)) {
             removeTree(staging);
             result = {XXBackupOutcome::destinationPresent, EEXIST};
-        } else if (sys_rename(staging.c_str(), finalPath.c_str()) != 0 ||
+        } else if (fs_sys_rename(staging.c_str(), finalPath.c_str()) != 0 ||
                    !xxbackup::flushFolder(backupRoot, &err)) {
             err = err ? err : errno;
             XXServiceLogf("backup: cannot name %s: %s", XXServiceLogEscaped(finalPath).c_str(),

@@ -106,15 +106,15 @@ TEST_F(EngineBlockObject, AFailedWriteMidwayIsReportedAndTheNextObjectIsWhole)
     for (const unsigned long nth : {1ul, 4ul}) {
         const int h = fs_open("full.bin", FS_O_WRITE, (uint64_t)content.size());
         ASSERT_GE(h, 0);
-        io_fault_arm(nth, IO_FAULT_FAIL, ENOSPC);
+        fs_fault_arm(nth, FS_FAULT_FAIL, ENOSPC);
         int failedWith = 0;
         for (size_t off = 0; !failedWith && off < content.size(); off += 2u << 20)
             if (fs_write(h, content.data() + off, 2u << 20) != (int)(2u << 20))
                 failedWith = errno;
         if (h >= 0 && fs_close(h) != 0 && !failedWith)
             failedWith = errno;
-        const bool fired = io_fault_fired();
-        io_fault_arm(0, IO_FAULT_NONE, 0);
+        const bool fired = fs_fault_fired();
+        fs_fault_arm(0, FS_FAULT_NONE, 0);
         ASSERT_TRUE(fired) << nth;
         EXPECT_EQ(failedWith, ENOSPC) << nth;
         EXPECT_NE(get("full.bin"), content) << nth;

@@ -35,7 +35,7 @@ protected:
     {
         fs_deflater_free(deflater);
         fs_set_deflate_threads(0);
-        io_fault_arm(0, IO_FAULT_NONE, 0);
+        fs_fault_arm(0, FS_FAULT_NONE, 0);
         StoreTest::TearDown();
     }
 
@@ -132,11 +132,11 @@ TEST_F(EngineDeflatedWrite, AFullVolumeFailsWriteAndClose)
     ASSERT_EQ(deflate(content, d), 0);
     int h = fs_open("full.bin", FS_O_WRITE, (uint64_t)content.size());
     ASSERT_GE(h, 0);
-    io_fault_arm(1, IO_FAULT_FAIL, ENOSPC);
+    fs_fault_arm(1, FS_FAULT_FAIL, ENOSPC);
     EXPECT_FAILS_WITH(fs_write_deflated(h, d.bytes, (uint32_t)d.len), ENOSPC);
-    EXPECT_TRUE(io_fault_fired());
+    EXPECT_TRUE(fs_fault_fired());
     EXPECT_FAILS_WITH(fs_close(h), ENOSPC);
-    io_fault_arm(0, IO_FAULT_NONE, 0);
+    fs_fault_arm(0, FS_FAULT_NONE, 0);
     EXPECT_EQ(get("before.txt"), prose(5000, 9));
     EXPECT_NE(get("full.bin"), content);
 }

@@ -175,9 +175,9 @@ unsigned long countCalls(const Operation &op)
 {
     TempDir volume;
     makeVault(volume);
-    io_fault_arm(0, IO_FAULT_NONE, 0);
+    fs_fault_arm(0, FS_FAULT_NONE, 0);
     op.run();
-    unsigned long n = io_fault_calls();
+    unsigned long n = fs_fault_calls();
     fs_umount();
     return n;
 }
@@ -188,14 +188,14 @@ TEST(FaultInjectionSeam, CountsFailsAndEndsAtTheArmedCall)
 {
     TempDir volume;
     makeVault(volume);
-    io_fault_arm(0, IO_FAULT_NONE, 0);
+    fs_fault_arm(0, FS_FAULT_NONE, 0);
     ASSERT_EQ(fs_mkdir("counted"), 0);
-    unsigned long calls = io_fault_calls();
+    unsigned long calls = fs_fault_calls();
     EXPECT_GE(calls, 3u);  // at least the new folder's open and the parent's open and rename
-    io_fault_arm(1, IO_FAULT_FAIL, EIO);
+    fs_fault_arm(1, FS_FAULT_FAIL, EIO);
     EXPECT_FAILS_WITH(fs_mkdir("refused"), EIO);
-    EXPECT_TRUE(io_fault_fired());
-    io_fault_arm(0, IO_FAULT_NONE, 0);
+    EXPECT_TRUE(fs_fault_fired());
+    fs_fault_arm(0, FS_FAULT_NONE, 0);
     EXPECT_EQ(Store::list("").size(), 5u);  // "refused" did not appear
     fs_umount();
 }
@@ -215,14 +215,14 @@ TEST(FaultInjection, EveryCallOfEveryOperation)
                 TempDir volume;
                 makeVault(volume);
                 if (err) {
-                    io_fault_arm(n, IO_FAULT_FAIL, err);
+                    fs_fault_arm(n, FS_FAULT_FAIL, err);
                     op.run();
-                    io_fault_arm(0, IO_FAULT_NONE, 0);
+                    fs_fault_arm(0, FS_FAULT_NONE, 0);
                 } else {
                     pid_t child = fork();
                     ASSERT_GE(child, 0);
                     if (child == 0) {
-                        io_fault_arm(n, IO_FAULT_EXIT, 0);
+                        fs_fault_arm(n, FS_FAULT_EXIT, 0);
                         op.run();
                         _exit(0);
                     }

@@ -43,7 +43,7 @@ protected:
     {
         XXImportReadAhead::setThreads(0);
         XXImportReadAhead::setLimits(0, 0);
-        io_fault_arm(0, IO_FAULT_NONE, 0);
+        fs_fault_arm(0, FS_FAULT_NONE, 0);
         TransferFixture::TearDown();
     }
     // Folder "Docs" of count notes n00.txt ... with sizes around 30 KiB.
@@ -131,12 +131,12 @@ TEST_F(ServiceImportReadAhead, AFailingFileInTheMiddleFailsOnlyItself)
             if (name == "n03.txt")
                 std::filesystem::remove(computer / "Docs/n09.txt");
             if (name == "n11.txt")  // the next file's object creation or write
-                io_fault_arm(2, IO_FAULT_FAIL, ENOSPC);
+                fs_fault_arm(2, FS_FAULT_FAIL, ENOSPC);
         });
         reports.clear();
         const std::string into = "/T" + std::to_string(threads);
         importDocs(into);
-        io_fault_arm(0, IO_FAULT_NONE, 0);
+        fs_fault_arm(0, FS_FAULT_NONE, 0);
         ASSERT_EQ(reports.size(), 1u);
         expectReport(lastReport(), "8+1", 7, "Docs");
         EXPECT_EQ(lastReport().systemErrorNumber(), ENOENT);  // the first failure's
