@@ -106,6 +106,13 @@ std::string nearestExistingAncestor(const std::string &path)
     return folder.empty() ? "/" : folder;
 }
 
+// Every operation ends through here, so each calls its block exactly once.
+void deliver(const XXBackupJob::ResultBlock &resultBlock, const XXBackupResult &result)
+{
+    if (resultBlock)
+        resultBlock(result);
+}
+
 }  // namespace
 
 std::string XXBackupResult::errorTip() const
@@ -250,18 +257,13 @@ void XXBackupJob::copyComputerFolderFile(const std::string &sourceFolder,
                                                const ProgressBlock &progressBlock,
                                                const ResultBlock &resultBlock)
 {
-    const XXBackupResult result = copyFolderForBackup(sourceFolder, toDestinationFolderPath, progressBlock);
-    if (resultBlock)
-        resultBlock(result);
+    deliver(resultBlock, copyFolderForBackup(sourceFolder, toDestinationFolderPath, progressBlock));
 }
 
 void XXBackupJob::backUpDiskDataProgressBlock(const ProgressBlock &progressBlock,
                                                     const ResultBlock &resultBlock)
 {
-    auto report = [&](const XXBackupResult &result) {
-        if (resultBlock)
-            resultBlock(result);
-    };
+    auto report = [&](const XXBackupResult &result) { deliver(resultBlock, result); };
     const std::string store = manager_.currentStoreDirectory();
     if (store.empty() || !isFolder(store)) {
         report({XXBackupOutcome::noVault});
@@ -329,10 +331,7 @@ void XXBackupJob::RestoreDiskDataWithSelectedPath(const std::string &selectedPat
                                                         const ProgressBlock &ProgressBlock,
                                                         const ResultBlock &resultBlock)
 {
-    auto report = [&](const XXBackupResult &result) {
-        if (resultBlock)
-            resultBlock(result);
-    };
+    auto report = [&](const XXBackupResult &result) { deliver(resultBlock, result); };
     const std::string store = manager_.currentStoreDirectory();
     if (store.empty()) {
         report({XXBackupOutcome::noVault});
