@@ -280,8 +280,9 @@ int fs_mkdir(const char *path)
     return scratch_done(&s, 0);
 }
 
-// Loads the folder that holds path's last component and finds that entry: 1 a file, 2 a
-// folder, 0 when the path names no entry (it ends in "/"), -1 with errno.
+// Loads the folder that holds path's last component and finds that entry: INDEX_PATH_FILE or
+// INDEX_PATH_FOLDER, INDEX_PATH_START when the path names no entry (it ends in "/"), and
+// INDEX_PATH_FAILED with errno.
 static enum index_path_kind resolve_existing(const char *path, struct op_scratch *s, unsigned char *id,
                                              uint64_t *size)
 {
