@@ -103,7 +103,10 @@ private:
         std::string name;
         std::uint64_t size;
     };
-    static constexpr size_t kEntries = 4096;
+    // Each commit also makes the file system write its metadata again (the object folders'
+    // blocks, inode tables, the journal), so a fast import commits by time, not by count; the
+    // wait already bounds what a crash can take.
+    static constexpr size_t kEntries = 16384;
     // Folders up to this size are committed after the plain interval.
     static constexpr size_t kGrowsFrom = 2048;
     static constexpr std::chrono::milliseconds kLongestWait{2000};
