@@ -252,7 +252,8 @@ static void give_up_staged(struct staged_slot *st)
 }
 
 // A FUSE file system's syncfs reaches its server only when the server implements it (exfat-fuse
-// does not), while its fsync always does.
+// does not), while its fsync always does. The servers of sticks (exfat-fuse, ntfs-3g) flush the
+// whole volume on any fsync: the objects a batch closed without one rely on that.
 static int syncfs_reaches_the_disk(void)
 {
     enum { FUSE_MAGIC = 0x65735546 };
@@ -262,9 +263,9 @@ static int syncfs_reaches_the_disk(void)
 
 // Every deferred index is staged first; then one syncfs makes the objects and the staged
 // indexes durable together, where an fsync per folder would cost a pass of the volume each.
-// Where syncfs may not reach the disk, each staged index is flushed on its own (the first
-// fsync also flushes what came before). Only then do they replace their files, so no index on
-// the disk names an object that is not.
+// Where syncfs may not reach the disk, one fsync of the last staged index flushes the volume
+// instead, with everything written before it. Only then do they replace their files, so no
+// index on the disk names an object that is not.
 int index_cache_commit(void)
 {
     int r = 0, saved = 0;
@@ -293,14 +294,19 @@ int index_cache_commit(void)
             cache.unsynced = 1;
         }
     }
-    const int durable = index_make_objects_durable() == 0;
+    int durable = index_make_objects_durable() == 0;
     if (!durable)
         fail(errno);
-    const int flush_each = !staged.empty() && !syncfs_reaches_the_disk();
+    const staged_slot *last = NULL;
+    for (const staged_slot &st : staged)
+        if (st.slot->index.file_path)
+            last = &st;
+    if (durable && last && !syncfs_reaches_the_disk() && index_flush_staged(last->path.buf) < 0) {
+        durable = 0;
+        fail(errno);
+    }
     for (staged_slot &st : staged) {
-        if (st.slot->index.file_path &&
-            (!durable || (flush_each && index_flush_staged(st.path.buf) < 0) ||
-             index_replace_by_staged(&st.slot->index, st.path.buf) < 0)) {
+        if (st.slot->index.file_path && (!durable || index_replace_by_staged(&st.slot->index, st.path.buf) < 0)) {
             fail(errno);
             give_up_staged(&st);
         }

@@ -13,8 +13,9 @@ packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libdeflate-dev
           # a virtual display.
           xvfb xauth openbox imagemagick xdotool xclip dbus-daemon pcmanfm dbus-x11
           # The portable bundle (strip, readelf, objdump; ICU's tools cut its data) and its
-          # tests on stick images (exFAT through FUSE) and of its desktop entry (gio).
-          binutils icu-devtools dosfstools e2fsprogs exfatprogs exfat-fuse desktop-file-utils
+          # tests on stick images (exFAT through FUSE, the flushes counted by strace) and of its
+          # desktop entry (gio).
+          binutils icu-devtools dosfstools e2fsprogs exfatprogs exfat-fuse strace desktop-file-utils
           libglib2.0-bin)
 
 missing=()

@@ -174,6 +174,23 @@ stick-fat32 | stick-ext2 | stick-exfat)
   cli get Photos --to "$stick_work/out" >/dev/null || fail "coffervale-cli get from the stick"
   diff -r "$stick_work/in/Photos" "$stick_work/out/Photos" || fail "the files read back differ"
 
+  # Storing many folders flushes the stick once per commit, not once per folder the commit
+  # records: each flush empties the device's cache.
+  for i in $(seq 1 24); do
+    mkdir -p "$stick_work/in/Albums/a$i" && echo "page $i" > "$stick_work/in/Albums/a$i/p.txt"
+  done
+  if strace -f -o /dev/null true 2>/dev/null; then
+    strace -f -qq -e trace=fsync,fdatasync -o "$stick_work/put.strace" \
+      sh "$installed/coffervale-cli.sh" put "$stick_work/in/Albums" >/dev/null || fail "coffervale-cli put of 24 folders"
+    flushes=$(grep -c 'fsync(' "$stick_work/put.strace" || true)
+    [ "$flushes" -le 6 ] || fail "storing 24 folders flushed the stick $flushes times"
+  else
+    echo "note: strace cannot trace here, so the stick's flushes are not counted"
+    cli put "$stick_work/in/Albums" >/dev/null || fail "coffervale-cli put of 24 folders"
+  fi
+  [ "$(cli cat Albums/a24/p.txt)" = "page 24" ] || fail "a file of the 24 folders read back"
+  cli check >/dev/null || fail "coffervale-cli check after storing the 24 folders"
+
   # No display at all, as in a terminal or over ssh: the self-test still decides the volume.
   volume=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM QT_DEBUG_PLUGINS=1 XDG_RUNTIME_DIR="$work/run" \
            sh "$installed/start.sh" --self-test 2>"$work/self-test.err") ||
