@@ -384,7 +384,8 @@ int main(int argc, char **argv)
     printTool("tar|gzip -1|openssl, 100", tarSpread);
     printTool("7-Zip zip AES -mx1, one", zipOne);
     printTool("7-Zip zip AES -mx1, 100", zipSpread);
-    printf("  %-26s %5.2f s one folder, %5.2f s 100 folders (flushed)\n", "cp -r", copyOne.secs, copySpread.secs);
+    printf("  %-26s %5.2f s one folder, %5.2f s 100 folders (flushed)\n", "cp -r", copyOne.secs,
+           copySpread.secs);
     printf("ratios\n");
     printf("  one / 100 folders: import %.2f, export %.2f (<= 1.3)\n", one.importSecs / spread.importSecs,
            one.exportSecs / spread.exportSecs);
@@ -398,10 +399,11 @@ int main(int argc, char **argv)
                "%.2f\n",
                one.importSecs / zipOne.durableSecs, spread.importSecs / zipSpread.durableSecs,
                one.exportSecs / zipOne.exportSecs, spread.exportSecs / zipSpread.exportSecs);
-    printf("  files per second against cp -r: one folder %.0f vs %.0f -> %.2f, 100 folders %.0f vs %.0f -> %.2f "
-           "(>= 0.5)\n",
-           kFiles / one.importSecs, kFiles / copyOne.secs, copyOne.secs / one.importSecs, kFiles / spread.importSecs,
-           kFiles / copySpread.secs, copySpread.secs / spread.importSecs);
+    printf(
+        "  files per second against cp -r: one folder %.0f vs %.0f -> %.2f, 100 folders %.0f vs %.0f -> %.2f "
+        "(>= 0.5)\n",
+        kFiles / one.importSecs, kFiles / copyOne.secs, copyOne.secs / one.importSecs,
+        kFiles / spread.importSecs, kFiles / copySpread.secs, copySpread.secs / spread.importSecs);
     printWritten("one folder", one, copyOne);
     printWritten("100 folders", spread, copySpread);
     fsys::remove_all(volume);

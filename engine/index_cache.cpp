@@ -306,7 +306,8 @@ int index_cache_commit(void)
         fail(errno);
     }
     for (staged_slot &st : staged) {
-        if (st.slot->index.file_path && (!durable || index_replace_by_staged(&st.slot->index, st.path.buf) < 0)) {
+        if (st.slot->index.file_path &&
+            (!durable || index_replace_by_staged(&st.slot->index, st.path.buf) < 0)) {
             fail(errno);
             give_up_staged(&st);
         }
