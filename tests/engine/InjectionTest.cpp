@@ -1,9 +1,10 @@
 // Every call that changes the volume, in turn, fails or ends the process; afterwards every
 // file stored before reads back whole, one password opens the vault with the hint set with it,
-// repair leaves the vault clean and work goes on.
+// what the operation reported done is there, repair leaves the vault clean and work goes on.
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -28,9 +29,17 @@ const std::string kNewPassword = "new password";
 const std::string kHint = "old hint";
 const std::string kNewHint = "new hint";
 
+bool listed(const std::string &folder, const std::string &name)
+{
+    const std::vector<std::string> names = Store::list(folder);
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 struct Operation {
     const char *name;
-    std::function<void()> run;
+    std::function<bool()> run;  // whether the operation reported success
+    // Seen by a program that opens the vault again with the password that holds.
+    std::function<bool(const std::string &holds)> done;
     // Files the operation may move or remove: the stored path, where else it may be found,
     // and whether it may be gone.
     std::map<std::string, std::pair<std::string, bool>> changes;
@@ -45,47 +54,85 @@ const std::map<std::string, std::string> kStored = {
 
 std::vector<Operation> operations()
 {
+    const std::string top = kStored.at("top.txt");
+    const std::string twos(5000, '2');
     return {
         {"import a small tree",
-         [] {
-             if (fs_mkdir("tree") == 0 && fs_mkdir("tree/sub") == 0 && Store::put("tree/one", "1") == 0)
-                 Store::put("tree/sub/two", std::string(5000, '2'));
+         [=] {
+             return fs_mkdir("tree") == 0 && fs_mkdir("tree/sub") == 0 && Store::put("tree/one", "1") == 0 &&
+                 Store::put("tree/sub/two", twos) == 0;
+         },
+         [=](const std::string &) {
+             return Store::get("tree/one") == "1" && Store::get("tree/sub/two") == twos;
          },
          {}},
         {"import a tree in batches",
-         [] {
+         [=] {
              fs_batch_begin();
-             if (fs_mkdir("tree") == 0 && fs_mkdir("tree/sub") == 0 && Store::put("tree/one", "1") == 0 &&
-                 fs_batch_commit() == 0 && Store::put("tree/sub/two", std::string(5000, '2')) == 0)
-                 fs_mkdir("tree/sub/later");
-             fs_batch_end();
+             const bool made = fs_mkdir("tree") == 0 && fs_mkdir("tree/sub") == 0 &&
+                 Store::put("tree/one", "1") == 0 && fs_batch_commit() == 0 &&
+                 Store::put("tree/sub/two", twos) == 0 && fs_mkdir("tree/sub/later") == 0;
+             return fs_batch_end() == 0 && made;
+         },
+         [=](const std::string &) {
+             return Store::get("tree/sub/two") == twos && listed("tree/sub", "later/");
          },
          {}},
-        {"mkdir", [] { fs_mkdir("made"); }, {}},
-        {"rename", [] { fs_rename("top.txt", "renamed.txt"); }, {{"top.txt", {"renamed.txt", false}}}},
+        {"mkdir",
+         [] { return fs_mkdir("made") == 0; },
+         [](const std::string &) { return listed("", "made/"); },
+         {}},
+        {"rename",
+         [] { return fs_rename("top.txt", "renamed.txt") == 0; },
+         [=](const std::string &) { return Store::get("renamed.txt") == top && !listed("", "top.txt"); },
+         {{"top.txt", {"renamed.txt", false}}}},
         {"move between folders",
-         [] { fs_rename("src/m.txt", "keep/m.txt"); },
+         [] { return fs_rename("src/m.txt", "keep/m.txt") == 0; },
+         [](const std::string &) { return Store::get("keep/m.txt") == "moving" && !listed("src", "m.txt"); },
          {{"src/m.txt", {"keep/m.txt", false}}}},
-        {"remove", [] { fs_unlink("top.txt"); }, {{"top.txt", {"", true}}}},
-        {"remove a folder", [] { fs_rmdir("empty"); }, {}},
+        {"remove",
+         [] { return fs_unlink("top.txt") == 0; },
+         [](const std::string &) { return !listed("", "top.txt"); },
+         {{"top.txt", {"", true}}}},
+        {"remove a folder",
+         [] { return fs_rmdir("empty") == 0; },
+         [](const std::string &) { return !listed("", "empty/"); },
+         {}},
         {"copy",
          [] {
-             std::string content = Store::get("keep/a.txt");
-             Store::put("keep/copy.txt", content);
+             const std::string content = Store::get("keep/a.txt");
+             return content.rfind("<error", 0) != 0 && Store::put("keep/copy.txt", content) == 0;
          },
+         [](const std::string &) { return Store::get("keep/copy.txt") == kStored.at("keep/a.txt"); },
          {}},
-        {"replace", [] { Store::put("keep/a.txt", "replacement"); }, {{"keep/a.txt", {"", true}}}},
-        {"passwd", [] { fs_chpasswd(kPassword.c_str(), kNewPassword.c_str(), kNewHint.c_str()); }, {}, true},
+        {"replace",
+         [] { return Store::put("keep/a.txt", "replacement") == 0; },
+         [](const std::string &) { return Store::get("keep/a.txt") == "replacement"; },
+         {{"keep/a.txt", {"", true}}}},
+        {"passwd",
+         [] { return fs_chpasswd(kPassword.c_str(), kNewPassword.c_str(), kNewHint.c_str()) >= 0; },
+         [](const std::string &holds) { return holds == kNewPassword; },
+         {},
+         true},
         {"passwd before logging in",
          [] {
              const std::string volume = std::filesystem::path(fs_store_dir()).parent_path();
              fs_umount();
-             fs_mount(volume.c_str());
-             fs_chpasswd(kPassword.c_str(), kNewPassword.c_str(), kNewHint.c_str());
+             return fs_mount(volume.c_str()) >= 0 &&
+                 fs_chpasswd(kPassword.c_str(), kNewPassword.c_str(), kNewHint.c_str()) >= 0;
          },
+         [](const std::string &holds) { return holds == kNewPassword; },
          {},
          true},
-        {"settings", [] { fs_set_config("backup.location", "appData"); }, {}},
+        {"settings",
+         [] { return fs_set_config("backup.location", "appData") == 0; },
+         [](const std::string &) {
+             char *value = fs_get_config("backup.location");
+             const bool set = value && std::string(value) == "appData";
+             free(value);
+             return set;
+         },
+         {}},
     };
 }
 
@@ -125,12 +172,15 @@ std::string loginAgain(const TempDir &volume)
 }
 
 // Adds the password that held to held.
-void verifyAfterFault(const TempDir &volume, const Operation &op, const std::string &where,
+void verifyAfterFault(const TempDir &volume, const Operation &op, const std::string &where, bool reportedDone,
                       std::set<std::string> &held)
 {
     SCOPED_TRACE(where);
     const std::string holds = loginAgain(volume);
     held.insert(holds);
+    if (reportedDone) {
+        EXPECT_TRUE(op.done(holds)) << "reported done, but a program opening the vault again does not see it";
+    }
     for (const auto &[path, content] : kStored) {
         auto change = op.changes.find(path);
         std::string got = Store::get(path);
@@ -214,9 +264,10 @@ TEST(FaultInjection, EveryCallOfEveryOperation)
             for (int err : {ENOSPC, EIO, 0}) {  // 0: the process ends at the call
                 TempDir volume;
                 makeVault(volume);
+                bool reportedDone = false;
                 if (err) {
                     fs_fault_arm(n, FS_FAULT_FAIL, err);
-                    op.run();
+                    reportedDone = op.run();
                     fs_fault_arm(0, FS_FAULT_NONE, 0);
                 } else {
                     pid_t child = fork();
@@ -233,7 +284,7 @@ TEST(FaultInjection, EveryCallOfEveryOperation)
                 verifyAfterFault(volume, op,
                                  err ? "call " + std::to_string(n) + " fails with " + strerror(err)
                                      : "process ends at call " + std::to_string(n),
-                                 held);
+                                 reportedDone, held);
                 fs_umount();
                 points++;
             }
