@@ -51,8 +51,8 @@ private:
 
 // Runs a backup or restore with a progress line made from its first (total, 0) report.
 XXBackupResult runCopy(XXDiskFileManager &manager, const std::string &label,
-                    const std::function<void(const XXDiskFileManager::BackupProgressBlock &,
-                                             const XXDiskFileManager::BackupResultBlock &)> &copy)
+                       const std::function<void(const XXDiskFileManager::BackupProgressBlock &,
+                                                const XXDiskFileManager::BackupResultBlock &)> &copy)
 {
     CancelOnInterrupt cancel(manager);
     std::optional<Progress> progress;
@@ -90,8 +90,9 @@ int runBackup(Invocation &inv)
     vault.login(inv);
     XXDiskFileManager &m = vault.manager();
     const std::set<std::string> before = backupNames(m);
-    const XXBackupResult outcome = runCopy(
-        m, "backup", [&](auto &progress, auto &result) { m.backupJob().backUpDiskDataProgressBlock(progress, result); });
+    const XXBackupResult outcome = runCopy(m, "backup", [&](auto &progress, auto &result) {
+        m.backupJob().backUpDiskDataProgressBlock(progress, result);
+    });
     if (outcome.outcome == XXBackupOutcome::cancelled)
         throw OperationError("the backup was cancelled; nothing of it was kept");
     if (!outcome.success())

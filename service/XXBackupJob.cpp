@@ -156,9 +156,9 @@ void XXBackupJob::acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::s
     containerArr.push_back(std::move(entry));
 }
 
-XXBackupResult
-XXBackupJob::copyFolderForBackup(const std::string &sourceFolder, const std::string &destinationPath,
-                                       const ProgressBlock &progressBlock)
+XXBackupResult XXBackupJob::copyFolderForBackup(const std::string &sourceFolder,
+                                                const std::string &destinationPath,
+                                                const ProgressBlock &progressBlock)
 {
     // "out/" names "out": the destination itself must be made, not found present.
     std::string destination = destinationPath;
@@ -202,7 +202,8 @@ XXBackupJob::copyFolderForBackup(const std::string &sourceFolder, const std::str
                 const int err = errno;
                 XXServiceLogf("backup: cannot create %s: %s", XXServiceLogEscaped(destination).c_str(),
                               std::strerror(err));
-                return {err == EEXIST ? XXBackupOutcome::destinationPresent : XXBackupOutcome::copyFailed, err};
+                return {err == EEXIST ? XXBackupOutcome::destinationPresent : XXBackupOutcome::copyFailed,
+                        err};
             }
             destinationMade = true;
         }

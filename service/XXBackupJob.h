@@ -93,7 +93,7 @@ private:
     static void acquireAllFilesSourceWrapper(XXFileWrapper &item, const std::string &toDir,
                                              std::vector<FileCopyItem> &containerArr);
     XXBackupResult copyFolderForBackup(const std::string &sourceFolder, const std::string &destination,
-                                   const ProgressBlock &progressBlock);
+                                       const ProgressBlock &progressBlock);
     void removeBackupsBeyondMaximum(const std::string &backupRoot, const std::string &keptFolderName);
     XXBackupResult swapInRestoredStore(const std::string &stagingFolder);
 
